@@ -1,0 +1,109 @@
+#include "OrvaEditorCmd.h"
+
+#include "EditorHost.h"
+#include "GameThread.h"
+#include "Log.h"
+#include "OrvaSDKModule.h"
+#include "OrvaSDKSubsystem.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace
+{
+// "-Name=Value" switches of the engine's command line.
+QString SwitchValue(const QStringList& Arguments, const QString& Name)
+{
+	const QString Prefix = QLatin1Char('-') + Name + QLatin1Char('=');
+	for (const QString& Argument : Arguments)
+	{
+		if (Argument.startsWith(Prefix, Qt::CaseInsensitive))
+		{
+			return Argument.mid(Prefix.size());
+		}
+	}
+	return QString();
+}
+
+void PrintLine(const QString& Text)
+{
+	std::fprintf(stdout, "%s\n", qUtf8Printable(Text));
+	std::fflush(stdout);
+}
+
+int RunStatus(FEditorHost& Host)
+{
+	UOrvaSDKSubsystem* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>();
+	if (!Sdk)
+	{
+		PrintLine(QStringLiteral("OrvaSDKSubsystem is error"));
+		return 1;
+	}
+	// A saved token is checked by the profile request; give it a bounded time to answer.
+	if (!Sdk->GetAccessToken().isEmpty())
+	{
+		bool bAnswered = false;
+		QObject::connect(Sdk, &UOrvaSDKSubsystem::OnLoginStateChanged, Sdk, [&bAnswered](bool) { bAnswered = true; });
+		FGameThread::RunUntil([&] { return bAnswered || Host.Http().GetPendingCount() == 0; }, 10000);
+	}
+	PrintLine(QStringLiteral("Project: %1").arg(Host.Paths().GetProjectFilePath()));
+	PrintLine(QStringLiteral("Logged in: %1").arg(Sdk->IsLoggedin() ? QStringLiteral("yes") : QStringLiteral("no")));
+	if (Sdk->IsLoggedin())
+	{
+		PrintLine(QStringLiteral("User: %1").arg(Sdk->GetUserInfoRecord().DisplayName));
+	}
+	PrintLine(QStringLiteral("Service: %1").arg(Sdk->GetServiceBaseUrl()));
+	PrintLine(QStringLiteral("Settings file: %1").arg(Sdk->GetSettingsFilePath()));
+	return 0;
+}
+} // namespace
+
+int RunOrvaEditorCmd(const QStringList& Arguments)
+{
+	QString ProjectFile;
+	for (int Index = 1; Index < Arguments.size(); ++Index)
+	{
+		if (!Arguments[Index].startsWith(QLatin1Char('-')))
+		{
+			ProjectFile = Arguments[Index];
+			break;
+		}
+	}
+	if (ProjectFile.isEmpty() || !QFileInfo(ProjectFile).isFile())
+	{
+		std::fprintf(stderr, "Usage: OrvaEditorCmd PROJECT.uproject [-run=COMMANDLET] [ARGS...]\n");
+		if (!ProjectFile.isEmpty())
+		{
+			std::fprintf(stderr, "No project file at %s\n", qUtf8Printable(ProjectFile));
+		}
+		return 2;
+	}
+
+	FEditorHostOptions Options;
+	Options.ProjectFile = ProjectFile;
+	Options.EngineDir = SwitchValue(Arguments, QStringLiteral("EngineDir"));
+	if (Options.EngineDir.isEmpty())
+	{
+		Options.EngineDir = qEnvironmentVariable("ORVA_ENGINE_DIR");
+	}
+	FEditorHost Host(Options);
+	RegisterOrvaSDKSubsystems(Host);
+	Host.Start();
+
+	const QString Commandlet = SwitchValue(Arguments, QStringLiteral("run"));
+	int ExitCode = 0;
+	if (Commandlet.isEmpty())
+	{
+		ExitCode = RunStatus(Host);
+	}
+	else
+	{
+		UE_LOG(LogEditorHost, Error, QStringLiteral("Unknown commandlet %1").arg(Commandlet));
+		ExitCode = 2;
+	}
+	Host.Shutdown();
+	return ExitCode;
+}

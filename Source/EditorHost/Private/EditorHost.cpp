@@ -1,0 +1,127 @@
+#include "EditorHost.h"
+
+#include "ConfigCache.h"
+#include "Dialogs.h"
+#include "EditorSubsystem.h"
+#include "Http.h"
+#include "Log.h"
+
+#include <QMetaObject>
+
+UEditorSubsystem::UEditorSubsystem(QObject* Parent)
+	: QObject(Parent)
+{
+}
+
+UEditorSubsystem::~UEditorSubsystem() = default;
+
+void UEditorSubsystem::Initialize(FSubsystemCollection&) {}
+
+void UEditorSubsystem::Deinitialize() {}
+
+FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
+	: QObject(Parent)
+	, Options(InOptions)
+	, PathsInstance(InOptions.ProjectFile, InOptions.UserSettingsDir, InOptions.EngineDir)
+	, HttpModule(std::make_unique<FHttpModule>())
+	, DialogService(std::make_unique<FPolicyDialogService>())
+	, bEditorWorld(InOptions.bWithEditorWorld)
+{
+	if (Options.bWithConfigCache)
+	{
+		Config = std::make_unique<FConfigCache>();
+	}
+}
+
+FEditorHost::~FEditorHost()
+{
+	Shutdown();
+	qDeleteAll(Subsystems);
+	Subsystems.clear();
+}
+
+void FEditorHost::RegisterSubsystem(const QMetaObject& Class, FSubsystemFactory Factory)
+{
+	Registrations.append({&Class, std::move(Factory)});
+}
+
+void FEditorHost::Start()
+{
+	if (bStarted)
+	{
+		return;
+	}
+	bStarted = true;
+	if (Options.bLogToFile)
+	{
+		LogFile = std::make_unique<FFileLogSink>(PathsInstance.ProjectLogDir() + PathsInstance.ProjectName() +
+			QStringLiteral(".log"));
+		FLog::AddSink(LogFile.get());
+	}
+	// Create every subsystem before initialising any, so that each may look the others up.
+	for (const FRegistration& Registration : Registrations)
+	{
+		UEditorSubsystem* Subsystem = Registration.Factory();
+		Subsystem->Host = this;
+		Subsystems.append(Subsystem);
+	}
+	FSubsystemCollection Collection(*this);
+	for (UEditorSubsystem* Subsystem : Subsystems)
+	{
+		Subsystem->Initialize(Collection);
+	}
+}
+
+void FEditorHost::Shutdown()
+{
+	if (!bStarted)
+	{
+		return;
+	}
+	bStarted = false;
+	for (auto It = Subsystems.crbegin(); It != Subsystems.crend(); ++It)
+	{
+		(*It)->Deinitialize();
+	}
+	// Requests sent during shutdown (the world details, for one) still leave before the process ends.
+	HttpModule->Flush(Options.ShutdownFlushMs);
+	if (LogFile)
+	{
+		FLog::RemoveSink(LogFile.get());
+		LogFile.reset();
+	}
+}
+
+UEditorSubsystem* FEditorHost::FindSubsystem(const QMetaObject& Class) const
+{
+	for (UEditorSubsystem* Subsystem : Subsystems)
+	{
+		if (Subsystem->metaObject()->inherits(&Class))
+		{
+			return Subsystem;
+		}
+	}
+	return nullptr;
+}
+
+UEditorSubsystem* FEditorHost::FindSubsystem(const QString& ClassName) const
+{
+	for (UEditorSubsystem* Subsystem : Subsystems)
+	{
+		if (QLatin1String(Subsystem->metaObject()->className()) == ClassName)
+		{
+			return Subsystem;
+		}
+	}
+	return nullptr;
+}
+
+QList<UEditorSubsystem*> FEditorHost::GetSubsystems() const { return Subsystems; }
+
+void FEditorHost::SetDialogService(std::unique_ptr<FDialogService> Service)
+{
+	if (Service)
+	{
+		DialogService = std::move(Service);
+	}
+}

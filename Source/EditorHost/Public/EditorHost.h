@@ -1,0 +1,106 @@
+#pragma once
+
+#include "Paths.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class FConfigCache;
+class FDialogService;
+class FFileLogSink;
+class FHttpModule;
+class UEditorSubsystem;
+struct QMetaObject;
+
+struct FEditorHostOptions
+{
+	// The project's .uproject file.
+	QString ProjectFile;
+	// Per-user settings folder; empty means the XDG config home.
+	QString UserSettingsDir;
+	// Engine folder with "Content/" for the /Engine mount point; empty means none.
+	QString EngineDir;
+	// Without a config cache, GetConfig() answers null (the plugin then keeps no settings).
+	bool bWithConfigCache = true;
+	// Whether the host has an editor world (timers on it drive folder moves).
+	bool bWithEditorWorld = true;
+	// Whether log lines go to Saved/Logs/<ProjectName>.log of the project.
+	bool bLogToFile = true;
+	// How long shutdown lets requests already sent finish.
+	int ShutdownFlushMs = 3000;
+};
+
+// Settings of the editor itself that the plugin reads or writes.
+struct FEditorSettings
+{
+	// The level editor's screenshot folder.
+	QString ScreenshotSaveDirectory;
+};
+
+// The editor host: owns the project paths, the config cache, the HTTP module, the dialog service
+// and the editor subsystems. Subsystems are registered before Start(), created and initialised in
+// registration order by Start(), and deinitialised in reverse order by Shutdown().
+class FEditorHost : public QObject
+{
+	Q_OBJECT
+
+public:
+	explicit FEditorHost(const FEditorHostOptions& Options, QObject* Parent = nullptr);
+	~FEditorHost() override;
+
+	using FSubsystemFactory = std::function<UEditorSubsystem*()>;
+	void RegisterSubsystem(const QMetaObject& Class, FSubsystemFactory Factory);
+	template <class T>
+	void RegisterSubsystem()
+	{
+		RegisterSubsystem(T::staticMetaObject, [] { return new T(); });
+	}
+
+	void Start();
+	// Deinitialises the subsystems in reverse order, then lets requests already sent finish for a
+	// bounded time. Safe to call twice.
+	void Shutdown();
+	bool IsStarted() const { return bStarted; }
+
+	template <class T>
+	T* GetEditorSubsystem() const
+	{
+		return qobject_cast<T*>(FindSubsystem(T::staticMetaObject));
+	}
+	UEditorSubsystem* FindSubsystem(const QMetaObject& Class) const;
+	// By class name, for example "UOrvaSDKSubsystem"; null when absent.
+	UEditorSubsystem* FindSubsystem(const QString& ClassName) const;
+	QList<UEditorSubsystem*> GetSubsystems() const;
+
+	const FPaths& Paths() const { return PathsInstance; }
+	// Null when the host runs without a config cache.
+	FConfigCache* GetConfig() const { return Config.get(); }
+	FHttpModule& Http() const { return *HttpModule; }
+	FDialogService& Dialogs() const { return *DialogService; }
+	void SetDialogService(std::unique_ptr<FDialogService> Service);
+	FEditorSettings& EditorSettings() { return Settings; }
+	bool HasEditorWorld() const { return bEditorWorld; }
+
+private:
+	struct FRegistration
+	{
+		const QMetaObject* Class;
+		FSubsystemFactory Factory;
+	};
+
+	FEditorHostOptions Options;
+	FPaths PathsInstance;
+	std::unique_ptr<FConfigCache> Config;
+	std::unique_ptr<FHttpModule> HttpModule;
+	std::unique_ptr<FDialogService> DialogService;
+	std::unique_ptr<FFileLogSink> LogFile;
+	FEditorSettings Settings;
+	QList<FRegistration> Registrations;
+	QList<UEditorSubsystem*> Subsystems;
+	bool bStarted = false;
+	bool bEditorWorld = true;
+};

@@ -1,0 +1,403 @@
+// The web requests of the SDK subsystem: login, profile and the world catalogue. Each request is a
+// method pair: the request, and its answer handler named after it with "_ResponseReceived".
+
+#include "OrvaSDKSubsystem.h"
+
+#include "EditorHost.h"
+#include "Json.h"
+#include "Log.h"
+#include "OrvaDataCacheSubsystem.h"
+
+namespace
+{
+void LogNoAnswer(const QString& Label)
+{
+	UE_LOG(LogTemp, Error, QStringLiteral("Error for ") + Label + QStringLiteral(": Response Is Not Valid"));
+}
+
+void LogUnreadable(const QString& Label)
+{
+	UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: ") + Label + QStringLiteral(" Failed"));
+}
+
+// Tokens never reach a log in full: only their last four characters.
+QString MaskToken(const QString& Token)
+{
+	if (Token.size() <= 4)
+	{
+		return QStringLiteral("****");
+	}
+	return QStringLiteral("****") + Token.right(4);
+}
+
+FOrvaImageDataPtr ReadImage(const QJsonObject& Object)
+{
+	auto Image = std::make_shared<FOrvaImageData>();
+	FJson::TryGetString(Object, QStringLiteral("name"), Image->Name);
+	FJson::TryGetString(Object, QStringLiteral("url"), Image->Url);
+	FJson::TryGetString(Object, QStringLiteral("id"), Image->Id);
+	FJson::TryGetInt64(Object, QStringLiteral("size"), Image->Size);
+	return Image;
+}
+} // namespace
+
+void UOrvaSDKSubsystem::Login(QString User, QString Pwd)
+{
+	const QString AccountKey = User.contains(QLatin1Char('@')) ? QStringLiteral("email") : QStringLiteral("phone");
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(AccountKey, User);
+	Writer.WriteValue(QStringLiteral("grant_type"), QStringLiteral("password"));
+	Writer.WriteValue(QStringLiteral("guest_token"), QStringLiteral("string"));
+	Writer.WriteValue(QStringLiteral("password"), Pwd);
+	Writer.WriteObjectEnd();
+
+	const FHttpRequestPtr Request =
+		CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("auth/token?role=creator"), true, false);
+	Request->SetContentAsString(Writer.Close());
+	UserEmailOrPhone = User;
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::Login_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		LogNoAnswer(QStringLiteral("Login"));
+		Q_EMIT OnOrvaSDKLogin(false);
+		Q_EMIT OnLoginStateChanged(false);
+		return;
+	}
+	// The status is not examined: a body that carries a token is a successful login.
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	if (Answer)
+	{
+		const QString Token = FJson::GetString(*Answer, QStringLiteral("access_token"));
+		bIsLoggedin = !Token.isEmpty();
+		if (!Token.isEmpty())
+		{
+			AccessToken = QStringLiteral("Bearer ") + Token;
+			UE_LOG(LogTemp, Warning, QStringLiteral("Token is %1").arg(MaskToken(Token)));
+			// The profile answer decides and fires the login events.
+			GetUserInfo();
+			return;
+		}
+	}
+	LogUnreadable(QStringLiteral("Login"));
+	Q_EMIT OnOrvaSDKLogin(false);
+	Q_EMIT OnLoginStateChanged(false);
+}
+
+void UOrvaSDKSubsystem::GetUserInfo()
+{
+	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("GET"), QStringLiteral("me"), true, true);
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::GetUserInfo_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		LogNoAnswer(QStringLiteral("GetUserInfo"));
+		return;
+	}
+	if (Response->GetResponseCode() != 200)
+	{
+		bIsLoggedin = false;
+		return;
+	}
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	if (!Answer)
+	{
+		LogUnreadable(QStringLiteral("GetUserInfo"));
+		return;
+	}
+	FJson::TryGetString(*Answer, QStringLiteral("display_name"), UserInfo.DisplayName);
+	FJson::TryGetString(*Answer, QStringLiteral("email"), UserInfo.Email);
+	UserInfo.bIsCreator = FJson::GetBool(*Answer, QStringLiteral("is_creator"));
+	bIsLoggedin = true;
+	Q_EMIT OnOrvaSDKLogin(true);
+	Q_EMIT OnLoginStateChanged(true);
+}
+
+void UOrvaSDKSubsystem::GetWorldsList()
+{
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		Cache->CleanWorldData();
+	}
+	const quint64 Generation = ++WorldsListGeneration;
+	const FHttpRequestPtr Request =
+		CreateServiceRequest(QStringLiteral("GET"), QStringLiteral("me/worlds"), true, true);
+	// Overlapping list requests: an answer that a later request has superseded is dropped, so the
+	// cached list never holds a world twice.
+	Request->OnProcessRequestComplete(this, [this, Generation](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk) {
+		if (Generation != WorldsListGeneration)
+		{
+			UE_LOG(LogTemp, Display, QStringLiteral("GetWorldsList: dropped an answer to an earlier request"));
+			return;
+		}
+		GetWorldsList_ResponseReceived(Req, Resp, bOk);
+	});
+	Request->ProcessRequest();
+}
+
+void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		LogNoAnswer(QStringLiteral("GetWorldsList"));
+		return;
+	}
+	const std::optional<QJsonArray> Worlds = FJson::ParseArray(Response->GetContent());
+	if (!Worlds)
+	{
+		return;
+	}
+	UOrvaDataCacheSubsystem* Cache = GetDataCache();
+	if (!Cache)
+	{
+		return;
+	}
+	for (const QJsonValue& Element : *Worlds)
+	{
+		if (!Element.isObject())
+		{
+			continue;
+		}
+		const QJsonObject Object = Element.toObject();
+		auto World = std::make_shared<FOrvaWorldData>();
+		World->Identifier = FJson::GetString(Object, QStringLiteral("identifier"));
+		World->Name = FJson::GetString(Object, QStringLiteral("name"));
+		World->Description = FJson::GetString(Object, QStringLiteral("description"));
+		World->Capacity = FJson::GetInt32(Object, QStringLiteral("capacity"));
+		World->bIsPublic = !FJson::GetBool(Object, QStringLiteral("private"));
+		World->Activities = FJson::GetInt32(Object, QStringLiteral("activitys"));
+		World->Likes = FJson::GetInt32(Object, QStringLiteral("likes"));
+		World->LastUpdate = FJson::GetString(Object, QStringLiteral("last_update"));
+		World->Id = FJson::GetString(Object, QStringLiteral("id"));
+		if (const std::optional<QJsonObject> Image = FJson::GetObject(Object, QStringLiteral("image")))
+		{
+			World->TitleImage = ReadImage(*Image);
+		}
+		// The identifier names a folder and the id goes into addresses: a world whose keys could
+		// escape either is refused; the rest of the list is kept.
+		if (!IsSafeIdentifier(World->Identifier) || !IsSafeIdentifier(World->Id))
+		{
+			UE_LOG(LogTemp, Error,
+				QStringLiteral("GetWorldsList: refused a world with identifier \"%1\" and id \"%2\"")
+					.arg(World->Identifier, World->Id));
+			continue;
+		}
+		Cache->AddWorldData(World);
+	}
+	Q_EMIT OnWorldsListUpdated();
+}
+
+void UOrvaSDKSubsystem::NewWorld()
+{
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(QStringLiteral("description"), QString());
+	Writer.WriteValue(QStringLiteral("name"), QStringLiteral("NewWorld"));
+	Writer.WriteValue(QStringLiteral("public"), false);
+	Writer.WriteObjectEnd();
+	const FHttpRequestPtr Request =
+		CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("me/worlds"), true, true);
+	Request->SetContentAsString(Writer.Close());
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::NewWorld_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		LogNoAnswer(QStringLiteral("NewWorld"));
+		return;
+	}
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	if (!Answer)
+	{
+		LogUnreadable(QStringLiteral("NewWorld"));
+		return;
+	}
+	const QString Identifier = FJson::GetString(*Answer, QStringLiteral("identifier"));
+	if (!Identifier.isEmpty())
+	{
+		if (IsSafeIdentifier(Identifier))
+		{
+			CreateWorkspaceFolder(Identifier);
+			GetWorldsList();
+			Q_EMIT OnWorkspaceChanged(CurrWorkspace);
+			Q_EMIT OnNewWorkspace();
+		}
+		else
+		{
+			UE_LOG(LogTemp, Error,
+				QStringLiteral("NewWorld: refused the identifier \"%1\": it cannot name a folder").arg(Identifier));
+			// The world exists on the service all the same; the list shows what it holds.
+			GetWorldsList();
+		}
+	}
+	UE_LOG(LogTemp, Warning, QStringLiteral("Identifier is %1").arg(Identifier));
+}
+
+void UOrvaSDKSubsystem::DeleteWorld(const QStringList& InWorldIds)
+{
+	if (InWorldIds.isEmpty())
+	{
+		return;
+	}
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteArrayStart(QStringLiteral("ids"));
+	for (const QString& Id : InWorldIds)
+	{
+		Writer.WriteValue(Id);
+	}
+	Writer.WriteArrayEnd();
+	Writer.WriteObjectEnd();
+	const FHttpRequestPtr Request =
+		CreateServiceRequest(QStringLiteral("DELETE"), QStringLiteral("me/worlds"), false, true);
+	Request->SetContentAsString(Writer.Close());
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::DeleteWorld_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::DeleteWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
+{
+	if (!Response || !bWasSuccessful)
+	{
+		LogNoAnswer(QStringLiteral("DeleteWorld"));
+		return;
+	}
+	if (Response->GetResponseCode() == 204)
+	{
+		UE_LOG(LogTemp, Warning, QStringLiteral("Delete World Success"));
+		GetWorldsList();
+		ClearCurrWorkspace();
+	}
+}
+
+void UOrvaSDKSubsystem::PrivatizeWorld(bool bIsPrivate)
+{
+	const QString Path = CurrentWorldPath(QStringLiteral("Privatize World"));
+	if (Path.isEmpty())
+	{
+		return;
+	}
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(QStringLiteral("private"), bIsPrivate);
+	Writer.WriteObjectEnd();
+	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
+	Request->SetContentAsString(Writer.Close());
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response,
+	bool bWasSuccessful)
+{
+	if (!Response || !bWasSuccessful)
+	{
+		LogNoAnswer(QStringLiteral("Privatize World"));
+	}
+}
+
+void UOrvaSDKSubsystem::UploadWorldDetials()
+{
+	const QString Path = CurrentWorldPath(QStringLiteral("UploadWorldDetials"));
+	if (Path.isEmpty())
+	{
+		return;
+	}
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(QStringLiteral("name"), CurrWorkspace.TitleName);
+	Writer.WriteValue(QStringLiteral("description"), CurrWorkspace.Description);
+	Writer.WriteObjectEnd();
+	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
+	Request->SetContentAsString(Writer.Close());
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		LogNoAnswer(QStringLiteral("UploadWorldDetials"));
+		return;
+	}
+	if (Response->GetResponseCode() == 200)
+	{
+		UE_LOG(LogTemp, Warning, QStringLiteral("UploadWorld Detials Success"));
+	}
+}
+
+void UOrvaSDKSubsystem::SetTitleImage(const QString& InImageId)
+{
+	const QString Path = CurrentWorldPath(QStringLiteral("SetTitleImage"));
+	if (Path.isEmpty())
+	{
+		return;
+	}
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(QStringLiteral("image_id"), InImageId);
+	Writer.WriteObjectEnd();
+	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
+	Request->SetContentAsString(Writer.Close());
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::SetTitleImage_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::SetTitleImage_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		LogNoAnswer(QStringLiteral("SetTitleImage"));
+		return;
+	}
+	if (Response->GetResponseCode() == 200)
+	{
+		UE_LOG(LogTemp, Warning, QStringLiteral("Set Title Image Success"));
+	}
+}
+
+void UOrvaSDKSubsystem::GetScreenshots()
+{
+	const QString Path = CurrentWorldPath(QStringLiteral("GetScreenshots"));
+	if (Path.isEmpty())
+	{
+		return;
+	}
+	const FHttpRequestPtr Request =
+		CreateServiceRequest(QStringLiteral("GET"), Path + QStringLiteral("/screenshots"), true, true);
+	SendServiceRequest(Request, &UOrvaSDKSubsystem::GetScreenshots_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::GetScreenshots_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		LogNoAnswer(QStringLiteral("GetScreenshots"));
+		return;
+	}
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	if (!Answer)
+	{
+		LogUnreadable(QStringLiteral("GetScreenshots"));
+		return;
+	}
+	QList<FOrvaImageDataPtr> Images;
+	for (const QJsonValue& Element : FJson::GetArray(*Answer, QStringLiteral("screen_shots")))
+	{
+		if (Element.isObject())
+		{
+			Images.append(ReadImage(Element.toObject()));
+		}
+	}
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		Cache->SetCurrImageList(Images);
+		Q_EMIT OnScreenshotsUpdated();
+	}
+}

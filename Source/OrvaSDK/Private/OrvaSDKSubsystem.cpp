@@ -1,0 +1,226 @@
+#include "OrvaSDKSubsystem.h"
+
+#include "ConfigCache.h"
+#include "EditorHost.h"
+#include "ExportPatchSettings.h"
+#include "Log.h"
+#include "OrvaDataCacheSubsystem.h"
+#include "Paths.h"
+
+#include <QUrl>
+
+namespace
+{
+const QString LoginSection = QStringLiteral("LoginInfo");
+const QString DevelopmentSection = QStringLiteral("Development");
+} // namespace
+
+QString UOrvaSDKSubsystem::DefaultServiceBaseUrl() { return QStringLiteral("https://api.orva.example/api/v1/"); }
+
+QString UOrvaSDKSubsystem::ClientRelativePath() { return QStringLiteral("../../../ORVAClient"); }
+
+UOrvaSDKSubsystem::UOrvaSDKSubsystem()
+	: ServiceBaseUrl(DefaultServiceBaseUrl())
+{
+}
+
+UOrvaSDKSubsystem::~UOrvaSDKSubsystem()
+{
+	if (GPatchSettings == PatchSettings.get())
+	{
+		GPatchSettings = nullptr;
+	}
+}
+
+QString UOrvaSDKSubsystem::GetUserSettingsPath() const
+{
+	return GetHost()->Paths().UserSettingsDir() + QStringLiteral("BrackenfoldStudios/ORVA");
+}
+
+QString UOrvaSDKSubsystem::GetSettingsFilePath() const
+{
+	return FPaths::ConvertRelativePathToFull(FPaths::Combine(GetUserSettingsPath(), QStringLiteral("OrvaSDK.ini")));
+}
+
+void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
+{
+	UEditorSubsystem::Initialize(Collection);
+	bIsLoggedin = false;
+	KeyFolderName.clear();
+
+	PatchSettings = std::make_shared<FExportPatchSettings>();
+	GPatchSettings = PatchSettings.get();
+
+	UE_LOG(LogTemp, Warning, QStringLiteral("OrvaSDK Initialize"));
+	IdentInProgress.clear();
+
+	if (FConfigCache* Config = GetHost()->GetConfig())
+	{
+		const QString SettingsFile = GetSettingsFilePath();
+		// The file holds the access token: only its owner may read it.
+		Config->MarkPrivate(SettingsFile);
+		AccessToken.clear();
+		Config->GetString(LoginSection, QStringLiteral("Token"), AccessToken, SettingsFile);
+		ReadServiceBaseUrlOverride();
+	}
+
+	bOnlyServer = false;
+	TargetPlatforms.clear();
+	TargetPlatforms.append(QStringLiteral("WindowsServer"));
+	TargetPlatforms.append(QStringLiteral("WindowsClient"));
+
+	if (!AccessToken.isEmpty())
+	{
+		GetUserInfo();
+	}
+}
+
+void UOrvaSDKSubsystem::ReadServiceBaseUrlOverride()
+{
+	QString Override;
+	if (!GetHost()->GetConfig()->GetString(DevelopmentSection, QStringLiteral("ServiceBaseUrl"), Override,
+			GetSettingsFilePath()) ||
+		Override.isEmpty())
+	{
+		return;
+	}
+	const QUrl Url(Override, QUrl::StrictMode);
+	const QString Scheme = Url.scheme().toLower();
+	const bool bValid = Url.isValid() && !Url.isRelative() && !Url.host().isEmpty() &&
+		(Scheme == QLatin1String("http") || Scheme == QLatin1String("https")) && Url.query().isEmpty() &&
+		Url.fragment().isEmpty() && Url.path().endsWith(QLatin1String("/api/v1/"));
+	if (!bValid)
+	{
+		UE_LOG(LogTemp, Error,
+			QStringLiteral("Ignoring ServiceBaseUrl \"%1\": it must be an absolute http or https address ending with "
+						   "\"/api/v1/\"")
+				.arg(Override));
+		return;
+	}
+	ServiceBaseUrl = Override;
+}
+
+void UOrvaSDKSubsystem::Deinitialize()
+{
+	UE_LOG(LogTemp, Warning, QStringLiteral("OrvaSDK Deinitialize"));
+	UploadWorldDetials();
+	if (FConfigCache* Config = GetHost()->GetConfig())
+	{
+		const QString SettingsFile = GetSettingsFilePath();
+		Config->MarkPrivate(SettingsFile);
+		Config->SetString(LoginSection, QStringLiteral("Token"), AccessToken, SettingsFile);
+		Config->Flush(false, SettingsFile);
+	}
+	UEditorSubsystem::Deinitialize();
+}
+
+void UOrvaSDKSubsystem::Logout()
+{
+	bIsLoggedin = false;
+	Q_EMIT OnLoginStateChanged(false);
+	AccessToken.clear();
+}
+
+void UOrvaSDKSubsystem::SetOnlyBuildServer(bool bInOnlyServer)
+{
+	bOnlyServer = bInOnlyServer;
+	TargetPlatforms.clear();
+	TargetPlatforms.append(QStringLiteral("WindowsServer"));
+	if (!bOnlyServer)
+	{
+		TargetPlatforms.append(QStringLiteral("WindowsClient"));
+	}
+}
+
+UOrvaDataCacheSubsystem* UOrvaSDKSubsystem::GetDataCache() const
+{
+	return GetHost() ? GetHost()->GetEditorSubsystem<UOrvaDataCacheSubsystem>() : nullptr;
+}
+
+void UOrvaSDKSubsystem::UpdateProgress(EOrvaSDKProgress Progress)
+{
+	CurrWorkspace.Progress = Progress;
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		if (const FWorkspaceDataPtr Workspace = Cache->GetWorkspace(IdentInProgress))
+		{
+			Workspace->Progress = Progress;
+		}
+	}
+}
+
+EOrvaSDKProgress UOrvaSDKSubsystem::GetCurrProgress() const
+{
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		if (const FWorkspaceDataPtr Workspace = Cache->GetWorkspace(CurrWorkspace.WorldIdentifier))
+		{
+			return Workspace->Progress;
+		}
+	}
+	return EOrvaSDKProgress::None;
+}
+
+bool UOrvaSDKSubsystem::IsSafeIdentifier(const QString& Identifier)
+{
+	if (Identifier.isEmpty() || Identifier == QLatin1String(".") || Identifier.contains(QLatin1String("..")))
+	{
+		return false;
+	}
+	// A folder name holds at most 255 bytes on the file systems we write to.
+	if (Identifier.toUtf8().size() > 255)
+	{
+		return false;
+	}
+	for (const QChar Ch : Identifier)
+	{
+		if (Ch == QLatin1Char('/') || Ch == QLatin1Char('\\') || Ch == QLatin1Char(':') || Ch.unicode() < 0x20 ||
+			Ch.unicode() == 0x7f)
+		{
+			return false;
+		}
+	}
+	return true;
+}
+
+FHttpRequestPtr UOrvaSDKSubsystem::CreateServiceRequest(const QString& Verb, const QString& RelativePath,
+	bool bAccept, bool bAuthorization) const
+{
+	FHttpRequestPtr Request = GetHost()->Http().CreateRequest();
+	Request->SetVerb(Verb);
+	Request->SetURL(ServiceBaseUrl + RelativePath);
+	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
+	if (bAccept)
+	{
+		Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
+	}
+	if (bAuthorization)
+	{
+		Request->SetHeader(QStringLiteral("Authorization"), AccessToken);
+	}
+	return Request;
+}
+
+void UOrvaSDKSubsystem::SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler)
+{
+	Request->OnProcessRequestComplete(this,
+		[this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk) { (this->*Handler)(Req, Resp, bOk); });
+	Request->ProcessRequest();
+}
+
+QString UOrvaSDKSubsystem::CurrentWorldPath(const QString& Label) const
+{
+	if (CurrWorkspace.WorldId.isEmpty())
+	{
+		UE_LOG(LogTemp, Display, QStringLiteral("%1: no world is selected, nothing sent").arg(Label));
+		return QString();
+	}
+	if (!IsSafeIdentifier(CurrWorkspace.WorldId))
+	{
+		UE_LOG(LogTemp, Error,
+			QStringLiteral("%1: no request sent, the world id \"%2\" cannot go into an address")
+				.arg(Label, CurrWorkspace.WorldId));
+		return QString();
+	}
+	return QStringLiteral("worlds/") + FHttpModule::UrlEncode(CurrWorkspace.WorldId);
+}

@@ -1,0 +1,150 @@
+// Workspaces: binding the project to one world through its folder under the content directory.
+
+#include "OrvaSDKSubsystem.h"
+
+#include "ConfigCache.h"
+#include "EditorHost.h"
+#include "Log.h"
+#include "OrvaDataCacheSubsystem.h"
+#include "Paths.h"
+
+namespace
+{
+const QString WorldInfoSection = QStringLiteral("WorldInfo");
+} // namespace
+
+void UOrvaSDKSubsystem::CreateWorkspaceFolder(const QString& FolderName)
+{
+	if (FolderName.isEmpty())
+	{
+		UE_LOG(LogTemp, Warning, QStringLiteral("No Workspace.WorldIdentifier"));
+		return;
+	}
+	// The name comes from the service: it must stay one folder inside Content and Saved.
+	if (!IsSafeIdentifier(FolderName))
+	{
+		UE_LOG(LogTemp, Error,
+			QStringLiteral("CreateWorkspaceFolder: refused the folder name \"%1\"").arg(FolderName));
+		return;
+	}
+	KeyFolderName = FolderName;
+
+	const FPaths& Paths = GetHost()->Paths();
+	const QString F1 = FPaths::Combine(Paths.ProjectContentDir(), KeyFolderName);
+	const QString F2 = FPaths::Combine(F1, QStringLiteral("ExtendFiles"));
+	const QString F3 = FPaths::Combine(F1, QStringLiteral("Config"));
+	const QString F4 = FPaths::Combine({Paths.ProjectSavedDir(), QStringLiteral("OrvaSDK"), KeyFolderName});
+
+	GetHost()->EditorSettings().ScreenshotSaveDirectory = F4;
+
+	for (const QString& Folder : {F1, F2, F3, F4})
+	{
+		if (!FPaths::DirectoryExists(Folder) && !FPaths::CreateDirectoryTree(Folder))
+		{
+			UE_LOG(LogTemp, Error, QStringLiteral("CreateWorkspaceFolder: cannot create %1").arg(Folder));
+		}
+	}
+}
+
+FWorkspaceData UOrvaSDKSubsystem::ChangeWorkspaceWorld(const FOrvaWorldData& World)
+{
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		if (const FWorkspaceDataPtr Workspace = Cache->GetWorkspace(World.Identifier))
+		{
+			CurrWorkspace = *Workspace;
+			if (CurrWorkspace.bEditable)
+			{
+				CreateWorkspaceFolder(CurrWorkspace.WorldIdentifier);
+			}
+		}
+		else
+		{
+			ClearCurrWorkspace();
+		}
+	}
+	UE_LOG(LogTemp, Warning, QStringLiteral("World Id is %1").arg(World.Id));
+	GetScreenshots();
+	Q_EMIT OnWorkspaceChanged(CurrWorkspace);
+	return CurrWorkspace;
+}
+
+bool UOrvaSDKSubsystem::CacheCurrWorkspace()
+{
+	UOrvaDataCacheSubsystem* Cache = GetDataCache();
+	return Cache && Cache->UpdateCachedWorkspace(CurrWorkspace);
+}
+
+void UOrvaSDKSubsystem::ClearCurrWorkspace()
+{
+	CurrWorkspace = FWorkspaceData();
+	Q_EMIT OnWorkspaceChanged(CurrWorkspace);
+}
+
+void UOrvaSDKSubsystem::ResetCurrWorkspace()
+{
+	CurrWorkspace.TitleName.clear();
+	CurrWorkspace.Description.clear();
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		Cache->InitCurrImageList();
+	}
+	ClearSection();
+	Q_EMIT OnWorkspaceChanged(CurrWorkspace);
+	Q_EMIT OnScreenshotsUpdated();
+}
+
+void UOrvaSDKSubsystem::SaveCurrWorldInfo()
+{
+	FConfigCache* Config = GetHost()->GetConfig();
+	if (!Config || !CurrWorkspace.bEditable)
+	{
+		return;
+	}
+	if (!IsSafeIdentifier(CurrWorkspace.WorldIdentifier))
+	{
+		UE_LOG(LogTemp, Error,
+			QStringLiteral("SaveCurrWorldInfo: refused the identifier \"%1\"").arg(CurrWorkspace.WorldIdentifier));
+		return;
+	}
+	const QString InfoFile = FPaths::ConvertRelativePathToFull(FPaths::Combine({GetHost()->Paths().ProjectContentDir(),
+		CurrWorkspace.WorldIdentifier, QStringLiteral("Config"), QStringLiteral("WorldInfo.ini")}));
+	Config->SetString(WorldInfoSection, QStringLiteral("WorldId"), CurrWorkspace.WorldId, InfoFile);
+	Config->SetString(WorldInfoSection, QStringLiteral("Identifier"), CurrWorkspace.WorldIdentifier, InfoFile);
+	Config->SetString(WorldInfoSection, QStringLiteral("Path"), CurrWorkspace.ObjectPath.ToString(), InfoFile);
+	Config->Flush(false, InfoFile);
+}
+
+void UOrvaSDKSubsystem::ClearSection()
+{
+	CurrWorkspace.ObjectPath.Reset();
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		Cache->UpdateCachedWorkspace(CurrWorkspace);
+	}
+	SaveCurrWorldInfo();
+}
+
+void UOrvaSDKSubsystem::SetCurrentLevelPath(const FSoftObjectPath& Path)
+{
+	CurrWorkspace.ObjectPath = Path;
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		Cache->UpdateCachedWorkspace(CurrWorkspace);
+	}
+	// The relocation check of the entry level's dependencies comes here once the asset layer is in.
+	SaveCurrWorldInfo();
+}
+
+FSoftObjectPath UOrvaSDKSubsystem::GetCurrentLevelPath() const { return CurrWorkspace.ObjectPath; }
+
+bool UOrvaSDKSubsystem::CurrentLevelIsNone() const
+{
+	return CurrWorkspace.ObjectPath.GetAssetPathString().isEmpty() ||
+		CurrWorkspace.ObjectPath.GetLongPackageName().isEmpty() || CurrWorkspace.ObjectPath.GetAssetName().isEmpty();
+}
+
+bool UOrvaSDKSubsystem::CurrWorkspaceInProgress() const
+{
+	return CurrWorkspace.WorldIdentifier.compare(IdentInProgress, Qt::CaseInsensitive) == 0;
+}

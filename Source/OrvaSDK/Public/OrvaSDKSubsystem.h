@@ -1,0 +1,290 @@
+#pragma once
+
+#include "EditorSubsystem.h"
+#include "Http.h"
+#include "SoftObjectPath.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+#include <memory>
+
+// The records shared by the subsystems, the request handlers and the views. Records that several
+// holders share live behind shared pointers and are changed in place.
+
+namespace OrvaSDKTypes
+{
+Q_NAMESPACE
+
+// The state of the one task the SDK runs at a time for a workspace.
+enum class EOrvaSDKProgress : quint8
+{
+	None = 0,          ///< NoString
+	FolderMoving = 1,  ///< Floder Moving
+	FolderMovFailed = 2,
+	FolderMoveSuccess = 3,
+	AssetPaking = 4,   ///< Asset Paking
+	AssetPakFailed = 5,
+	AssetPakSuccess = 6,
+	PakUploading = 7,  ///< Pak Uploading
+	PakUploadFailed = 8,
+	PakUploadSuccess = 9,
+};
+Q_ENUM_NS(EOrvaSDKProgress)
+} // namespace OrvaSDKTypes
+
+using OrvaSDKTypes::EOrvaSDKProgress;
+
+// The logged-in user's profile.
+struct FOrvaUserInfo
+{
+	Q_GADGET
+	Q_PROPERTY(QString DisplayName MEMBER DisplayName)
+	Q_PROPERTY(QString Email MEMBER Email)
+	Q_PROPERTY(bool bIsCreator MEMBER bIsCreator)
+
+public:
+	QString DisplayName;
+	QString Email;
+	bool bIsCreator = false;
+
+	bool operator==(const FOrvaUserInfo& Other) const = default;
+};
+
+// One image known to the service: a world's title image or a screenshot of the current world.
+struct FOrvaImageData
+{
+	Q_GADGET
+	Q_PROPERTY(QString Name MEMBER Name)
+	Q_PROPERTY(qint64 Size MEMBER Size)
+	Q_PROPERTY(QString Url MEMBER Url)
+	Q_PROPERTY(QString Id MEMBER Id)
+
+public:
+	QString Name;
+	qint64 Size = 0;
+	// Where the image is downloaded from; a local path while a screenshot is being uploaded.
+	QString Url;
+	// Sent as "image_id" when the image becomes the title image.
+	QString Id;
+
+	bool operator==(const FOrvaImageData& Other) const = default;
+};
+
+using FOrvaImageDataPtr = std::shared_ptr<FOrvaImageData>;
+
+// One world of the logged-in creator.
+struct FOrvaWorldData
+{
+	Q_GADGET
+	Q_PROPERTY(QString Identifier MEMBER Identifier)
+	Q_PROPERTY(QString Name MEMBER Name)
+	Q_PROPERTY(QString Description MEMBER Description)
+	Q_PROPERTY(qint32 Capacity MEMBER Capacity)
+	Q_PROPERTY(bool bIsPublic MEMBER bIsPublic)
+	Q_PROPERTY(qint32 Activities MEMBER Activities)
+	Q_PROPERTY(qint32 Likes MEMBER Likes)
+	Q_PROPERTY(FOrvaImageDataPtr TitleImage MEMBER TitleImage)
+	Q_PROPERTY(QList<FOrvaImageDataPtr> PreviewImages MEMBER PreviewImages)
+	Q_PROPERTY(QString LastUpdate MEMBER LastUpdate)
+	Q_PROPERTY(QString Id MEMBER Id)
+
+public:
+	// The world's folder-safe key: names the workspace folder and keys the workspace record.
+	QString Identifier;
+	QString Name;
+	QString Description;
+	qint32 Capacity = 0;
+	bool bIsPublic = false;
+	qint32 Activities = 0;
+	qint32 Likes = 0;
+	FOrvaImageDataPtr TitleImage;
+	QList<FOrvaImageDataPtr> PreviewImages;
+	QString LastUpdate;
+	// The service's key of the world, used in request paths.
+	QString Id;
+};
+
+using FOrvaWorldDataPtr = std::shared_ptr<FOrvaWorldData>;
+
+// The local workspace bound to one world.
+struct FWorkspaceData
+{
+	Q_GADGET
+	Q_PROPERTY(QString WorldIdentifier MEMBER WorldIdentifier)
+	Q_PROPERTY(QString WorldId MEMBER WorldId)
+	Q_PROPERTY(QString TitleName MEMBER TitleName)
+	Q_PROPERTY(QString Description MEMBER Description)
+	Q_PROPERTY(bool bIsPublic MEMBER bIsPublic)
+	Q_PROPERTY(FSoftObjectPath ObjectPath MEMBER ObjectPath)
+	Q_PROPERTY(bool bEditable MEMBER bEditable)
+	Q_PROPERTY(OrvaSDKTypes::EOrvaSDKProgress Progress MEMBER Progress)
+
+public:
+	QString WorldIdentifier;
+	QString WorldId;
+	QString TitleName;
+	// A display text.
+	QString Description;
+	bool bIsPublic = false;
+	// The workspace's entry level; empty until chosen.
+	FSoftObjectPath ObjectPath;
+	// Whether the workspace folder exists in this project's content folder.
+	bool bEditable = false;
+	EOrvaSDKProgress Progress = EOrvaSDKProgress::None;
+
+	bool operator==(const FWorkspaceData& Other) const = default;
+};
+
+using FWorkspaceDataPtr = std::shared_ptr<FWorkspaceData>;
+
+Q_DECLARE_METATYPE(FOrvaUserInfo)
+Q_DECLARE_METATYPE(FOrvaImageData)
+Q_DECLARE_METATYPE(FOrvaImageDataPtr)
+Q_DECLARE_METATYPE(FOrvaWorldData)
+Q_DECLARE_METATYPE(FOrvaWorldDataPtr)
+Q_DECLARE_METATYPE(FWorkspaceData)
+Q_DECLARE_METATYPE(FWorkspaceDataPtr)
+
+class FExportPatchSettings;
+class UOrvaDataCacheSubsystem;
+
+// The plugin's central editor subsystem: login state, the current workspace, the pak build's
+// targets and settings, the bookkeeping of the one task that may run at a time, and the events the
+// views bind to. All of it lives on the main thread.
+class UOrvaSDKSubsystem : public UEditorSubsystem
+{
+	Q_OBJECT
+	Q_PROPERTY(bool bIsLoggedin READ IsLoggedin)
+	Q_PROPERTY(FOrvaUserInfo UserInfo READ GetUserInfoRecord)
+	Q_PROPERTY(QString AccessToken READ GetAccessToken)
+	Q_PROPERTY(QString UserEmailOrPhone READ GetUserEmailOrPhone)
+	Q_PROPERTY(FWorkspaceData CurrWorkspace MEMBER CurrWorkspace)
+	Q_PROPERTY(QStringList TargetPlatforms READ GetTargetPlatforms)
+	Q_PROPERTY(QString KeyFolderName READ GetKeyFolderName)
+	Q_PROPERTY(QString IdentInProgress MEMBER IdentInProgress)
+	Q_PROPERTY(QStringList RecordMovedFolders MEMBER RecordMovedFolders)
+	Q_PROPERTY(bool bOnlyServer READ OnlyBuildServer)
+	Q_PROPERTY(QString ServiceBaseUrl READ GetServiceBaseUrl)
+
+public:
+	// The service's address when no development override is configured.
+	static QString DefaultServiceBaseUrl();
+	// Relative path from the creator's project to the player client's project.
+	static QString ClientRelativePath();
+
+	UOrvaSDKSubsystem();
+	~UOrvaSDKSubsystem() override;
+
+	void Initialize(FSubsystemCollection& Collection) override;
+	void Deinitialize() override;
+
+	// Login (web requests and their answers).
+	Q_INVOKABLE void Login(QString User, QString Pwd);
+	void Login_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void GetUserInfo();
+	void GetUserInfo_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void Logout();
+
+	// World catalogue.
+	Q_INVOKABLE void GetWorldsList();
+	void GetWorldsList_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void NewWorld();
+	void NewWorld_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void DeleteWorld(const QStringList& InWorldIds);
+	void DeleteWorld_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void PrivatizeWorld(bool bIsPrivate);
+	void PrivatizeWorld_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void UploadWorldDetials();
+	void UploadWorldDetials_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void SetTitleImage(const QString& InImageId);
+	void SetTitleImage_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	Q_INVOKABLE void GetScreenshots();
+	void GetScreenshots_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+
+	// Workspaces.
+	Q_INVOKABLE void CreateWorkspaceFolder(const QString& FolderName);
+	Q_INVOKABLE FWorkspaceData ChangeWorkspaceWorld(const FOrvaWorldData& World);
+	Q_INVOKABLE bool CacheCurrWorkspace();
+	Q_INVOKABLE void ClearCurrWorkspace();
+	Q_INVOKABLE void ResetCurrWorkspace();
+	Q_INVOKABLE void SaveCurrWorldInfo();
+	Q_INVOKABLE void ClearSection();
+	Q_INVOKABLE void SetCurrentLevelPath(const FSoftObjectPath& Path);
+	Q_INVOKABLE FSoftObjectPath GetCurrentLevelPath() const;
+	Q_INVOKABLE bool CurrentLevelIsNone() const;
+	Q_INVOKABLE bool CurrWorkspaceInProgress() const;
+
+	// Progress of the running task, as recorded for the current workspace.
+	Q_INVOKABLE OrvaSDKTypes::EOrvaSDKProgress GetCurrProgress() const;
+	Q_INVOKABLE bool OnlyBuildServer() const { return bOnlyServer; }
+	Q_INVOKABLE void SetOnlyBuildServer(bool bInOnlyServer);
+
+	bool IsLoggedin() const { return bIsLoggedin; }
+	const FOrvaUserInfo& GetUserInfoRecord() const { return UserInfo; }
+	QString GetAccessToken() const { return AccessToken; }
+	QString GetUserEmailOrPhone() const { return UserEmailOrPhone; }
+	QStringList GetTargetPlatforms() const { return TargetPlatforms; }
+	QString GetKeyFolderName() const { return KeyFolderName; }
+	QString GetServiceBaseUrl() const { return ServiceBaseUrl; }
+	// The per-user folder of the platform's settings: the user settings folder followed by
+	// "BrackenfoldStudios/ORVA".
+	QString GetUserSettingsPath() const;
+	// Full path of "OrvaSDK.ini".
+	QString GetSettingsFilePath() const;
+	const std::shared_ptr<FExportPatchSettings>& GetPatchSettings() const { return PatchSettings; }
+
+	// Whether an identifier from the service can safely name a folder and a request path segment.
+	static bool IsSafeIdentifier(const QString& Identifier);
+
+	// The fields the views and tasks read and write directly.
+	bool bIsLoggedin = false;
+	FOrvaUserInfo UserInfo;
+	QString AccessToken;
+	QString UserEmailOrPhone;
+	FWorkspaceData CurrWorkspace;
+	QStringList TargetPlatforms;
+	QString KeyFolderName;
+	QString IdentInProgress;
+
+Q_SIGNALS:
+	void OnOrvaUploadProgress(int OrvaTaskId, float Percent, const QString& FileName);
+	void OnOrvaUploadFinished(int OrvaTaskId, const QString& FileName);
+	void OnOrvaPackagesMove();
+	void OnOrvaSDKLogin(bool LoginSuccess);
+	void OnLoginStateChanged(bool bLoggedIn);
+	void OnWorkspaceChanged(const FWorkspaceData& Workspace);
+	void OnWorldsListUpdated();
+	void OnScreenshotsUpdated();
+	void OnOrvaSDKPaking(bool PakSuccess);
+	void OnNewWorkspace();
+
+private:
+	using FResponseHandler = void (UOrvaSDKSubsystem::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
+
+	void UpdateProgress(EOrvaSDKProgress Progress);
+	UOrvaDataCacheSubsystem* GetDataCache() const;
+	// Builds a request to the service with the shared header rules; relative paths never start
+	// with "/".
+	FHttpRequestPtr CreateServiceRequest(const QString& Verb, const QString& RelativePath, bool bAccept,
+		bool bAuthorization) const;
+	// Binds the answer to Handler on this object and sends.
+	void SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler);
+	// "worlds/<id>" for the current workspace's world; empty (with an error line naming Label) when
+	// the id cannot go into a path.
+	QString CurrentWorldPath(const QString& Label) const;
+	void ReadServiceBaseUrlOverride();
+
+	QString ServiceBaseUrl;
+	std::shared_ptr<FExportPatchSettings> PatchSettings;
+	QStringList RecordMovedFolders;
+	bool bOnlyServer = false;
+	// Only the answer to the latest world-list request fills the cached list.
+	quint64 WorldsListGeneration = 0;
+};

@@ -1,0 +1,49 @@
+# One helper per kind of target. Warnings, visibility, sanitizers and the strict Qt
+# defines are set here once; build types live in CMakePresets.json.
+
+function(orva_common_settings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+  target_compile_definitions(${target} PRIVATE QT_NO_CAST_FROM_ASCII QT_NO_FOREACH QT_NO_KEYWORDS
+                                                QT_USE_QSTRINGBUILDER)
+  if(ORVA_SANITIZE)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+# orva_library(NAME DIR <folder with Public/ and Private/> LIBS <deps...>)
+function(orva_library name)
+  cmake_parse_arguments(ARG "" "DIR" "LIBS;SOURCES" ${ARGN})
+  if(NOT ARG_SOURCES)
+    file(GLOB_RECURSE ARG_SOURCES CONFIGURE_DEPENDS ${ARG_DIR}/Public/*.h ${ARG_DIR}/Private/*.h
+         ${ARG_DIR}/Private/*.cpp)
+  endif()
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${ARG_DIR}/Public PRIVATE ${ARG_DIR}/Private)
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS})
+  orva_common_settings(${name})
+endfunction()
+
+# orva_program(NAME SOURCES ... LIBS ...)
+function(orva_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  orva_common_settings(${name})
+endfunction()
+
+# orva_test(NAME DIR <folder of *.cpp> LIBS ...): one GoogleTest executable per area.
+function(orva_test name)
+  cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+  file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp ${ARG_DIR}/*.h)
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE OrvaTestSupport ${ARG_LIBS} GTest::gtest)
+  target_compile_definitions(${name} PRIVATE
+    ORVA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    ORVA_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared"
+    ORVA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  orva_common_settings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
