@@ -36,7 +36,7 @@ public:
 		int Status = 200;
 		QByteArray Body;
 		QList<QPair<QByteArray, QByteArray>> Headers = {{"Content-Type", "application/json"}};
-		// Close the connection without answering (a transport failure for the client).
+		// Break the answer off in its body (a transport failure for the client).
 		bool bDrop = false;
 		// Answer only after this many milliseconds.
 		int DelayMs = 0;

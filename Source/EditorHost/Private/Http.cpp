@@ -204,7 +204,11 @@ void FHttpRequest::OnReplyFinished()
 	Finished->deleteLater();
 
 	const QVariant Status = Finished->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-	if (!Status.isValid())
+	// Network and proxy errors (codes below 200) mean the exchange did not complete, even when a
+	// status line arrived before the connection broke; error statuses from the server are answers.
+	const QNetworkReply::NetworkError Error = Finished->error();
+	const bool bTransportError = Error != QNetworkReply::NoError && int(Error) < 200;
+	if (!Status.isValid() || bTransportError)
 	{
 		// No HTTP answer at all: connection refused, TLS failure, time-out, abort.
 		UE_LOG(LogEditorHost, Display,

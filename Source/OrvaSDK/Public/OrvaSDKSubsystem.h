@@ -266,6 +266,7 @@ Q_SIGNALS:
 	void OnNewWorkspace();
 
 private:
+	friend struct FOrvaSDKSubsystemTestAccess;
 	using FResponseHandler = void (UOrvaSDKSubsystem::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 
 	void UpdateProgress(EOrvaSDKProgress Progress);
