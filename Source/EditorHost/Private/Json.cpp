@@ -91,6 +91,13 @@ bool TryGetInt64(const QJsonObject& Object, const QString& Key, qint64& Out)
 	{
 		return false;
 	}
+	// The parser keeps whole numbers exact; going through double would round those beyond 2^53.
+	const qint64 Exact = Value.toInteger(0);
+	if (Exact != 0 || Value.toInteger(1) == 0)
+	{
+		Out = Exact;
+		return true;
+	}
 	const double Number = std::trunc(Value.toDouble());
 	if (!std::isfinite(Number) || Number >= 9.2233720368547758e18 || Number < -9.2233720368547758e18)
 	{

@@ -75,6 +75,15 @@ QString FPaths::ConvertRelativePathToFull(const QString& BasePath, const QString
 	const bool bTrailing = Normal.endsWith(QLatin1Char('/'));
 	QString Full = QDir::isAbsolutePath(Normal) ? Normal : Combine(NormalizeFilename(BasePath), Normal);
 	Full = QDir::cleanPath(Full);
+	// cleanPath keeps ".." above the root; the file system treats "/.." as "/".
+	while (Full.startsWith(QLatin1String("/../")))
+	{
+		Full.remove(0, 3);
+	}
+	if (Full == QLatin1String("/.."))
+	{
+		Full = QStringLiteral("/");
+	}
 	if (bTrailing && !Full.endsWith(QLatin1Char('/')))
 	{
 		Full += QLatin1Char('/');
