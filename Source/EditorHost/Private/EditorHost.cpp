@@ -1,5 +1,7 @@
 #include "EditorHost.h"
 
+#include "AssetRegistry.h"
+#include "AssetTools.h"
 #include "ConfigCache.h"
 #include "Dialogs.h"
 #include "EditorSubsystem.h"
@@ -27,6 +29,9 @@ FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
 	, DialogService(std::make_unique<FPolicyDialogService>())
 	, bEditorWorld(InOptions.bWithEditorWorld)
 {
+	Registry = std::make_unique<FAssetRegistry>(PathsInstance);
+	// Through the host, so that a dialog service set later is the one the tools ask.
+	Tools = std::make_unique<FAssetTools>(*Registry, [this] { return DialogService.get(); });
 	if (Options.bWithConfigCache)
 	{
 		Config = std::make_unique<FConfigCache>();
@@ -58,6 +63,8 @@ void FEditorHost::Start()
 			QStringLiteral(".log"));
 		FLog::AddSink(LogFile.get());
 	}
+	// Subsystems find the project's packages indexed when they start.
+	Registry->SearchAllAssets(true);
 	// Create every subsystem before initialising any, so that each may look the others up.
 	for (const FRegistration& Registration : Registrations)
 	{

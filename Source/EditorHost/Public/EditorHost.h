@@ -9,6 +9,8 @@
 #include <functional>
 #include <memory>
 
+class FAssetRegistry;
+class FAssetTools;
 class FConfigCache;
 class FDialogService;
 class FFileLogSink;
@@ -83,6 +85,9 @@ public:
 	FDialogService& Dialogs() const { return *DialogService; }
 	void SetDialogService(std::unique_ptr<FDialogService> Service);
 	FEditorSettings& EditorSettings() { return Settings; }
+	// The project's packages: scanned by Start() before any subsystem is initialised.
+	FAssetRegistry& AssetRegistry() const { return *Registry; }
+	FAssetTools& AssetTools() const { return *Tools; }
 	bool HasEditorWorld() const { return bEditorWorld; }
 
 private:
@@ -97,6 +102,8 @@ private:
 	std::unique_ptr<FConfigCache> Config;
 	std::unique_ptr<FHttpModule> HttpModule;
 	std::unique_ptr<FDialogService> DialogService;
+	std::unique_ptr<FAssetRegistry> Registry;
+	std::unique_ptr<FAssetTools> Tools;
 	std::unique_ptr<FFileLogSink> LogFile;
 	FEditorSettings Settings;
 	QList<FRegistration> Registrations;

@@ -1,0 +1,1029 @@
+#include "AssetRegistry.h"
+
+#include "Log.h"
+#include "ObjectClasses.h"
+#include "PackageFile.h"
+#include "PackageName.h"
+#include "Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+namespace
+{
+const QString MapExtension = QStringLiteral(".umap");
+const QString AssetExtension = QStringLiteral(".uasset");
+
+// A name compared and hashed ignoring case, so that lookups need no folded copy of the text.
+struct FFoldedKey
+{
+	QString Text;
+	bool operator==(const FFoldedKey& Other) const
+	{
+		return Text.size() == Other.Text.size() && Text.compare(Other.Text, Qt::CaseInsensitive) == 0;
+	}
+};
+
+size_t qHash(const FFoldedKey& Key, size_t Seed = 0) noexcept
+{
+	size_t Hash = 1469598103934665603ull ^ Seed;
+	for (const QChar C : Key.Text)
+	{
+		const char16_t U = C.unicode();
+		const char16_t Folded = U < 0x80 ? (U >= u'A' && U <= u'Z' ? char16_t(U + 32) : U) : C.toCaseFolded().unicode();
+		Hash = (Hash ^ Folded) * 1099511628211ull;
+	}
+	return Hash;
+}
+
+// Interns names into dense ids; the first spelling seen is the one kept.
+class FNameTable
+{
+public:
+	int Find(const QString& Name) const { return Ids.value(FFoldedKey{Name}, -1); }
+	int Intern(const QString& Name)
+	{
+		const auto It = Ids.constFind(FFoldedKey{Name});
+		if (It != Ids.constEnd())
+		{
+			return It.value();
+		}
+		const int Id = int(Names.size());
+		Ids.insert(FFoldedKey{Name}, Id);
+		Names.push_back(Name);
+		return Id;
+	}
+	const QString& Text(int Id) const { return Names[size_t(Id)]; }
+	int Count() const { return int(Names.size()); }
+	void Reserve(qsizetype N)
+	{
+		Ids.reserve(N);
+		Names.reserve(size_t(N));
+	}
+
+private:
+	QHash<FFoldedKey, int> Ids;
+	std::vector<QString> Names;
+};
+
+struct FAssetRecord
+{
+	QString Name;
+	int ClassId = -1;
+	QString Destination;
+};
+
+struct FPackageRecord
+{
+	QString Name;
+	int NameId = -1;
+	int FolderId = -1;
+	int MountIndex = -1;
+	qint64 DiskSize = 0;
+	int HardCount = 0;
+	bool bAlive = false;
+	bool bMap = false;
+	bool bPartitioned = false;
+	std::vector<int> Dependencies;
+	QList<FAssetRecord> Assets;
+};
+
+struct FFolder
+{
+	QString Path;
+	int Parent = -1;
+	std::vector<int> Children;
+	std::vector<int> Slots;
+};
+
+// One package file read by a scan worker.
+struct FScanResult
+{
+	QString FilePath;
+	QString PackageName;
+	int MountIndex = -1;
+	bool bMap = false;
+	qint64 DiskSize = 0;
+	std::optional<FPackageFile> File;
+	QString Error;
+};
+
+struct FScanFile
+{
+	QString FilePath;
+	int MountIndex;
+};
+
+QString WithTrailingSlash(QString Path)
+{
+	if (!Path.endsWith(QLatin1Char('/')))
+	{
+		Path += QLatin1Char('/');
+	}
+	return Path;
+}
+} // namespace
+
+struct FAssetRegistry::FImpl
+{
+	QList<FMountPoint> Mounts;
+	QHash<FFoldedKey, int> MountByName; // "Game" -> index
+
+	FNameTable Names;
+	std::vector<int> SlotOfName; // name id -> package slot, -1 when no package
+	std::vector<FPackageRecord> Packages;
+	std::vector<int> FreeSlots;
+	int AliveCount = 0;
+
+	FNameTable Classes;
+	std::vector<FTopLevelAssetPath> ClassPaths; // class id -> split path
+
+	std::vector<FFolder> Folders;
+	QHash<FFoldedKey, int> FolderIds;
+
+	QSet<QString> ScannedPaths; // folded content paths scanned so far
+	QStringList DenyList;
+	QSet<QString> ReportedFiles; // files reported as bad, so each is reported once
+
+	// ---- names and folders ----
+
+	int SlotOf(const QString& PackageName) const
+	{
+		const int Id = Names.Find(PackageName);
+		return Id < 0 || size_t(Id) >= SlotOfName.size() ? -1 : SlotOfName[size_t(Id)];
+	}
+
+	int InternName(const QString& Name)
+	{
+		const int Id = Names.Intern(Name);
+		if (size_t(Id) >= SlotOfName.size())
+		{
+			SlotOfName.resize(size_t(Id) + 1, -1);
+		}
+		return Id;
+	}
+
+	int InternClass(const QString& Path)
+	{
+		const int Id = Classes.Intern(Path);
+		if (size_t(Id) >= ClassPaths.size())
+		{
+			ClassPaths.resize(size_t(Id) + 1);
+			ClassPaths[size_t(Id)] = FTopLevelAssetPath(Path);
+		}
+		return Id;
+	}
+
+	int FindFolder(const QString& Path) const { return FolderIds.value(FFoldedKey{Path}, -1); }
+
+	int EnsureFolder(const QString& Path)
+	{
+		const int Existing = FindFolder(Path);
+		if (Existing >= 0)
+		{
+			return Existing;
+		}
+		const QString ParentPath = FPackageName::GetLongPackagePath(Path);
+		const int Parent = ParentPath.isEmpty() ? -1 : EnsureFolder(ParentPath);
+		const int Id = int(Folders.size());
+		Folders.push_back(FFolder{Path, Parent, {}, {}});
+		FolderIds.insert(FFoldedKey{Path}, Id);
+		if (Parent >= 0)
+		{
+			Folders[size_t(Parent)].Children.push_back(Id);
+		}
+		return Id;
+	}
+
+	void CollectSlots(int FolderId, bool bRecursive, std::vector<int>& Out) const
+	{
+		const FFolder& Folder = Folders[size_t(FolderId)];
+		Out.insert(Out.end(), Folder.Slots.begin(), Folder.Slots.end());
+		if (bRecursive)
+		{
+			for (const int Child : Folder.Children)
+			{
+				CollectSlots(Child, true, Out);
+			}
+		}
+	}
+
+	// ---- mount points and files ----
+
+	int MountOf(const QString& PackageName) const
+	{
+		return MountByName.value(FFoldedKey{FPackageName::GetMountPointName(PackageName)}, -1);
+	}
+
+	QString FilenameOf(const FPackageRecord& Record) const
+	{
+		return Mounts[Record.MountIndex].ContentDir + FPackageName::GetPathAfterMountPoint(Record.Name) +
+			(Record.bMap ? MapExtension : AssetExtension);
+	}
+
+	// ---- records ----
+
+	void Store(const QString& PackageName, int MountIndex, const FPackageFile& File, bool bMap, qint64 DiskSize)
+	{
+		const int NameId = InternName(PackageName);
+		int Slot = SlotOfName[size_t(NameId)];
+		if (Slot < 0)
+		{
+			if (!FreeSlots.empty())
+			{
+				Slot = FreeSlots.back();
+				FreeSlots.pop_back();
+			}
+			else
+			{
+				Slot = int(Packages.size());
+				Packages.emplace_back();
+			}
+			SlotOfName[size_t(NameId)] = Slot;
+			++AliveCount;
+		}
+		FPackageRecord& Record = Packages[size_t(Slot)];
+		const QString Folder = FPackageName::GetLongPackagePath(PackageName);
+		const int FolderId = EnsureFolder(Folder);
+		if (Record.bAlive && Record.FolderId != FolderId)
+		{
+			DetachFromFolder(Slot);
+		}
+		if (!Record.bAlive || Record.FolderId != FolderId)
+		{
+			Folders[size_t(FolderId)].Slots.push_back(Slot);
+		}
+		Record.Name = PackageName;
+		Record.NameId = NameId;
+		Record.FolderId = FolderId;
+		Record.MountIndex = MountIndex;
+		Record.DiskSize = DiskSize;
+		Record.bAlive = true;
+		Record.bMap = bMap;
+		Record.bPartitioned = File.bPartitioned;
+		Record.HardCount = int(File.HardDependencies.size());
+		Record.Dependencies.clear();
+		Record.Dependencies.reserve(size_t(File.HardDependencies.size() + File.SoftDependencies.size()));
+		for (const QStringList* List : {&File.HardDependencies, &File.SoftDependencies})
+		{
+			for (const QString& Dependency : *List)
+			{
+				Record.Dependencies.push_back(InternName(Dependency));
+			}
+		}
+		Record.Assets.clear();
+		Record.Assets.reserve(File.Assets.size());
+		for (const FPackageAsset& Asset : File.Assets)
+		{
+			Record.Assets.append(FAssetRecord{Asset.Name, InternClass(Asset.ClassPath), Asset.Destination});
+		}
+	}
+
+	void DetachFromFolder(int Slot)
+	{
+		FPackageRecord& Record = Packages[size_t(Slot)];
+		std::vector<int>& Slots = Folders[size_t(Record.FolderId)].Slots;
+		Slots.erase(std::remove(Slots.begin(), Slots.end(), Slot), Slots.end());
+	}
+
+	void Remove(int Slot)
+	{
+		FPackageRecord& Record = Packages[size_t(Slot)];
+		if (!Record.bAlive)
+		{
+			return;
+		}
+		DetachFromFolder(Slot);
+		SlotOfName[size_t(Record.NameId)] = -1;
+		Record = FPackageRecord();
+		FreeSlots.push_back(Slot);
+		--AliveCount;
+	}
+
+	void AppendAssets(int Slot, QList<FAssetData>& Out) const
+	{
+		const FPackageRecord& Record = Packages[size_t(Slot)];
+		const QString& PackagePath = Folders[size_t(Record.FolderId)].Path;
+		for (const FAssetRecord& Asset : Record.Assets)
+		{
+			Out.append(FAssetData{Record.Name, PackagePath, Asset.Name, ClassPaths[size_t(Asset.ClassId)], Asset.Destination});
+		}
+	}
+
+	// ---- scanning ----
+
+	void ReportOnce(const QString& FilePath, const QString& Problem)
+	{
+		if (!ReportedFiles.contains(FilePath))
+		{
+			ReportedFiles.insert(FilePath);
+			UE_LOG(LogEditorHost, Error, QStringLiteral("Skipping package file ") + FilePath + QStringLiteral(": ") + Problem);
+		}
+	}
+
+	bool IsDenied(const QString& ContentPath) const
+	{
+		for (const QString& Denied : DenyList)
+		{
+			if (FPackageName::IsUnderPath(ContentPath, Denied))
+			{
+				return true;
+			}
+		}
+		return false;
+	}
+
+	bool IsScanned(const QString& ContentPath) const
+	{
+		for (QString Path = ContentPath; !Path.isEmpty(); Path = FPackageName::GetLongPackagePath(Path))
+		{
+			if (ScannedPaths.contains(Path.toCaseFolded()))
+			{
+				return true;
+			}
+		}
+		return false;
+	}
+
+	// Turns a scan path (content path, package name, or folder/file on disk) into a content path.
+	QString ToContentPath(const QString& Path) const
+	{
+		if (Path.startsWith(QLatin1Char('/')) && MountOf(Path) >= 0 && !QFileInfo::exists(Path))
+		{
+			return Path.endsWith(QLatin1Char('/')) ? Path.chopped(1) : Path;
+		}
+		const QString Full = FPaths::ConvertRelativePathToFull(Path);
+		for (int Index = 0; Index < Mounts.size(); ++Index)
+		{
+			const QString& Dir = Mounts[Index].ContentDir;
+			if (WithTrailingSlash(Full).startsWith(Dir) || WithTrailingSlash(Full) == Dir)
+			{
+				QString Relative = WithTrailingSlash(Full).mid(Dir.size());
+				Relative.chop(1);
+				for (const QString& Extension : {MapExtension, AssetExtension})
+				{
+					if (Relative.endsWith(Extension, Qt::CaseInsensitive))
+					{
+						Relative.chop(Extension.size());
+					}
+				}
+				return Relative.isEmpty() ? Mounts[Index].RootPath : Mounts[Index].RootPath + QLatin1Char('/') + Relative;
+			}
+		}
+		return QString();
+	}
+
+	// Lists the package files at or below a content path.
+	void ListFiles(const QString& ContentPath, bool bIgnoreDenyList, std::vector<FScanFile>& Out) const
+	{
+		const int MountIndex = MountOf(ContentPath);
+		if (MountIndex < 0)
+		{
+			return;
+		}
+		const QString Relative = FPackageName::GetPathAfterMountPoint(ContentPath);
+		const QString Base = Mounts[MountIndex].ContentDir + Relative;
+		// The path may name a package rather than a folder.
+		if (!Relative.isEmpty())
+		{
+			for (const QString& Extension : {AssetExtension, MapExtension})
+			{
+				if (QFileInfo(Base + Extension).isFile())
+				{
+					Out.push_back({Base + Extension, MountIndex});
+				}
+			}
+		}
+		std::error_code Error;
+		const std::filesystem::path Root(Base.toStdString());
+		if (!std::filesystem::is_directory(Root, Error))
+		{
+			return;
+		}
+		const bool bCheckDenyList = !bIgnoreDenyList && !DenyList.isEmpty();
+		const QString Prefix = Mounts[MountIndex].ContentDir;
+		for (auto It = std::filesystem::recursive_directory_iterator(
+				 Root, std::filesystem::directory_options::skip_permission_denied, Error);
+			 !Error && It != std::filesystem::recursive_directory_iterator(); It.increment(Error))
+		{
+			const std::string& Native = It->path().native();
+			if (It->is_directory(Error))
+			{
+				if (bCheckDenyList)
+				{
+					const QString Folder = QString::fromStdString(Native).mid(Prefix.size());
+					if (IsDenied(Mounts[MountIndex].RootPath + QLatin1Char('/') + Folder))
+					{
+						It.disable_recursion_pending();
+					}
+				}
+				continue;
+			}
+			if (Native.ends_with(".uasset") || Native.ends_with(".umap"))
+			{
+				Out.push_back({QString::fromStdString(Native), MountIndex});
+			}
+		}
+	}
+
+	void ParseFile(const FScanFile& Input, FScanResult& Out) const
+	{
+		Out.FilePath = Input.FilePath;
+		Out.MountIndex = Input.MountIndex;
+		const FMountPoint& Mount = Mounts[Input.MountIndex];
+		Out.bMap = Input.FilePath.endsWith(MapExtension);
+		QString Relative = Input.FilePath.mid(Mount.ContentDir.size());
+		Relative.chop(Out.bMap ? MapExtension.size() : AssetExtension.size());
+		Out.PackageName = Mount.RootPath + QLatin1Char('/') + Relative;
+		QString Reason;
+		if (!FPackageName::IsValidLongPackageName(Out.PackageName, &Reason))
+		{
+			Out.Error = QStringLiteral("its path makes no valid package name (") + Reason + QLatin1Char(')');
+			return;
+		}
+		QFile File(Input.FilePath);
+		if (!File.open(QIODevice::ReadOnly))
+		{
+			Out.Error = QStringLiteral("cannot be read: ") + File.errorString();
+			return;
+		}
+		const QByteArray Bytes = File.readAll();
+		Out.DiskSize = Bytes.size();
+		Out.File = FPackageFile::Parse(Bytes, &Reason);
+		if (!Out.File)
+		{
+			Out.Error = Reason;
+		}
+	}
+
+	std::vector<FScanResult> ParseAll(const std::vector<FScanFile>& Files) const
+	{
+		std::vector<FScanResult> Results(Files.size());
+		std::atomic<size_t> Next{0};
+		const auto Work = [&]
+		{
+			constexpr size_t Batch = 64;
+			for (size_t Start = Next.fetch_add(Batch); Start < Files.size(); Start = Next.fetch_add(Batch))
+			{
+				const size_t End = std::min(Files.size(), Start + Batch);
+				for (size_t Index = Start; Index < End; ++Index)
+				{
+					ParseFile(Files[Index], Results[Index]);
+				}
+			}
+		};
+		const size_t Threads =
+			Files.size() < 256 ? 1 : std::max<size_t>(1, std::min<size_t>(8, std::thread::hardware_concurrency()));
+		std::vector<std::thread> Workers;
+		for (size_t Index = 1; Index < Threads; ++Index)
+		{
+			Workers.emplace_back(Work);
+		}
+		Work();
+		for (std::thread& Worker : Workers)
+		{
+			Worker.join();
+		}
+		return Results;
+	}
+
+	void Scan(const QStringList& ContentPaths, bool bIgnoreDenyList)
+	{
+		std::vector<FScanFile> Files;
+		for (const QString& ContentPath : ContentPaths)
+		{
+			ListFiles(ContentPath, bIgnoreDenyList, Files);
+		}
+		std::sort(Files.begin(), Files.end(), [](const FScanFile& A, const FScanFile& B) { return A.FilePath < B.FilePath; });
+		Files.erase(std::unique(Files.begin(), Files.end(),
+						[](const FScanFile& A, const FScanFile& B) { return A.FilePath == B.FilePath; }),
+			Files.end());
+		const std::vector<FScanResult> Results = ParseAll(Files);
+
+		// Packages known under the scanned paths whose file is gone are dropped.
+		for (const QString& ContentPath : ContentPaths)
+		{
+			std::vector<int> Known;
+			const int Single = SlotOf(ContentPath);
+			if (Single >= 0)
+			{
+				Known.push_back(Single);
+			}
+			const int FolderId = FindFolder(ContentPath);
+			if (FolderId >= 0)
+			{
+				CollectSlots(FolderId, true, Known);
+			}
+			for (const int Slot : Known)
+			{
+				if (Packages[size_t(Slot)].bAlive && !QFileInfo(FilenameOf(Packages[size_t(Slot)])).isFile())
+				{
+					Remove(Slot);
+				}
+			}
+		}
+
+		if (Names.Count() == 0)
+		{
+			Names.Reserve(qsizetype(Results.size()) * 2);
+			Packages.reserve(Results.size());
+		}
+		QSet<int> SeenInThisScan;
+		for (const FScanResult& Result : Results)
+		{
+			if (!Result.File)
+			{
+				ReportOnce(Result.FilePath, Result.Error);
+				continue;
+			}
+			const int NameId = InternName(Result.PackageName);
+			const int Existing = SlotOfName[size_t(NameId)];
+			if (Existing >= 0)
+			{
+				const FPackageRecord& Record = Packages[size_t(Existing)];
+				const QString KnownFile = FilenameOf(Record);
+				// Two files that make one package name ("Crate.uasset" beside "Crate.umap" or
+				// "crate.uasset"): the first one keeps the name.
+				if (KnownFile != Result.FilePath && (SeenInThisScan.contains(NameId) || QFileInfo(KnownFile).isFile()))
+				{
+					ReportOnce(Result.FilePath,
+						QStringLiteral("package ") + Record.Name + QStringLiteral(" is already read from ") + KnownFile);
+					continue;
+				}
+			}
+			ReportedFiles.remove(Result.FilePath);
+			SeenInThisScan.insert(NameId);
+			Store(Result.PackageName, Result.MountIndex, *Result.File, Result.bMap, Result.DiskSize);
+		}
+		for (const QString& ContentPath : ContentPaths)
+		{
+			ScannedPaths.insert(ContentPath.toCaseFolded());
+		}
+	}
+};
+
+FAssetRegistry::FAssetRegistry(const FPaths& Paths)
+	: FAssetRegistry(DiscoverMountPoints(Paths))
+{
+}
+
+FAssetRegistry::FAssetRegistry(const QList<FMountPoint>& MountPoints)
+	: Impl(std::make_unique<FImpl>())
+{
+	for (const FMountPoint& Mount : MountPoints)
+	{
+		const QString Name = FPackageName::GetMountPointName(Mount.RootPath);
+		if (Name.isEmpty() || Impl->MountByName.contains(FFoldedKey{Name}))
+		{
+			continue;
+		}
+		Impl->MountByName.insert(FFoldedKey{Name}, int(Impl->Mounts.size()));
+		Impl->Mounts.append(
+			FMountPoint{QLatin1Char('/') + Name, WithTrailingSlash(FPaths::ConvertRelativePathToFull(Mount.ContentDir))});
+	}
+}
+
+FAssetRegistry::~FAssetRegistry() = default;
+
+QList<FMountPoint> FAssetRegistry::DiscoverMountPoints(const FPaths& Paths)
+{
+	QList<FMountPoint> Mounts{{QStringLiteral("/Game"), Paths.ProjectContentDir()}};
+	if (!Paths.EngineContentDir().isEmpty())
+	{
+		Mounts.append({QStringLiteral("/Engine"), Paths.EngineContentDir()});
+	}
+	const QDir PluginsDir(Paths.ProjectPluginsDir());
+	const QStringList PluginFolders = PluginsDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+	for (const QString& Folder : PluginFolders)
+	{
+		const QStringList Descriptors = QDir(PluginsDir.filePath(Folder)).entryList({QStringLiteral("*.uplugin")}, QDir::Files);
+		if (!Descriptors.isEmpty())
+		{
+			Mounts.append({QLatin1Char('/') + FPaths::GetBaseFilename(Descriptors.first()),
+				PluginsDir.filePath(Folder) + QStringLiteral("/Content/")});
+		}
+	}
+	return Mounts;
+}
+
+QList<FMountPoint> FAssetRegistry::GetMountPoints() const { return Impl->Mounts; }
+
+bool FAssetRegistry::TryConvertLongPackageNameToFilename(const QString& PackageName, QString& OutFilename,
+	const QString& Extension) const
+{
+	const int MountIndex = Impl->MountOf(PackageName);
+	if (MountIndex < 0 || !FPackageName::IsValidLongPackageName(PackageName))
+	{
+		return false;
+	}
+	OutFilename = Impl->Mounts[MountIndex].ContentDir + FPackageName::GetPathAfterMountPoint(PackageName) + Extension;
+	return true;
+}
+
+bool FAssetRegistry::TryConvertFilenameToLongPackageName(const QString& Filename, QString& OutPackageName,
+	QString* OutReason) const
+{
+	const QString ContentPath = Impl->ToContentPath(Filename);
+	if (ContentPath.isEmpty())
+	{
+		if (OutReason)
+		{
+			*OutReason = QStringLiteral("the file lies under no mount point's folder");
+		}
+		return false;
+	}
+	if (!FPackageName::IsValidLongPackageName(ContentPath, OutReason))
+	{
+		return false;
+	}
+	OutPackageName = ContentPath;
+	return true;
+}
+
+QString FAssetRegistry::GetPackageFilename(const QString& PackageName) const
+{
+	const int Slot = Impl->SlotOf(PackageName);
+	return Slot < 0 ? QString() : Impl->FilenameOf(Impl->Packages[size_t(Slot)]);
+}
+
+bool FAssetRegistry::IsValidPackageName(const QString& PackageName, QString* OutReason) const
+{
+	if (!FPackageName::IsValidLongPackageName(PackageName, OutReason))
+	{
+		return false;
+	}
+	if (!FPackageName::IsScriptPackage(PackageName) && Impl->MountOf(PackageName) < 0)
+	{
+		if (OutReason)
+		{
+			*OutReason = QStringLiteral("no mount point \"/") + FPackageName::GetMountPointName(PackageName) +
+				QStringLiteral("\"");
+		}
+		return false;
+	}
+	return true;
+}
+
+void FAssetRegistry::SearchAllAssets(bool)
+{
+	QStringList Roots;
+	for (const FMountPoint& Mount : Impl->Mounts)
+	{
+		Roots.append(Mount.RootPath);
+	}
+	Impl->Scan(Roots, false);
+}
+
+void FAssetRegistry::ScanPathsSynchronous(const QStringList& Paths, bool bForceRescan, bool bIgnoreDenyListScanFilters)
+{
+	QStringList ToScan;
+	for (const QString& Path : Paths)
+	{
+		const QString ContentPath = Impl->ToContentPath(Path);
+		if (ContentPath.isEmpty() || FPackageName::IsScriptPackage(ContentPath))
+		{
+			continue;
+		}
+		if (!bIgnoreDenyListScanFilters && Impl->IsDenied(ContentPath))
+		{
+			continue;
+		}
+		if (!bForceRescan && Impl->IsScanned(ContentPath))
+		{
+			continue;
+		}
+		ToScan.append(ContentPath);
+	}
+	if (!ToScan.isEmpty())
+	{
+		Impl->Scan(ToScan, bIgnoreDenyListScanFilters);
+	}
+}
+
+void FAssetRegistry::SetScanDenyList(const QStringList& PackagePaths) { Impl->DenyList = PackagePaths; }
+
+bool FAssetRegistry::GetDependencies(const QString& PackageName, QStringList& OutDependencies,
+	UE::AssetRegistry::EDependencyCategory Category, const UE::AssetRegistry::FDependencyQuery& Query) const
+{
+	using namespace UE::AssetRegistry;
+	const int Slot = Impl->SlotOf(PackageName);
+	if (Slot < 0)
+	{
+		return false;
+	}
+	if ((int(Category) & int(EDependencyCategory::Package)) == 0)
+	{
+		return true;
+	}
+	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
+	const size_t Begin = Query.Required == EDependencyQuery::Soft ? size_t(Record.HardCount) : 0;
+	const size_t End = Query.Required == EDependencyQuery::Hard ? size_t(Record.HardCount) : Record.Dependencies.size();
+	OutDependencies.reserve(OutDependencies.size() + qsizetype(End - Begin));
+	for (size_t Index = Begin; Index < End; ++Index)
+	{
+		OutDependencies.append(Impl->Names.Text(Record.Dependencies[Index]));
+	}
+	return true;
+}
+
+bool FAssetRegistry::GetReferencers(const QString& PackageName, QStringList& OutReferencers) const
+{
+	const int NameId = Impl->Names.Find(PackageName);
+	if (NameId < 0)
+	{
+		return false;
+	}
+	const qsizetype Before = OutReferencers.size();
+	for (const FPackageRecord& Record : Impl->Packages)
+	{
+		if (Record.bAlive && std::find(Record.Dependencies.begin(), Record.Dependencies.end(), NameId) != Record.Dependencies.end())
+		{
+			OutReferencers.append(Record.Name);
+		}
+	}
+	return OutReferencers.size() > Before;
+}
+
+std::optional<FAssetPackageData> FAssetRegistry::GetAssetPackageDataCopy(const QString& PackageName) const
+{
+	const int Slot = Impl->SlotOf(PackageName);
+	if (Slot < 0)
+	{
+		return std::nullopt;
+	}
+	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
+	return FAssetPackageData{Record.DiskSize, Record.bMap ? MapExtension : AssetExtension};
+}
+
+bool FAssetRegistry::DoesPackageExistOnDisk(const QString& PackageName, QString* OutCorrectCasePackageName,
+	QString* OutExtension) const
+{
+	const int Slot = Impl->SlotOf(PackageName);
+	if (Slot < 0)
+	{
+		return false;
+	}
+	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
+	if (OutCorrectCasePackageName)
+	{
+		*OutCorrectCasePackageName = Record.Name;
+	}
+	if (OutExtension)
+	{
+		*OutExtension = Record.bMap ? MapExtension : AssetExtension;
+	}
+	return true;
+}
+
+bool FAssetRegistry::DoesPackageExist(const QString& PackageName) const
+{
+	return (FPackageName::IsScriptPackage(PackageName) && FPackageName::IsValidLongPackageName(PackageName)) ||
+		DoesPackageExistOnDisk(PackageName);
+}
+
+bool FAssetRegistry::IsLevelPackage(const QString& PackageName) const
+{
+	const int Slot = Impl->SlotOf(PackageName);
+	if (Slot < 0 || Impl->Packages[size_t(Slot)].Assets.isEmpty())
+	{
+		return false;
+	}
+	const UClass* Class =
+		UClass::ResolveClass(Impl->Classes.Text(Impl->Packages[size_t(Slot)].Assets.first().ClassId));
+	return Class && Class->IsChildOf(UWorld::StaticClass());
+}
+
+bool FAssetRegistry::GetAssetsByPackageName(const QString& PackageName, QList<FAssetData>& OutAssetData, bool, bool) const
+{
+	if (!FPackageName::IsValidLongPackageName(PackageName))
+	{
+		return false;
+	}
+	const int Slot = Impl->SlotOf(PackageName);
+	if (Slot >= 0)
+	{
+		Impl->AppendAssets(Slot, OutAssetData);
+	}
+	return true;
+}
+
+bool FAssetRegistry::GetAssetsByPath(const QString& PackagePath, QList<FAssetData>& OutAssetData, bool bRecursive,
+	bool) const
+{
+	const QString Path = PackagePath.endsWith(QLatin1Char('/')) ? PackagePath.chopped(1) : PackagePath;
+	if (!FPackageName::IsValidPackagePath(Path))
+	{
+		return false;
+	}
+	const int FolderId = Impl->FindFolder(Path);
+	if (FolderId < 0)
+	{
+		return true;
+	}
+	std::vector<int> Slots;
+	Impl->CollectSlots(FolderId, bRecursive, Slots);
+	for (const int Slot : Slots)
+	{
+		Impl->AppendAssets(Slot, OutAssetData);
+	}
+	return true;
+}
+
+bool FAssetRegistry::GetAssets(const FARFilter& Filter, QList<FAssetData>& OutAssetData) const
+{
+	std::vector<int> Candidates;
+	if (!Filter.PackageNames.isEmpty())
+	{
+		for (const QString& Name : Filter.PackageNames)
+		{
+			const int Slot = Impl->SlotOf(Name);
+			if (Slot >= 0)
+			{
+				Candidates.push_back(Slot);
+			}
+		}
+	}
+	else if (!Filter.PackagePaths.isEmpty())
+	{
+		for (const QString& Path : Filter.PackagePaths)
+		{
+			const int FolderId = Impl->FindFolder(Path.endsWith(QLatin1Char('/')) ? Path.chopped(1) : Path);
+			if (FolderId >= 0)
+			{
+				Impl->CollectSlots(FolderId, Filter.bRecursivePaths, Candidates);
+			}
+		}
+	}
+	else
+	{
+		for (size_t Slot = 0; Slot < Impl->Packages.size(); ++Slot)
+		{
+			if (Impl->Packages[Slot].bAlive)
+			{
+				Candidates.push_back(int(Slot));
+			}
+		}
+	}
+	std::sort(Candidates.begin(), Candidates.end());
+	Candidates.erase(std::unique(Candidates.begin(), Candidates.end()), Candidates.end());
+
+	// Which interned classes pass, decided once per class rather than once per asset.
+	std::vector<signed char> ClassMatches(size_t(Impl->Classes.Count()), -1);
+	QList<const UClass*> FilterClasses;
+	for (const FTopLevelAssetPath& Path : Filter.ClassPaths)
+	{
+		FilterClasses.append(UClass::ResolveClass(Path.ToString()));
+	}
+	const auto ClassPasses = [&](int ClassId)
+	{
+		if (Filter.ClassPaths.isEmpty())
+		{
+			return true;
+		}
+		signed char& Match = ClassMatches[size_t(ClassId)];
+		if (Match < 0)
+		{
+			Match = 0;
+			const FTopLevelAssetPath& AssetClass = Impl->ClassPaths[size_t(ClassId)];
+			const UClass* Resolved = Filter.bRecursiveClasses ? UClass::ResolveClass(AssetClass.ToString()) : nullptr;
+			for (qsizetype Index = 0; Index < Filter.ClassPaths.size() && !Match; ++Index)
+			{
+				Match = AssetClass == Filter.ClassPaths[Index] ||
+					(Resolved && FilterClasses[Index] && Resolved->IsChildOf(FilterClasses[Index]));
+			}
+		}
+		return Match > 0;
+	};
+
+	for (const int Slot : Candidates)
+	{
+		const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
+		if (!Filter.PackagePaths.isEmpty() && !Filter.PackageNames.isEmpty())
+		{
+			bool bInPath = false;
+			for (const QString& Path : Filter.PackagePaths)
+			{
+				const QString Folder = FPackageName::GetLongPackagePath(Record.Name);
+				bInPath = bInPath || (Filter.bRecursivePaths ? FPackageName::IsUnderPath(Folder, Path)
+															 : Folder.compare(Path, Qt::CaseInsensitive) == 0);
+			}
+			if (!bInPath)
+			{
+				continue;
+			}
+		}
+		QList<FAssetData> Assets;
+		Impl->AppendAssets(Slot, Assets);
+		for (qsizetype Index = 0; Index < Assets.size(); ++Index)
+		{
+			if (!ClassPasses(Record.Assets[Index].ClassId))
+			{
+				continue;
+			}
+			if (!Filter.SoftObjectPaths.isEmpty() && !Filter.SoftObjectPaths.contains(Assets[Index].GetSoftObjectPath()))
+			{
+				continue;
+			}
+			OutAssetData.append(Assets[Index]);
+		}
+	}
+	return true;
+}
+
+bool FAssetRegistry::GetAllAssets(QList<FAssetData>& OutAssetData, bool) const
+{
+	return GetAssets(FARFilter(), OutAssetData);
+}
+
+FAssetData FAssetRegistry::GetAssetByObjectPath(const FSoftObjectPath& ObjectPath) const
+{
+	const int Slot = Impl->SlotOf(ObjectPath.GetLongPackageName());
+	if (Slot < 0 || !ObjectPath.GetSubPathString().isEmpty())
+	{
+		return FAssetData();
+	}
+	QList<FAssetData> Assets;
+	Impl->AppendAssets(Slot, Assets);
+	for (const FAssetData& Asset : Assets)
+	{
+		if (Asset.AssetName.compare(ObjectPath.GetAssetName(), Qt::CaseInsensitive) == 0)
+		{
+			return Asset;
+		}
+	}
+	return FAssetData();
+}
+
+QStringList FAssetRegistry::GetAllPackageNames() const
+{
+	QStringList Out;
+	Out.reserve(Impl->AliveCount);
+	for (const FPackageRecord& Record : Impl->Packages)
+	{
+		if (Record.bAlive)
+		{
+			Out.append(Record.Name);
+		}
+	}
+	return Out;
+}
+
+int FAssetRegistry::GetPackageCount() const { return Impl->AliveCount; }
+
+void FAssetRegistry::AddOrUpdatePackage(const QString& PackageName, const FPackageFile& File, const QString& Extension,
+	qint64 DiskSize)
+{
+	const int MountIndex = Impl->MountOf(PackageName);
+	if (MountIndex < 0 || !FPackageName::IsValidLongPackageName(PackageName))
+	{
+		return;
+	}
+	QString Filename;
+	TryConvertLongPackageNameToFilename(PackageName, Filename, Extension);
+	Impl->ReportedFiles.remove(Filename);
+	Impl->Store(PackageName, MountIndex, File, Extension.compare(MapExtension, Qt::CaseInsensitive) == 0, DiskSize);
+}
+
+void FAssetRegistry::RemovePackage(const QString& PackageName)
+{
+	const int Slot = Impl->SlotOf(PackageName);
+	if (Slot >= 0)
+	{
+		Impl->Remove(Slot);
+	}
+}
+
+// ---- FAssetData / FTopLevelAssetPath ----
+
+FTopLevelAssetPath::FTopLevelAssetPath(const QString& Path)
+{
+	const qsizetype Dot = Path.indexOf(QLatin1Char('.'));
+	if (Dot > 0)
+	{
+		PackageName = Path.left(Dot);
+		AssetName = Path.mid(Dot + 1);
+	}
+}
+
+bool FTopLevelAssetPath::operator==(const FTopLevelAssetPath& Other) const
+{
+	return PackageName.compare(Other.PackageName, Qt::CaseInsensitive) == 0 &&
+		AssetName.compare(Other.AssetName, Qt::CaseInsensitive) == 0;
+}
+
+const UClass* FAssetData::GetClass() const { return UClass::ResolveClass(AssetClassPath.ToString()); }
+
+bool FAssetData::IsRedirector() const
+{
+	const UClass* Class = GetClass();
+	return Class && Class->IsChildOf(UObjectRedirector::StaticClass());
+}

@@ -1,0 +1,297 @@
+#include "PackageFile.h"
+
+#include "ObjectClasses.h"
+#include "PackageName.h"
+#include "Paths.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QSet>
+
+namespace
+{
+const QString KeyVersion = QStringLiteral("OrvaPackage");
+const QString KeyAssets = QStringLiteral("Assets");
+const QString KeyName = QStringLiteral("Name");
+const QString KeyClass = QStringLiteral("Class");
+const QString KeyDestination = QStringLiteral("Destination");
+const QString KeyHard = QStringLiteral("HardDependencies");
+const QString KeySoft = QStringLiteral("SoftDependencies");
+const QString KeyPartitioned = QStringLiteral("Partitioned");
+const QString KeyPayload = QStringLiteral("Payload");
+
+bool Fail(QString* OutError, const QString& Error)
+{
+	if (OutError)
+	{
+		*OutError = Error;
+	}
+	return false;
+}
+
+bool IsRedirectorClass(const QString& ClassPath)
+{
+	const UClass* Class = UClass::ResolveClass(ClassPath);
+	return Class && Class->IsChildOf(UObjectRedirector::StaticClass());
+}
+
+bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& Out, QSet<QString>& Seen,
+	QString* OutError)
+{
+	const QJsonValue Value = Root.value(Key);
+	if (Value.isUndefined())
+	{
+		return true;
+	}
+	if (!Value.isArray())
+	{
+		return Fail(OutError, QStringLiteral("\"") + Key + QStringLiteral("\" must be an array of package names"));
+	}
+	const QJsonArray Array = Value.toArray();
+	Out.reserve(Array.size());
+	for (const QJsonValue& Item : Array)
+	{
+		const QString Name = Item.toString();
+		QString Reason;
+		if (!Item.isString() || !FPackageName::IsValidLongPackageName(Name, &Reason))
+		{
+			return Fail(OutError, QStringLiteral("Bad dependency \"") + Name + QStringLiteral("\" in \"") + Key +
+				QStringLiteral("\": ") + (Item.isString() ? Reason : QStringLiteral("not a string")));
+		}
+		// Listed twice, or hard and soft at once: the first mention wins, as the engine keeps one
+		// dependency per package.
+		const QString Folded = Name.toCaseFolded();
+		if (!Seen.contains(Folded))
+		{
+			Seen.insert(Folded);
+			Out.append(Name);
+		}
+	}
+	return true;
+}
+} // namespace
+
+bool FPackageAsset::IsRedirector() const { return IsRedirectorClass(ClassPath); }
+
+std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString* OutError)
+{
+	QJsonParseError JsonError;
+	const QJsonDocument Document = QJsonDocument::fromJson(Utf8, &JsonError);
+	if (JsonError.error != QJsonParseError::NoError)
+	{
+		Fail(OutError, QStringLiteral("not JSON: ") + JsonError.errorString() + QStringLiteral(" at offset ") +
+			QString::number(JsonError.offset));
+		return std::nullopt;
+	}
+	if (!Document.isObject())
+	{
+		Fail(OutError, QStringLiteral("not a JSON object"));
+		return std::nullopt;
+	}
+	const QJsonObject Root = Document.object();
+	const QJsonValue Version = Root.value(KeyVersion);
+	if (!Version.isDouble() || Version.toDouble() != double(Version.toInt()) || Version.toInt() < 1)
+	{
+		Fail(OutError, QStringLiteral("\"OrvaPackage\" must hold the format version"));
+		return std::nullopt;
+	}
+	if (Version.toInt() > CurrentVersion)
+	{
+		Fail(OutError, QStringLiteral("format version ") + QString::number(Version.toInt()) +
+			QStringLiteral(" is newer than this host reads (") + QString::number(CurrentVersion) + QStringLiteral(")"));
+		return std::nullopt;
+	}
+
+	FPackageFile File;
+	const QJsonValue AssetsValue = Root.value(KeyAssets);
+	if (!AssetsValue.isArray() || AssetsValue.toArray().isEmpty())
+	{
+		Fail(OutError, QStringLiteral("\"Assets\" must be a non-empty array"));
+		return std::nullopt;
+	}
+	QSet<QString> Names;
+	for (const QJsonValue& Item : AssetsValue.toArray())
+	{
+		const QJsonObject AssetObject = Item.toObject();
+		FPackageAsset Asset{AssetObject.value(KeyName).toString(), AssetObject.value(KeyClass).toString(),
+			AssetObject.value(KeyDestination).toString()};
+		QString Reason;
+		if (!Item.isObject() || !FPackageName::IsValidObjectName(Asset.Name, &Reason))
+		{
+			Fail(OutError, QStringLiteral("bad asset name \"") + Asset.Name + QStringLiteral("\": ") +
+				(Item.isObject() ? Reason : QStringLiteral("an asset must be an object")));
+			return std::nullopt;
+		}
+		if (Names.contains(Asset.Name.toCaseFolded()))
+		{
+			Fail(OutError, QStringLiteral("asset \"") + Asset.Name + QStringLiteral("\" is listed twice"));
+			return std::nullopt;
+		}
+		Names.insert(Asset.Name.toCaseFolded());
+		if (!FPackageName::IsValidObjectPath(Asset.ClassPath, &Reason) || Asset.ClassPath.contains(QLatin1Char(':')))
+		{
+			Fail(OutError, QStringLiteral("asset \"") + Asset.Name + QStringLiteral("\" has no valid class path"));
+			return std::nullopt;
+		}
+		const bool bRedirector = IsRedirectorClass(Asset.ClassPath);
+		if (bRedirector && !FPackageName::IsValidObjectPath(Asset.Destination, &Reason))
+		{
+			Fail(OutError, QStringLiteral("redirector \"") + Asset.Name + QStringLiteral("\" has no valid destination: ") +
+				(Asset.Destination.isEmpty() ? QStringLiteral("none given") : Reason));
+			return std::nullopt;
+		}
+		if (!bRedirector && AssetObject.contains(KeyDestination))
+		{
+			Fail(OutError, QStringLiteral("asset \"") + Asset.Name + QStringLiteral("\" is no redirector but names a destination"));
+			return std::nullopt;
+		}
+		File.Assets.append(Asset);
+	}
+
+	QSet<QString> Seen;
+	if (!ReadDependencies(Root, KeyHard, File.HardDependencies, Seen, OutError) ||
+		!ReadDependencies(Root, KeySoft, File.SoftDependencies, Seen, OutError))
+	{
+		return std::nullopt;
+	}
+	const QJsonValue Partitioned = Root.value(KeyPartitioned);
+	if (!Partitioned.isUndefined() && !Partitioned.isBool())
+	{
+		Fail(OutError, QStringLiteral("\"Partitioned\" must be true or false"));
+		return std::nullopt;
+	}
+	File.bPartitioned = Partitioned.toBool();
+	File.Payload = Root.value(KeyPayload);
+	return File;
+}
+
+std::optional<FPackageFile> FPackageFile::LoadFromFile(const QString& FilePath, QString* OutError)
+{
+	QFile File(FilePath);
+	if (!File.open(QIODevice::ReadOnly))
+	{
+		Fail(OutError, QStringLiteral("cannot be read: ") + File.errorString());
+		return std::nullopt;
+	}
+	return Parse(File.readAll(), OutError);
+}
+
+QByteArray FPackageFile::Serialize() const
+{
+	QJsonObject Root;
+	Root.insert(KeyVersion, CurrentVersion);
+	QJsonArray AssetArray;
+	for (const FPackageAsset& Asset : Assets)
+	{
+		QJsonObject AssetObject{{KeyName, Asset.Name}, {KeyClass, Asset.ClassPath}};
+		if (!Asset.Destination.isEmpty())
+		{
+			AssetObject.insert(KeyDestination, Asset.Destination);
+		}
+		AssetArray.append(AssetObject);
+	}
+	Root.insert(KeyAssets, AssetArray);
+	if (!HardDependencies.isEmpty())
+	{
+		Root.insert(KeyHard, QJsonArray::fromStringList(HardDependencies));
+	}
+	if (!SoftDependencies.isEmpty())
+	{
+		Root.insert(KeySoft, QJsonArray::fromStringList(SoftDependencies));
+	}
+	if (bPartitioned)
+	{
+		Root.insert(KeyPartitioned, true);
+	}
+	if (!Payload.isUndefined())
+	{
+		Root.insert(KeyPayload, Payload);
+	}
+	return QJsonDocument(Root).toJson(QJsonDocument::Indented);
+}
+
+bool FPackageFile::SaveToFile(const QString& FilePath, QString* OutError) const
+{
+	return WriteFileAtomically(FilePath, Serialize(), OutError);
+}
+
+bool FPackageFile::WriteFileAtomically(const QString& FilePath, const QByteArray& Bytes, QString* OutError)
+{
+	const QString Folder = FPaths::GetPath(FilePath);
+	if (!Folder.isEmpty() && !FPaths::DirectoryExists(Folder) && !FPaths::CreateDirectoryTree(Folder))
+	{
+		return Fail(OutError, QStringLiteral("cannot create the folder ") + Folder);
+	}
+	QSaveFile File(FilePath);
+	if (!File.open(QIODevice::WriteOnly))
+	{
+		return Fail(OutError, File.errorString());
+	}
+	if (File.write(Bytes) != Bytes.size())
+	{
+		const QString Error = File.errorString();
+		File.cancelWriting();
+		return Fail(OutError, Error);
+	}
+	if (!File.commit())
+	{
+		return Fail(OutError, File.errorString());
+	}
+	return true;
+}
+
+FPackageFile FPackageFile::MakeRedirector(const QList<QPair<QString, QString>>& NamesAndDestinations)
+{
+	FPackageFile File;
+	for (const auto& [Name, Destination] : NamesAndDestinations)
+	{
+		File.Assets.append({Name, UObjectRedirector::StaticClass()->GetPathName(), Destination});
+		File.AddDependency(FPackageName::ObjectPathToPackageName(Destination), true);
+	}
+	return File;
+}
+
+bool FPackageFile::IsRedirectorPackage() const
+{
+	for (const FPackageAsset& Asset : Assets)
+	{
+		if (!Asset.IsRedirector())
+		{
+			return false;
+		}
+	}
+	return !Assets.isEmpty();
+}
+
+bool FPackageFile::IsLevel() const
+{
+	if (Assets.isEmpty())
+	{
+		return false;
+	}
+	const UClass* Class = UClass::ResolveClass(Assets.first().ClassPath);
+	return Class && Class->IsChildOf(UWorld::StaticClass());
+}
+
+void FPackageFile::AddDependency(const QString& PackageName, bool bHard)
+{
+	const auto Listed = [&PackageName](const QStringList& List)
+	{ return List.contains(PackageName, Qt::CaseInsensitive); };
+	if (Listed(HardDependencies))
+	{
+		return;
+	}
+	if (bHard)
+	{
+		SoftDependencies.removeIf([&PackageName](const QString& Name)
+			{ return Name.compare(PackageName, Qt::CaseInsensitive) == 0; });
+		HardDependencies.append(PackageName);
+	}
+	else if (!Listed(SoftDependencies))
+	{
+		SoftDependencies.append(PackageName);
+	}
+}
