@@ -1,0 +1,192 @@
+#include "GameThread.h"
+#include "Http.h"
+#include "LoopbackHttpServer.h"
+
+#include <QTemporaryDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace
+{
+struct FOutcome
+{
+	FHttpResponsePtr Response;
+	bool bSuccess = false;
+	bool bCalled = false;
+	int Calls = 0;
+};
+
+// Sends the request and runs the loop until its completion ran.
+FOutcome SendAndWait(const FHttpRequestPtr& Request, QObject* Context, int TimeoutMs = 5000)
+{
+	auto Outcome = std::make_shared<FOutcome>();
+	Request->OnProcessRequestComplete(Context, [Outcome](FHttpRequestPtr, FHttpResponsePtr Response, bool bSuccess) {
+		Outcome->Response = Response;
+		Outcome->bSuccess = bSuccess;
+		Outcome->bCalled = true;
+		++Outcome->Calls;
+	});
+	Request->ProcessRequest();
+	FGameThread::RunUntil([&] { return Outcome->bCalled; }, TimeoutMs);
+	FGameThread::RunUntilIdle(20);
+	return *Outcome;
+}
+} // namespace
+
+class HttpTest : public ::testing::Test
+{
+protected:
+	FLoopbackHttpServer Server;
+	FHttpModule Http;
+	QObject Context;
+};
+
+TEST_F(HttpTest, SendsVerbHeadersInOrderAndUtf8Body)
+{
+	Server.Enqueue(FLoopbackHttpServer::FAnswer{201, "{\"ok\":true}", {{"X-One", "1"}, {"Content-Type", "application/json"}}});
+	FHttpRequestPtr Request = Http.CreateRequest();
+	Request->SetVerb(QStringLiteral("PATCH"));
+	Request->SetURL(Server.Url(QStringLiteral("/api/v1/worlds/a?x=1")));
+	Request->SetHeader(QStringLiteral("Zeta"), QStringLiteral("z"));
+	Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
+	Request->SetHeader(QStringLiteral("Alpha"), QStringLiteral("a"));
+	Request->SetHeader(QStringLiteral("zeta"), QStringLiteral("z2"));
+	Request->SetContentAsString(QStringLiteral("{\"name\":\"Øre ☂\"}"));
+	const FOutcome Outcome = SendAndWait(Request, &Context);
+
+	ASSERT_TRUE(Outcome.bSuccess);
+	ASSERT_TRUE(Outcome.Response);
+	EXPECT_EQ(Outcome.Response->GetResponseCode(), 201);
+	EXPECT_EQ(Outcome.Response->GetContentAsString(), QStringLiteral("{\"ok\":true}"));
+	EXPECT_EQ(Outcome.Response->GetHeader(QStringLiteral("x-one")), QStringLiteral("1"));
+	ASSERT_EQ(Server.RequestCount(), 1);
+	const auto& Recorded = Server.Requests()[0];
+	EXPECT_EQ(Recorded.Verb, "PATCH");
+	EXPECT_EQ(Recorded.Target, "/api/v1/worlds/a?x=1");
+	EXPECT_EQ(Recorded.Body, QStringLiteral("{\"name\":\"Øre ☂\"}").toUtf8());
+	QList<QByteArray> Ours;
+	for (const QByteArray& Name : Recorded.HeaderNames())
+	{
+		if (Name == "Zeta" || Name == "accept" || Name == "Alpha")
+		{
+			Ours.append(Name);
+		}
+	}
+	EXPECT_EQ(Ours, (QList<QByteArray>{"Zeta", "accept", "Alpha"}));
+	EXPECT_EQ(Recorded.Header("Zeta"), "z2");
+}
+
+TEST_F(HttpTest, ErrorStatusIsAnAnswer)
+{
+	Server.Enqueue(404, "{\"detail\":\"no\"}");
+	FHttpRequestPtr Request = Http.CreateRequest();
+	Request->SetURL(Server.Url(QStringLiteral("/missing")));
+	const FOutcome Outcome = SendAndWait(Request, &Context);
+	ASSERT_TRUE(Outcome.Response);
+	EXPECT_TRUE(Outcome.bSuccess);
+	EXPECT_EQ(Outcome.Response->GetResponseCode(), 404);
+	EXPECT_EQ(Outcome.Response->GetContent(), "{\"detail\":\"no\"}");
+}
+
+TEST_F(HttpTest, StreamsAFileAndRawBytes)
+{
+	QTemporaryDir Dir;
+	QByteArray Payload(3 * 1024 * 1024 + 17, '\0');
+	for (int Index = 0; Index < Payload.size(); ++Index)
+	{
+		Payload[Index] = char(Index * 31 + 7);
+	}
+	QFile File(Dir.filePath(QStringLiteral("payload.bin")));
+	ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+	File.write(Payload);
+	File.close();
+
+	Server.Enqueue(200, QByteArray());
+	FHttpRequestPtr Request = Http.CreateRequest();
+	Request->SetVerb(QStringLiteral("PUT"));
+	Request->SetURL(Server.Url(QStringLiteral("/bucket/key")));
+	ASSERT_TRUE(Request->SetContentAsStreamedFile(File.fileName()));
+	qint64 LastSent = 0;
+	Request->OnRequestProgress(&Context, [&](FHttpRequestPtr, qint64 Sent, qint64) { LastSent = qMax(LastSent, Sent); });
+	FOutcome Outcome = SendAndWait(Request, &Context, 20000);
+	EXPECT_TRUE(Outcome.bSuccess);
+	ASSERT_EQ(Server.RequestCount(), 1);
+	EXPECT_EQ(Server.Requests()[0].Body, Payload);
+	EXPECT_EQ(LastSent, Payload.size());
+
+	Server.Enqueue(200, QByteArray());
+	FHttpRequestPtr Raw = Http.CreateRequest();
+	Raw->SetVerb(QStringLiteral("POST"));
+	Raw->SetURL(Server.Url(QStringLiteral("/raw")));
+	Raw->SetContent(QByteArray("\x00\x01\xff", 3));
+	Outcome = SendAndWait(Raw, &Context);
+	EXPECT_EQ(Server.Requests()[1].Body, QByteArray("\x00\x01\xff", 3));
+
+	FHttpRequestPtr Missing = Http.CreateRequest();
+	EXPECT_FALSE(Missing->SetContentAsStreamedFile(Dir.filePath(QStringLiteral("nope"))));
+}
+
+TEST_F(HttpTest, FailuresYieldNullResponseAndFalse)
+{
+	// A bad address fails later, on the main thread, like any other failure.
+	FHttpRequestPtr Bad = Http.CreateRequest();
+	Bad->SetURL(QStringLiteral("not a url"));
+	FOutcome Outcome = SendAndWait(Bad, &Context);
+	EXPECT_EQ(Outcome.Calls, 1);
+	EXPECT_FALSE(Outcome.bSuccess);
+	EXPECT_FALSE(Outcome.Response);
+
+	// A time-out.
+	Http.SetDefaultTimeout(0.2);
+	FLoopbackHttpServer::FAnswer Slow{200, "{}"};
+	Slow.DelayMs = 2000;
+	Server.Enqueue(Slow);
+	FHttpRequestPtr Late = Http.CreateRequest();
+	Late->SetURL(Server.Url(QStringLiteral("/slow")));
+	Outcome = SendAndWait(Late, &Context, 3000);
+	EXPECT_TRUE(Outcome.bCalled);
+	EXPECT_FALSE(Outcome.bSuccess);
+	EXPECT_FALSE(Outcome.Response);
+	EXPECT_EQ(Http.GetPendingCount(), 0);
+}
+
+TEST_F(HttpTest, CompletionIsDroppedWhenItsReceiverIsGone)
+{
+	FLoopbackHttpServer::FAnswer Slow{200, "{}"};
+	Slow.DelayMs = 100;
+	Server.Enqueue(Slow);
+	bool bCalled = false;
+	{
+		QObject Receiver;
+		FHttpRequestPtr Request = Http.CreateRequest();
+		Request->SetURL(Server.Url(QStringLiteral("/x")));
+		Request->OnProcessRequestComplete(&Receiver, [&](FHttpRequestPtr, FHttpResponsePtr, bool) { bCalled = true; });
+		Request->ProcessRequest();
+	}
+	EXPECT_TRUE(Http.Flush(3000));
+	EXPECT_FALSE(bCalled);
+}
+
+TEST_F(HttpTest, FlushWaitsForRequestsInFlight)
+{
+	FLoopbackHttpServer::FAnswer Slow{200, "{}"};
+	Slow.DelayMs = 200;
+	Server.Enqueue(Slow);
+	FHttpRequestPtr Request = Http.CreateRequest();
+	Request->SetURL(Server.Url(QStringLiteral("/x")));
+	Request->ProcessRequest();
+	EXPECT_EQ(Http.GetPendingCount(), 1);
+	EXPECT_TRUE(Http.Flush(3000));
+	EXPECT_EQ(Server.RequestCount(), 1);
+	EXPECT_TRUE(Request->IsFinished());
+}
+
+TEST(HttpUrlEncode, EncodesAllButUnreserved)
+{
+	EXPECT_EQ(FHttpModule::UrlEncode(QStringLiteral("AZaz09-._~")), QStringLiteral("AZaz09-._~"));
+	EXPECT_EQ(FHttpModule::UrlEncode(QStringLiteral("a b/c?d=e&f+g%")), QStringLiteral("a%20b%2Fc%3Fd%3De%26f%2Bg%25"));
+	EXPECT_EQ(FHttpModule::UrlEncode(QStringLiteral("é☂")), QStringLiteral("%C3%A9%E2%98%82"));
+}
