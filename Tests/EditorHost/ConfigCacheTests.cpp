@@ -447,6 +447,16 @@ TEST_F(ConfigCacheTest, PrivateFilesAreReadableByTheirOwnerOnly)
 	EXPECT_EQ(ModeOf(Existing), 0600u);
 	EXPECT_EQ(ReadAll(Existing), QByteArray("[LoginInfo]\nToken=new\n"));
 
+	// Marking alone is enough: the next flush narrows the file even with nothing to write.
+	const QString Untouched = PathOf(QStringLiteral("Untouched.ini"));
+	WriteAll(Untouched, "[LoginInfo]\nToken=t\n");
+	ASSERT_TRUE(QFile::setPermissions(Untouched, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+		QFileDevice::ReadGroup | QFileDevice::ReadOther));
+	Cache.MarkPrivate(Untouched);
+	ASSERT_TRUE(Cache.Flush(false, Untouched));
+	EXPECT_EQ(ModeOf(Untouched), 0600u);
+	EXPECT_EQ(ReadAll(Untouched), QByteArray("[LoginInfo]\nToken=t\n"));
+
 	// Other files keep the permissions they have.
 	const QString Shared = PathOf(QStringLiteral("Shared.ini"));
 	WriteAll(Shared, "[S]\nK=v\n");
