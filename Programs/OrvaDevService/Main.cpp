@@ -1,0 +1,206 @@
+// OrvaDevService: a local stand-in for the Orva platform's REST API, for development and tests.
+
+#include "ApiService.h"
+#include "Auth.h"
+#include "ServiceOptions.h"
+#include "Store.h"
+
+#include <httplib.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <unordered_set>
+
+namespace
+{
+
+using namespace OrvaDev;
+
+constexpr const char* DatabaseFileName = "orva-dev.sqlite3";
+constexpr const char* ScreenshotFolderName = "screenshots";
+constexpr const char* LockFileName = "service.lock";
+// httplib listens with a backlog of 5; a benchmark opening dozens of connections at once would
+// see refused or retried connects, so the backlog is widened after binding.
+constexpr int ListenBacklog = 512;
+// A worker keeps its connection while the client keeps it alive; beyond this count the client
+// reconnects, so connections beyond the thread count still get their turn.
+constexpr size_t KeepAliveMaxCount = 1000;
+
+// Two services on one data folder would each trust their own token cache and file names.
+bool LockDataDir(const std::filesystem::path& DataDir, int& OutFd)
+{
+	const std::filesystem::path LockPath = DataDir / LockFileName;
+	OutFd = ::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+	if (OutFd < 0)
+	{
+		return false;
+	}
+	return ::flock(OutFd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Files that the database does not know: left by a crash between writing a screenshot and
+// recording it, or after its world was deleted while the service was down.
+void RemoveStrayScreenshots(FStore& Store, const std::filesystem::path& Folder)
+{
+	const std::vector<std::string> Known = Store.ListStoredScreenshotFiles();
+	const std::unordered_set<std::string> KnownSet(Known.begin(), Known.end());
+	std::error_code Error;
+	for (const auto& Entry : std::filesystem::directory_iterator(Folder, Error))
+	{
+		if (Entry.is_regular_file() && !KnownSet.contains(Entry.path().filename().string()))
+		{
+			std::filesystem::remove(Entry.path(), Error);
+		}
+	}
+}
+
+std::string UrlHost(const std::string& Host)
+{
+	return Host.find(':') != std::string::npos ? "[" + Host + "]" : Host;
+}
+
+int Run(const FServiceOptions& Options)
+{
+	std::error_code Error;
+	const std::filesystem::path ScreenshotDir = Options.DataDir / ScreenshotFolderName;
+	std::filesystem::create_directories(ScreenshotDir, Error);
+	if (Error)
+	{
+		std::fprintf(stderr, "OrvaDevService: cannot create %s: %s\n", ScreenshotDir.c_str(), Error.message().c_str());
+		return 1;
+	}
+	int LockFd = -1;
+	if (!LockDataDir(Options.DataDir, LockFd))
+	{
+		std::fprintf(stderr, "OrvaDevService: %s is in use by another OrvaDevService\n", Options.DataDir.c_str());
+		return 1;
+	}
+
+	FStore Store;
+	FAuthService Auth(Store, Options.TokenLifetimeSeconds);
+	try
+	{
+		Store.Open(Options.DataDir / DatabaseFileName);
+		Auth.ApplySeeds(Options.Seeds);
+		RemoveStrayScreenshots(Store, ScreenshotDir);
+	}
+	catch (const std::exception& Problem)
+	{
+		std::fprintf(stderr, "OrvaDevService: %s\n", Problem.what());
+		return 1;
+	}
+
+	httplib::Server Server;
+	std::atomic<int> ListenFd{-1};
+	Server.set_socket_options([&ListenFd](int Fd) {
+		int On = 1;
+		::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &On, sizeof(On));
+		ListenFd = Fd;
+	});
+	Server.set_tcp_nodelay(true);
+	Server.set_keep_alive_max_count(KeepAliveMaxCount);
+	Server.set_payload_max_length(Options.MaxBodyBytes);
+	const int Threads = Options.Threads;
+	Server.new_task_queue = [Threads] { return new httplib::ThreadPool(static_cast<size_t>(Threads)); };
+
+	int Port = Options.Port;
+	if (Port == 0)
+	{
+		Port = Server.bind_to_any_port(Options.Host);
+	}
+	else if (!Server.bind_to_port(Options.Host, Port))
+	{
+		Port = -1;
+	}
+	if (Port <= 0)
+	{
+		std::fprintf(stderr, "OrvaDevService: cannot listen on %s port %d\n", Options.Host.c_str(), Options.Port);
+		return 1;
+	}
+	if (ListenFd >= 0)
+	{
+		::listen(ListenFd, ListenBacklog);
+	}
+
+	FApiConfig Config;
+	Config.PublicBaseUrl =
+		Options.PublicUrl.empty() ? "http://" + UrlHost(Options.Host) + ":" + std::to_string(Port) : Options.PublicUrl;
+	Config.ScreenshotDir = ScreenshotDir;
+	Config.Storage = Options.Storage;
+	FApiService Api(Store, Auth, Config);
+	Api.Register(Server);
+
+	// SIGINT and SIGTERM are blocked in every thread (the workers inherit the mask) and taken by
+	// one thread with sigwait, which may then call into httplib safely.
+	// A shell starts background jobs with SIGINT ignored; an ignored signal would never reach
+	// sigwait, so the default disposition is restored first.
+	::signal(SIGINT, SIG_DFL);
+	::signal(SIGTERM, SIG_DFL);
+	sigset_t StopSignals;
+	sigemptyset(&StopSignals);
+	sigaddset(&StopSignals, SIGINT);
+	sigaddset(&StopSignals, SIGTERM);
+	pthread_sigmask(SIG_BLOCK, &StopSignals, nullptr);
+
+	std::atomic<bool> bListenDone{false};
+	std::thread SignalThread([&] {
+		int Signal = 0;
+		sigwait(&StopSignals, &Signal);
+		if (bListenDone)
+		{
+			return;
+		}
+		// A stop before the accept loop runs would be lost, so wait until it does.
+		while (!Server.is_running() && !bListenDone)
+		{
+			std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		}
+		Server.stop();
+	});
+
+	std::printf("OrvaDevService listening on http://%s:%d%s\n", UrlHost(Options.Host).c_str(), Port,
+				FApiService::ApiPrefix);
+	std::fflush(stdout);
+
+	const bool bListened = Server.listen_after_bind();
+	bListenDone = true;
+	// Wakes the signal thread when the loop ended for another reason than a signal.
+	::kill(::getpid(), SIGTERM);
+	SignalThread.join();
+	::close(LockFd);
+	return bListened ? 0 : 1;
+}
+
+} // namespace
+
+int main(int Argc, char** Argv)
+{
+	// A client that goes away mid-answer must not end the process.
+	::signal(SIGPIPE, SIG_IGN);
+
+	FServiceOptions Options;
+	std::string Error;
+	switch (ParseCommandLine(Argc, Argv, Options, Error))
+	{
+	case EParseOutcome::Help: std::fputs(UsageText().c_str(), stdout); return 0;
+	case EParseOutcome::Error:
+		std::fprintf(stderr, "OrvaDevService: %s\n\n%s", Error.c_str(), UsageText().c_str());
+		return 2;
+	case EParseOutcome::Run: break;
+	}
+	return Run(Options);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "Records.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace OrvaDev
+{
+
+// What the service tells clients about the object storage that component paks go to. The service
+// does not talk to the storage itself.
+struct FStorageOptions
+{
+	std::string Endpoint = "http://127.0.0.1:9000";
+	std::string Bucket = "orva-components";
+	std::string AccessKeyId = "orvadev";
+	std::string SecretAccessKey = "orvadev-secret";
+	std::string Region = "us-east-1";
+	// Empty: a fresh random session token per credentials answer, as a real STS would issue.
+	std::optional<std::string> SessionToken;
+	int64_t CredentialLifetimeSeconds = 3600;
+};
+
+struct FServiceOptions
+{
+	std::filesystem::path DataDir;
+	std::string Host = "127.0.0.1";
+	int Port = 0;
+	std::string PublicUrl; // scheme://host:port that screenshot addresses start with; derived when empty
+	std::vector<FCreatorSeed> Seeds;
+	int64_t TokenLifetimeSeconds = 24 * 60 * 60;
+	size_t MaxBodyBytes = 64u * 1024u * 1024u;
+	int Threads = 64;
+	FStorageOptions Storage;
+};
+
+enum class EParseOutcome
+{
+	Run,
+	Help,
+	Error,
+};
+
+EParseOutcome ParseCommandLine(int Argc, const char* const* Argv, FServiceOptions& Options, std::string& OutError);
+std::string UsageText();
+
+// "ACCOUNT:PASSWORD[:DISPLAY_NAME]"; an account with "@" is an email, digits (optionally after
+// "+") a phone number.
+bool ParseCreatorSpec(std::string_view Spec, FCreatorSeed& OutSeed, std::string& OutError);
+
+// {"creators":[{"email" or "phone", "password", "display_name"?}, ...]}, or the bare array.
+bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& OutSeeds, std::string& OutError);
+
+} // namespace OrvaDev
