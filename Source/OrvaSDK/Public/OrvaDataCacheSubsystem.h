@@ -23,7 +23,13 @@ public:
 	// Appends a world and records a workspace for it when its identifier is new.
 	void AddWorldData(const FOrvaWorldDataPtr& World);
 	// The placeholder entry first, then the worlds of the last answer.
-	Q_INVOKABLE const QList<FOrvaWorldDataPtr>& GetWorldList() const { return WorldList; }
+#ifdef Q_MOC_RUN
+	// moc drops results returned by reference, so reflection is told of a copy of the list (the
+	// same shared records); C++ callers keep the reference.
+	Q_INVOKABLE QList<FOrvaWorldDataPtr> GetWorldList() const;
+#else
+	const QList<FOrvaWorldDataPtr>& GetWorldList() const { return WorldList; }
+#endif
 	// The workspace record of a world identifier (compared ignoring case), or null.
 	FWorkspaceDataPtr GetWorkspace(const QString& WorldIdentifier) const;
 	// Copies the record's fields, all but bIsPublic, into the cached record of the same identifier.
