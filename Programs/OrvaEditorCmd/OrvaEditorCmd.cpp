@@ -5,6 +5,7 @@
 #include "Log.h"
 #include "OrvaSDKModule.h"
 #include "OrvaSDKSubsystem.h"
+#include "OrvaScriptRunner.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -59,6 +60,29 @@ int RunStatus(FEditorHost& Host)
 	PrintLine(QStringLiteral("Settings file: %1").arg(Sdk->GetSettingsFilePath()));
 	return 0;
 }
+
+// -run=OrvaSDK -script=FILE: drives the plugin's subsystems from an automation script.
+int RunOrvaSDKCommandlet(FEditorHost& Host, const QStringList& Arguments, QString& OutFailure)
+{
+	const QString Script = SwitchValue(Arguments, QStringLiteral("script"));
+	if (Script.isEmpty())
+	{
+		OutFailure = QStringLiteral("-run=OrvaSDK needs -script=FILE");
+		return 2;
+	}
+	if (!QFileInfo(Script).isFile())
+	{
+		OutFailure = QStringLiteral("No script at %1").arg(Script);
+		return 2;
+	}
+	FOrvaScriptRunner Runner(Host);
+	if (!Runner.RunFile(Script))
+	{
+		OutFailure = Runner.GetError();
+		return 1;
+	}
+	return 0;
+}
 } // namespace
 
 int RunOrvaEditorCmd(const QStringList& Arguments)
@@ -95,15 +119,25 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 
 	const QString Commandlet = SwitchValue(Arguments, QStringLiteral("run"));
 	int ExitCode = 0;
+	QString Failure;
 	if (Commandlet.isEmpty())
 	{
 		ExitCode = RunStatus(Host);
 	}
+	else if (Commandlet.compare(QLatin1String("OrvaSDK"), Qt::CaseInsensitive) == 0)
+	{
+		ExitCode = RunOrvaSDKCommandlet(Host, Arguments, Failure);
+	}
 	else
 	{
-		UE_LOG(LogEditorHost, Error, QStringLiteral("Unknown commandlet %1").arg(Commandlet));
+		Failure = QStringLiteral("Unknown commandlet %1").arg(Commandlet);
 		ExitCode = 2;
 	}
 	Host.Shutdown();
+	// The reason comes last, after the shutdown's log lines, so it is the line a caller sees.
+	if (!Failure.isEmpty())
+	{
+		std::fprintf(stderr, "%s\n", qUtf8Printable(Failure));
+	}
 	return ExitCode;
 }

@@ -1,0 +1,902 @@
+#include "OrvaScriptRunner.h"
+
+#include "Dialogs.h"
+#include "EditorHost.h"
+#include "EditorSubsystem.h"
+#include "GameThread.h"
+#include "Http.h"
+#include "Json.h"
+#include "OrvaSDKSubsystem.h"
+#include "OrvaScriptValue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QJsonValue>
+#include <QMetaMethod>
+#include <QMetaObject>
+#include <QMetaProperty>
+#include <QStringList>
+
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <optional>
+
+using namespace OrvaScript;
+
+namespace
+{
+constexpr double DefaultWaitSeconds = 30.0;
+
+// The plugin shares these records through pointers; scripts see and pass the records themselves.
+void RegisterPluginRecords()
+{
+	static const bool bRegistered = []
+	{
+		RegisterSharedRecord<FOrvaImageData>();
+		RegisterSharedRecord<FOrvaWorldData>();
+		RegisterSharedRecord<FWorkspaceData>();
+		return true;
+	}();
+	(void)bRegistered;
+}
+
+// Signals and slots of QObject itself (destroyed, deleteLater ...) are not part of a subsystem's
+// scripted surface.
+int FirstOwnMethod()
+{
+	return QObject::staticMetaObject.methodCount();
+}
+
+// Receives every signal of the watched subsystems through one dynamic slot per signal, the way
+// QSignalSpy does, and keeps the arguments of each emission until a `wait` takes them.
+class FSignalRecorder final : public QObject
+{
+public:
+	void Watch(QObject* Subsystem)
+	{
+		const QMetaObject* Meta = Subsystem->metaObject();
+		for (int Index = FirstOwnMethod(); Index < Meta->methodCount(); ++Index)
+		{
+			const QMetaMethod Method = Meta->method(Index);
+			if (Method.methodType() != QMetaMethod::Signal)
+			{
+				continue;
+			}
+			const int Slot = int(Watched.size());
+			Watched.append({Method, QString::fromLatin1(Meta->className()) + QLatin1Char('.') +
+			                            QString::fromLatin1(Method.name())});
+			QMetaObject::connect(Subsystem, Index, this, FirstOwnMethod() + Slot, Qt::DirectConnection);
+		}
+	}
+
+	int qt_metacall(QMetaObject::Call Call, int Id, void** Arguments) override
+	{
+		Id = QObject::qt_metacall(Call, Id, Arguments);
+		if (Id < 0 || Call != QMetaObject::InvokeMetaMethod)
+		{
+			return Id;
+		}
+		if (Id < Watched.size())
+		{
+			Record(Watched[Id], Arguments);
+		}
+		return -1;
+	}
+
+	std::deque<QVariantList>& Queue(const QString& Event) { return Queues[Event]; }
+
+private:
+	struct FWatched
+	{
+		QMetaMethod Signal;
+		QString Event;
+	};
+
+	void Record(const FWatched& Watch, void** Arguments)
+	{
+		QVariantList Values;
+		for (int Index = 0; Index < Watch.Signal.parameterCount(); ++Index)
+		{
+			Values.append(QVariant(Watch.Signal.parameterMetaType(Index), Arguments[Index + 1]));
+		}
+		QString Text;
+		QString Error;
+		ToJsonText(Values, Text, Error);
+		UE_LOG(LogOrvaAutomation, Log, QStringLiteral("Event %1 %2").arg(Watch.Event, Text));
+		Queues[Watch.Event].push_back(Values);
+	}
+
+	QList<FWatched> Watched;
+	QHash<QString, std::deque<QVariantList>> Queues;
+};
+
+// Splits a line into words and JSON values: a quoted string, a bracketed object or array (strings
+// inside honoured), or anything else up to the next blank.
+bool SplitTokens(const QString& Text, QStringList& OutTokens, QString& OutError)
+{
+	qsizetype Position = 0;
+	while (true)
+	{
+		while (Position < Text.size() && Text[Position].isSpace())
+		{
+			++Position;
+		}
+		if (Position >= Text.size())
+		{
+			return true;
+		}
+		const qsizetype Start = Position;
+		const QChar First = Text[Position];
+		if (First == QLatin1Char('"') || First == QLatin1Char('{') || First == QLatin1Char('['))
+		{
+			int Depth = 0;
+			bool bInString = false;
+			bool bDone = false;
+			for (; Position < Text.size() && !bDone; ++Position)
+			{
+				const QChar Ch = Text[Position];
+				if (bInString)
+				{
+					if (Ch == QLatin1Char('\\'))
+					{
+						++Position;
+					}
+					else if (Ch == QLatin1Char('"'))
+					{
+						bInString = false;
+						bDone = Depth == 0;
+					}
+				}
+				else if (Ch == QLatin1Char('"'))
+				{
+					bInString = true;
+				}
+				else if (Ch == QLatin1Char('{') || Ch == QLatin1Char('['))
+				{
+					++Depth;
+				}
+				else if (Ch == QLatin1Char('}') || Ch == QLatin1Char(']'))
+				{
+					bDone = --Depth == 0;
+				}
+			}
+			if (!bDone)
+			{
+				OutError = QStringLiteral("unterminated JSON value %1").arg(Text.mid(Start));
+				return false;
+			}
+		}
+		else
+		{
+			while (Position < Text.size() && !Text[Position].isSpace())
+			{
+				++Position;
+			}
+		}
+		OutTokens.append(Text.mid(Start, Position - Start));
+	}
+}
+
+QString StripComment(const QString& Line)
+{
+	bool bInString = false;
+	for (qsizetype Index = 0; Index < Line.size(); ++Index)
+	{
+		const QChar Ch = Line[Index];
+		if (bInString)
+		{
+			if (Ch == QLatin1Char('\\'))
+			{
+				++Index;
+			}
+			else if (Ch == QLatin1Char('"'))
+			{
+				bInString = false;
+			}
+		}
+		else if (Ch == QLatin1Char('"'))
+		{
+			bInString = true;
+		}
+		else if (Ch == QLatin1Char('#'))
+		{
+			return Line.left(Index);
+		}
+	}
+	return Line;
+}
+
+QString SecondsText(double Seconds)
+{
+	return QString::number(Seconds) + QStringLiteral(" s");
+}
+
+// A failed command: what to report, without the line prefix.
+struct FFailure
+{
+	QString Reason;
+};
+} // namespace
+
+struct FOrvaScriptRunner::FImpl
+{
+	FEditorHost& Host;
+	FSignalRecorder Recorder;
+	std::function<void(const QString&)> Output;
+	double DefaultWait = DefaultWaitSeconds;
+	QString BaseDir;
+	QString Error;
+	int FailedLine = 0;
+	qsizetype SeenMessages = 0;
+
+	explicit FImpl(FEditorHost& InHost)
+	    : Host(InHost)
+	{
+		RegisterPluginRecords();
+		for (UEditorSubsystem* Subsystem : Host.GetSubsystems())
+		{
+			Recorder.Watch(Subsystem);
+		}
+		if (FPolicyDialogService* Dialogs = PolicyDialogs())
+		{
+			SeenMessages = Dialogs->ShownMessages().size();
+		}
+	}
+
+	FPolicyDialogService* PolicyDialogs() const { return dynamic_cast<FPolicyDialogService*>(&Host.Dialogs()); }
+
+	void Print(const QString& Line) const
+	{
+		if (Output)
+		{
+			Output(Line);
+			return;
+		}
+		std::fprintf(stdout, "%s\n", qUtf8Printable(Line));
+		std::fflush(stdout);
+	}
+
+	// A message box shown since the last check that found no answer.
+	std::optional<FPolicyDialogService::FShownMessage> NewUnanswered() const
+	{
+		const FPolicyDialogService* Dialogs = PolicyDialogs();
+		if (!Dialogs)
+		{
+			return std::nullopt;
+		}
+		const QList<FPolicyDialogService::FShownMessage>& Shown = Dialogs->ShownMessages();
+		for (qsizetype Index = SeenMessages; Index < Shown.size(); ++Index)
+		{
+			if (!Shown[Index].bAnswered)
+			{
+				return Shown[Index];
+			}
+		}
+		return std::nullopt;
+	}
+
+	bool CheckMessageBoxes(QString& Reason)
+	{
+		const std::optional<FPolicyDialogService::FShownMessage> Unanswered = NewUnanswered();
+		if (const FPolicyDialogService* Dialogs = PolicyDialogs())
+		{
+			SeenMessages = Dialogs->ShownMessages().size();
+		}
+		if (Unanswered)
+		{
+			Reason = QStringLiteral("a message box found no answer (queue one with `answer`): \"%1\": %2")
+			             .arg(Unanswered->Title, Unanswered->Message);
+			return false;
+		}
+		return true;
+	}
+
+	// "Subsystem.Rest" into the subsystem and the rest.
+	bool ResolveTarget(const QString& Target, UEditorSubsystem*& OutSubsystem, QString& OutRest, QString& Reason) const
+	{
+		const qsizetype Dot = Target.indexOf(QLatin1Char('.'));
+		const QString ClassName = Target.left(Dot);
+		if (Dot <= 0 || Dot == Target.size() - 1)
+		{
+			Reason = QStringLiteral("expected Subsystem.Name, got \"%1\"").arg(Target);
+			return false;
+		}
+		OutSubsystem = Host.FindSubsystem(ClassName);
+		if (!OutSubsystem)
+		{
+			QStringList Known;
+			for (const UEditorSubsystem* Subsystem : Host.GetSubsystems())
+			{
+				Known.append(QString::fromLatin1(Subsystem->metaObject()->className()));
+			}
+			Reason = QStringLiteral("unknown subsystem \"%1\" (this host has %2)")
+			             .arg(ClassName, Known.join(QStringLiteral(", ")));
+			return false;
+		}
+		OutRest = Target.mid(Dot + 1);
+		return true;
+	}
+
+	static QList<QMetaMethod> Operations(const QObject* Subsystem, const QString& Name)
+	{
+		QList<QMetaMethod> Found;
+		const QMetaObject* Meta = Subsystem->metaObject();
+		for (int Index = FirstOwnMethod(); Index < Meta->methodCount(); ++Index)
+		{
+			const QMetaMethod Method = Meta->method(Index);
+			if ((Method.methodType() == QMetaMethod::Method || Method.methodType() == QMetaMethod::Slot) &&
+			    Method.access() == QMetaMethod::Public && QLatin1String(Method.name()) == Name)
+			{
+				Found.append(Method);
+			}
+		}
+		return Found;
+	}
+
+	static bool HasSignal(const QObject* Subsystem, const QString& Name)
+	{
+		const QMetaObject* Meta = Subsystem->metaObject();
+		for (int Index = FirstOwnMethod(); Index < Meta->methodCount(); ++Index)
+		{
+			const QMetaMethod Method = Meta->method(Index);
+			if (Method.methodType() == QMetaMethod::Signal && QLatin1String(Method.name()) == Name)
+			{
+				return true;
+			}
+		}
+		return false;
+	}
+
+	// Calls Method with arguments already of its parameter types.
+	static QVariant Invoke(QObject* Subsystem, const QMetaMethod& Method, QVariantList& Arguments)
+	{
+		QVariant Result;
+		QList<void*> Slots;
+		if (Method.returnMetaType().isValid() && Method.returnMetaType().id() != QMetaType::Void)
+		{
+			Result = QVariant(Method.returnMetaType());
+			Slots.append(Result.data());
+		}
+		else
+		{
+			Slots.append(nullptr);
+		}
+		for (QVariant& Argument : Arguments)
+		{
+			Slots.append(Argument.data());
+		}
+		QMetaObject::metacall(Subsystem, QMetaObject::InvokeMetaMethod, Method.methodIndex(), Slots.data());
+		return Result;
+	}
+
+	// The value a path names: a property, or the result of an operation without parameters, then
+	// the steps below it.
+	bool Evaluate(UEditorSubsystem* Subsystem, const QString& PathText, QVariant& OutValue, QString& Reason)
+	{
+		QString Head;
+		QList<FPathStep> Steps;
+		if (!ParsePath(PathText, Head, Steps, Reason))
+		{
+			return false;
+		}
+		const QMetaObject* Meta = Subsystem->metaObject();
+		QVariant Root;
+		const int PropertyIndex = Meta->indexOfProperty(Head.toUtf8().constData());
+		if (PropertyIndex >= 0 && Meta->property(PropertyIndex).isReadable())
+		{
+			Root = Meta->property(PropertyIndex).read(Subsystem);
+		}
+		else
+		{
+			std::optional<QMetaMethod> Getter;
+			for (const QMetaMethod& Method : Operations(Subsystem, Head))
+			{
+				if (Method.parameterCount() == 0 && Method.returnMetaType().id() != QMetaType::Void)
+				{
+					Getter = Method;
+					break;
+				}
+			}
+			if (!Getter)
+			{
+				Reason = QStringLiteral("%1 has no property or operation without parameters named \"%2\"")
+				             .arg(QLatin1String(Meta->className()), Head);
+				return false;
+			}
+			QVariantList NoArguments;
+			Root = Invoke(Subsystem, *Getter, NoArguments);
+		}
+		return Navigate(Root, Steps, OutValue, Reason);
+	}
+
+	// An ARG or JSON token: a reference or a JSON value (carried as a QJsonValue until the
+	// parameter's type is known).
+	bool ValueOf(const QString& Token, QVariant& OutValue, QString& Reason)
+	{
+		if (Token.startsWith(QLatin1Char('@')))
+		{
+			UEditorSubsystem* Subsystem = nullptr;
+			QString Rest;
+			if (!ResolveTarget(Token.mid(1), Subsystem, Rest, Reason) || !Evaluate(Subsystem, Rest, OutValue, Reason))
+			{
+				Reason = Token + QStringLiteral(": ") + Reason;
+				return false;
+			}
+			return true;
+		}
+		QJsonValue Json;
+		if (!ParseJson(Token, Json, Reason))
+		{
+			return false;
+		}
+		OutValue = QVariant::fromValue(Json);
+		return true;
+	}
+
+	bool Print(const QString& Key, const QString& Name, const QString& ValueKey, const QVariant& Value, QString& Reason)
+	{
+		QString Text;
+		if (!ToJsonText(Value, Text, Reason))
+		{
+			return false;
+		}
+		Print(QStringLiteral("{%1:%2,%3:%4}").arg(FJson::Quote(Key), FJson::Quote(Name), FJson::Quote(ValueKey), Text));
+		return true;
+	}
+
+	bool RunCall(const QStringList& Tokens, QString& Reason)
+	{
+		UEditorSubsystem* Subsystem = nullptr;
+		QString Name;
+		if (Tokens.size() < 2 || !ResolveTarget(Tokens[1], Subsystem, Name, Reason))
+		{
+			Reason = Tokens.size() < 2 ? QStringLiteral("usage: call Subsystem.Operation [ARG...]") : Reason;
+			return false;
+		}
+		const QList<QMetaMethod> Candidates = Operations(Subsystem, Name);
+		if (Candidates.isEmpty())
+		{
+			Reason = HasSignal(Subsystem, Name) ? QStringLiteral("\"%1\" is an event; `wait` for it").arg(Name)
+			                                    : QStringLiteral("%1 has no operation \"%2\"")
+			                                          .arg(QLatin1String(Subsystem->metaObject()->className()), Name);
+			return false;
+		}
+		QVariantList Values;
+		for (qsizetype Index = 2; Index < Tokens.size(); ++Index)
+		{
+			QVariant Value;
+			if (!ValueOf(Tokens[Index], Value, Reason))
+			{
+				Reason = QStringLiteral("argument %1: %2").arg(Index - 1).arg(Reason);
+				return false;
+			}
+			Values.append(Value);
+		}
+		QStringList Mismatches;
+		for (const QMetaMethod& Method : Candidates)
+		{
+			if (Method.parameterCount() != Values.size())
+			{
+				Mismatches.append(QStringLiteral("%1 takes %2 argument(s)")
+				                      .arg(QString::fromLatin1(Method.methodSignature()))
+				                      .arg(Method.parameterCount()));
+				continue;
+			}
+			QVariantList Arguments;
+			QString Problem;
+			for (int Index = 0; Index < Method.parameterCount() && Problem.isEmpty(); ++Index)
+			{
+				QVariant Argument;
+				if (!ConvertTo(Values[Index], Method.parameterMetaType(Index), Argument, Problem))
+				{
+					Problem = QStringLiteral("argument %1 (%2): %3")
+					              .arg(Index + 1)
+					              .arg(QString::fromLatin1(Method.parameterNames().value(Index)), Problem);
+				}
+				Arguments.append(Argument);
+			}
+			if (!Problem.isEmpty())
+			{
+				Mismatches.append(Problem);
+				continue;
+			}
+			const QVariant Result = Invoke(Subsystem, Method, Arguments);
+			return !Result.isValid() ||
+			       Print(QStringLiteral("call"), Tokens[1], QStringLiteral("result"), Result, Reason);
+		}
+		Reason = Mismatches.join(QStringLiteral("; "));
+		return false;
+	}
+
+	bool RunWait(const QStringList& Tokens, QString& Reason)
+	{
+		UEditorSubsystem* Subsystem = nullptr;
+		QString Name;
+		if (Tokens.size() < 2 || Tokens.size() > 3 || !ResolveTarget(Tokens[1], Subsystem, Name, Reason))
+		{
+			Reason = Tokens.size() < 2 || Tokens.size() > 3 ? QStringLiteral("usage: wait Subsystem.Event [SECONDS]")
+			                                                : Reason;
+			return false;
+		}
+		if (!HasSignal(Subsystem, Name))
+		{
+			Reason =
+			    QStringLiteral("%1 has no event \"%2\"").arg(QLatin1String(Subsystem->metaObject()->className()), Name);
+			return false;
+		}
+		double Seconds = DefaultWait;
+		if (Tokens.size() == 3 && !ParseSeconds(Tokens[2], Seconds, Reason))
+		{
+			return false;
+		}
+		const QString Event = QLatin1String(Subsystem->metaObject()->className()) + QLatin1Char('.') + Name;
+		std::deque<QVariantList>& Queue = Recorder.Queue(Event);
+		FGameThread::RunUntil([this, &Queue] { return !Queue.empty() || NewUnanswered().has_value(); },
+		                      int(std::lround(Seconds * 1000.0)));
+		if (Queue.empty())
+		{
+			// A message box that stopped the wait is the better explanation of the missing event.
+			if (!CheckMessageBoxes(Reason))
+			{
+				return false;
+			}
+			Reason = QStringLiteral("timed out after %1").arg(SecondsText(Seconds));
+			return false;
+		}
+		const QVariantList Arguments = Queue.front();
+		Queue.pop_front();
+		return Print(QStringLiteral("event"), Tokens[1], QStringLiteral("args"), Arguments, Reason);
+	}
+
+	bool RunGet(const QStringList& Tokens, QString& Reason)
+	{
+		UEditorSubsystem* Subsystem = nullptr;
+		QString Path;
+		QVariant Value;
+		if (Tokens.size() != 2)
+		{
+			Reason = QStringLiteral("usage: get Subsystem.Path");
+			return false;
+		}
+		return ResolveTarget(Tokens[1], Subsystem, Path, Reason) && Evaluate(Subsystem, Path, Value, Reason) &&
+		       Print(QStringLiteral("get"), Tokens[1], QStringLiteral("value"), Value, Reason);
+	}
+
+	bool RunExpect(const QStringList& Tokens, QString& Reason)
+	{
+		UEditorSubsystem* Subsystem = nullptr;
+		QString Path;
+		QVariant Actual;
+		QVariant Wanted;
+		if (Tokens.size() != 3)
+		{
+			Reason = QStringLiteral("usage: expect Subsystem.Path JSON");
+			return false;
+		}
+		if (!ResolveTarget(Tokens[1], Subsystem, Path, Reason) || !Evaluate(Subsystem, Path, Actual, Reason) ||
+		    !ValueOf(Tokens[2], Wanted, Reason))
+		{
+			return false;
+		}
+		QJsonValue WantedJson;
+		bool bEqual = false;
+		if (!ToJson(Wanted, WantedJson, Reason) || !JsonEquals(Actual, WantedJson, Reason, bEqual))
+		{
+			return false;
+		}
+		if (!bEqual)
+		{
+			QString ActualText;
+			ToJsonText(Actual, ActualText, Reason);
+			Reason = QStringLiteral("expected %1, got %2").arg(JsonText(WantedJson), ActualText);
+			return false;
+		}
+		return true;
+	}
+
+	bool RunSet(const QStringList& Tokens, QString& Reason)
+	{
+		UEditorSubsystem* Subsystem = nullptr;
+		QString PathText;
+		QString Head;
+		QList<FPathStep> Steps;
+		QVariant NewValue;
+		if (Tokens.size() != 3)
+		{
+			Reason = QStringLiteral("usage: set Subsystem.Path JSON");
+			return false;
+		}
+		if (!ResolveTarget(Tokens[1], Subsystem, PathText, Reason) || !ParsePath(PathText, Head, Steps, Reason) ||
+		    !ValueOf(Tokens[2], NewValue, Reason))
+		{
+			return false;
+		}
+		const QMetaObject* Meta = Subsystem->metaObject();
+		const int PropertyIndex = Meta->indexOfProperty(Head.toUtf8().constData());
+		if (PropertyIndex < 0)
+		{
+			Reason = QStringLiteral("%1 has no property \"%2\"").arg(QLatin1String(Meta->className()), Head);
+			return false;
+		}
+		const QMetaProperty Property = Meta->property(PropertyIndex);
+		if (!Property.isWritable())
+		{
+			Reason = QStringLiteral("property \"%1\" is read-only").arg(Head);
+			return false;
+		}
+		QVariant Root = Steps.isEmpty() ? QVariant(Property.metaType()) : Property.read(Subsystem);
+		if (!AssignAt(Root, Steps, NewValue, Reason))
+		{
+			return false;
+		}
+		if (!Property.write(Subsystem, Root))
+		{
+			Reason = QStringLiteral("property \"%1\" refused the value").arg(Head);
+			return false;
+		}
+		return true;
+	}
+
+	bool RunAnswer(const QStringList& Tokens, QString& Reason)
+	{
+		FPolicyDialogService* Dialogs = PolicyDialogs();
+		if (!Dialogs || Tokens.size() < 2)
+		{
+			Reason = Dialogs ? QStringLiteral("usage: answer yes|no|ok|cancel...")
+			                 : QStringLiteral("this host's dialogs are not answered by a script");
+			return false;
+		}
+		QList<EAppReturnType> Answers;
+		for (qsizetype Index = 1; Index < Tokens.size(); ++Index)
+		{
+			const QString Word = Tokens[Index].toLower();
+			if (Word == QLatin1String("yes"))
+			{
+				Answers.append(EAppReturnType::Yes);
+			}
+			else if (Word == QLatin1String("no"))
+			{
+				Answers.append(EAppReturnType::No);
+			}
+			else if (Word == QLatin1String("ok"))
+			{
+				Answers.append(EAppReturnType::Ok);
+			}
+			else if (Word == QLatin1String("cancel"))
+			{
+				Answers.append(EAppReturnType::Cancel);
+			}
+			else
+			{
+				Reason = QStringLiteral("\"%1\" is not an answer (yes, no, ok, cancel)").arg(Tokens[Index]);
+				return false;
+			}
+		}
+		for (EAppReturnType Answer : Answers)
+		{
+			Dialogs->QueueAnswer(Answer);
+		}
+		return true;
+	}
+
+	bool RunChoose(const QStringList& Tokens, QString& Reason)
+	{
+		FPolicyDialogService* Dialogs = PolicyDialogs();
+		if (!Dialogs)
+		{
+			Reason = QStringLiteral("this host's dialogs are not answered by a script");
+			return false;
+		}
+		QStringList Files;
+		for (qsizetype Index = 1; Index < Tokens.size(); ++Index)
+		{
+			QString Path = Tokens[Index];
+			if (Path.startsWith(QLatin1Char('"')))
+			{
+				QJsonValue Json;
+				if (!ParseJson(Path, Json, Reason) || !Json.isString())
+				{
+					Reason = Reason.isEmpty() ? QStringLiteral("%1 is not a path").arg(Path) : Reason;
+					return false;
+				}
+				Path = Json.toString();
+			}
+			Files.append(QDir::cleanPath(QDir(BaseDir).absoluteFilePath(Path)));
+		}
+		Dialogs->QueueFileChoice(Files);
+		return true;
+	}
+
+	static bool ParseSeconds(const QString& Text, double& OutSeconds, QString& Reason)
+	{
+		bool bNumber = false;
+		OutSeconds = Text.toDouble(&bNumber);
+		if (!bNumber || !std::isfinite(OutSeconds) || OutSeconds < 0)
+		{
+			Reason = QStringLiteral("\"%1\" is not a number of seconds").arg(Text);
+			return false;
+		}
+		return true;
+	}
+
+	bool RunSleep(const QStringList& Tokens, QString& Reason)
+	{
+		double Seconds = 0;
+		if (Tokens.size() != 2)
+		{
+			Reason = QStringLiteral("usage: sleep SECONDS");
+			return false;
+		}
+		if (!ParseSeconds(Tokens[1], Seconds, Reason))
+		{
+			return false;
+		}
+		FGameThread::RunUntil([] { return false; }, int(std::lround(Seconds * 1000.0)));
+		return true;
+	}
+
+	bool RunSettle(const QStringList& Tokens, QString& Reason)
+	{
+		double Seconds = DefaultWait;
+		if (Tokens.size() > 2 || (Tokens.size() == 2 && !ParseSeconds(Tokens[1], Seconds, Reason)))
+		{
+			Reason = Reason.isEmpty() ? QStringLiteral("usage: settle [SECONDS]") : Reason;
+			return false;
+		}
+		FHttpModule& Http = Host.Http();
+		if (!FGameThread::RunUntil([&Http] { return Http.GetPendingCount() == 0; }, int(std::lround(Seconds * 1000.0))))
+		{
+			Reason = QStringLiteral("%1 request(s) still unanswered after %2")
+			             .arg(Http.GetPendingCount())
+			             .arg(SecondsText(Seconds));
+			return false;
+		}
+		// Completions are handed over through the event loop; let the last one run.
+		FGameThread::RunUntilIdle(20);
+		return true;
+	}
+
+	bool RunCommand(const QStringList& Tokens, QString& Reason)
+	{
+		const QString& Verb = Tokens[0];
+		if (Verb == QLatin1String("call"))
+		{
+			return RunCall(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("wait"))
+		{
+			return RunWait(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("get"))
+		{
+			return RunGet(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("expect"))
+		{
+			return RunExpect(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("set"))
+		{
+			return RunSet(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("answer"))
+		{
+			return RunAnswer(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("choose"))
+		{
+			return RunChoose(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("sleep"))
+		{
+			return RunSleep(Tokens, Reason);
+		}
+		if (Verb == QLatin1String("settle"))
+		{
+			return RunSettle(Tokens, Reason);
+		}
+		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle)")
+		             .arg(Verb);
+		return false;
+	}
+
+	bool Run(const QString& Text, const QString& ScriptName)
+	{
+		Error.clear();
+		FailedLine = 0;
+		const QStringList Lines = Text.split(QLatin1Char('\n'));
+		int Commands = 0;
+		for (qsizetype Index = 0; Index < Lines.size(); ++Index)
+		{
+			QString Line = Lines[Index];
+			if (Line.endsWith(QLatin1Char('\r')))
+			{
+				Line.chop(1);
+			}
+			QStringList Tokens;
+			QString Reason;
+			const bool bSplit = SplitTokens(StripComment(Line), Tokens, Reason);
+			if (bSplit && Tokens.isEmpty())
+			{
+				continue;
+			}
+			const QString Command = Tokens.mid(0, 2).join(QLatin1Char(' '));
+			bool bOk = bSplit;
+			if (bOk)
+			{
+				UE_LOG(LogOrvaAutomation, Display,
+				       QStringLiteral("%1:%2: %3").arg(ScriptName).arg(Index + 1).arg(Line.trimmed()));
+				bOk = RunCommand(Tokens, Reason);
+				++Commands;
+			}
+			// A box raised by a command that failed anyway explains less than the command's error.
+			QString BoxReason;
+			if (!CheckMessageBoxes(BoxReason) && bOk)
+			{
+				bOk = false;
+				Reason = BoxReason;
+			}
+			if (!bOk)
+			{
+				FailedLine = int(Index + 1);
+				Error = Command.isEmpty()
+				            ? QStringLiteral("%1:%2: %3").arg(ScriptName).arg(FailedLine).arg(Reason)
+				            : QStringLiteral("%1:%2: %3: %4").arg(ScriptName).arg(FailedLine).arg(Command, Reason);
+				UE_LOG(LogOrvaAutomation, Error, Error);
+				return false;
+			}
+		}
+		UE_LOG(LogOrvaAutomation, Display, QStringLiteral("%1: ran %2 command(s)").arg(ScriptName).arg(Commands));
+		return true;
+	}
+};
+
+FOrvaScriptRunner::FOrvaScriptRunner(FEditorHost& Host)
+    : Impl(std::make_unique<FImpl>(Host))
+{
+}
+
+FOrvaScriptRunner::~FOrvaScriptRunner() = default;
+
+void FOrvaScriptRunner::SetOutput(std::function<void(const QString&)> Output)
+{
+	Impl->Output = std::move(Output);
+}
+
+void FOrvaScriptRunner::SetDefaultWaitSeconds(double Seconds)
+{
+	Impl->DefaultWait = Seconds;
+}
+
+bool FOrvaScriptRunner::RunFile(const QString& ScriptPath)
+{
+	const QFileInfo Info(ScriptPath);
+	QFile File(ScriptPath);
+	if (!File.open(QIODevice::ReadOnly))
+	{
+		Impl->FailedLine = 0;
+		Impl->Error = QStringLiteral("%1: cannot read the script: %2").arg(ScriptPath, File.errorString());
+		UE_LOG(LogOrvaAutomation, Error, Impl->Error);
+		return false;
+	}
+	return RunText(QString::fromUtf8(File.readAll()), Info.fileName(), Info.absolutePath());
+}
+
+bool FOrvaScriptRunner::RunText(const QString& Text, const QString& ScriptName, const QString& BaseDir)
+{
+	Impl->BaseDir = BaseDir;
+	return Impl->Run(Text, ScriptName);
+}
+
+QString FOrvaScriptRunner::GetError() const
+{
+	return Impl->Error;
+}
+
+int FOrvaScriptRunner::GetFailedLine() const
+{
+	return Impl->FailedLine;
+}
