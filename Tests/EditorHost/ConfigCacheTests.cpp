@@ -36,6 +36,13 @@ protected:
 		ASSERT_EQ(File.write(Bytes), Bytes.size());
 	}
 
+	static void WriteWithMode(const QString& Path, const QByteArray& Bytes, mode_t Mode)
+	{
+		WriteAll(Path, Bytes);
+		ASSERT_EQ(::chmod(QFile::encodeName(Path).constData(), Mode), 0);
+		ASSERT_EQ(ModeOf(Path), unsigned(Mode));
+	}
+
 	static unsigned ModeOf(const QString& Path)
 	{
 		struct stat Info{};
@@ -437,10 +444,7 @@ TEST_F(ConfigCacheTest, PrivateFilesAreReadableByTheirOwnerOnly)
 	EXPECT_EQ(ModeOf(Fresh), 0600u);
 
 	const QString Existing = PathOf(QStringLiteral("Existing.ini"));
-	WriteAll(Existing, "[LoginInfo]\nToken=old\n");
-	ASSERT_TRUE(QFile::setPermissions(Existing, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-		QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteOther));
-	ASSERT_EQ(ModeOf(Existing), 0646u);
+	WriteWithMode(Existing, "[LoginInfo]\nToken=old\n", 0646);
 	Cache.MarkPrivate(PathOf(QStringLiteral("./Existing.ini")));
 	Cache.SetString(QStringLiteral("LoginInfo"), QStringLiteral("Token"), QStringLiteral("new"), Existing);
 	ASSERT_TRUE(Cache.Flush(false, Existing));
@@ -449,9 +453,7 @@ TEST_F(ConfigCacheTest, PrivateFilesAreReadableByTheirOwnerOnly)
 
 	// Marking alone is enough: the next flush narrows the file even with nothing to write.
 	const QString Untouched = PathOf(QStringLiteral("Untouched.ini"));
-	WriteAll(Untouched, "[LoginInfo]\nToken=t\n");
-	ASSERT_TRUE(QFile::setPermissions(Untouched, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-		QFileDevice::ReadGroup | QFileDevice::ReadOther));
+	WriteWithMode(Untouched, "[LoginInfo]\nToken=t\n", 0644);
 	Cache.MarkPrivate(Untouched);
 	ASSERT_TRUE(Cache.Flush(false, Untouched));
 	EXPECT_EQ(ModeOf(Untouched), 0600u);
@@ -459,12 +461,10 @@ TEST_F(ConfigCacheTest, PrivateFilesAreReadableByTheirOwnerOnly)
 
 	// Other files keep the permissions they have.
 	const QString Shared = PathOf(QStringLiteral("Shared.ini"));
-	WriteAll(Shared, "[S]\nK=v\n");
-	ASSERT_TRUE(QFile::setPermissions(Shared, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-		QFileDevice::ReadGroup | QFileDevice::ReadOther));
+	WriteWithMode(Shared, "[S]\nK=v\n", 0664);
 	Cache.SetString(QStringLiteral("S"), QStringLiteral("K"), QStringLiteral("w"), Shared);
 	ASSERT_TRUE(Cache.Flush(false, Shared));
-	EXPECT_EQ(ModeOf(Shared), 0644u);
+	EXPECT_EQ(ModeOf(Shared), 0664u);
 }
 
 TEST_F(ConfigCacheTest, UnwritableFileFailsWithAnErrorAndKeepsTheValues)
