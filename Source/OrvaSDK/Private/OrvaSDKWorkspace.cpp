@@ -132,7 +132,11 @@ void UOrvaSDKSubsystem::SetCurrentLevelPath(const FSoftObjectPath& Path)
 	{
 		Cache->UpdateCachedWorkspace(CurrWorkspace);
 	}
-	// The relocation check of the entry level's dependencies comes here once the asset layer is in.
+	const QStringList ToMove = CheckFoldersNeedMove(CurrWorkspace.ObjectPath);
+	if (!ToMove.isEmpty())
+	{
+		SureAutoMovePackages(ToMove);
+	}
 	SaveCurrWorldInfo();
 }
 

@@ -153,6 +153,8 @@ Q_DECLARE_METATYPE(FWorkspaceData)
 Q_DECLARE_METATYPE(FWorkspaceDataPtr)
 
 class FExportPatchSettings;
+class FLoadedObject;
+struct FAssetData;
 class UOrvaDataCacheSubsystem;
 
 // The plugin's central editor subsystem: login state, the current workspace, the pak build's
@@ -221,6 +223,18 @@ public:
 	Q_INVOKABLE bool CurrentLevelIsNone() const;
 	Q_INVOKABLE bool CurrWorkspaceInProgress() const;
 
+	// Asset relocation: the packages the entry level needs that lie outside the workspace folder,
+	// and moving them into it. Package-name sets hold each name once, in the order found.
+	QStringList CheckFoldersNeedMove(const QString& PackageName, const QString& FolderName) const;
+	QStringList CheckFoldersNeedMove(const FAssetData& AssetData) const;
+	Q_INVOKABLE QStringList CheckFoldersNeedMove(const FSoftObjectPath& InObjectPath) const;
+	Q_INVOKABLE bool SureAutoMovePackages(const QStringList& PackageNamesToMove);
+	Q_INVOKABLE void ExcuteFolderMoving();
+	Q_INVOKABLE void FixUpAllRedirectors();
+	// Whether the folder-move timer runs.
+	Q_INVOKABLE bool IsFolderMoveRunning() const;
+	const QList<std::shared_ptr<FLoadedObject>>& GetRecordMovedObjects() const { return RecordMovedObjects; }
+
 	// Progress of the running task, as recorded for the current workspace.
 	Q_INVOKABLE OrvaSDKTypes::EOrvaSDKProgress GetCurrProgress() const;
 	Q_INVOKABLE bool OnlyBuildServer() const { return bOnlyServer; }
@@ -282,9 +296,19 @@ private:
 	QString CurrentWorldPath(const QString& Label) const;
 	void ReadServiceBaseUrlOverride();
 
+	struct FNameSet;
+	// Adds every /Game package that PackageName needs, transitively, to OutDependencies;
+	// ScannedPaths holds the external-object folders already scanned.
+	void RecursiveGetDependencies(const QString& PackageName, FNameSet& OutDependencies,
+		QSet<QString>& ScannedPaths) const;
+
 	QString ServiceBaseUrl;
 	std::shared_ptr<FExportPatchSettings> PatchSettings;
 	QStringList RecordMovedFolders;
+	QList<std::shared_ptr<FLoadedObject>> RecordMovedObjects;
+	int FolderMoveIndex = 0;
+	// Drives the folder moves; owned by this object, so it dies with it.
+	QTimer* FolderMoveTimer = nullptr;
 	bool bOnlyServer = false;
 	// Only the answer to the latest world-list request fills the cached list.
 	quint64 WorldsListGeneration = 0;
