@@ -33,11 +33,17 @@ function(orva_program name)
   orva_common_settings(${name})
 endfunction()
 
-# orva_test(NAME DIR <folder of *.cpp> LIBS ...): one GoogleTest executable per area.
+# orva_test(NAME DIR <folder of *.cpp> LIBS ... [WIDGETS]): one GoogleTest executable per area.
+# WIDGETS runs the tests under a widget application (offscreen).
 function(orva_test name)
-  cmake_parse_arguments(ARG "" "DIR" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "WIDGETS" "DIR" "LIBS" ${ARGN})
   file(GLOB ARG_SOURCES CONFIGURE_DEPENDS ${ARG_DIR}/*.cpp ${ARG_DIR}/*.h)
   add_executable(${name} ${ARG_SOURCES})
+  if(ARG_WIDGETS)
+    target_link_libraries(${name} PRIVATE OrvaTestMainWidgets)
+  else()
+    target_link_libraries(${name} PRIVATE OrvaTestMain)
+  endif()
   target_link_libraries(${name} PRIVATE OrvaTestSupport ${ARG_LIBS} GTest::gtest)
   target_compile_definitions(${name} PRIVATE
     ORVA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestPrinters.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QObject>

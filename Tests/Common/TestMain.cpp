@@ -1,4 +1,7 @@
 #include <QCoreApplication>
+#ifdef ORVA_TEST_WIDGETS
+#include <QApplication>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -7,7 +10,11 @@
 int main(int argc, char** argv)
 {
 	::testing::InitGoogleTest(&argc, argv);
+#ifdef ORVA_TEST_WIDGETS
+	QApplication App(argc, argv);
+#else
 	QCoreApplication App(argc, argv);
+#endif
 	// Test output stays readable; tests inspect log lines through FLogCapture.
 	if (qEnvironmentVariableIsEmpty("ORVA_TEST_LOG"))
 	{
