@@ -402,7 +402,8 @@ struct FOrvaScriptRunner::FImpl
 			}
 			if (!Getter)
 			{
-				Reason = QStringLiteral("%1 has no property or operation without parameters named \"%2\"")
+				Reason = QStringLiteral(
+				             "%1 has no property, nor operation without parameters that returns a value, named \"%2\"")
 				             .arg(QLatin1String(Meta->className()), Head);
 				return false;
 			}
@@ -823,7 +824,10 @@ struct FOrvaScriptRunner::FImpl
 			{
 				continue;
 			}
-			const QString Command = Tokens.mid(0, 2).join(QLatin1Char(' '));
+			// Failures name the command by its verb and, for those that have one, its target.
+			static const QStringList Targeted = {QStringLiteral("call"), QStringLiteral("wait"), QStringLiteral("get"),
+			                                     QStringLiteral("expect"), QStringLiteral("set")};
+			const QString Command = Tokens.mid(0, Targeted.contains(Tokens.value(0)) ? 2 : 1).join(QLatin1Char(' '));
 			bool bOk = bSplit;
 			if (bOk)
 			{

@@ -405,7 +405,9 @@ bool SequenceFromJson(const QJsonValue& Json, QMetaType Type, QVariant& Out, QSt
 			Error = QStringLiteral("element %1: %2").arg(Index).arg(Error);
 			return false;
 		}
-		Iterable.addValue(Element, QSequentialIterable::AtEnd);
+		// Sets take values only where they like; lists keep the JSON order.
+		Iterable.addValue(Element, Iterable.metaContainer().canAddValueAtEnd() ? QSequentialIterable::AtEnd
+		                                                                       : QSequentialIterable::Unspecified);
 	}
 	Out = Container;
 	return true;
