@@ -13,10 +13,17 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <filesystem>
 #include <thread>
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -29,7 +36,9 @@ struct FFoldedKey
 	QString Text;
 	bool operator==(const FFoldedKey& Other) const
 	{
-		return Text.size() == Other.Text.size() && Text.compare(Other.Text, Qt::CaseInsensitive) == 0;
+		// Names handed out by the registry come back as the same shared text.
+		return Text.size() == Other.Text.size() &&
+			(Text.constData() == Other.Text.constData() || Text.compare(Other.Text, Qt::CaseInsensitive) == 0);
 	}
 };
 
@@ -42,6 +51,10 @@ size_t qHash(const FFoldedKey& Key, size_t Seed = 0) noexcept
 		const char16_t Folded = U < 0x80 ? (U >= u'A' && U <= u'Z' ? char16_t(U + 32) : U) : C.toCaseFolded().unicode();
 		Hash = (Hash ^ Folded) * 1099511628211ull;
 	}
+	// The table picks buckets from the low bits, which the multiplication alone leaves poorly mixed.
+	Hash ^= Hash >> 33;
+	Hash *= 0xff51afd7ed558ccdull;
+	Hash ^= Hash >> 33;
 	return Hash;
 }
 
@@ -123,6 +136,56 @@ struct FScanFile
 	int MountIndex;
 };
 
+// Start-up reads every package file once: plain system calls, without the stat calls of QFile.
+bool ReadWholeFile(const QString& Path, QByteArray& Out, QString& OutError)
+{
+#ifdef Q_OS_UNIX
+	const int Fd = ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC);
+	if (Fd < 0)
+	{
+		OutError = QString::fromLocal8Bit(std::strerror(errno));
+		return false;
+	}
+	Out.resize(4096);
+	qsizetype Size = 0;
+	for (;;)
+	{
+		if (Size == Out.size())
+		{
+			Out.resize(Out.size() * 2);
+		}
+		const ssize_t Read = ::read(Fd, Out.data() + Size, size_t(Out.size() - Size));
+		if (Read < 0 && errno == EINTR)
+		{
+			continue;
+		}
+		if (Read < 0)
+		{
+			OutError = QString::fromLocal8Bit(std::strerror(errno));
+			::close(Fd);
+			return false;
+		}
+		if (Read == 0)
+		{
+			break;
+		}
+		Size += Read;
+	}
+	::close(Fd);
+	Out.resize(Size);
+	return true;
+#else
+	QFile File(Path);
+	if (!File.open(QIODevice::ReadOnly))
+	{
+		OutError = File.errorString();
+		return false;
+	}
+	Out = File.readAll();
+	return true;
+#endif
+}
+
 QString WithTrailingSlash(QString Path)
 {
 	if (!Path.endsWith(QLatin1Char('/')))
@@ -150,7 +213,8 @@ struct FAssetRegistry::FImpl
 	std::vector<FFolder> Folders;
 	QHash<FFoldedKey, int> FolderIds;
 
-	QSet<QString> ScannedPaths; // folded content paths scanned so far
+	// Folded content paths scanned so far -> whether that scan ignored the deny list.
+	QHash<QString, bool> ScannedPaths;
 	QStringList DenyList;
 	QSet<QString> ReportedFiles; // files reported as bad, so each is reported once
 
@@ -344,9 +408,12 @@ struct FAssetRegistry::FImpl
 
 	bool IsScanned(const QString& ContentPath) const
 	{
+		// A scan that left out denied folders did not cover what lies in them.
+		const bool bDenied = IsDenied(ContentPath);
 		for (QString Path = ContentPath; !Path.isEmpty(); Path = FPackageName::GetLongPackagePath(Path))
 		{
-			if (ScannedPaths.contains(Path.toCaseFolded()))
+			const auto It = ScannedPaths.constFind(Path.toCaseFolded());
+			if (It != ScannedPaths.constEnd() && (It.value() || !bDenied))
 			{
 				return true;
 			}
@@ -450,13 +517,12 @@ struct FAssetRegistry::FImpl
 			Out.Error = QStringLiteral("its path makes no valid package name (") + Reason + QLatin1Char(')');
 			return;
 		}
-		QFile File(Input.FilePath);
-		if (!File.open(QIODevice::ReadOnly))
+		QByteArray Bytes;
+		if (!ReadWholeFile(Input.FilePath, Bytes, Reason))
 		{
-			Out.Error = QStringLiteral("cannot be read: ") + File.errorString();
+			Out.Error = QStringLiteral("cannot be read: ") + Reason;
 			return;
 		}
-		const QByteArray Bytes = File.readAll();
 		Out.DiskSize = Bytes.size();
 		Out.File = FPackageFile::Parse(Bytes, &Reason);
 		if (!Out.File)
@@ -543,6 +609,12 @@ struct FAssetRegistry::FImpl
 			if (!Result.File)
 			{
 				ReportOnce(Result.FilePath, Result.Error);
+				// A package whose file no longer reads is no longer known.
+				const int Broken = SlotOf(Result.PackageName);
+				if (Broken >= 0 && FilenameOf(Packages[size_t(Broken)]) == Result.FilePath)
+				{
+					Remove(Broken);
+				}
 				continue;
 			}
 			const int NameId = InternName(Result.PackageName);
@@ -566,7 +638,8 @@ struct FAssetRegistry::FImpl
 		}
 		for (const QString& ContentPath : ContentPaths)
 		{
-			ScannedPaths.insert(ContentPath.toCaseFolded());
+			bool& bIgnored = ScannedPaths[ContentPath.toCaseFolded()];
+			bIgnored = bIgnored || bIgnoreDenyList;
 		}
 	}
 };

@@ -4,6 +4,7 @@
 
 #include <QHash>
 
+#include <atomic>
 #include <deque>
 #include <mutex>
 
@@ -84,6 +85,31 @@ FClassTable& Table()
 	return Instance;
 }
 
+// Bumped whenever a class or a redirect is added, so that per-thread caches know to start over.
+std::atomic<quint64> TableGeneration{0};
+
+// Scans resolve the same few class paths for every package, on several threads: each thread keeps
+// its answers instead of taking the table's lock each time.
+struct FResolveCache
+{
+	quint64 Generation = ~0ull;
+	QHash<QString, const UClass*> Found;
+	QHash<QString, const UClass*> Resolved;
+
+	void Validate()
+	{
+		const quint64 Current = TableGeneration.load(std::memory_order_acquire);
+		if (Generation != Current)
+		{
+			Found.clear();
+			Resolved.clear();
+			Generation = Current;
+		}
+	}
+};
+
+thread_local FResolveCache ResolveCache;
+
 const UClass* Require(const char* Path)
 {
 	const UClass* Class = UClass::FindClass(QString::fromLatin1(Path));
@@ -108,9 +134,23 @@ bool UClass::IsChildOf(const UClass* Other) const
 
 const UClass* UClass::FindClass(const QString& PathName)
 {
+	ResolveCache.Validate();
+	const auto Cached = ResolveCache.Found.constFind(PathName);
+	if (Cached != ResolveCache.Found.constEnd())
+	{
+		return Cached.value();
+	}
 	FClassTable& T = Table();
-	std::lock_guard Lock(T.Mutex);
-	return T.FindLocked(PathName);
+	const UClass* Class = nullptr;
+	{
+		std::lock_guard Lock(T.Mutex);
+		Class = T.FindLocked(PathName);
+	}
+	if (ResolveCache.Found.size() < 4096)
+	{
+		ResolveCache.Found.insert(PathName, Class);
+	}
+	return Class;
 }
 
 QString UClass::FindNewPathNameForClass(const QString& OldPathName)
@@ -135,12 +175,23 @@ QString UClass::FindNewPathNameForClass(const QString& OldPathName)
 
 const UClass* UClass::ResolveClass(const QString& PathName)
 {
-	if (const UClass* Class = FindClass(PathName))
+	ResolveCache.Validate();
+	const auto Cached = ResolveCache.Resolved.constFind(PathName);
+	if (Cached != ResolveCache.Resolved.constEnd())
 	{
-		return Class;
+		return Cached.value();
 	}
-	const QString NewPath = FindNewPathNameForClass(PathName);
-	return NewPath.isEmpty() ? nullptr : FindClass(NewPath);
+	const UClass* Class = FindClass(PathName);
+	if (!Class)
+	{
+		const QString NewPath = FindNewPathNameForClass(PathName);
+		Class = NewPath.isEmpty() ? nullptr : FindClass(NewPath);
+	}
+	if (ResolveCache.Resolved.size() < 4096)
+	{
+		ResolveCache.Resolved.insert(PathName, Class);
+	}
+	return Class;
 }
 
 const UClass* UClass::RegisterClass(const QString& PathName, const QString& SuperPathName)
@@ -156,7 +207,9 @@ const UClass* UClass::RegisterClass(const QString& PathName, const QString& Supe
 	{
 		return nullptr;
 	}
-	return T.AddLocked(PathName, Super);
+	const UClass* Class = T.AddLocked(PathName, Super);
+	TableGeneration.fetch_add(1, std::memory_order_release);
+	return Class;
 }
 
 void UClass::AddClassRedirect(const QString& OldPathName, const QString& NewPathName)
@@ -164,6 +217,7 @@ void UClass::AddClassRedirect(const QString& OldPathName, const QString& NewPath
 	FClassTable& T = Table();
 	std::lock_guard Lock(T.Mutex);
 	T.Redirects.insert(OldPathName.toCaseFolded(), NewPathName);
+	TableGeneration.fetch_add(1, std::memory_order_release);
 }
 
 const UClass* UWorld::StaticClass()

@@ -38,7 +38,46 @@ bool IsRedirectorClass(const QString& ClassPath)
 	return Class && Class->IsChildOf(UObjectRedirector::StaticClass());
 }
 
-bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& Out, QSet<QString>& Seen,
+// Names already listed, compared ignoring case; short lists (the usual case) need no folded copies.
+class FSeenNames
+{
+public:
+	bool Insert(const QString& Name)
+	{
+		if (Listed.size() < 32)
+		{
+			for (const QString& Other : Listed)
+			{
+				if (Other.size() == Name.size() && Other.compare(Name, Qt::CaseInsensitive) == 0)
+				{
+					return false;
+				}
+			}
+			Listed.append(Name);
+			if (Listed.size() == 32)
+			{
+				for (const QString& Other : Listed)
+				{
+					Folded.insert(Other.toCaseFolded());
+				}
+			}
+			return true;
+		}
+		const QString Key = Name.toCaseFolded();
+		if (Folded.contains(Key))
+		{
+			return false;
+		}
+		Folded.insert(Key);
+		return true;
+	}
+
+private:
+	QStringList Listed;
+	QSet<QString> Folded;
+};
+
+bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& Out, FSeenNames& Seen,
 	QString* OutError)
 {
 	const QJsonValue Value = Root.value(Key);
@@ -63,10 +102,8 @@ bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& 
 		}
 		// Listed twice, or hard and soft at once: the first mention wins, as the engine keeps one
 		// dependency per package.
-		const QString Folded = Name.toCaseFolded();
-		if (!Seen.contains(Folded))
+		if (Seen.Insert(Name))
 		{
-			Seen.insert(Folded);
 			Out.append(Name);
 		}
 	}
@@ -151,7 +188,7 @@ std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString*
 		File.Assets.append(Asset);
 	}
 
-	QSet<QString> Seen;
+	FSeenNames Seen;
 	if (!ReadDependencies(Root, KeyHard, File.HardDependencies, Seen, OutError) ||
 		!ReadDependencies(Root, KeySoft, File.SoftDependencies, Seen, OutError))
 	{

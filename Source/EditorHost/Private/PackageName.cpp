@@ -4,6 +4,25 @@ namespace
 {
 const QStringView InvalidNameCharacters = u"\\:*?\"<>|',.&!~@#\n\r\t";
 
+// Names are checked by the hundred thousand when a project is scanned: a table, not a search.
+struct FInvalidTable
+{
+	bool Invalid[128] = {};
+	FInvalidTable()
+	{
+		for (const QChar C : InvalidNameCharacters)
+		{
+			Invalid[C.unicode()] = true;
+		}
+	}
+};
+
+bool IsInvalidCharacter(QChar C)
+{
+	static const FInvalidTable Table;
+	return C.unicode() < 128 && Table.Invalid[C.unicode()];
+}
+
 bool Fail(QString* OutReason, const QString& Reason)
 {
 	if (OutReason)
@@ -27,7 +46,7 @@ bool CheckSlashedName(QStringView Name, int MinParts, const QString& What, QStri
 	}
 	for (const QChar C : Name)
 	{
-		if (InvalidNameCharacters.contains(C))
+		if (IsInvalidCharacter(C))
 		{
 			const QString Shown = C == QLatin1Char('\n') ? QStringLiteral("a line break")
 				: C == QLatin1Char('\r')                 ? QStringLiteral("a carriage return")
@@ -83,7 +102,7 @@ bool FPackageName::IsValidObjectName(QStringView Name, QString* OutReason)
 	}
 	for (const QChar C : Name)
 	{
-		if (C == QLatin1Char('/') || InvalidNameCharacters.contains(C))
+		if (C == QLatin1Char('/') || IsInvalidCharacter(C))
 		{
 			return Fail(OutReason, QStringLiteral("An object name must not contain \"") + C + QStringLiteral("\""));
 		}
