@@ -1,0 +1,250 @@
+// The OrvaEditorCmd program itself: its exit status and output, and the demo script against a real
+// OrvaDevService.
+
+#include "TestPrinters.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+struct FRunResult
+{
+	int ExitCode = -1;
+	QStringList StdoutLines;
+	QStringList StderrLines;
+};
+
+bool CopyTree(const QString& From, const QString& To)
+{
+	QDirIterator It(From, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+	if (!QDir().mkpath(To))
+	{
+		return false;
+	}
+	while (It.hasNext())
+	{
+		const QString Path = It.next();
+		const QString Target = To + QLatin1Char('/') + QDir(From).relativeFilePath(Path);
+		const bool bOk = It.fileInfo().isDir() ? QDir().mkpath(Target) : QFile::copy(Path, Target);
+		if (!bOk)
+		{
+			return false;
+		}
+	}
+	return true;
+}
+
+QStringList Lines(const QByteArray& Bytes)
+{
+	return QString::fromUtf8(Bytes).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// A folder for one run: a user settings folder, and whatever the test puts beside it.
+class FCommandletRun
+{
+public:
+	QTemporaryDir Root;
+
+	QString Path(const QString& Relative) const { return Root.path() + QLatin1Char('/') + Relative; }
+
+	void WriteSettings(const QString& ServiceBaseUrl) const
+	{
+		QDir().mkpath(Path(QStringLiteral("config/BrackenfoldStudios/ORVA")));
+		QFile File(Path(QStringLiteral("config/BrackenfoldStudios/ORVA/OrvaSDK.ini")));
+		ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+		if (!ServiceBaseUrl.isEmpty())
+		{
+			File.write("[Development]\nServiceBaseUrl=" + ServiceBaseUrl.toUtf8() + "\n");
+		}
+	}
+
+	void WriteFile(const QString& Relative, const QByteArray& Content) const
+	{
+		QDir().mkpath(QFileInfo(Path(Relative)).absolutePath());
+		QFile File(Path(Relative));
+		ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+		File.write(Content);
+	}
+
+	FRunResult Run(const QStringList& Arguments, int TimeoutMs = 120000) const
+	{
+		QProcess Process;
+		QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+		Environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
+		Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+		Process.setProcessEnvironment(Environment);
+		Process.start(QStringLiteral(ORVA_EDITOR_CMD), Arguments);
+		FRunResult Result;
+		if (!Process.waitForStarted() || !Process.waitForFinished(TimeoutMs))
+		{
+			Process.kill();
+			Process.waitForFinished();
+			return Result;
+		}
+		Result.ExitCode = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
+		Result.StdoutLines = Lines(Process.readAllStandardOutput());
+		Result.StderrLines = Lines(Process.readAllStandardError());
+		return Result;
+	}
+};
+
+#ifdef ORVA_DEV_SERVICE
+// OrvaDevService on a free loopback port over a temporary data folder, with the demo creator; it
+// is stopped when the object goes.
+class FDevService
+{
+public:
+	explicit FDevService(const QString& DataDir)
+	{
+		Process.start(QStringLiteral(ORVA_DEV_SERVICE),
+		              {QStringLiteral("--data"), DataDir, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
+		               QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--creator"),
+		               QStringLiteral("demo@orva.dev:orva-demo:Demo Creator")});
+		const QRegularExpression Address(
+		    QStringLiteral("^OrvaDevService listening on (http://127\\.0\\.0\\.1:\\d+/api/v1/)$"));
+		while (Process.waitForReadyRead(10000) || Process.canReadLine())
+		{
+			if (!Process.canReadLine())
+			{
+				continue;
+			}
+			const QRegularExpressionMatch Match = Address.match(QString::fromUtf8(Process.readLine()).trimmed());
+			if (Match.hasMatch())
+			{
+				BaseUrl = Match.captured(1);
+				break;
+			}
+		}
+	}
+
+	~FDevService()
+	{
+		if (Process.state() != QProcess::NotRunning)
+		{
+			Process.terminate();
+			if (!Process.waitForFinished(10000))
+			{
+				Process.kill();
+				Process.waitForFinished();
+			}
+		}
+	}
+
+	QString BaseUrl;
+	QProcess Process;
+};
+#endif
+} // namespace
+
+TEST(CommandletTest, FailureIsTheLastLineOnStderrAndStdoutHoldsOnlyResults)
+{
+	FCommandletRun Run;
+	ASSERT_TRUE(Run.Root.isValid());
+	Run.WriteSettings(QString());
+	Run.WriteFile(QStringLiteral("Project/Project.uproject"), "{\"FileVersion\":3}\n");
+	Run.WriteFile(QStringLiteral("Fail.orva"), "get UOrvaSDKSubsystem.bIsLoggedin\n"
+	                                           "# nobody logs in\n"
+	                                           "wait UOrvaSDKSubsystem.OnOrvaSDKLogin 0.2\n"
+	                                           "get UOrvaSDKSubsystem.bIsLoggedin\n");
+
+	const FRunResult Result =
+	    Run.Run({Run.Path(QStringLiteral("Project/Project.uproject")), QStringLiteral("-run=OrvaSDK"),
+	             QStringLiteral("-script=") + Run.Path(QStringLiteral("Fail.orva"))});
+
+	EXPECT_EQ(Result.ExitCode, 1);
+	EXPECT_EQ(Result.StdoutLines,
+	          QStringList{QStringLiteral(R"({"get":"UOrvaSDKSubsystem.bIsLoggedin","value":false})")});
+	ASSERT_FALSE(Result.StderrLines.isEmpty());
+	EXPECT_EQ(Result.StderrLines.last(),
+	          QStringLiteral("Fail.orva:3: wait UOrvaSDKSubsystem.OnOrvaSDKLogin: timed out after 0.2 s"));
+	// The log file of the project has the failure too.
+	QFile Log(Run.Path(QStringLiteral("Project/Saved/Logs/Project.log")));
+	ASSERT_TRUE(Log.open(QIODevice::ReadOnly));
+	EXPECT_TRUE(Log.readAll().contains("Fail.orva:3: wait UOrvaSDKSubsystem.OnOrvaSDKLogin: timed out after 0.2 s"));
+}
+
+TEST(CommandletTest, UsageErrorsExitWithTwo)
+{
+	FCommandletRun Run;
+	ASSERT_TRUE(Run.Root.isValid());
+	Run.WriteSettings(QString());
+	Run.WriteFile(QStringLiteral("Project/Project.uproject"), "{\"FileVersion\":3}\n");
+	const QString Project = Run.Path(QStringLiteral("Project/Project.uproject"));
+
+	const QList<QPair<QStringList, QString>> Cases = {
+	    {{Project, QStringLiteral("-run=OrvaSDK")}, QStringLiteral("-run=OrvaSDK needs -script=FILE")},
+	    {{Project, QStringLiteral("-run=OrvaSDK"), QStringLiteral("-script=") + Run.Path(QStringLiteral("none.orva"))},
+	     QStringLiteral("No script at ") + Run.Path(QStringLiteral("none.orva"))},
+	    {{Project, QStringLiteral("-run=Nothing")}, QStringLiteral("Unknown commandlet Nothing")},
+	};
+	for (const auto& [Arguments, Message] : Cases)
+	{
+		const FRunResult Result = Run.Run(Arguments);
+		EXPECT_EQ(Result.ExitCode, 2) << qPrintable(Arguments.join(QLatin1Char(' ')));
+		EXPECT_EQ(Result.StderrLines.value(Result.StderrLines.size() - 1), Message);
+		EXPECT_TRUE(Result.StdoutLines.isEmpty());
+	}
+}
+
+TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
+{
+#ifndef ORVA_DEV_SERVICE
+	GTEST_SKIP() << "OrvaDevService is not part of this build";
+#else
+	FCommandletRun Run;
+	ASSERT_TRUE(Run.Root.isValid());
+	FDevService Service(Run.Path(QStringLiteral("service")));
+	ASSERT_FALSE(Service.BaseUrl.isEmpty())
+	    << "OrvaDevService printed no address: " << Service.Process.readAllStandardError().toStdString();
+	Run.WriteSettings(Service.BaseUrl);
+	const QString DemoSource = QStringLiteral(ORVA_SOURCE_DIR "/Examples/DemoProject");
+	const QString Demo = Run.Path(QStringLiteral("DemoProject"));
+	ASSERT_TRUE(CopyTree(DemoSource, Demo));
+
+	const FRunResult Result = Run.Run({Demo + QStringLiteral("/DemoProject.uproject"), QStringLiteral("-run=OrvaSDK"),
+	                                   QStringLiteral("-script=" ORVA_SOURCE_DIR "/Examples/PublishDemo.orva")});
+	ASSERT_EQ(Result.ExitCode, 0)
+	    << Result.StderrLines.mid(Result.StderrLines.size() - 15).join(QLatin1Char('\n')).toStdString();
+
+	// Every line on stdout is one JSON result; the world the script selected is in the last one.
+	QJsonObject Last;
+	for (const QString& Line : Result.StdoutLines)
+	{
+		QJsonParseError Problem;
+		const QJsonDocument Document = QJsonDocument::fromJson(Line.toUtf8(), &Problem);
+		ASSERT_TRUE(Document.isObject()) << qPrintable(Line);
+		Last = Document.object();
+	}
+	EXPECT_EQ(Last.value(QStringLiteral("get")).toString(), QStringLiteral("UOrvaSDKSubsystem.CurrWorkspace"));
+	const QJsonObject Workspace = Last.value(QStringLiteral("value")).toObject();
+	EXPECT_EQ(Workspace.value(QStringLiteral("TitleName")).toString(), QStringLiteral("Harbour"));
+	const QString Identifier = Workspace.value(QStringLiteral("WorldIdentifier")).toString();
+	ASSERT_FALSE(Identifier.isEmpty());
+
+	// The workspace folders were made in the copy, with the world recorded in WorldInfo.ini ...
+	for (const QString& Folder : {QStringLiteral("Content/%1"), QStringLiteral("Content/%1/ExtendFiles"),
+	                              QStringLiteral("Content/%1/Config"), QStringLiteral("Saved/OrvaSDK/%1")})
+	{
+		EXPECT_TRUE(QFileInfo(Demo + QLatin1Char('/') + Folder.arg(Identifier)).isDir())
+		    << qPrintable(Folder.arg(Identifier));
+	}
+	QFile WorldInfo(Demo + QStringLiteral("/Content/%1/Config/WorldInfo.ini").arg(Identifier));
+	ASSERT_TRUE(WorldInfo.open(QIODevice::ReadOnly));
+	const QByteArray Info = WorldInfo.readAll();
+	const QString InfoText = QString::fromUtf8(Info);
+	EXPECT_TRUE(InfoText.contains(QStringLiteral("Identifier=") + Identifier)) << Info.toStdString();
+	EXPECT_TRUE(InfoText.contains(QStringLiteral("WorldId=") + Workspace.value(QStringLiteral("WorldId")).toString()));
+	// ... and not in the repository's demo project.
+	EXPECT_FALSE(QFileInfo::exists(DemoSource + QStringLiteral("/Content/") + Identifier));
+#endif
+}
