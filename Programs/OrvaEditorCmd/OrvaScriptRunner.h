@@ -48,6 +48,8 @@ inline constexpr FLogCategory LogOrvaAutomation{"LogOrvaAutomation"};
 class FOrvaScriptRunner
 {
 public:
+	// Host must be started (its subsystems exist) and must outlive the runner. Recording of the
+	// subsystems' signals starts here.
 	explicit FOrvaScriptRunner(FEditorHost& Host);
 	~FOrvaScriptRunner();
 	FOrvaScriptRunner(const FOrvaScriptRunner&) = delete;

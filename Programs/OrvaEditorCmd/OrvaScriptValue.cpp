@@ -389,6 +389,11 @@ bool SequenceFromJson(const QJsonValue& Json, QMetaType Type, QVariant& Out, QSt
 		return false;
 	}
 	QVariant Container(Type);
+	if (!QMetaType::canView(Type, QMetaType::fromType<QSequentialIterable>()))
+	{
+		Error = QStringLiteral("cannot fill a %1").arg(TypeName(Type));
+		return false;
+	}
 	QSequentialIterable Iterable = Container.view<QSequentialIterable>();
 	if (!Iterable.metaContainer().canAddValue())
 	{
@@ -550,6 +555,12 @@ bool AssignStep(QVariant& Current, const QList<FPathStep>& Steps, int Position, 
 		Error = QStringLiteral("[%1]: a %2 is not a list").arg(Step.Index).arg(TypeName(Current.metaType()));
 		return false;
 	}
+	if (!QMetaType::canView(Current.metaType(), QMetaType::fromType<QSequentialIterable>()))
+	{
+		Error =
+		    QStringLiteral("[%1]: a %2 cannot be changed in place").arg(Step.Index).arg(TypeName(Current.metaType()));
+		return false;
+	}
 	QSequentialIterable Iterable = Current.view<QSequentialIterable>();
 	if (!Iterable.metaContainer().canSetValueAtIndex())
 	{
@@ -631,8 +642,12 @@ bool FromJson(const QJsonValue& Json, QMetaType Type, QVariant& OutValue, QStrin
 	switch (Type.id())
 	{
 	case QMetaType::QVariant:
-		OutValue = QVariant::fromValue(Json.toVariant());
+	{
+		// Wrapped, so that the storage holds a QVariant as a QVariant parameter expects.
+		const QVariant Inner = Json.toVariant();
+		OutValue = QVariant(Type, &Inner);
 		return true;
+	}
 	case QMetaType::QJsonValue:
 		OutValue = QVariant::fromValue(Json);
 		return true;

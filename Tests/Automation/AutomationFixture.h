@@ -52,6 +52,7 @@ public:
 		return World ? World->Name : QStringLiteral("<null>");
 	}
 	Q_INVOKABLE quint8 Small(quint8 Value) const { return Value; }
+	Q_INVOKABLE QString TypeOf(const QVariant& Value) const { return QString::fromLatin1(Value.typeName()); }
 	Q_INVOKABLE double Half(double Value) const { return Value / 2; }
 	Q_INVOKABLE QString Describe(int Value) const { return QStringLiteral("int %1").arg(Value); }
 	Q_INVOKABLE QString Describe(const QString& Value) const { return QStringLiteral("text %1").arg(Value); }

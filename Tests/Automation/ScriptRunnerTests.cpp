@@ -192,6 +192,7 @@ call UScriptProbeSubsystem.WorldName {"Name": "Isle", "TitleImage": {"Size": 12}
 call UScriptProbeSubsystem.WorldName null
 call UScriptProbeSubsystem.Small 255
 call UScriptProbeSubsystem.Half 3
+call UScriptProbeSubsystem.TypeOf {"a": [1]}
 call UScriptProbeSubsystem.Describe 4
 call UScriptProbeSubsystem.Describe "four"
 call UScriptProbeSubsystem.Describe 4 5
@@ -213,6 +214,7 @@ get UScriptProbeSubsystem.Fixed
 	        QStringLiteral(R"({"call":"UScriptProbeSubsystem.WorldName","result":"<null>"})"),
 	        QStringLiteral(R"({"call":"UScriptProbeSubsystem.Small","result":255})"),
 	        QStringLiteral(R"({"call":"UScriptProbeSubsystem.Half","result":1.5})"),
+	        QStringLiteral(R"({"call":"UScriptProbeSubsystem.TypeOf","result":"QVariantMap"})"),
 	        QStringLiteral(R"({"call":"UScriptProbeSubsystem.Describe","result":"int 4"})"),
 	        QStringLiteral(R"({"call":"UScriptProbeSubsystem.Describe","result":"text four"})"),
 	        QStringLiteral(R"({"call":"UScriptProbeSubsystem.Describe","result":"pair 4 5"})"),
@@ -287,6 +289,9 @@ TEST_F(ScriptRunnerTest, FailuresNameTheLineTheCommandAndTheReason)
 	    {QStringLiteral("set UScriptProbeSubsystem.Records[0].TitleName \"x\""),
 	     QStringLiteral("set UScriptProbeSubsystem.Records[0].TitleName: [0]: index out of range (the list has 0 "
 	                    "entries)")},
+	    {QStringLiteral("set UScriptProbeSubsystem.Names[0] \"x\""),
+	     QStringLiteral("set UScriptProbeSubsystem.Names[0]: [0]: the entries of a QSet<QString> cannot be replaced "
+	                    "one by one")},
 	    {QStringLiteral("set UScriptProbeSubsystem.SharedWorld.Name \"x\""),
 	     QStringLiteral("set UScriptProbeSubsystem.SharedWorld.Name: .Name: the FOrvaWorldData is null")},
 	    {QStringLiteral("wait UOrvaSDKSubsystem.OnLogin"),
