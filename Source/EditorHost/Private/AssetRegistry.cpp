@@ -58,33 +58,108 @@ size_t qHash(const FFoldedKey& Key, size_t Seed = 0) noexcept
 	return Hash;
 }
 
-// Interns names into dense ids; the first spelling seen is the one kept.
+// Interns names into dense ids; the first spelling seen is the one kept. Open addressing over
+// small slots: a lookup of a name the registry handed out (the same shared text) touches one slot
+// and never the text, which keeps walks over large projects within the cache.
 class FNameTable
 {
 public:
-	int Find(const QString& Name) const { return Ids.value(FFoldedKey{Name}, -1); }
+	int Find(const QString& Name) const
+	{
+		if (Slots.empty())
+		{
+			return -1;
+		}
+		const size_t Hash = qHash(FFoldedKey{Name});
+		const quint32 Tag = quint32(Hash >> 32) | 1u;
+		for (size_t Index = Hash & Mask;; Index = (Index + 1) & Mask)
+		{
+			const FSlot& Slot = Slots[Index];
+			if (Slot.Tag == 0)
+			{
+				return -1;
+			}
+			// The same text pointer is the same name: the table co-owns every text it points at,
+			// and shared text never changes in place.
+			if (Slot.Tag == Tag &&
+				(Slot.Data == Name.constData() ||
+					(Names[size_t(Slot.Id)].size() == Name.size() &&
+						Names[size_t(Slot.Id)].compare(Name, Qt::CaseInsensitive) == 0)))
+			{
+				return Slot.Id;
+			}
+		}
+	}
+
 	int Intern(const QString& Name)
 	{
-		const auto It = Ids.constFind(FFoldedKey{Name});
-		if (It != Ids.constEnd())
+		const int Existing = Find(Name);
+		if (Existing >= 0)
 		{
-			return It.value();
+			return Existing;
+		}
+		if ((Names.size() + 1) * 2 > Slots.size())
+		{
+			Grow(std::max<size_t>(64, Slots.size() * 2));
 		}
 		const int Id = int(Names.size());
-		Ids.insert(FFoldedKey{Name}, Id);
-		Names.push_back(Name);
+		// A copy of its own: the table's texts then lie close together in memory (the scan's texts
+		// come from many threads and sit among freed parse buffers), and no literal or raw buffer
+		// can go away under it.
+		Names.push_back(QString(Name.constData(), Name.size()));
+		Place(Id);
 		return Id;
 	}
+
 	const QString& Text(int Id) const { return Names[size_t(Id)]; }
 	int Count() const { return int(Names.size()); }
 	void Reserve(qsizetype N)
 	{
-		Ids.reserve(N);
 		Names.reserve(size_t(N));
+		size_t Capacity = 64;
+		while (Capacity < size_t(N) * 2)
+		{
+			Capacity *= 2;
+		}
+		if (Capacity > Slots.size())
+		{
+			Grow(Capacity);
+		}
 	}
 
 private:
-	QHash<FFoldedKey, int> Ids;
+	struct FSlot
+	{
+		const QChar* Data = nullptr;
+		int Id = -1;
+		quint32 Tag = 0; // 0: empty
+	};
+
+	void Place(int Id)
+	{
+		const QString& Name = Names[size_t(Id)];
+		const size_t Hash = qHash(FFoldedKey{Name});
+		size_t Index = Hash & Mask;
+		while (Slots[Index].Tag != 0)
+		{
+			Index = (Index + 1) & Mask;
+		}
+		Slots[Index] = FSlot{Name.constData(), Id, quint32(Hash >> 32) | 1u};
+	}
+
+	void Grow(size_t Capacity)
+	{
+		Slots.assign(Capacity, FSlot());
+		Mask = Capacity - 1;
+		for (int Id = 0; Id < int(Names.size()); ++Id)
+		{
+			Place(Id);
+		}
+	}
+
+	std::vector<FSlot> Slots;
+	size_t Mask = 0;
+	// Never shrinks nor changes an entry, so the text a slot points at stays alive and unchanged.
 	std::vector<QString> Names;
 };
 
@@ -101,13 +176,21 @@ struct FPackageRecord
 	int NameId = -1;
 	int FolderId = -1;
 	int MountIndex = -1;
-	qint64 DiskSize = 0;
 	int HardCount = 0;
 	bool bAlive = false;
 	bool bMap = false;
 	bool bPartitioned = false;
-	std::vector<int> Dependencies;
+	// The registry's own copies of the names, so that answers share them instead of copying text.
+	QStringList Dependencies;
 	QList<FAssetRecord> Assets;
+};
+
+// What existence checks read, kept apart from the records so that walks over large projects touch
+// little memory per package.
+struct FPackageInfo
+{
+	qint64 DiskSize = 0;
+	bool bMap = false;
 };
 
 struct FFolder
@@ -204,6 +287,7 @@ struct FAssetRegistry::FImpl
 	FNameTable Names;
 	std::vector<int> SlotOfName; // name id -> package slot, -1 when no package
 	std::vector<FPackageRecord> Packages;
+	std::vector<FPackageInfo> Infos; // per slot
 	std::vector<int> FreeSlots;
 	int AliveCount = 0;
 
@@ -311,6 +395,7 @@ struct FAssetRegistry::FImpl
 			{
 				Slot = int(Packages.size());
 				Packages.emplace_back();
+				Infos.emplace_back();
 			}
 			SlotOfName[size_t(NameId)] = Slot;
 			++AliveCount;
@@ -326,29 +411,31 @@ struct FAssetRegistry::FImpl
 		{
 			Folders[size_t(FolderId)].Slots.push_back(Slot);
 		}
-		Record.Name = PackageName;
+		// Share the interned text when it is spelled the same.
+		Record.Name = Names.Text(NameId) == PackageName ? Names.Text(NameId) : PackageName;
 		Record.NameId = NameId;
 		Record.FolderId = FolderId;
 		Record.MountIndex = MountIndex;
-		Record.DiskSize = DiskSize;
 		Record.bAlive = true;
 		Record.bMap = bMap;
 		Record.bPartitioned = File.bPartitioned;
 		Record.HardCount = int(File.HardDependencies.size());
+		Infos[size_t(Slot)] = FPackageInfo{DiskSize, bMap};
 		Record.Dependencies.clear();
-		Record.Dependencies.reserve(size_t(File.HardDependencies.size() + File.SoftDependencies.size()));
+		Record.Dependencies.reserve(File.HardDependencies.size() + File.SoftDependencies.size());
 		for (const QStringList* List : {&File.HardDependencies, &File.SoftDependencies})
 		{
 			for (const QString& Dependency : *List)
 			{
-				Record.Dependencies.push_back(InternName(Dependency));
+				Record.Dependencies.append(Names.Text(InternName(Dependency)));
 			}
 		}
 		Record.Assets.clear();
 		Record.Assets.reserve(File.Assets.size());
 		for (const FPackageAsset& Asset : File.Assets)
 		{
-			Record.Assets.append(FAssetRecord{Asset.Name, InternClass(Asset.ClassPath), Asset.Destination});
+			Record.Assets.append(FAssetRecord{
+				QString(Asset.Name.constData(), Asset.Name.size()), InternClass(Asset.ClassPath), Asset.Destination});
 		}
 	}
 
@@ -377,6 +464,7 @@ struct FAssetRegistry::FImpl
 	{
 		const FPackageRecord& Record = Packages[size_t(Slot)];
 		const QString& PackagePath = Folders[size_t(Record.FolderId)].Path;
+		Out.reserve(Out.size() + Record.Assets.size());
 		for (const FAssetRecord& Asset : Record.Assets)
 		{
 			Out.append(FAssetData{Record.Name, PackagePath, Asset.Name, ClassPaths[size_t(Asset.ClassId)], Asset.Destination});
@@ -600,7 +688,7 @@ struct FAssetRegistry::FImpl
 
 		if (Names.Count() == 0)
 		{
-			Names.Reserve(qsizetype(Results.size()) * 2);
+			Names.Reserve(qsizetype(Results.size()) + qsizetype(Results.size()) / 4);
 			Packages.reserve(Results.size());
 		}
 		QSet<int> SeenInThisScan;
@@ -798,27 +886,25 @@ bool FAssetRegistry::GetDependencies(const QString& PackageName, QStringList& Ou
 		return true;
 	}
 	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
-	const size_t Begin = Query.Required == EDependencyQuery::Soft ? size_t(Record.HardCount) : 0;
-	const size_t End = Query.Required == EDependencyQuery::Hard ? size_t(Record.HardCount) : Record.Dependencies.size();
-	OutDependencies.reserve(OutDependencies.size() + qsizetype(End - Begin));
-	for (size_t Index = Begin; Index < End; ++Index)
+	if (Query.Required == EDependencyQuery::NoRequirements && OutDependencies.isEmpty())
 	{
-		OutDependencies.append(Impl->Names.Text(Record.Dependencies[Index]));
+		OutDependencies = Record.Dependencies;
+		return true;
 	}
+	const qsizetype Begin = Query.Required == EDependencyQuery::Soft ? Record.HardCount : 0;
+	const qsizetype End = Query.Required == EDependencyQuery::Hard ? Record.HardCount : Record.Dependencies.size();
+	OutDependencies.append(Record.Dependencies.mid(Begin, End - Begin));
 	return true;
 }
 
 bool FAssetRegistry::GetReferencers(const QString& PackageName, QStringList& OutReferencers) const
 {
-	const int NameId = Impl->Names.Find(PackageName);
-	if (NameId < 0)
-	{
-		return false;
-	}
 	const qsizetype Before = OutReferencers.size();
+	const FFoldedKey Target{PackageName};
 	for (const FPackageRecord& Record : Impl->Packages)
 	{
-		if (Record.bAlive && std::find(Record.Dependencies.begin(), Record.Dependencies.end(), NameId) != Record.Dependencies.end())
+		if (Record.bAlive && std::any_of(Record.Dependencies.begin(), Record.Dependencies.end(),
+								 [&Target](const QString& Dependency) { return FFoldedKey{Dependency} == Target; }))
 		{
 			OutReferencers.append(Record.Name);
 		}
@@ -833,8 +919,8 @@ std::optional<FAssetPackageData> FAssetRegistry::GetAssetPackageDataCopy(const Q
 	{
 		return std::nullopt;
 	}
-	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
-	return FAssetPackageData{Record.DiskSize, Record.bMap ? MapExtension : AssetExtension};
+	const FPackageInfo& Info = Impl->Infos[size_t(Slot)];
+	return FAssetPackageData{Info.DiskSize, Info.bMap ? MapExtension : AssetExtension};
 }
 
 bool FAssetRegistry::DoesPackageExistOnDisk(const QString& PackageName, QString* OutCorrectCasePackageName,
@@ -845,14 +931,13 @@ bool FAssetRegistry::DoesPackageExistOnDisk(const QString& PackageName, QString*
 	{
 		return false;
 	}
-	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
 	if (OutCorrectCasePackageName)
 	{
-		*OutCorrectCasePackageName = Record.Name;
+		*OutCorrectCasePackageName = Impl->Packages[size_t(Slot)].Name;
 	}
 	if (OutExtension)
 	{
-		*OutExtension = Record.bMap ? MapExtension : AssetExtension;
+		*OutExtension = Impl->Infos[size_t(Slot)].bMap ? MapExtension : AssetExtension;
 	}
 	return true;
 }
