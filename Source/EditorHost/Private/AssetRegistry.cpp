@@ -619,35 +619,70 @@ struct FAssetRegistry::FImpl
 		}
 	}
 
-	std::vector<FScanResult> ParseAll(const std::vector<FScanFile>& Files) const
+	// Parses the files on every core. The calling thread merges finished batches in file order
+	// (the index is not thread-safe) and parses whenever the next batch is not ready, so the merge
+	// overlaps the parsing instead of following it.
+	template <class FMerge>
+	void ParseAndMerge(const std::vector<FScanFile>& Files, FMerge&& Merge) const
 	{
+		constexpr size_t BatchSize = 64;
+		const size_t BatchCount = (Files.size() + BatchSize - 1) / BatchSize;
 		std::vector<FScanResult> Results(Files.size());
-		std::atomic<size_t> Next{0};
-		const auto Work = [&]
+		const std::unique_ptr<std::atomic<bool>[]> Done(new std::atomic<bool>[BatchCount]);
+		for (size_t Batch = 0; Batch < BatchCount; ++Batch)
 		{
-			constexpr size_t Batch = 64;
-			for (size_t Start = Next.fetch_add(Batch); Start < Files.size(); Start = Next.fetch_add(Batch))
+			Done[Batch].store(false, std::memory_order_relaxed);
+		}
+		std::atomic<size_t> Next{0};
+		const auto ParseBatch = [&](size_t Batch)
+		{
+			const size_t End = std::min(Files.size(), (Batch + 1) * BatchSize);
+			for (size_t Index = Batch * BatchSize; Index < End; ++Index)
 			{
-				const size_t End = std::min(Files.size(), Start + Batch);
-				for (size_t Index = Start; Index < End; ++Index)
-				{
-					ParseFile(Files[Index], Results[Index]);
-				}
+				ParseFile(Files[Index], Results[Index]);
 			}
+			Done[Batch].store(true, std::memory_order_release);
 		};
 		const size_t Threads =
-			Files.size() < 256 ? 1 : std::max<size_t>(1, std::min<size_t>(8, std::thread::hardware_concurrency()));
+			BatchCount < 4 ? 1 : std::max<size_t>(1, std::min<size_t>(8, std::thread::hardware_concurrency()));
 		std::vector<std::thread> Workers;
 		for (size_t Index = 1; Index < Threads; ++Index)
 		{
-			Workers.emplace_back(Work);
+			Workers.emplace_back([&]
+				{
+					for (size_t Batch = Next.fetch_add(1); Batch < BatchCount; Batch = Next.fetch_add(1))
+					{
+						ParseBatch(Batch);
+					}
+				});
 		}
-		Work();
+		for (size_t Merged = 0; Merged < BatchCount;)
+		{
+			if (Done[Merged].load(std::memory_order_acquire))
+			{
+				const size_t End = std::min(Files.size(), (Merged + 1) * BatchSize);
+				for (size_t Index = Merged * BatchSize; Index < End; ++Index)
+				{
+					Merge(Results[Index]);
+					Results[Index] = FScanResult();
+				}
+				++Merged;
+				continue;
+			}
+			const size_t Batch = Next.fetch_add(1);
+			if (Batch < BatchCount)
+			{
+				ParseBatch(Batch);
+			}
+			else
+			{
+				std::this_thread::yield();
+			}
+		}
 		for (std::thread& Worker : Workers)
 		{
 			Worker.join();
 		}
-		return Results;
 	}
 
 	void Scan(const QStringList& ContentPaths, bool bIgnoreDenyList)
@@ -661,8 +696,6 @@ struct FAssetRegistry::FImpl
 		Files.erase(std::unique(Files.begin(), Files.end(),
 						[](const FScanFile& A, const FScanFile& B) { return A.FilePath == B.FilePath; }),
 			Files.end());
-		const std::vector<FScanResult> Results = ParseAll(Files);
-
 		// Packages known under the scanned paths whose file is gone are dropped.
 		for (const QString& ContentPath : ContentPaths)
 		{
@@ -688,11 +721,12 @@ struct FAssetRegistry::FImpl
 
 		if (Names.Count() == 0)
 		{
-			Names.Reserve(qsizetype(Results.size()) + qsizetype(Results.size()) / 4);
-			Packages.reserve(Results.size());
+			Names.Reserve(qsizetype(Files.size()) + qsizetype(Files.size()) / 4);
+			Packages.reserve(Files.size());
+			Infos.reserve(Files.size());
 		}
 		QSet<int> SeenInThisScan;
-		for (const FScanResult& Result : Results)
+		ParseAndMerge(Files, [&](const FScanResult& Result)
 		{
 			if (!Result.File)
 			{
@@ -703,7 +737,7 @@ struct FAssetRegistry::FImpl
 				{
 					Remove(Broken);
 				}
-				continue;
+				return;
 			}
 			const int NameId = InternName(Result.PackageName);
 			const int Existing = SlotOfName[size_t(NameId)];
@@ -717,13 +751,16 @@ struct FAssetRegistry::FImpl
 				{
 					ReportOnce(Result.FilePath,
 						QStringLiteral("package ") + Record.Name + QStringLiteral(" is already read from ") + KnownFile);
-					continue;
+					return;
 				}
 			}
-			ReportedFiles.remove(Result.FilePath);
+			if (!ReportedFiles.isEmpty())
+			{
+				ReportedFiles.remove(Result.FilePath);
+			}
 			SeenInThisScan.insert(NameId);
 			Store(Result.PackageName, Result.MountIndex, *Result.File, Result.bMap, Result.DiskSize);
-		}
+		});
 		for (const QString& ContentPath : ContentPaths)
 		{
 			bool& bIgnored = ScannedPaths[ContentPath.toCaseFolded()];
