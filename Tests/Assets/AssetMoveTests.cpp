@@ -179,6 +179,8 @@ TEST_F(AssetMoveTest, ANameClashStopsThatMoveAndKeepsBothPackages)
 TEST_F(AssetMoveTest, MovingAFolderKeepsItsStructureAndCarriesExternalPackages)
 {
 	const QByteArray ActorBytes = FAssetTestProject::ReadRaw(Project.FileOf(ActorA));
+	// An actor saved after the registry's scan moves along all the same.
+	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/__ExternalActors__/Maps/Open/Z/00/Z00LATE"), Actor));
 	FLogCapture Log;
 	EXPECT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/Maps")}, QStringLiteral("/Game/W1")));
 	EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).isEmpty());
@@ -197,7 +199,8 @@ TEST_F(AssetMoveTest, MovingAFolderKeepsItsStructureAndCarriesExternalPackages)
 	const QString NewA = QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/3/KQ/3KQ0M7X1");
 	EXPECT_EQ(FAssetTestProject::ReadRaw(Project.FileOf(NewA)), ActorBytes);
 	EXPECT_EQ(FilesUnder(Project.ContentDir() + QStringLiteral("__ExternalActors__/")),
-		QStringList({QStringLiteral("W1/Maps/Open/3/KQ/3KQ0M7X1.uasset"), QStringLiteral("W1/Maps/Open/8/1Z/81Z5T0PL.uasset")}));
+		QStringList({QStringLiteral("W1/Maps/Open/3/KQ/3KQ0M7X1.uasset"), QStringLiteral("W1/Maps/Open/8/1Z/81Z5T0PL.uasset"),
+			QStringLiteral("W1/Maps/Open/Z/00/Z00LATE.uasset")}));
 	EXPECT_EQ(FilesUnder(Project.ContentDir() + QStringLiteral("__ExternalObjects__/")),
 		QStringList({QStringLiteral("W1/Maps/Open/0/B7/0B7N4D2X.uasset")}));
 	EXPECT_FALSE(QFileInfo::exists(Project.ContentDir() + QStringLiteral("__ExternalActors__/Maps")));
@@ -206,13 +209,19 @@ TEST_F(AssetMoveTest, MovingAFolderKeepsItsStructureAndCarriesExternalPackages)
 		QSet<QString>({QStringLiteral("/Game/W1/Maps/Open"), QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Game/Props/Rock"),
 			QStringLiteral("/Game/Materials/M_Wood"), QStringLiteral("/Game/Textures/T_Wood"), NewA,
 			QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/8/1Z/81Z5T0PL"),
-			QStringLiteral("/Game/__ExternalObjects__/W1/Maps/Open/0/B7/0B7N4D2X")}));
+			QStringLiteral("/Game/__ExternalObjects__/W1/Maps/Open/0/B7/0B7N4D2X"),
+			QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/Z/00/Z00LATE")}));
 
 	// External folders never move on their own: they follow their levels.
 	const QStringList ExternalFiles = FilesUnder(Project.ContentDir());
 	EXPECT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/__ExternalActors__")}, QStringLiteral("/Game/W2")));
 	EXPECT_EQ(FilesUnder(Project.ContentDir()), ExternalFiles);
 	EXPECT_FALSE(QFileInfo::exists(Project.ContentDir() + QStringLiteral("W2")));
+
+	FLogCapture Refusals;
+	AssetViewUtils::MoveAssets(Tools(), {Load(NewA + QStringLiteral(".3KQ0M7X1"))}, QStringLiteral("/Game/W2"));
+	EXPECT_EQ(Refusals.Messages(ELogVerbosity::Error).size(), 1);
+	EXPECT_EQ(FilesUnder(Project.ContentDir()), ExternalFiles);
 
 	// A folder cannot move into itself.
 	EXPECT_FALSE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/W1")}, QStringLiteral("/Game/W1/Inner")));

@@ -257,6 +257,10 @@ bool FAssetTools::MovePackage(const QString& OldName, const QString& NewName)
 	{
 		return true;
 	}
+	if (FPackageName::IsExternalPackage(OldName) || FPackageName::IsExternalPackage(NewName))
+	{
+		return Refuse(QStringLiteral("external actors and objects move with their level, not on their own"));
+	}
 	std::optional<FMoveItem> Main = ReadMoveItem(Registry, OldName, NewName, Reason);
 	if (!Main)
 	{
