@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -45,6 +47,12 @@ void SendJson(httplib::Response& Response, int Status, const FJsonValue& Body)
 {
 	Response.status = Status;
 	Response.set_content(Body.Write(), "application/json");
+}
+
+void SendJson(httplib::Response& Response, int Status, FJsonWriter& Body)
+{
+	Response.status = Status;
+	Response.set_content(Body.Take(), "application/json");
 }
 
 void SendError(httplib::Response& Response, int Status, std::string Detail)
@@ -326,10 +334,13 @@ void FApiService::Register(httplib::Server& Server)
 		// "boundary =" spelling before any handler runs. Taking the type away makes it hand over
 		// the raw body, which FMultipart parses. The request object is httplib's own mutable one,
 		// handed to this hook as const only by signature.
-		if (Request.is_multipart_form_data())
+		const std::string Type = Request.get_header_value("Content-Type");
+		if (Type.size() >= 10 && std::equal(Type.begin(), Type.begin() + 10, "multipart/", [](char A, char B) {
+				return std::tolower(static_cast<unsigned char>(A)) == B;
+			}))
 		{
 			auto& Mutable = const_cast<httplib::Request&>(Request);
-			CurrentRequest.MultipartType = Mutable.get_header_value("Content-Type");
+			CurrentRequest.MultipartType = Type;
 			Mutable.headers.erase("Content-Type");
 		}
 		return httplib::Server::HandlerResponse::Unhandled;
@@ -395,52 +406,65 @@ std::string FApiService::ScreenshotUrl(const std::string& StoredName) const
 	return Config.PublicBaseUrl + ApiPrefix + "files/screenshots/" + StoredName;
 }
 
-FJsonValue FApiService::ImageJson(const FImageRecord& Image) const
+void FApiService::WriteImage(FJsonWriter& Json, const FImageRecord& Image) const
 {
-	return FJsonValue::MakeObject({
-		{"id", Image.Id},
-		{"name", Image.Name},
-		{"url", ScreenshotUrl(Image.StoredName)},
-		{"size", Image.Size},
-	});
+	Json.BeginObject()
+		.Member("id", Image.Id)
+		.Member("name", Image.Name)
+		.Member("url", ScreenshotUrl(Image.StoredName))
+		.Member("size", Image.Size)
+		.EndObject();
 }
 
-FJsonValue FApiService::WorldJson(const FWorldRecord& World) const
+void FApiService::WriteWorld(FJsonWriter& Json, const FWorldRecord& World) const
 {
-	FJsonValue Json = FJsonValue::MakeObject({
-		{"id", World.Id},
-		{"identifier", World.Identifier},
-		{"name", World.Name},
-		{"description", World.Description},
-		{"capacity", World.Capacity},
-		{"private", World.bPrivate},
-		{"activitys", World.Activitys},
-		{"likes", World.Likes},
-		{"last_update", World.LastUpdate},
-	});
+	Json.BeginObject()
+		.Member("id", World.Id)
+		.Member("identifier", World.Identifier)
+		.Member("name", World.Name)
+		.Member("description", World.Description)
+		.Member("capacity", World.Capacity)
+		.Member("private", World.bPrivate)
+		.Member("activitys", World.Activitys)
+		.Member("likes", World.Likes)
+		.Member("last_update", World.LastUpdate);
 	if (World.TitleImage)
 	{
-		Json.Set("image", ImageJson(*World.TitleImage));
+		Json.Key("image");
+		WriteImage(Json, *World.TitleImage);
 	}
-	return Json;
+	Json.EndObject();
 }
 
-FJsonValue FApiService::ComponentJson(const FComponentRecord& Component)
+void FApiService::WriteComponent(FJsonWriter& Json, const FComponentRecord& Component)
 {
-	return FJsonValue::MakeObject({
-		{"id", Component.Id},
-		{"world_id", Component.WorldId},
-		{"name", Component.Name},
-		{"platform", Component.Platform},
-		{"sandbox", Component.bSandbox},
-		{"metadata", FJsonValue::MakeObject({{"map", Component.Map}, {"filename", Component.Filename}})},
-		{"complete", Component.bComplete},
-		{"checksum", Component.Checksum.empty() ? FJsonValue() : FJsonValue(Component.Checksum)},
-		{"size", Component.Size < 0 ? FJsonValue() : FJsonValue(Component.Size)},
-		{"url", Component.ObjectKey.empty() ? FJsonValue() : FJsonValue(Component.ObjectKey)},
-		{"created_at", Component.CreatedAt},
-		{"updated_at", Component.UpdatedAt},
-	});
+	Json.BeginObject()
+		.Member("id", Component.Id)
+		.Member("world_id", Component.WorldId)
+		.Member("name", Component.Name)
+		.Member("platform", Component.Platform)
+		.Member("sandbox", Component.bSandbox)
+		.Key("metadata")
+		.BeginObject()
+		.Member("map", Component.Map)
+		.Member("filename", Component.Filename)
+		.EndObject()
+		.Member("complete", Component.bComplete);
+	// Null until the upload has got that far.
+	auto OptionalText = [&Json](const char* Key, const std::string& Text) {
+		Text.empty() ? Json.Key(Key).Null() : Json.Member(Key, Text);
+	};
+	OptionalText("checksum", Component.Checksum);
+	OptionalText("url", Component.ObjectKey);
+	if (Component.Size < 0)
+	{
+		Json.Key("size").Null();
+	}
+	else
+	{
+		Json.Member("size", Component.Size);
+	}
+	Json.Member("created_at", Component.CreatedAt).Member("updated_at", Component.UpdatedAt).EndObject();
 }
 
 void FApiService::PostToken(const httplib::Request& Request, httplib::Response& Response)
@@ -522,12 +546,14 @@ void FApiService::GetMyWorlds(const httplib::Request& Request, httplib::Response
 	{
 		return;
 	}
-	FJsonValue List = FJsonValue::MakeArray();
+	FJsonWriter Json;
+	Json.BeginArray();
 	for (const FWorldRecord& World : Store.ListWorlds(*CreatorId))
 	{
-		List.Push(WorldJson(World));
+		WriteWorld(Json, World);
 	}
-	SendJson(Response, 200, List);
+	Json.EndArray();
+	SendJson(Response, 200, Json);
 }
 
 void FApiService::PostMyWorlds(const httplib::Request& Request, httplib::Response& Response)
@@ -552,7 +578,9 @@ void FApiService::PostMyWorlds(const httplib::Request& Request, httplib::Respons
 	}
 	const FWorldRecord World =
 		Store.CreateWorld(*CreatorId, *Name, Description.value_or(""), !bPublic.value_or(false), DefaultWorldCapacity);
-	SendJson(Response, 201, WorldJson(World));
+	FJsonWriter Json;
+	WriteWorld(Json, World);
+	SendJson(Response, 201, Json);
 }
 
 void FApiService::DeleteMyWorlds(const httplib::Request& Request, httplib::Response& Response)
@@ -618,7 +646,9 @@ void FApiService::GetWorld(const httplib::Request& Request, httplib::Response& R
 		SendError(Response, 404, "world not found");
 		return;
 	}
-	SendJson(Response, 200, WorldJson(*World));
+	FJsonWriter Json;
+	WriteWorld(Json, *World);
+	SendJson(Response, 200, Json);
 }
 
 void FApiService::PatchWorld(const httplib::Request& Request, httplib::Response& Response)
@@ -657,7 +687,13 @@ void FApiService::PatchWorld(const httplib::Request& Request, httplib::Response&
 	{
 	case EStoreStatus::NotFound: SendError(Response, 404, "world not found"); return;
 	case EStoreStatus::Invalid: SendError(Response, 422, "\"image_id\" is not a screenshot of this world"); return;
-	case EStoreStatus::Ok: SendJson(Response, 200, WorldJson(World)); return;
+	case EStoreStatus::Ok:
+	{
+		FJsonWriter Json;
+		WriteWorld(Json, World);
+		SendJson(Response, 200, Json);
+		return;
+	}
 	}
 }
 
@@ -674,12 +710,14 @@ void FApiService::GetScreenshots(const httplib::Request& Request, httplib::Respo
 		SendError(Response, 404, "world not found");
 		return;
 	}
-	FJsonValue List = FJsonValue::MakeArray();
+	FJsonWriter Json;
+	Json.BeginObject().Key("screen_shots").BeginArray();
 	for (const FImageRecord& Image : *Images)
 	{
-		List.Push(ImageJson(Image));
+		WriteImage(Json, Image);
 	}
-	SendJson(Response, 200, FJsonValue::MakeObject({{"screen_shots", std::move(List)}}));
+	Json.EndArray().EndObject();
+	SendJson(Response, 200, Json);
 }
 
 void FApiService::PostScreenshot(const httplib::Request& Request, httplib::Response& Response)
@@ -758,7 +796,9 @@ void FApiService::PostScreenshot(const httplib::Request& Request, httplib::Respo
 		SendError(Response, 404, "world not found");
 		return;
 	}
-	SendJson(Response, 201, ImageJson(Image));
+	FJsonWriter Json;
+	WriteImage(Json, Image);
+	SendJson(Response, 201, Json);
 }
 
 void FApiService::GetScreenshotFile(const httplib::Request& Request, httplib::Response& Response)
@@ -848,12 +888,14 @@ void FApiService::PostComponents(const httplib::Request& Request, httplib::Respo
 		SendError(Response, 404, "world not found");
 		return;
 	}
-	FJsonValue List = FJsonValue::MakeArray();
+	FJsonWriter Json;
+	Json.BeginArray();
 	for (const FComponentRecord& Record : *Records)
 	{
-		List.Push(ComponentJson(Record));
+		WriteComponent(Json, Record);
 	}
-	SendJson(Response, 201, List);
+	Json.EndArray();
+	SendJson(Response, 201, Json);
 }
 
 void FApiService::GetComponent(const httplib::Request& Request, httplib::Response& Response)
@@ -869,7 +911,9 @@ void FApiService::GetComponent(const httplib::Request& Request, httplib::Respons
 		SendError(Response, 404, "component not found");
 		return;
 	}
-	SendJson(Response, 200, ComponentJson(*Component));
+	FJsonWriter Json;
+	WriteComponent(Json, *Component);
+	SendJson(Response, 200, Json);
 }
 
 void FApiService::PostComponentSts(const httplib::Request& Request, httplib::Response& Response)
@@ -960,7 +1004,9 @@ void FApiService::PatchComponentSts(const httplib::Request& Request, httplib::Re
 		SendError(Response, 404, "component not found");
 		return;
 	}
-	SendJson(Response, 200, ComponentJson(*Component));
+	FJsonWriter Json;
+	WriteComponent(Json, *Component);
+	SendJson(Response, 200, Json);
 }
 
 } // namespace OrvaDev

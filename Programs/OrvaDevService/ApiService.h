@@ -67,9 +67,9 @@ private:
 	// Answers 401 itself when the bearer token is missing, unknown or expired.
 	std::optional<int64_t> RequireCreator(const httplib::Request& Request, httplib::Response& Response);
 
-	FJsonValue WorldJson(const FWorldRecord& World) const;
-	FJsonValue ImageJson(const FImageRecord& Image) const;
-	static FJsonValue ComponentJson(const FComponentRecord& Component);
+	void WriteWorld(FJsonWriter& Json, const FWorldRecord& World) const;
+	void WriteImage(FJsonWriter& Json, const FImageRecord& Image) const;
+	static void WriteComponent(FJsonWriter& Json, const FComponentRecord& Component);
 	std::string ScreenshotUrl(const std::string& StoredName) const;
 
 	FStore& Store;

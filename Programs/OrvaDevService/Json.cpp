@@ -86,10 +86,18 @@ void WriteString(std::string& Out, std::string_view Text)
 {
 	static constexpr char Hex[] = "0123456789abcdef";
 	Out.push_back('"');
-	for (const char Char : Text)
+	size_t RunStart = 0;
+	for (size_t Index = 0; Index < Text.size(); ++Index)
 	{
-		const auto Byte = static_cast<unsigned char>(Char);
-		switch (Char)
+		const auto Byte = static_cast<unsigned char>(Text[Index]);
+		if (Byte >= 0x20 && Byte != '"' && Byte != '\\')
+		{
+			continue;
+		}
+		// Plain bytes go over in runs; only the ones that need escaping are handled one by one.
+		Out.append(Text.data() + RunStart, Index - RunStart);
+		RunStart = Index + 1;
+		switch (Byte)
 		{
 		case '"': Out += "\\\""; break;
 		case '\\': Out += "\\\\"; break;
@@ -99,18 +107,12 @@ void WriteString(std::string& Out, std::string_view Text)
 		case '\r': Out += "\\r"; break;
 		case '\t': Out += "\\t"; break;
 		default:
-			if (Byte < 0x20)
-			{
-				Out += "\\u00";
-				Out.push_back(Hex[Byte >> 4]);
-				Out.push_back(Hex[Byte & 0xF]);
-			}
-			else
-			{
-				Out.push_back(Char);
-			}
+			Out += "\\u00";
+			Out.push_back(Hex[Byte >> 4]);
+			Out.push_back(Hex[Byte & 0xF]);
 		}
 	}
+	Out.append(Text.data() + RunStart, Text.size() - RunStart);
 	Out.push_back('"');
 }
 
@@ -173,6 +175,99 @@ std::string FJsonValue::Write() const
 	std::string Out;
 	WriteTo(Out);
 	return Out;
+}
+
+void FJsonWriter::BeforeValue()
+{
+	if (bAfterKey)
+	{
+		bAfterKey = false;
+		return;
+	}
+	if (!bNeedsComma.empty())
+	{
+		if (bNeedsComma.back())
+		{
+			Out.push_back(',');
+		}
+		bNeedsComma.back() = true;
+	}
+}
+
+FJsonWriter& FJsonWriter::BeginObject()
+{
+	BeforeValue();
+	Out.push_back('{');
+	bNeedsComma.push_back(false);
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::EndObject()
+{
+	Out.push_back('}');
+	bNeedsComma.pop_back();
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::BeginArray()
+{
+	BeforeValue();
+	Out.push_back('[');
+	bNeedsComma.push_back(false);
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::EndArray()
+{
+	Out.push_back(']');
+	bNeedsComma.pop_back();
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::Key(std::string_view Name)
+{
+	BeforeValue();
+	WriteString(Out, Name);
+	Out.push_back(':');
+	bAfterKey = true;
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::String(std::string_view Text)
+{
+	BeforeValue();
+	WriteString(Out, Text);
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::Integer(int64_t Number)
+{
+	BeforeValue();
+	char Buffer[24];
+	const auto Result = std::to_chars(Buffer, Buffer + sizeof(Buffer), Number);
+	Out.append(Buffer, Result.ptr);
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::Bool(bool bValue)
+{
+	BeforeValue();
+	Out += bValue ? "true" : "false";
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::Null()
+{
+	BeforeValue();
+	Out += "null";
+	return *this;
+}
+
+FJsonWriter& FJsonWriter::Value(const FJsonValue& Value)
+{
+	BeforeValue();
+	Value.WriteTo(Out);
+	return *this;
 }
 
 class FJsonParser

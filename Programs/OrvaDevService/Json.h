@@ -82,6 +82,40 @@ private:
 	friend class FJsonParser;
 };
 
+// Writes condensed JSON straight into a string, for answers that are built once and sent: no
+// value tree, so a long list costs one growing buffer instead of a node per member.
+class FJsonWriter
+{
+public:
+	FJsonWriter& BeginObject();
+	FJsonWriter& EndObject();
+	FJsonWriter& BeginArray();
+	FJsonWriter& EndArray();
+	FJsonWriter& Key(std::string_view Name);
+
+	FJsonWriter& String(std::string_view Text);
+	FJsonWriter& Integer(int64_t Number);
+	FJsonWriter& Bool(bool bValue);
+	FJsonWriter& Null();
+	FJsonWriter& Value(const FJsonValue& Value);
+
+	// Key and value in one call, for the common case.
+	FJsonWriter& Member(std::string_view Name, std::string_view Text) { return Key(Name).String(Text); }
+	FJsonWriter& Member(std::string_view Name, const char* Text) { return Key(Name).String(Text); }
+	FJsonWriter& Member(std::string_view Name, const std::string& Text) { return Key(Name).String(Text); }
+	FJsonWriter& Member(std::string_view Name, int64_t Number) { return Key(Name).Integer(Number); }
+	FJsonWriter& Member(std::string_view Name, bool bValue) { return Key(Name).Bool(bValue); }
+
+	std::string Take() { return std::move(Out); }
+
+private:
+	void BeforeValue();
+
+	std::string Out;
+	std::vector<bool> bNeedsComma; // one entry per open array or object
+	bool bAfterKey = false;
+};
+
 struct FJsonParseResult
 {
 	std::optional<FJsonValue> Value;
