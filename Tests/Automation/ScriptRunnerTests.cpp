@@ -369,10 +369,13 @@ TEST_F(ScriptRunnerTest, SettleWaitsForRequestsThatFireNoEvent)
 	EXPECT_TRUE(Server.Requests()[0].Body.contains("Harbour"));
 
 	FLoopbackHttpServer::FAnswer Slower{200, "{}"};
-	Slower.DelayMs = 3000;
+	Slower.DelayMs = 1500;
 	Server.Enqueue(Slower);
 	EXPECT_FALSE(Run(QStringLiteral("call UOrvaSDKSubsystem.UploadWorldDetials\nsettle 0.2\n")));
 	EXPECT_EQ(Runner->GetError(), QStringLiteral("Test.orva:2: settle: 1 request(s) still unanswered after 0.2 s"));
+	// The answer still comes; a longer settle sees it.
+	EXPECT_TRUE(Run(QStringLiteral("settle 5\n"))) << qPrintable(Runner->GetError());
+	EXPECT_EQ(Host->Http().GetPendingCount(), 0);
 }
 
 TEST_F(ScriptRunnerTest, MissingScriptFileIsReported)
