@@ -153,6 +153,11 @@ TEST_F(DevServiceWorlds, TheTitleImageMustBeAScreenshotOfThatWorld)
 	EXPECT_EQ(StringOf(Title, "name"), "shot.png");
 	EXPECT_EQ(StringOf(Title, "url"), StringOf(Image, "url"));
 	EXPECT_EQ(Title.value(QLatin1String("size")).toInteger(), static_cast<qint64>(TinyPng().size()));
+
+	const httplib::Result Cleared = Service.PatchJson("worlds/" + First, R"({"image_id":null})", Alice);
+	ASSERT_TRUE(Cleared);
+	EXPECT_EQ(Cleared->status, 200);
+	EXPECT_FALSE(ListWorlds(Alice).at(0).toObject().contains(QLatin1String("image")));
 }
 
 TEST_F(DevServiceWorlds, DeleteRemovesExactlyTheNamedWorlds)
