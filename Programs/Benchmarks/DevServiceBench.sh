@@ -92,7 +92,7 @@ to_ms() {
 STATUS=0
 run() {
   local name="$1" path="$2"
-  local out="$WORK/wrk-$name.txt"
+  local out="$WORK/wrk-${name//\//-}.txt"
   wrk -t2 -c"$CONNECTIONS" -d"${DURATION}s" --latency -H "Authorization: Bearer $TOKEN" "${BASE}${path}" >"$out"
   local rps p99 non2xx sockets
   rps="$(awk '/^Requests\/sec:/ {print $2}' "$out")"
