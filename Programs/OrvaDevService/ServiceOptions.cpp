@@ -80,17 +80,17 @@ bool ParseNumber(std::string_view Text, TNumber Min, TNumber Max, TNumber& Out)
 
 } // namespace
 
-bool ParseCreatorSpec(std::string_view Spec, FCreatorSeed& OutSeed, std::string& OutError)
+bool ParseCreatorFlag(std::string_view Flag, FCreatorSeed& OutSeed, std::string& OutError)
 {
-	const size_t FirstColon = Spec.find(':');
+	const size_t FirstColon = Flag.find(':');
 	if (FirstColon == std::string_view::npos)
 	{
 		OutError = "--creator wants ACCOUNT:PASSWORD[:DISPLAY_NAME]";
 		return false;
 	}
 	FCreatorSeed Seed;
-	const std::string_view Account = Spec.substr(0, FirstColon);
-	std::string_view Rest = Spec.substr(FirstColon + 1);
+	const std::string_view Account = Flag.substr(0, FirstColon);
+	std::string_view Rest = Flag.substr(FirstColon + 1);
 	const size_t SecondColon = Rest.find(':');
 	Seed.Password = std::string(Rest.substr(0, SecondColon));
 	if (SecondColon != std::string_view::npos)
@@ -277,7 +277,7 @@ EParseOutcome ParseCommandLine(int Argc, const char* const* Argv, FServiceOption
 		else if (Flag == "--creator")
 		{
 			FCreatorSeed Seed;
-			if (!ParseCreatorSpec(Value, Seed, OutError))
+			if (!ParseCreatorFlag(Value, Seed, OutError))
 			{
 				return EParseOutcome::Error;
 			}

@@ -52,7 +52,7 @@ std::string UsageText();
 
 // "ACCOUNT:PASSWORD[:DISPLAY_NAME]"; an account with "@" is an email, digits (optionally after
 // "+") a phone number.
-bool ParseCreatorSpec(std::string_view Spec, FCreatorSeed& OutSeed, std::string& OutError);
+bool ParseCreatorFlag(std::string_view Flag, FCreatorSeed& OutSeed, std::string& OutError);
 
 // {"creators":[{"email" or "phone", "password", "display_name"?}, ...]}, or the bare array.
 bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& OutSeeds, std::string& OutError);
