@@ -20,6 +20,12 @@ SERVICE_PID=""
 stop_service() {
 	if [ -n "$SERVICE_PID" ] && kill -0 "$SERVICE_PID" 2>/dev/null; then
 		kill -TERM "$SERVICE_PID" 2>/dev/null || true
+		# It stops on SIGTERM; one that hangs is not left behind either.
+		for _ in $(seq 1 100); do
+			kill -0 "$SERVICE_PID" 2>/dev/null || break
+			sleep 0.1
+		done
+		kill -KILL "$SERVICE_PID" 2>/dev/null || true
 		wait "$SERVICE_PID" 2>/dev/null || true
 	fi
 	SERVICE_PID=""
