@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QJsonValue>
 #include <QMetaMethod>
 #include <QMetaObject>
@@ -22,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <map>
 #include <optional>
 
 using namespace OrvaScript;
@@ -110,7 +110,8 @@ private:
 	}
 
 	QList<FWatched> Watched;
-	QHash<QString, std::deque<QVariantList>> Queues;
+	// A wait holds on to its queue while other events arrive: node-based, so entries stay put.
+	std::map<QString, std::deque<QVariantList>> Queues;
 };
 
 // Splits a line into words and JSON values: a quoted string, a bracketed object or array (strings
@@ -214,11 +215,6 @@ QString SecondsText(double Seconds)
 	return QString::number(Seconds) + QStringLiteral(" s");
 }
 
-// A failed command: what to report, without the line prefix.
-struct FFailure
-{
-	QString Reason;
-};
 } // namespace
 
 struct FOrvaScriptRunner::FImpl
