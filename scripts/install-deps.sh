@@ -6,7 +6,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev googletest
   libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3
-  wrk
+  wrk curl openssl
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
