@@ -173,7 +173,6 @@ struct FAssetRecord
 struct FPackageRecord
 {
 	QString Name;
-	int NameId = -1;
 	int FolderId = -1;
 	int MountIndex = -1;
 	int HardCount = 0;
@@ -190,6 +189,7 @@ struct FPackageRecord
 struct FPackageInfo
 {
 	qint64 DiskSize = 0;
+	bool bAlive = false;
 	bool bMap = false;
 };
 
@@ -285,10 +285,10 @@ struct FAssetRegistry::FImpl
 	QHash<FFoldedKey, int> MountByName; // "Game" -> index
 
 	FNameTable Names;
-	std::vector<int> SlotOfName; // name id -> package slot, -1 when no package
+	// Indexed by name id (a package's slot is its name's id), so that a name found in the table
+	// leads straight to its package.
 	std::vector<FPackageRecord> Packages;
-	std::vector<FPackageInfo> Infos; // per slot
-	std::vector<int> FreeSlots;
+	std::vector<FPackageInfo> Infos;
 	int AliveCount = 0;
 
 	FNameTable Classes;
@@ -307,15 +307,16 @@ struct FAssetRegistry::FImpl
 	int SlotOf(const QString& PackageName) const
 	{
 		const int Id = Names.Find(PackageName);
-		return Id < 0 || size_t(Id) >= SlotOfName.size() ? -1 : SlotOfName[size_t(Id)];
+		return Id >= 0 && size_t(Id) < Infos.size() && Infos[size_t(Id)].bAlive ? Id : -1;
 	}
 
 	int InternName(const QString& Name)
 	{
 		const int Id = Names.Intern(Name);
-		if (size_t(Id) >= SlotOfName.size())
+		if (size_t(Id) >= Infos.size())
 		{
-			SlotOfName.resize(size_t(Id) + 1, -1);
+			Packages.resize(size_t(Id) + 1);
+			Infos.resize(size_t(Id) + 1);
 		}
 		return Id;
 	}
@@ -382,27 +383,19 @@ struct FAssetRegistry::FImpl
 
 	void Store(const QString& PackageName, int MountIndex, const FPackageFile& File, bool bMap, qint64 DiskSize)
 	{
-		const int NameId = InternName(PackageName);
-		int Slot = SlotOfName[size_t(NameId)];
-		if (Slot < 0)
+		// Names first: interning may grow the records, which would move the one being filled.
+		QStringList Dependencies;
+		Dependencies.reserve(File.HardDependencies.size() + File.SoftDependencies.size());
+		for (const QStringList* List : {&File.HardDependencies, &File.SoftDependencies})
 		{
-			if (!FreeSlots.empty())
+			for (const QString& Dependency : *List)
 			{
-				Slot = FreeSlots.back();
-				FreeSlots.pop_back();
+				Dependencies.append(Names.Text(InternName(Dependency)));
 			}
-			else
-			{
-				Slot = int(Packages.size());
-				Packages.emplace_back();
-				Infos.emplace_back();
-			}
-			SlotOfName[size_t(NameId)] = Slot;
-			++AliveCount;
 		}
+		const int Slot = InternName(PackageName);
+		const int FolderId = EnsureFolder(FPackageName::GetLongPackagePath(PackageName));
 		FPackageRecord& Record = Packages[size_t(Slot)];
-		const QString Folder = FPackageName::GetLongPackagePath(PackageName);
-		const int FolderId = EnsureFolder(Folder);
 		if (Record.bAlive && Record.FolderId != FolderId)
 		{
 			DetachFromFolder(Slot);
@@ -411,25 +404,19 @@ struct FAssetRegistry::FImpl
 		{
 			Folders[size_t(FolderId)].Slots.push_back(Slot);
 		}
+		if (!Record.bAlive)
+		{
+			++AliveCount;
+		}
 		// Share the interned text when it is spelled the same.
-		Record.Name = Names.Text(NameId) == PackageName ? Names.Text(NameId) : PackageName;
-		Record.NameId = NameId;
+		Record.Name = Names.Text(Slot) == PackageName ? Names.Text(Slot) : PackageName;
 		Record.FolderId = FolderId;
 		Record.MountIndex = MountIndex;
 		Record.bAlive = true;
 		Record.bMap = bMap;
 		Record.bPartitioned = File.bPartitioned;
 		Record.HardCount = int(File.HardDependencies.size());
-		Infos[size_t(Slot)] = FPackageInfo{DiskSize, bMap};
-		Record.Dependencies.clear();
-		Record.Dependencies.reserve(File.HardDependencies.size() + File.SoftDependencies.size());
-		for (const QStringList* List : {&File.HardDependencies, &File.SoftDependencies})
-		{
-			for (const QString& Dependency : *List)
-			{
-				Record.Dependencies.append(Names.Text(InternName(Dependency)));
-			}
-		}
+		Record.Dependencies = Dependencies;
 		Record.Assets.clear();
 		Record.Assets.reserve(File.Assets.size());
 		for (const FPackageAsset& Asset : File.Assets)
@@ -437,6 +424,7 @@ struct FAssetRegistry::FImpl
 			Record.Assets.append(FAssetRecord{
 				QString(Asset.Name.constData(), Asset.Name.size()), InternClass(Asset.ClassPath), Asset.Destination});
 		}
+		Infos[size_t(Slot)] = FPackageInfo{DiskSize, true, bMap};
 	}
 
 	void DetachFromFolder(int Slot)
@@ -454,9 +442,8 @@ struct FAssetRegistry::FImpl
 			return;
 		}
 		DetachFromFolder(Slot);
-		SlotOfName[size_t(Record.NameId)] = -1;
 		Record = FPackageRecord();
-		FreeSlots.push_back(Slot);
+		Infos[size_t(Slot)] = FPackageInfo();
 		--AliveCount;
 	}
 
@@ -740,7 +727,7 @@ struct FAssetRegistry::FImpl
 				return;
 			}
 			const int NameId = InternName(Result.PackageName);
-			const int Existing = SlotOfName[size_t(NameId)];
+			const int Existing = SlotOf(Result.PackageName);
 			if (Existing >= 0)
 			{
 				const FPackageRecord& Record = Packages[size_t(Existing)];
