@@ -190,3 +190,26 @@ TEST(HttpUrlEncode, EncodesAllButUnreserved)
 	EXPECT_EQ(FHttpModule::UrlEncode(QStringLiteral("a b/c?d=e&f+g%")), QStringLiteral("a%20b%2Fc%3Fd%3De%26f%2Bg%25"));
 	EXPECT_EQ(FHttpModule::UrlEncode(QStringLiteral("é☂")), QStringLiteral("%C3%A9%E2%98%82"));
 }
+
+TEST(HttpModuleLifetime, RequestsUnderWayAreReleasedWithTheModule)
+{
+	FLoopbackHttpServer Server;
+	FLoopbackHttpServer::FAnswer Slow{200, "{}"};
+	Slow.DelayMs = 2000;
+	Server.Enqueue(Slow);
+	std::weak_ptr<FHttpRequest> Weak;
+	bool bCalled = false;
+	QObject Context;
+	{
+		FHttpModule Http;
+		FHttpRequestPtr Request = Http.CreateRequest();
+		Request->SetURL(Server.Url(QStringLiteral("/slow")));
+		Request->OnProcessRequestComplete(&Context, [&](FHttpRequestPtr, FHttpResponsePtr, bool) { bCalled = true; });
+		Request->ProcessRequest();
+		Weak = Request;
+		ASSERT_TRUE(Server.WaitForRequests(1));
+	}
+	EXPECT_TRUE(Weak.expired());
+	FGameThread::RunUntilIdle(50);
+	EXPECT_FALSE(bCalled);
+}

@@ -112,6 +112,7 @@ bool FHttpRequest::ProcessRequest()
 	bStarted = true;
 	SelfWhileRunning = shared_from_this();
 	++Module.Pending;
+	Module.Running.append(this);
 
 	const QUrl Url(UrlText, QUrl::StrictMode);
 	const QString Scheme = Url.scheme().toLower();
@@ -237,6 +238,7 @@ void FHttpRequest::Finish(FHttpResponsePtr InResponse, bool bSuccess)
 	bFinished = true;
 	Response = InResponse;
 	--Module.Pending;
+	Module.Running.removeOne(this);
 	FHttpRequestPtr Keep = std::move(SelfWhileRunning);
 	if (CompleteDelegate && CompleteContext)
 	{
@@ -252,7 +254,36 @@ FHttpModule::FHttpModule(QObject* Parent)
 	Manager->setAutoDeleteReplies(false);
 }
 
-FHttpModule::~FHttpModule() = default;
+FHttpModule::~FHttpModule()
+{
+	// Whatever is still under way can no longer be answered: release it without calling anyone.
+	const QList<FHttpRequest*> Left = Running;
+	for (FHttpRequest* Request : Left)
+	{
+		Request->Abandon();
+	}
+}
+
+void FHttpRequest::Abandon()
+{
+	if (bFinished)
+	{
+		return;
+	}
+	bFinished = true;
+	--Module.Pending;
+	Module.Running.removeOne(this);
+	CompleteDelegate = nullptr;
+	ProgressDelegate = nullptr;
+	if (Reply)
+	{
+		Reply->disconnect();
+		Reply->abort();
+		delete Reply.data();
+	}
+	// Last: this may delete the request itself.
+	FHttpRequestPtr Keep = std::move(SelfWhileRunning);
+}
 
 FHttpRequestPtr FHttpModule::CreateRequest() { return FHttpRequestPtr(new FHttpRequest(*this)); }
 

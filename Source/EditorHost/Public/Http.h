@@ -88,6 +88,8 @@ private:
 	friend class FHttpModule;
 	explicit FHttpRequest(FHttpModule& Module);
 	void Finish(FHttpResponsePtr InResponse, bool bSuccess);
+	// The module is going away: drop the reply and the completion without calling it.
+	void Abandon();
 	void OnReplyFinished();
 
 	FHttpModule& Module;
@@ -137,4 +139,6 @@ private:
 	QNetworkAccessManager* Manager;
 	double DefaultTimeoutSeconds = 60.0;
 	int Pending = 0;
+	// Requests under way; each keeps itself alive until it finishes or the module goes away.
+	QList<FHttpRequest*> Running;
 };
