@@ -30,6 +30,31 @@ QString MaskToken(const QString& Token)
 	return QStringLiteral("****") + Token.right(4);
 }
 
+// The world patches' answers are only logged: a missing answer as an error, status 200 as success.
+void LogPatchAnswer(const FHttpResponsePtr& Response, const QString& Label, const QString& SuccessLine)
+{
+	if (!Response)
+	{
+		LogNoAnswer(Label);
+		return;
+	}
+	if (Response->GetResponseCode() == 200)
+	{
+		UE_LOG(LogTemp, Warning, SuccessLine);
+	}
+}
+
+// A condensed object of one key.
+template <class T>
+QString OneKeyObject(const QString& Key, const T& Value)
+{
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(Key, Value);
+	Writer.WriteObjectEnd();
+	return Writer.Close();
+}
+
 FOrvaImageDataPtr ReadImage(const QJsonObject& Object)
 {
 	auto Image = std::make_shared<FOrvaImageData>();
@@ -278,20 +303,22 @@ void UOrvaSDKSubsystem::DeleteWorld_ResponseReceived(FHttpRequestPtr, FHttpRespo
 	}
 }
 
-void UOrvaSDKSubsystem::PrivatizeWorld(bool bIsPrivate)
+void UOrvaSDKSubsystem::PatchCurrentWorld(const QString& Label, const QString& Body, FResponseHandler Handler)
 {
-	const QString Path = CurrentWorldPath(QStringLiteral("Privatize World"));
+	const QString Path = CurrentWorldPath(Label);
 	if (Path.isEmpty())
 	{
 		return;
 	}
-	FCondensedJsonWriter Writer;
-	Writer.WriteObjectStart();
-	Writer.WriteValue(QStringLiteral("private"), bIsPrivate);
-	Writer.WriteObjectEnd();
 	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
-	Request->SetContentAsString(Writer.Close());
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived);
+	Request->SetContentAsString(Body);
+	SendServiceRequest(Request, Handler);
+}
+
+void UOrvaSDKSubsystem::PrivatizeWorld(bool bIsPrivate)
+{
+	PatchCurrentWorld(QStringLiteral("Privatize World"), OneKeyObject(QStringLiteral("private"), bIsPrivate),
+		&UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response,
@@ -305,61 +332,29 @@ void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpRe
 
 void UOrvaSDKSubsystem::UploadWorldDetials()
 {
-	const QString Path = CurrentWorldPath(QStringLiteral("UploadWorldDetials"));
-	if (Path.isEmpty())
-	{
-		return;
-	}
 	FCondensedJsonWriter Writer;
 	Writer.WriteObjectStart();
 	Writer.WriteValue(QStringLiteral("name"), CurrWorkspace.TitleName);
 	Writer.WriteValue(QStringLiteral("description"), CurrWorkspace.Description);
 	Writer.WriteObjectEnd();
-	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
-	Request->SetContentAsString(Writer.Close());
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived);
+	PatchCurrentWorld(QStringLiteral("UploadWorldDetials"), Writer.Close(),
+		&UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
-	if (!Response)
-	{
-		LogNoAnswer(QStringLiteral("UploadWorldDetials"));
-		return;
-	}
-	if (Response->GetResponseCode() == 200)
-	{
-		UE_LOG(LogTemp, Warning, QStringLiteral("UploadWorld Detials Success"));
-	}
+	LogPatchAnswer(Response, QStringLiteral("UploadWorldDetials"), QStringLiteral("UploadWorld Detials Success"));
 }
 
 void UOrvaSDKSubsystem::SetTitleImage(const QString& InImageId)
 {
-	const QString Path = CurrentWorldPath(QStringLiteral("SetTitleImage"));
-	if (Path.isEmpty())
-	{
-		return;
-	}
-	FCondensedJsonWriter Writer;
-	Writer.WriteObjectStart();
-	Writer.WriteValue(QStringLiteral("image_id"), InImageId);
-	Writer.WriteObjectEnd();
-	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
-	Request->SetContentAsString(Writer.Close());
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::SetTitleImage_ResponseReceived);
+	PatchCurrentWorld(QStringLiteral("SetTitleImage"), OneKeyObject(QStringLiteral("image_id"), InImageId),
+		&UOrvaSDKSubsystem::SetTitleImage_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::SetTitleImage_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
-	if (!Response)
-	{
-		LogNoAnswer(QStringLiteral("SetTitleImage"));
-		return;
-	}
-	if (Response->GetResponseCode() == 200)
-	{
-		UE_LOG(LogTemp, Warning, QStringLiteral("Set Title Image Success"));
-	}
+	LogPatchAnswer(Response, QStringLiteral("SetTitleImage"), QStringLiteral("Set Title Image Success"));
 }
 
 void UOrvaSDKSubsystem::GetScreenshots()

@@ -291,6 +291,8 @@ private:
 		bool bAuthorization) const;
 	// Binds the answer to Handler on this object and sends.
 	void SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler);
+	// PATCH "worlds/<id>" of the current world with Body; nothing is sent without a usable id.
+	void PatchCurrentWorld(const QString& Label, const QString& Body, FResponseHandler Handler);
 	// "worlds/<id>" for the current workspace's world; empty (with an error line naming Label) when
 	// the id cannot go into a path.
 	QString CurrentWorldPath(const QString& Label) const;
