@@ -113,6 +113,11 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 	{
 		Options.EngineDir = qEnvironmentVariable("ORVA_ENGINE_DIR");
 	}
+	// The engine content that ships with the build, for /Engine references of projects.
+	if (Options.EngineDir.isEmpty() && QFileInfo(QStringLiteral(ORVA_ENGINE_CONTENT_DIR)).isDir())
+	{
+		Options.EngineDir = QStringLiteral(ORVA_ENGINE_CONTENT_DIR);
+	}
 	FEditorHost Host(Options);
 	RegisterOrvaSDKSubsystems(Host);
 	Host.Start();

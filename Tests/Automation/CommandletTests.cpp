@@ -244,6 +244,17 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 	const QString InfoText = QString::fromUtf8(Info);
 	EXPECT_TRUE(InfoText.contains(QStringLiteral("Identifier=") + Identifier)) << Info.toStdString();
 	EXPECT_TRUE(InfoText.contains(QStringLiteral("WorldId=") + Workspace.value(QStringLiteral("WorldId")).toString()));
+	// The entry level and what it needs moved into the workspace, and the stored entry level
+	// followed it.
+	EXPECT_EQ(Workspace.value(QStringLiteral("ObjectPath")).toString(),
+		QStringLiteral("/Game/%1/Maps/Entry.Entry").arg(Identifier));
+	EXPECT_TRUE(InfoText.contains(QStringLiteral("Path=/Game/%1/Maps/Entry.Entry").arg(Identifier))) << Info.toStdString();
+	for (const QString& Moved : {QStringLiteral("Content/%1/Maps/Entry.umap"), QStringLiteral("Content/%1/SharedPalette.uasset"),
+			 QStringLiteral("Content/%1/Props/Crate.uasset")})
+	{
+		EXPECT_TRUE(QFileInfo::exists(Demo + QLatin1Char('/') + Moved.arg(Identifier))) << qPrintable(Moved.arg(Identifier));
+	}
+	EXPECT_FALSE(QFileInfo::exists(Demo + QStringLiteral("/Content/Maps/Entry.umap"))) << "no redirector is left";
 	// ... and not in the repository's demo project.
 	EXPECT_FALSE(QFileInfo::exists(DemoSource + QStringLiteral("/Content/") + Identifier));
 #endif
