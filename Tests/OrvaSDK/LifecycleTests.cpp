@@ -108,17 +108,28 @@ TEST_F(LifecycleTest, ShutdownSendsWorldDetailsOnlyForARealWorld)
 	EXPECT_EQ(Server.RequestCount(), 0);
 	Host.reset();
 
+	// Logged out: the service could only refuse the details, so none are sent.
 	StartLoggedOutHost();
+	Sdk().CurrWorkspace.WorldId = QStringLiteral("w-1");
+	Host->Shutdown();
+	EXPECT_EQ(Server.RequestCount(), 0);
+	Host.reset();
+
+	WriteSettings("[LoginInfo]\nToken=Bearer saved\n");
+	Server.Enqueue(200, R"({"display_name":"Ann"})");
+	StartHost();
+	Settle();
 	Sdk().CurrWorkspace.WorldId = QStringLiteral("w-1");
 	Sdk().CurrWorkspace.TitleName = QStringLiteral("Harbour");
 	Sdk().CurrWorkspace.Description = QStringLiteral("Docks & \"boats\"");
 	Server.Enqueue(200, "{}");
 	// Shutdown lets the request leave before it returns.
 	Host->Shutdown();
-	ASSERT_EQ(Server.RequestCount(), 1);
-	EXPECT_EQ(Server.Requests()[0].Verb, "PATCH");
-	EXPECT_EQ(Server.Requests()[0].Target, "/api/v1/worlds/w-1");
-	EXPECT_EQ(Server.Requests()[0].Body, R"({"name":"Harbour","description":"Docks & \"boats\""})");
+	ASSERT_EQ(Server.RequestCount(), 2);
+	EXPECT_EQ(Server.Requests()[1].Verb, "PATCH");
+	EXPECT_EQ(Server.Requests()[1].Target, "/api/v1/worlds/w-1");
+	EXPECT_EQ(Server.Requests()[1].Header("Authorization"), "Bearer saved");
+	EXPECT_EQ(Server.Requests()[1].Body, R"({"name":"Harbour","description":"Docks & \"boats\""})");
 	EXPECT_TRUE(Log.Messages(ELogVerbosity::Warning).contains(QStringLiteral("OrvaSDK Deinitialize")));
 }
 

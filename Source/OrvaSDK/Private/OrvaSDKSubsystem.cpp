@@ -103,7 +103,11 @@ void UOrvaSDKSubsystem::ReadServiceBaseUrlOverride()
 void UOrvaSDKSubsystem::Deinitialize()
 {
 	UE_LOG(LogTemp, Warning, QStringLiteral("OrvaSDK Deinitialize"));
-	UploadWorldDetials();
+	// Without a token (after a logout, or never logged in) the service can only refuse the details.
+	if (!AccessToken.isEmpty())
+	{
+		UploadWorldDetials();
+	}
 	if (FConfigCache* Config = GetHost()->GetConfig())
 	{
 		const QString SettingsFile = GetSettingsFilePath();
