@@ -451,7 +451,8 @@ struct FAssetRegistry::FImpl
 	{
 		const FPackageRecord& Record = Packages[size_t(Slot)];
 		const QString& PackagePath = Folders[size_t(Record.FolderId)].Path;
-		Out.reserve(Out.size() + Record.Assets.size());
+		// No reserve here: it allocates exactly, so callers appending package after package would
+		// copy the whole list each time.
 		for (const FAssetRecord& Asset : Record.Assets)
 		{
 			Out.append(FAssetData{Record.Name, PackagePath, Asset.Name, ClassPaths[size_t(Asset.ClassId)], Asset.Destination});
@@ -1013,6 +1014,12 @@ bool FAssetRegistry::GetAssetsByPath(const QString& PackagePath, QList<FAssetDat
 	}
 	std::vector<int> Slots;
 	Impl->CollectSlots(FolderId, bRecursive, Slots);
+	qsizetype Count = 0;
+	for (const int Slot : Slots)
+	{
+		Count += Impl->Packages[size_t(Slot)].Assets.size();
+	}
+	OutAssetData.reserve(OutAssetData.size() + Count);
 	for (const int Slot : Slots)
 	{
 		Impl->AppendAssets(Slot, OutAssetData);

@@ -2,6 +2,7 @@
 
 #include "AssetRegistry.h"
 #include "Dialogs.h"
+#include "DurableWrite.h"
 #include "Log.h"
 #include "ObjectClasses.h"
 #include "PackageFile.h"
@@ -13,14 +14,17 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
+
 namespace
 {
 QString Folded(const QString& Text) { return Text.toCaseFolded(); }
 
 bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) == 0; }
+} // namespace
 
 // A package of a move, read before anything is written.
-struct FMoveItem
+struct FAssetTools::FMoveItem
 {
 	QString OldName;
 	QString NewName;
@@ -31,38 +35,30 @@ struct FMoveItem
 	FPackageFile File;
 };
 
-std::optional<FMoveItem> ReadMoveItem(const FAssetRegistry& Registry, const QString& OldName, const QString& NewName,
-	QString& OutError)
+// A move read and checked, waiting for its batch to be written.
+struct FAssetTools::FPendingMove
 {
-	FMoveItem Item;
-	QString CorrectCase;
-	if (!Registry.DoesPackageExistOnDisk(OldName, &CorrectCase, &Item.Extension))
-	{
-		OutError = QStringLiteral("there is no package ") + OldName + QStringLiteral(" on disk");
-		return std::nullopt;
-	}
-	Item.OldName = CorrectCase;
-	Item.NewName = NewName;
-	Item.OldFile = Registry.GetPackageFilename(CorrectCase);
-	Registry.TryConvertLongPackageNameToFilename(NewName, Item.NewFile, Item.Extension);
-	QFile File(Item.OldFile);
-	if (!File.open(QIODevice::ReadOnly))
-	{
-		OutError = Item.OldFile + QStringLiteral(" cannot be read: ") + File.errorString();
-		return std::nullopt;
-	}
-	Item.Bytes = File.readAll();
-	QString Reason;
-	std::optional<FPackageFile> Parsed = FPackageFile::Parse(Item.Bytes, &Reason);
-	if (!Parsed)
-	{
-		OutError = Item.OldFile + QStringLiteral(" is no valid package: ") + Reason;
-		return std::nullopt;
-	}
-	Item.File = *Parsed;
-	return Item;
-}
-} // namespace
+	// As the caller named it, for messages.
+	QString RequestedOldName;
+	FMoveItem Main;
+	// A level's external packages, which move with it.
+	QList<FMoveItem> Externals;
+	QString OldShort;
+	QString NewShort;
+	// A redirector at the new name that points back at this package, replaced by the move.
+	QString ReplacedName;
+	QString ReplacedFile;
+	QByteArray ReplacedBytes;
+	FPackageFile Redirector;
+	QByteArray RedirectorBytes;
+
+	// While the batch is written: the new files in place, whether the replaced redirector was
+	// overwritten, the redirector's temporary file, and whether the move was given up.
+	QStringList Written;
+	bool bOverwroteReplaced = false;
+	QString RedirectorTemp;
+	bool bFailed = false;
+};
 
 // ---- FLoadedObject ----
 
@@ -182,6 +178,22 @@ bool FAssetTools::MovePackages(const QList<QPair<QString, QString>>& OldAndNewNa
 {
 	bool bAll = true;
 	QSet<QString> Done;
+	std::vector<FPendingMove> Batch;
+	// Folded names of the packages the batch reads or writes. A move touching one of them waits
+	// for the batch to be written, so every move of a batch is checked against the same state it
+	// would have met had the earlier moves been made one by one.
+	QSet<QString> Touched;
+	qsizetype BatchBytes = 0;
+	const auto Flush = [&]
+	{
+		if (!Batch.empty())
+		{
+			bAll = WriteMoves(Batch) && bAll;
+		}
+		Batch.clear();
+		Touched.clear();
+		BatchBytes = 0;
+	};
 	for (const auto& [OldName, NewName] : OldAndNewNames)
 	{
 		// Two assets of one package move it once.
@@ -191,8 +203,46 @@ bool FAssetTools::MovePackages(const QList<QPair<QString, QString>>& OldAndNewNa
 			continue;
 		}
 		Done.insert(Key);
-		bAll = MovePackage(OldName, NewName) && bAll;
+		for (;;)
+		{
+			FPendingMove Move;
+			const EMovePrepared Prepared = PrepareMove(OldName, NewName, Batch.empty(), Move);
+			if (Prepared == EMovePrepared::AfterFlush)
+			{
+				Flush();
+				continue;
+			}
+			if (Prepared == EMovePrepared::Refused)
+			{
+				bAll = false;
+			}
+			if (Prepared != EMovePrepared::Ready)
+			{
+				break;
+			}
+			QStringList Names{Folded(Move.Main.OldName), Folded(Move.Main.NewName)};
+			qsizetype Bytes = Move.Main.Bytes.size();
+			for (const FMoveItem& Item : Move.Externals)
+			{
+				Names.append({Folded(Item.OldName), Folded(Item.NewName)});
+				Bytes += Item.Bytes.size();
+			}
+			const bool bClash = std::any_of(Names.cbegin(), Names.cend(), [&](const QString& Name) { return Touched.contains(Name); });
+			if (!Batch.empty() && (bClash || BatchBytes + Bytes > MaxMoveBatchBytes))
+			{
+				Flush();
+				continue;
+			}
+			for (const QString& Name : Names)
+			{
+				Touched.insert(Name);
+			}
+			BatchBytes += Bytes;
+			Batch.push_back(std::move(Move));
+			break;
+		}
 	}
+	Flush();
 	return bAll;
 }
 
@@ -236,13 +286,50 @@ bool FAssetTools::ClashesAt(const QString& NewName, const QString& MovingPackage
 	return false;
 }
 
-bool FAssetTools::MovePackage(const QString& OldName, const QString& NewName)
+bool FAssetTools::RefuseMove(const QString& OldName, const QString& NewName, const QString& Why) const
+{
+	UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot move ") + OldName + QStringLiteral(" to ") + NewName +
+		QStringLiteral(": ") + Why);
+	return false;
+}
+
+bool FAssetTools::ReadMoveItem(const QString& OldName, const QString& NewName, FMoveItem& Item, QString& OutError) const
+{
+	QString CorrectCase;
+	if (!Registry.DoesPackageExistOnDisk(OldName, &CorrectCase, &Item.Extension))
+	{
+		OutError = QStringLiteral("there is no package ") + OldName + QStringLiteral(" on disk");
+		return false;
+	}
+	Item.OldName = CorrectCase;
+	Item.NewName = NewName;
+	Item.OldFile = Registry.GetPackageFilename(CorrectCase);
+	Registry.TryConvertLongPackageNameToFilename(NewName, Item.NewFile, Item.Extension);
+	QFile File(Item.OldFile);
+	if (!File.open(QIODevice::ReadOnly))
+	{
+		OutError = Item.OldFile + QStringLiteral(" cannot be read: ") + File.errorString();
+		return false;
+	}
+	Item.Bytes = File.readAll();
+	QString Reason;
+	std::optional<FPackageFile> Parsed = FPackageFile::Parse(Item.Bytes, &Reason);
+	if (!Parsed)
+	{
+		OutError = Item.OldFile + QStringLiteral(" is no valid package: ") + Reason;
+		return false;
+	}
+	Item.File = std::move(*Parsed);
+	return true;
+}
+
+FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, const QString& NewName, bool bBatchEmpty,
+	FPendingMove& Move)
 {
 	const auto Refuse = [&](const QString& Why)
 	{
-		UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot move ") + OldName + QStringLiteral(" to ") + NewName +
-			QStringLiteral(": ") + Why);
-		return false;
+		RefuseMove(OldName, NewName, Why);
+		return EMovePrepared::Refused;
 	};
 	QString Reason;
 	if (!Registry.IsValidPackageName(NewName, &Reason))
@@ -255,50 +342,56 @@ bool FAssetTools::MovePackage(const QString& OldName, const QString& NewName)
 	}
 	if (SameName(OldName, NewName))
 	{
-		return true;
+		return EMovePrepared::Nothing;
 	}
 	if (FPackageName::IsExternalPackage(OldName) || FPackageName::IsExternalPackage(NewName))
 	{
 		return Refuse(QStringLiteral("external actors and objects move with their level, not on their own"));
 	}
-	std::optional<FMoveItem> Main = ReadMoveItem(Registry, OldName, NewName, Reason);
-	if (!Main)
+	Move.RequestedOldName = OldName;
+	FMoveItem& Main = Move.Main;
+	if (!ReadMoveItem(OldName, NewName, Main, Reason))
 	{
 		return Refuse(Reason);
 	}
+	// A level's external packages are found by a forced scan of their folders, which must see the
+	// files as the moves before it left them: those are written first.
+	if (Main.File.IsLevel() && !bBatchEmpty)
+	{
+		return EMovePrepared::AfterFlush;
+	}
 
 	// The main asset carries the package's short name, so a rename renames it too.
-	const QString OldShort = FPackageName::GetShortName(Main->OldName);
-	const QString NewShort = FPackageName::GetShortName(NewName);
-	if (OldShort != NewShort)
+	Move.OldShort = FPackageName::GetShortName(Main.OldName);
+	Move.NewShort = FPackageName::GetShortName(NewName);
+	if (Move.OldShort != Move.NewShort)
 	{
 		bool bRenamed = false;
-		for (FPackageAsset& Asset : Main->File.Assets)
+		for (FPackageAsset& Asset : Main.File.Assets)
 		{
-			if (SameName(Asset.Name, NewShort) && !SameName(Asset.Name, OldShort))
+			if (SameName(Asset.Name, Move.NewShort) && !SameName(Asset.Name, Move.OldShort))
 			{
-				return Refuse(QStringLiteral("the package holds another object named ") + NewShort);
+				return Refuse(QStringLiteral("the package holds another object named ") + Move.NewShort);
 			}
 		}
-		for (FPackageAsset& Asset : Main->File.Assets)
+		for (FPackageAsset& Asset : Main.File.Assets)
 		{
-			if (SameName(Asset.Name, OldShort))
+			if (SameName(Asset.Name, Move.OldShort))
 			{
-				Asset.Name = NewShort;
+				Asset.Name = Move.NewShort;
 				bRenamed = true;
 			}
 		}
 		if (bRenamed)
 		{
-			Main->Bytes = Main->File.Serialize();
+			Main.Bytes = Main.File.Serialize();
 		}
 	}
 
 	// A level takes its external actors and objects along, found by a fresh look at their folders.
-	QList<FMoveItem> Externals;
-	if (Main->File.IsLevel())
+	if (Main.File.IsLevel())
 	{
-		const QStringList OldPaths = ULevel::GetExternalObjectsPaths(Main->OldName);
+		const QStringList OldPaths = ULevel::GetExternalObjectsPaths(Main.OldName);
 		const QStringList NewPaths = ULevel::GetExternalObjectsPaths(NewName);
 		Registry.ScanPathsSynchronous(OldPaths, true, true);
 		for (qsizetype Index = 0; Index < OldPaths.size() && Index < NewPaths.size(); ++Index)
@@ -314,21 +407,21 @@ bool FAssetTools::MovePackage(const QString& OldName, const QString& NewName)
 				}
 				Seen.insert(Folded(Asset.PackageName));
 				const QString ExternalNew = NewPaths[Index] + Asset.PackageName.mid(OldPaths[Index].size());
-				std::optional<FMoveItem> Item = ReadMoveItem(Registry, Asset.PackageName, ExternalNew, Reason);
-				if (!Item)
+				FMoveItem Item;
+				if (!ReadMoveItem(Asset.PackageName, ExternalNew, Item, Reason))
 				{
 					return Refuse(QStringLiteral("its external package ") + Reason);
 				}
-				Externals.append(*Item);
+				Move.Externals.append(std::move(Item));
 			}
 		}
 	}
 
-	if (ClashesAt(NewName, Main->OldName, Reason))
+	if (ClashesAt(NewName, Main.OldName, Reason))
 	{
 		return Refuse(Reason);
 	}
-	for (const FMoveItem& Item : Externals)
+	for (const FMoveItem& Item : Move.Externals)
 	{
 		if (ClashesAt(Item.NewName, Item.OldName, Reason))
 		{
@@ -336,78 +429,173 @@ bool FAssetTools::MovePackage(const QString& OldName, const QString& NewName)
 		}
 	}
 
-	// New files first: until the redirector replaces the old file, a failure undoes what was
-	// written and leaves every original untouched.
-	QString ReplacedFile;
-	QString ReplacedName;
-	QByteArray ReplacedBytes;
-	if (Registry.DoesPackageExistOnDisk(NewName, &ReplacedName))
+	// A redirector already at the new name (one pointing back here) is kept until the move is
+	// through, so that a failure can put it back.
+	if (Registry.DoesPackageExistOnDisk(NewName, &Move.ReplacedName))
 	{
-		ReplacedFile = Registry.GetPackageFilename(ReplacedName);
-		QFile Replaced(ReplacedFile);
+		Move.ReplacedFile = Registry.GetPackageFilename(Move.ReplacedName);
+		QFile Replaced(Move.ReplacedFile);
 		if (!Replaced.open(QIODevice::ReadOnly))
 		{
-			return Refuse(ReplacedFile + QStringLiteral(" cannot be read: ") + Replaced.errorString());
+			return Refuse(Move.ReplacedFile + QStringLiteral(" cannot be read: ") + Replaced.errorString());
 		}
-		ReplacedBytes = Replaced.readAll();
-	}
-	QStringList Written;
-	bool bOverwroteReplaced = false;
-	const auto Undo = [&]
-	{
-		for (const QString& File : Written)
-		{
-			QFile::remove(File);
-		}
-		if (bOverwroteReplaced)
-		{
-			FPackageFile::WriteFileAtomically(ReplacedFile, ReplacedBytes);
-		}
-	};
-	for (FMoveItem* Item : [&]
-		{
-			QList<FMoveItem*> All{&*Main};
-			for (FMoveItem& External : Externals)
-			{
-				All.append(&External);
-			}
-			return All;
-		}())
-	{
-		if (!FPackageFile::WriteFileAtomically(Item->NewFile, Item->Bytes, &Reason))
-		{
-			Undo();
-			return Refuse(QStringLiteral("writing ") + Item->NewFile + QStringLiteral(" failed: ") + Reason);
-		}
-		if (Item->NewFile != ReplacedFile)
-		{
-			Written.append(Item->NewFile);
-		}
-		else
-		{
-			bOverwroteReplaced = true;
-		}
-	}
-	QList<QPair<QString, QString>> Redirects;
-	for (const FPackageAsset& Asset : Main->File.Assets)
-	{
-		// Asset names after the rename; the redirector keeps each object's old name.
-		const QString OldAssetName = SameName(Asset.Name, NewShort) && OldShort != NewShort ? OldShort : Asset.Name;
-		Redirects.append({OldAssetName, NewName + QLatin1Char('.') + Asset.Name});
-	}
-	const FPackageFile Redirector = FPackageFile::MakeRedirector(Redirects);
-	const QByteArray RedirectorBytes = Redirector.Serialize();
-	if (!FPackageFile::WriteFileAtomically(Main->OldFile, RedirectorBytes, &Reason))
-	{
-		Undo();
-		return Refuse(QStringLiteral("writing the redirector ") + Main->OldFile + QStringLiteral(" failed: ") + Reason);
+		Move.ReplacedBytes = Replaced.readAll();
 	}
 
-	// The move has happened; what follows only tidies up.
-	if (!ReplacedFile.isEmpty())
+	QList<QPair<QString, QString>> Redirects;
+	for (const FPackageAsset& Asset : Main.File.Assets)
+	{
+		// Asset names after the rename; the redirector keeps each object's old name.
+		const QString OldAssetName =
+			SameName(Asset.Name, Move.NewShort) && Move.OldShort != Move.NewShort ? Move.OldShort : Asset.Name;
+		Redirects.append({OldAssetName, NewName + QLatin1Char('.') + Asset.Name});
+	}
+	Move.Redirector = FPackageFile::MakeRedirector(Redirects);
+	Move.RedirectorBytes = Move.Redirector.Serialize();
+	return EMovePrepared::Ready;
+}
+
+void FAssetTools::UndoMove(FPendingMove& Move) const
+{
+	for (const QString& File : Move.Written)
+	{
+		QFile::remove(File);
+	}
+	Move.Written.clear();
+	if (Move.bOverwroteReplaced)
+	{
+		FPackageFile::WriteFileAtomically(Move.ReplacedFile, Move.ReplacedBytes);
+		Move.bOverwroteReplaced = false;
+	}
+	if (!Move.RedirectorTemp.isEmpty())
+	{
+		QFile::remove(Move.RedirectorTemp);
+		Move.RedirectorTemp.clear();
+	}
+}
+
+// A batch is written in steps, each made durable before the next relies on it:
+//  1. every move's new files, without syncing each;
+//  2. one sync: from here on each moved package is on disk at its new place;
+//  3. every redirector, into a temporary file beside the file it will replace;
+//  4. one sync, so that no redirector can be found empty after a crash;
+//  5. each redirector replaces its old file in one rename: only now does the original go, and
+//     its content is already durable at the new name, so a crash at any point leaves each package
+//     at its old name, its new name or both, never at neither; the registry follows each rename;
+//  6. one sync, so that the finished moves (redirectors in place, old external files gone) last.
+// A failure before step 5 undoes that move's files and leaves its originals untouched. Steps 1 and
+// 3 also create every new file before step 5 removes any: file systems that avoid reusing freshly
+// freed inodes (ext4 without a journal) would otherwise search past each of them on every create.
+bool FAssetTools::WriteMoves(std::vector<FPendingMove>& Batch)
+{
+	bool bAll = true;
+	QString Reason;
+	const auto Fail = [&](FPendingMove& Move, const QString& Why)
+	{
+		UndoMove(Move);
+		Move.bFailed = true;
+		bAll = RefuseMove(Move.RequestedOldName, Move.Main.NewName, Why) && bAll;
+	};
+	const auto Alive = [&](const std::function<void(FPendingMove&)>& Step)
+	{
+		for (FPendingMove& Move : Batch)
+		{
+			if (!Move.bFailed)
+			{
+				Step(Move);
+			}
+		}
+	};
+
+	// 1. New files.
+	QStringList NewFiles;
+	Alive([&](FPendingMove& Move)
+	{
+		QList<const FMoveItem*> Items{&Move.Main};
+		for (const FMoveItem& External : Move.Externals)
+		{
+			Items.append(&External);
+		}
+		for (const FMoveItem* Item : Items)
+		{
+			if (!DurableWrite::WriteUnsynced(Item->NewFile, Item->Bytes, &Reason))
+			{
+				Fail(Move, QStringLiteral("writing ") + Item->NewFile + QStringLiteral(" failed: ") + Reason);
+				return;
+			}
+			if (Item->NewFile != Move.ReplacedFile)
+			{
+				Move.Written.append(Item->NewFile);
+			}
+			else
+			{
+				Move.bOverwroteReplaced = true;
+			}
+			NewFiles.append(Item->NewFile);
+		}
+	});
+
+	// 2. The new files are durable.
+	if (!NewFiles.isEmpty() && !DurableWrite::SyncAll(NewFiles, &Reason))
+	{
+		const QString Why = QStringLiteral("the new files could not be made durable: ") + Reason;
+		Alive([&](FPendingMove& Move) { Fail(Move, Why); });
+	}
+
+	// 3. Redirectors beside the files they replace.
+	QStringList Temporaries;
+	Alive([&](FPendingMove& Move)
+	{
+		if (!DurableWrite::WriteTemporary(Move.Main.OldFile, Move.RedirectorBytes, Move.RedirectorTemp, &Reason))
+		{
+			Move.RedirectorTemp.clear();
+			Fail(Move, QStringLiteral("writing the redirector ") + Move.Main.OldFile + QStringLiteral(" failed: ") + Reason);
+			return;
+		}
+		Temporaries.append(Move.RedirectorTemp);
+	});
+
+	// 4. The redirectors are durable.
+	if (!Temporaries.isEmpty() && !DurableWrite::SyncAll(Temporaries, &Reason))
+	{
+		const QString Why = QStringLiteral("the redirectors could not be made durable: ") + Reason;
+		Alive([&](FPendingMove& Move) { Fail(Move, Why); });
+	}
+
+	// 5. Each redirector replaces its original; the move has happened.
+	QStringList Changed;
+	Alive([&](FPendingMove& Move)
+	{
+		if (!DurableWrite::Replace(Move.RedirectorTemp, Move.Main.OldFile, &Reason))
+		{
+			Fail(Move, QStringLiteral("writing the redirector ") + Move.Main.OldFile + QStringLiteral(" failed: ") + Reason);
+			return;
+		}
+		Move.RedirectorTemp.clear();
+		Changed.append(Move.Main.OldFile);
+		for (const FMoveItem& Item : Move.Externals)
+		{
+			Changed.append(Item.OldFile);
+		}
+		FinishMove(Move);
+	});
+
+	// 6. The finished moves last. Every package is durable somewhere already, so a failure here
+	// loses nothing and is only reported.
+	if (!Changed.isEmpty() && !DurableWrite::SyncAll(Changed, &Reason))
+	{
+		UE_LOG(LogEditorHost, Warning, QStringLiteral("Moved packages, but syncing the redirectors failed: ") + Reason);
+	}
+	return bAll;
+}
+
+void FAssetTools::FinishMove(FPendingMove& Move)
+{
+	const FMoveItem& Main = Move.Main;
+	if (!Move.ReplacedFile.isEmpty())
 	{
 		QList<FAssetData> Replaced;
-		Registry.GetAssetsByPackageName(ReplacedName, Replaced);
+		Registry.GetAssetsByPackageName(Move.ReplacedName, Replaced);
 		for (const FAssetData& Asset : Replaced)
 		{
 			if (const FObjectPtr Object = Loaded.take(Folded(Asset.GetObjectPathString())))
@@ -415,16 +603,16 @@ bool FAssetTools::MovePackage(const QString& OldName, const QString& NewName)
 				Object->bValid = false;
 			}
 		}
-		if (ReplacedFile != Main->NewFile)
+		if (Move.ReplacedFile != Main.NewFile)
 		{
-			QFile::remove(ReplacedFile);
+			QFile::remove(Move.ReplacedFile);
 		}
-		Registry.RemovePackage(ReplacedName);
+		Registry.RemovePackage(Move.ReplacedName);
 	}
-	Registry.AddOrUpdatePackage(NewName, Main->File, Main->Extension, Main->Bytes.size());
-	Registry.AddOrUpdatePackage(Main->OldName, Redirector, Main->Extension, RedirectorBytes.size());
-	RenameLoadedObjects(Main->OldName, NewName, OldShort, NewShort);
-	for (const FMoveItem& Item : Externals)
+	Registry.AddOrUpdatePackage(Main.NewName, Main.File, Main.Extension, Main.Bytes.size());
+	Registry.AddOrUpdatePackage(Main.OldName, Move.Redirector, Main.Extension, Move.RedirectorBytes.size());
+	RenameLoadedObjects(Main.OldName, Main.NewName, Move.OldShort, Move.NewShort);
+	for (const FMoveItem& Item : Move.Externals)
 	{
 		if (!QFile::remove(Item.OldFile))
 		{
@@ -436,7 +624,6 @@ bool FAssetTools::MovePackage(const QString& OldName, const QString& NewName)
 		Registry.AddOrUpdatePackage(Item.NewName, Item.File, Item.Extension, Item.Bytes.size());
 		RenameLoadedObjects(Item.OldName, Item.NewName, QString(), QString());
 	}
-	return true;
 }
 
 void FAssetTools::RenameLoadedObjects(const QString& OldPackage, const QString& NewPackage, const QString& OldMainName,

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class FAssetRegistry;
 class FDialogService;
@@ -112,7 +113,27 @@ public:
 	int NumObjectsToLoadBeforeWarning = 20;
 
 private:
-	bool MovePackage(const QString& OldName, const QString& NewName);
+	// Moves are read and checked one by one, then written in batches whose durability is paid
+	// once per batch rather than once per file (see WriteMoves).
+	struct FMoveItem;
+	struct FPendingMove;
+	enum class EMovePrepared
+	{
+		Ready,
+		// Nothing to do: the names are the same.
+		Nothing,
+		Refused,
+		// Only once the batch so far is written.
+		AfterFlush,
+	};
+	// The package files a batch holds in memory before it is written.
+	static constexpr qsizetype MaxMoveBatchBytes = qsizetype(64) * 1024 * 1024;
+	bool RefuseMove(const QString& OldName, const QString& NewName, const QString& Why) const;
+	bool ReadMoveItem(const QString& OldName, const QString& NewName, FMoveItem& Item, QString& OutError) const;
+	EMovePrepared PrepareMove(const QString& OldName, const QString& NewName, bool bBatchEmpty, FPendingMove& Move);
+	bool WriteMoves(std::vector<FPendingMove>& Batch);
+	void UndoMove(FPendingMove& Move) const;
+	void FinishMove(FPendingMove& Move);
 	bool IsReplaceableRedirector(const QString& PackageName, const QString& MovingPackage) const;
 	bool ClashesAt(const QString& NewName, const QString& MovingPackage, QString& OutReason) const;
 	void RenameLoadedObjects(const QString& OldPackage, const QString& NewPackage, const QString& OldMainName,
