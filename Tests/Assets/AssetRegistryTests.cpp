@@ -290,3 +290,60 @@ TEST_F(AssetRegistryTest, ScanPathsAcceptFoldersOnDiskAndPackageNames)
 	EXPECT_FALSE(Registry.TryConvertFilenameToLongPackageName(Project.Root() + QStringLiteral("Elsewhere/X.uasset"), Name, &Reason));
 	EXPECT_FALSE(Reason.isEmpty());
 }
+
+TEST_F(AssetRegistryTest, PackageIdsAnswerWhatTheNamedQueriesAnswer)
+{
+	const std::unique_ptr<FEditorHost> Host = Project.StartHost();
+	FAssetRegistry& Registry = Host->AssetRegistry();
+	const QStringList Names{QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game/Props/Crate"),
+		QStringLiteral("/Engine/BasicShapes/Cube"), QStringLiteral("/Script/Engine"), QStringLiteral("/Game/Missing/Thing"),
+		QStringLiteral("/Tools/Icons/Star")};
+	for (const QString& Name : Names)
+	{
+		const int Id = Registry.FindPackageId(Name);
+		ASSERT_GE(Id, 0) << qPrintable(Name);
+		ASSERT_LT(Id, Registry.GetPackageIdCount());
+		EXPECT_EQ(Registry.GetPackageNameById(Id), Name);
+		EXPECT_EQ(Registry.FindPackageId(Name.toUpper()), Id) << "names that differ in case share an id";
+		EXPECT_EQ(Registry.IsPackageOnDisk(Id), Registry.GetAssetPackageDataCopy(Name).has_value()) << qPrintable(Name);
+		QStringList Dependencies;
+		Registry.GetDependencies(Name, Dependencies);
+		QStringList FromIds;
+		for (const int Dependency : Registry.GetDependencyIds(Id))
+		{
+			FromIds.append(Registry.GetPackageNameById(Dependency));
+		}
+		EXPECT_EQ(FromIds, Dependencies) << qPrintable(Name);
+		EXPECT_EQ(Registry.HasAssetOfClass(Id, UWorld::StaticClass()), Registry.IsLevelPackage(Name)) << qPrintable(Name);
+	}
+	EXPECT_EQ(Registry.FindPackageId(QStringLiteral("/Game/Never/Mentioned")), -1);
+	EXPECT_TRUE(Registry.HasAssetOfClass(Registry.FindPackageId(QStringLiteral("/Game/Materials/MI_Wood")),
+		UClass::FindClass(QStringLiteral("/Script/Engine.MaterialInterface"))))
+		<< "a class derived from the one asked for counts";
+
+	// Stored again with other dependencies, many times over: the answers follow, and the ids stay.
+	const int Crate = Registry.FindPackageId(QStringLiteral("/Game/Props/Crate"));
+	for (int Round = 0; Round < 3000; ++Round)
+	{
+		FPackageFile File;
+		File.Assets.append({QStringLiteral("Crate"), StaticMesh, QString()});
+		File.Assets.append({QStringLiteral("Crate_World"), QStringLiteral("/Script/Engine.PartitionedWorld"), QString()});
+		File.HardDependencies = {QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Gen/P%1").arg(Round)};
+		Registry.AddOrUpdatePackage(QStringLiteral("/Game/Props/Crate"), File, QStringLiteral(".uasset"), 10);
+	}
+	EXPECT_EQ(Registry.FindPackageId(QStringLiteral("/Game/Props/Crate")), Crate);
+	const std::span<const int> Dependencies = Registry.GetDependencyIds(Crate);
+	ASSERT_EQ(Dependencies.size(), 2u);
+	EXPECT_EQ(Registry.GetPackageNameById(Dependencies[0]), QStringLiteral("/Game/Textures/T_Sky"));
+	EXPECT_EQ(Registry.GetPackageNameById(Dependencies[1]), QStringLiteral("/Game/Gen/P2999"));
+	EXPECT_TRUE(Registry.HasAssetOfClass(Crate, UWorld::StaticClass())) << "any asset counts, through class redirects";
+	const int Entry = Registry.FindPackageId(QStringLiteral("/Game/Maps/Entry"));
+	EXPECT_EQ(Registry.GetDependencyIds(Entry).size(), 5u) << "other packages keep their lists when the pool is compacted";
+	EXPECT_EQ(Registry.GetPackageNameById(Registry.GetDependencyIds(Entry)[0]), QStringLiteral("/Game/Props/Crate"));
+
+	Registry.RemovePackage(QStringLiteral("/Game/Props/Crate"));
+	EXPECT_EQ(Registry.FindPackageId(QStringLiteral("/Game/Props/Crate")), Crate);
+	EXPECT_FALSE(Registry.IsPackageOnDisk(Crate));
+	EXPECT_TRUE(Registry.GetDependencyIds(Crate).empty());
+	EXPECT_FALSE(Registry.HasAssetOfClass(Crate, UWorld::StaticClass()));
+}

@@ -1,6 +1,7 @@
 #include "SdkFixture.h"
 
 #include "AssetRegistry.h"
+#include "ObjectClasses.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -189,6 +190,39 @@ TEST_F(RelocationTest, ExternalActorsAreFoundAfterAForcedScan)
 	EXPECT_TRUE(Outside.contains(QStringLiteral("/Game/__ExternalObjects__/Maps/Open/C/D2/Object1")));
 	EXPECT_TRUE(Outside.contains(QStringLiteral("/Game/Props/Stone")));
 	EXPECT_FALSE(Outside.contains(QStringLiteral("/Game/Props/Rock")));
+}
+
+TEST_F(RelocationTest, ALevelIsAnyPackageWithAWorldAssetAfterClassRedirects)
+{
+	// The world is not the main asset, and its class path is an old one redirected to the world class.
+	const QJsonObject Mixed{{QStringLiteral("OrvaPackage"), 1},
+		{QStringLiteral("Assets"),
+			QJsonArray{QJsonObject{{QStringLiteral("Name"), QStringLiteral("Mixed_Data")},
+						   {QStringLiteral("Class"), QStringLiteral("/Script/Engine.DataAsset")}},
+				QJsonObject{{QStringLiteral("Name"), QStringLiteral("Mixed")},
+					{QStringLiteral("Class"), QStringLiteral("/Script/Engine.PartitionedWorld")}}}},
+		{QStringLiteral("HardDependencies"), QJsonArray{QStringLiteral("/Game/Maps/Late")}}};
+	Project.WriteFile(QStringLiteral("TestProject/Content/Maps/Mixed.uasset"), QJsonDocument(Mixed).toJson());
+	// A world class of the game's own module, unknown until its module registers it.
+	const QString LateWorld = QStringLiteral("/Script/RelocationTestModule.LateWorld");
+	const QJsonObject Late{{QStringLiteral("OrvaPackage"), 1},
+		{QStringLiteral("Assets"),
+			QJsonArray{QJsonObject{{QStringLiteral("Name"), QStringLiteral("Late")}, {QStringLiteral("Class"), LateWorld}}}}};
+	Project.WriteFile(QStringLiteral("TestProject/Content/Maps/Late.umap"), QJsonDocument(Late).toJson());
+	AddPackage(QStringLiteral("/Game/__ExternalActors__/Maps/Mixed/A/B1/MixedActor"), {QStringLiteral("/Game/Props/Stone")});
+	AddPackage(QStringLiteral("/Game/__ExternalActors__/Maps/Late/C/D2/LateActor"), {});
+	AddPackage(QStringLiteral("/Game/Props/Stone"), {});
+	StartWithWorkspace();
+
+	const QStringList Before = Sdk().CheckFoldersNeedMove(FSoftObjectPath(QStringLiteral("/Game/Maps/Mixed.Mixed")));
+	EXPECT_EQ(Sorted(Before), Sorted({QStringLiteral("/Game/Maps/Mixed"), QStringLiteral("/Game/Maps/Late"),
+								  QStringLiteral("/Game/__ExternalActors__/Maps/Mixed/A/B1/MixedActor"),
+								  QStringLiteral("/Game/Props/Stone")}));
+
+	ASSERT_TRUE(UClass::RegisterClass(LateWorld, QStringLiteral("/Script/Engine.World")));
+	const QStringList After = Sdk().CheckFoldersNeedMove(FSoftObjectPath(QStringLiteral("/Game/Maps/Mixed.Mixed")));
+	EXPECT_EQ(Sorted(After), Sorted(Before + QStringList{QStringLiteral("/Game/__ExternalActors__/Maps/Late/C/D2/LateActor")}))
+		<< "a class registered after the scan makes its packages levels from then on";
 }
 
 TEST_F(RelocationTest, AnsweringNoClearsTheEntryLevel)

@@ -189,8 +189,14 @@ struct FPackageRecord
 struct FPackageInfo
 {
 	qint64 DiskSize = 0;
+	// The package's dependencies as name ids: DependencyPool[DependencyBegin, + DependencyCount).
+	quint32 DependencyBegin = 0;
+	quint32 DependencyCount = 0;
+	// The main asset's class id; the classes of further assets are in the record.
+	int FirstClassId = -1;
 	bool bAlive = false;
 	bool bMap = false;
+	bool bSeveralAssets = false;
 };
 
 struct FFolder
@@ -289,10 +295,20 @@ struct FAssetRegistry::FImpl
 	// leads straight to its package.
 	std::vector<FPackageRecord> Packages;
 	std::vector<FPackageInfo> Infos;
+	// Every package's dependency ids in one array, so that a walk reads them from few cache lines.
+	// A package stored again appends its new list; the ranges left behind are dropped when they
+	// make up half of the array.
+	std::vector<int> DependencyPool;
+	size_t DependencyGarbage = 0;
 	int AliveCount = 0;
 
 	FNameTable Classes;
 	std::vector<FTopLevelAssetPath> ClassPaths; // class id -> split path
+	// Whether each class id resolves to MatchTarget or a class derived from it (-1: not known yet),
+	// as of the class table's MatchGeneration.
+	mutable std::vector<signed char> ClassMatch;
+	mutable const UClass* MatchTarget = nullptr;
+	mutable quint64 MatchGeneration = 0;
 
 	std::vector<FFolder> Folders;
 	QHash<FFoldedKey, int> FolderIds;
@@ -386,11 +402,14 @@ struct FAssetRegistry::FImpl
 		// Names first: interning may grow the records, which would move the one being filled.
 		QStringList Dependencies;
 		Dependencies.reserve(File.HardDependencies.size() + File.SoftDependencies.size());
+		const size_t DependencyBegin = DependencyPool.size();
 		for (const QStringList* List : {&File.HardDependencies, &File.SoftDependencies})
 		{
 			for (const QString& Dependency : *List)
 			{
-				Dependencies.append(Names.Text(InternName(Dependency)));
+				const int Id = InternName(Dependency);
+				Dependencies.append(Names.Text(Id));
+				DependencyPool.push_back(Id);
 			}
 		}
 		const int Slot = InternName(PackageName);
@@ -424,7 +443,62 @@ struct FAssetRegistry::FImpl
 			Record.Assets.append(FAssetRecord{
 				QString(Asset.Name.constData(), Asset.Name.size()), InternClass(Asset.ClassPath), Asset.Destination});
 		}
-		Infos[size_t(Slot)] = FPackageInfo{DiskSize, true, bMap};
+		FPackageInfo& Info = Infos[size_t(Slot)];
+		DependencyGarbage += Info.DependencyCount;
+		Info = FPackageInfo();
+		Info.DiskSize = DiskSize;
+		Info.DependencyBegin = quint32(DependencyBegin);
+		Info.DependencyCount = quint32(DependencyPool.size() - DependencyBegin);
+		Info.FirstClassId = Record.Assets.isEmpty() ? -1 : Record.Assets.first().ClassId;
+		Info.bAlive = true;
+		Info.bMap = bMap;
+		Info.bSeveralAssets = Record.Assets.size() > 1;
+		CompactDependenciesIfWasteful();
+	}
+
+	void CompactDependenciesIfWasteful()
+	{
+		if (DependencyGarbage < 4096 || DependencyGarbage * 2 < DependencyPool.size())
+		{
+			return;
+		}
+		std::vector<int> Compact;
+		Compact.reserve(DependencyPool.size() - DependencyGarbage);
+		for (FPackageInfo& Info : Infos)
+		{
+			const size_t Begin = Compact.size();
+			Compact.insert(Compact.end(), DependencyPool.begin() + Info.DependencyBegin,
+				DependencyPool.begin() + Info.DependencyBegin + Info.DependencyCount);
+			Info.DependencyBegin = quint32(Begin);
+		}
+		DependencyPool.swap(Compact);
+		DependencyGarbage = 0;
+	}
+
+	bool ClassMatches(int ClassId, const UClass* Target) const
+	{
+		if (ClassId < 0)
+		{
+			return false;
+		}
+		const quint64 Generation = UClass::GetTableGeneration();
+		if (Target != MatchTarget || Generation != MatchGeneration)
+		{
+			ClassMatch.assign(ClassPaths.size(), -1);
+			MatchTarget = Target;
+			MatchGeneration = Generation;
+		}
+		if (size_t(ClassId) >= ClassMatch.size())
+		{
+			ClassMatch.resize(ClassPaths.size(), -1);
+		}
+		signed char& Match = ClassMatch[size_t(ClassId)];
+		if (Match < 0)
+		{
+			const UClass* Resolved = UClass::ResolveClass(ClassPaths[size_t(ClassId)].ToString());
+			Match = Resolved && Resolved->IsChildOf(Target) ? 1 : 0;
+		}
+		return Match > 0;
 	}
 
 	void DetachFromFolder(int Slot)
@@ -443,6 +517,7 @@ struct FAssetRegistry::FImpl
 		}
 		DetachFromFolder(Slot);
 		Record = FPackageRecord();
+		DependencyGarbage += Infos[size_t(Slot)].DependencyCount;
 		Infos[size_t(Slot)] = FPackageInfo();
 		--AliveCount;
 	}
@@ -1167,6 +1242,47 @@ QStringList FAssetRegistry::GetAllPackageNames() const
 }
 
 int FAssetRegistry::GetPackageCount() const { return Impl->AliveCount; }
+
+int FAssetRegistry::FindPackageId(const QString& PackageName) const { return Impl->Names.Find(PackageName); }
+
+int FAssetRegistry::GetPackageIdCount() const { return Impl->Names.Count(); }
+
+const QString& FAssetRegistry::GetPackageNameById(int Id) const { return Impl->Names.Text(Id); }
+
+bool FAssetRegistry::IsPackageOnDisk(int Id) const
+{
+	return Id >= 0 && size_t(Id) < Impl->Infos.size() && Impl->Infos[size_t(Id)].bAlive;
+}
+
+std::span<const int> FAssetRegistry::GetDependencyIds(int Id) const
+{
+	if (!IsPackageOnDisk(Id))
+	{
+		return {};
+	}
+	const FPackageInfo& Info = Impl->Infos[size_t(Id)];
+	return std::span<const int>(Impl->DependencyPool.data() + Info.DependencyBegin, Info.DependencyCount);
+}
+
+bool FAssetRegistry::HasAssetOfClass(int Id, const UClass* Class) const
+{
+	if (!IsPackageOnDisk(Id) || !Class)
+	{
+		return false;
+	}
+	const FPackageInfo& Info = Impl->Infos[size_t(Id)];
+	if (Impl->ClassMatches(Info.FirstClassId, Class))
+	{
+		return true;
+	}
+	if (!Info.bSeveralAssets)
+	{
+		return false;
+	}
+	const QList<FAssetRecord>& Assets = Impl->Packages[size_t(Id)].Assets;
+	return std::any_of(Assets.cbegin() + 1, Assets.cend(),
+		[&](const FAssetRecord& Asset) { return Impl->ClassMatches(Asset.ClassId, Class); });
+}
 
 void FAssetRegistry::AddOrUpdatePackage(const QString& PackageName, const FPackageFile& File, const QString& Extension,
 	qint64 DiskSize)

@@ -220,6 +220,8 @@ void UClass::AddClassRedirect(const QString& OldPathName, const QString& NewPath
 	TableGeneration.fetch_add(1, std::memory_order_release);
 }
 
+quint64 UClass::GetTableGeneration() { return TableGeneration.load(std::memory_order_acquire); }
+
 const UClass* UWorld::StaticClass()
 {
 	static const UClass* Class = Require("/Script/Engine.World");

@@ -8,8 +8,10 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 
 class FPaths;
+class UClass;
 struct FPackageFile;
 
 // A mount point: the root of package names ("/Game") and the folder its packages lie in.
@@ -96,6 +98,25 @@ public:
 	FAssetData GetAssetByObjectPath(const FSoftObjectPath& ObjectPath) const;
 	QStringList GetAllPackageNames() const;
 	int GetPackageCount() const;
+
+	// Package ids, for walks over large projects that would otherwise hash every name they meet.
+	// Every package name the registry has met (a package found on disk, or a name a package
+	// depends on) has an id, dense from 0 and the same for the registry's life; names that differ
+	// only in case share one. Scans may add ids, never change or drop one.
+	// -1 when the registry never met the name.
+	int FindPackageId(const QString& PackageName) const;
+	// Ids are below this.
+	int GetPackageIdCount() const;
+	// The name as the registry first met it (the spelling GetDependencies answers).
+	const QString& GetPackageNameById(int Id) const;
+	// Whether that package is on disk: GetAssetPackageDataCopy answers a value for its name.
+	bool IsPackageOnDisk(int Id) const;
+	// GetDependencies of that package as ids, in the same order; empty when it is not on disk.
+	// Valid until the registry next changes.
+	std::span<const int> GetDependencyIds(int Id) const;
+	// Whether any asset of that package has a class that resolves (after class redirects) to Class
+	// or to a class derived from it; false when the package is not on disk.
+	bool HasAssetOfClass(int Id, const UClass* Class) const;
 
 	// Keeping the index in step with the files that the asset tools write and delete.
 	void AddOrUpdatePackage(const QString& PackageName, const FPackageFile& File, const QString& Extension,

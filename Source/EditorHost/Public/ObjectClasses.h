@@ -31,6 +31,9 @@ public:
 	static const UClass* RegisterClass(const QString& PathName, const QString& SuperPathName);
 	// Adds a class redirect, as a module's redirect list does.
 	static void AddClassRedirect(const QString& OldPathName, const QString& NewPathName);
+	// Changes whenever a class or a class redirect is added: a resolution remembered under one
+	// value holds as long as the value stays.
+	static quint64 GetTableGeneration();
 
 	UClass(const QString& InPathName, const UClass* InSuper)
 		: PathName(InPathName)

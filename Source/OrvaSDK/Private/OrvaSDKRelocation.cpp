@@ -15,6 +15,10 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
+#include <algorithm>
+#include <span>
+#include <vector>
+
 namespace
 {
 const QString GameRoot = QStringLiteral("/Game");
@@ -45,24 +49,54 @@ bool IsExternalPackage(const QString& PackageName) { return WithoutExternalFolde
 } // namespace
 
 // Package names compare ignoring case, as the engine's names do; the order of first insertion is
-// kept so results are stable.
+// kept so results are stable. Names the registry knows are kept as flags by the registry's id, so
+// a walk over a large project neither folds nor hashes a name per dependency; the rare name it
+// never met (an entry level that is not on disk, say) is kept folded.
 struct UOrvaSDKSubsystem::FNameSet
 {
-	QSet<QString> Folded;
-	QStringList Ordered;
-
-	bool Contains(const QString& Name) const { return Folded.contains(Name.toLower()); }
-	bool Add(const QString& Name)
+	explicit FNameSet(const FAssetRegistry& InRegistry)
+		: Registry(InRegistry)
 	{
-		const QString Key = Name.toLower();
-		if (Folded.contains(Key))
+	}
+
+	// Id: the registry's id of Name, or -1 for a name it never met.
+	bool Contains(const QString& Name, int Id) const
+	{
+		if (Id >= 0 && size_t(Id) < ById.size() && ById[size_t(Id)])
+		{
+			return true;
+		}
+		// A name added before the registry met it has no flag; a later scan may have given it an id.
+		return !Unknown.isEmpty() && Unknown.contains(Name.toCaseFolded());
+	}
+
+	bool Add(const QString& Name, int Id)
+	{
+		if (Contains(Name, Id))
 		{
 			return false;
 		}
-		Folded.insert(Key);
+		if (Id >= 0)
+		{
+			if (size_t(Id) >= ById.size())
+			{
+				ById.resize(std::max(size_t(Id) + 1, size_t(Registry.GetPackageIdCount())), 0);
+			}
+			ById[size_t(Id)] = 1;
+		}
+		else
+		{
+			Unknown.insert(Name.toCaseFolded());
+		}
 		Ordered.append(Name);
 		return true;
 	}
+	bool Add(const QString& Name) { return Add(Name, Registry.FindPackageId(Name)); }
+
+	const FAssetRegistry& Registry;
+	std::vector<char> ById;
+	QSet<QString> Unknown;
+	QStringList Ordered;
 };
 
 void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNameSet& OutDependencies,
@@ -72,50 +106,50 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	// Depth-first with an explicit stack: a dependency chain of many thousand packages must not
 	// exhaust the call stack. Termination rests on the two sets, as each ordinary dependency is
 	// followed once and each external folder is scanned once.
-	QStringList Stack{PackageName};
-	QStringList Dependencies;
-	QList<FAssetData> Assets;
-	while (!Stack.isEmpty())
+	// The stack holds registry ids; a package the registry does not know has none (-1) and, like
+	// any package not on disk, has no dependencies and no assets.
+	std::vector<int> Stack{Registry.FindPackageId(PackageName)};
+	// Whether an id's name lies under /Game, decided once per id: -1 not yet known.
+	std::vector<signed char> UnderGame;
+	while (!Stack.empty())
 	{
-		const QString Current = Stack.takeLast();
-
-		Dependencies.clear();
-		Registry.GetDependencies(Current, Dependencies);
-		// Pushed in reverse so the first dependency is walked first.
-		for (auto It = Dependencies.crbegin(); It != Dependencies.crend(); ++It)
-		{
-			const QString& Dependency = *It;
-			if (StartsWithIgnoringCase(Dependency, GameRoot) && !OutDependencies.Contains(Dependency) &&
-				Registry.GetAssetPackageDataCopy(Dependency))
-			{
-				OutDependencies.Add(Dependency);
-				Stack.append(Dependency);
-			}
-		}
-
-		Assets.clear();
-		if (!Registry.GetAssetsByPackageName(Current, Assets, true, true))
+		const int Current = Stack.back();
+		Stack.pop_back();
+		if (!Registry.IsPackageOnDisk(Current))
 		{
 			continue;
 		}
-		bool bIsLevel = false;
-		for (const FAssetData& Asset : Assets)
+
+		// Pushed in reverse so the first dependency is walked first. The registry has package data
+		// exactly for the packages it found on disk.
+		const std::span<const int> Dependencies = Registry.GetDependencyIds(Current);
+		if (UnderGame.size() < size_t(Registry.GetPackageIdCount()))
 		{
-			if (Asset.PackageName.isEmpty() || Asset.AssetName.isEmpty())
+			UnderGame.resize(size_t(Registry.GetPackageIdCount()), -1);
+		}
+		for (auto It = Dependencies.rbegin(); It != Dependencies.rend(); ++It)
+		{
+			const int Dependency = *It;
+			signed char& Game = UnderGame[size_t(Dependency)];
+			if (Game < 0)
 			{
-				continue;
+				Game = StartsWithIgnoringCase(Registry.GetPackageNameById(Dependency), GameRoot) ? 1 : 0;
 			}
-			const UClass* Class = UClass::ResolveClass(Asset.AssetClassPath.ToString());
-			if (Class && Class->IsChildOf(UWorld::StaticClass()))
+			if (Game && Registry.IsPackageOnDisk(Dependency) &&
+				OutDependencies.Add(Registry.GetPackageNameById(Dependency), Dependency))
 			{
-				bIsLevel = true;
+				Stack.push_back(Dependency);
 			}
 		}
-		if (!bIsLevel)
+
+		// A level: any asset whose class resolves (through class redirects) to the world class or
+		// one derived from it. Assets the registry lists always carry their package and own names.
+		if (!Registry.HasAssetOfClass(Current, UWorld::StaticClass()))
 		{
 			continue;
 		}
-		for (const QString& Path : ULevel::GetExternalObjectsPaths(Current))
+		const QString CurrentName = Registry.GetPackageNameById(Current);
+		for (const QString& Path : ULevel::GetExternalObjectsPaths(CurrentName))
 		{
 			if (Path.isEmpty() || ScannedPaths.contains(Path))
 			{
@@ -127,8 +161,9 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 			Registry.GetAssetsByPath(Path, External, true, true);
 			for (const FAssetData& Asset : External)
 			{
-				OutDependencies.Add(Asset.PackageName);
-				Stack.append(Asset.PackageName);
+				const int Id = Registry.FindPackageId(Asset.PackageName);
+				OutDependencies.Add(Asset.PackageName, Id);
+				Stack.push_back(Id);
 			}
 		}
 	}
@@ -136,7 +171,7 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 
 QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, const QString& FolderName) const
 {
-	FNameSet All;
+	FNameSet All(GetHost()->AssetRegistry());
 	All.Add(PackageName);
 	QSet<QString> ScannedPaths;
 	RecursiveGetDependencies(PackageName, All, ScannedPaths);
