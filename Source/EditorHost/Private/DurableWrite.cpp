@@ -101,6 +101,11 @@ bool DurableWrite::WriteTemporary(const QString& FilePath, const QByteArray& Byt
 	const bool bReplaces = ::stat(QFile::encodeName(FilePath).constData(), &Existing) == 0;
 	if (bReplaces)
 	{
+		// A file that is read-only to us stays as it is, as with QSaveFile.
+		if (::access(QFile::encodeName(FilePath).constData(), W_OK) != 0 && errno == EACCES)
+		{
+			return Fail(OutError, QStringLiteral("Existing file ") + FilePath + QStringLiteral(" is not writable"));
+		}
 		Mode = Existing.st_mode & 07777;
 	}
 	for (int Attempt = 0; Attempt < 16; ++Attempt)
