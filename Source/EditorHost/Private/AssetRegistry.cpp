@@ -30,6 +30,36 @@ namespace
 const QString MapExtension = QStringLiteral(".umap");
 const QString AssetExtension = QStringLiteral(".uasset");
 
+// Equality ignoring case. Package names are ASCII in practice, which needs no case-folding
+// tables; over the hundreds of thousands of names a large project's scan compares, Qt's general
+// comparison is a large part of the merge. Other text takes Qt's comparison.
+bool EqualsIgnoringCase(QStringView A, QStringView B)
+{
+	if (A.size() != B.size())
+	{
+		return false;
+	}
+	for (qsizetype Index = 0; Index < A.size(); ++Index)
+	{
+		const char16_t X = A[Index].unicode();
+		const char16_t Y = B[Index].unicode();
+		if (X == Y)
+		{
+			continue;
+		}
+		if ((X | Y) >= 0x80)
+		{
+			return A.compare(B, Qt::CaseInsensitive) == 0;
+		}
+		const char16_t Lower = X | 0x20;
+		if (Lower != (Y | 0x20) || Lower < u'a' || Lower > u'z')
+		{
+			return false;
+		}
+	}
+	return true;
+}
+
 // A name compared and hashed ignoring case, so that lookups need no folded copy of the text.
 struct FFoldedKey
 {
@@ -38,7 +68,7 @@ struct FFoldedKey
 	{
 		// Names handed out by the registry come back as the same shared text.
 		return Text.size() == Other.Text.size() &&
-			(Text.constData() == Other.Text.constData() || Text.compare(Other.Text, Qt::CaseInsensitive) == 0);
+			(Text.constData() == Other.Text.constData() || EqualsIgnoringCase(Text, Other.Text));
 	}
 };
 
@@ -64,13 +94,17 @@ size_t qHash(const FFoldedKey& Key, size_t Seed = 0) noexcept
 class FNameTable
 {
 public:
-	int Find(const QString& Name) const
+	static size_t HashOf(const QString& Name) { return qHash(FFoldedKey{Name}); }
+
+	int Find(const QString& Name) const { return Find(Name, HashOf(Name)); }
+
+	// Hash: HashOf(Name), computed ahead (by the scan's parsing threads).
+	int Find(const QString& Name, size_t Hash) const
 	{
 		if (Slots.empty())
 		{
 			return -1;
 		}
-		const size_t Hash = qHash(FFoldedKey{Name});
 		const quint32 Tag = quint32(Hash >> 32) | 1u;
 		for (size_t Index = Hash & Mask;; Index = (Index + 1) & Mask)
 		{
@@ -83,17 +117,18 @@ public:
 			// and shared text never changes in place.
 			if (Slot.Tag == Tag &&
 				(Slot.Data == Name.constData() ||
-					(Names[size_t(Slot.Id)].size() == Name.size() &&
-						Names[size_t(Slot.Id)].compare(Name, Qt::CaseInsensitive) == 0)))
+					EqualsIgnoringCase(Names[size_t(Slot.Id)], Name)))
 			{
 				return Slot.Id;
 			}
 		}
 	}
 
-	int Intern(const QString& Name)
+	int Intern(const QString& Name) { return Intern(Name, HashOf(Name)); }
+
+	int Intern(const QString& Name, size_t Hash)
 	{
-		const int Existing = Find(Name);
+		const int Existing = Find(Name, Hash);
 		if (Existing >= 0)
 		{
 			return Existing;
@@ -107,6 +142,7 @@ public:
 		// come from many threads and sit among freed parse buffers), and no literal or raw buffer
 		// can go away under it.
 		Names.push_back(QString(Name.constData(), Name.size()));
+		Hashes.push_back(Hash);
 		Place(Id);
 		return Id;
 	}
@@ -116,6 +152,7 @@ public:
 	void Reserve(qsizetype N)
 	{
 		Names.reserve(size_t(N));
+		Hashes.reserve(size_t(N));
 		size_t Capacity = 64;
 		while (Capacity < size_t(N) * 2)
 		{
@@ -138,7 +175,7 @@ private:
 	void Place(int Id)
 	{
 		const QString& Name = Names[size_t(Id)];
-		const size_t Hash = qHash(FFoldedKey{Name});
+		const size_t Hash = Hashes[size_t(Id)];
 		size_t Index = Hash & Mask;
 		while (Slots[Index].Tag != 0)
 		{
@@ -161,6 +198,8 @@ private:
 	size_t Mask = 0;
 	// Never shrinks nor changes an entry, so the text a slot points at stays alive and unchanged.
 	std::vector<QString> Names;
+	// Each name's hash, so that growing the slots reads no text.
+	std::vector<size_t> Hashes;
 };
 
 struct FAssetRecord
@@ -179,8 +218,6 @@ struct FPackageRecord
 	bool bAlive = false;
 	bool bMap = false;
 	bool bPartitioned = false;
-	// The registry's own copies of the names, so that answers share them instead of copying text.
-	QStringList Dependencies;
 	QList<FAssetRecord> Assets;
 };
 
@@ -217,6 +254,10 @@ struct FScanResult
 	qint64 DiskSize = 0;
 	std::optional<FPackageFile> File;
 	QString Error;
+	// The name table's hashes of the package name and of each dependency (hard, then soft),
+	// computed by the parsing thread so that the merge only looks them up.
+	size_t NameHash = 0;
+	std::vector<size_t> DependencyHashes;
 };
 
 struct FScanFile
@@ -326,9 +367,11 @@ struct FAssetRegistry::FImpl
 		return Id >= 0 && size_t(Id) < Infos.size() && Infos[size_t(Id)].bAlive ? Id : -1;
 	}
 
-	int InternName(const QString& Name)
+	int InternName(const QString& Name) { return InternName(Name, FNameTable::HashOf(Name)); }
+
+	int InternName(const QString& Name, size_t Hash)
 	{
-		const int Id = Names.Intern(Name);
+		const int Id = Names.Intern(Name, Hash);
 		if (size_t(Id) >= Infos.size())
 		{
 			Packages.resize(size_t(Id) + 1);
@@ -397,22 +440,22 @@ struct FAssetRegistry::FImpl
 
 	// ---- records ----
 
-	void Store(const QString& PackageName, int MountIndex, const FPackageFile& File, bool bMap, qint64 DiskSize)
+	// Hashes: the scan's precomputed hashes (see FScanResult), or null to compute them here.
+	void Store(const QString& PackageName, int MountIndex, const FPackageFile& File, bool bMap, qint64 DiskSize,
+		const FScanResult* Hashes = nullptr)
 	{
 		// Names first: interning may grow the records, which would move the one being filled.
-		QStringList Dependencies;
-		Dependencies.reserve(File.HardDependencies.size() + File.SoftDependencies.size());
 		const size_t DependencyBegin = DependencyPool.size();
+		size_t Index = 0;
 		for (const QStringList* List : {&File.HardDependencies, &File.SoftDependencies})
 		{
 			for (const QString& Dependency : *List)
 			{
-				const int Id = InternName(Dependency);
-				Dependencies.append(Names.Text(Id));
-				DependencyPool.push_back(Id);
+				DependencyPool.push_back(Hashes ? InternName(Dependency, Hashes->DependencyHashes[Index]) : InternName(Dependency));
+				++Index;
 			}
 		}
-		const int Slot = InternName(PackageName);
+		const int Slot = Hashes ? InternName(PackageName, Hashes->NameHash) : InternName(PackageName);
 		const int FolderId = EnsureFolder(FPackageName::GetLongPackagePath(PackageName));
 		FPackageRecord& Record = Packages[size_t(Slot)];
 		if (Record.bAlive && Record.FolderId != FolderId)
@@ -435,7 +478,6 @@ struct FAssetRegistry::FImpl
 		Record.bMap = bMap;
 		Record.bPartitioned = File.bPartitioned;
 		Record.HardCount = int(File.HardDependencies.size());
-		Record.Dependencies = Dependencies;
 		Record.Assets.clear();
 		Record.Assets.reserve(File.Assets.size());
 		for (const FPackageAsset& Asset : File.Assets)
@@ -679,6 +721,16 @@ struct FAssetRegistry::FImpl
 		if (!Out.File)
 		{
 			Out.Error = Reason;
+			return;
+		}
+		Out.NameHash = FNameTable::HashOf(Out.PackageName);
+		Out.DependencyHashes.reserve(size_t(Out.File->HardDependencies.size() + Out.File->SoftDependencies.size()));
+		for (const QStringList* List : {&Out.File->HardDependencies, &Out.File->SoftDependencies})
+		{
+			for (const QString& Dependency : *List)
+			{
+				Out.DependencyHashes.push_back(FNameTable::HashOf(Dependency));
+			}
 		}
 	}
 
@@ -802,7 +854,7 @@ struct FAssetRegistry::FImpl
 				}
 				return;
 			}
-			const int NameId = InternName(Result.PackageName);
+			const int NameId = InternName(Result.PackageName, Result.NameHash);
 			const int Existing = SlotOf(Result.PackageName);
 			if (Existing >= 0)
 			{
@@ -822,7 +874,7 @@ struct FAssetRegistry::FImpl
 				ReportedFiles.remove(Result.FilePath);
 			}
 			SeenInThisScan.insert(NameId);
-			Store(Result.PackageName, Result.MountIndex, *Result.File, Result.bMap, Result.DiskSize);
+			Store(Result.PackageName, Result.MountIndex, *Result.File, Result.bMap, Result.DiskSize, &Result);
 		});
 		for (const QString& ContentPath : ContentPaths)
 		{
@@ -986,27 +1038,33 @@ bool FAssetRegistry::GetDependencies(const QString& PackageName, QStringList& Ou
 		return true;
 	}
 	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
-	if (Query.Required == EDependencyQuery::NoRequirements && OutDependencies.isEmpty())
+	const std::span<const int> All = GetDependencyIds(Slot);
+	const size_t Begin = Query.Required == EDependencyQuery::Soft ? size_t(Record.HardCount) : 0;
+	const size_t End = Query.Required == EDependencyQuery::Hard ? size_t(Record.HardCount) : All.size();
+	OutDependencies.reserve(OutDependencies.size() + qsizetype(End - Begin));
+	for (size_t Index = Begin; Index < End; ++Index)
 	{
-		OutDependencies = Record.Dependencies;
-		return true;
+		// The table's own text, shared rather than copied.
+		OutDependencies.append(Impl->Names.Text(All[Index]));
 	}
-	const qsizetype Begin = Query.Required == EDependencyQuery::Soft ? Record.HardCount : 0;
-	const qsizetype End = Query.Required == EDependencyQuery::Hard ? Record.HardCount : Record.Dependencies.size();
-	OutDependencies.append(Record.Dependencies.mid(Begin, End - Begin));
 	return true;
 }
 
 bool FAssetRegistry::GetReferencers(const QString& PackageName, QStringList& OutReferencers) const
 {
 	const qsizetype Before = OutReferencers.size();
-	const FFoldedKey Target{PackageName};
-	for (const FPackageRecord& Record : Impl->Packages)
+	// Names that differ only in case share an id; a name the registry never met has no referencer.
+	const int Target = Impl->Names.Find(PackageName);
+	if (Target < 0)
 	{
-		if (Record.bAlive && std::any_of(Record.Dependencies.begin(), Record.Dependencies.end(),
-								 [&Target](const QString& Dependency) { return FFoldedKey{Dependency} == Target; }))
+		return false;
+	}
+	for (size_t Slot = 0; Slot < Impl->Packages.size(); ++Slot)
+	{
+		const std::span<const int> Dependencies = GetDependencyIds(int(Slot));
+		if (std::find(Dependencies.begin(), Dependencies.end(), Target) != Dependencies.end())
 		{
-			OutReferencers.append(Record.Name);
+			OutReferencers.append(Impl->Packages[Slot].Name);
 		}
 	}
 	return OutReferencers.size() > Before;
