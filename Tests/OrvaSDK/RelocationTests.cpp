@@ -225,6 +225,17 @@ TEST_F(RelocationTest, ALevelIsAnyPackageWithAWorldAssetAfterClassRedirects)
 		<< "a class registered after the scan makes its packages levels from then on";
 }
 
+TEST_F(RelocationTest, NamesAreAnsweredOnceAsSpelled)
+{
+	AddPackage(QStringLiteral("/Game/Maps/Entry"), {QStringLiteral("/Game/Props/Crate"), QStringLiteral("/game/props/crate")}, {}, true);
+	AddPackage(QStringLiteral("/Game/Props/Crate"), {QStringLiteral("/GAME/MAPS/ENTRY")});
+	StartWithWorkspace();
+	// The entry level keeps the caller's spelling; a dependency is the registry's spelling of it,
+	// and names differing only in case count once.
+	EXPECT_EQ(Sdk().CheckFoldersNeedMove(QStringLiteral("/game/maps/ENTRY"), QStringLiteral("W1")),
+		QStringList({QStringLiteral("/game/maps/ENTRY"), QStringLiteral("/Game/Props/Crate")}));
+}
+
 TEST_F(RelocationTest, AnsweringNoClearsTheEntryLevel)
 {
 	AddPackage(QStringLiteral("/Game/Maps/Entry"), {QStringLiteral("/Game/Props/Crate")}, {}, true);

@@ -231,7 +231,6 @@ struct FPackageInfo
 	quint32 DependencyCount = 0;
 	// The main asset's class id; the classes of further assets are in the record.
 	int FirstClassId = -1;
-	bool bAlive = false;
 	bool bMap = false;
 	bool bSeveralAssets = false;
 };
@@ -336,6 +335,11 @@ struct FAssetRegistry::FImpl
 	// leads straight to its package.
 	std::vector<FPackageRecord> Packages;
 	std::vector<FPackageInfo> Infos;
+	// Per name id, a byte each, so that the checks a walk makes for every dependency it meets stay
+	// within a few hundred kilobytes even for a large project: whether the package is on disk, and
+	// the mount point its name lies under (-1: none).
+	std::vector<char> OnDisk;
+	std::vector<qint8> NameMounts;
 	// Every package's dependency ids in one array, so that a walk reads them from few cache lines.
 	// A package stored again appends its new list; the ranges left behind are dropped when they
 	// make up half of the array.
@@ -364,7 +368,7 @@ struct FAssetRegistry::FImpl
 	int SlotOf(const QString& PackageName) const
 	{
 		const int Id = Names.Find(PackageName);
-		return Id >= 0 && size_t(Id) < Infos.size() && Infos[size_t(Id)].bAlive ? Id : -1;
+		return Id >= 0 && size_t(Id) < OnDisk.size() && OnDisk[size_t(Id)] ? Id : -1;
 	}
 
 	int InternName(const QString& Name) { return InternName(Name, FNameTable::HashOf(Name)); }
@@ -376,6 +380,9 @@ struct FAssetRegistry::FImpl
 		{
 			Packages.resize(size_t(Id) + 1);
 			Infos.resize(size_t(Id) + 1);
+			OnDisk.resize(size_t(Id) + 1, 0);
+			NameMounts.resize(size_t(Id) + 1, -1);
+			NameMounts[size_t(Id)] = qint8(MountOfName(Names.Text(Id)));
 		}
 		return Id;
 	}
@@ -426,6 +433,22 @@ struct FAssetRegistry::FImpl
 	}
 
 	// ---- mount points and files ----
+
+	// The same answer as MountOf for a package name, without building the mount point's name: it
+	// runs once for every name a scan meets.
+	int MountOfName(QStringView Name) const
+	{
+		for (int Index = 0; Index < Mounts.size() && Index < 127; ++Index)
+		{
+			const QString& Root = Mounts[Index].RootPath;
+			if (Name.size() > Root.size() && Name[Root.size()] == QLatin1Char('/') &&
+				EqualsIgnoringCase(Name.first(Root.size()), Root))
+			{
+				return Index;
+			}
+		}
+		return -1;
+	}
 
 	int MountOf(const QString& PackageName) const
 	{
@@ -492,8 +515,8 @@ struct FAssetRegistry::FImpl
 		Info.DependencyBegin = quint32(DependencyBegin);
 		Info.DependencyCount = quint32(DependencyPool.size() - DependencyBegin);
 		Info.FirstClassId = Record.Assets.isEmpty() ? -1 : Record.Assets.first().ClassId;
-		Info.bAlive = true;
 		Info.bMap = bMap;
+		OnDisk[size_t(Slot)] = 1;
 		Info.bSeveralAssets = Record.Assets.size() > 1;
 		CompactDependenciesIfWasteful();
 	}
@@ -561,6 +584,7 @@ struct FAssetRegistry::FImpl
 		Record = FPackageRecord();
 		DependencyGarbage += Infos[size_t(Slot)].DependencyCount;
 		Infos[size_t(Slot)] = FPackageInfo();
+		OnDisk[size_t(Slot)] = 0;
 		--AliveCount;
 	}
 
@@ -1309,7 +1333,12 @@ const QString& FAssetRegistry::GetPackageNameById(int Id) const { return Impl->N
 
 bool FAssetRegistry::IsPackageOnDisk(int Id) const
 {
-	return Id >= 0 && size_t(Id) < Impl->Infos.size() && Impl->Infos[size_t(Id)].bAlive;
+	return Id >= 0 && size_t(Id) < Impl->OnDisk.size() && Impl->OnDisk[size_t(Id)];
+}
+
+int FAssetRegistry::GetPackageMountIndex(int Id) const
+{
+	return Id >= 0 && size_t(Id) < Impl->NameMounts.size() ? Impl->NameMounts[size_t(Id)] : -1;
 }
 
 std::span<const int> FAssetRegistry::GetDependencyIds(int Id) const

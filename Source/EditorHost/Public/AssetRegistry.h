@@ -111,6 +111,9 @@ public:
 	const QString& GetPackageNameById(int Id) const;
 	// Whether that package is on disk: GetAssetPackageDataCopy answers a value for its name.
 	bool IsPackageOnDisk(int Id) const;
+	// The index in GetMountPoints() of the mount point whose root the name begins with, followed
+	// by "/" ("/Game" for "/Game/Maps/Entry"), ignoring case; -1 for none ("/Script/Engine").
+	int GetPackageMountIndex(int Id) const;
 	// GetDependencies of that package as ids, in the same order; empty when it is not on disk.
 	// Valid until the registry next changes.
 	std::span<const int> GetDependencyIds(int Id) const;

@@ -94,9 +94,10 @@ bool LiesIn(const QString& PackageName, QStringView Prefix)
 } // namespace
 
 // Package names compare ignoring case, as the engine's names do; the order of first insertion is
-// kept so results are stable. Names the registry knows are kept as flags by the registry's id, so
-// a walk over a large project neither folds nor hashes a name per dependency; the rare name it
-// never met (an entry level that is not on disk, say) is kept folded.
+// kept so results are stable. Names the registry knows are kept as their registry ids, with flags
+// by id, so that a walk over a large project neither folds nor hashes nor even reads a name per
+// dependency; the rare name the registry never met (an entry level that is not on disk, say) is
+// kept folded.
 struct UOrvaSDKSubsystem::FNameSet
 {
 	explicit FNameSet(const FAssetRegistry& InRegistry)
@@ -109,7 +110,7 @@ struct UOrvaSDKSubsystem::FNameSet
 	// Id: the registry's id of Name, or -1 for a name it never met.
 	bool Contains(const QString& Name, int Id) const
 	{
-		if (Id >= 0 && size_t(Id) < ById.size() && ById[size_t(Id)])
+		if (HasId(Id))
 		{
 			return true;
 		}
@@ -135,15 +136,37 @@ struct UOrvaSDKSubsystem::FNameSet
 		{
 			Unknown.insert(Name.toCaseFolded());
 		}
-		Ordered.append(Name);
+		// The name is kept as spelled: mostly the registry's own text, which the id stands for.
+		const QString* Registered = Id >= 0 ? &Registry.GetPackageNameById(Id) : nullptr;
+		if (Registered && (Registered->constData() == Name.constData() || *Registered == Name))
+		{
+			Ordered.push_back(Id);
+		}
+		else
+		{
+			Spellings.append(Name);
+			Ordered.push_back(-int(Spellings.size()));
+		}
 		return true;
 	}
 	bool Add(const QString& Name) { return Add(Name, Registry.FindPackageId(Name)); }
 
+	qsizetype Size() const { return qsizetype(Ordered.size()); }
+	// In the order of first insertion.
+	const QString& At(qsizetype Index) const
+	{
+		const int Entry = Ordered[size_t(Index)];
+		return Entry >= 0 ? Registry.GetPackageNameById(Entry) : Spellings[-Entry - 1];
+	}
+
 	const FAssetRegistry& Registry;
+	// Membership: flags by registry id, and the folded names that had no id when added.
 	std::vector<char> ById;
 	QSet<QString> Unknown;
-	QStringList Ordered;
+	// The names in order: a registry id where the name is spelled as the registry's text, else
+	// -(k + 1) for the k-th of Spellings.
+	std::vector<int> Ordered;
+	QStringList Spellings;
 };
 
 void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNameSet& OutDependencies,
@@ -156,8 +179,18 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	// The stack holds registry ids; a package the registry does not know has none (-1) and, like
 	// any package not on disk, has no dependencies and no assets.
 	std::vector<int> Stack{Registry.FindPackageId(PackageName)};
-	// Whether an id's name lies under /Game, decided once per id: -1 not yet known.
+	// Whether an id's name begins with /Game, decided once per id: -1 not yet known. A name under
+	// the /Game mount point does; only other names need their text read.
 	std::vector<signed char> UnderGame;
+	int GameMount = -1;
+	const QList<FMountPoint> Mounts = Registry.GetMountPoints();
+	for (int Index = 0; Index < Mounts.size(); ++Index)
+	{
+		if (Mounts[Index].RootPath.compare(GameRoot, Qt::CaseInsensitive) == 0)
+		{
+			GameMount = Index;
+		}
+	}
 	while (!Stack.empty())
 	{
 		const int Current = Stack.back();
@@ -186,7 +219,10 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 			signed char& Game = UnderGame[size_t(Dependency)];
 			if (Game < 0)
 			{
-				Game = StartsWithIgnoringCase(Registry.GetPackageNameById(Dependency), GameRoot) ? 1 : 0;
+				Game = (GameMount >= 0 && Registry.GetPackageMountIndex(Dependency) == GameMount) ||
+						StartsWithIgnoringCase(Registry.GetPackageNameById(Dependency), GameRoot)
+					? 1
+					: 0;
 			}
 			if (Game && Registry.IsPackageOnDisk(Dependency) &&
 				OutDependencies.Add(Registry.GetPackageNameById(Dependency), Dependency))
@@ -232,8 +268,9 @@ QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, 
 	// No separator after the prefix: "/Game/W1Old" counts as inside "/Game/W1".
 	const QString Prefix = FPaths::Combine(GameRoot, FolderName);
 	QStringList Outside;
-	for (const QString& Name : All.Ordered)
+	for (qsizetype Index = 0; Index < All.Size(); ++Index)
 	{
+		const QString& Name = All.At(Index);
 		if (!LiesIn(Name, Prefix))
 		{
 			Outside.append(Name);
