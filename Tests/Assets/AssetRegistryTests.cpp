@@ -317,6 +317,16 @@ TEST_F(AssetRegistryTest, PackageIdsAnswerWhatTheNamedQueriesAnswer)
 		EXPECT_EQ(Registry.HasAssetOfClass(Id, UWorld::StaticClass()), Registry.IsLevelPackage(Name)) << qPrintable(Name);
 	}
 	EXPECT_EQ(Registry.FindPackageId(QStringLiteral("/Game/Never/Mentioned")), -1);
+	const QList<FMountPoint> Mounts = Registry.GetMountPoints();
+	const auto MountOf = [&](const char* Name) {
+		const int Index = Registry.GetPackageMountIndex(Registry.FindPackageId(QString::fromLatin1(Name)));
+		return Index < 0 ? QString() : Mounts[Index].RootPath;
+	};
+	EXPECT_EQ(MountOf("/Game/Missing/Thing"), QStringLiteral("/Game"));
+	EXPECT_EQ(MountOf("/Engine/BasicShapes/Cube"), QStringLiteral("/Engine"));
+	EXPECT_EQ(MountOf("/Tools/Icons/Star"), QStringLiteral("/Tools"));
+	EXPECT_EQ(MountOf("/Script/Engine"), QString());
+	EXPECT_EQ(Registry.GetPackageMountIndex(-1), -1);
 	EXPECT_TRUE(Registry.HasAssetOfClass(Registry.FindPackageId(QStringLiteral("/Game/Materials/MI_Wood")),
 		UClass::FindClass(QStringLiteral("/Script/Engine.MaterialInterface"))))
 		<< "a class derived from the one asked for counts";
