@@ -851,7 +851,15 @@ struct FAssetRegistry::FImpl
 			}
 			for (const int Slot : Known)
 			{
-				if (Packages[size_t(Slot)].bAlive && !QFileInfo(FilenameOf(Packages[size_t(Slot)])).isFile())
+				if (!Packages[size_t(Slot)].bAlive)
+				{
+					continue;
+				}
+				// A file the listing just found is there; only the others need a look on disk.
+				const QString File = FilenameOf(Packages[size_t(Slot)]);
+				const bool bListed = std::binary_search(Files.begin(), Files.end(), FScanFile{File, -1},
+					[](const FScanFile& A, const FScanFile& B) { return A.FilePath < B.FilePath; });
+				if (!bListed && !QFileInfo(File).isFile())
 				{
 					Remove(Slot);
 				}

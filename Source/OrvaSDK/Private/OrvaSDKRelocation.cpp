@@ -137,8 +137,9 @@ struct UOrvaSDKSubsystem::FNameSet
 			Unknown.insert(Name.toCaseFolded());
 		}
 		// The name is kept as spelled: mostly the registry's own text, which the id stands for.
+		// The walk passes the registry's own string, which is recognised without reading it.
 		const QString* Registered = Id >= 0 ? &Registry.GetPackageNameById(Id) : nullptr;
-		if (Registered && (Registered->constData() == Name.constData() || *Registered == Name))
+		if (Registered && (Registered == &Name || Registered->constData() == Name.constData() || *Registered == Name))
 		{
 			Ordered.push_back(Id);
 		}
@@ -178,7 +179,28 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	// followed once and each external folder is scanned once.
 	// The stack holds registry ids; a package the registry does not know has none (-1) and, like
 	// any package not on disk, has no dependencies and no assets.
-	std::vector<int> Stack{Registry.FindPackageId(PackageName)};
+	// A package's dependency list is looked up when it is pushed, not when it is popped: the
+	// lookups of the dependencies pushed together then overlap in the processor instead of each
+	// waiting on its cache miss in turn, and the list itself is prefetched. The list stays valid
+	// until the registry changes, which only the scans of external folders below do (Epoch).
+	struct FPending
+	{
+		int Id;
+		std::span<const int> Dependencies;
+		quint32 Epoch;
+	};
+	std::vector<FPending> Stack;
+	quint32 Epoch = 0;
+	const auto Push = [&](int Id)
+	{
+		const std::span<const int> List = Registry.GetDependencyIds(Id);
+		if (!List.empty())
+		{
+			__builtin_prefetch(List.data());
+		}
+		Stack.push_back(FPending{Id, List, Epoch});
+	};
+	Push(Registry.FindPackageId(PackageName));
 	// Whether an id's name begins with /Game, decided once per id: -1 not yet known. A name under
 	// the /Game mount point does; only other names need their text read.
 	std::vector<signed char> UnderGame;
@@ -193,8 +215,9 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	}
 	while (!Stack.empty())
 	{
-		const int Current = Stack.back();
+		const FPending Pending = Stack.back();
 		Stack.pop_back();
+		const int Current = Pending.Id;
 		if (!Registry.IsPackageOnDisk(Current))
 		{
 			continue;
@@ -202,7 +225,8 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 
 		// Pushed in reverse so the first dependency is walked first. The registry has package data
 		// exactly for the packages it found on disk.
-		const std::span<const int> Dependencies = Registry.GetDependencyIds(Current);
+		const std::span<const int> Dependencies =
+			Pending.Epoch == Epoch ? Pending.Dependencies : Registry.GetDependencyIds(Current);
 		if (UnderGame.size() < size_t(Registry.GetPackageIdCount()))
 		{
 			UnderGame.resize(size_t(Registry.GetPackageIdCount()), -1);
@@ -227,7 +251,7 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 			if (Game && Registry.IsPackageOnDisk(Dependency) &&
 				OutDependencies.Add(Registry.GetPackageNameById(Dependency), Dependency))
 			{
-				Stack.push_back(Dependency);
+				Push(Dependency);
 			}
 		}
 
@@ -246,13 +270,14 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 			}
 			ScannedPaths.insert(Path);
 			Registry.ScanPathsSynchronous({Path}, true, true);
+			++Epoch;
 			QList<FAssetData> External;
 			Registry.GetAssetsByPath(Path, External, true, true);
 			for (const FAssetData& Asset : External)
 			{
 				const int Id = Registry.FindPackageId(Asset.PackageName);
 				OutDependencies.Add(Asset.PackageName, Id);
-				Stack.push_back(Id);
+				Push(Id);
 			}
 		}
 	}
@@ -268,8 +293,19 @@ QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, 
 	// No separator after the prefix: "/Game/W1Old" counts as inside "/Game/W1".
 	const QString Prefix = FPaths::Combine(GameRoot, FolderName);
 	QStringList Outside;
+	// The names lie all over the heap, in the walk's order: fetching each one's entry and then its
+	// text some steps ahead overlaps the cache misses of a large project instead of waiting on each.
+	constexpr qsizetype Ahead = 8;
 	for (qsizetype Index = 0; Index < All.Size(); ++Index)
 	{
+		if (Index + 2 * Ahead < All.Size())
+		{
+			__builtin_prefetch(&All.At(Index + 2 * Ahead));
+		}
+		if (Index + Ahead < All.Size())
+		{
+			__builtin_prefetch(All.At(Index + Ahead).constData());
+		}
 		const QString& Name = All.At(Index);
 		if (!LiesIn(Name, Prefix))
 		{
