@@ -16,14 +16,14 @@
 #include <cerrno>
 #include <cstring>
 #include <atomic>
-#include <filesystem>
 #include <thread>
 #include <vector>
 
-#ifdef Q_OS_UNIX
+// Listing and reading package files uses POSIX calls directly.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
-#endif
 
 namespace
 {
@@ -687,36 +687,96 @@ struct FAssetRegistry::FImpl
 				}
 			}
 		}
-		std::error_code Error;
-		const std::filesystem::path Root(Base.toStdString());
-		if (!std::filesystem::is_directory(Root, Error))
+		const int RootFd = ::open(QFile::encodeName(Base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+		if (RootFd < 0)
 		{
 			return;
 		}
 		const bool bCheckDenyList = !bIgnoreDenyList && !DenyList.isEmpty();
-		const QString Prefix = Mounts[MountIndex].ContentDir;
-		for (auto It = std::filesystem::recursive_directory_iterator(
-				 Root, std::filesystem::directory_options::skip_permission_denied, Error);
-			 !Error && It != std::filesystem::recursive_directory_iterator(); It.increment(Error))
+		ListFolder(RootFd, Base.endsWith(QLatin1Char('/')) ? Base : Base + QLatin1Char('/'), MountIndex, bCheckDenyList, Out);
+	}
+
+	// Lists one folder (Fd, which this closes; Path ends with "/") and its sub-folders. Each
+	// folder's entries are taken in name order, a sub-folder's name compared as if followed by "/":
+	// that is the order of the full paths, so the listing comes out sorted without a sort over
+	// long paths. Links to folders are not followed.
+	void ListFolder(int Fd, const QString& Path, int MountIndex, bool bCheckDenyList, std::vector<FScanFile>& Out) const
+	{
+		DIR* Dir = ::fdopendir(Fd);
+		if (!Dir)
 		{
-			const std::string& Native = It->path().native();
-			if (It->is_directory(Error))
+			::close(Fd);
+			return;
+		}
+		struct FEntry
+		{
+			QString Key;
+			bool bFolder;
+		};
+		std::vector<FEntry> Entries;
+		while (const dirent* Entry = ::readdir(Dir))
+		{
+			const char* Name = Entry->d_name;
+			if (Name[0] == '.' && (Name[1] == 0 || (Name[1] == '.' && Name[2] == 0)))
 			{
-				if (bCheckDenyList)
-				{
-					const QString Folder = QString::fromStdString(Native).mid(Prefix.size());
-					if (IsDenied(Mounts[MountIndex].RootPath + QLatin1Char('/') + Folder))
-					{
-						It.disable_recursion_pending();
-					}
-				}
 				continue;
 			}
-			if (Native.ends_with(".uasset") || Native.ends_with(".umap"))
+			bool bFolder = Entry->d_type == DT_DIR;
+			bool bLinkedFolder = false;
+			if (Entry->d_type == DT_UNKNOWN || Entry->d_type == DT_LNK)
 			{
-				Out.push_back({QString::fromStdString(Native), MountIndex});
+				struct stat Own;
+				struct stat Target;
+				const bool bLink = Entry->d_type == DT_LNK ||
+					(::fstatat(::dirfd(Dir), Name, &Own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(Own.st_mode));
+				if (bLink)
+				{
+					bLinkedFolder = ::fstatat(::dirfd(Dir), Name, &Target, 0) == 0 && S_ISDIR(Target.st_mode);
+				}
+				else
+				{
+					bFolder = ::fstatat(::dirfd(Dir), Name, &Own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(Own.st_mode);
+				}
+			}
+			if (bLinkedFolder)
+			{
+				continue;
+			}
+			const std::string_view View(Name);
+			if (bFolder)
+			{
+				QString Key = QString::fromUtf8(Name) + QLatin1Char('/');
+				if (bCheckDenyList)
+				{
+					const QString Folder = QString(Path + Key).mid(Mounts[MountIndex].ContentDir.size());
+					if (IsDenied(Mounts[MountIndex].RootPath + QLatin1Char('/') + Folder.chopped(1)))
+					{
+						continue;
+					}
+				}
+				Entries.push_back({std::move(Key), true});
+			}
+			else if (View.ends_with(".uasset") || View.ends_with(".umap"))
+			{
+				Entries.push_back({QString::fromUtf8(Name), false});
 			}
 		}
+		std::sort(Entries.begin(), Entries.end(), [](const FEntry& A, const FEntry& B) { return A.Key < B.Key; });
+		for (const FEntry& Entry : Entries)
+		{
+			if (!Entry.bFolder)
+			{
+				Out.push_back({Path + Entry.Key, MountIndex});
+				continue;
+			}
+			const int Child = ::openat(::dirfd(Dir), QFile::encodeName(Entry.Key.chopped(1)).constData(),
+				O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+			if (Child >= 0)
+			{
+				ListFolder(Child, Path + Entry.Key, MountIndex, bCheckDenyList, Out);
+			}
+		}
+		::closedir(Dir);
 	}
 
 	void ParseFile(const FScanFile& Input, FScanResult& Out) const
@@ -827,11 +887,17 @@ struct FAssetRegistry::FImpl
 	void Scan(const QStringList& ContentPaths, bool bIgnoreDenyList)
 	{
 		std::vector<FScanFile> Files;
+		const auto ByPath = [](const FScanFile& A, const FScanFile& B) { return A.FilePath < B.FilePath; };
+		// Each path's listing is sorted already; the listings are merged where they interleave.
 		for (const QString& ContentPath : ContentPaths)
 		{
+			const size_t Begin = Files.size();
 			ListFiles(ContentPath, bIgnoreDenyList, Files);
+			if (Begin > 0 && Begin < Files.size() && ByPath(Files[Begin], Files[Begin - 1]))
+			{
+				std::inplace_merge(Files.begin(), Files.begin() + qsizetype(Begin), Files.end(), ByPath);
+			}
 		}
-		std::sort(Files.begin(), Files.end(), [](const FScanFile& A, const FScanFile& B) { return A.FilePath < B.FilePath; });
 		Files.erase(std::unique(Files.begin(), Files.end(),
 						[](const FScanFile& A, const FScanFile& B) { return A.FilePath == B.FilePath; }),
 			Files.end());
