@@ -226,13 +226,7 @@ struct FPackageRecord
 struct FPackageInfo
 {
 	qint64 DiskSize = 0;
-	// The package's dependencies as name ids: DependencyPool[DependencyBegin, + DependencyCount).
-	quint32 DependencyBegin = 0;
-	quint32 DependencyCount = 0;
-	// The main asset's class id; the classes of further assets are in the record.
-	int FirstClassId = -1;
 	bool bMap = false;
-	bool bSeveralAssets = false;
 };
 
 struct FFolder
@@ -340,10 +334,17 @@ struct FAssetRegistry::FImpl
 	// the mount point its name lies under (-1: none).
 	std::vector<char> OnDisk;
 	std::vector<qint8> NameMounts;
-	// Every package's dependency ids in one array, so that a walk reads them from few cache lines.
-	// A package stored again appends its new list; the ranges left behind are dropped when they
-	// make up half of the array.
-	std::vector<int> DependencyPool;
+	// Per name id, what a walk reads of each package it reaches, in arrays of four bytes each
+	// rather than within the larger records: where its dependency list starts in DependencyPool,
+	// and its main asset's class id (-1: none) with SeveralAssets flagging further assets.
+	std::vector<quint32> DependencyAt;
+	std::vector<qint32> MainClass;
+	std::vector<char> SeveralAssets;
+	// Every package's dependency ids in one array, each list led by its length, so that a walk
+	// reads a package's list from one place. Entry 0 is the empty list that packages without one
+	// point at. A package stored again appends its new list; the lists left behind are dropped
+	// when they make up half of the array.
+	std::vector<int> DependencyPool{0};
 	size_t DependencyGarbage = 0;
 	int AliveCount = 0;
 
@@ -381,6 +382,9 @@ struct FAssetRegistry::FImpl
 			Packages.resize(size_t(Id) + 1);
 			Infos.resize(size_t(Id) + 1);
 			OnDisk.resize(size_t(Id) + 1, 0);
+			DependencyAt.resize(size_t(Id) + 1, 0);
+			MainClass.resize(size_t(Id) + 1, -1);
+			SeveralAssets.resize(size_t(Id) + 1, 0);
 			NameMounts.resize(size_t(Id) + 1, -1);
 			NameMounts[size_t(Id)] = qint8(MountOfName(Names.Text(Id)));
 		}
@@ -469,6 +473,7 @@ struct FAssetRegistry::FImpl
 	{
 		// Names first: interning may grow the records, which would move the one being filled.
 		const size_t DependencyBegin = DependencyPool.size();
+		DependencyPool.push_back(0);
 		size_t Index = 0;
 		for (const QStringList* List : {&File.HardDependencies, &File.SoftDependencies})
 		{
@@ -509,15 +514,15 @@ struct FAssetRegistry::FImpl
 				QString(Asset.Name.constData(), Asset.Name.size()), InternClass(Asset.ClassPath), Asset.Destination});
 		}
 		FPackageInfo& Info = Infos[size_t(Slot)];
-		DependencyGarbage += Info.DependencyCount;
 		Info = FPackageInfo();
 		Info.DiskSize = DiskSize;
-		Info.DependencyBegin = quint32(DependencyBegin);
-		Info.DependencyCount = quint32(DependencyPool.size() - DependencyBegin);
-		Info.FirstClassId = Record.Assets.isEmpty() ? -1 : Record.Assets.first().ClassId;
 		Info.bMap = bMap;
 		OnDisk[size_t(Slot)] = 1;
-		Info.bSeveralAssets = Record.Assets.size() > 1;
+		DropDependencies(Slot);
+		DependencyPool[DependencyBegin] = int(DependencyPool.size() - DependencyBegin - 1);
+		DependencyAt[size_t(Slot)] = quint32(DependencyBegin);
+		MainClass[size_t(Slot)] = Record.Assets.isEmpty() ? -1 : Record.Assets.first().ClassId;
+		SeveralAssets[size_t(Slot)] = Record.Assets.size() > 1;
 		CompactDependenciesIfWasteful();
 	}
 
@@ -529,15 +534,30 @@ struct FAssetRegistry::FImpl
 		}
 		std::vector<int> Compact;
 		Compact.reserve(DependencyPool.size() - DependencyGarbage);
-		for (FPackageInfo& Info : Infos)
+		Compact.push_back(0);
+		for (quint32& At : DependencyAt)
 		{
+			if (At == 0)
+			{
+				continue;
+			}
 			const size_t Begin = Compact.size();
-			Compact.insert(Compact.end(), DependencyPool.begin() + Info.DependencyBegin,
-				DependencyPool.begin() + Info.DependencyBegin + Info.DependencyCount);
-			Info.DependencyBegin = quint32(Begin);
+			Compact.insert(Compact.end(), DependencyPool.begin() + At, DependencyPool.begin() + At + 1 + DependencyPool[At]);
+			At = quint32(Begin);
 		}
 		DependencyPool.swap(Compact);
 		DependencyGarbage = 0;
+	}
+
+	// The package's list becomes garbage; it points at the empty list.
+	void DropDependencies(int Slot)
+	{
+		quint32& At = DependencyAt[size_t(Slot)];
+		if (At != 0)
+		{
+			DependencyGarbage += size_t(DependencyPool[At]) + 1;
+			At = 0;
+		}
 	}
 
 	bool ClassMatches(int ClassId, const UClass* Target) const
@@ -582,9 +602,11 @@ struct FAssetRegistry::FImpl
 		}
 		DetachFromFolder(Slot);
 		Record = FPackageRecord();
-		DependencyGarbage += Infos[size_t(Slot)].DependencyCount;
+		DropDependencies(Slot);
 		Infos[size_t(Slot)] = FPackageInfo();
 		OnDisk[size_t(Slot)] = 0;
+		MainClass[size_t(Slot)] = -1;
+		SeveralAssets[size_t(Slot)] = 0;
 		--AliveCount;
 	}
 
@@ -1421,8 +1443,8 @@ std::span<const int> FAssetRegistry::GetDependencyIds(int Id) const
 	{
 		return {};
 	}
-	const FPackageInfo& Info = Impl->Infos[size_t(Id)];
-	return std::span<const int>(Impl->DependencyPool.data() + Info.DependencyBegin, Info.DependencyCount);
+	const quint32 At = Impl->DependencyAt[size_t(Id)];
+	return std::span<const int>(Impl->DependencyPool.data() + At + 1, size_t(Impl->DependencyPool[At]));
 }
 
 bool FAssetRegistry::HasAssetOfClass(int Id, const UClass* Class) const
@@ -1431,12 +1453,11 @@ bool FAssetRegistry::HasAssetOfClass(int Id, const UClass* Class) const
 	{
 		return false;
 	}
-	const FPackageInfo& Info = Impl->Infos[size_t(Id)];
-	if (Impl->ClassMatches(Info.FirstClassId, Class))
+	if (Impl->ClassMatches(Impl->MainClass[size_t(Id)], Class))
 	{
 		return true;
 	}
-	if (!Info.bSeveralAssets)
+	if (!Impl->SeveralAssets[size_t(Id)])
 	{
 		return false;
 	}
