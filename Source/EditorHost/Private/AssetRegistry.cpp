@@ -1447,6 +1447,14 @@ std::span<const int> FAssetRegistry::GetDependencyIds(int Id) const
 	return std::span<const int>(Impl->DependencyPool.data() + At + 1, size_t(Impl->DependencyPool[At]));
 }
 
+void FAssetRegistry::PrefetchDependencyIds(int Id) const
+{
+	if (Id >= 0 && size_t(Id) < Impl->DependencyAt.size())
+	{
+		__builtin_prefetch(Impl->DependencyPool.data() + Impl->DependencyAt[size_t(Id)]);
+	}
+}
+
 bool FAssetRegistry::HasAssetOfClass(int Id, const UClass* Class) const
 {
 	if (!IsPackageOnDisk(Id) || !Class)

@@ -117,6 +117,9 @@ public:
 	// GetDependencies of that package as ids, in the same order; empty when it is not on disk.
 	// Valid until the registry next changes.
 	std::span<const int> GetDependencyIds(int Id) const;
+	// A hint that GetDependencyIds(Id) follows soon: starts fetching the list into the cache
+	// without waiting for it, so that a walk overlaps the cache misses of a large project.
+	void PrefetchDependencyIds(int Id) const;
 	// Whether any asset of that package has a class that resolves (after class redirects) to Class
 	// or to a class derived from it; false when the package is not on disk.
 	bool HasAssetOfClass(int Id, const UClass* Class) const;

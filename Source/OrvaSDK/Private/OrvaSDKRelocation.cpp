@@ -179,26 +179,14 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	// followed once and each external folder is scanned once.
 	// The stack holds registry ids; a package the registry does not know has none (-1) and, like
 	// any package not on disk, has no dependencies and no assets.
-	// A package's dependency list is looked up when it is pushed, not when it is popped: the
-	// lookups of the dependencies pushed together then overlap in the processor instead of each
-	// waiting on its cache miss in turn, and the list itself is prefetched. The list stays valid
-	// until the registry changes, which only the scans of external folders below do (Epoch).
-	struct FPending
-	{
-		int Id;
-		std::span<const int> Dependencies;
-		quint32 Epoch;
-	};
-	std::vector<FPending> Stack;
-	quint32 Epoch = 0;
+	// The registry is asked to fetch a package's dependency list when the package is pushed, so
+	// that on a large project the cache misses of the lists pushed together overlap instead of
+	// each stalling the walk when it is popped.
+	std::vector<int> Stack;
 	const auto Push = [&](int Id)
 	{
-		const std::span<const int> List = Registry.GetDependencyIds(Id);
-		if (!List.empty())
-		{
-			__builtin_prefetch(List.data());
-		}
-		Stack.push_back(FPending{Id, List, Epoch});
+		Registry.PrefetchDependencyIds(Id);
+		Stack.push_back(Id);
 	};
 	Push(Registry.FindPackageId(PackageName));
 	// Whether an id's name begins with /Game, decided once per id: -1 not yet known. A name under
@@ -215,9 +203,8 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	}
 	while (!Stack.empty())
 	{
-		const FPending Pending = Stack.back();
+		const int Current = Stack.back();
 		Stack.pop_back();
-		const int Current = Pending.Id;
 		if (!Registry.IsPackageOnDisk(Current))
 		{
 			continue;
@@ -225,8 +212,7 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 
 		// Pushed in reverse so the first dependency is walked first. The registry has package data
 		// exactly for the packages it found on disk.
-		const std::span<const int> Dependencies =
-			Pending.Epoch == Epoch ? Pending.Dependencies : Registry.GetDependencyIds(Current);
+		const std::span<const int> Dependencies = Registry.GetDependencyIds(Current);
 		if (UnderGame.size() < size_t(Registry.GetPackageIdCount()))
 		{
 			UnderGame.resize(size_t(Registry.GetPackageIdCount()), -1);
@@ -270,7 +256,6 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 			}
 			ScannedPaths.insert(Path);
 			Registry.ScanPathsSynchronous({Path}, true, true);
-			++Epoch;
 			QList<FAssetData> External;
 			Registry.GetAssetsByPath(Path, External, true, true);
 			for (const FAssetData& Asset : External)
@@ -295,7 +280,7 @@ QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, 
 	QStringList Outside;
 	// The names lie all over the heap, in the walk's order: fetching each one's entry and then its
 	// text some steps ahead overlaps the cache misses of a large project instead of waiting on each.
-	constexpr qsizetype Ahead = 8;
+	constexpr qsizetype Ahead = 16;
 	for (qsizetype Index = 0; Index < All.Size(); ++Index)
 	{
 		if (Index + 2 * Ahead < All.Size())
