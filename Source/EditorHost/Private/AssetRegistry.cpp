@@ -1452,6 +1452,8 @@ void FAssetRegistry::PrefetchDependencyIds(int Id) const
 	if (Id >= 0 && size_t(Id) < Impl->DependencyAt.size())
 	{
 		__builtin_prefetch(Impl->DependencyPool.data() + Impl->DependencyAt[size_t(Id)]);
+		// What HasAssetOfClass reads of it, which a walk asks next.
+		__builtin_prefetch(Impl->MainClass.data() + Id);
 	}
 }
 

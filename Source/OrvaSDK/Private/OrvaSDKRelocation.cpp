@@ -289,7 +289,11 @@ QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, 
 		}
 		if (Index + Ahead < All.Size())
 		{
-			__builtin_prefetch(All.At(Index + Ahead).constData());
+			// The text, and the header whose count the copy into the answer raises.
+			const QString& Next = All.At(Index + Ahead);
+			__builtin_prefetch(Next.constData());
+			// (data_ptr() of a const string is read-only; asking for the header changes nothing.)
+			__builtin_prefetch(const_cast<QString&>(Next).data_ptr().d_ptr(), 1);
 		}
 		const QString& Name = All.At(Index);
 		if (!LiesIn(Name, Prefix))
