@@ -36,18 +36,19 @@ namespace
 const QString WorkspaceFolder = QStringLiteral("W1");
 
 // CPU time of the whole process, in milliseconds: on a busy machine wall-clock figures say more
-// about the neighbours than about the code, so both are printed.
-qint64 ProcessCpuMs()
+// about the neighbours than about the code, so both are printed. Fractions are kept, as the small
+// project's figures can be a few milliseconds and their ratios would otherwise mean little.
+double ProcessCpuMs()
 {
 	timespec Now{};
 	clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &Now);
-	return qint64(Now.tv_sec) * 1000 + Now.tv_nsec / 1000000;
+	return double(Now.tv_sec) * 1000.0 + double(Now.tv_nsec) / 1e6;
 }
 
 struct FTiming
 {
-	qint64 WallMs = 0;
-	qint64 CpuMs = 0;
+	double WallMs = 0;
+	double CpuMs = 0;
 };
 
 class FStopwatch
@@ -58,11 +59,11 @@ public:
 	{
 		Wall.start();
 	}
-	FTiming Stop() const { return FTiming{Wall.elapsed(), ProcessCpuMs() - Cpu}; }
+	FTiming Stop() const { return FTiming{double(Wall.nsecsElapsed()) / 1e6, ProcessCpuMs() - Cpu}; }
 
 private:
 	QElapsedTimer Wall;
-	qint64 Cpu;
+	double Cpu;
 };
 
 struct FFigures
@@ -106,7 +107,7 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	Out.Scan = Scan.Stop();
 	FAssetRegistry& Registry = Host.AssetRegistry();
 	const int Indexed = Registry.GetPackageCount();
-	std::printf("  start-up scan:   %6lld ms  (cpu %6lld ms over all threads; %d packages indexed)\n", Out.Scan.WallMs,
+	std::printf("  start-up scan:   %8.1f ms  (cpu %8.1f ms over all threads; %d packages indexed)\n", Out.Scan.WallMs,
 		Out.Scan.CpuMs, Indexed);
 	UOrvaSDKSubsystem* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>();
 	if (!Sdk)
@@ -121,7 +122,7 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	FStopwatch Walk;
 	const QStringList Outside = Sdk->CheckFoldersNeedMove(Project->EntryLevel, WorkspaceFolder);
 	Out.Walk = Walk.Stop();
-	std::printf("  dependency walk: %6lld ms  (cpu %6lld ms; %d packages outside /Game/%s)\n", Out.Walk.WallMs,
+	std::printf("  dependency walk: %8.1f ms  (cpu %8.1f ms; %d packages outside /Game/%s)\n", Out.Walk.WallMs,
 		Out.Walk.CpuMs, int(Outside.size()), qPrintable(WorkspaceFolder));
 
 	const QString Folder = Project->TopFolders.value(1);
@@ -134,14 +135,14 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	QList<FAssetData> Arrived;
 	Registry.GetAssetsByPath(Destination + Folder.mid(int(sizeof("/Game")) - 1), Arrived, true);
 	const bool bAllArrived = bMoved && Arrived.size() == FolderPackages && Registry.GetPackageCount() == Indexed + FolderPackages;
-	std::printf("  folder move:     %6lld ms  (cpu %6lld ms; %s, %d packages = %.1f%%, %s)\n", Out.Move.WallMs,
+	std::printf("  folder move:     %8.1f ms  (cpu %8.1f ms; %s, %d packages = %.1f%%, %s)\n", Out.Move.WallMs,
 		Out.Move.CpuMs, qPrintable(Folder), FolderPackages, 100.0 * FolderPackages / Project->PackageCount,
 		bAllArrived ? "all moved" : "SOME FAILED");
 	Host.Shutdown();
 	return bAllArrived && Indexed == Project->PackageCount && Outside.size() == Project->PackageCount;
 }
 
-double Ratio(qint64 Large, qint64 Small) { return double(Large) / double(std::max<qint64>(1, Small)); }
+double Ratio(double Large, double Small) { return Large / std::max(0.001, Small); }
 } // namespace
 
 int main(int argc, char** argv)
