@@ -47,7 +47,10 @@ int RunStatus(FEditorHost& Host)
 	if (!Sdk->GetAccessToken().isEmpty())
 	{
 		bool bAnswered = false;
-		QObject::connect(Sdk, &UOrvaSDKSubsystem::OnLoginStateChanged, Sdk, [&bAnswered](bool) { bAnswered = true; });
+		// The connection dies with this frame: an answer arriving later (during the shutdown flush)
+		// must not write into it.
+		QObject Frame;
+		QObject::connect(Sdk, &UOrvaSDKSubsystem::OnLoginStateChanged, &Frame, [&bAnswered](bool) { bAnswered = true; });
 		FGameThread::RunUntil([&] { return bAnswered || Host.Http().GetPendingCount() == 0; }, 10000);
 	}
 	PrintLine(QStringLiteral("Project: %1").arg(Host.Paths().GetProjectFilePath()));

@@ -7,6 +7,8 @@
 #include "EditorSubsystem.h"
 #include "Http.h"
 #include "Log.h"
+#include "Notifications.h"
+#include "ThreadPool.h"
 
 #include <QMetaObject>
 
@@ -27,6 +29,8 @@ FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
 	, PathsInstance(InOptions.ProjectFile, InOptions.UserSettingsDir, InOptions.EngineDir)
 	, HttpModule(std::make_unique<FHttpModule>())
 	, DialogService(std::make_unique<FPolicyDialogService>())
+	, NotificationService(std::make_unique<FNotificationService>())
+	, Pool(std::make_unique<FQueuedThreadPool>())
 	, bEditorWorld(InOptions.bWithEditorWorld)
 {
 	Registry = std::make_unique<FAssetRegistry>(PathsInstance);
@@ -36,6 +40,10 @@ FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
 	{
 		Config = std::make_unique<FConfigCache>();
 	}
+	if (!GThreadPool)
+	{
+		GThreadPool = Pool.get();
+	}
 }
 
 FEditorHost::~FEditorHost()
@@ -43,6 +51,13 @@ FEditorHost::~FEditorHost()
 	Shutdown();
 	qDeleteAll(Subsystems);
 	Subsystems.clear();
+	// Work still on the pool finishes before the pool goes; what it posts back finds its
+	// receivers gone and is dropped.
+	if (GThreadPool == Pool.get())
+	{
+		GThreadPool = nullptr;
+	}
+	Pool.reset();
 }
 
 void FEditorHost::RegisterSubsystem(const QMetaObject& Class, FSubsystemFactory Factory)

@@ -15,6 +15,8 @@ class FConfigCache;
 class FDialogService;
 class FFileLogSink;
 class FHttpModule;
+class FNotificationService;
+class FQueuedThreadPool;
 class UEditorSubsystem;
 struct QMetaObject;
 
@@ -43,8 +45,8 @@ struct FEditorSettings
 	QString ScreenshotSaveDirectory;
 };
 
-// The editor host: owns the project paths, the config cache, the HTTP module, the dialog service
-// and the editor subsystems. Subsystems are registered before Start(), created and initialised in
+// The editor host: owns the project paths, the config cache, the HTTP module, the dialog service,
+// the notification stack, the thread pool and the editor subsystems. Subsystems are registered before Start(), created and initialised in
 // registration order by Start(), and deinitialised in reverse order by Shutdown().
 class FEditorHost : public QObject
 {
@@ -83,6 +85,10 @@ public:
 	FConfigCache* GetConfig() const { return Config.get(); }
 	FHttpModule& Http() const { return *HttpModule; }
 	FDialogService& Dialogs() const { return *DialogService; }
+	// The notification stack; a front end draws it from its signals.
+	FNotificationService& Notifications() const { return *NotificationService; }
+	// The host's pool; it is also GThreadPool while this host is the first one alive.
+	FQueuedThreadPool& ThreadPool() const { return *Pool; }
 	void SetDialogService(std::unique_ptr<FDialogService> Service);
 	FEditorSettings& EditorSettings() { return Settings; }
 	// The project's packages: scanned by Start() before any subsystem is initialised.
@@ -102,6 +108,8 @@ private:
 	std::unique_ptr<FConfigCache> Config;
 	std::unique_ptr<FHttpModule> HttpModule;
 	std::unique_ptr<FDialogService> DialogService;
+	std::unique_ptr<FNotificationService> NotificationService;
+	std::unique_ptr<FQueuedThreadPool> Pool;
 	std::unique_ptr<FAssetRegistry> Registry;
 	std::unique_ptr<FAssetTools> Tools;
 	std::unique_ptr<FFileLogSink> LogFile;
