@@ -6,6 +6,72 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace
+{
+// De-chunks a chunked body starting at Start. Returns the index just past its end, -1 when it is
+// not complete yet, -2 when it is malformed.
+qsizetype ParseChunked(const QByteArray& Buffer, qsizetype Start, QByteArray& Out)
+{
+	QByteArray Body;
+	qsizetype At = Start;
+	for (;;)
+	{
+		const qsizetype LineEnd = Buffer.indexOf("\r\n", At);
+		if (LineEnd < 0)
+		{
+			return -1;
+		}
+		// Chunk extensions after ';' are allowed and ignored.
+		QByteArray SizeText = Buffer.mid(At, LineEnd - At);
+		if (const qsizetype Semi = SizeText.indexOf(';'); Semi >= 0)
+		{
+			SizeText.truncate(Semi);
+		}
+		bool bOk = false;
+		const qint64 Size = SizeText.trimmed().toLongLong(&bOk, 16);
+		if (!bOk || Size < 0)
+		{
+			return -2;
+		}
+		At = LineEnd + 2;
+		if (Size == 0)
+		{
+			// Trailers, each ending in CRLF, then an empty line.
+			for (;;)
+			{
+				const qsizetype TrailerEnd = Buffer.indexOf("\r\n", At);
+				if (TrailerEnd < 0)
+				{
+					return -1;
+				}
+				const bool bEmpty = TrailerEnd == At;
+				At = TrailerEnd + 2;
+				if (bEmpty)
+				{
+					Out = Body;
+					return At;
+				}
+			}
+		}
+		if (Buffer.size() < At + Size + 2)
+		{
+			return -1;
+		}
+		if (Buffer.mid(At + Size, 2) != "\r\n")
+		{
+			return -2;
+		}
+		Body.append(Buffer.constData() + At, Size);
+		At += Size + 2;
+	}
+}
+} // namespace
+
 QByteArray FLoopbackHttpServer::FRecordedRequest::Header(const QByteArray& Name) const
 {
 	for (const auto& Pair : Headers)
@@ -31,7 +97,13 @@ QList<QByteArray> FLoopbackHttpServer::FRecordedRequest::HeaderNames() const
 FLoopbackHttpServer::FLoopbackHttpServer(QObject* Parent)
 	: QObject(Parent)
 {
-	Server.listen(QHostAddress::LocalHost, 0);
+	if (!Server.listen(QHostAddress::LocalHost, 0))
+	{
+		const QByteArray Why = Server.errorString().toUtf8();
+		ADD_FAILURE() << "The loopback HTTP server cannot listen on 127.0.0.1: " << Why.constData();
+		std::fprintf(stderr, "FLoopbackHttpServer: cannot listen on 127.0.0.1: %s\n", Why.constData());
+		std::abort();
+	}
 	connect(&Server, &QTcpServer::newConnection, this, &FLoopbackHttpServer::OnNewConnection);
 }
 
@@ -52,6 +124,7 @@ void FLoopbackHttpServer::OnNewConnection()
 	while (QTcpSocket* Socket = Server.nextPendingConnection())
 	{
 		Socket->setParent(this);
+		++Connections;
 		auto Buffer = std::make_shared<QByteArray>();
 		connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
 		connect(Socket, &QTcpSocket::readyRead, this, [this, Socket, Buffer] {
@@ -70,6 +143,7 @@ void FLoopbackHttpServer::OnNewConnection()
 				Request.Verb = RequestLine.value(0);
 				Request.Target = RequestLine.value(1);
 				qint64 Length = 0;
+				bool bChunked = false;
 				for (int Index = 1; Index < Lines.size(); ++Index)
 				{
 					const QByteArray Line = Lines[Index].endsWith('\r') ? Lines[Index].chopped(1) : Lines[Index];
@@ -85,13 +159,36 @@ void FLoopbackHttpServer::OnNewConnection()
 					{
 						Length = Value.toLongLong();
 					}
+					if (Name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0 &&
+						Value.toLower().contains("chunked"))
+					{
+						bChunked = true;
+					}
 				}
-				if (Buffer->size() < HeaderEnd + 4 + Length)
+				if (bChunked)
 				{
-					return;
+					const qsizetype End = ParseChunked(*Buffer, HeaderEnd + 4, Request.Body);
+					if (End == -1)
+					{
+						return;
+					}
+					if (End == -2)
+					{
+						ADD_FAILURE() << "The loopback HTTP server received a malformed chunked body";
+						Socket->abort();
+						return;
+					}
+					Buffer->remove(0, End);
 				}
-				Request.Body = Buffer->mid(HeaderEnd + 4, Length);
-				Buffer->remove(0, HeaderEnd + 4 + Length);
+				else
+				{
+					if (Buffer->size() < HeaderEnd + 4 + Length)
+					{
+						return;
+					}
+					Request.Body = Buffer->mid(HeaderEnd + 4, Length);
+					Buffer->remove(0, HeaderEnd + 4 + Length);
+				}
 				Recorded.append(Request);
 
 				FAnswer Answer;
@@ -129,8 +226,23 @@ void FLoopbackHttpServer::OnNewConnection()
 						Out += Header.first + ": " + Header.second + "\r\n";
 					}
 					Out += "Content-Length: " + QByteArray::number(Answer.Body.size()) + "\r\n\r\n";
-					Out += Answer.Body;
+					if (Answer.TrickleMs <= 0)
+					{
+						Guard->write(Out + Answer.Body);
+						return;
+					}
 					Guard->write(Out);
+					auto* Trickle = new QTimer(Guard);
+					auto Next = std::make_shared<qsizetype>(0);
+					QObject::connect(Trickle, &QTimer::timeout, Guard, [Guard, Trickle, Next, Body = Answer.Body] {
+						if (*Next >= Body.size())
+						{
+							Trickle->deleteLater();
+							return;
+						}
+						Guard->write(Body.mid((*Next)++, 1));
+					});
+					Trickle->start(Answer.TrickleMs);
 				};
 				if (Answer.DelayMs > 0)
 				{

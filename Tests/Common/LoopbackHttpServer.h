@@ -13,8 +13,9 @@
 #include <functional>
 
 // A plain HTTP/1.1 server on 127.0.0.1 and a free port, for wire tests. It records every request
-// exactly as it arrived (verb, target, headers in order, body bytes) and answers what the test
-// queued, or what the handler returns.
+// exactly as it arrived (verb, target, headers in order, body bytes; a chunked body is recorded
+// de-chunked) and answers what the test queued, or what the handler returns. A server that cannot
+// listen fails the test at once rather than letting it wait for requests that never come.
 class FLoopbackHttpServer : public QObject
 {
 	Q_OBJECT
@@ -42,6 +43,9 @@ public:
 		bool bDrop = false;
 		// Answer only after this many milliseconds.
 		int DelayMs = 0;
+		// Send the answer one byte every this many milliseconds (a server that keeps a connection busy
+		// without ever finishing in time).
+		int TrickleMs = 0;
 	};
 
 	using FHandler = std::function<FAnswer(const FRecordedRequest&)>;
@@ -60,6 +64,8 @@ public:
 
 	const QList<FRecordedRequest>& Requests() const { return Recorded; }
 	int RequestCount() const { return Recorded.size(); }
+	// Connections accepted, whether or not a request arrived on them.
+	int ConnectionCount() const { return Connections; }
 	// Waits (running the event loop) until at least Count requests arrived.
 	bool WaitForRequests(int Count, int TimeoutMs = 5000);
 
@@ -70,4 +76,5 @@ private:
 	std::deque<FAnswer> Queue;
 	FHandler Fallback;
 	QList<FRecordedRequest> Recorded;
+	int Connections = 0;
 };

@@ -2,14 +2,186 @@
 
 #include "Log.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
+
+#include <cstring>
+
+FHttpBody FHttpBody::FromBytes(const QByteArray& Bytes)
+{
+	FHttpBody Body;
+	if (!Bytes.isEmpty())
+	{
+		Body.Parts.append(FPart{Bytes, QString(), 0, Bytes.size()});
+		Body.Length = Bytes.size();
+	}
+	return Body;
+}
+
+FHttpBody FHttpBody::FromFile(const QString& FilePath)
+{
+	const QFileInfo Info(FilePath);
+	if (!Info.isFile())
+	{
+		FHttpBody Body;
+		Body.Error = QStringLiteral("Cannot open %1 to send it: no such file").arg(FilePath);
+		return Body;
+	}
+	return FromFileRange(FilePath, 0, Info.size());
+}
+
+FHttpBody FHttpBody::FromFileRange(const QString& FilePath, qint64 Offset, qint64 Length)
+{
+	FHttpBody Body;
+	QFile Probe(FilePath);
+	if (!Probe.open(QIODevice::ReadOnly))
+	{
+		Body.Error = QStringLiteral("Cannot open %1 to send it: %2").arg(FilePath, Probe.errorString());
+		return Body;
+	}
+	if (Offset < 0 || Length < 0 || Offset > Probe.size() || Length > Probe.size() - Offset)
+	{
+		Body.Error = QStringLiteral("Cannot send bytes %1 to %2 of %3: the file has %4")
+						 .arg(Offset)
+						 .arg(Offset + Length)
+						 .arg(FilePath)
+						 .arg(Probe.size());
+		return Body;
+	}
+	if (Length > 0)
+	{
+		Body.Parts.append(FPart{QByteArray(), FilePath, Offset, Length});
+		Body.Length = Length;
+	}
+	return Body;
+}
+
+FHttpBody FHttpBody::Sequence(const QList<FHttpBody>& Parts)
+{
+	FHttpBody Body;
+	for (const FHttpBody& Part : Parts)
+	{
+		Body.Append(Part);
+	}
+	return Body;
+}
+
+FHttpBody& FHttpBody::Append(const FHttpBody& Part)
+{
+	if (Error.isEmpty() && !Part.Error.isEmpty())
+	{
+		Error = Part.Error;
+	}
+	Parts.append(Part.Parts);
+	Length += Part.Length;
+	return *this;
+}
+
+// Reads an FHttpBody as one random-access device of its exact length, so the network layer can
+// rewind it to resend on a fresh connection. One file is open at a time.
+class FHttpBodyDevice : public QIODevice
+{
+public:
+	explicit FHttpBodyDevice(std::shared_ptr<const FHttpBody> InBody)
+		: Body(std::move(InBody))
+	{
+	}
+
+	bool isSequential() const override { return false; }
+	qint64 size() const override { return Body->Length; }
+
+	bool seek(qint64 Position) override
+	{
+		if (Position < 0 || Position > Body->Length || !QIODevice::seek(Position))
+		{
+			return false;
+		}
+		ReadPos = Position;
+		return true;
+	}
+
+protected:
+	qint64 readData(char* Data, qint64 MaxSize) override
+	{
+		qint64 Done = 0;
+		qint64 PartStart = 0;
+		for (int Index = 0; Index < Body->Parts.size() && Done < MaxSize; ++Index)
+		{
+			const FHttpBody::FPart& Part = Body->Parts[Index];
+			const qint64 PartEnd = PartStart + Part.Length;
+			if (ReadPos >= PartEnd)
+			{
+				PartStart = PartEnd;
+				continue;
+			}
+			const qint64 Within = ReadPos - PartStart;
+			const qint64 Wanted = qMin(MaxSize - Done, Part.Length - Within);
+			if (Part.FilePath.isEmpty())
+			{
+				std::memcpy(Data + Done, Part.Bytes.constData() + Within, size_t(Wanted));
+			}
+			else
+			{
+				if (OpenIndex != Index)
+				{
+					File.close();
+					File.setFileName(Part.FilePath);
+					OpenIndex = -1;
+					if (!File.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+					{
+						setErrorString(File.errorString());
+						return -1;
+					}
+					OpenIndex = Index;
+				}
+				if (!File.seek(Part.Offset + Within))
+				{
+					setErrorString(File.errorString());
+					return -1;
+				}
+				const qint64 Got = File.read(Data + Done, Wanted);
+				if (Got != Wanted)
+				{
+					// Shorter than when the body was made: sending less than announced would corrupt it.
+					setErrorString(QStringLiteral("%1 became shorter while it was sent").arg(Part.FilePath));
+					return -1;
+				}
+			}
+			Done += Wanted;
+			ReadPos += Wanted;
+			PartStart = PartEnd;
+		}
+		return Done;
+	}
+
+	qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+	std::shared_ptr<const FHttpBody> Body;
+	qint64 ReadPos = 0;
+	QFile File;
+	int OpenIndex = -1;
+};
+
+namespace
+{
+bool HasLineBreakOrNul(const QByteArray& Bytes)
+{
+	return Bytes.contains('\r') || Bytes.contains('\n') || Bytes.contains('\0');
+}
+
+constexpr qint64 ProgressIntervalMs = 100;
+
+int Percent(qint64 Done, qint64 Total) { return Total > 0 ? int(Done * 100 / Total) : -1; }
+} // namespace
 
 QString FHttpResponse::GetHeader(const QString& Name) const
 {
@@ -31,6 +203,7 @@ FHttpRequest::FHttpRequest(FHttpModule& InModule)
 
 FHttpRequest::~FHttpRequest()
 {
+	StopTimers();
 	if (Reply)
 	{
 		Reply->disconnect();
@@ -69,13 +242,13 @@ QString FHttpRequest::GetHeader(const QString& Name) const
 void FHttpRequest::SetContentAsString(const QString& Text)
 {
 	Body = Text.toUtf8();
-	StreamedFilePath.clear();
+	Source.reset();
 }
 
 void FHttpRequest::SetContent(const QByteArray& Bytes)
 {
 	Body = Bytes;
-	StreamedFilePath.clear();
+	Source.reset();
 }
 
 bool FHttpRequest::SetContentAsStreamedFile(const QString& FilePath)
@@ -86,9 +259,34 @@ bool FHttpRequest::SetContentAsStreamedFile(const QString& FilePath)
 		UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot open %1 to send it: %2").arg(FilePath, Probe.errorString()));
 		return false;
 	}
+	return SetContentSource(FHttpBody::FromFileRange(FilePath, 0, Probe.size()));
+}
+
+bool FHttpRequest::SetContentSource(const FHttpBody& InSource)
+{
+	if (!InSource.GetError().isEmpty())
+	{
+		UE_LOG(LogEditorHost, Error, InSource.GetError());
+		return false;
+	}
 	Body.clear();
-	StreamedFilePath = FilePath;
+	Source = std::make_shared<FHttpBody>(InSource);
 	return true;
+}
+
+void FHttpRequest::SetResponseSink(QObject* Context, FHttpResponseSink InSink)
+{
+	SinkContext = Context;
+	Sink = std::move(InSink);
+	bHasSink = true;
+	ResponseFilePath.clear();
+}
+
+void FHttpRequest::SetResponseFile(const QString& FilePath)
+{
+	ResponseFilePath = FilePath;
+	bHasSink = false;
+	Sink = nullptr;
 }
 
 void FHttpRequest::OnProcessRequestComplete(QObject* Context, FHttpRequestCompleteDelegate Delegate)
@@ -103,6 +301,13 @@ void FHttpRequest::OnRequestProgress(QObject* Context, FHttpRequestProgressDeleg
 	ProgressDelegate = std::move(Delegate);
 }
 
+void FHttpRequest::Fail(const QString& Reason)
+{
+	UE_LOG(LogEditorHost, Error, Reason);
+	// The caller learns of it the same way as of any failed request: later, on the main thread.
+	QTimer::singleShot(0, &Module, [Self = SelfWhileRunning] { Self->Finish(nullptr, false); });
+}
+
 bool FHttpRequest::ProcessRequest()
 {
 	if (bStarted)
@@ -113,15 +318,32 @@ bool FHttpRequest::ProcessRequest()
 	SelfWhileRunning = shared_from_this();
 	++Module.Pending;
 	Module.Running.append(this);
+	Clock.start();
 
 	const QUrl Url(UrlText, QUrl::StrictMode);
 	const QString Scheme = Url.scheme().toLower();
 	if (!Url.isValid() || Url.host().isEmpty() || (Scheme != QLatin1String("http") && Scheme != QLatin1String("https")))
 	{
-		UE_LOG(LogEditorHost, Error, QStringLiteral("Invalid request URL: %1").arg(UrlText));
-		// The caller learns of it the same way as of any failed request: later, on the main thread.
-		QTimer::singleShot(0, &Module, [Self = SelfWhileRunning] { Self->Finish(nullptr, false); });
+		Fail(QStringLiteral("Invalid request URL: %1").arg(UrlText));
 		return false;
+	}
+
+	const QByteArray Verb = VerbText.toLatin1().toUpper();
+	const qint64 ContentLength = Source ? Source->GetLength() : Body.size();
+	if (PreSendHook)
+	{
+		PreSendHook(QString::fromLatin1(Verb), Url, HeaderList, ContentLength);
+	}
+	for (const auto& Header : HeaderList)
+	{
+		// A line break in a header would let its value write headers or whole requests of its own;
+		// the value itself is not logged, it may be a secret.
+		if (Header.first.isEmpty() || HasLineBreakOrNul(Header.first) || HasLineBreakOrNul(Header.second))
+		{
+			Fail(QStringLiteral("Refused to send %1 %2: header \"%3\" holds CR, LF or NUL")
+					 .arg(VerbText, UrlText, QString::fromLatin1(Header.first.toPercentEncoding())));
+			return false;
+		}
 	}
 
 	QNetworkRequest Request(Url);
@@ -135,23 +357,20 @@ bool FHttpRequest::ProcessRequest()
 	Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
 
 	QIODevice* Upload = nullptr;
-	if (!StreamedFilePath.isEmpty())
+	if (Source)
 	{
-		auto* File = new QFile(StreamedFilePath);
-		if (!File->open(QIODevice::ReadOnly))
-		{
-			UE_LOG(LogEditorHost, Error,
-				QStringLiteral("Cannot open %1 to send it: %2").arg(StreamedFilePath, File->errorString()));
-			delete File;
-			QTimer::singleShot(0, &Module, [Self = SelfWhileRunning] { Self->Finish(nullptr, false); });
-			return false;
-		}
-		Request.setHeader(QNetworkRequest::ContentLengthHeader, File->size());
-		Upload = File;
+		auto* Device = new FHttpBodyDevice(Source);
+		Device->open(QIODevice::ReadOnly);
+		Request.setHeader(QNetworkRequest::ContentLengthHeader, ContentLength);
+		Upload = Device;
+		SendTotal = ContentLength;
+	}
+	else
+	{
+		SendTotal = Body.size();
 	}
 
 	QNetworkAccessManager& Manager = *Module.Manager;
-	const QByteArray Verb = VerbText.toLatin1().toUpper();
 	if (Upload)
 	{
 		Reply = Manager.sendCustomRequest(Request, Verb, Upload);
@@ -172,26 +391,193 @@ bool FHttpRequest::ProcessRequest()
 			Self->OnReplyFinished();
 		}
 	});
-	auto Progress = [Weak = weak_from_this()](qint64 Sent, qint64 Received) {
-		FHttpRequestPtr Self = Weak.lock();
-		if (Self && Self->ProgressDelegate && Self->ProgressContext)
+	QObject::connect(Reply, &QNetworkReply::readyRead, &Module, [Weak = weak_from_this()] {
+		if (FHttpRequestPtr Self = Weak.lock())
 		{
-			Self->ProgressDelegate(Self, Sent, Received);
+			Self->OnReadyRead();
 		}
-	};
-	QObject::connect(Reply, &QNetworkReply::uploadProgress, &Module,
-		[Progress](qint64 Sent, qint64) { Progress(Sent, 0); });
-	QObject::connect(Reply, &QNetworkReply::downloadProgress, &Module,
-		[Progress](qint64 Received, qint64) { Progress(-1, Received); });
+	});
+	QObject::connect(Reply, &QNetworkReply::uploadProgress, &Module, [Weak = weak_from_this()](qint64 Done, qint64 Total) {
+		// Qt reports (0, 0) once the answer starts; what was sent stays sent.
+		if (FHttpRequestPtr Self = Weak.lock(); Self && Done > Self->Sent)
+		{
+			Self->Sent = Done;
+			if (Total > 0)
+			{
+				Self->SendTotal = Total;
+			}
+			Self->ReportProgress(false);
+		}
+	});
+	StartTimers();
 	return true;
 }
 
-void FHttpRequest::CancelRequest()
+void FHttpRequest::StartTimers()
 {
-	if (Reply && !bFinished)
+	const double Deadline = DeadlineSeconds != 0.0 ? DeadlineSeconds : Module.DefaultDeadlineSeconds;
+	if (Deadline > 0.0)
 	{
-		Reply->abort();
+		DeadlineTimer = new QTimer(&Module);
+		DeadlineTimer->setSingleShot(true);
+		QObject::connect(DeadlineTimer, &QTimer::timeout, &Module, [Weak = weak_from_this(), Deadline] {
+			if (FHttpRequestPtr Self = Weak.lock())
+			{
+				Self->GiveUp(QStringLiteral("no complete answer within %1 s").arg(Deadline));
+			}
+		});
+		DeadlineTimer->start(int(Deadline * 1000.0));
 	}
+	if (StallSeconds > 0.0)
+	{
+		StallTimer = new QTimer(&Module);
+		QObject::connect(StallTimer, &QTimer::timeout, &Module, [Weak = weak_from_this()] {
+			FHttpRequestPtr Self = Weak.lock();
+			if (!Self)
+			{
+				return;
+			}
+			const qint64 Moved = Self->Sent + Self->Received;
+			if (Moved - Self->StallMark < Self->StallMinBytes)
+			{
+				Self->GiveUp(QStringLiteral("the transfer stalled (under %1 bytes in %2 s)")
+								 .arg(Self->StallMinBytes)
+								 .arg(Self->StallSeconds));
+				return;
+			}
+			Self->StallMark = Moved;
+		});
+		StallTimer->start(int(StallSeconds * 1000.0));
+	}
+}
+
+void FHttpRequest::StopTimers()
+{
+	delete DeadlineTimer.data();
+	delete StallTimer.data();
+}
+
+void FHttpRequest::GiveUp(const QString& Reason)
+{
+	if (bFinished || !Reply)
+	{
+		return;
+	}
+	GiveUpReason = Reason;
+	UE_LOG(LogEditorHost, Display, QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Reason));
+	StopTimers();
+	QNetworkReply* Dropped = Reply;
+	Reply = nullptr;
+	Dropped->disconnect();
+	Dropped->abort();
+	Dropped->deleteLater();
+	if (ResponseFile)
+	{
+		ResponseFile->cancelWriting();
+		ResponseFile.reset();
+	}
+	Buffered.clear();
+	// Later, so that a cancel from inside a callback never runs the completion under it.
+	QTimer::singleShot(0, &Module, [Self = SelfWhileRunning] { Self->Finish(nullptr, false); });
+}
+
+void FHttpRequest::CancelRequest() { GiveUp(QStringLiteral("cancelled")); }
+
+void FHttpRequest::OnReadyRead()
+{
+	QNetworkReply* Current = Reply;
+	if (!Current)
+	{
+		return;
+	}
+	if (!bStatusSeen)
+	{
+		bStatusSeen = true;
+		const int Status = Current->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+		const bool bWantsStream = bHasSink || !ResponseFilePath.isEmpty();
+		bStreaming = bWantsStream && Status >= 200 && Status < 300;
+		const QVariant Declared = Current->header(QNetworkRequest::ContentLengthHeader);
+		ReceiveTotal = Declared.isValid() ? Declared.toLongLong() : -1;
+		if (bStreaming && !ResponseFilePath.isEmpty())
+		{
+			ResponseFile = std::make_unique<QSaveFile>(ResponseFilePath);
+			if (!ResponseFile->open(QIODevice::WriteOnly))
+			{
+				const QString Why = ResponseFile->errorString();
+				ResponseFile.reset();
+				GiveUp(QStringLiteral("cannot write %1: %2").arg(ResponseFilePath, Why));
+				return;
+			}
+		}
+	}
+	const qint64 Limit = ResponseLimit != 0 ? ResponseLimit : Module.DefaultResponseLimit;
+	if (!bStreaming && Limit >= 0 && ReceiveTotal > Limit)
+	{
+		GiveUp(QStringLiteral("the answer announces %1 bytes, more than the %2 allowed").arg(ReceiveTotal).arg(Limit));
+		return;
+	}
+	const QByteArray Chunk = Current->readAll();
+	if (Chunk.isEmpty())
+	{
+		return;
+	}
+	Received += Chunk.size();
+	if (!bStreaming)
+	{
+		if (Limit >= 0 && Received > Limit)
+		{
+			GiveUp(QStringLiteral("the answer is longer than the %1 bytes allowed").arg(Limit));
+			return;
+		}
+		Buffered.append(Chunk);
+	}
+	else if (ResponseFile)
+	{
+		if (ResponseFile->write(Chunk) != Chunk.size())
+		{
+			GiveUp(QStringLiteral("cannot write %1: %2").arg(ResponseFilePath, ResponseFile->errorString()));
+			return;
+		}
+	}
+	else
+	{
+		if (!SinkContext)
+		{
+			GiveUp(QStringLiteral("the receiver of the answer is gone"));
+			return;
+		}
+		if (!Sink(Chunk))
+		{
+			GiveUp(QStringLiteral("the receiver of the answer refused it"));
+			return;
+		}
+	}
+	ReportProgress(false);
+}
+
+void FHttpRequest::ReportProgress(bool bFinal)
+{
+	if (!ProgressDelegate || !ProgressContext || bFinished)
+	{
+		return;
+	}
+	if (Sent == DeliveredSent && Received == DeliveredReceived)
+	{
+		return;
+	}
+	const qint64 Now = Clock.elapsed();
+	const bool bDue = bFinal || LastDeliveryMs < 0 || Now - LastDeliveryMs >= ProgressIntervalMs ||
+		Percent(Sent, SendTotal) != Percent(DeliveredSent, SendTotal) ||
+		Percent(Received, ReceiveTotal) != Percent(DeliveredReceived, ReceiveTotal) ||
+		(SendTotal > 0 && Sent == SendTotal);
+	if (!bDue)
+	{
+		return;
+	}
+	DeliveredSent = Sent;
+	DeliveredReceived = Received;
+	LastDeliveryMs = Now;
+	ProgressDelegate(shared_from_this(), Sent, Received);
 }
 
 void FHttpRequest::OnReplyFinished()
@@ -201,30 +587,60 @@ void FHttpRequest::OnReplyFinished()
 	{
 		return;
 	}
-	Reply = nullptr;
-	Finished->deleteLater();
-
 	const QVariant Status = Finished->attribute(QNetworkRequest::HttpStatusCodeAttribute);
 	// Network and proxy errors (codes below 200) mean the exchange did not complete, even when a
 	// status line arrived before the connection broke; error statuses from the server are answers.
 	const QNetworkReply::NetworkError Error = Finished->error();
 	const bool bTransportError = Error != QNetworkReply::NoError && int(Error) < 200;
+	if (Status.isValid() && !bTransportError)
+	{
+		// What is left unread goes the same way as what came before; this may give the request up.
+		OnReadyRead();
+		if (!Reply)
+		{
+			return;
+		}
+	}
+	Reply = nullptr;
+	Finished->deleteLater();
+	StopTimers();
+
 	if (!Status.isValid() || bTransportError)
 	{
 		// No HTTP answer at all: connection refused, TLS failure, time-out, abort.
 		UE_LOG(LogEditorHost, Display,
 			QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Finished->errorString()));
+		if (ResponseFile)
+		{
+			ResponseFile->cancelWriting();
+			ResponseFile.reset();
+		}
 		Finish(nullptr, false);
 		return;
 	}
+	if (ResponseFile)
+	{
+		const bool bCommitted = ResponseFile->commit();
+		const QString Why = ResponseFile->errorString();
+		ResponseFile.reset();
+		if (!bCommitted)
+		{
+			UE_LOG(LogEditorHost, Display,
+				QStringLiteral("%1 %2 failed: cannot write %3: %4").arg(VerbText, UrlText, ResponseFilePath, Why));
+			Finish(nullptr, false);
+			return;
+		}
+	}
 	auto Answer = std::make_shared<FHttpResponse>();
 	Answer->ResponseCode = Status.toInt();
-	Answer->Content = Finished->readAll();
+	Answer->Content = std::move(Buffered);
+	Answer->ContentLength = Received;
 	Answer->Url = UrlText;
 	for (const auto& Pair : Finished->rawHeaderPairs())
 	{
 		Answer->Headers.append(Pair);
 	}
+	ReportProgress(true);
 	// An error status is still an answer; success means the exchange completed.
 	Finish(Answer, true);
 }
@@ -239,6 +655,7 @@ void FHttpRequest::Finish(FHttpResponsePtr InResponse, bool bSuccess)
 	Response = InResponse;
 	--Module.Pending;
 	Module.Running.removeOne(this);
+	StopTimers();
 	FHttpRequestPtr Keep = std::move(SelfWhileRunning);
 	if (CompleteDelegate && CompleteContext)
 	{
@@ -275,6 +692,13 @@ void FHttpRequest::Abandon()
 	Module.Running.removeOne(this);
 	CompleteDelegate = nullptr;
 	ProgressDelegate = nullptr;
+	Sink = nullptr;
+	StopTimers();
+	if (ResponseFile)
+	{
+		ResponseFile->cancelWriting();
+		ResponseFile.reset();
+	}
 	if (Reply)
 	{
 		Reply->disconnect();
