@@ -6,6 +6,7 @@
 #include "GameThread.h"
 #include "Http.h"
 #include "Json.h"
+#include "Notifications.h"
 #include "OrvaSDKSubsystem.h"
 #include "OrvaScriptValue.h"
 
@@ -756,6 +757,28 @@ struct FOrvaScriptRunner::FImpl
 		return true;
 	}
 
+	// The notification stack as it stands, oldest first, as one JSON line.
+	bool RunNotifications(const QStringList& Tokens, QString& Reason)
+	{
+		if (Tokens.size() != 1)
+		{
+			Reason = QStringLiteral("usage: notifications");
+			return false;
+		}
+		QStringList Items;
+		for (const FNotificationItemPtr& Item : Host.Notifications().GetItems())
+		{
+			Items.append(QStringLiteral("{\"id\":%1,\"text\":%2,\"state\":%3,\"phase\":%4,\"kept\":%5}")
+			                 .arg(Item->GetId())
+			                 .arg(FJson::Quote(Item->GetText()),
+			                      FJson::Quote(FNotificationService::StateName(Item->GetCompletionState())),
+			                      FJson::Quote(FNotificationService::PhaseName(Item->GetPhase())),
+			                      Item->GetInfo().bFireAndForget ? QStringLiteral("false") : QStringLiteral("true")));
+		}
+		Print(QStringLiteral("{\"notifications\":[%1]}").arg(Items.join(QLatin1Char(','))));
+		return true;
+	}
+
 	bool RunCommand(const QStringList& Tokens, QString& Reason)
 	{
 		const QString& Verb = Tokens[0];
@@ -795,7 +818,11 @@ struct FOrvaScriptRunner::FImpl
 		{
 			return RunSettle(Tokens, Reason);
 		}
-		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle)")
+		if (Verb == QLatin1String("notifications"))
+		{
+			return RunNotifications(Tokens, Reason);
+		}
+		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, notifications)")
 		             .arg(Verb);
 		return false;
 	}

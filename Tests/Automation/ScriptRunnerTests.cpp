@@ -1,4 +1,5 @@
 #include "AutomationFixture.h"
+#include "Notifications.h"
 
 #include <QElapsedTimer>
 
@@ -302,7 +303,7 @@ TEST_F(ScriptRunnerTest, FailuresNameTheLineTheCommandAndTheReason)
 	    {QStringLiteral("sleep -1"), QStringLiteral("sleep: \"-1\" is not a number of seconds")},
 	    {QStringLiteral("click UOrvaSDKSubsystem.Logout"),
 	     QStringLiteral("click: unknown command \"click\" (call, wait, get, expect, set, "
-	                    "answer, choose, sleep, settle)")},
+	                    "answer, choose, sleep, settle, notifications)")},
 	};
 	for (const auto& [Line, Expected] : Cases)
 	{
@@ -392,4 +393,26 @@ TEST_F(ScriptRunnerTest, MissingScriptFileIsReported)
 	          QStringLiteral(R"({"call":"UScriptProbeSubsystem.PickFiles","result":["%1/scripts/pic.png"]})")
 	              .arg(QDir::cleanPath(Project.RootDir())))
 	    << "relative paths are taken from the script's folder";
+}
+
+TEST_F(ScriptRunnerTest, NotificationsPrintTheStackOldestFirst)
+{
+	ASSERT_TRUE(Run(QStringLiteral("notifications\n")));
+	FNotificationInfo Kept(QStringLiteral("Map Uploading:  40%"));
+	Kept.bFireAndForget = false;
+	FNotificationItemPtr Upload = Host->Notifications().AddNotification(Kept);
+	Upload->SetCompletionState(ENotificationState::Pending);
+	FNotificationInfo Brief(QStringLiteral("Saved \"a\""));
+	Brief.ExpireDuration = 0.05;
+	Brief.FadeInDuration = 0;
+	Brief.FadeOutDuration = 10;
+	Host->Notifications().AddNotification(Brief);
+	ASSERT_TRUE(Run(QStringLiteral("sleep 0.2\nnotifications\n"))) << qPrintable(Runner->GetError());
+	EXPECT_EQ(Output,
+	          (QStringList{QStringLiteral(R"({"notifications":[]})"),
+	                       QStringLiteral(R"({"notifications":[{"id":%1,"text":"Map Uploading:  40%","state":"pending",)"
+	                                      R"("phase":"showing","kept":true},{"id":%2,"text":"Saved \"a\"","state":"none",)"
+	                                      R"("phase":"fading","kept":false}]})")
+	                           .arg(Upload->GetId())
+	                           .arg(Upload->GetId() + 1)}));
 }
