@@ -355,6 +355,11 @@ bool FHttpRequest::ProcessRequest()
 	Request.setTransferTimeout(int(Timeout * 1000.0));
 	// Redirects are not followed: the plugin talks to one service and reads its answers as sent.
 	Request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+	if (ProgressDelegate)
+	{
+		// Qt would hold upload progress back to every 100 ms; ours also reports each whole percent.
+		Request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
+	}
 
 	QIODevice* Upload = nullptr;
 	if (Source)
