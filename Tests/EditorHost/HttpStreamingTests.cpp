@@ -105,6 +105,25 @@ TEST_F(HttpStreamingTest, MultipartBodyFromBytesFileAndRangeArrivesByteForByte)
 	    FHttpBody::Sequence({FHttpBody::FromBytes("x"), FHttpBody::FromFile(Dir.filePath(QStringLiteral("none")))})));
 }
 
+TEST_F(HttpStreamingTest, FileThatShrankBeforeItWasSentFailsTheRequest)
+{
+	const QByteArray Payload = Pattern(300000, 2);
+	const QString Path = WriteFile(Dir, QStringLiteral("shrinks.bin"), Payload);
+	FHttpRequestPtr Request = Http.CreateRequest();
+	Request->SetVerb(QStringLiteral("PUT"));
+	Request->SetURL(Server.Url(QStringLiteral("/put")));
+	ASSERT_TRUE(Request->SetContentSource(
+	    FHttpBody::Sequence({FHttpBody::FromBytes("head"), FHttpBody::FromFileRange(Path, 100, 200000)})));
+	QFile::resize(Path, 1000);
+	Server.Enqueue(200, "{}");
+	const FOutcome Outcome = SendAndWait(Request, &Context);
+	EXPECT_EQ(Outcome.Calls, 1);
+	EXPECT_FALSE(Outcome.bSuccess);
+	EXPECT_FALSE(Outcome.Response);
+	// The server never saw a whole request of the announced length.
+	EXPECT_EQ(Server.RequestCount(), 0);
+}
+
 TEST_F(HttpStreamingTest, BufferedAnswerOverItsBoundFailsCleanly)
 {
 	const QByteArray Big = Pattern(5000, 1);

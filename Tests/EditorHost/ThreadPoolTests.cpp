@@ -1,4 +1,6 @@
+#include "EditorHost.h"
 #include "GameThread.h"
+#include "TestProject.h"
 #include "ThreadName.h"
 #include "ThreadPool.h"
 
@@ -107,4 +109,24 @@ TEST(GameThreadTask, RunsOnTheMainThreadAndDropsWorkWhoseContextDied)
 	FGameThread::RunUntilIdle(20);
 	EXPECT_TRUE(bPlain);
 	EXPECT_FALSE(bPlainDropped);
+}
+
+TEST(ThreadPool, TheHostOwnsTheGlobalPool)
+{
+	ASSERT_EQ(GThreadPool, nullptr);
+	FTestProject Project;
+	FEditorHostOptions Options;
+	Options.ProjectFile = Project.ProjectFile();
+	Options.UserSettingsDir = Project.UserSettingsDir();
+	Options.bLogToFile = false;
+	std::atomic<bool> bOffMain{false};
+	{
+		FEditorHost Host(Options);
+		EXPECT_EQ(GThreadPool, &Host.ThreadPool());
+		QObject Receiver;
+		AsyncTask(ENamedThreads::AnyThread, &Receiver, [&] { bOffMain = !FGameThread::IsInGameThread(); });
+		ASSERT_TRUE(Host.ThreadPool().WaitForIdle(5000));
+	}
+	EXPECT_TRUE(bOffMain);
+	EXPECT_EQ(GThreadPool, nullptr);
 }
