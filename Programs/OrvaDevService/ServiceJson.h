@@ -1,0 +1,43 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace OrvaDev
+{
+
+// Objects keep their keys in insertion order, so that answers read the same way every time and
+// match what a client wrote.
+using FJson = nlohmann::ordered_json;
+
+// What one body may cost to parse. The byte size is bounded before parsing; these bound what a
+// small body can still ask for: deep nesting and many tiny values.
+struct FJsonLimits
+{
+	size_t MaxDepth = 64;
+	size_t MaxValues = 4096;
+};
+
+struct FJsonParseResult
+{
+	std::optional<FJson> Value;
+	std::string Error; // set when Value is empty
+};
+
+// Strict RFC 8259 reading: one value, nothing but blanks after it, valid UTF-8, no duplicate
+// keys, finite numbers, and the limits above.
+FJsonParseResult ParseJson(std::string_view Text, const FJsonLimits& Limits = {});
+
+// Condensed form: no blanks, keys in insertion order, non-ASCII written as UTF-8. A string that
+// is not valid UTF-8 (only records stored before such strings were refused can hold one) is
+// written with replacement characters rather than failing the whole answer.
+std::string WriteJson(const FJson& Value);
+
+// A whole number that fits 64 bits, also when written as 12.0 or 1.2e1.
+std::optional<int64_t> JsonInteger(const FJson& Value);
+
+} // namespace OrvaDev
