@@ -188,6 +188,8 @@ public:
 		{
 			if (Budget == 0 || !WaitReadable())
 			{
+				// httplib may still answer 400, but what follows on this connection is no request.
+				bClose = true;
 				return -1;
 			}
 			const ssize_t Count = ::recv(Socket, Buffer, std::min(sizeof(Buffer), Budget), 0);
