@@ -59,17 +59,16 @@ void GetMe(const FApiContext& Context, FApiRequest& Request)
 		SendError(Request.Response, 401, "the account no longer exists");
 		return;
 	}
-	FJson Json = FJson::object({
-	    {"id", Profile->Id},
-	    {"display_name", Profile->DisplayName},
-	    {"email", Profile->Email},
-	    {"is_creator", true},
-	});
+	FJsonObject Json(5);
+	Json.Add("id", Profile->Id)
+	    .Add("display_name", Profile->DisplayName)
+	    .Add("email", Profile->Email)
+	    .Add("is_creator", true);
 	if (!Profile->Phone.empty())
 	{
-		Json["phone"] = Profile->Phone;
+		Json.Add("phone", Profile->Phone);
 	}
-	SendJson(Request.Response, 200, Json);
+	SendJson(Request.Response, 200, Json.Take());
 }
 
 } // namespace

@@ -21,20 +21,20 @@ FJson ComponentJson(const FComponentRecord& Component)
 {
 	// Null until the upload has got that far.
 	const auto OptionalText = [](const std::string& Text) { return Text.empty() ? FJson() : FJson(Text); };
-	return FJson::object({
-	    {"id", Component.Id},
-	    {"world_id", Component.WorldId},
-	    {"name", Component.Name},
-	    {"platform", Component.Platform},
-	    {"sandbox", Component.bSandbox},
-	    {"metadata", FJson::object({{"map", Component.Map}, {"filename", Component.Filename}})},
-	    {"complete", Component.bComplete},
-	    {"checksum", OptionalText(Component.Checksum)},
-	    {"url", OptionalText(Component.ObjectKey)},
-	    {"size", Component.Size < 0 ? FJson() : FJson(Component.Size)},
-	    {"created_at", Component.CreatedAt},
-	    {"updated_at", Component.UpdatedAt},
-	});
+	return FJsonObject()
+	    .Add("id", Component.Id)
+	    .Add("world_id", Component.WorldId)
+	    .Add("name", Component.Name)
+	    .Add("platform", Component.Platform)
+	    .Add("sandbox", Component.bSandbox)
+	    .Add("metadata", FJsonObject(2).Add("map", Component.Map).Add("filename", Component.Filename).Take())
+	    .Add("complete", Component.bComplete)
+	    .Add("checksum", OptionalText(Component.Checksum))
+	    .Add("url", OptionalText(Component.ObjectKey))
+	    .Add("size", Component.Size < 0 ? FJson() : FJson(Component.Size))
+	    .Add("created_at", Component.CreatedAt)
+	    .Add("updated_at", Component.UpdatedAt)
+	    .Take();
 }
 
 void PostComponents(const FApiContext& Context, FApiRequest& Request)

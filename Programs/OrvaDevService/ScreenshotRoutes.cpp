@@ -157,12 +157,12 @@ void GetScreenshotFile(const FApiContext& Context, FApiRequest& Request)
 
 FJson ImageJson(const FApiConfig& Config, const FImageRecord& Image)
 {
-	return FJson::object({
-	    {"id", Image.Id},
-	    {"name", Image.Name},
-	    {"url", Config.PublicBaseUrl + FApiService::ApiPrefix + "files/screenshots/" + Image.StoredName},
-	    {"size", Image.Size},
-	});
+	return FJsonObject(4)
+	    .Add("id", Image.Id)
+	    .Add("name", Image.Name)
+	    .Add("url", Config.PublicBaseUrl + FApiService::ApiPrefix + "files/screenshots/" + Image.StoredName)
+	    .Add("size", Image.Size)
+	    .Take();
 }
 
 void AddScreenshotRoutes(FApiRouter& Router)

@@ -144,22 +144,21 @@ void PatchWorld(const FApiContext& Context, FApiRequest& Request)
 
 FJson WorldJson(const FApiConfig& Config, const FWorldRecord& World)
 {
-	FJson Json = FJson::object({
-	    {"id", World.Id},
-	    {"identifier", World.Identifier},
-	    {"name", World.Name},
-	    {"description", World.Description},
-	    {"capacity", World.Capacity},
-	    {"private", World.bPrivate},
-	    {"activitys", World.Activitys},
-	    {"likes", World.Likes},
-	    {"last_update", World.LastUpdate},
-	});
+	FJsonObject Json;
+	Json.Add("id", World.Id)
+	    .Add("identifier", World.Identifier)
+	    .Add("name", World.Name)
+	    .Add("description", World.Description)
+	    .Add("capacity", World.Capacity)
+	    .Add("private", World.bPrivate)
+	    .Add("activitys", World.Activitys)
+	    .Add("likes", World.Likes)
+	    .Add("last_update", World.LastUpdate);
 	if (World.TitleImage)
 	{
-		Json["image"] = ImageJson(Config, *World.TitleImage);
+		Json.Add("image", ImageJson(Config, *World.TitleImage));
 	}
-	return Json;
+	return Json.Take();
 }
 
 void AddWorldRoutes(FApiRouter& Router)

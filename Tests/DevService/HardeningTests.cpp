@@ -232,6 +232,21 @@ TEST(DevServiceBodies, ALoginBodyIsSmallAndRefusedBeforeItIsRead)
 	EXPECT_FALSE(Service.LoginAlice().empty());
 }
 
+TEST(DevServiceBodies, AnEndlessHeaderLineIsCutOff)
+{
+	FTestService Service;
+	ASSERT_EQ(Service.Start(), "");
+	FRawConnection Connection(Service.Process().Port());
+	ASSERT_TRUE(Connection.Send("GET /api/v1/me HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Long: "));
+	// The service stops reading long before the line ends; what it answers, if anything, is an error.
+	Connection.Send(std::string(1 << 20, 'a'));
+	std::string Answer;
+	const int Status = Connection.ReadStatus(3s, &Answer);
+	EXPECT_TRUE(Status == -1 || Status == 400) << Answer;
+	EXPECT_TRUE(Connection.WaitForClose(3s));
+	EXPECT_FALSE(Service.LoginAlice().empty());
+}
+
 TEST(DevServiceBodies, TwoEndlessBodiesNeitherExhaustMemoryNorStopOthers)
 {
 	FTestService Service;
