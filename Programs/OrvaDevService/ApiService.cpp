@@ -557,11 +557,13 @@ void FApiService::Register(httplib::Server& Server)
 	Server.set_pre_routing_handler(PrepareRequest);
 
 	// A client that announces its body first learns at once when it is too large, before sending it.
-	Server.set_expect_100_continue_handler([this](const httplib::Request& Request, httplib::Response&) {
+	Server.set_expect_100_continue_handler([this](const httplib::Request& Request, httplib::Response& Response) {
 		const size_t Limit = Router->BodyLimitFor(Request);
 		if (Limit > 0 && DeclaredLength(Request).value_or(0) > Limit)
 		{
+			// httplib sends the answer as it stands, so it needs its status here.
 			FBoundedServer::CloseAfterResponse(Request);
+			SendError(Response, 413, ReasonPhrase(413));
 			return 413;
 		}
 		return 100;

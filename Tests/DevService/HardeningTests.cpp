@@ -220,6 +220,12 @@ TEST(DevServiceBodies, ALoginBodyIsSmallAndRefusedBeforeItIsRead)
 	EXPECT_EQ(Connection.ReadStatus(5s, &Answer), 413);
 	EXPECT_NE(Answer.find("\"detail\""), std::string::npos) << Answer;
 
+	// A client that waits for "100 Continue" learns instead that its body is too large.
+	FRawConnection Waiting(Service.Process().Port());
+	ASSERT_TRUE(Waiting.Send(
+	    RequestHead("POST", "auth/token?role=creator", "", "Content-Length: 2000000\r\nExpect: 100-continue\r\n")));
+	EXPECT_EQ(Waiting.ReadStatus(5s), 413);
+
 	// A body of many tiny values within the byte limit is refused as well.
 	std::string Values = "[0";
 	for (int Index = 0; Index < 6000; ++Index)
