@@ -8,6 +8,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <stdexcept>
 
 namespace OrvaDev
 {
@@ -389,6 +390,10 @@ void FApiRouter::Add(const FRoute& Route, FRouteHandler Handler)
 		{
 			Server.Delete(Full, Plain);
 		}
+		else
+		{
+			throw std::logic_error("a " + std::string(Verb) + " route needs a body kind: " + Route.Pattern);
+		}
 		return;
 	}
 
@@ -419,6 +424,10 @@ void FApiRouter::Add(const FRoute& Route, FRouteHandler Handler)
 	else if (Verb == "DELETE")
 	{
 		Server.Delete(Full, WithBody);
+	}
+	else
+	{
+		throw std::logic_error("a " + std::string(Verb) + " route cannot take a body: " + Route.Pattern);
 	}
 }
 
