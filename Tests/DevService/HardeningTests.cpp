@@ -309,7 +309,10 @@ TEST(DevServiceBodies, TwoEndlessBodiesNeitherExhaustMemoryNorStopOthers)
 	EXPECT_LT(Sent.load(), size_t{64} << 20);
 	const long PeakKiB = PeakResidentKiB(Service.Process().ProcessId());
 	EXPECT_GT(PeakKiB, 0);
+#if !defined(__SANITIZE_ADDRESS__)
+	// (AddressSanitizer's allocator keeps freed memory in quarantine, so there the peak tells nothing.)
 	EXPECT_LT(PeakKiB, 128 * 1024) << "peak resident memory in KiB";
+#endif
 }
 
 TEST(DevServiceSlowClients, SeventySlowClientsNeitherStarveOthersNorStay)
