@@ -80,6 +80,11 @@ public:
 		{
 			Message.erase(0, End + 2);
 		}
+		// The token it stopped at is the client's own text (a password, perhaps): not repeated.
+		if (const size_t LastRead = Message.find("; last read:"); LastRead != std::string::npos)
+		{
+			Message.resize(LastRead);
+		}
 		Error = Message;
 		return false;
 	}

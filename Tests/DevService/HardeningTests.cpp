@@ -226,6 +226,13 @@ TEST(DevServiceBodies, ALoginBodyIsSmallAndRefusedBeforeItIsRead)
 	    RequestHead("POST", "auth/token?role=creator", "", "Content-Length: 2000000\r\nExpect: 100-continue\r\n")));
 	EXPECT_EQ(Waiting.ReadStatus(5s), 413);
 
+	// A malformed login is refused without repeating the password it held.
+	const httplib::Result Broken =
+	    Service.PostJson("auth/token?role=creator", R"({"email":"alice@example.com","password":"Leak-Me-7)", "");
+	ASSERT_TRUE(Broken);
+	EXPECT_EQ(Broken->status, 422);
+	EXPECT_EQ(Broken->body.find("Leak-Me-7"), std::string::npos) << Broken->body;
+
 	// A body of many tiny values within the byte limit is refused as well.
 	std::string Values = "[0";
 	for (int Index = 0; Index < 6000; ++Index)
