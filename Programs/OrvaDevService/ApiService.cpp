@@ -563,7 +563,21 @@ void FApiService::Register(httplib::Server& Server)
 {
 	Router = std::make_unique<FApiRouter>(Server, FApiContext{Store, Auth, Config});
 
-	Server.set_pre_routing_handler(PrepareRequest);
+	Server.set_pre_routing_handler([this](const httplib::Request& Request, httplib::Response& Response) {
+		if (PrepareRequest(Request, Response) == httplib::Server::HandlerResponse::Handled)
+		{
+			return httplib::Server::HandlerResponse::Handled;
+		}
+		// httplib would read the whole body of a request no route takes before answering 404.
+		const bool bHasBody = IsChunked(Request) || DeclaredLength(Request).value_or(0) > 0;
+		if (bHasBody && Router->BodyLimitFor(Request) == 0)
+		{
+			FBoundedServer::CloseAfterResponse(Request);
+			SendError(Response, 404, ReasonPhrase(404));
+			return httplib::Server::HandlerResponse::Handled;
+		}
+		return httplib::Server::HandlerResponse::Unhandled;
+	});
 
 	// A client that announces its body first learns at once when it is too large, before sending it.
 	Server.set_expect_100_continue_handler([this](const httplib::Request& Request, httplib::Response& Response) {

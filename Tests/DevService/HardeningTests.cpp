@@ -245,6 +245,18 @@ TEST(DevServiceBodies, ALoginBodyIsSmallAndRefusedBeforeItIsRead)
 	EXPECT_FALSE(Service.LoginAlice().empty());
 }
 
+TEST(DevServiceBodies, BodiesThatNoRouteTakesAreNotRead)
+{
+	FTestService Service;
+	ASSERT_EQ(Service.Start(), "");
+	for (const std::string Path : {"nothing", "me"})
+	{
+		FRawConnection Connection(Service.Process().Port());
+		ASSERT_TRUE(Connection.Send(RequestHead("POST", Path, "", "Content-Length: 50000000\r\n") + "{"));
+		EXPECT_EQ(Connection.ReadStatus(5s), 404) << Path;
+	}
+}
+
 TEST(DevServiceBodies, AnEndlessHeaderLineIsCutOff)
 {
 	FTestService Service;
