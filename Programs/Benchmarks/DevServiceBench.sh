@@ -8,7 +8,7 @@
 # any failure). Exits 1 when "me" misses its target: 3000 requests/s, p99 under 50 ms, no errors.
 #
 # Usage: Programs/Benchmarks/DevServiceBench.sh [--binary PATH] [--duration SECONDS] [--connections N]
-# Without --binary, a Release build of OrvaDevService is made in build/devsvc-bench.
+# Without --binary, OrvaDevService is built with the bench preset (Release, in build/bench).
 # Needs: wrk, curl.
 set -euo pipefail
 
@@ -35,10 +35,8 @@ for tool in wrk curl; do
 done
 
 if [ -z "$BINARY" ]; then
-  BUILD="$ROOT/build/devsvc-bench"
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DORVA_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$BUILD" --target OrvaDevService -j2 >/dev/null
-  BINARY="$BUILD/Programs/OrvaDevService/OrvaDevService"
+  (cd "$ROOT" && cmake --preset bench >/dev/null && cmake --build --preset bench --target OrvaDevService >/dev/null)
+  BINARY="$ROOT/build/bench/Programs/OrvaDevService/OrvaDevService"
 fi
 
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/DevServiceBench.XXXXXX")"

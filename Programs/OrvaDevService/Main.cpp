@@ -2,6 +2,7 @@
 
 #include "ApiService.h"
 #include "Auth.h"
+#include "HttpServer.h"
 #include "ServiceOptions.h"
 #include "Store.h"
 
@@ -14,6 +15,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,12 +41,15 @@ constexpr int ListenBacklog = 512;
 // A worker keeps its connection while the client keeps it alive; beyond this count the client
 // reconnects, so connections beyond the thread count still get their turn.
 constexpr size_t KeepAliveMaxCount = 1000;
+// The folder holds password hashes and tokens' digests: for the service's own user only.
+constexpr std::filesystem::perms PrivateFolder = std::filesystem::perms::owner_all;
+constexpr std::filesystem::perms PrivateFile = std::filesystem::perms::owner_read | std::filesystem::perms::owner_write;
 
 // Two services on one data folder would each trust their own token cache and file names.
 bool LockDataDir(const std::filesystem::path& DataDir, int& OutFd)
 {
 	const std::filesystem::path LockPath = DataDir / LockFileName;
-	OutFd = ::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+	OutFd = ::open(LockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
 	if (OutFd < 0)
 	{
 		return false;
@@ -68,6 +73,24 @@ void RemoveStrayScreenshots(FStore& Store, const std::filesystem::path& Folder)
 	}
 }
 
+// Folders 0700 and files 0600, also where an earlier version made them readable to others.
+// SQLite gives its -wal, -shm and journal files the mode of the database file.
+bool MakePrivate(const std::filesystem::path& DataDir, std::error_code& Error)
+{
+	std::filesystem::permissions(DataDir, PrivateFolder, std::filesystem::perm_options::replace, Error);
+	for (auto Entry = std::filesystem::recursive_directory_iterator(DataDir, Error);
+		 !Error && Entry != std::filesystem::recursive_directory_iterator(); Entry.increment(Error))
+	{
+		if (Entry->is_symlink())
+		{
+			continue;
+		}
+		const auto Wanted = Entry->is_directory() ? PrivateFolder : PrivateFile;
+		std::filesystem::permissions(Entry->path(), Wanted, std::filesystem::perm_options::replace, Error);
+	}
+	return !Error;
+}
+
 std::string UrlHost(const std::string& Host)
 {
 	return Host.find(':') != std::string::npos ? "[" + Host + "]" : Host;
@@ -75,10 +98,12 @@ std::string UrlHost(const std::string& Host)
 
 int Run(const FServiceOptions& Options)
 {
+	// Everything the service creates is for its own user only, whatever the caller's umask.
+	::umask(077);
 	std::error_code Error;
 	const std::filesystem::path ScreenshotDir = Options.DataDir / ScreenshotFolderName;
 	std::filesystem::create_directories(ScreenshotDir, Error);
-	if (Error)
+	if (Error || !MakePrivate(Options.DataDir, Error))
 	{
 		std::fprintf(stderr, "OrvaDevService: cannot create %s: %s\n", ScreenshotDir.c_str(), Error.message().c_str());
 		return 1;
@@ -104,7 +129,12 @@ int Run(const FServiceOptions& Options)
 		return 1;
 	}
 
-	httplib::Server Server;
+	FConnectionLimits Limits;
+	Limits.HeaderTimeout = std::chrono::seconds(Options.HeaderTimeoutSeconds);
+	Limits.BodyTimeout = std::chrono::seconds(Options.BodyTimeoutSeconds);
+	Limits.MaxBodyBytes = Options.MaxBodyBytes;
+	Limits.MaxWorkers = static_cast<size_t>(Options.Threads);
+	FBoundedServer Server(Limits);
 	std::atomic<int> ListenFd{-1};
 	Server.set_socket_options([&ListenFd](int Fd) {
 		int On = 1;
@@ -114,8 +144,6 @@ int Run(const FServiceOptions& Options)
 	Server.set_tcp_nodelay(true);
 	Server.set_keep_alive_max_count(KeepAliveMaxCount);
 	Server.set_payload_max_length(Options.MaxBodyBytes);
-	const int Threads = Options.Threads;
-	Server.new_task_queue = [Threads] { return new httplib::ThreadPool(static_cast<size_t>(Threads)); };
 
 	int Port = Options.Port;
 	if (Port == 0)
@@ -141,6 +169,7 @@ int Run(const FServiceOptions& Options)
 		Options.PublicUrl.empty() ? "http://" + UrlHost(Options.Host) + ":" + std::to_string(Port) : Options.PublicUrl;
 	Config.ScreenshotDir = ScreenshotDir;
 	Config.Storage = Options.Storage;
+	Config.MaxBodyBytes = Options.MaxBodyBytes;
 	FApiService Api(Store, Auth, Config);
 	Api.Register(Server);
 

@@ -1,5 +1,7 @@
 #include "Media.h"
 
+#include "Utf8.h"
+
 namespace OrvaDev
 {
 
@@ -28,45 +30,6 @@ int HexValue(char Char)
 		return Char - 'A' + 10;
 	}
 	return -1;
-}
-
-bool IsValidUtf8(std::string_view Text)
-{
-	size_t Pos = 0;
-	while (Pos < Text.size())
-	{
-		const auto Lead = static_cast<unsigned char>(Text[Pos]);
-		size_t Length = 1;
-		if (Lead >= 0xC2 && Lead <= 0xDF)
-		{
-			Length = 2;
-		}
-		else if (Lead >= 0xE0 && Lead <= 0xEF)
-		{
-			Length = 3;
-		}
-		else if (Lead >= 0xF0 && Lead <= 0xF4)
-		{
-			Length = 4;
-		}
-		else if (Lead >= 0x80)
-		{
-			return false;
-		}
-		if (Pos + Length > Text.size())
-		{
-			return false;
-		}
-		for (size_t Index = 1; Index < Length; ++Index)
-		{
-			if ((static_cast<unsigned char>(Text[Pos + Index]) & 0xC0) != 0x80)
-			{
-				return false;
-			}
-		}
-		Pos += Length;
-	}
-	return true;
 }
 
 std::string PercentDecode(std::string_view Text)
@@ -118,6 +81,8 @@ std::string DisplayNameFromUpload(std::string_view ClientFilename, std::string_v
 	{
 		Decoded = std::string(ClientFilename);
 	}
+	// Raw bytes or an encoded surrogate would be served back to clients that cannot read them.
+	Decoded = MakeValidUtf8(Decoded);
 	const size_t Slash = Decoded.find_last_of("/\\");
 	if (Slash != std::string::npos)
 	{

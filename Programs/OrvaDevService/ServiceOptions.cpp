@@ -1,8 +1,10 @@
 #include "ServiceOptions.h"
 
-#include "Json.h"
+#include "ServiceJson.h"
+#include "Utf8.h"
 
-#include <charconv>
+#include <CLI/CLI.hpp>
+
 #include <fstream>
 #include <sstream>
 
@@ -58,23 +60,16 @@ bool FinishSeed(FCreatorSeed& Seed, std::string& OutError)
 		OutError = "not a phone number (digits, optionally after +): " + Seed.Phone;
 		return false;
 	}
+	if (!IsValidUtf8(Seed.Email) || !IsValidUtf8(Seed.DisplayName))
+	{
+		// Served back in every profile answer, where clients could not read it.
+		OutError = "a creator's email and display name must be valid UTF-8";
+		return false;
+	}
 	if (Seed.DisplayName.empty())
 	{
 		Seed.DisplayName = DefaultDisplayName(Seed);
 	}
-	return true;
-}
-
-template <typename TNumber>
-bool ParseNumber(std::string_view Text, TNumber Min, TNumber Max, TNumber& Out)
-{
-	TNumber Value{};
-	const auto [End, Code] = std::from_chars(Text.data(), Text.data() + Text.size(), Value);
-	if (Code != std::errc() || End != Text.data() + Text.size() || Value < Min || Value > Max)
-	{
-		return false;
-	}
-	Out = Value;
 	return true;
 }
 
@@ -123,27 +118,29 @@ bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& 
 	}
 	std::ostringstream Content;
 	Content << File.rdbuf();
-	const FJsonParseResult Parsed = ParseJson(Content.str());
+	// A local file the user wrote: no tighter bound on its values than on its size.
+	const FJsonParseResult Parsed = ParseJson(Content.str(), FJsonLimits{64, SIZE_MAX});
 	if (!Parsed.Value)
 	{
 		OutError = "seed file " + Path.string() + ": " + Parsed.Error;
 		return false;
 	}
-	const FJsonValue* Creators = &*Parsed.Value;
-	if (Creators->IsObject())
+	const FJson* Creators = &*Parsed.Value;
+	if (Creators->is_object())
 	{
-		Creators = Creators->Find("creators");
+		const auto Found = Creators->find("creators");
+		Creators = Found == Creators->end() ? nullptr : &*Found;
 	}
-	if (Creators == nullptr || !Creators->IsArray())
+	if (Creators == nullptr || !Creators->is_array())
 	{
 		OutError = "seed file " + Path.string() + ": expected {\"creators\": [...]} or an array";
 		return false;
 	}
 	size_t Index = 0;
-	for (const FJsonValue& Entry : Creators->AsArray())
+	for (const FJson& Entry : *Creators)
 	{
 		const std::string Where = "seed file " + Path.string() + ", creator " + std::to_string(Index++) + ": ";
-		if (!Entry.IsObject())
+		if (!Entry.is_object())
 		{
 			OutError = Where + "not an object";
 			return false;
@@ -154,17 +151,18 @@ bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& 
 										  {"password", &Seed.Password},
 										  {"display_name", &Seed.DisplayName}})
 		{
-			if (const FJsonValue* Value = Entry.Find(Key))
+			const auto Value = Entry.find(Key);
+			if (Value != Entry.end())
 			{
-				if (!Value->IsString())
+				if (!Value->is_string())
 				{
 					OutError = Where + "\"" + Key + "\" must be a string";
 					return false;
 				}
-				*Target = Value->AsString();
+				*Target = Value->get<std::string>();
 			}
 		}
-		if (Entry.Find("password") == nullptr)
+		if (!Entry.contains("password"))
 		{
 			OutError = Where + "\"password\" is missing";
 			return false;
@@ -179,179 +177,130 @@ bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& 
 	return true;
 }
 
+namespace
+{
+
+// The flags, bound to where their values go. Built the same way for parsing and for the help text.
+struct FCommandLine
+{
+	CLI::App App{"Answers the Orva platform's REST API under /api/v1/ for local development and tests.\n"
+				 "Prints one line with its base address on stdout once it accepts connections, and runs\n"
+				 "until SIGINT or SIGTERM.",
+				 "OrvaDevService"};
+	std::string DataDir;
+	std::vector<std::string> Creators;
+	std::vector<std::string> SeedFiles;
+	std::string SessionToken;
+
+	explicit FCommandLine(FServiceOptions& Options)
+	{
+		App.option_defaults()->always_capture_default();
+		App.add_option("--data", DataDir, "folder for the database and stored screenshots (created if missing)")
+			->required()
+			->type_name("DIR");
+		App.add_option("--host", Options.Host, "address to listen on")->type_name("ADDRESS");
+		App.add_option("--port", Options.Port, "port to listen on; 0 picks a free one")
+			->check(CLI::Range(0, 65535))
+			->type_name("N");
+		App.add_option("--public-url", Options.PublicUrl,
+					   "scheme://host:port that screenshot addresses start with (default: http://HOST:PORT as bound)")
+			->type_name("URL");
+		App.add_option("--creator", Creators,
+					   "create or update a creator account; ACCOUNT is an email (has \"@\") or a phone number "
+					   "(digits, optionally after \"+\"); may repeat")
+			->allow_extra_args(false)
+			->type_name("ACCOUNT:PASSWORD[:DISPLAY_NAME]");
+		App.add_option("--seed-file", SeedFiles, "creator accounts from a JSON file; may repeat")
+			->allow_extra_args(false)
+			->type_name("FILE");
+		App.add_option("--token-lifetime", Options.TokenLifetimeSeconds, "lifetime of issued access tokens")
+			->check(CLI::Range(int64_t{1}, int64_t{10} * 365 * 24 * 3600))
+			->type_name("SECONDS");
+		App.add_option("--max-body-bytes", Options.MaxBodyBytes,
+					   "largest accepted request body (screenshots); larger ones get 413. Smaller bodies, such as "
+					   "logins, have smaller limits of their own")
+			->check(CLI::Range(size_t{1}, size_t{1} << 40))
+			->type_name("N");
+		App.add_option("--threads", Options.Threads,
+					   "most worker threads, started as connections need them; one serves one open connection")
+			->check(CLI::Range(1, 4096))
+			->type_name("N");
+		App.add_option("--header-timeout", Options.HeaderTimeoutSeconds,
+					   "time a client has for a request's line and headers")
+			->check(CLI::Range(1, 3600))
+			->type_name("SECONDS");
+		App.add_option("--body-timeout", Options.BodyTimeoutSeconds, "time a client has for a request's body")
+			->check(CLI::Range(1, 3600))
+			->type_name("SECONDS");
+		App.add_option("--storage-endpoint", Options.Storage.Endpoint,
+					   "object storage endpoint handed out with upload credentials")
+			->type_name("URL");
+		App.add_option("--storage-bucket", Options.Storage.Bucket, "bucket for component paks")->type_name("NAME");
+		App.add_option("--storage-access-key-id", Options.Storage.AccessKeyId, "access key id handed out")
+			->type_name("ID");
+		App.add_option("--storage-secret-access-key", Options.Storage.SecretAccessKey, "secret access key handed out")
+			->type_name("S");
+		App.add_option("--storage-region", Options.Storage.Region, "region handed out")->type_name("REGION");
+		App.add_option("--storage-session-token", SessionToken,
+					   "fixed session token to hand out (default: a random one each time)")
+			->type_name("T");
+		App.add_option("--storage-credential-lifetime", Options.Storage.CredentialLifetimeSeconds,
+					   "expiry announced with upload credentials")
+			->check(CLI::Range(int64_t{1}, int64_t{7} * 24 * 3600))
+			->type_name("SECONDS");
+	}
+};
+
+} // namespace
+
 std::string UsageText()
 {
-	return R"(Usage: OrvaDevService --data DIR [options]
-
-Answers the Orva platform's REST API under /api/v1/ for local development and tests.
-Prints one line with its base address on stdout once it accepts connections, and runs until
-SIGINT or SIGTERM.
-
-  --data DIR                     folder for the database and stored screenshots (created if missing)
-  --host ADDRESS                 address to listen on (default 127.0.0.1)
-  --port N                       port to listen on; 0 picks a free one (default 0)
-  --public-url URL               scheme://host:port that screenshot addresses start with
-                                 (default: http://HOST:PORT as bound)
-  --creator ACCOUNT:PASSWORD[:DISPLAY_NAME]
-                                 create or update a creator account; ACCOUNT is an email (has "@")
-                                 or a phone number (digits, optionally after "+"); may repeat
-  --seed-file FILE               creator accounts from a JSON file (see docs)
-  --token-lifetime SECONDS       lifetime of issued access tokens (default 86400)
-  --max-body-bytes N             largest accepted request body; larger ones get 413 (default 67108864)
-  --threads N                    worker threads, one per open connection (default 64)
-  --storage-endpoint URL         object storage endpoint handed out with upload credentials
-  --storage-bucket NAME          bucket for component paks (default orva-components)
-  --storage-access-key-id ID     access key id handed out (default orvadev)
-  --storage-secret-access-key S  secret access key handed out (default orvadev-secret)
-  --storage-region REGION        region handed out (default us-east-1)
-  --storage-session-token T      fixed session token to hand out (default: a random one each time)
-  --storage-credential-lifetime SECONDS
-                                 expiry announced with upload credentials (default 3600)
-  --help                         this text
-)";
+	FServiceOptions Defaults;
+	FCommandLine CommandLine(Defaults);
+	return CommandLine.App.help();
 }
 
 EParseOutcome ParseCommandLine(int Argc, const char* const* Argv, FServiceOptions& Options, std::string& OutError)
 {
-	std::vector<std::string_view> Arguments(Argv + 1, Argv + Argc);
-	std::vector<std::string> SeedFiles;
-	bool bHasData = false;
-
-	for (size_t Index = 0; Index < Arguments.size(); ++Index)
+	FCommandLine CommandLine(Options);
+	try
 	{
-		std::string_view Flag = Arguments[Index];
-		std::optional<std::string_view> InlineValue;
-		if (const size_t Equals = Flag.find('='); Flag.starts_with("--") && Equals != std::string_view::npos)
-		{
-			InlineValue = Flag.substr(Equals + 1);
-			Flag = Flag.substr(0, Equals);
-		}
-		if (Flag == "--help" || Flag == "-h")
-		{
-			return EParseOutcome::Help;
-		}
-		std::string_view Value;
-		if (InlineValue)
-		{
-			Value = *InlineValue;
-		}
-		else if (Index + 1 < Arguments.size())
-		{
-			Value = Arguments[++Index];
-		}
-		else
-		{
-			OutError = std::string(Flag) + " needs a value";
-			return EParseOutcome::Error;
-		}
-
-		auto BadValue = [&](const char* Expected) {
-			OutError = std::string(Flag) + ": " + Expected + ", got \"" + std::string(Value) + "\"";
-			return EParseOutcome::Error;
-		};
-
-		if (Flag == "--data")
-		{
-			Options.DataDir = std::filesystem::path(std::string(Value));
-			bHasData = !Value.empty();
-		}
-		else if (Flag == "--host")
-		{
-			Options.Host = std::string(Value);
-		}
-		else if (Flag == "--port")
-		{
-			if (!ParseNumber(Value, 0, 65535, Options.Port))
-			{
-				return BadValue("a port number from 0 to 65535");
-			}
-		}
-		else if (Flag == "--public-url")
-		{
-			Options.PublicUrl = std::string(Value);
-			while (Options.PublicUrl.ends_with('/'))
-			{
-				Options.PublicUrl.pop_back();
-			}
-		}
-		else if (Flag == "--creator")
-		{
-			FCreatorSeed Seed;
-			if (!ParseCreatorFlag(Value, Seed, OutError))
-			{
-				return EParseOutcome::Error;
-			}
-			Options.Seeds.push_back(std::move(Seed));
-		}
-		else if (Flag == "--seed-file")
-		{
-			SeedFiles.emplace_back(Value);
-		}
-		else if (Flag == "--token-lifetime")
-		{
-			if (!ParseNumber<int64_t>(Value, 1, int64_t{10} * 365 * 24 * 3600, Options.TokenLifetimeSeconds))
-			{
-				return BadValue("a number of seconds (at least 1)");
-			}
-		}
-		else if (Flag == "--max-body-bytes")
-		{
-			if (!ParseNumber<size_t>(Value, 1, size_t{1} << 40, Options.MaxBodyBytes))
-			{
-				return BadValue("a positive byte count");
-			}
-		}
-		else if (Flag == "--threads")
-		{
-			if (!ParseNumber(Value, 1, 1024, Options.Threads))
-			{
-				return BadValue("a thread count from 1 to 1024");
-			}
-		}
-		else if (Flag == "--storage-endpoint")
-		{
-			Options.Storage.Endpoint = std::string(Value);
-		}
-		else if (Flag == "--storage-bucket")
-		{
-			Options.Storage.Bucket = std::string(Value);
-		}
-		else if (Flag == "--storage-access-key-id")
-		{
-			Options.Storage.AccessKeyId = std::string(Value);
-		}
-		else if (Flag == "--storage-secret-access-key")
-		{
-			Options.Storage.SecretAccessKey = std::string(Value);
-		}
-		else if (Flag == "--storage-region")
-		{
-			Options.Storage.Region = std::string(Value);
-		}
-		else if (Flag == "--storage-session-token")
-		{
-			Options.Storage.SessionToken = std::string(Value);
-		}
-		else if (Flag == "--storage-credential-lifetime")
-		{
-			if (!ParseNumber<int64_t>(Value, 1, int64_t{7} * 24 * 3600, Options.Storage.CredentialLifetimeSeconds))
-			{
-				return BadValue("a number of seconds (at least 1)");
-			}
-		}
-		else
-		{
-			OutError = "unknown option " + std::string(Flag);
-			return EParseOutcome::Error;
-		}
+		CommandLine.App.parse(Argc, Argv);
+	}
+	catch (const CLI::CallForHelp&)
+	{
+		return EParseOutcome::Help;
+	}
+	catch (const CLI::ParseError& Error)
+	{
+		OutError = Error.what();
+		return EParseOutcome::Error;
 	}
 
-	if (!bHasData)
+	if (CommandLine.DataDir.empty())
 	{
 		OutError = "--data DIR is required";
 		return EParseOutcome::Error;
 	}
-	for (const std::string& File : SeedFiles)
+	Options.DataDir = CommandLine.DataDir;
+	while (Options.PublicUrl.ends_with('/'))
+	{
+		Options.PublicUrl.pop_back();
+	}
+	if (CommandLine.App.count("--storage-session-token") > 0)
+	{
+		Options.Storage.SessionToken = CommandLine.SessionToken;
+	}
+	for (const std::string& Flag : CommandLine.Creators)
+	{
+		FCreatorSeed Seed;
+		if (!ParseCreatorFlag(Flag, Seed, OutError))
+		{
+			return EParseOutcome::Error;
+		}
+		Options.Seeds.push_back(std::move(Seed));
+	}
+	for (const std::string& File : CommandLine.SeedFiles)
 	{
 		if (!LoadSeedFile(File, Options.Seeds, OutError))
 		{

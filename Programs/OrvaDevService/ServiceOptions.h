@@ -36,7 +36,9 @@ struct FServiceOptions
 	std::vector<FCreatorSeed> Seeds;
 	int64_t TokenLifetimeSeconds = 24 * 60 * 60;
 	size_t MaxBodyBytes = 64u * 1024u * 1024u;
-	int Threads = 64;
+	int Threads = 256; // the most; started as connections need them
+	int HeaderTimeoutSeconds = 10;
+	int BodyTimeoutSeconds = 60;
 	FStorageOptions Storage;
 };
 

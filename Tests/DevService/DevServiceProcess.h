@@ -47,6 +47,7 @@ public:
 	int Stop(int Signal);
 	void Kill();
 	bool IsRunning() const { return Pid > 0; }
+	pid_t ProcessId() const { return Pid; }
 
 	const std::string& AddressLine() const { return Line; }
 	int Port() const { return ServicePort; }
