@@ -1,0 +1,271 @@
+#include "S3PutObjectOrva.h"
+
+#include "AwsSigV4.h"
+#include "GameThread.h"
+
+#include <QFileInfo>
+
+#include <chrono>
+
+namespace
+{
+
+QString Unquoted(QString Value)
+{
+	Value = Value.trimmed();
+	if (Value.size() >= 2 && Value.startsWith(QLatin1Char('"')) && Value.endsWith(QLatin1Char('"')))
+	{
+		Value = Value.mid(1, Value.size() - 2);
+	}
+	return Value;
+}
+
+bool IsHexMd5(const QString& Value)
+{
+	if (Value.size() != 32)
+	{
+		return false;
+	}
+	for (QChar C : Value)
+	{
+		if (!C.isDigit() && !(C.toLower() >= QLatin1Char('a') && C.toLower() <= QLatin1Char('f')))
+		{
+			return false;
+		}
+	}
+	return true;
+}
+
+} // namespace
+
+US3PutObjectOrva* US3PutObjectOrva::PutObject(QObject* WorldContextObject, UAwsS3ClientObject* Client,
+                                              const FPutObjectRequest& Request)
+{
+	Q_UNUSED(WorldContextObject);
+	auto* Action = new US3PutObjectOrva();
+	Action->Client = Client;
+	Action->Request = Request;
+	return Action;
+}
+
+US3PutObjectOrva::~US3PutObjectOrva()
+{
+	if (HttpRequest && !HttpRequest->IsFinished())
+	{
+		HttpRequest->CancelRequest();
+	}
+}
+
+void US3PutObjectOrva::Activate()
+{
+	if (bActivated)
+	{
+		return;
+	}
+	bActivated = true;
+	if (!Client)
+	{
+		Fail(ES3Errors::InvalidConfiguration, QStringLiteral("no S3 client"));
+		return;
+	}
+	Credentials = Client->GetCredentials();
+	Configuration = Client->GetConfiguration();
+	PayloadSigningPolicy = Client->GetPayloadSigningPolicy();
+	Start();
+}
+
+void US3PutObjectOrva::Cancel()
+{
+	if (bFinished)
+	{
+		return;
+	}
+	if (HttpRequest && !HttpRequest->IsFinished())
+	{
+		HttpRequest->OnProcessRequestComplete(this, nullptr);
+		HttpRequest->CancelRequest();
+	}
+	Fail(ES3Errors::Cancelled, QStringLiteral("the upload of %1 was cancelled").arg(Request.LocalFile));
+}
+
+void US3PutObjectOrva::Start()
+{
+	if (Configuration.Http == nullptr)
+	{
+		Fail(ES3Errors::InvalidConfiguration, QStringLiteral("the S3 client has no HTTP module"));
+		return;
+	}
+	if (!Credentials.IsUsable())
+	{
+		Fail(ES3Errors::InvalidConfiguration, QStringLiteral("the S3 client has no access key or secret"));
+		return;
+	}
+	const QFileInfo File(Request.LocalFile);
+	if (Request.LocalFile.isEmpty() || !File.isFile() || !File.isReadable())
+	{
+		Fail(ES3Errors::FileError, QStringLiteral("cannot read the file to upload: %1").arg(Request.LocalFile));
+		return;
+	}
+	FileSize = File.size();
+	if (FileSize > MaxSinglePutBytes)
+	{
+		Fail(ES3Errors::EntityTooLarge,
+		     QStringLiteral("%1 has %2 bytes, more than one PUT may store").arg(Request.LocalFile).arg(FileSize));
+		return;
+	}
+	if (PayloadSigningPolicy == EAwsS3PayloadSigningPolicy::Always)
+	{
+		// A signed payload needs its hash before the first byte goes; reading the file twice is
+		// what that policy asks for, and it must not stall the editor: see SendSignedPayload.
+		Fail(ES3Errors::InvalidConfiguration,
+		     QStringLiteral("payload signing policy Always is not offered by this client; use RequestDependent"));
+		return;
+	}
+	Send(QString::fromLatin1(AwsSigV4::UnsignedPayload.data(), qsizetype(AwsSigV4::UnsignedPayload.size())));
+}
+
+void US3PutObjectOrva::Send(const QString& PayloadHash)
+{
+	QString Problem;
+	const AwsS3::FS3ObjectAddress Address =
+	    AwsS3::ResolveObjectAddress(Configuration, Request.Bucket, Request.Key, Problem);
+	if (Address.Url.isEmpty())
+	{
+		Fail(ES3Errors::InvalidConfiguration, Problem);
+		return;
+	}
+
+	AwsSigV4::FRequest Signed;
+	Signed.Method = "PUT";
+	Signed.Path = Address.Path.toStdString();
+	Signed.Headers.emplace_back("host", Address.Host.toStdString());
+	if (!Request.ContentType.isEmpty())
+	{
+		Signed.Headers.emplace_back("content-type", Request.ContentType.toStdString());
+	}
+	Signed.PayloadHash = PayloadHash.toStdString();
+	const AwsSigV4::FCredentials Keys{Credentials.AccessKeyId.toStdString(), Credentials.SecretAccessKey.toStdString(),
+	                                  Credentials.SessionToken.toStdString()};
+	const QString Region = Configuration.Region.isEmpty() ? QStringLiteral("us-east-1") : Configuration.Region;
+	AwsSigV4::Sign(Signed, Keys, {Region.toStdString(), "s3"},
+	               AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
+
+	HttpRequest = Configuration.Http->CreateRequest();
+	HttpRequest->SetVerb(QStringLiteral("PUT"));
+	HttpRequest->SetURL(Address.Url);
+	for (const auto& [Name, Value] : Signed.Headers)
+	{
+		// The HTTP layer writes "Host" from the URL, with the same value that was signed.
+		if (Name != "host")
+		{
+			HttpRequest->SetHeader(QString::fromStdString(Name), QString::fromStdString(Value));
+		}
+	}
+	HttpRequest->SetTimeout(Configuration.RequestTimeoutSeconds);
+	if (!HttpRequest->SetContentAsStreamedFile(Request.LocalFile))
+	{
+		HttpRequest.reset();
+		Fail(ES3Errors::FileError, QStringLiteral("cannot open the file to upload: %1").arg(Request.LocalFile));
+		return;
+	}
+	HttpRequest->OnRequestProgress(this,
+	                               [this](FHttpRequestPtr, qint64 BytesSent, qint64)
+	                               {
+		                               if (BytesSent >= 0)
+		                               {
+			                               ReportProgress(BytesSent);
+		                               }
+	                               });
+	HttpRequest->OnProcessRequestComplete(this, [this](FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bOk)
+	                                      { OnSent(std::move(Sent), std::move(Response), bOk); });
+	UE_LOG(LogAwsS3, Log, QStringLiteral("PUT %1 (%2 bytes)").arg(Address.Url).arg(FileSize));
+	HttpRequest->ProcessRequest();
+}
+
+void US3PutObjectOrva::ReportProgress(qint64 BytesSent)
+{
+	if (FileSize <= 0 || bFinished)
+	{
+		return;
+	}
+	const int Percent = int(qBound<qint64>(0, BytesSent, FileSize) * 100 / FileSize);
+	if (Percent > LastPercent)
+	{
+		LastPercent = Percent;
+		Q_EMIT Progress(Request.LocalFile, Percent);
+	}
+}
+
+void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bWasSuccessful)
+{
+	Q_UNUSED(Sent);
+	HttpRequest.reset();
+	if (bFinished)
+	{
+		return;
+	}
+	if (!Response || !bWasSuccessful)
+	{
+		Fail(ES3Errors::NetworkError, QStringLiteral("no answer from the store for %1 (connection failed, broken "
+		                                             "or timed out)")
+		                                  .arg(Request.Key));
+		return;
+	}
+	Result.HttpStatus = Response->GetResponseCode();
+	Result.ETag = Unquoted(Response->GetHeader(QStringLiteral("ETag")));
+	Result.VersionId = Response->GetHeader(QStringLiteral("x-amz-version-id"));
+	Result.ServerSideEncryption = Response->GetHeader(QStringLiteral("x-amz-server-side-encryption"));
+	if (Result.HttpStatus < 200 || Result.HttpStatus >= 300)
+	{
+		const FS3Error Error = AwsS3::ParseErrorResponse(Result.HttpStatus, Response->GetContent());
+		Fail(Error.Kind == ES3Errors::None ? ES3Errors::Unknown : Error.Kind, Error.Describe());
+		return;
+	}
+	Result.BytesSent = FileSize;
+
+	const bool bKms = Result.ServerSideEncryption.startsWith(QLatin1String("aws:kms"), Qt::CaseInsensitive);
+	if (bKms || Result.ETag.isEmpty() || !IsHexMd5(Result.ETag) || Result.ContentMd5.isEmpty())
+	{
+		UE_LOG(LogAwsS3, Display,
+		       QStringLiteral("%1: the store's answer gives no MD5 to compare (%2), the checksum check is skipped")
+		           .arg(Request.Key, bKms ? QStringLiteral("encrypted with KMS")
+		                                  : (Result.ETag.isEmpty() ? QStringLiteral("no ETag")
+		                                                           : QStringLiteral("ETag is not an MD5"))));
+	}
+	else if (Result.ETag.compare(Result.ContentMd5, Qt::CaseInsensitive) != 0)
+	{
+		Fail(ES3Errors::ChecksumMismatch,
+		     QStringLiteral("%1 arrived damaged: the store holds MD5 %2, the file sent has %3")
+		         .arg(Request.Key, Result.ETag, Result.ContentMd5));
+		return;
+	}
+	else
+	{
+		Result.bChecksumVerified = true;
+	}
+	ReportProgress(FileSize);
+	Finish(true, ES3Errors::None, QString());
+}
+
+void US3PutObjectOrva::Fail(ES3Errors Error, const QString& Message)
+{
+	UE_LOG(LogAwsS3, Error, QStringLiteral("PutObject %1 failed: %2").arg(Request.Key, Message));
+	Finish(false, Error, Message);
+}
+
+void US3PutObjectOrva::Finish(bool bSuccess, ES3Errors Error, const QString& Message)
+{
+	if (bFinished)
+	{
+		return;
+	}
+	bFinished = true;
+	// Always later on the main thread, also for a refusal inside Activate(), so that whoever
+	// activates has bound its handlers by then either way.
+	FGameThread::Post(this,
+	                  [this, bSuccess, Error, Message]
+	                  {
+		                  Q_EMIT Completed(bSuccess, Result, Error, Message);
+		                  deleteLater();
+	                  });
+}
