@@ -162,6 +162,7 @@ TEST_F(S3PutObjectTest, StoresTheFileByteForByteWithTemporaryCredentialsAndRisin
 	EXPECT_EQ(Outcome.Error, ES3Errors::None);
 	EXPECT_EQ(Outcome.Result.HttpStatus, 200);
 	EXPECT_EQ(Outcome.Result.BytesSent, Bytes.size());
+	EXPECT_TRUE(Outcome.Result.bChecksumVerified);
 	EXPECT_EQ(Outcome.Result.ETag,
 	          QString::fromLatin1(QCryptographicHash::hash(Bytes, QCryptographicHash::Md5).toHex()));
 
@@ -317,4 +318,92 @@ TEST(S3Addressing, SettingsComeFromTheAwsS3Section)
 	EXPECT_TRUE(Defaults.Endpoint.isEmpty());
 	EXPECT_FALSE(Defaults.bUsePathStyle);
 	EXPECT_TRUE(AwsS3::LoadClientConfiguration(nullptr, Ini).Endpoint.isEmpty());
+}
+
+TEST(S3PutObjectWire, TheEtagIsComparedWithTheMd5OfWhatWasSent)
+{
+	FLoopbackHttpServer Store;
+	FHttpModule Http;
+	QTemporaryDir Dir;
+	const QByteArray Bytes = RandomBytes(200 * 1024 + 3);
+	const QString Path = Dir.filePath(QStringLiteral("c.pak"));
+	{
+		QFile File(Path);
+		ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+		File.write(Bytes);
+	}
+	const QByteArray Md5 = QCryptographicHash::hash(Bytes, QCryptographicHash::Md5).toHex();
+	FS3ClientConfiguration Configuration;
+	Configuration.Region = QStringLiteral("eu-central-1");
+	Configuration.Endpoint = Store.Url();
+	Configuration.bUsePathStyle = true;
+	Configuration.Http = &Http;
+	const FAwsCredentials Temporary{QStringLiteral("ASIATEMP"), QStringLiteral("secret"), QStringLiteral("tok/en+=")};
+	const FPutObjectRequest Request{QStringLiteral("bucket"), QStringLiteral("worlds/w1/c.pak"), Path,
+	                                QStringLiteral("application/octet-stream")};
+
+	auto Answer = [](const QList<QPair<QByteArray, QByteArray>>& Headers)
+	{
+		FLoopbackHttpServer::FAnswer Reply;
+		Reply.Headers = Headers;
+		return Reply;
+	};
+	Store.Enqueue(Answer({{"ETag", "\"" + Md5 + "\""}}));
+	const FPutOutcome Good = RunPut(Temporary, Configuration, Request);
+	EXPECT_TRUE(Good.bSuccess) << Good.Message.toStdString();
+	EXPECT_TRUE(Good.Result.bChecksumVerified);
+	EXPECT_EQ(Good.Result.ContentMd5, QString::fromLatin1(Md5));
+
+	ASSERT_EQ(Store.RequestCount(), 1);
+	const auto& Sent = Store.Requests().first();
+	EXPECT_EQ(Sent.Verb, "PUT");
+	EXPECT_EQ(Sent.Target, "/bucket/worlds/w1/c.pak");
+	EXPECT_EQ(Sent.Body, Bytes);
+	EXPECT_EQ(Sent.Header("x-amz-content-sha256"), "UNSIGNED-PAYLOAD");
+	EXPECT_EQ(Sent.Header("x-amz-security-token"), "tok/en+=");
+	EXPECT_EQ(Sent.Header("Content-Type"), "application/octet-stream");
+	const QByteArray Authorization = Sent.Header("Authorization");
+	EXPECT_TRUE(Authorization.startsWith("AWS4-HMAC-SHA256 Credential=ASIATEMP/"));
+	EXPECT_TRUE(Authorization.contains("/eu-central-1/s3/aws4_request, SignedHeaders=content-type;host;"
+	                                   "x-amz-content-sha256;x-amz-date;x-amz-security-token, Signature="));
+	EXPECT_FALSE(Authorization.contains("secret"));
+
+	// A store that holds other bytes than were sent: a failure, never a success.
+	Store.Enqueue(Answer({{"ETag", "\"0123456789abcdef0123456789abcdef\""}}));
+	const FPutOutcome Damaged = RunPut(Temporary, Configuration, Request);
+	EXPECT_FALSE(Damaged.bSuccess);
+	EXPECT_EQ(Damaged.CompletedCount, 1);
+	EXPECT_EQ(Damaged.Error, ES3Errors::ChecksumMismatch);
+	EXPECT_TRUE(Damaged.Message.contains(QStringLiteral("0123456789abcdef0123456789abcdef")));
+
+	// KMS-encrypted objects and answers without an ETag give nothing to compare: skipped, said so.
+	FLogCapture Log;
+	Store.Enqueue(
+	    Answer({{"ETag", "\"ffffffffffffffffffffffffffffffff\""}, {"x-amz-server-side-encryption", "aws:kms"}}));
+	const FPutOutcome Kms = RunPut(Temporary, Configuration, Request);
+	EXPECT_TRUE(Kms.bSuccess);
+	EXPECT_FALSE(Kms.Result.bChecksumVerified);
+	Store.Enqueue(Answer({}));
+	const FPutOutcome NoEtag = RunPut(Temporary, Configuration, Request);
+	EXPECT_TRUE(NoEtag.bSuccess);
+	EXPECT_FALSE(NoEtag.Result.bChecksumVerified);
+	const QStringList Display = Log.Messages(ELogVerbosity::Display);
+	EXPECT_EQ(Display.filter(QStringLiteral("checksum check is skipped")).size(), 2)
+	    << Display.join(u'\n').toStdString();
+
+	// An error answer keeps the store's words.
+	Store.Enqueue(FLoopbackHttpServer::FAnswer{400,
+	                                           "<Error><Code>EntityTooLarge</Code><Message>Your proposed upload "
+	                                           "exceeds the maximum allowed size</Message></Error>",
+	                                           {{"Content-Type", "application/xml"}}});
+	const FPutOutcome TooLarge = RunPut(Temporary, Configuration, Request);
+	EXPECT_EQ(TooLarge.Error, ES3Errors::EntityTooLarge);
+	EXPECT_EQ(TooLarge.Message,
+	          QStringLiteral("EntityTooLarge: Your proposed upload exceeds the maximum allowed size (HTTP 400)"));
+	// A connection broken off mid-answer is a transport failure.
+	FLoopbackHttpServer::FAnswer Dropped;
+	Dropped.bDrop = true;
+	Dropped.Body = QByteArray(1000, 'x');
+	Store.Enqueue(Dropped);
+	EXPECT_EQ(RunPut(Temporary, Configuration, Request).Error, ES3Errors::NetworkError);
 }

@@ -3,7 +3,14 @@
 #include "AwsSigV4.h"
 #include "GameThread.h"
 
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
+
+#include <atomic>
 
 #include <chrono>
 
@@ -38,6 +45,14 @@ bool IsHexMd5(const QString& Value)
 
 } // namespace
 
+// The worker reads only FilePath and the flag; Owner is read on the main thread only.
+struct US3PutObjectOrva::FHashJob
+{
+	QString FilePath;
+	std::atomic<bool> bCancelled{false};
+	QPointer<US3PutObjectOrva> Owner;
+};
+
 US3PutObjectOrva* US3PutObjectOrva::PutObject(QObject* WorldContextObject, UAwsS3ClientObject* Client,
                                               const FPutObjectRequest& Request)
 {
@@ -50,6 +65,10 @@ US3PutObjectOrva* US3PutObjectOrva::PutObject(QObject* WorldContextObject, UAwsS
 
 US3PutObjectOrva::~US3PutObjectOrva()
 {
+	if (HashJob)
+	{
+		HashJob->bCancelled = true;
+	}
 	if (HttpRequest && !HttpRequest->IsFinished())
 	{
 		HttpRequest->CancelRequest();
@@ -180,6 +199,76 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 	                                      { OnSent(std::move(Sent), std::move(Response), bOk); });
 	UE_LOG(LogAwsS3, Log, QStringLiteral("PUT %1 (%2 bytes)").arg(Address.Url).arg(FileSize));
 	HttpRequest->ProcessRequest();
+	StartHashing();
+}
+
+void US3PutObjectOrva::StartHashing()
+{
+	HashJob = std::make_shared<FHashJob>();
+	HashJob->FilePath = Request.LocalFile;
+	HashJob->Owner = this;
+	QThreadPool::globalInstance()->start(
+	    [Job = HashJob]
+	    {
+		    QCryptographicHash Md5(QCryptographicHash::Md5);
+		    QString Problem;
+		    qint64 Total = 0;
+		    QFile File(Job->FilePath);
+		    if (!File.open(QIODevice::ReadOnly))
+		    {
+			    Problem = File.errorString();
+		    }
+		    else
+		    {
+			    QByteArray Chunk(1024 * 1024, Qt::Uninitialized);
+			    while (!Job->bCancelled.load(std::memory_order_relaxed))
+			    {
+				    const qint64 Read = File.read(Chunk.data(), Chunk.size());
+				    if (Read < 0)
+				    {
+					    Problem = File.errorString();
+					    break;
+				    }
+				    if (Read == 0)
+				    {
+					    break;
+				    }
+				    Md5.addData(QByteArrayView(Chunk.constData(), Read));
+				    Total += Read;
+			    }
+		    }
+		    if (Job->bCancelled.load())
+		    {
+			    return;
+		    }
+		    const QString Hex = QString::fromLatin1(Md5.result().toHex());
+		    // The application object outlives every action; the owner is looked up on the main thread.
+		    QMetaObject::invokeMethod(
+		        QCoreApplication::instance(),
+		        [Job, Hex, Total, Problem]
+		        {
+			        if (Job->Owner)
+			        {
+				        Job->Owner->OnHashed(Hex, Total, Problem);
+			        }
+		        },
+		        Qt::QueuedConnection);
+	    });
+}
+
+void US3PutObjectOrva::OnHashed(const QString& Md5Hex, qint64 BytesRead, const QString& Problem)
+{
+	bHashed = true;
+	HashedBytes = BytesRead;
+	HashProblem = Problem;
+	if (Problem.isEmpty())
+	{
+		Result.ContentMd5 = Md5Hex;
+	}
+	if (Answer)
+	{
+		Conclude();
+	}
 }
 
 void US3PutObjectOrva::ReportProgress(qint64 BytesSent)
@@ -222,9 +311,34 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 		return;
 	}
 	Result.BytesSent = FileSize;
+	Answer = Response;
+	// The answer may come before the file's MD5 does: the hash finishes the decision then.
+	if (bHashed)
+	{
+		Conclude();
+	}
+}
 
+void US3PutObjectOrva::Conclude()
+{
+	if (bFinished)
+	{
+		return;
+	}
+	if (!HashProblem.isEmpty() || HashedBytes != FileSize)
+	{
+		// The file changed or became unreadable while it was sent: what the store holds is not it.
+		Fail(ES3Errors::FileError,
+		     HashProblem.isEmpty()
+		         ? QStringLiteral("%1 changed while it was sent (%2 bytes sent, %3 bytes now)")
+		               .arg(Request.LocalFile)
+		               .arg(FileSize)
+		               .arg(HashedBytes)
+		         : QStringLiteral("cannot read %1 to check it: %2").arg(Request.LocalFile, HashProblem));
+		return;
+	}
 	const bool bKms = Result.ServerSideEncryption.startsWith(QLatin1String("aws:kms"), Qt::CaseInsensitive);
-	if (bKms || Result.ETag.isEmpty() || !IsHexMd5(Result.ETag) || Result.ContentMd5.isEmpty())
+	if (bKms || Result.ETag.isEmpty() || !IsHexMd5(Result.ETag))
 	{
 		UE_LOG(LogAwsS3, Display,
 		       QStringLiteral("%1: the store's answer gives no MD5 to compare (%2), the checksum check is skipped")
@@ -260,6 +374,10 @@ void US3PutObjectOrva::Finish(bool bSuccess, ES3Errors Error, const QString& Mes
 		return;
 	}
 	bFinished = true;
+	if (HashJob)
+	{
+		HashJob->bCancelled = true;
+	}
 	// Always later on the main thread, also for a refusal inside Activate(), so that whoever
 	// activates has bound its handlers by then either way.
 	FGameThread::Post(this,

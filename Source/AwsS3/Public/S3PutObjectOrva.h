@@ -11,10 +11,10 @@
 #include <memory>
 
 // One object PUT from a local file: the body streams from disk as it is sent, with
-// "UNSIGNED-PAYLOAD" in the signature, and its MD5 is computed on the way and compared with the
-// ETag of the answer (the object's MD5 for a single PUT stored without KMS). A mismatch is a
-// failure. The action owns itself from PutObject until its completion has been broadcast.
-// Main thread only; its events arrive on the main thread.
+// "UNSIGNED-PAYLOAD" in the signature. The file's MD5 is computed on a worker thread while the body
+// streams (no pass over the file before the first byte goes) and compared with the ETag of the
+// answer (the object's MD5 for a single PUT stored without KMS). A mismatch is a failure. The action owns itself from
+// PutObject until its completion has been broadcast. Main thread only; its events arrive on the main thread.
 class US3PutObjectOrva : public QObject
 {
 	Q_OBJECT
@@ -50,6 +50,10 @@ private:
 	void Start();
 	void Send(const QString& PayloadHash);
 	void OnSent(FHttpRequestPtr HttpRequest, FHttpResponsePtr Response, bool bWasSuccessful);
+	void StartHashing();
+	void OnHashed(const QString& Md5Hex, qint64 BytesRead, const QString& Problem);
+	// Decides once both the answer and the file's MD5 are in.
+	void Conclude();
 	void ReportProgress(qint64 BytesSent);
 	void Fail(ES3Errors Error, const QString& Message);
 	void Finish(bool bSuccess, ES3Errors Error, const QString& Message);
@@ -62,6 +66,12 @@ private:
 	FPutObjectRequest Request;
 	FPutObjectResult Result;
 	FHttpRequestPtr HttpRequest;
+	FHttpResponsePtr Answer;
+	struct FHashJob;
+	std::shared_ptr<FHashJob> HashJob;
+	bool bHashed = false;
+	QString HashProblem;
+	qint64 HashedBytes = 0;
 	qint64 FileSize = 0;
 	int LastPercent = -1;
 	bool bActivated = false;
