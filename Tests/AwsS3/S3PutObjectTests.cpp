@@ -49,12 +49,12 @@ struct FPutOutcome
 };
 
 FPutOutcome RunPut(const FAwsCredentials& Credentials, const FS3ClientConfiguration& Configuration,
-                   const FPutObjectRequest& Request)
+                   const FPutObjectRequest& Request,
+                   EAwsS3PayloadSigningPolicy Policy = EAwsS3PayloadSigningPolicy::RequestDependent)
 {
 	FPutOutcome Outcome;
 	QObject Context;
-	UAwsS3ClientObject* Client = UAwsS3ClientObject::CreateAwsS3ObjClient(Credentials, Configuration,
-	                                                                      EAwsS3PayloadSigningPolicy::RequestDependent);
+	UAwsS3ClientObject* Client = UAwsS3ClientObject::CreateAwsS3ObjClient(Credentials, Configuration, Policy);
 	bool bReady = false;
 	Client->BindOnClientReady(
 	    &Context,
@@ -177,6 +177,17 @@ TEST_F(S3PutObjectTest, StoresTheFileByteForByteWithTemporaryCredentialsAndRisin
 		EXPECT_GT(Outcome.Percents[I], Outcome.Percents[I - 1]);
 	}
 	EXPECT_FALSE(Outcome.bProgressOffMainThread);
+
+	// Payload signing policy Always: the signature covers the SHA-256 of the body.
+	const std::string SignedKey = "worlds/w1/c1-signed.pak";
+	const FAwsCredentials Second = ToQt(Server->IssueUploadCredentials(Bucket, SignedKey));
+	const FPutOutcome Signed =
+	    RunPut(Second, StoreConfiguration(),
+	           {QString::fromStdString(Bucket), QString::fromStdString(SignedKey), Path, QString()},
+	           EAwsS3PayloadSigningPolicy::Always);
+	ASSERT_TRUE(Signed.bSuccess) << Signed.Message.toStdString();
+	EXPECT_TRUE(Signed.Result.bChecksumVerified);
+	EXPECT_TRUE(Server->GetObject(Bucket, SignedKey).Body == Bytes.toStdString());
 }
 
 TEST_F(S3PutObjectTest, StoreRefusalsAreFailuresWithTheStoresCode)
@@ -367,6 +378,12 @@ TEST(S3PutObjectWire, TheEtagIsComparedWithTheMd5OfWhatWasSent)
 	EXPECT_TRUE(Authorization.contains("/eu-central-1/s3/aws4_request, SignedHeaders=content-type;host;"
 	                                   "x-amz-content-sha256;x-amz-date;x-amz-security-token, Signature="));
 	EXPECT_FALSE(Authorization.contains("secret"));
+
+	Store.Enqueue(Answer({{"ETag", "\"" + Md5 + "\""}}));
+	EXPECT_TRUE(RunPut(Temporary, Configuration, Request, EAwsS3PayloadSigningPolicy::Always).bSuccess);
+	EXPECT_EQ(Store.Requests().last().Header("x-amz-content-sha256"),
+	          QCryptographicHash::hash(Bytes, QCryptographicHash::Sha256).toHex());
+	EXPECT_EQ(Store.Requests().last().Body, Bytes);
 
 	// A store that holds other bytes than were sent: a failure, never a success.
 	Store.Enqueue(Answer({{"ETag", "\"0123456789abcdef0123456789abcdef\""}}));

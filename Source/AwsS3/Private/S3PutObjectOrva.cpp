@@ -49,6 +49,7 @@ bool IsHexMd5(const QString& Value)
 struct US3PutObjectOrva::FHashJob
 {
 	QString FilePath;
+	bool bWithSha256 = false;
 	std::atomic<bool> bCancelled{false};
 	QPointer<US3PutObjectOrva> Owner;
 };
@@ -134,13 +135,14 @@ void US3PutObjectOrva::Start()
 	}
 	if (PayloadSigningPolicy == EAwsS3PayloadSigningPolicy::Always)
 	{
-		// A signed payload needs its hash before the first byte goes; reading the file twice is
-		// what that policy asks for, and it must not stall the editor: see SendSignedPayload.
-		Fail(ES3Errors::InvalidConfiguration,
-		     QStringLiteral("payload signing policy Always is not offered by this client; use RequestDependent"));
+		// A signed payload needs its SHA-256 before the first byte goes: one pass over the file on
+		// a worker thread, which gives the MD5 as well; the send starts when it is done.
+		bPrehash = true;
+		StartHashing(true);
 		return;
 	}
 	Send(QString::fromLatin1(AwsSigV4::UnsignedPayload.data(), qsizetype(AwsSigV4::UnsignedPayload.size())));
+	StartHashing(false);
 }
 
 void US3PutObjectOrva::Send(const QString& PayloadHash)
@@ -199,71 +201,94 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 	                                      { OnSent(std::move(Sent), std::move(Response), bOk); });
 	UE_LOG(LogAwsS3, Log, QStringLiteral("PUT %1 (%2 bytes)").arg(Address.Url).arg(FileSize));
 	HttpRequest->ProcessRequest();
-	StartHashing();
 }
 
-void US3PutObjectOrva::StartHashing()
+void US3PutObjectOrva::StartHashing(bool bWithSha256)
 {
 	HashJob = std::make_shared<FHashJob>();
 	HashJob->FilePath = Request.LocalFile;
 	HashJob->Owner = this;
-	QThreadPool::globalInstance()->start(
-	    [Job = HashJob]
-	    {
-		    QCryptographicHash Md5(QCryptographicHash::Md5);
-		    QString Problem;
-		    qint64 Total = 0;
-		    QFile File(Job->FilePath);
-		    if (!File.open(QIODevice::ReadOnly))
-		    {
-			    Problem = File.errorString();
-		    }
-		    else
-		    {
-			    QByteArray Chunk(1024 * 1024, Qt::Uninitialized);
-			    while (!Job->bCancelled.load(std::memory_order_relaxed))
-			    {
-				    const qint64 Read = File.read(Chunk.data(), Chunk.size());
-				    if (Read < 0)
-				    {
-					    Problem = File.errorString();
-					    break;
-				    }
-				    if (Read == 0)
-				    {
-					    break;
-				    }
-				    Md5.addData(QByteArrayView(Chunk.constData(), Read));
-				    Total += Read;
-			    }
-		    }
-		    if (Job->bCancelled.load())
-		    {
-			    return;
-		    }
-		    const QString Hex = QString::fromLatin1(Md5.result().toHex());
-		    // The application object outlives every action; the owner is looked up on the main thread.
-		    QMetaObject::invokeMethod(
-		        QCoreApplication::instance(),
-		        [Job, Hex, Total, Problem]
-		        {
-			        if (Job->Owner)
-			        {
-				        Job->Owner->OnHashed(Hex, Total, Problem);
-			        }
-		        },
-		        Qt::QueuedConnection);
-	    });
+	HashJob->bWithSha256 = bWithSha256;
+	QThreadPool::globalInstance()->start([Job = HashJob] { HashOnWorker(Job); });
 }
 
-void US3PutObjectOrva::OnHashed(const QString& Md5Hex, qint64 BytesRead, const QString& Problem)
+void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 {
+	QCryptographicHash Md5(QCryptographicHash::Md5);
+	QCryptographicHash Sha256(QCryptographicHash::Sha256);
+	QString Problem;
+	qint64 Total = 0;
+	QFile File(Job->FilePath);
+	if (!File.open(QIODevice::ReadOnly))
+	{
+		Problem = File.errorString();
+	}
+	else
+	{
+		QByteArray Chunk(1024 * 1024, Qt::Uninitialized);
+		while (!Job->bCancelled.load(std::memory_order_relaxed))
+		{
+			const qint64 Read = File.read(Chunk.data(), Chunk.size());
+			if (Read < 0)
+			{
+				Problem = File.errorString();
+				break;
+			}
+			if (Read == 0)
+			{
+				break;
+			}
+			const QByteArrayView Bytes(Chunk.constData(), Read);
+			Md5.addData(Bytes);
+			if (Job->bWithSha256)
+			{
+				Sha256.addData(Bytes);
+			}
+			Total += Read;
+		}
+	}
+	if (Job->bCancelled.load())
+	{
+		return;
+	}
+	const QString Md5Hex = QString::fromLatin1(Md5.result().toHex());
+	const QString Sha256Hex = Job->bWithSha256 ? QString::fromLatin1(Sha256.result().toHex()) : QString();
+	// The application object outlives every action; the owner is looked up on the main thread.
+	auto Deliver = [Job, Md5Hex, Sha256Hex, Total, Problem]
+	{
+		if (Job->Owner)
+		{
+			Job->Owner->OnHashed(Md5Hex, Sha256Hex, Total, Problem);
+		}
+	};
+	QMetaObject::invokeMethod(QCoreApplication::instance(), Deliver, Qt::QueuedConnection);
+}
+
+void US3PutObjectOrva::OnHashed(const QString& Md5Hex, const QString& Sha256Hex, qint64 BytesRead,
+                                const QString& Problem)
+{
+	if (bFinished)
+	{
+		return;
+	}
 	bHashed = true;
 	HashedBytes = BytesRead;
 	HashProblem = Problem;
 	if (Problem.isEmpty())
 	{
 		Result.ContentMd5 = Md5Hex;
+	}
+	if (bPrehash && !HttpRequest && !Answer)
+	{
+		if (!Problem.isEmpty() || BytesRead != FileSize)
+		{
+			Fail(ES3Errors::FileError,
+			     QStringLiteral("cannot read %1 to sign it: %2")
+			         .arg(Request.LocalFile, Problem.isEmpty() ? QStringLiteral("it changed") : Problem));
+			return;
+		}
+		Send(Sha256Hex);
+		return;
 	}
 	if (Answer)
 	{

@@ -20,7 +20,7 @@ struct FAwsCredentials
 
 // How the body of a request is covered by the signature. RequestDependent (0, what the plugin
 // passes) and Never send "UNSIGNED-PAYLOAD", so a large file is read once, while it is sent.
-// Always hashes the file before sending it.
+// Always hashes the file (on a worker thread) before sending it and signs that hash.
 enum class EAwsS3PayloadSigningPolicy : quint8
 {
 	RequestDependent = 0,

@@ -50,8 +50,11 @@ private:
 	void Start();
 	void Send(const QString& PayloadHash);
 	void OnSent(FHttpRequestPtr HttpRequest, FHttpResponsePtr Response, bool bWasSuccessful);
-	void StartHashing();
-	void OnHashed(const QString& Md5Hex, qint64 BytesRead, const QString& Problem);
+	// Hashes the file on a worker thread; OnHashed gets the result on the main thread.
+	void StartHashing(bool bWithSha256);
+	struct FHashJob;
+	static void HashOnWorker(const std::shared_ptr<FHashJob>& Job);
+	void OnHashed(const QString& Md5Hex, const QString& Sha256Hex, qint64 BytesRead, const QString& Problem);
 	// Decides once both the answer and the file's MD5 are in.
 	void Conclude();
 	void ReportProgress(qint64 BytesSent);
@@ -67,9 +70,10 @@ private:
 	FPutObjectResult Result;
 	FHttpRequestPtr HttpRequest;
 	FHttpResponsePtr Answer;
-	struct FHashJob;
 	std::shared_ptr<FHashJob> HashJob;
 	bool bHashed = false;
+	// Payload signing policy Always: the send waits for the file's SHA-256.
+	bool bPrehash = false;
 	QString HashProblem;
 	qint64 HashedBytes = 0;
 	qint64 FileSize = 0;
