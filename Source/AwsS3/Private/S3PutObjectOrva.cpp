@@ -156,39 +156,54 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 		return;
 	}
 
-	AwsSigV4::FRequest Signed;
-	Signed.Method = "PUT";
-	Signed.Path = Address.Path.toStdString();
-	Signed.Headers.emplace_back("host", Address.Host.toStdString());
-	if (!Request.ContentType.isEmpty())
-	{
-		Signed.Headers.emplace_back("content-type", Request.ContentType.toStdString());
-	}
-	Signed.PayloadHash = PayloadHash.toStdString();
-	const AwsSigV4::FCredentials Keys{Credentials.AccessKeyId.toStdString(), Credentials.SecretAccessKey.toStdString(),
-	                                  Credentials.SessionToken.toStdString()};
-	const QString Region = Configuration.Region.isEmpty() ? QStringLiteral("us-east-1") : Configuration.Region;
-	AwsSigV4::Sign(Signed, Keys, {Region.toStdString(), "s3"},
-	               AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
-
 	HttpRequest = Configuration.Http->CreateRequest();
 	HttpRequest->SetVerb(QStringLiteral("PUT"));
 	HttpRequest->SetURL(Address.Url);
-	for (const auto& [Name, Value] : Signed.Headers)
+	if (!Request.ContentType.isEmpty())
 	{
-		// The HTTP layer writes "Host" from the URL, with the same value that was signed.
-		if (Name != "host")
-		{
-			HttpRequest->SetHeader(QString::fromStdString(Name), QString::fromStdString(Value));
-		}
+		HttpRequest->SetHeader(QStringLiteral("Content-Type"), Request.ContentType);
 	}
-	HttpRequest->SetTimeout(Configuration.RequestTimeoutSeconds);
-	if (!HttpRequest->SetContentAsStreamedFile(Request.LocalFile))
+	// The length checked and hashed is the length sent: a file that shrinks fails the request.
+	if (!HttpRequest->SetContentSource(FHttpBody::FromFileRange(Request.LocalFile, 0, FileSize)))
 	{
 		HttpRequest.reset();
 		Fail(ES3Errors::FileError, QStringLiteral("cannot open the file to upload: %1").arg(Request.LocalFile));
 		return;
 	}
+	// A large upload may take long; one that stops moving is given up.
+	HttpRequest->SetTimeout(Configuration.RequestTimeoutSeconds);
+	HttpRequest->SetStallTimeout(Configuration.RequestTimeoutSeconds);
+	// Signed just before it goes, so the timestamp is the sending time and the headers are the
+	// ones on the wire.
+	const AwsSigV4::FCredentials Keys{Credentials.AccessKeyId.toStdString(), Credentials.SecretAccessKey.toStdString(),
+	                                  Credentials.SessionToken.toStdString()};
+	const QString Region = Configuration.Region.isEmpty() ? QStringLiteral("us-east-1") : Configuration.Region;
+	const AwsSigV4::FScope Scope{Region.toStdString(), "s3"};
+	HttpRequest->SetPreSendHook(
+	    [Keys, Scope, Address, Hash = PayloadHash.toStdString()](const QString& Verb, const QUrl&,
+	                                                             FHttpHeaderList& Headers, qint64)
+	    {
+		    AwsSigV4::FRequest Signed;
+		    Signed.Method = Verb.toStdString();
+		    Signed.Path = Address.Path.toStdString();
+		    // The HTTP layer writes "Host" from the URL: the same value that is signed here.
+		    Signed.Headers.emplace_back("host", Address.Host.toStdString());
+		    for (const auto& Header : Headers)
+		    {
+			    if (Header.first.compare("content-type", Qt::CaseInsensitive) == 0)
+			    {
+				    Signed.Headers.emplace_back("content-type", Header.second.toStdString());
+			    }
+		    }
+		    Signed.PayloadHash = Hash;
+		    const size_t Before = Signed.Headers.size();
+		    AwsSigV4::Sign(Signed, Keys, Scope, AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
+		    for (size_t I = Before; I < Signed.Headers.size(); ++I)
+		    {
+			    Headers.append({QByteArray::fromStdString(Signed.Headers[I].first),
+			                    QByteArray::fromStdString(Signed.Headers[I].second)});
+		    }
+	    });
 	HttpRequest->OnRequestProgress(this,
 	                               [this](FHttpRequestPtr, qint64 BytesSent, qint64)
 	                               {
