@@ -12,6 +12,10 @@
 
 #include <atomic>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 
 namespace
@@ -229,6 +233,17 @@ void US3PutObjectOrva::StartHashing(bool bWithSha256)
 
 void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 {
+	// The check may lag the transfer a little; it must not take the processor from the transfer
+	// (or from a local store on the same machine). Linux nice values are per thread.
+	const int Tid = int(::syscall(SYS_gettid));
+	const int OldNice = ::getpriority(PRIO_PROCESS, id_t(Tid));
+	::setpriority(PRIO_PROCESS, id_t(Tid), 10);
+	struct FRestore
+	{
+		int Tid;
+		int Nice;
+		~FRestore() { ::setpriority(PRIO_PROCESS, id_t(Tid), Nice); }
+	} Restore{Tid, OldNice};
 	QCryptographicHash Md5(QCryptographicHash::Md5);
 	QCryptographicHash Sha256(QCryptographicHash::Sha256);
 	QString Problem;
