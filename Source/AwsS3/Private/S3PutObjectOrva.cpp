@@ -228,22 +228,17 @@ void US3PutObjectOrva::StartHashing(bool bWithSha256)
 	HashJob->FilePath = Request.LocalFile;
 	HashJob->Owner = this;
 	HashJob->bWithSha256 = bWithSha256;
-	QThreadPool::globalInstance()->start([Job = HashJob] { HashOnWorker(Job); });
+	// Threads of their own: they run niced (see HashOnWorker).
+	static QThreadPool HashPool;
+	HashPool.start([Job = HashJob] { HashOnWorker(Job); });
 }
 
 void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 {
 	// The check may lag the transfer a little; it must not take the processor from the transfer
-	// (or from a local store on the same machine). Linux nice values are per thread.
-	const int Tid = int(::syscall(SYS_gettid));
-	const int OldNice = ::getpriority(PRIO_PROCESS, id_t(Tid));
-	::setpriority(PRIO_PROCESS, id_t(Tid), 10);
-	struct FRestore
-	{
-		int Tid;
-		int Nice;
-		~FRestore() { ::setpriority(PRIO_PROCESS, id_t(Tid), Nice); }
-	} Restore{Tid, OldNice};
+	// (or from a local store on the same machine). Linux nice values are per thread, and these
+	// threads do nothing else.
+	::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10);
 	QCryptographicHash Md5(QCryptographicHash::Md5);
 	QCryptographicHash Sha256(QCryptographicHash::Sha256);
 	QString Problem;
