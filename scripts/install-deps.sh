@@ -8,6 +8,14 @@ PACKAGES=(
   libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3 nlohmann-json3-dev libcli11-dev
   wrk curl openssl
 )
+# moto's server (Python) is the local S3 and STS store of the tests and of local runs. Machines of
+# this kind have it preinstalled; elsewhere pip installs it, which needs PyPI to be reachable.
+if ! command -v moto_server >/dev/null 2>&1; then
+  echo "Installing moto[server] with pip" >&2
+  if ! python3 -m pip install --quiet --user 'moto[server]' >&2; then
+    echo "warning: moto[server] could not be installed: tests that need the local S3 store are skipped" >&2
+  fi
+fi
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

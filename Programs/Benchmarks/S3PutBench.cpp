@@ -1,0 +1,167 @@
+// Times one object PUT through the editor's S3 client (US3PutObjectOrva over the host's HTTP
+// module) and prints what the editor paid for it: wall time, throughput, peak RSS growth and the
+// longest stall of the main thread's event loop while the upload ran.
+//
+// Usage: S3PutBench --endpoint URL --bucket B --key K --file F --access-key ID --secret S
+//                   [--token T] [--region R]
+// Prints "key=value" lines; exits 0 when the put succeeded.
+
+#include "AwsS3Client.h"
+#include "GameThread.h"
+#include "Http.h"
+#include "S3PutObjectOrva.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace
+{
+
+// VmRSS or VmHWM of this process, in KiB.
+qint64 StatusKiB(const char* Field)
+{
+	QFile Status(QStringLiteral("/proc/self/status"));
+	if (!Status.open(QIODevice::ReadOnly))
+	{
+		return -1;
+	}
+	const QByteArray Wanted = QByteArray(Field) + ':';
+	for (const QByteArray& Line : Status.readAll().split('\n'))
+	{
+		if (Line.startsWith(Wanted))
+		{
+			return Line.mid(Wanted.size()).trimmed().split(' ').value(0).toLongLong();
+		}
+	}
+	return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+	QCoreApplication App(argc, argv);
+	QHash<QString, QString> Options;
+	const QStringList Arguments = App.arguments();
+	for (int I = 1; I + 1 < Arguments.size(); I += 2)
+	{
+		Options.insert(Arguments[I], Arguments[I + 1]);
+	}
+	for (const char* Required : {"--endpoint", "--bucket", "--key", "--file", "--access-key", "--secret"})
+	{
+		if (!Options.contains(QLatin1String(Required)))
+		{
+			std::fprintf(stderr, "missing %s\n", Required);
+			return 2;
+		}
+	}
+	FLog::SetStderrEnabled(false);
+
+	FHttpModule Http;
+	FS3ClientConfiguration Configuration;
+	Configuration.Region = Options.value(QStringLiteral("--region"), QStringLiteral("us-east-1"));
+	Configuration.Endpoint = Options.value(QStringLiteral("--endpoint"));
+	Configuration.bUsePathStyle = true;
+	Configuration.Http = &Http;
+	const FAwsCredentials Credentials{Options.value(QStringLiteral("--access-key")),
+	                                  Options.value(QStringLiteral("--secret")),
+	                                  Options.value(QStringLiteral("--token"))};
+	const FPutObjectRequest Request{Options.value(QStringLiteral("--bucket")), Options.value(QStringLiteral("--key")),
+	                                Options.value(QStringLiteral("--file")), QString()};
+	const qint64 Size = QFileInfo(Request.LocalFile).size();
+
+	// The editor has talked to the network before it uploads: the HTTP layer's one-time start-up
+	// (plugins, proxy look-up) is not part of what an upload costs.
+	{
+		bool bWarm = false;
+		FHttpRequestPtr Warm = Http.CreateRequest();
+		Warm->SetURL(Configuration.Endpoint);
+		QObject Receiver;
+		Warm->OnProcessRequestComplete(&Receiver, [&](FHttpRequestPtr, FHttpResponsePtr, bool) { bWarm = true; });
+		Warm->ProcessRequest();
+		while (!bWarm)
+		{
+			QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+		}
+	}
+
+	// The main thread's stall: the longest gap between ticks of a 5 ms timer, less the interval.
+	QElapsedTimer Clock;
+	qint64 LastTick = -1;
+	qint64 LongestGap = 0;
+	qint64 LongestGapAt = 0;
+	QTimer Ticker;
+	Ticker.setTimerType(Qt::PreciseTimer);
+	Ticker.setInterval(5);
+	QObject::connect(&Ticker, &QTimer::timeout,
+	                 [&]
+	                 {
+		                 const qint64 Now = Clock.nsecsElapsed();
+		                 if (LastTick >= 0)
+		                 {
+			                 LongestGap = qMax(LongestGap, Now - LastTick);
+		                 }
+		                 LastTick = Now;
+	                 });
+
+	bool bDone = false;
+	bool bSuccess = false;
+	QString Message;
+	qint64 StartNs = 0;
+	qint64 EndNs = 0;
+	int LastPercent = -1;
+	const qint64 RssBefore = StatusKiB("VmRSS");
+	Clock.start();
+	Ticker.start();
+
+	UAwsS3ClientObject* Client = UAwsS3ClientObject::CreateAwsS3ObjClient(Credentials, Configuration,
+	                                                                      EAwsS3PayloadSigningPolicy::RequestDependent);
+	QObject Context;
+	Client->BindOnClientReady(&Context,
+	                          [&](UAwsS3ClientObject* Ready)
+	                          {
+		                          US3PutObjectOrva* Put = US3PutObjectOrva::PutObject(nullptr, Ready, Request);
+		                          QObject::connect(Put, &US3PutObjectOrva::Progress, &Context,
+		                                           [&](const QString&, int Percent) { LastPercent = Percent; });
+		                          QObject::connect(
+		                              Put, &US3PutObjectOrva::Completed, &Context,
+		                              [&](bool bOk, const FPutObjectResult&, ES3Errors, const QString& Text)
+		                              {
+			                              EndNs = Clock.nsecsElapsed();
+			                              bSuccess = bOk;
+			                              Message = Text;
+			                              bDone = true;
+		                              });
+		                          StartNs = Clock.nsecsElapsed();
+		                          Put->Activate();
+	                          });
+	Client->Activate();
+	while (!bDone)
+	{
+		QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+	}
+	Ticker.stop();
+	Client->DestroyS3Object();
+	const qint64 RssPeak = StatusKiB("VmHWM");
+
+	const double Seconds = double(EndNs - StartNs) / 1e9;
+	std::printf("success=%d\n", bSuccess ? 1 : 0);
+	if (!bSuccess)
+	{
+		std::printf("error=%s\n", qPrintable(Message));
+	}
+	std::printf("bytes=%lld\n", static_cast<long long>(Size));
+	std::printf("seconds=%.3f\n", Seconds);
+	std::printf("mib_per_s=%.1f\n", Seconds > 0 ? double(Size) / (1024.0 * 1024.0) / Seconds : 0.0);
+	std::printf("last_percent=%d\n", LastPercent);
+	std::printf("rss_growth_mib=%.1f\n", double(RssPeak - RssBefore) / 1024.0);
+	std::printf("longest_stall_ms=%.1f\n", double(qMax<qint64>(0, LongestGap - 5'000'000)) / 1e6);
+	std::printf("longest_stall_at_ms=%.0f\n", double(LongestGapAt - StartNs) / 1e6);
+	std::printf("run_ms=%.0f\n", double(EndNs - StartNs) / 1e6);
+	return bSuccess ? 0 : 1;
+}

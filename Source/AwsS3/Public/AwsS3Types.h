@@ -1,0 +1,93 @@
+#pragma once
+
+#include "AwsS3Errors.h"
+
+#include <QMetaType>
+#include <QString>
+
+class FConfigCache;
+class FHttpModule;
+
+struct FAwsCredentials
+{
+	QString AccessKeyId;
+	QString SecretAccessKey;
+	// The temporary security token; empty for a long-term key.
+	QString SessionToken;
+
+	bool IsUsable() const { return !AccessKeyId.isEmpty() && !SecretAccessKey.isEmpty(); }
+};
+
+// How the body of a request is covered by the signature. RequestDependent (0, what the plugin
+// passes) and Never send "UNSIGNED-PAYLOAD", so a large file is read once, while it is sent.
+// Always hashes the file (on a worker thread) before sending it and signs that hash.
+enum class EAwsS3PayloadSigningPolicy : quint8
+{
+	RequestDependent = 0,
+	Always = 1,
+	Never = 2,
+};
+
+// Where and how the client reaches the store.
+struct FS3ClientConfiguration
+{
+	QString Region;
+	// An absolute http or https address; empty means the region's AWS endpoint,
+	// https://s3.<region>.amazonaws.com.
+	QString Endpoint;
+	// ENDPOINT/BUCKET/KEY when true; BUCKET.<endpoint host>/KEY (virtual-hosted) otherwise.
+	bool bUsePathStyle = false;
+	// A request that makes no progress for this long fails with ES3Errors::Timeout.
+	double RequestTimeoutSeconds = 60.0;
+	// The host's HTTP module: every request of the client goes through it. Not owned.
+	FHttpModule* Http = nullptr;
+};
+
+namespace AwsS3
+{
+// The defaults, overridden by section "AwsS3" of IniFile: "Endpoint" and "bUsePathStyle".
+// Config may be null (no settings: the defaults stand).
+FS3ClientConfiguration LoadClientConfiguration(FConfigCache* Config, const QString& IniFile);
+
+// The address of one object: the URL to send to, the "host" header value that goes with it and
+// the path as the signature covers it (decoded).
+struct FS3ObjectAddress
+{
+	QString Url;
+	QString Host;
+	QString Path;
+};
+
+// Empty Url, with the reason in OutProblem, when the configuration cannot address the object (no
+// region, an endpoint that is not an absolute http(s) address, no bucket or key).
+// A bucket name that cannot be a host name label falls back to path style.
+FS3ObjectAddress ResolveObjectAddress(const FS3ClientConfiguration& Configuration, const QString& Bucket,
+                                      const QString& Key, QString& OutProblem);
+} // namespace AwsS3
+
+struct FPutObjectRequest
+{
+	QString Bucket;
+	QString Key;
+	// The file streamed from disk as the object's body.
+	QString LocalFile;
+	// Sent as "Content-Type" when set.
+	QString ContentType;
+};
+
+struct FPutObjectResult
+{
+	// As the store answered it, quotes removed.
+	QString ETag;
+	QString VersionId;
+	// "x-amz-server-side-encryption" of the answer ("AES256", "aws:kms", ...).
+	QString ServerSideEncryption;
+	// Hex MD5 of the bytes that were sent, computed while they streamed.
+	QString ContentMd5;
+	// Whether the ETag could be and was compared with ContentMd5.
+	bool bChecksumVerified = false;
+	qint64 BytesSent = 0;
+	int HttpStatus = 0;
+};
+
+Q_DECLARE_METATYPE(FPutObjectResult)

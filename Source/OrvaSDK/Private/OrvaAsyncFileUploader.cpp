@@ -1,0 +1,376 @@
+#include "OrvaAsyncFileUploader.h"
+
+#include "AwsS3Client.h"
+#include "EditorHost.h"
+#include "Json.h"
+#include "Log.h"
+#include "OrvaSDKSubsystem.h"
+#include "Paths.h"
+#include "S3PutObjectOrva.h"
+#include "ThreadPool.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLocale>
+
+namespace
+{
+
+constexpr qint64 MaxUploadBytes = qint64(2147483648);
+
+// A localisable text of the namespace "OrvaSDK" with {0}, {1} filled in.
+QString OrvaText(const char* Key, const char* Source, const QStringList& Arguments)
+{
+	QString Text = QCoreApplication::translate("OrvaSDK", Source, Key);
+	for (qsizetype I = 0; I < Arguments.size(); ++I)
+	{
+		Text.replace(QLatin1Char('{') + QString::number(I) + QLatin1Char('}'), Arguments[I]);
+	}
+	return Text;
+}
+
+} // namespace
+
+UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
+                                                           const QString& ComponentId, bool bIsSandbox)
+{
+	auto* Uploader = new UOrvaAsyncFileUploader();
+	Uploader->Sdk = Sdk;
+	Uploader->TargetFilePath = TargetFilePath;
+	Uploader->ComponentId = ComponentId;
+	Uploader->bIsSandbox = bIsSandbox;
+	Uploader->GetComponentInfo();
+	return Uploader;
+}
+
+UOrvaAsyncFileUploader::~UOrvaAsyncFileUploader()
+{
+	DestroyClient();
+}
+
+QObject* UOrvaAsyncFileUploader::StepContext() const
+{
+	// The end steps outlive the uploader, which is released right after its end: they hold the
+	// item, and run as long as the host does.
+	return Sdk && Sdk->GetHost() ? static_cast<QObject*>(Sdk->GetHost()) : nullptr;
+}
+
+QString UOrvaAsyncFileUploader::FileLabel() const
+{
+	return FPaths::GetBaseFilename(TargetFilePath);
+}
+
+void UOrvaAsyncFileUploader::Send(const QString& Verb, const QString& RelativePath, const QString& Body, bool bAccept,
+                                  FHandler Handler)
+{
+	if (!Sdk || !Sdk->GetHost())
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("Upload of %1: the SDK subsystem is gone").arg(TargetFilePath));
+		End(false);
+		return;
+	}
+	FHttpRequestPtr Request = Sdk->GetHost()->Http().CreateRequest();
+	Request->SetVerb(Verb);
+	// The token is read as each request is built: a new login in between is honoured.
+	Request->SetURL(Sdk->GetServiceBaseUrl() + RelativePath);
+	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
+	if (bAccept)
+	{
+		Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
+	}
+	Request->SetHeader(QStringLiteral("Authorization"), Sdk->AccessToken);
+	if (!Body.isNull())
+	{
+		Request->SetContentAsString(Body);
+	}
+	Request->OnProcessRequestComplete(this, [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	                                  { (this->*Handler)(std::move(Req), std::move(Resp), bOk); });
+	Request->ProcessRequest();
+}
+
+void UOrvaAsyncFileUploader::GetComponentInfo()
+{
+	if (!UOrvaSDKSubsystem::IsSafeIdentifier(ComponentId))
+	{
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("Upload of %1: \"%2\" cannot name a component").arg(TargetFilePath, ComponentId));
+		// Later, so that whoever started the upload has bound its handler.
+		AsyncTask(ENamedThreads::GameThread, this, [this] { End(false); });
+		return;
+	}
+	Send(QStringLiteral("GET"), QStringLiteral("components/%1").arg(ComponentId), QString(), true,
+	     &UOrvaAsyncFileUploader::GetComponentInfo_ResponseReceived);
+}
+
+void UOrvaAsyncFileUploader::GetComponentInfo_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("Error for GetComponents: Response Is Not Valid"));
+		End(false);
+		return;
+	}
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	if (!Answer)
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: GetComponentInfo Failed"));
+		End(false);
+		return;
+	}
+	if (FJson::GetBool(*Answer, QStringLiteral("complete")))
+	{
+		End(true);
+		UE_LOG(LogTemp, Warning, QStringLiteral("%1 is already uploaded").arg(ComponentId));
+		return;
+	}
+	IssueComponentSts();
+}
+
+void UOrvaAsyncFileUploader::IssueComponentSts()
+{
+	const QFileInfo File(TargetFilePath);
+	const qint64 Size = File.isFile() ? File.size() : -1;
+	if (Size < 0)
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("The pak file to upload is missing: %1").arg(TargetFilePath));
+		End(false);
+		return;
+	}
+	if (Size > MaxUploadBytes)
+	{
+		UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than 2 GB"));
+		End(false);
+		return;
+	}
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(QStringLiteral("size"), Size);
+	Writer.WriteObjectEnd();
+	Send(QStringLiteral("POST"), QStringLiteral("components/%1/sts").arg(ComponentId), Writer.Close(), true,
+	     &UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived);
+}
+
+void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("Error for IssueComponentSts: Response Is Not Valid"));
+		End(false);
+		return;
+	}
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	if (!Answer)
+	{
+		End(false);
+		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: IssueComponentSts Failed"));
+		return;
+	}
+	const std::optional<QJsonObject> Sts = FJson::GetObject(*Answer, QStringLiteral("sts"));
+	if (!Sts)
+	{
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("IssueComponentSts: the answer (HTTP %1) holds no \"sts\" object")
+		           .arg(Response->GetResponseCode()));
+		End(false);
+		return;
+	}
+	Credentials.SessionToken = FJson::GetString(*Sts, QStringLiteral("token"));
+	Credentials.AccessKeyId = FJson::GetString(*Sts, QStringLiteral("access_key_id"));
+	Credentials.SecretAccessKey = FJson::GetString(*Sts, QStringLiteral("secret_access_key"));
+	Region = FJson::GetString(*Sts, QStringLiteral("region"));
+	const QJsonArray Files = FJson::GetArray(*Answer, QStringLiteral("files"));
+	if (Files.size() == 1 && Files.first().isObject())
+	{
+		const QJsonObject File = Files.first().toObject();
+		FJson::TryGetString(File, QStringLiteral("component_id"), ComponentId);
+		FJson::TryGetString(File, QStringLiteral("bucket_name"), BucketName);
+		FJson::TryGetString(File, QStringLiteral("url"), KeyUrl);
+	}
+	if (BucketName.isEmpty() || KeyUrl.isEmpty())
+	{
+		UE_LOG(
+		    LogTemp, Error,
+		    QStringLiteral("IssueComponentSts: the answer names no bucket and object key for %1 (%2 \"files\" entries)")
+		        .arg(ComponentId)
+		        .arg(Files.size()));
+		End(false);
+		return;
+	}
+	UE_LOG(LogTemp, Warning, QStringLiteral("Ready To Upload"));
+
+	FEditorHost* Host = Sdk ? Sdk->GetHost() : nullptr;
+	if (!Host)
+	{
+		End(false);
+		return;
+	}
+	FS3ClientConfiguration Configuration =
+	    AwsS3::LoadClientConfiguration(Host->GetConfig(), Sdk->GetSettingsFilePath());
+	Configuration.Region = Region;
+	Configuration.Http = &Host->Http();
+	CurrAwsS3Client = UAwsS3ClientObject::CreateAwsS3ObjClient(Credentials, Configuration,
+	                                                           EAwsS3PayloadSigningPolicy::RequestDependent);
+	CurrAwsS3Client->BindOnClientReady(this, [this](UAwsS3ClientObject* Client) { ExcuteUpload(Client); });
+	CurrAwsS3Client->Activate();
+}
+
+void UOrvaAsyncFileUploader::ExcuteUpload(UAwsS3ClientObject* Client)
+{
+	if (!Client || bEnded)
+	{
+		return;
+	}
+	CurrAwsS3Client = Client;
+	FPutObjectRequest Request;
+	Request.Bucket = BucketName;
+	Request.Key = KeyUrl;
+	Request.LocalFile = TargetFilePath;
+	US3PutObjectOrva* Put = US3PutObjectOrva::PutObject(nullptr, Client, Request);
+	connect(Put, &US3PutObjectOrva::Completed, this, &UOrvaAsyncFileUploader::Aws3SPutObjectCallback);
+	connect(Put, &US3PutObjectOrva::Progress, this, &UOrvaAsyncFileUploader::OnUploadPercents);
+	// Posted before the put can post its end, so the failure step always finds the item.
+	SpawnUploadingNotification();
+	Put->Activate();
+}
+
+void UOrvaAsyncFileUploader::OnUploadPercents(const QString& UploadFilename, int Percentage)
+{
+	if (UploadNotification)
+	{
+		UploadNotification->SetText(
+		    OrvaText("UploadProgressMessage", "{0} Uploading:  {1}%",
+		             {FPaths::GetBaseFilename(UploadFilename), QLocale().toString(Percentage)}));
+	}
+}
+
+void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObjectResult& Result, ES3Errors Error,
+                                                    const QString& ErrorMessage)
+{
+	Q_UNUSED(Result);
+	if (bSuccess)
+	{
+		SpawnUploadSuccessNotification();
+		CompleteUpload();
+		UE_LOG(LogTemp, Warning, QStringLiteral("Aws3S Upload Success!!!"));
+	}
+	else
+	{
+		SpawnUploadFailNotification();
+		UE_LOG(
+		    LogTemp, Error,
+		    QStringLiteral("Upload of %1 failed (%2): %3").arg(FileLabel(), AwsS3::ErrorKindName(Error), ErrorMessage));
+	}
+	DestroyClient();
+	if (!bSuccess)
+	{
+		End(false);
+	}
+}
+
+void UOrvaAsyncFileUploader::CompleteUpload()
+{
+	QString CheckCode;
+	// The build's check code comes from the pak bookkeeping (GetCheckCode), called by name: it is
+	// an invokable operation of the subsystem.
+	if (!Sdk ||
+	    !QMetaObject::invokeMethod(Sdk.data(), "GetCheckCode", Qt::DirectConnection, Q_RETURN_ARG(QString, CheckCode)))
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("CompleteUpload: the build's check code cannot be read"));
+	}
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(QStringLiteral("checksum"), CheckCode);
+	Writer.WriteObjectEnd();
+	Send(QStringLiteral("PATCH"), QStringLiteral("components/%1/sts").arg(ComponentId), Writer.Close(), false,
+	     &UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived);
+}
+
+void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response,
+                                                             bool bWasSuccessful)
+{
+	// A refusal (the service found no object of the registered size, say) is no completion.
+	if (Response && bWasSuccessful && Response->GetResponseCode() >= 200 && Response->GetResponseCode() < 300)
+	{
+		End(true);
+		UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
+		return;
+	}
+	UE_LOG(LogTemp, Error, QStringLiteral("Error for CompleteComponents: Response Is Not Valid"));
+	End(false);
+}
+
+void UOrvaAsyncFileUploader::SpawnUploadingNotification()
+{
+	AsyncTask(ENamedThreads::GameThread, this,
+	          [this]
+	          {
+		          if (!Sdk || !Sdk->GetHost() || bEnded)
+		          {
+			          return;
+		          }
+		          if (UploadNotification)
+		          {
+			          UploadNotification->ExpireAndFadeout();
+		          }
+		          FNotificationInfo Info(OrvaText("UploadProgressBegin", "{0} Uploading:  0%", {FileLabel()}));
+		          Info.bFireAndForget = false;
+		          UploadNotification = Sdk->GetHost()->Notifications().AddNotification(Info);
+		          UploadNotification->SetCompletionState(ENotificationState::Pending);
+	          });
+}
+
+void UOrvaAsyncFileUploader::SpawnUploadSuccessNotification()
+{
+	AsyncTask(ENamedThreads::GameThread, StepContext(),
+	          [Item = UploadNotification, Label = FileLabel()]
+	          {
+		          if (!Item)
+		          {
+			          return;
+		          }
+		          const QString Text = OrvaText("UploadSuccessMessage", "{0} is upload Successfully.", {Label});
+		          Item->SetText(Text);
+		          Item->SetCompletionState(ENotificationState::Success);
+		          Item->ExpireAndFadeout();
+		          UE_LOG(LogTemp, Display, Text);
+	          });
+}
+
+void UOrvaAsyncFileUploader::SpawnUploadFailNotification()
+{
+	AsyncTask(ENamedThreads::GameThread, StepContext(),
+	          [Item = UploadNotification, Label = FileLabel()]
+	          {
+		          if (!Item)
+		          {
+			          return;
+		          }
+		          const QString Text = OrvaText("UploadFailedMessage", "{0} is upload faild.", {Label});
+		          Item->SetText(Text);
+		          Item->SetCompletionState(ENotificationState::Fail);
+		          Item->ExpireAndFadeout();
+		          UE_LOG(LogTemp, Error, Text);
+	          });
+}
+
+void UOrvaAsyncFileUploader::DestroyClient()
+{
+	if (CurrAwsS3Client)
+	{
+		CurrAwsS3Client->DestroyS3Object();
+		CurrAwsS3Client = nullptr;
+	}
+}
+
+void UOrvaAsyncFileUploader::End(bool bSuccess)
+{
+	if (bEnded)
+	{
+		return;
+	}
+	bEnded = true;
+	Q_EMIT OnUploadCompleted(bSuccess);
+	DestroyClient();
+	// The notification steps already posted still run: they hold the item, not the uploader.
+	deleteLater();
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "AwsS3Types.h"
+#include "Http.h"
+#include "Notifications.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class UAwsS3ClientObject;
+class UOrvaSDKSubsystem;
+
+// Uploads one registered component pak to the object store and tells the service it is done:
+// component state, temporary credentials, the put with a progress notification, completion.
+// The uploader owns itself from UploadFile until it ends, when it broadcasts OnUploadCompleted
+// exactly once and releases itself with deleteLater(). Main thread only.
+class UOrvaAsyncFileUploader : public QObject
+{
+	Q_OBJECT
+
+public:
+	// Sdk is the subsystem whose service address, access token and check code the uploader uses
+	// (the engine finds it by lookup; here the caller hands it over). The first request is under
+	// way when this returns; its answer comes on a later turn of the event loop.
+	static UOrvaAsyncFileUploader* UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
+	                                          const QString& ComponentId, bool bIsSandbox);
+
+	QString GetComponentId() const { return ComponentId; }
+	QString GetBucketName() const { return BucketName; }
+	QString GetKeyUrl() const { return KeyUrl; }
+	QString GetTargetFilePath() const { return TargetFilePath; }
+
+Q_SIGNALS:
+	// The uploader's end: true when the object is stored and the service knows it (or already
+	// knew), false otherwise. Broadcast once.
+	void OnUploadCompleted(bool bSuccess);
+
+private:
+	UOrvaAsyncFileUploader() = default;
+	~UOrvaAsyncFileUploader() override;
+
+	Q_INVOKABLE void Aws3SPutObjectCallback(bool bSuccess, const FPutObjectResult& Result, ES3Errors Error,
+	                                        const QString& ErrorMessage);
+	Q_INVOKABLE void CompleteUpload();
+	Q_INVOKABLE void ExcuteUpload(UAwsS3ClientObject* Client);
+	Q_INVOKABLE void GetComponentInfo();
+	Q_INVOKABLE void IssueComponentSts();
+	Q_INVOKABLE void OnUploadPercents(const QString& UploadFilename, int Percentage);
+
+	void GetComponentInfo_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	void IssueComponentSts_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	void CompleteUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+
+	void SpawnUploadingNotification();
+	void SpawnUploadSuccessNotification();
+	void SpawnUploadFailNotification();
+
+	// A request to the service with the shared header rules, its answer bound to Handler.
+	using FHandler = void (UOrvaAsyncFileUploader::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
+	void Send(const QString& Verb, const QString& RelativePath, const QString& Body, bool bAccept, FHandler Handler);
+	// Broadcasts the end once and releases the uploader.
+	void End(bool bSuccess);
+	void DestroyClient();
+	QString FileLabel() const;
+	QObject* StepContext() const;
+
+	QPointer<UOrvaSDKSubsystem> Sdk;
+	QString BucketName;
+	QString TargetFilePath;
+	QString KeyUrl;
+	QString ComponentId;
+	bool bIsSandbox = false;
+	QPointer<UAwsS3ClientObject> CurrAwsS3Client;
+	FNotificationItemPtr UploadNotification;
+
+	FAwsCredentials Credentials;
+	QString Region;
+	bool bEnded = false;
+};

@@ -1,0 +1,212 @@
+#include "SdkFixture.h"
+
+#include "LocalS3Server.h"
+#include "Notifications.h"
+#include "OrvaAsyncFileUploader.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+
+namespace
+{
+
+// One store for the suite; it takes seconds to start.
+std::unique_ptr<FLocalS3Server> GStore;
+std::string GStoreProblem;
+const std::string Bucket = "orva-uploader-tests";
+
+QByteArray Patterned(qsizetype Size)
+{
+	QByteArray Bytes(Size, Qt::Uninitialized);
+	for (qsizetype I = 0; I < Size; ++I)
+	{
+		Bytes[I] = char((I * 131 + I / 7) & 0xFF);
+	}
+	return Bytes;
+}
+
+} // namespace
+
+class UploaderTest : public FSdkFixture
+{
+protected:
+	static void SetUpTestSuite()
+	{
+		if (FLocalS3Server::IsAvailable())
+		{
+			GStore = std::make_unique<FLocalS3Server>();
+			GStoreProblem = GStore->Start();
+			if (GStoreProblem.empty() && !GStore->CreateBucket(Bucket))
+			{
+				GStoreProblem = "cannot create the bucket";
+			}
+		}
+	}
+	static void TearDownTestSuite() { GStore.reset(); }
+
+	void SetUp() override
+	{
+		if (!FLocalS3Server::IsAvailable())
+		{
+			GTEST_SKIP() << "moto_server is not installed";
+		}
+		ASSERT_TRUE(GStoreProblem.empty()) << GStoreProblem;
+		WriteSettings(QStringLiteral("[AwsS3]\nEndpoint=%1\nbUsePathStyle=True\n")
+		                  .arg(QString::fromStdString(GStore->Endpoint()))
+		                  .toUtf8());
+		StartHost();
+		Sdk().AccessToken = QStringLiteral("Bearer tok-1");
+		Sdk().CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/W1/Maps/Entry.Entry"));
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/Entry_PakVersion.json"),
+		                  R"({"VersionId":"Entry","CheckCode":"check-42"})");
+		Pak = Patterned(300 * 1024 + 5);
+		PakPath = Project.ProjectDir() + QStringLiteral("Saved/HotPatcher/Entry/WindowsServer/c-7.pak");
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsServer/c-7.pak"), Pak);
+	}
+
+	// The service's credentials answer for Key, with real temporary credentials of the store.
+	QByteArray StsAnswer(const std::string& Key, const QString& FilesOverride = QString())
+	{
+		const AwsSigV4::FCredentials Issued = GStore->IssueUploadCredentials(Bucket, Key);
+		const QString Files = FilesOverride.isNull()
+		                          ? QStringLiteral(R"([{"component_id":"c-7","bucket_name":"%1","url":"%2"}])")
+		                                .arg(QString::fromStdString(Bucket), QString::fromStdString(Key))
+		                          : FilesOverride;
+		return QStringLiteral(
+		           R"({"sts":{"token":"%1","access_key_id":"%2","secret_access_key":"%3","region":"us-east-1"},"files":%4})")
+		    .arg(QString::fromStdString(Issued.SessionToken), QString::fromStdString(Issued.AccessKeyId),
+		         QString::fromStdString(Issued.SecretAccessKey), Files)
+		    .toUtf8();
+	}
+
+	struct FEnd
+	{
+		QList<bool> Results;
+	};
+	// Starts an upload and runs the loop until it has ended (or the time is up).
+	FEnd Upload(int TimeoutMs = 30000)
+	{
+		FEnd Ends;
+		UOrvaAsyncFileUploader* Uploader =
+		    UOrvaAsyncFileUploader::UploadFile(&Sdk(), PakPath, QStringLiteral("c-7"), false);
+		QObject::connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, Host.get(),
+		                 [&Ends](bool bSuccess) { Ends.Results.append(bSuccess); });
+		FGameThread::RunUntil([&] { return !Ends.Results.isEmpty(); }, TimeoutMs);
+		// Anything broadcast after the end would show up here.
+		Settle();
+		FGameThread::RunUntilIdle(100);
+		return Ends;
+	}
+
+	QByteArray Pak;
+	QString PakPath;
+};
+
+TEST_F(UploaderTest, PublishesThePakAndCompletesWithTheCheckCode)
+{
+	const std::string Key = "worlds/w1/c-7.pak";
+	Server.Enqueue(200, R"({"id":"c-7","complete":false})");
+	Server.Enqueue(200, StsAnswer(Key));
+	Server.Enqueue(200, R"({"id":"c-7","complete":true})");
+	const FEnd Ends = Upload();
+	ASSERT_EQ(Ends.Results, QList<bool>({true}));
+
+	const auto Stored = GStore->GetObject(Bucket, Key);
+	ASSERT_EQ(Stored.Status, 200);
+	EXPECT_TRUE(Stored.Body == Pak.toStdString());
+
+	ASSERT_EQ(Server.RequestCount(), 3);
+	const auto& State = Server.Requests()[0];
+	EXPECT_EQ(State.Verb, "GET");
+	EXPECT_EQ(State.Target, "/api/v1/components/c-7");
+	EXPECT_EQ(State.Header("Authorization"), "Bearer tok-1");
+	EXPECT_EQ(State.Header("accept"), "application/json");
+	const auto& Sts = Server.Requests()[1];
+	EXPECT_EQ(Sts.Verb, "POST");
+	EXPECT_EQ(Sts.Target, "/api/v1/components/c-7/sts");
+	EXPECT_EQ(Sts.Body, "{\"size\":" + QByteArray::number(Pak.size()) + "}");
+	const auto& Complete = Server.Requests()[2];
+	EXPECT_EQ(Complete.Verb, "PATCH");
+	EXPECT_EQ(Complete.Target, "/api/v1/components/c-7/sts");
+	QString CheckCode;
+	QMetaObject::invokeMethod(&Sdk(), "GetCheckCode", Qt::DirectConnection, Q_RETURN_ARG(QString, CheckCode));
+	EXPECT_EQ(Complete.Body, "{\"checksum\":\"" + CheckCode.toUtf8() + "\"}");
+	EXPECT_TRUE(Complete.Header("accept").isEmpty());
+
+	EXPECT_TRUE(Log.Contains(QStringLiteral("Ready To Upload")));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("Aws3S Upload Success!!!")));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("Complete Upload")));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("c-7 is upload Successfully.")));
+	EXPECT_FALSE(Log.Messages().filter(QStringLiteral("c-7 Uploading:  0%")).isEmpty());
+	EXPECT_FALSE(Log.Messages().filter(QStringLiteral("c-7 Uploading:  100%")).isEmpty());
+	// No secret reaches a log line.
+	const QString AllLines = Log.Messages().join(u'\n');
+	EXPECT_FALSE(AllLines.contains(QStringLiteral("tok-1")));
+}
+
+TEST_F(UploaderTest, AlreadyCompleteAsksNoCredentials)
+{
+	Server.Enqueue(200, R"({"id":"c-7","complete":true})");
+	const FEnd Ends = Upload();
+	EXPECT_EQ(Ends.Results, QList<bool>({true}));
+	EXPECT_EQ(Server.RequestCount(), 1);
+	EXPECT_TRUE(Log.Contains(QStringLiteral("c-7 is already uploaded")));
+	EXPECT_TRUE(Host->Notifications().GetItems().isEmpty());
+}
+
+TEST_F(UploaderTest, EveryFailureEndsOnceWithFalse)
+{
+	// A put the store refuses (a key outside the credentials' policy): false, once; no completion.
+	Server.Enqueue(200, R"({"complete":false})");
+	Server.Enqueue(
+	    200, StsAnswer("worlds/w1/other.pak", QStringLiteral(R"([{"bucket_name":"%1","url":"worlds/w1/c-7.pak"}])")
+	                                              .arg(QString::fromStdString(Bucket))));
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_EQ(Server.RequestCount(), 2);
+	EXPECT_TRUE(Log.Contains(QStringLiteral("c-7 is upload faild.")));
+
+	// Credentials without "sts", or without one usable file: no put.
+	Server.Enqueue(200, R"({"complete":false})");
+	Server.Enqueue(200, R"({"files":[]})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	Server.Enqueue(200, R"({"complete":false})");
+	Server.Enqueue(200, StsAnswer("worlds/w1/c-7.pak", QStringLiteral(R"([{"url":"a"},{"url":"b"}])")));
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+
+	// A completion the service refuses: false only, never true first.
+	Server.Enqueue(200, R"({"complete":false})");
+	Server.Enqueue(200, StsAnswer("worlds/w1/c-7.pak"));
+	Server.Enqueue(409, R"({"error":"the object has another size"})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("Error for CompleteComponents: Response Is Not Valid")));
+
+	// Unreadable state answers.
+	Server.Enqueue(200, "not json");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("JsonReader Error: GetComponentInfo Failed")));
+
+	// A missing pak: an error line naming it, no credentials request.
+	const int Before = Server.RequestCount();
+	QFile::remove(PakPath);
+	Server.Enqueue(200, R"({"complete":false})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_EQ(Server.RequestCount(), Before + 1);
+	EXPECT_FALSE(Log.Messages(ELogVerbosity::Error).filter(PakPath).isEmpty());
+}
+
+TEST_F(UploaderTest, TheTwoGibLimitIsKeptAndEndsWithFalse)
+{
+	// Sparse files: nothing is written to disk.
+	ASSERT_TRUE(QFile::resize(PakPath, qint64(2147483648) + 1));
+	Server.Enqueue(200, R"({"complete":false})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("FileSize is more than 2 GB")));
+	EXPECT_EQ(Server.RequestCount(), 1);
+
+	ASSERT_TRUE(QFile::resize(PakPath, qint64(2147483648)));
+	Server.Enqueue(200, R"({"complete":false})");
+	Server.Enqueue(200, R"({"files":[]})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	ASSERT_EQ(Server.RequestCount(), 3);
+	EXPECT_EQ(Server.Requests()[2].Body, "{\"size\":2147483648}");
+}
