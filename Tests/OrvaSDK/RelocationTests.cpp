@@ -219,7 +219,7 @@ TEST_F(RelocationTest, ALevelIsAnyPackageWithAWorldAssetAfterClassRedirects)
 								  QStringLiteral("/Game/__ExternalActors__/Maps/Mixed/A/B1/MixedActor"),
 								  QStringLiteral("/Game/Props/Stone")}));
 
-	ASSERT_TRUE(UClass::RegisterClass(LateWorld, QStringLiteral("/Script/Engine.World")));
+	ASSERT_TRUE(Host->Classes().RegisterClass(LateWorld, QStringLiteral("/Script/Engine.World")));
 	const QStringList After = Sdk().CheckFoldersNeedMove(FSoftObjectPath(QStringLiteral("/Game/Maps/Mixed.Mixed")));
 	EXPECT_EQ(Sorted(After), Sorted(Before + QStringList{QStringLiteral("/Game/__ExternalActors__/Maps/Late/C/D2/LateActor")}))
 		<< "a class registered after the scan makes its packages levels from then on";

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <atomic>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -96,7 +97,13 @@ class FNameTable
 public:
 	static size_t HashOf(const QString& Name) { return qHash(FFoldedKey{Name}); }
 
-	int Find(const QString& Name) const { return Find(Name, HashOf(Name)); }
+	int Find(const QString& Name) const
+	{
+		// Most names asked about are texts the table handed out: those are found by their address,
+		// without reading or hashing the text.
+		const int Own = FindOwnText(Name);
+		return Own >= 0 ? Own : Find(Name, HashOf(Name));
+	}
 
 	// Hash: HashOf(Name), computed ahead (by the scan's parsing threads).
 	int Find(const QString& Name, size_t Hash) const
@@ -172,6 +179,35 @@ private:
 		quint32 Tag = 0; // 0: empty
 	};
 
+	static size_t AddressHash(const QChar* Data)
+	{
+		size_t Hash = size_t(quintptr(Data)) * 0x9e3779b97f4a7c15ull;
+		return Hash ^ (Hash >> 29);
+	}
+
+	// The same address is the same name: the table co-owns every text it points at, so no other
+	// text can lie there, and shared text never changes in place.
+	int FindOwnText(const QString& Name) const
+	{
+		const QChar* Data = Name.constData();
+		if (ByAddress.empty() || Name.isEmpty())
+		{
+			return -1;
+		}
+		for (size_t Index = AddressHash(Data) & Mask;; Index = (Index + 1) & Mask)
+		{
+			const FSlot& Slot = ByAddress[Index];
+			if (Slot.Data == nullptr)
+			{
+				return -1;
+			}
+			if (Slot.Data == Data && Names[size_t(Slot.Id)].size() == Name.size())
+			{
+				return Slot.Id;
+			}
+		}
+	}
+
 	void Place(int Id)
 	{
 		const QString& Name = Names[size_t(Id)];
@@ -182,11 +218,21 @@ private:
 			Index = (Index + 1) & Mask;
 		}
 		Slots[Index] = FSlot{Name.constData(), Id, quint32(Hash >> 32) | 1u};
+		if (!Name.isEmpty())
+		{
+			Index = AddressHash(Name.constData()) & Mask;
+			while (ByAddress[Index].Data != nullptr)
+			{
+				Index = (Index + 1) & Mask;
+			}
+			ByAddress[Index] = FSlot{Name.constData(), Id, 1u};
+		}
 	}
 
 	void Grow(size_t Capacity)
 	{
 		Slots.assign(Capacity, FSlot());
+		ByAddress.assign(Capacity, FSlot());
 		Mask = Capacity - 1;
 		for (int Id = 0; Id < int(Names.size()); ++Id)
 		{
@@ -195,6 +241,8 @@ private:
 	}
 
 	std::vector<FSlot> Slots;
+	// The same ids by the address of their text.
+	std::vector<FSlot> ByAddress;
 	size_t Mask = 0;
 	// Never shrinks nor changes an entry, so the text a slot points at stays alive and unchanged.
 	std::vector<QString> Names;
@@ -321,6 +369,12 @@ QString WithTrailingSlash(QString Path)
 
 struct FAssetRegistry::FImpl
 {
+	explicit FImpl(const FClassTable& InClasses)
+		: ClassTable(InClasses)
+	{
+	}
+
+	const FClassTable& ClassTable;
 	QList<FMountPoint> Mounts;
 	QHash<FFoldedKey, int> MountByName; // "Game" -> index
 
@@ -329,17 +383,11 @@ struct FAssetRegistry::FImpl
 	// leads straight to its package.
 	std::vector<FPackageRecord> Packages;
 	std::vector<FPackageInfo> Infos;
-	// Per name id, a byte each, so that the checks a walk makes for every dependency it meets stay
-	// within a few hundred kilobytes even for a large project: whether the package is on disk, and
-	// the mount point its name lies under (-1: none).
+	// Per name id, a byte each, so that the existence checks a walk makes for every dependency it
+	// meets stay within a few hundred kilobytes even for a large project.
 	std::vector<char> OnDisk;
-	std::vector<qint8> NameMounts;
-	// Per name id, what a walk reads of each package it reaches, in arrays of four bytes each
-	// rather than within the larger records: where its dependency list starts in DependencyPool,
-	// and its main asset's class id (-1: none) with SeveralAssets flagging further assets.
+	// Per name id, where its dependency list starts in DependencyPool.
 	std::vector<quint32> DependencyAt;
-	std::vector<qint32> MainClass;
-	std::vector<char> SeveralAssets;
 	// Every package's dependency ids in one array, each list led by its length, so that a walk
 	// reads a package's list from one place. Entry 0 is the empty list that packages without one
 	// point at. A package stored again appends its new list; the lists left behind are dropped
@@ -350,11 +398,6 @@ struct FAssetRegistry::FImpl
 
 	FNameTable Classes;
 	std::vector<FTopLevelAssetPath> ClassPaths; // class id -> split path
-	// Whether each class id resolves to MatchTarget or a class derived from it (-1: not known yet),
-	// as of the class table's MatchGeneration.
-	mutable std::vector<signed char> ClassMatch;
-	mutable const UClass* MatchTarget = nullptr;
-	mutable quint64 MatchGeneration = 0;
 
 	std::vector<FFolder> Folders;
 	QHash<FFoldedKey, int> FolderIds;
@@ -365,6 +408,18 @@ struct FAssetRegistry::FImpl
 	QSet<QString> ReportedFiles; // files reported as bad, so each is reported once
 
 	// ---- names and folders ----
+
+	// The dependency ids of a package on disk, in file order; empty for others. Valid until the
+	// registry next changes.
+	std::span<const int> DependencyIdsOf(int Slot) const
+	{
+		if (Slot < 0 || size_t(Slot) >= OnDisk.size() || !OnDisk[size_t(Slot)])
+		{
+			return {};
+		}
+		const quint32 At = DependencyAt[size_t(Slot)];
+		return std::span<const int>(DependencyPool.data() + At + 1, size_t(DependencyPool[At]));
+	}
 
 	int SlotOf(const QString& PackageName) const
 	{
@@ -383,10 +438,6 @@ struct FAssetRegistry::FImpl
 			Infos.resize(size_t(Id) + 1);
 			OnDisk.resize(size_t(Id) + 1, 0);
 			DependencyAt.resize(size_t(Id) + 1, 0);
-			MainClass.resize(size_t(Id) + 1, -1);
-			SeveralAssets.resize(size_t(Id) + 1, 0);
-			NameMounts.resize(size_t(Id) + 1, -1);
-			NameMounts[size_t(Id)] = qint8(MountOfName(Names.Text(Id)));
 		}
 		return Id;
 	}
@@ -437,22 +488,6 @@ struct FAssetRegistry::FImpl
 	}
 
 	// ---- mount points and files ----
-
-	// The same answer as MountOf for a package name, without building the mount point's name: it
-	// runs once for every name a scan meets.
-	int MountOfName(QStringView Name) const
-	{
-		for (int Index = 0; Index < Mounts.size() && Index < 127; ++Index)
-		{
-			const QString& Root = Mounts[Index].RootPath;
-			if (Name.size() > Root.size() && Name[Root.size()] == QLatin1Char('/') &&
-				EqualsIgnoringCase(Name.first(Root.size()), Root))
-			{
-				return Index;
-			}
-		}
-		return -1;
-	}
 
 	int MountOf(const QString& PackageName) const
 	{
@@ -521,8 +556,6 @@ struct FAssetRegistry::FImpl
 		DropDependencies(Slot);
 		DependencyPool[DependencyBegin] = int(DependencyPool.size() - DependencyBegin - 1);
 		DependencyAt[size_t(Slot)] = quint32(DependencyBegin);
-		MainClass[size_t(Slot)] = Record.Assets.isEmpty() ? -1 : Record.Assets.first().ClassId;
-		SeveralAssets[size_t(Slot)] = Record.Assets.size() > 1;
 		CompactDependenciesIfWasteful();
 	}
 
@@ -560,32 +593,6 @@ struct FAssetRegistry::FImpl
 		}
 	}
 
-	bool ClassMatches(int ClassId, const UClass* Target) const
-	{
-		if (ClassId < 0)
-		{
-			return false;
-		}
-		const quint64 Generation = UClass::GetTableGeneration();
-		if (Target != MatchTarget || Generation != MatchGeneration)
-		{
-			ClassMatch.assign(ClassPaths.size(), -1);
-			MatchTarget = Target;
-			MatchGeneration = Generation;
-		}
-		if (size_t(ClassId) >= ClassMatch.size())
-		{
-			ClassMatch.resize(ClassPaths.size(), -1);
-		}
-		signed char& Match = ClassMatch[size_t(ClassId)];
-		if (Match < 0)
-		{
-			const UClass* Resolved = UClass::ResolveClass(ClassPaths[size_t(ClassId)].ToString());
-			Match = Resolved && Resolved->IsChildOf(Target) ? 1 : 0;
-		}
-		return Match > 0;
-	}
-
 	void DetachFromFolder(int Slot)
 	{
 		FPackageRecord& Record = Packages[size_t(Slot)];
@@ -605,8 +612,6 @@ struct FAssetRegistry::FImpl
 		DropDependencies(Slot);
 		Infos[size_t(Slot)] = FPackageInfo();
 		OnDisk[size_t(Slot)] = 0;
-		MainClass[size_t(Slot)] = -1;
-		SeveralAssets[size_t(Slot)] = 0;
 		--AliveCount;
 	}
 
@@ -1004,13 +1009,13 @@ struct FAssetRegistry::FImpl
 	}
 };
 
-FAssetRegistry::FAssetRegistry(const FPaths& Paths)
-	: FAssetRegistry(DiscoverMountPoints(Paths))
+FAssetRegistry::FAssetRegistry(const FPaths& Paths, const FClassTable& Classes)
+	: FAssetRegistry(DiscoverMountPoints(Paths), Classes)
 {
 }
 
-FAssetRegistry::FAssetRegistry(const QList<FMountPoint>& MountPoints)
-	: Impl(std::make_unique<FImpl>())
+FAssetRegistry::FAssetRegistry(const QList<FMountPoint>& MountPoints, const FClassTable& Classes)
+	: Impl(std::make_unique<FImpl>(Classes))
 {
 	for (const FMountPoint& Mount : MountPoints)
 	{
@@ -1049,6 +1054,8 @@ QList<FMountPoint> FAssetRegistry::DiscoverMountPoints(const FPaths& Paths)
 }
 
 QList<FMountPoint> FAssetRegistry::GetMountPoints() const { return Impl->Mounts; }
+
+const FClassTable& FAssetRegistry::GetClasses() const { return Impl->ClassTable; }
 
 bool FAssetRegistry::TryConvertLongPackageNameToFilename(const QString& PackageName, QString& OutFilename,
 	const QString& Extension) const
@@ -1158,7 +1165,7 @@ bool FAssetRegistry::GetDependencies(const QString& PackageName, QStringList& Ou
 		return true;
 	}
 	const FPackageRecord& Record = Impl->Packages[size_t(Slot)];
-	const std::span<const int> All = GetDependencyIds(Slot);
+	const std::span<const int> All = Impl->DependencyIdsOf(Slot);
 	const size_t Begin = Query.Required == EDependencyQuery::Soft ? size_t(Record.HardCount) : 0;
 	const size_t End = Query.Required == EDependencyQuery::Hard ? size_t(Record.HardCount) : All.size();
 	OutDependencies.reserve(OutDependencies.size() + qsizetype(End - Begin));
@@ -1181,7 +1188,7 @@ bool FAssetRegistry::GetReferencers(const QString& PackageName, QStringList& Out
 	}
 	for (size_t Slot = 0; Slot < Impl->Packages.size(); ++Slot)
 	{
-		const std::span<const int> Dependencies = GetDependencyIds(int(Slot));
+		const std::span<const int> Dependencies = Impl->DependencyIdsOf(int(Slot));
 		if (std::find(Dependencies.begin(), Dependencies.end(), Target) != Dependencies.end())
 		{
 			OutReferencers.append(Impl->Packages[Slot].Name);
@@ -1234,22 +1241,20 @@ bool FAssetRegistry::IsLevelPackage(const QString& PackageName) const
 		return false;
 	}
 	const UClass* Class =
-		UClass::ResolveClass(Impl->Classes.Text(Impl->Packages[size_t(Slot)].Assets.first().ClassId));
+		Impl->ClassTable.ResolveClass(Impl->Classes.Text(Impl->Packages[size_t(Slot)].Assets.first().ClassId));
 	return Class && Class->IsChildOf(UWorld::StaticClass());
 }
 
 bool FAssetRegistry::GetAssetsByPackageName(const QString& PackageName, QList<FAssetData>& OutAssetData, bool, bool) const
 {
-	if (!FPackageName::IsValidLongPackageName(PackageName))
-	{
-		return false;
-	}
+	// A package on disk has a valid name.
 	const int Slot = Impl->SlotOf(PackageName);
 	if (Slot >= 0)
 	{
 		Impl->AppendAssets(Slot, OutAssetData);
+		return true;
 	}
-	return true;
+	return FPackageName::IsValidLongPackageName(PackageName);
 }
 
 bool FAssetRegistry::GetAssetsByPath(const QString& PackagePath, QList<FAssetData>& OutAssetData, bool bRecursive,
@@ -1323,7 +1328,7 @@ bool FAssetRegistry::GetAssets(const FARFilter& Filter, QList<FAssetData>& OutAs
 	QList<const UClass*> FilterClasses;
 	for (const FTopLevelAssetPath& Path : Filter.ClassPaths)
 	{
-		FilterClasses.append(UClass::ResolveClass(Path.ToString()));
+		FilterClasses.append(Impl->ClassTable.ResolveClass(Path.ToString()));
 	}
 	const auto ClassPasses = [&](int ClassId)
 	{
@@ -1336,7 +1341,7 @@ bool FAssetRegistry::GetAssets(const FARFilter& Filter, QList<FAssetData>& OutAs
 		{
 			Match = 0;
 			const FTopLevelAssetPath& AssetClass = Impl->ClassPaths[size_t(ClassId)];
-			const UClass* Resolved = Filter.bRecursiveClasses ? UClass::ResolveClass(AssetClass.ToString()) : nullptr;
+			const UClass* Resolved = Filter.bRecursiveClasses ? Impl->ClassTable.ResolveClass(AssetClass.ToString()) : nullptr;
 			for (qsizetype Index = 0; Index < Filter.ClassPaths.size() && !Match; ++Index)
 			{
 				Match = AssetClass == Filter.ClassPaths[Index] ||
@@ -1421,61 +1426,6 @@ QStringList FAssetRegistry::GetAllPackageNames() const
 
 int FAssetRegistry::GetPackageCount() const { return Impl->AliveCount; }
 
-int FAssetRegistry::FindPackageId(const QString& PackageName) const { return Impl->Names.Find(PackageName); }
-
-int FAssetRegistry::GetPackageIdCount() const { return Impl->Names.Count(); }
-
-const QString& FAssetRegistry::GetPackageNameById(int Id) const { return Impl->Names.Text(Id); }
-
-bool FAssetRegistry::IsPackageOnDisk(int Id) const
-{
-	return Id >= 0 && size_t(Id) < Impl->OnDisk.size() && Impl->OnDisk[size_t(Id)];
-}
-
-int FAssetRegistry::GetPackageMountIndex(int Id) const
-{
-	return Id >= 0 && size_t(Id) < Impl->NameMounts.size() ? Impl->NameMounts[size_t(Id)] : -1;
-}
-
-std::span<const int> FAssetRegistry::GetDependencyIds(int Id) const
-{
-	if (!IsPackageOnDisk(Id))
-	{
-		return {};
-	}
-	const quint32 At = Impl->DependencyAt[size_t(Id)];
-	return std::span<const int>(Impl->DependencyPool.data() + At + 1, size_t(Impl->DependencyPool[At]));
-}
-
-void FAssetRegistry::PrefetchDependencyIds(int Id) const
-{
-	if (Id >= 0 && size_t(Id) < Impl->DependencyAt.size())
-	{
-		__builtin_prefetch(Impl->DependencyPool.data() + Impl->DependencyAt[size_t(Id)]);
-		// What HasAssetOfClass reads of it, which a walk asks next.
-		__builtin_prefetch(Impl->MainClass.data() + Id);
-	}
-}
-
-bool FAssetRegistry::HasAssetOfClass(int Id, const UClass* Class) const
-{
-	if (!IsPackageOnDisk(Id) || !Class)
-	{
-		return false;
-	}
-	if (Impl->ClassMatches(Impl->MainClass[size_t(Id)], Class))
-	{
-		return true;
-	}
-	if (!Impl->SeveralAssets[size_t(Id)])
-	{
-		return false;
-	}
-	const QList<FAssetRecord>& Assets = Impl->Packages[size_t(Id)].Assets;
-	return std::any_of(Assets.cbegin() + 1, Assets.cend(),
-		[&](const FAssetRecord& Asset) { return Impl->ClassMatches(Asset.ClassId, Class); });
-}
-
 void FAssetRegistry::AddOrUpdatePackage(const QString& PackageName, const FPackageFile& File, const QString& Extension,
 	qint64 DiskSize)
 {
@@ -1517,10 +1467,9 @@ bool FTopLevelAssetPath::operator==(const FTopLevelAssetPath& Other) const
 		AssetName.compare(Other.AssetName, Qt::CaseInsensitive) == 0;
 }
 
-const UClass* FAssetData::GetClass() const { return UClass::ResolveClass(AssetClassPath.ToString()); }
-
 bool FAssetData::IsRedirector() const
 {
-	const UClass* Class = GetClass();
+	// Code modules derive no classes from the redirector: the engine's own classes decide.
+	const UClass* Class = UClass::ResolveEngineClass(AssetClassPath.ToString());
 	return Class && Class->IsChildOf(UObjectRedirector::StaticClass());
 }

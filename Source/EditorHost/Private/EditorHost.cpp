@@ -7,6 +7,7 @@
 #include "EditorSubsystem.h"
 #include "Http.h"
 #include "Log.h"
+#include "ObjectClasses.h"
 
 #include <QMetaObject>
 
@@ -27,9 +28,10 @@ FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
 	, PathsInstance(InOptions.ProjectFile, InOptions.UserSettingsDir, InOptions.EngineDir)
 	, HttpModule(std::make_unique<FHttpModule>())
 	, DialogService(std::make_unique<FPolicyDialogService>())
+	, ClassTable(std::make_unique<FClassTable>())
 	, bEditorWorld(InOptions.bWithEditorWorld)
 {
-	Registry = std::make_unique<FAssetRegistry>(PathsInstance);
+	Registry = std::make_unique<FAssetRegistry>(PathsInstance, *ClassTable);
 	// Through the host, so that a dialog service set later is the one the tools ask.
 	Tools = std::make_unique<FAssetTools>(*Registry, [this] { return DialogService.get(); });
 	if (Options.bWithConfigCache)

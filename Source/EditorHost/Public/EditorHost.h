@@ -11,6 +11,7 @@
 
 class FAssetRegistry;
 class FAssetTools;
+class FClassTable;
 class FConfigCache;
 class FDialogService;
 class FFileLogSink;
@@ -85,6 +86,8 @@ public:
 	FDialogService& Dialogs() const { return *DialogService; }
 	void SetDialogService(std::unique_ptr<FDialogService> Service);
 	FEditorSettings& EditorSettings() { return Settings; }
+	// The classes this host knows: the engine's own and those its code modules register.
+	FClassTable& Classes() const { return *ClassTable; }
 	// The project's packages: scanned by Start() before any subsystem is initialised.
 	FAssetRegistry& AssetRegistry() const { return *Registry; }
 	FAssetTools& AssetTools() const { return *Tools; }
@@ -102,6 +105,8 @@ private:
 	std::unique_ptr<FConfigCache> Config;
 	std::unique_ptr<FHttpModule> HttpModule;
 	std::unique_ptr<FDialogService> DialogService;
+	// Before the registry and the tools, which resolve classes through it.
+	std::unique_ptr<FClassTable> ClassTable;
 	std::unique_ptr<FAssetRegistry> Registry;
 	std::unique_ptr<FAssetTools> Tools;
 	std::unique_ptr<FFileLogSink> LogFile;

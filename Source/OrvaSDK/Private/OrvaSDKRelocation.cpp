@@ -15,9 +15,11 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
-#include <algorithm>
-#include <span>
-#include <vector>
+#include <QHash>
+#include <QPair>
+#include <QSet>
+
+#include <utility>
 
 namespace
 {
@@ -91,164 +93,157 @@ bool LiesIn(const QString& PackageName, QStringView Prefix)
 	}
 	return StartsWithIgnoringCase(Head, Prefix.first(Head.size())) && StartsWithIgnoringCase(Remainder, Prefix.mid(Head.size()));
 }
+
+// Whether the package's assets include a level: an asset whose class resolves (through class
+// redirects) to the world class or one derived from it. Class paths repeat over a project, so
+// each is resolved once per walk.
+class FLevelTest
+{
+public:
+	explicit FLevelTest(const FClassTable& InClasses)
+		: Classes(InClasses)
+	{
+	}
+
+	bool HasLevel(const QList<FAssetData>& Assets)
+	{
+		for (const FAssetData& Asset : Assets)
+		{
+			if (!Asset.PackageName.isEmpty() && !Asset.AssetName.isEmpty() && IsWorldClass(Asset.AssetClassPath))
+			{
+				return true;
+			}
+		}
+		return false;
+	}
+
+private:
+	bool IsWorldClass(const FTopLevelAssetPath& ClassPath)
+	{
+		const QPair<QString, QString> Key{ClassPath.PackageName, ClassPath.AssetName};
+		const auto Known = Answers.constFind(Key);
+		if (Known != Answers.constEnd())
+		{
+			return Known.value();
+		}
+		// The loaded class of that path; failing that, the class its path was redirected to.
+		const QString Path = ClassPath.ToString();
+		const UClass* Class = Classes.FindClass(Path);
+		if (!Class)
+		{
+			const QString NewPath = Classes.FindNewPathNameForClass(Path);
+			Class = NewPath.isEmpty() ? nullptr : Classes.FindClass(NewPath);
+		}
+		const bool bWorld = Class && Class->IsChildOf(UWorld::StaticClass());
+		Answers.insert(Key, bWorld);
+		return bWorld;
+	}
+
+	const FClassTable& Classes;
+	QHash<QPair<QString, QString>, bool> Answers;
+};
 } // namespace
 
 // Package names compare ignoring case, as the engine's names do; the order of first insertion is
-// kept so results are stable. Names the registry knows are kept as their registry ids, with flags
-// by id, so that a walk over a large project neither folds nor hashes nor even reads a name per
-// dependency; the rare name the registry never met (an entry level that is not on disk, say) is
-// kept folded.
+// kept so results are stable, with each name as it was first spelled. A walk meets every name
+// several times, nearly always spelled the same: the spelling is looked up first, and only a
+// spelling not met before is folded.
 struct UOrvaSDKSubsystem::FNameSet
 {
-	explicit FNameSet(const FAssetRegistry& InRegistry)
-		: Registry(InRegistry)
+	enum class EState : quint8
 	{
-	}
+		// Listed under another spelling, or under this one.
+		Listed,
+		// Met before and not listed: it lies under no walked mount point.
+		Passed,
+		Unknown,
+	};
 
-	bool HasId(int Id) const { return size_t(Id) < ById.size() && ById[size_t(Id)]; }
-
-	// Id: the registry's id of Name, or -1 for a name it never met.
-	bool Contains(const QString& Name, int Id) const
+	EState Find(const QString& Name)
 	{
-		if (HasId(Id))
+		const auto Known = Spellings.constFind(Name);
+		if (Known != Spellings.constEnd())
 		{
-			return true;
+			return Known.value();
 		}
-		// A name added before the registry met it has no flag; a later scan may have given it an id.
-		return !Unknown.isEmpty() && Unknown.contains(Name.toCaseFolded());
+		if (Folded.contains(Name.toCaseFolded()))
+		{
+			Spellings.insert(Name, EState::Listed);
+			return EState::Listed;
+		}
+		return EState::Unknown;
 	}
 
-	bool Add(const QString& Name, int Id)
+	bool Contains(const QString& Name) { return Find(Name) == EState::Listed; }
+
+	// Whether Name was new.
+	bool Add(const QString& Name)
 	{
-		if (Contains(Name, Id))
+		if (Contains(Name))
 		{
 			return false;
 		}
-		if (Id >= 0)
-		{
-			if (size_t(Id) >= ById.size())
-			{
-				ById.resize(std::max(size_t(Id) + 1, size_t(Registry.GetPackageIdCount())), 0);
-			}
-			ById[size_t(Id)] = 1;
-		}
-		else
-		{
-			Unknown.insert(Name.toCaseFolded());
-		}
-		// The name is kept as spelled: mostly the registry's own text, which the id stands for.
-		// The walk passes the registry's own string, which is recognised without reading it.
-		const QString* Registered = Id >= 0 ? &Registry.GetPackageNameById(Id) : nullptr;
-		if (Registered && (Registered == &Name || Registered->constData() == Name.constData() || *Registered == Name))
-		{
-			Ordered.push_back(Id);
-		}
-		else
-		{
-			Spellings.append(Name);
-			Ordered.push_back(-int(Spellings.size()));
-		}
+		Spellings.insert(Name, EState::Listed);
+		Folded.insert(Name.toCaseFolded());
+		Names.append(Name);
 		return true;
 	}
-	bool Add(const QString& Name) { return Add(Name, Registry.FindPackageId(Name)); }
 
-	qsizetype Size() const { return qsizetype(Ordered.size()); }
-	// In the order of first insertion.
-	const QString& At(qsizetype Index) const
-	{
-		const int Entry = Ordered[size_t(Index)];
-		return Entry >= 0 ? Registry.GetPackageNameById(Entry) : Spellings[-Entry - 1];
-	}
+	// A name that is never to be listed, so that meeting it again costs one look-up.
+	void Pass(const QString& Name) { Spellings.insert(Name, EState::Passed); }
 
-	const FAssetRegistry& Registry;
-	// Membership: flags by registry id, and the folded names that had no id when added.
-	std::vector<char> ById;
-	QSet<QString> Unknown;
-	// The names in order: a registry id where the name is spelled as the registry's text, else
-	// -(k + 1) for the k-th of Spellings.
-	std::vector<int> Ordered;
-	QStringList Spellings;
+	QHash<QString, EState> Spellings;
+	QSet<QString> Folded;
+	QStringList Names;
 };
 
 void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNameSet& OutDependencies,
 	QSet<QString>& ScannedPaths) const
 {
 	FAssetRegistry& Registry = GetHost()->AssetRegistry();
+	FLevelTest Levels(GetHost()->Classes());
 	// Depth-first with an explicit stack: a dependency chain of many thousand packages must not
 	// exhaust the call stack. Termination rests on the two sets, as each ordinary dependency is
 	// followed once and each external folder is scanned once.
-	// The stack holds registry ids; a package the registry does not know has none (-1) and, like
-	// any package not on disk, has no dependencies and no assets.
-	// The registry is asked to fetch a package's dependency list when the package is pushed, so
-	// that on a large project the cache misses of the lists pushed together overlap instead of
-	// each stalling the walk when it is popped.
-	std::vector<int> Stack;
-	const auto Push = [&](int Id)
+	QStringList Stack{PackageName};
+	QStringList Dependencies;
+	QList<FAssetData> Assets;
+	while (!Stack.isEmpty())
 	{
-		Registry.PrefetchDependencyIds(Id);
-		Stack.push_back(Id);
-	};
-	Push(Registry.FindPackageId(PackageName));
-	// Whether an id's name begins with /Game, decided once per id: -1 not yet known. A name under
-	// the /Game mount point does; only other names need their text read.
-	std::vector<signed char> UnderGame;
-	int GameMount = -1;
-	const QList<FMountPoint> Mounts = Registry.GetMountPoints();
-	for (int Index = 0; Index < Mounts.size(); ++Index)
-	{
-		if (Mounts[Index].RootPath.compare(GameRoot, Qt::CaseInsensitive) == 0)
-		{
-			GameMount = Index;
-		}
-	}
-	while (!Stack.empty())
-	{
-		const int Current = Stack.back();
-		Stack.pop_back();
-		if (!Registry.IsPackageOnDisk(Current))
+		const QString Current = Stack.takeLast();
+		// A package the registry has no dependencies for is not on disk: it has no assets either.
+		Dependencies.clear();
+		if (!Registry.GetDependencies(Current, Dependencies))
 		{
 			continue;
 		}
-
-		// Pushed in reverse so the first dependency is walked first. The registry has package data
-		// exactly for the packages it found on disk.
-		const std::span<const int> Dependencies = Registry.GetDependencyIds(Current);
-		if (UnderGame.size() < size_t(Registry.GetPackageIdCount()))
+		// Pushed in reverse so the first dependency is walked first.
+		for (auto It = Dependencies.crbegin(); It != Dependencies.crend(); ++It)
 		{
-			UnderGame.resize(size_t(Registry.GetPackageIdCount()), -1);
-		}
-		for (auto It = Dependencies.rbegin(); It != Dependencies.rend(); ++It)
-		{
-			const int Dependency = *It;
-			// Most dependencies were reached already: the flag answers those without touching the
-			// registry's records or the name.
-			if (OutDependencies.HasId(Dependency))
+			const QString& Dependency = *It;
+			if (OutDependencies.Find(Dependency) != FNameSet::EState::Unknown)
 			{
 				continue;
 			}
-			signed char& Game = UnderGame[size_t(Dependency)];
-			if (Game < 0)
+			if (!StartsWithIgnoringCase(Dependency, GameRoot))
 			{
-				Game = (GameMount >= 0 && Registry.GetPackageMountIndex(Dependency) == GameMount) ||
-						StartsWithIgnoringCase(Registry.GetPackageNameById(Dependency), GameRoot)
-					? 1
-					: 0;
+				OutDependencies.Pass(Dependency);
 			}
-			if (Game && Registry.IsPackageOnDisk(Dependency) &&
-				OutDependencies.Add(Registry.GetPackageNameById(Dependency), Dependency))
+			// A package not on disk is asked about again when met again: a scan of external
+			// folders on the way may have found it.
+			else if (Registry.DoesPackageExistOnDisk(Dependency))
 			{
-				Push(Dependency);
+				OutDependencies.Add(Dependency);
+				Stack.append(Dependency);
 			}
 		}
 
-		// A level: any asset whose class resolves (through class redirects) to the world class or
-		// one derived from it. Assets the registry lists always carry their package and own names.
-		if (!Registry.HasAssetOfClass(Current, UWorld::StaticClass()))
+		Assets.clear();
+		if (!Registry.GetAssetsByPackageName(Current, Assets, true, true) || !Levels.HasLevel(Assets))
 		{
 			continue;
 		}
-		const QString CurrentName = Registry.GetPackageNameById(Current);
-		for (const QString& Path : ULevel::GetExternalObjectsPaths(CurrentName))
+		for (const QString& Path : ULevel::GetExternalObjectsPaths(Current))
 		{
 			if (Path.isEmpty() || ScannedPaths.contains(Path))
 			{
@@ -260,9 +255,8 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 			Registry.GetAssetsByPath(Path, External, true, true);
 			for (const FAssetData& Asset : External)
 			{
-				const int Id = Registry.FindPackageId(Asset.PackageName);
-				OutDependencies.Add(Asset.PackageName, Id);
-				Push(Id);
+				OutDependencies.Add(Asset.PackageName);
+				Stack.append(Asset.PackageName);
 			}
 		}
 	}
@@ -270,7 +264,7 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 
 QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, const QString& FolderName) const
 {
-	FNameSet All(GetHost()->AssetRegistry());
+	FNameSet All;
 	All.Add(PackageName);
 	QSet<QString> ScannedPaths;
 	RecursiveGetDependencies(PackageName, All, ScannedPaths);
@@ -278,24 +272,8 @@ QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, 
 	// No separator after the prefix: "/Game/W1Old" counts as inside "/Game/W1".
 	const QString Prefix = FPaths::Combine(GameRoot, FolderName);
 	QStringList Outside;
-	// The names lie all over the heap, in the walk's order: fetching each one's entry and then its
-	// text some steps ahead overlaps the cache misses of a large project instead of waiting on each.
-	constexpr qsizetype Ahead = 16;
-	for (qsizetype Index = 0; Index < All.Size(); ++Index)
+	for (const QString& Name : std::as_const(All.Names))
 	{
-		if (Index + 2 * Ahead < All.Size())
-		{
-			__builtin_prefetch(&All.At(Index + 2 * Ahead));
-		}
-		if (Index + Ahead < All.Size())
-		{
-			// The text, and the header whose count the copy into the answer raises.
-			const QString& Next = All.At(Index + Ahead);
-			__builtin_prefetch(Next.constData());
-			// (data_ptr() of a const string is read-only; asking for the header changes nothing.)
-			__builtin_prefetch(const_cast<QString&>(Next).data_ptr().d_ptr(), 1);
-		}
-		const QString& Name = All.At(Index);
 		if (!LiesIn(Name, Prefix))
 		{
 			Outside.append(Name);
