@@ -331,3 +331,63 @@ TEST_F(AssetRegistryTest, APackageStoredAgainAndAgainKeepsEveryAnswerInStep)
 	Referencers.clear();
 	EXPECT_FALSE(Registry.GetReferencers(QStringLiteral("/Game/Gen/P2999"), Referencers));
 }
+
+TEST_F(AssetRegistryTest, RecursiveDependenciesAnswerWhatTheWalkPackageByPackageFinds)
+{
+	// A level among the dependencies, through an old class path, and a cycle back to the entry.
+	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/M_Wood"), Material,
+		{QStringLiteral("/Game/Maps/Sub"), QStringLiteral("/Tools/Icons/Star")}, {QStringLiteral("/game/maps/ENTRY")}));
+	FPackageFile Sub;
+	Sub.Assets.append({QStringLiteral("Sub"), QStringLiteral("/Script/Engine.PartitionedWorld"), QString()});
+	Sub.HardDependencies = {QStringLiteral("/Game/Textures/T_Sky")};
+	ASSERT_TRUE(Sub.SaveToFile(Project.FileOf(QStringLiteral("/Game/Maps/Sub"))));
+	const auto Host = Project.StartHost();
+	const FAssetRegistry& Registry = Host->AssetRegistry();
+
+	// The same walk package by package: depth first, /Game packages on disk, each followed once.
+	const auto StepByStep = [&](const QString& Root)
+	{
+		QStringList Out;
+		QSet<QString> Seen{Root.toCaseFolded()};
+		QStringList Stack{Root};
+		while (!Stack.isEmpty())
+		{
+			QStringList Dependencies;
+			Registry.GetDependencies(Stack.takeLast(), Dependencies);
+			for (auto It = Dependencies.crbegin(); It != Dependencies.crend(); ++It)
+			{
+				if (It->startsWith(QLatin1String("/Game/"), Qt::CaseInsensitive) && Registry.GetAssetPackageDataCopy(*It) &&
+					!Seen.contains(It->toCaseFolded()))
+				{
+					Seen.insert(It->toCaseFolded());
+					Out.append(*It);
+					Stack.append(*It);
+				}
+			}
+		}
+		return Out;
+	};
+	QStringList Levels;
+	const QStringList Reached = Registry.GetDependenciesRecursive(
+		QStringLiteral("/game/maps/entry"), QStringLiteral("/Game"), nullptr, UWorld::StaticClass(), &Levels);
+	EXPECT_EQ(Reached, StepByStep(QStringLiteral("/game/maps/entry")));
+	// In the order found: a package's dependencies as it is walked, its first one walked first.
+	EXPECT_EQ(Reached,
+		QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Game/Materials/M_Wood"),
+			QStringLiteral("/Game/Maps/Sub")}));
+	EXPECT_EQ(Levels, QStringList({QStringLiteral("/game/maps/entry"), QStringLiteral("/Game/Maps/Sub")}))
+		<< "the root as the caller spells it, then the levels answered";
+
+	// What the caller knows already is neither answered nor followed.
+	QStringList Asked;
+	const QStringList Partial = Registry.GetDependenciesRecursive(QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game"),
+		[&](const QString& Name)
+		{
+			Asked.append(Name);
+			return Name == QStringLiteral("/Game/Materials/M_Wood");
+		});
+	EXPECT_EQ(Partial, QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Props/Crate")}));
+	EXPECT_EQ(Asked.size(), QSet<QString>(Asked.cbegin(), Asked.cend()).size()) << "each name is asked once";
+	EXPECT_EQ(Registry.GetDependenciesRecursive(QStringLiteral("/Tools/Icons/Star"), QStringLiteral("/Tools")), QStringList());
+	EXPECT_TRUE(Registry.GetDependenciesRecursive(QStringLiteral("/Game/Missing/Thing"), QStringLiteral("/Game")).isEmpty());
+}

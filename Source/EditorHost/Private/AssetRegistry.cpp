@@ -197,6 +197,69 @@ bool FAssetRegistry::GetReferencers(const QString& PackageName, QStringList& Out
 	return OutReferencers.size() > Before;
 }
 
+QStringList FAssetRegistry::GetDependenciesRecursive(const QString& PackageName, const QString& MountRoot,
+	const std::function<bool(const QString&)>& IsKnown, const UClass* Class, QStringList* OutOfClass) const
+{
+	QStringList Out;
+	const int Root = Impl->SlotOf(PackageName);
+	const int Mount = Impl->MountByName.value(FFoldedKey{FPackageName::GetMountPointName(MountRoot)}, -1);
+	if (Root < 0)
+	{
+		return Out;
+	}
+	// By id, so that the walk hashes no name and reads no text but the ones it answers.
+	std::vector<char> Seen(size_t(Impl->Names.Count()), 0);
+	std::vector<signed char> ClassMatches(Impl->ClassPaths.size(), -1);
+	const auto HoldsClass = [&](int Slot)
+	{
+		for (const FAssetRecord& Asset : Impl->Packages[size_t(Slot)].Assets)
+		{
+			signed char& Match = ClassMatches[size_t(Asset.ClassId)];
+			if (Match < 0)
+			{
+				const UClass* Resolved = Impl->ClassTable.ResolveClass(Impl->ClassPaths[size_t(Asset.ClassId)].ToString());
+				Match = Resolved && Resolved->IsChildOf(Class) ? 1 : 0;
+			}
+			if (Match > 0)
+			{
+				return true;
+			}
+		}
+		return false;
+	};
+	Seen[size_t(Root)] = 1;
+	std::vector<int> Stack{Root};
+	while (!Stack.empty())
+	{
+		const int Current = Stack.back();
+		Stack.pop_back();
+		if (OutOfClass && Class && HoldsClass(Current))
+		{
+			OutOfClass->append(Current == Root ? PackageName : Impl->Names.Text(Current));
+		}
+		// Pushed in reverse so the first dependency is walked first.
+		const std::span<const int> Dependencies = Impl->DependencyIdsOf(Current);
+		for (auto It = Dependencies.rbegin(); It != Dependencies.rend(); ++It)
+		{
+			const int Dependency = *It;
+			if (Seen[size_t(Dependency)])
+			{
+				continue;
+			}
+			Seen[size_t(Dependency)] = 1;
+			if (Mount < 0 || !Impl->OnDisk[size_t(Dependency)] ||
+				Impl->Packages[size_t(Dependency)].MountIndex != Mount ||
+				(IsKnown && IsKnown(Impl->Names.Text(Dependency))))
+			{
+				continue;
+			}
+			Out.append(Impl->Names.Text(Dependency));
+			Stack.push_back(Dependency);
+		}
+	}
+	return Out;
+}
+
 std::optional<FAssetPackageData> FAssetRegistry::GetAssetPackageDataCopy(const QString& PackageName) const
 {
 	const int Slot = Impl->SlotOf(PackageName);

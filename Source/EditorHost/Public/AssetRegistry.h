@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -77,6 +78,18 @@ public:
 		const UE::AssetRegistry::FDependencyQuery& Query = UE::AssetRegistry::FDependencyQuery()) const;
 	// The packages that depend on PackageName (hard or soft). False when none does.
 	bool GetReferencers(const QString& PackageName, QStringList& OutReferencers) const;
+	// The fast form of a walk over GetDependencies and GetAssetPackageDataCopy, for projects of
+	// many thousand packages (an engine's registry answers the same package by package): the
+	// packages PackageName needs, transitively through package dependencies (hard, then soft),
+	// that lie under the mount point MountRoot ("/Game") and are on disk. Depth first, the first
+	// dependency walked first; each package is answered once, when first found, spelled as
+	// GetDependencies spells it, and followed; a package for
+	// which IsKnown (when set, asked once per package) answers true is neither. Empty when
+	// PackageName is not on disk. OutOfClass, when given, receives PackageName and the packages
+	// answered that hold an asset whose class (after class redirects) is Class or derives from it.
+	QStringList GetDependenciesRecursive(const QString& PackageName, const QString& MountRoot,
+		const std::function<bool(const QString&)>& IsKnown = nullptr, const UClass* Class = nullptr,
+		QStringList* OutOfClass = nullptr) const;
 
 	// Present only for a package the registry found on disk ("/Script/..." never is).
 	std::optional<FAssetPackageData> GetAssetPackageDataCopy(const QString& PackageName) const;

@@ -15,8 +15,6 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
-#include <QHash>
-#include <QPair>
 #include <QSet>
 
 #include <utility>
@@ -94,106 +92,50 @@ bool LiesIn(const QString& PackageName, QStringView Prefix)
 	return StartsWithIgnoringCase(Head, Prefix.first(Head.size())) && StartsWithIgnoringCase(Remainder, Prefix.mid(Head.size()));
 }
 
-// Whether the package's assets include a level: an asset whose class resolves (through class
-// redirects) to the world class or one derived from it. Class paths repeat over a project, so
-// each is resolved once per walk.
-class FLevelTest
+// A package name hashed and compared ignoring case, as the engine's names are, without a folded
+// copy of its text.
+struct FPackageNameKey
 {
-public:
-	explicit FLevelTest(const FClassTable& InClasses)
-		: Classes(InClasses)
+	QString Name;
+	bool operator==(const FPackageNameKey& Other) const
 	{
+		return Name.size() == Other.Name.size() && StartsWithIgnoringCase(Name, Other.Name);
 	}
-
-	bool HasLevel(const QList<FAssetData>& Assets)
-	{
-		for (const FAssetData& Asset : Assets)
-		{
-			if (!Asset.PackageName.isEmpty() && !Asset.AssetName.isEmpty() && IsWorldClass(Asset.AssetClassPath))
-			{
-				return true;
-			}
-		}
-		return false;
-	}
-
-private:
-	bool IsWorldClass(const FTopLevelAssetPath& ClassPath)
-	{
-		const QPair<QString, QString> Key{ClassPath.PackageName, ClassPath.AssetName};
-		const auto Known = Answers.constFind(Key);
-		if (Known != Answers.constEnd())
-		{
-			return Known.value();
-		}
-		// The loaded class of that path; failing that, the class its path was redirected to.
-		const QString Path = ClassPath.ToString();
-		const UClass* Class = Classes.FindClass(Path);
-		if (!Class)
-		{
-			const QString NewPath = Classes.FindNewPathNameForClass(Path);
-			Class = NewPath.isEmpty() ? nullptr : Classes.FindClass(NewPath);
-		}
-		const bool bWorld = Class && Class->IsChildOf(UWorld::StaticClass());
-		Answers.insert(Key, bWorld);
-		return bWorld;
-	}
-
-	const FClassTable& Classes;
-	QHash<QPair<QString, QString>, bool> Answers;
 };
+
+size_t qHash(const FPackageNameKey& Key, size_t Seed = 0) noexcept
+{
+	size_t Hash = 1469598103934665603ull ^ Seed;
+	for (const QChar C : Key.Name)
+	{
+		const char16_t U = C.unicode();
+		const char16_t Folded = U < 0x80 ? (U >= u'A' && U <= u'Z' ? char16_t(U + 32) : U) : C.toCaseFolded().unicode();
+		Hash = (Hash ^ Folded) * 1099511628211ull;
+	}
+	return Hash ^ (Hash >> 29);
+}
 } // namespace
 
 // Package names compare ignoring case, as the engine's names do; the order of first insertion is
-// kept so results are stable, with each name as it was first spelled. A walk meets every name
-// several times, nearly always spelled the same: the spelling is looked up first, and only a
-// spelling not met before is folded.
+// kept so results are stable, with each name as it was first spelled.
 struct UOrvaSDKSubsystem::FNameSet
 {
-	enum class EState : quint8
-	{
-		// Listed under another spelling, or under this one.
-		Listed,
-		// Met before and not listed: it lies under no walked mount point.
-		Passed,
-		Unknown,
-	};
-
-	EState Find(const QString& Name)
-	{
-		const auto Known = Spellings.constFind(Name);
-		if (Known != Spellings.constEnd())
-		{
-			return Known.value();
-		}
-		if (Folded.contains(Name.toCaseFolded()))
-		{
-			Spellings.insert(Name, EState::Listed);
-			return EState::Listed;
-		}
-		return EState::Unknown;
-	}
-
-	bool Contains(const QString& Name) { return Find(Name) == EState::Listed; }
+	bool Contains(const QString& Name) const { return Keys.contains(FPackageNameKey{Name}); }
 
 	// Whether Name was new.
 	bool Add(const QString& Name)
 	{
-		if (Contains(Name))
+		const qsizetype Before = Keys.size();
+		Keys.insert(FPackageNameKey{Name});
+		if (Keys.size() == Before)
 		{
 			return false;
 		}
-		Spellings.insert(Name, EState::Listed);
-		Folded.insert(Name.toCaseFolded());
 		Names.append(Name);
 		return true;
 	}
 
-	// A name that is never to be listed, so that meeting it again costs one look-up.
-	void Pass(const QString& Name) { Spellings.insert(Name, EState::Passed); }
-
-	QHash<QString, EState> Spellings;
-	QSet<QString> Folded;
+	QSet<FPackageNameKey> Keys;
 	QStringList Names;
 };
 
@@ -201,62 +143,41 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	QSet<QString>& ScannedPaths) const
 {
 	FAssetRegistry& Registry = GetHost()->AssetRegistry();
-	FLevelTest Levels(GetHost()->Classes());
-	// Depth-first with an explicit stack: a dependency chain of many thousand packages must not
-	// exhaust the call stack. Termination rests on the two sets, as each ordinary dependency is
-	// followed once and each external folder is scanned once.
-	QStringList Stack{PackageName};
-	QStringList Dependencies;
-	QList<FAssetData> Assets;
-	while (!Stack.isEmpty())
+	// The registry follows a package's dependencies under /Game that are on disk, transitively,
+	// leaving out what was reached before, and names the levels among them (any asset whose class
+	// resolves, through class redirects, to the world class or one derived from it): on a large
+	// project, asking it package by package costs ten times as much. A level's external actors and
+	// objects are found after a forced scan of their folders and walked from in turn. Termination
+	// rests on the two sets: nothing reached is followed again, and each folder is scanned once.
+	QStringList Roots{PackageName};
+	while (!Roots.isEmpty())
 	{
-		const QString Current = Stack.takeLast();
-		// A package the registry has no dependencies for is not on disk: it has no assets either.
-		Dependencies.clear();
-		if (!Registry.GetDependencies(Current, Dependencies))
+		const QString Root = Roots.takeLast();
+		QStringList Levels;
+		const QStringList Reached = Registry.GetDependenciesRecursive(
+			Root, GameRoot, [&](const QString& Name) { return OutDependencies.Contains(Name); }, UWorld::StaticClass(),
+			&Levels);
+		for (const QString& Name : Reached)
 		{
-			continue;
+			OutDependencies.Add(Name);
 		}
-		// Pushed in reverse so the first dependency is walked first.
-		for (auto It = Dependencies.crbegin(); It != Dependencies.crend(); ++It)
+		for (const QString& Level : std::as_const(Levels))
 		{
-			const QString& Dependency = *It;
-			if (OutDependencies.Find(Dependency) != FNameSet::EState::Unknown)
+			for (const QString& Path : ULevel::GetExternalObjectsPaths(Level))
 			{
-				continue;
-			}
-			if (!StartsWithIgnoringCase(Dependency, GameRoot))
-			{
-				OutDependencies.Pass(Dependency);
-			}
-			// A package not on disk is asked about again when met again: a scan of external
-			// folders on the way may have found it.
-			else if (Registry.DoesPackageExistOnDisk(Dependency))
-			{
-				OutDependencies.Add(Dependency);
-				Stack.append(Dependency);
-			}
-		}
-
-		Assets.clear();
-		if (!Registry.GetAssetsByPackageName(Current, Assets, true, true) || !Levels.HasLevel(Assets))
-		{
-			continue;
-		}
-		for (const QString& Path : ULevel::GetExternalObjectsPaths(Current))
-		{
-			if (Path.isEmpty() || ScannedPaths.contains(Path))
-			{
-				continue;
-			}
-			ScannedPaths.insert(Path);
-			Registry.ScanPathsSynchronous({Path}, true, true);
-			QList<FAssetData> External;
-			Registry.GetAssetsByPath(Path, External, true, true);
-			for (const FAssetData& Asset : External)
-			{
-				OutDependencies.Add(Asset.PackageName);
-				Stack.append(Asset.PackageName);
+				if (Path.isEmpty() || ScannedPaths.contains(Path))
+				{
+					continue;
+				}
+				ScannedPaths.insert(Path);
+				Registry.ScanPathsSynchronous({Path}, true, true);
+				QList<FAssetData> External;
+				Registry.GetAssetsByPath(Path, External, true, true);
+				for (const FAssetData& Asset : External)
+				{
+					OutDependencies.Add(Asset.PackageName);
+					Roots.append(Asset.PackageName);
+				}
 			}
 		}
 	}
