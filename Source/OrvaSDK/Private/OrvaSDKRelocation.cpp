@@ -157,6 +157,8 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 		const QStringList Reached = Registry.GetDependenciesRecursive(
 			Root, GameRoot, [&](const QString& Name) { return OutDependencies.Contains(Name); }, UWorld::StaticClass(),
 			&Levels);
+		OutDependencies.Keys.reserve(OutDependencies.Keys.size() + Reached.size());
+		OutDependencies.Names.reserve(OutDependencies.Names.size() + Reached.size());
 		for (const QString& Name : Reached)
 		{
 			OutDependencies.Add(Name);
