@@ -83,10 +83,10 @@ public:
 	// packages PackageName needs, transitively through package dependencies (hard, then soft),
 	// that lie under the mount point MountRoot ("/Game") and are on disk. Depth first, the first
 	// dependency walked first; each package is answered once, when first found, spelled as
-	// GetDependencies spells it, and followed; a package for
-	// which IsKnown (when set, asked once per package) answers true is neither. Empty when
-	// PackageName is not on disk. OutOfClass, when given, receives PackageName and the packages
-	// answered that hold an asset whose class (after class redirects) is Class or derives from it.
+	// GetDependencies spells it, and followed; a package for which IsKnown (when set, asked once
+	// per package) answers true is neither. Empty when PackageName is not on disk. OutOfClass,
+	// when given, receives PackageName and the packages answered that hold an asset whose class
+	// (after class redirects) is Class or derives from it.
 	QStringList GetDependenciesRecursive(const QString& PackageName, const QString& MountRoot,
 		const std::function<bool(const QString&)>& IsKnown = nullptr, const UClass* Class = nullptr,
 		QStringList* OutOfClass = nullptr) const;
