@@ -1,6 +1,8 @@
 # One helper per kind of target. Warnings, visibility, sanitizers and the strict Qt
 # defines are set here once; build types live in CMakePresets.json.
 
+include(GoogleTest)
+
 function(orva_common_settings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
   target_compile_definitions(${target} PRIVATE QT_NO_CAST_FROM_ASCII QT_NO_FOREACH QT_NO_KEYWORDS
@@ -47,9 +49,13 @@ function(orva_test name)
   target_link_libraries(${name} PRIVATE OrvaTestSupport ${ARG_LIBS} GTest::gtest)
   target_compile_definitions(${name} PRIVATE
     ORVA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    ORVA_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared"
-    ORVA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    ORVA_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared")
   orva_common_settings(${name})
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  # One CTest test per test case, so that a failure names its case. The cases are listed when
+  # CTest runs rather than after each build: a sanitizer build then never fails on the listing,
+  # and a slow machine gets a minute to list.
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

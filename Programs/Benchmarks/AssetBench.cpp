@@ -23,6 +23,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -34,6 +36,7 @@ namespace
 // The workspace folder the relocation check and the move aim at: no generated package lies in it,
 // so the check from the entry level answers every package of the project.
 const QString WorkspaceFolder = QStringLiteral("W1");
+constexpr int WalkRounds = 5;
 
 // CPU time of the whole process, in milliseconds: on a busy machine wall-clock figures say more
 // about the neighbours than about the code, so both are printed. Fractions are kept, as the small
@@ -119,11 +122,25 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	// belongs to the scan, not to the move's syncs.
 	::sync();
 
-	FStopwatch Walk;
-	const QStringList Outside = Sdk->CheckFoldersNeedMove(Project->EntryLevel, WorkspaceFolder);
-	Out.Walk = Walk.Stop();
-	std::printf("  dependency walk: %8.1f ms  (cpu %8.1f ms; %d packages outside /Game/%s)\n", Out.Walk.WallMs,
-		Out.Walk.CpuMs, int(Outside.size()), qPrintable(WorkspaceFolder));
+	// The first walk meets the registry as the scan left it; the later ones show what the walk
+	// itself costs when the neighbours on a busy machine leave it alone for once.
+	QStringList Outside;
+	FTiming FirstWalk;
+	for (int Round = 0; Round < WalkRounds; ++Round)
+	{
+		FStopwatch Walk;
+		Outside = Sdk->CheckFoldersNeedMove(Project->EntryLevel, WorkspaceFolder);
+		const FTiming Timing = Walk.Stop();
+		if (Round == 0)
+		{
+			FirstWalk = Out.Walk = Timing;
+		}
+		Out.Walk.WallMs = std::min(Out.Walk.WallMs, Timing.WallMs);
+		Out.Walk.CpuMs = std::min(Out.Walk.CpuMs, Timing.CpuMs);
+	}
+	std::printf("  dependency walk: %8.1f ms  (cpu %8.1f ms; best of %d, first %.1f ms / cpu %.1f ms; %d packages outside /Game/%s)\n",
+		Out.Walk.WallMs, Out.Walk.CpuMs, WalkRounds, FirstWalk.WallMs, FirstWalk.CpuMs, int(Outside.size()),
+		qPrintable(WorkspaceFolder));
 
 	const QString Folder = Project->TopFolders.value(1);
 	const int FolderPackages = Project->PackagesPerFolder.value(1);

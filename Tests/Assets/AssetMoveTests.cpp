@@ -77,7 +77,7 @@ protected:
 	// The registry agrees with a fresh scan of the same files.
 	void ExpectRegistryMatchesDisk()
 	{
-		FAssetRegistry Fresh(Registry().GetMountPoints());
+		FAssetRegistry Fresh(Registry().GetMountPoints(), Host->Classes());
 		Fresh.SearchAllAssets(true);
 		EXPECT_EQ(Describe(Registry()), Describe(Fresh));
 	}

@@ -260,7 +260,8 @@ TEST_F(AssetRegistryTest, ExternalActorsAddedLaterAppearOnlyAfterAForcedScan)
 TEST_F(AssetRegistryTest, DenyListedFoldersAreScannedOnlyWhenTheListIsIgnored)
 {
 	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Developers/Me/Scratch"), StaticMesh));
-	FAssetRegistry Registry(FAssetRegistry::DiscoverMountPoints(FPaths(Project.ProjectFile(), Project.Root())));
+	const FClassTable Classes;
+	FAssetRegistry Registry(FAssetRegistry::DiscoverMountPoints(FPaths(Project.ProjectFile(), Project.Root())), Classes);
 	Registry.SetScanDenyList({QStringLiteral("/Game/Developers")});
 	Registry.SearchAllAssets(true);
 	EXPECT_TRUE(Registry.DoesPackageExistOnDisk(QStringLiteral("/Game/Props/Crate")));
@@ -291,48 +292,15 @@ TEST_F(AssetRegistryTest, ScanPathsAcceptFoldersOnDiskAndPackageNames)
 	EXPECT_FALSE(Reason.isEmpty());
 }
 
-TEST_F(AssetRegistryTest, PackageIdsAnswerWhatTheNamedQueriesAnswer)
+TEST_F(AssetRegistryTest, APackageStoredAgainAndAgainKeepsEveryAnswerInStep)
 {
 	const std::unique_ptr<FEditorHost> Host = Project.StartHost();
 	FAssetRegistry& Registry = Host->AssetRegistry();
-	const QStringList Names{QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game/Props/Crate"),
-		QStringLiteral("/Engine/BasicShapes/Cube"), QStringLiteral("/Script/Engine"), QStringLiteral("/Game/Missing/Thing"),
-		QStringLiteral("/Tools/Icons/Star")};
-	for (const QString& Name : Names)
-	{
-		const int Id = Registry.FindPackageId(Name);
-		ASSERT_GE(Id, 0) << qPrintable(Name);
-		ASSERT_LT(Id, Registry.GetPackageIdCount());
-		EXPECT_EQ(Registry.GetPackageNameById(Id), Name);
-		EXPECT_EQ(Registry.FindPackageId(Name.toUpper()), Id) << "names that differ in case share an id";
-		EXPECT_EQ(Registry.IsPackageOnDisk(Id), Registry.GetAssetPackageDataCopy(Name).has_value()) << qPrintable(Name);
-		QStringList Dependencies;
-		Registry.GetDependencies(Name, Dependencies);
-		QStringList FromIds;
-		for (const int Dependency : Registry.GetDependencyIds(Id))
-		{
-			FromIds.append(Registry.GetPackageNameById(Dependency));
-		}
-		EXPECT_EQ(FromIds, Dependencies) << qPrintable(Name);
-		EXPECT_EQ(Registry.HasAssetOfClass(Id, UWorld::StaticClass()), Registry.IsLevelPackage(Name)) << qPrintable(Name);
-	}
-	EXPECT_EQ(Registry.FindPackageId(QStringLiteral("/Game/Never/Mentioned")), -1);
-	const QList<FMountPoint> Mounts = Registry.GetMountPoints();
-	const auto MountOf = [&](const char* Name) {
-		const int Index = Registry.GetPackageMountIndex(Registry.FindPackageId(QString::fromLatin1(Name)));
-		return Index < 0 ? QString() : Mounts[Index].RootPath;
-	};
-	EXPECT_EQ(MountOf("/Game/Missing/Thing"), QStringLiteral("/Game"));
-	EXPECT_EQ(MountOf("/Engine/BasicShapes/Cube"), QStringLiteral("/Engine"));
-	EXPECT_EQ(MountOf("/Tools/Icons/Star"), QStringLiteral("/Tools"));
-	EXPECT_EQ(MountOf("/Script/Engine"), QString());
-	EXPECT_EQ(Registry.GetPackageMountIndex(-1), -1);
-	EXPECT_TRUE(Registry.HasAssetOfClass(Registry.FindPackageId(QStringLiteral("/Game/Materials/MI_Wood")),
-		UClass::FindClass(QStringLiteral("/Script/Engine.MaterialInterface"))))
-		<< "a class derived from the one asked for counts";
-
-	// Stored again with other dependencies, many times over: the answers follow, and the ids stay.
-	const int Crate = Registry.FindPackageId(QStringLiteral("/Game/Props/Crate"));
+	QStringList EntryBefore;
+	ASSERT_TRUE(Registry.GetDependencies(QStringLiteral("/Game/Maps/Entry"), EntryBefore));
+	ASSERT_FALSE(EntryBefore.isEmpty());
+	// Stored again with other dependencies, many times over (old lists pile up and are compacted):
+	// the answers follow, for this package and for every other.
 	for (int Round = 0; Round < 3000; ++Round)
 	{
 		FPackageFile File;
@@ -341,19 +309,85 @@ TEST_F(AssetRegistryTest, PackageIdsAnswerWhatTheNamedQueriesAnswer)
 		File.HardDependencies = {QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Gen/P%1").arg(Round)};
 		Registry.AddOrUpdatePackage(QStringLiteral("/Game/Props/Crate"), File, QStringLiteral(".uasset"), 10);
 	}
-	EXPECT_EQ(Registry.FindPackageId(QStringLiteral("/Game/Props/Crate")), Crate);
-	const std::span<const int> Dependencies = Registry.GetDependencyIds(Crate);
-	ASSERT_EQ(Dependencies.size(), 2u);
-	EXPECT_EQ(Registry.GetPackageNameById(Dependencies[0]), QStringLiteral("/Game/Textures/T_Sky"));
-	EXPECT_EQ(Registry.GetPackageNameById(Dependencies[1]), QStringLiteral("/Game/Gen/P2999"));
-	EXPECT_TRUE(Registry.HasAssetOfClass(Crate, UWorld::StaticClass())) << "any asset counts, through class redirects";
-	const int Entry = Registry.FindPackageId(QStringLiteral("/Game/Maps/Entry"));
-	EXPECT_EQ(Registry.GetDependencyIds(Entry).size(), 5u) << "other packages keep their lists when the pool is compacted";
-	EXPECT_EQ(Registry.GetPackageNameById(Registry.GetDependencyIds(Entry)[0]), QStringLiteral("/Game/Props/Crate"));
+	QStringList Dependencies;
+	ASSERT_TRUE(Registry.GetDependencies(QStringLiteral("/game/props/CRATE"), Dependencies));
+	EXPECT_EQ(Dependencies, QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Gen/P2999")}));
+	QStringList EntryAfter;
+	Registry.GetDependencies(QStringLiteral("/Game/Maps/Entry"), EntryAfter);
+	EXPECT_EQ(EntryAfter, EntryBefore) << "other packages keep their lists when the old lists are dropped";
+	QStringList Referencers;
+	EXPECT_TRUE(Registry.GetReferencers(QStringLiteral("/Game/Gen/P2999"), Referencers));
+	EXPECT_EQ(Referencers, QStringList{QStringLiteral("/Game/Props/Crate")});
+	Referencers.clear();
+	EXPECT_FALSE(Registry.GetReferencers(QStringLiteral("/Game/Gen/P2998"), Referencers)) << "an old list refers to nothing";
+	QList<FAssetData> Assets;
+	ASSERT_TRUE(Registry.GetAssetsByPackageName(QStringLiteral("/Game/Props/Crate"), Assets, true, true));
+	ASSERT_EQ(Assets.size(), 2);
+	EXPECT_EQ(Assets[1].AssetClassPath.ToString(), QStringLiteral("/Script/Engine.PartitionedWorld"));
 
 	Registry.RemovePackage(QStringLiteral("/Game/Props/Crate"));
-	EXPECT_EQ(Registry.FindPackageId(QStringLiteral("/Game/Props/Crate")), Crate);
-	EXPECT_FALSE(Registry.IsPackageOnDisk(Crate));
-	EXPECT_TRUE(Registry.GetDependencyIds(Crate).empty());
-	EXPECT_FALSE(Registry.HasAssetOfClass(Crate, UWorld::StaticClass()));
+	EXPECT_FALSE(Registry.GetDependencies(QStringLiteral("/Game/Props/Crate"), Dependencies));
+	EXPECT_FALSE(Registry.GetAssetPackageDataCopy(QStringLiteral("/Game/Props/Crate")));
+	Referencers.clear();
+	EXPECT_FALSE(Registry.GetReferencers(QStringLiteral("/Game/Gen/P2999"), Referencers));
+}
+
+TEST_F(AssetRegistryTest, RecursiveDependenciesAnswerWhatTheWalkPackageByPackageFinds)
+{
+	// A level among the dependencies, through an old class path, and a cycle back to the entry.
+	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/M_Wood"), Material,
+		{QStringLiteral("/Game/Maps/Sub"), QStringLiteral("/Tools/Icons/Star")}, {QStringLiteral("/game/maps/ENTRY")}));
+	FPackageFile Sub;
+	Sub.Assets.append({QStringLiteral("Sub"), QStringLiteral("/Script/Engine.PartitionedWorld"), QString()});
+	Sub.HardDependencies = {QStringLiteral("/Game/Textures/T_Sky")};
+	ASSERT_TRUE(Sub.SaveToFile(Project.FileOf(QStringLiteral("/Game/Maps/Sub"))));
+	const auto Host = Project.StartHost();
+	const FAssetRegistry& Registry = Host->AssetRegistry();
+
+	// The same walk package by package: depth first, /Game packages on disk, each followed once.
+	const auto StepByStep = [&](const QString& Root)
+	{
+		QStringList Out;
+		QSet<QString> Seen{Root.toCaseFolded()};
+		QStringList Stack{Root};
+		while (!Stack.isEmpty())
+		{
+			QStringList Dependencies;
+			Registry.GetDependencies(Stack.takeLast(), Dependencies);
+			for (auto It = Dependencies.crbegin(); It != Dependencies.crend(); ++It)
+			{
+				if (It->startsWith(QLatin1String("/Game/"), Qt::CaseInsensitive) && Registry.GetAssetPackageDataCopy(*It) &&
+					!Seen.contains(It->toCaseFolded()))
+				{
+					Seen.insert(It->toCaseFolded());
+					Out.append(*It);
+					Stack.append(*It);
+				}
+			}
+		}
+		return Out;
+	};
+	QStringList Levels;
+	const QStringList Reached = Registry.GetDependenciesRecursive(
+		QStringLiteral("/game/maps/entry"), QStringLiteral("/Game"), nullptr, UWorld::StaticClass(), &Levels);
+	EXPECT_EQ(Reached, StepByStep(QStringLiteral("/game/maps/entry")));
+	// In the order found: a package's dependencies as it is walked, its first one walked first.
+	EXPECT_EQ(Reached,
+		QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Game/Materials/M_Wood"),
+			QStringLiteral("/Game/Maps/Sub")}));
+	EXPECT_EQ(Levels, QStringList({QStringLiteral("/game/maps/entry"), QStringLiteral("/Game/Maps/Sub")}))
+		<< "the root as the caller spells it, then the levels answered";
+
+	// What the caller knows already is neither answered nor followed.
+	QStringList Asked;
+	const QStringList Partial = Registry.GetDependenciesRecursive(QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game"),
+		[&](const QString& Name)
+		{
+			Asked.append(Name);
+			return Name == QStringLiteral("/Game/Materials/M_Wood");
+		});
+	EXPECT_EQ(Partial, QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Props/Crate")}));
+	EXPECT_EQ(Asked.size(), QSet<QString>(Asked.cbegin(), Asked.cend()).size()) << "each name is asked once";
+	EXPECT_EQ(Registry.GetDependenciesRecursive(QStringLiteral("/Tools/Icons/Star"), QStringLiteral("/Tools")), QStringList());
+	EXPECT_TRUE(Registry.GetDependenciesRecursive(QStringLiteral("/Game/Missing/Thing"), QStringLiteral("/Game")).isEmpty());
 }

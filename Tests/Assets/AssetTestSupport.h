@@ -68,7 +68,7 @@ public:
 		File.HardDependencies = Hard;
 		File.SoftDependencies = Soft;
 		File.bPartitioned = bPartitioned;
-		const bool bMap = File.IsLevel();
+		const bool bMap = File.IsLevel(FClassTable());
 		return File.SaveToFile(FileOf(PackageName, bMap));
 	}
 

@@ -31,7 +31,7 @@ TEST(PackageFormat, WriteThenParseGivesTheSamePackage)
 	const std::optional<FPackageFile> Parsed = FPackageFile::Parse(Level.Serialize(), &Error);
 	ASSERT_TRUE(Parsed) << qPrintable(Error);
 	EXPECT_EQ(*Parsed, Level);
-	EXPECT_TRUE(Parsed->IsLevel());
+	EXPECT_TRUE(Parsed->IsLevel(FClassTable()));
 	EXPECT_FALSE(Parsed->IsRedirectorPackage());
 	EXPECT_EQ(Parsed->AllDependencies(),
 		QStringList({QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Engine/BasicShapes/Cube"),
@@ -152,38 +152,63 @@ TEST(PackageFormat, NamesFollowTheEngineRules)
 
 TEST(PackageFormat, ClassesResolveThroughRedirectsAndParents)
 {
+	const FClassTable Classes;
 	const UClass* WorldClass = UWorld::StaticClass();
 	ASSERT_NE(WorldClass, nullptr);
-	EXPECT_EQ(UClass::FindClass(QStringLiteral("/Script/Engine.World")), WorldClass);
-	EXPECT_EQ(UClass::FindClass(QStringLiteral("/script/engine.world")), WorldClass);
+	EXPECT_EQ(Classes.FindClass(QStringLiteral("/Script/Engine.World")), WorldClass);
+	EXPECT_EQ(Classes.FindClass(QStringLiteral("/script/engine.world")), WorldClass);
 	// An old class path is no loaded class, but resolves through the redirect table.
-	EXPECT_EQ(UClass::FindClass(QStringLiteral("/Script/Engine.PartitionedWorld")), nullptr);
-	EXPECT_EQ(UClass::FindNewPathNameForClass(QStringLiteral("/Script/Engine.PartitionedWorld")),
+	EXPECT_EQ(Classes.FindClass(QStringLiteral("/Script/Engine.PartitionedWorld")), nullptr);
+	EXPECT_EQ(Classes.FindNewPathNameForClass(QStringLiteral("/Script/Engine.PartitionedWorld")),
 		QStringLiteral("/Script/Engine.World"));
-	EXPECT_EQ(UClass::ResolveClass(QStringLiteral("/Script/Engine.PartitionedWorld")), WorldClass);
-	EXPECT_TRUE(UClass::FindNewPathNameForClass(QStringLiteral("/Script/Engine.StaticMesh")).isEmpty());
-	EXPECT_EQ(UClass::ResolveClass(QStringLiteral("/Script/Nowhere.Thing")), nullptr);
+	EXPECT_EQ(Classes.ResolveClass(QStringLiteral("/Script/Engine.PartitionedWorld")), WorldClass);
+	EXPECT_EQ(UClass::ResolveEngineClass(QStringLiteral("/Script/Engine.PartitionedWorld")), WorldClass);
+	EXPECT_TRUE(Classes.FindNewPathNameForClass(QStringLiteral("/Script/Engine.StaticMesh")).isEmpty());
+	EXPECT_EQ(Classes.ResolveClass(QStringLiteral("/Script/Nowhere.Thing")), nullptr);
 
-	const UClass* Instance = UClass::FindClass(QStringLiteral("/Script/Engine.MaterialInstanceConstant"));
-	const UClass* Interface = UClass::FindClass(QStringLiteral("/Script/Engine.MaterialInterface"));
+	const UClass* Instance = Classes.FindClass(QStringLiteral("/Script/Engine.MaterialInstanceConstant"));
+	const UClass* Interface = Classes.FindClass(QStringLiteral("/Script/Engine.MaterialInterface"));
 	ASSERT_TRUE(Instance && Interface);
 	EXPECT_TRUE(Instance->IsChildOf(Interface));
 	EXPECT_FALSE(Interface->IsChildOf(Instance));
 	EXPECT_FALSE(Instance->IsChildOf(WorldClass));
+}
 
+TEST(PackageFormat, ModuleClassesBelongToTheirTable)
+{
+	FClassTable Classes;
+	const quint64 Before = Classes.GetGeneration();
 	// A game module's own world class counts as a level, and so does an old name redirected to it.
 	const UClass* GameWorld =
-		UClass::RegisterClass(QStringLiteral("/Script/FormatTestGame.ArenaWorld"), QStringLiteral("/Script/Engine.World"));
+		Classes.RegisterClass(QStringLiteral("/Script/FormatTestGame.ArenaWorld"), QStringLiteral("/Script/Engine.World"));
 	ASSERT_NE(GameWorld, nullptr);
-	EXPECT_TRUE(GameWorld->IsChildOf(WorldClass));
-	EXPECT_EQ(UClass::RegisterClass(QStringLiteral("/Script/FormatTestGame.Orphan"), QStringLiteral("/Script/None.X")),
+	EXPECT_TRUE(GameWorld->IsChildOf(UWorld::StaticClass()));
+	EXPECT_NE(Classes.GetGeneration(), Before);
+	EXPECT_EQ(Classes.RegisterClass(QStringLiteral("/script/formattestgame.arenaworld"), QStringLiteral("/Script/Engine.Actor")),
+		GameWorld) << "a path already taken answers its class";
+	const UClass* Child = Classes.RegisterClass(QStringLiteral("/Script/FormatTestGame.DuelWorld"),
+		QStringLiteral("/Script/FormatTestGame.ArenaWorld"));
+	ASSERT_NE(Child, nullptr);
+	EXPECT_TRUE(Child->IsChildOf(GameWorld));
+	EXPECT_EQ(Classes.RegisterClass(QStringLiteral("/Script/FormatTestGame.Orphan"), QStringLiteral("/Script/None.X")),
 		nullptr);
-	UClass::AddClassRedirect(QStringLiteral("/Script/FormatTestGame.OldArena"), QStringLiteral("/Script/FormatTestGame.ArenaWorld"));
+	Classes.AddClassRedirect(QStringLiteral("/Script/FormatTestGame.OldArena"), QStringLiteral("/Script/FormatTestGame.ArenaWorld"));
+	// A module's redirect may lead to an engine path that the engine redirects further.
+	Classes.AddClassRedirect(QStringLiteral("/Script/FormatTestGame.OldPartition"), QStringLiteral("/Script/Engine.PartitionedWorld"));
+	EXPECT_EQ(Classes.ResolveClass(QStringLiteral("/Script/FormatTestGame.OldPartition")), UWorld::StaticClass());
 	FPackageFile File;
 	File.Assets.append({QStringLiteral("Arena"), QStringLiteral("/Script/FormatTestGame.OldArena"), QString()});
-	EXPECT_TRUE(File.IsLevel());
+	EXPECT_TRUE(File.IsLevel(Classes));
 	File.Assets.first().ClassPath = QStringLiteral("/Script/FormatTestGame.Unknown");
-	EXPECT_FALSE(File.IsLevel());
+	EXPECT_FALSE(File.IsLevel(Classes));
+
+	// Another host's table, on the same thread right after, knows none of it.
+	const FClassTable Other;
+	EXPECT_EQ(Other.FindClass(QStringLiteral("/Script/FormatTestGame.ArenaWorld")), nullptr);
+	EXPECT_EQ(Other.ResolveClass(QStringLiteral("/Script/FormatTestGame.OldArena")), nullptr);
+	File.Assets.first().ClassPath = QStringLiteral("/Script/FormatTestGame.ArenaWorld");
+	EXPECT_FALSE(File.IsLevel(Other));
+	EXPECT_TRUE(File.IsLevel(Classes));
 }
 
 TEST(PackageFormat, FailedWriteKeepsThePreviousFile)

@@ -9,6 +9,12 @@
 
 int main(int argc, char** argv)
 {
+	// Tests draw nothing on a screen: without a platform chosen by the caller they run offscreen,
+	// listing their cases for CTest included.
+	if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+	{
+		qputenv("QT_QPA_PLATFORM", "offscreen");
+	}
 	::testing::InitGoogleTest(&argc, argv);
 #ifdef ORVA_TEST_WIDGETS
 	QApplication App(argc, argv);

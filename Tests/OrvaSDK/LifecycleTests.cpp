@@ -171,7 +171,7 @@ TEST_F(LifecycleTest, ProgressBookkeeping)
 	EXPECT_EQ(Sdk().GetCurrProgress(), EOrvaSDKProgress::None);
 }
 
-TEST_F(LifecycleTest, HostLooksSubsystemsUpAndShutsDownInReverse)
+TEST_F(LifecycleTest, HostLooksSubsystemsUpAndWithoutACacheProgressStaysOnTheWorkspace)
 {
 	StartHost(true, false);
 	EXPECT_NE(Host->GetEditorSubsystem<UOrvaSDKSubsystem>(), nullptr);

@@ -4,11 +4,15 @@
 #include "ObjectClasses.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <algorithm>
 
 namespace
 {
@@ -219,7 +223,7 @@ TEST_F(RelocationTest, ALevelIsAnyPackageWithAWorldAssetAfterClassRedirects)
 								  QStringLiteral("/Game/__ExternalActors__/Maps/Mixed/A/B1/MixedActor"),
 								  QStringLiteral("/Game/Props/Stone")}));
 
-	ASSERT_TRUE(UClass::RegisterClass(LateWorld, QStringLiteral("/Script/Engine.World")));
+	ASSERT_TRUE(Host->Classes().RegisterClass(LateWorld, QStringLiteral("/Script/Engine.World")));
 	const QStringList After = Sdk().CheckFoldersNeedMove(FSoftObjectPath(QStringLiteral("/Game/Maps/Mixed.Mixed")));
 	EXPECT_EQ(Sorted(After), Sorted(Before + QStringList{QStringLiteral("/Game/__ExternalActors__/Maps/Late/C/D2/LateActor")}))
 		<< "a class registered after the scan makes its packages levels from then on";
@@ -306,9 +310,28 @@ TEST_F(RelocationTest, TimerTicksAfterAShortDelayThenAboutEverySecond)
 	AddPackage(QStringLiteral("/Game/Props/Crate"), {});
 	StartWithWorkspace(true);
 	Dialogs->QueueAnswer(EAppReturnType::Yes);
+	QElapsedTimer Clock;
+	Clock.start();
 	Sdk().SetCurrentLevelPath(FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
-	EXPECT_TRUE(Sdk().IsFolderMoveRunning());
-	EXPECT_TRUE(FGameThread::RunUntil([&] { return Sdk().GetCurrProgress() == EOrvaSDKProgress::FolderMoveSuccess; }, 8000));
+	ASSERT_TRUE(Sdk().IsFolderMoveRunning());
+	const QList<QTimer*> Timers = Sdk().findChildren<QTimer*>();
+	const auto Running = std::find_if(Timers.cbegin(), Timers.cend(), [](const QTimer* Timer) { return Timer->isActive(); });
+	ASSERT_NE(Running, Timers.cend());
+	const QTimer* Timer = *Running;
+	EXPECT_FALSE(Timer->isSingleShot());
+	EXPECT_EQ(Timer->interval(), 100) << "the first tick comes after a short delay";
+
+	// Two folders: the first tick moves /Game/Maps, the next /Game/Props, one more finishes.
+	const QString FirstMoved = Project.ContentDir() + QStringLiteral("W1/Maps/Entry.umap");
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return QFileInfo::exists(FirstMoved); }, 8000));
+	const qint64 FirstTickMs = Clock.elapsed();
+	EXPECT_EQ(Timer->interval(), 990) << "then about every second";
+	EXPECT_FALSE(QFileInfo::exists(Project.ContentDir() + QStringLiteral("W1/Props/Crate.uasset")))
+		<< "one folder per tick";
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Sdk().GetCurrProgress() == EOrvaSDKProgress::FolderMoveSuccess; }, 8000));
+	// Timers never fire early by more than their coarse margin, so these lower bounds hold on any machine.
+	EXPECT_GE(FirstTickMs, 90);
+	EXPECT_GE(Clock.elapsed(), 90 + 2 * 940);
 	EXPECT_FALSE(Sdk().IsFolderMoveRunning());
 	EXPECT_EQ(Sdk().GetCurrentLevelPath().ToString(), QStringLiteral("/Game/W1/Maps/Entry.Entry"));
 }

@@ -38,13 +38,13 @@ protected:
 	}
 };
 
-TEST_F(WorkspaceTest, CreateWorkspaceFolderMakesFourFoldersInOrder)
+TEST_F(WorkspaceTest, CreateWorkspaceFolderMakesFourFoldersOnceAndRefusesUnsafeNames)
 {
 	Sdk().CreateWorkspaceFolder(QString());
 	EXPECT_TRUE(Log.Messages(ELogVerbosity::Warning).contains(QStringLiteral("No Workspace.WorldIdentifier")));
 	EXPECT_TRUE(Sdk().GetKeyFolderName().isEmpty());
 
-	// Order of creation shows in the folders' birth order; check each exists and their parents were made.
+	// The four folders, with the parents they need.
 	QDir(Project.ProjectDir()).removeRecursively();
 	QDir().mkpath(Project.ProjectDir());
 	Project.WriteFile(QStringLiteral("TestProject/TestProject.uproject"), "{}");

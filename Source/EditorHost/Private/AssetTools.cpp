@@ -62,12 +62,9 @@ struct FAssetTools::FPendingMove
 
 // ---- FLoadedObject ----
 
-const UClass* FLoadedObject::GetClass() const { return UClass::ResolveClass(ClassPath); }
-
 bool FLoadedObject::IsA(const UClass* Class) const
 {
-	const UClass* Own = GetClass();
-	return Own && Class && Own->IsChildOf(Class);
+	return this->Class && Class && this->Class->IsChildOf(Class);
 }
 
 bool FLoadedObject::IsRedirector() const { return IsA(UObjectRedirector::StaticClass()); }
@@ -131,6 +128,7 @@ FObjectPtr FAssetTools::LoadObject(const QString& ObjectPath, bool bNoRedirects)
 					Object->Name = Asset.Name;
 					Object->ClassPath = Asset.ClassPath;
 					Object->Destination = Asset.Destination;
+					Object->Class = Registry.GetClasses().ResolveClass(Asset.ClassPath);
 					Loaded.insert(Folded(Object->GetPathName()), Object);
 					break;
 				}
@@ -356,7 +354,7 @@ FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, cons
 	}
 	// A level's external packages are found by a forced scan of their folders, which must see the
 	// files as the moves before it left them: those are written first.
-	if (Main.File.IsLevel() && !bBatchEmpty)
+	if (Main.File.IsLevel(Registry.GetClasses()) && !bBatchEmpty)
 	{
 		return EMovePrepared::AfterFlush;
 	}
@@ -389,7 +387,7 @@ FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, cons
 	}
 
 	// A level takes its external actors and objects along, found by a fresh look at their folders.
-	if (Main.File.IsLevel())
+	if (Main.File.IsLevel(Registry.GetClasses()))
 	{
 		const QStringList OldPaths = ULevel::GetExternalObjectsPaths(Main.OldName);
 		const QStringList NewPaths = ULevel::GetExternalObjectsPaths(NewName);

@@ -9,6 +9,7 @@
 #include "Log.h"
 #include "Notifications.h"
 #include "ThreadPool.h"
+#include "ObjectClasses.h"
 
 #include <QMetaObject>
 
@@ -31,9 +32,10 @@ FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
 	, DialogService(std::make_unique<FPolicyDialogService>())
 	, NotificationService(std::make_unique<FNotificationService>())
 	, Pool(std::make_unique<FQueuedThreadPool>())
+	, ClassTable(std::make_unique<FClassTable>())
 	, bEditorWorld(InOptions.bWithEditorWorld)
 {
-	Registry = std::make_unique<FAssetRegistry>(PathsInstance);
+	Registry = std::make_unique<FAssetRegistry>(PathsInstance, *ClassTable);
 	// Through the host, so that a dialog service set later is the one the tools ask.
 	Tools = std::make_unique<FAssetTools>(*Registry, [this] { return DialogService.get(); });
 	if (Options.bWithConfigCache)

@@ -4,31 +4,17 @@
 
 #include <QHash>
 
-#include <atomic>
-#include <deque>
-#include <mutex>
-
 namespace
 {
-struct FClassTable
+// The engine's own classes and class redirects: built once, never changed, so read without a lock.
+struct FEngineClasses
 {
-	std::mutex Mutex;
 	// Stable addresses: classes are handed out as raw pointers for the life of the process.
 	std::deque<UClass> Classes;
-	QHash<QString, const UClass*> ByPath;  // folded path -> class
-	QHash<QString, QString> Redirects;     // folded old path -> new path
+	QHash<QString, const UClass*> ByPath; // folded path -> class
+	QHash<QString, QString> Redirects;    // folded old path -> new path
 
-	const UClass* AddLocked(const QString& Path, const UClass* Super)
-	{
-		Classes.emplace_back(Path, Super);
-		const UClass* Class = &Classes.back();
-		ByPath.insert(Path.toCaseFolded(), Class);
-		return Class;
-	}
-
-	const UClass* FindLocked(const QString& Path) const { return ByPath.value(Path.toCaseFolded(), nullptr); }
-
-	FClassTable()
+	FEngineClasses()
 	{
 		// Parent before child; each entry names its parent's path.
 		static const char* const Table[][2] = {
@@ -63,7 +49,8 @@ struct FClassTable
 		for (const auto& Row : Table)
 		{
 			const QString Path = QString::fromLatin1(Row[0]);
-			AddLocked(Path, Row[1] ? FindLocked(QString::fromLatin1(Row[1])) : nullptr);
+			Classes.emplace_back(Path, Row[1] ? ByPath.value(QString::fromLatin1(Row[1]).toCaseFolded()) : nullptr);
+			ByPath.insert(Path.toCaseFolded(), &Classes.back());
 		}
 		// Classes renamed by earlier engine versions, as the engine's redirect list carries them.
 		static const char* const RedirectTable[][2] = {
@@ -79,26 +66,25 @@ struct FClassTable
 	}
 };
 
-FClassTable& Table()
+const FEngineClasses& EngineClasses()
 {
-	static FClassTable Instance;
+	static const FEngineClasses Instance;
 	return Instance;
 }
 
-// Bumped whenever a class or a redirect is added, so that per-thread caches know to start over.
-std::atomic<quint64> TableGeneration{0};
+// Every table's generations come from one counter, so that a value names one table in one state.
+std::atomic<quint64> NextGeneration{1};
 
 // Scans resolve the same few class paths for every package, on several threads: each thread keeps
-// its answers instead of taking the table's lock each time.
+// its answers for the table it last asked instead of taking the table's lock each time.
 struct FResolveCache
 {
-	quint64 Generation = ~0ull;
+	quint64 Generation = 0;
 	QHash<QString, const UClass*> Found;
 	QHash<QString, const UClass*> Resolved;
 
-	void Validate()
+	void Validate(quint64 Current)
 	{
-		const quint64 Current = TableGeneration.load(std::memory_order_acquire);
 		if (Generation != Current)
 		{
 			Found.clear();
@@ -112,9 +98,28 @@ thread_local FResolveCache ResolveCache;
 
 const UClass* Require(const char* Path)
 {
-	const UClass* Class = UClass::FindClass(QString::fromLatin1(Path));
+	const UClass* Class = UClass::FindEngineClass(QString::fromLatin1(Path));
 	Q_ASSERT(Class);
 	return Class;
+}
+
+// Follows redirects in one redirect list; they may chain when a class was renamed twice, and a
+// loop ends the walk.
+QString FollowRedirects(const QHash<QString, QString>& Redirects, const QString& OldPathName)
+{
+	QString Current;
+	QString Key = OldPathName.toCaseFolded();
+	for (int Hop = 0; Hop < 16; ++Hop)
+	{
+		const auto It = Redirects.constFind(Key);
+		if (It == Redirects.constEnd())
+		{
+			break;
+		}
+		Current = It.value();
+		Key = Current.toCaseFolded();
+	}
+	return Current;
 }
 } // namespace
 
@@ -132,19 +137,55 @@ bool UClass::IsChildOf(const UClass* Other) const
 	return false;
 }
 
-const UClass* UClass::FindClass(const QString& PathName)
+const UClass* UClass::FindEngineClass(const QString& PathName)
 {
-	ResolveCache.Validate();
+	return EngineClasses().ByPath.value(PathName.toCaseFolded(), nullptr);
+}
+
+const UClass* UClass::ResolveEngineClass(const QString& PathName)
+{
+	// Every package a scan parses asks this for each of its assets, with the same few paths.
+	thread_local QHash<QString, const UClass*> Cache;
+	const auto Cached = Cache.constFind(PathName);
+	if (Cached != Cache.constEnd())
+	{
+		return Cached.value();
+	}
+	const UClass* Class = FindEngineClass(PathName);
+	if (!Class)
+	{
+		const QString NewPath = FollowRedirects(EngineClasses().Redirects, PathName);
+		Class = NewPath.isEmpty() ? nullptr : FindEngineClass(NewPath);
+	}
+	if (Cache.size() < 4096)
+	{
+		Cache.insert(PathName, Class);
+	}
+	return Class;
+}
+
+FClassTable::FClassTable() { BumpGeneration(); }
+
+FClassTable::~FClassTable() = default;
+
+void FClassTable::BumpGeneration() { Generation.store(NextGeneration.fetch_add(1), std::memory_order_release); }
+
+const UClass* FClassTable::FindOwnLocked(const QString& FoldedPath) const { return ByPath.value(FoldedPath, nullptr); }
+
+const UClass* FClassTable::FindClass(const QString& PathName) const
+{
+	ResolveCache.Validate(GetGeneration());
 	const auto Cached = ResolveCache.Found.constFind(PathName);
 	if (Cached != ResolveCache.Found.constEnd())
 	{
 		return Cached.value();
 	}
-	FClassTable& T = Table();
-	const UClass* Class = nullptr;
+	const QString Folded = PathName.toCaseFolded();
+	const UClass* Class = EngineClasses().ByPath.value(Folded, nullptr);
+	if (!Class)
 	{
-		std::lock_guard Lock(T.Mutex);
-		Class = T.FindLocked(PathName);
+		std::lock_guard Lock(Mutex);
+		Class = FindOwnLocked(Folded);
 	}
 	if (ResolveCache.Found.size() < 4096)
 	{
@@ -153,19 +194,26 @@ const UClass* UClass::FindClass(const QString& PathName)
 	return Class;
 }
 
-QString UClass::FindNewPathNameForClass(const QString& OldPathName)
+QString FClassTable::FindNewPathNameForClass(const QString& OldPathName) const
 {
-	FClassTable& T = Table();
-	std::lock_guard Lock(T.Mutex);
-	// Redirects may chain when a class was renamed twice; a loop ends the walk.
+	std::lock_guard Lock(Mutex);
+	if (Redirects.isEmpty())
+	{
+		return FollowRedirects(EngineClasses().Redirects, OldPathName);
+	}
+	// A module's redirect wins over the engine's for the same path; a chain may pass through both.
 	QString Current;
 	QString Key = OldPathName.toCaseFolded();
 	for (int Hop = 0; Hop < 16; ++Hop)
 	{
-		const auto It = T.Redirects.constFind(Key);
-		if (It == T.Redirects.constEnd())
+		auto It = Redirects.constFind(Key);
+		if (It == Redirects.constEnd())
 		{
-			break;
+			It = EngineClasses().Redirects.constFind(Key);
+			if (It == EngineClasses().Redirects.constEnd())
+			{
+				break;
+			}
 		}
 		Current = It.value();
 		Key = Current.toCaseFolded();
@@ -173,9 +221,9 @@ QString UClass::FindNewPathNameForClass(const QString& OldPathName)
 	return Current;
 }
 
-const UClass* UClass::ResolveClass(const QString& PathName)
+const UClass* FClassTable::ResolveClass(const QString& PathName) const
 {
-	ResolveCache.Validate();
+	ResolveCache.Validate(GetGeneration());
 	const auto Cached = ResolveCache.Resolved.constFind(PathName);
 	if (Cached != ResolveCache.Resolved.constEnd())
 	{
@@ -194,33 +242,41 @@ const UClass* UClass::ResolveClass(const QString& PathName)
 	return Class;
 }
 
-const UClass* UClass::RegisterClass(const QString& PathName, const QString& SuperPathName)
+const UClass* FClassTable::RegisterClass(const QString& PathName, const QString& SuperPathName)
 {
-	FClassTable& T = Table();
-	std::lock_guard Lock(T.Mutex);
-	if (const UClass* Existing = T.FindLocked(PathName))
+	const QString Folded = PathName.toCaseFolded();
+	std::lock_guard Lock(Mutex);
+	if (const UClass* Existing = EngineClasses().ByPath.value(Folded, nullptr))
 	{
 		return Existing;
 	}
-	const UClass* Super = T.FindLocked(SuperPathName);
+	if (const UClass* Existing = FindOwnLocked(Folded))
+	{
+		return Existing;
+	}
+	const QString SuperFolded = SuperPathName.toCaseFolded();
+	const UClass* Super = EngineClasses().ByPath.value(SuperFolded, nullptr);
+	if (!Super)
+	{
+		Super = FindOwnLocked(SuperFolded);
+	}
 	if (!Super || !FPackageName::IsValidObjectPath(PathName))
 	{
 		return nullptr;
 	}
-	const UClass* Class = T.AddLocked(PathName, Super);
-	TableGeneration.fetch_add(1, std::memory_order_release);
+	Classes.emplace_back(PathName, Super);
+	const UClass* Class = &Classes.back();
+	ByPath.insert(Folded, Class);
+	BumpGeneration();
 	return Class;
 }
 
-void UClass::AddClassRedirect(const QString& OldPathName, const QString& NewPathName)
+void FClassTable::AddClassRedirect(const QString& OldPathName, const QString& NewPathName)
 {
-	FClassTable& T = Table();
-	std::lock_guard Lock(T.Mutex);
-	T.Redirects.insert(OldPathName.toCaseFolded(), NewPathName);
-	TableGeneration.fetch_add(1, std::memory_order_release);
+	std::lock_guard Lock(Mutex);
+	Redirects.insert(OldPathName.toCaseFolded(), NewPathName);
+	BumpGeneration();
 }
-
-quint64 UClass::GetTableGeneration() { return TableGeneration.load(std::memory_order_acquire); }
 
 const UClass* UWorld::StaticClass()
 {

@@ -32,9 +32,10 @@ bool Fail(QString* OutError, const QString& Error)
 	return false;
 }
 
+// Code modules derive no classes from the redirector, so a file reads the same in every host.
 bool IsRedirectorClass(const QString& ClassPath)
 {
-	const UClass* Class = UClass::ResolveClass(ClassPath);
+	const UClass* Class = UClass::ResolveEngineClass(ClassPath);
 	return Class && Class->IsChildOf(UObjectRedirector::StaticClass());
 }
 
@@ -303,13 +304,13 @@ bool FPackageFile::IsRedirectorPackage() const
 	return !Assets.isEmpty();
 }
 
-bool FPackageFile::IsLevel() const
+bool FPackageFile::IsLevel(const FClassTable& Classes) const
 {
 	if (Assets.isEmpty())
 	{
 		return false;
 	}
-	const UClass* Class = UClass::ResolveClass(Assets.first().ClassPath);
+	const UClass* Class = Classes.ResolveClass(Assets.first().ClassPath);
 	return Class && Class->IsChildOf(UWorld::StaticClass());
 }
 

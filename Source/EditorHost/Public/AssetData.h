@@ -47,8 +47,7 @@ struct FAssetData
 	// "/Game/Maps/Entry.Entry"
 	QString GetObjectPathString() const { return IsValid() ? PackageName + QLatin1Char('.') + AssetName : QString(); }
 	FSoftObjectPath GetSoftObjectPath() const { return FSoftObjectPath(PackageName, AssetName); }
-	// The class after class redirects; null when the host does not know it.
-	const UClass* GetClass() const;
+	// Whether the class (after the engine's class redirects) is the engine's object redirector.
 	bool IsRedirector() const;
 };
 

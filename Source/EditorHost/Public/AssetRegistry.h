@@ -6,10 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
-#include <span>
 
+class FClassTable;
 class FPaths;
 class UClass;
 struct FPackageFile;
@@ -35,14 +36,16 @@ class FAssetRegistry
 public:
 	// Mounts "/Game" (the project's Content/), "/Engine" (the engine content folder, when the host
 	// has one) and "/<Name>" for each project plugin found as Plugins/*/<Name>.uplugin.
-	explicit FAssetRegistry(const FPaths& Paths);
-	explicit FAssetRegistry(const QList<FMountPoint>& MountPoints);
+	// Classes: the host's class table, which resolves the assets' classes; it outlives the registry.
+	FAssetRegistry(const FPaths& Paths, const FClassTable& Classes);
+	FAssetRegistry(const QList<FMountPoint>& MountPoints, const FClassTable& Classes);
 	~FAssetRegistry();
 	FAssetRegistry(const FAssetRegistry&) = delete;
 	FAssetRegistry& operator=(const FAssetRegistry&) = delete;
 
 	static QList<FMountPoint> DiscoverMountPoints(const FPaths& Paths);
 	QList<FMountPoint> GetMountPoints() const;
+	const FClassTable& GetClasses() const;
 
 	// "/Game/Maps/Entry" -> "<Content>/Maps/Entry" + Extension. False for names of no mounted
 	// folder ("/Script/..." included: code has no file).
@@ -75,6 +78,18 @@ public:
 		const UE::AssetRegistry::FDependencyQuery& Query = UE::AssetRegistry::FDependencyQuery()) const;
 	// The packages that depend on PackageName (hard or soft). False when none does.
 	bool GetReferencers(const QString& PackageName, QStringList& OutReferencers) const;
+	// The fast form of a walk over GetDependencies and GetAssetPackageDataCopy, for projects of
+	// many thousand packages (an engine's registry answers the same package by package): the
+	// packages PackageName needs, transitively through package dependencies (hard, then soft),
+	// that lie under the mount point MountRoot ("/Game") and are on disk. Depth first, the first
+	// dependency walked first; each package is answered once, when first found, spelled as
+	// GetDependencies spells it, and followed; a package for which IsKnown (when set, asked once
+	// per package) answers true is neither. Empty when PackageName is not on disk. OutOfClass,
+	// when given, receives PackageName and the packages answered that hold an asset whose class
+	// (after class redirects) is Class or derives from it.
+	QStringList GetDependenciesRecursive(const QString& PackageName, const QString& MountRoot,
+		const std::function<bool(const QString&)>& IsKnown = nullptr, const UClass* Class = nullptr,
+		QStringList* OutOfClass = nullptr) const;
 
 	// Present only for a package the registry found on disk ("/Script/..." never is).
 	std::optional<FAssetPackageData> GetAssetPackageDataCopy(const QString& PackageName) const;
@@ -98,31 +113,6 @@ public:
 	FAssetData GetAssetByObjectPath(const FSoftObjectPath& ObjectPath) const;
 	QStringList GetAllPackageNames() const;
 	int GetPackageCount() const;
-
-	// Package ids, for walks over large projects that would otherwise hash every name they meet.
-	// Every package name the registry has met (a package found on disk, or a name a package
-	// depends on) has an id, dense from 0 and the same for the registry's life; names that differ
-	// only in case share one. Scans may add ids, never change or drop one.
-	// -1 when the registry never met the name.
-	int FindPackageId(const QString& PackageName) const;
-	// Ids are below this.
-	int GetPackageIdCount() const;
-	// The name as the registry first met it (the spelling GetDependencies answers).
-	const QString& GetPackageNameById(int Id) const;
-	// Whether that package is on disk: GetAssetPackageDataCopy answers a value for its name.
-	bool IsPackageOnDisk(int Id) const;
-	// The index in GetMountPoints() of the mount point whose root the name begins with, followed
-	// by "/" ("/Game" for "/Game/Maps/Entry"), ignoring case; -1 for none ("/Script/Engine").
-	int GetPackageMountIndex(int Id) const;
-	// GetDependencies of that package as ids, in the same order; empty when it is not on disk.
-	// Valid until the registry next changes.
-	std::span<const int> GetDependencyIds(int Id) const;
-	// A hint that GetDependencyIds(Id) follows soon: starts fetching the list into the cache
-	// without waiting for it, so that a walk overlaps the cache misses of a large project.
-	void PrefetchDependencyIds(int Id) const;
-	// Whether any asset of that package has a class that resolves (after class redirects) to Class
-	// or to a class derived from it; false when the package is not on disk.
-	bool HasAssetOfClass(int Id, const UClass* Class) const;
 
 	// Keeping the index in step with the files that the asset tools write and delete.
 	void AddOrUpdatePackage(const QString& PackageName, const FPackageFile& File, const QString& Extension,

@@ -28,8 +28,9 @@ public:
 	QString GetPackageName() const { return PackageName; }
 	// "/Script/Engine.StaticMesh", as written in the package.
 	QString GetClassPathName() const { return ClassPath; }
-	// The class after class redirects; null when the host does not know it.
-	const UClass* GetClass() const;
+	// The class after class redirects, as the host knew it when the object was loaded; null when
+	// it knew none.
+	const UClass* GetClass() const { return Class; }
 	bool IsA(const UClass* Class) const;
 	bool IsRedirector() const;
 	// Redirectors only: the object path they point at.
@@ -43,6 +44,7 @@ private:
 	QString Name;
 	QString ClassPath;
 	QString Destination;
+	const UClass* Class = nullptr;
 	bool bValid = true;
 };
 

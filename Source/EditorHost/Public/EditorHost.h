@@ -11,6 +11,7 @@
 
 class FAssetRegistry;
 class FAssetTools;
+class FClassTable;
 class FConfigCache;
 class FDialogService;
 class FFileLogSink;
@@ -91,6 +92,8 @@ public:
 	FQueuedThreadPool& ThreadPool() const { return *Pool; }
 	void SetDialogService(std::unique_ptr<FDialogService> Service);
 	FEditorSettings& EditorSettings() { return Settings; }
+	// The classes this host knows: the engine's own and those its code modules register.
+	FClassTable& Classes() const { return *ClassTable; }
 	// The project's packages: scanned by Start() before any subsystem is initialised.
 	FAssetRegistry& AssetRegistry() const { return *Registry; }
 	FAssetTools& AssetTools() const { return *Tools; }
@@ -110,6 +113,8 @@ private:
 	std::unique_ptr<FDialogService> DialogService;
 	std::unique_ptr<FNotificationService> NotificationService;
 	std::unique_ptr<FQueuedThreadPool> Pool;
+	// Before the registry and the tools, which resolve classes through it.
+	std::unique_ptr<FClassTable> ClassTable;
 	std::unique_ptr<FAssetRegistry> Registry;
 	std::unique_ptr<FAssetTools> Tools;
 	std::unique_ptr<FFileLogSink> LogFile;

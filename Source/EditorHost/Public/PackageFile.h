@@ -8,6 +8,8 @@
 
 #include <optional>
 
+class FClassTable;
+
 // One object of a package file.
 struct FPackageAsset
 {
@@ -60,8 +62,8 @@ struct FPackageFile
 	QStringList AllDependencies() const { return HardDependencies + SoftDependencies; }
 	// Every asset is a redirector.
 	bool IsRedirectorPackage() const;
-	// Whether the main asset's class is a world (or derives from it).
-	bool IsLevel() const;
+	// Whether the main asset's class is a world (or derives from it) among Classes.
+	bool IsLevel(const FClassTable& Classes) const;
 
 	// Adds a dependency unless it is listed already (ignoring case); a hard one wins over a soft one.
 	void AddDependency(const QString& PackageName, bool bHard);

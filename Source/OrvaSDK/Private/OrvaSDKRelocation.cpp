@@ -15,9 +15,9 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
-#include <algorithm>
-#include <span>
-#include <vector>
+#include <QSet>
+
+#include <utility>
 
 namespace
 {
@@ -91,178 +91,95 @@ bool LiesIn(const QString& PackageName, QStringView Prefix)
 	}
 	return StartsWithIgnoringCase(Head, Prefix.first(Head.size())) && StartsWithIgnoringCase(Remainder, Prefix.mid(Head.size()));
 }
+
+// A package name hashed and compared ignoring case, as the engine's names are, without a folded
+// copy of its text.
+struct FPackageNameKey
+{
+	QString Name;
+	bool operator==(const FPackageNameKey& Other) const
+	{
+		return Name.size() == Other.Name.size() && StartsWithIgnoringCase(Name, Other.Name);
+	}
+};
+
+size_t qHash(const FPackageNameKey& Key, size_t Seed = 0) noexcept
+{
+	size_t Hash = 1469598103934665603ull ^ Seed;
+	for (const QChar C : Key.Name)
+	{
+		const char16_t U = C.unicode();
+		const char16_t Folded = U < 0x80 ? (U >= u'A' && U <= u'Z' ? char16_t(U + 32) : U) : C.toCaseFolded().unicode();
+		Hash = (Hash ^ Folded) * 1099511628211ull;
+	}
+	return Hash ^ (Hash >> 29);
+}
 } // namespace
 
 // Package names compare ignoring case, as the engine's names do; the order of first insertion is
-// kept so results are stable. Names the registry knows are kept as their registry ids, with flags
-// by id, so that a walk over a large project neither folds nor hashes nor even reads a name per
-// dependency; the rare name the registry never met (an entry level that is not on disk, say) is
-// kept folded.
+// kept so results are stable, with each name as it was first spelled.
 struct UOrvaSDKSubsystem::FNameSet
 {
-	explicit FNameSet(const FAssetRegistry& InRegistry)
-		: Registry(InRegistry)
-	{
-	}
+	bool Contains(const QString& Name) const { return Keys.contains(FPackageNameKey{Name}); }
 
-	bool HasId(int Id) const { return size_t(Id) < ById.size() && ById[size_t(Id)]; }
-
-	// Id: the registry's id of Name, or -1 for a name it never met.
-	bool Contains(const QString& Name, int Id) const
+	// Whether Name was new.
+	bool Add(const QString& Name)
 	{
-		if (HasId(Id))
-		{
-			return true;
-		}
-		// A name added before the registry met it has no flag; a later scan may have given it an id.
-		return !Unknown.isEmpty() && Unknown.contains(Name.toCaseFolded());
-	}
-
-	bool Add(const QString& Name, int Id)
-	{
-		if (Contains(Name, Id))
+		const qsizetype Before = Keys.size();
+		Keys.insert(FPackageNameKey{Name});
+		if (Keys.size() == Before)
 		{
 			return false;
 		}
-		if (Id >= 0)
-		{
-			if (size_t(Id) >= ById.size())
-			{
-				ById.resize(std::max(size_t(Id) + 1, size_t(Registry.GetPackageIdCount())), 0);
-			}
-			ById[size_t(Id)] = 1;
-		}
-		else
-		{
-			Unknown.insert(Name.toCaseFolded());
-		}
-		// The name is kept as spelled: mostly the registry's own text, which the id stands for.
-		// The walk passes the registry's own string, which is recognised without reading it.
-		const QString* Registered = Id >= 0 ? &Registry.GetPackageNameById(Id) : nullptr;
-		if (Registered && (Registered == &Name || Registered->constData() == Name.constData() || *Registered == Name))
-		{
-			Ordered.push_back(Id);
-		}
-		else
-		{
-			Spellings.append(Name);
-			Ordered.push_back(-int(Spellings.size()));
-		}
+		Names.append(Name);
 		return true;
 	}
-	bool Add(const QString& Name) { return Add(Name, Registry.FindPackageId(Name)); }
 
-	qsizetype Size() const { return qsizetype(Ordered.size()); }
-	// In the order of first insertion.
-	const QString& At(qsizetype Index) const
-	{
-		const int Entry = Ordered[size_t(Index)];
-		return Entry >= 0 ? Registry.GetPackageNameById(Entry) : Spellings[-Entry - 1];
-	}
-
-	const FAssetRegistry& Registry;
-	// Membership: flags by registry id, and the folded names that had no id when added.
-	std::vector<char> ById;
-	QSet<QString> Unknown;
-	// The names in order: a registry id where the name is spelled as the registry's text, else
-	// -(k + 1) for the k-th of Spellings.
-	std::vector<int> Ordered;
-	QStringList Spellings;
+	QSet<FPackageNameKey> Keys;
+	QStringList Names;
 };
 
 void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNameSet& OutDependencies,
 	QSet<QString>& ScannedPaths) const
 {
 	FAssetRegistry& Registry = GetHost()->AssetRegistry();
-	// Depth-first with an explicit stack: a dependency chain of many thousand packages must not
-	// exhaust the call stack. Termination rests on the two sets, as each ordinary dependency is
-	// followed once and each external folder is scanned once.
-	// The stack holds registry ids; a package the registry does not know has none (-1) and, like
-	// any package not on disk, has no dependencies and no assets.
-	// The registry is asked to fetch a package's dependency list when the package is pushed, so
-	// that on a large project the cache misses of the lists pushed together overlap instead of
-	// each stalling the walk when it is popped.
-	std::vector<int> Stack;
-	const auto Push = [&](int Id)
+	// The registry follows a package's dependencies under /Game that are on disk, transitively,
+	// leaving out what was reached before, and names the levels among them (any asset whose class
+	// resolves, through class redirects, to the world class or one derived from it): on a large
+	// project, asking it package by package costs ten times as much. A level's external actors and
+	// objects are found after a forced scan of their folders and walked from in turn. Termination
+	// rests on the two sets: nothing reached is followed again, and each folder is scanned once.
+	QStringList Roots{PackageName};
+	while (!Roots.isEmpty())
 	{
-		Registry.PrefetchDependencyIds(Id);
-		Stack.push_back(Id);
-	};
-	Push(Registry.FindPackageId(PackageName));
-	// Whether an id's name begins with /Game, decided once per id: -1 not yet known. A name under
-	// the /Game mount point does; only other names need their text read.
-	std::vector<signed char> UnderGame;
-	int GameMount = -1;
-	const QList<FMountPoint> Mounts = Registry.GetMountPoints();
-	for (int Index = 0; Index < Mounts.size(); ++Index)
-	{
-		if (Mounts[Index].RootPath.compare(GameRoot, Qt::CaseInsensitive) == 0)
+		const QString Root = Roots.takeLast();
+		QStringList Levels;
+		const QStringList Reached = Registry.GetDependenciesRecursive(
+			Root, GameRoot, [&](const QString& Name) { return OutDependencies.Contains(Name); }, UWorld::StaticClass(),
+			&Levels);
+		OutDependencies.Keys.reserve(OutDependencies.Keys.size() + Reached.size());
+		OutDependencies.Names.reserve(OutDependencies.Names.size() + Reached.size());
+		for (const QString& Name : Reached)
 		{
-			GameMount = Index;
+			OutDependencies.Add(Name);
 		}
-	}
-	while (!Stack.empty())
-	{
-		const int Current = Stack.back();
-		Stack.pop_back();
-		if (!Registry.IsPackageOnDisk(Current))
+		for (const QString& Level : std::as_const(Levels))
 		{
-			continue;
-		}
-
-		// Pushed in reverse so the first dependency is walked first. The registry has package data
-		// exactly for the packages it found on disk.
-		const std::span<const int> Dependencies = Registry.GetDependencyIds(Current);
-		if (UnderGame.size() < size_t(Registry.GetPackageIdCount()))
-		{
-			UnderGame.resize(size_t(Registry.GetPackageIdCount()), -1);
-		}
-		for (auto It = Dependencies.rbegin(); It != Dependencies.rend(); ++It)
-		{
-			const int Dependency = *It;
-			// Most dependencies were reached already: the flag answers those without touching the
-			// registry's records or the name.
-			if (OutDependencies.HasId(Dependency))
+			for (const QString& Path : ULevel::GetExternalObjectsPaths(Level))
 			{
-				continue;
-			}
-			signed char& Game = UnderGame[size_t(Dependency)];
-			if (Game < 0)
-			{
-				Game = (GameMount >= 0 && Registry.GetPackageMountIndex(Dependency) == GameMount) ||
-						StartsWithIgnoringCase(Registry.GetPackageNameById(Dependency), GameRoot)
-					? 1
-					: 0;
-			}
-			if (Game && Registry.IsPackageOnDisk(Dependency) &&
-				OutDependencies.Add(Registry.GetPackageNameById(Dependency), Dependency))
-			{
-				Push(Dependency);
-			}
-		}
-
-		// A level: any asset whose class resolves (through class redirects) to the world class or
-		// one derived from it. Assets the registry lists always carry their package and own names.
-		if (!Registry.HasAssetOfClass(Current, UWorld::StaticClass()))
-		{
-			continue;
-		}
-		const QString CurrentName = Registry.GetPackageNameById(Current);
-		for (const QString& Path : ULevel::GetExternalObjectsPaths(CurrentName))
-		{
-			if (Path.isEmpty() || ScannedPaths.contains(Path))
-			{
-				continue;
-			}
-			ScannedPaths.insert(Path);
-			Registry.ScanPathsSynchronous({Path}, true, true);
-			QList<FAssetData> External;
-			Registry.GetAssetsByPath(Path, External, true, true);
-			for (const FAssetData& Asset : External)
-			{
-				const int Id = Registry.FindPackageId(Asset.PackageName);
-				OutDependencies.Add(Asset.PackageName, Id);
-				Push(Id);
+				if (Path.isEmpty() || ScannedPaths.contains(Path))
+				{
+					continue;
+				}
+				ScannedPaths.insert(Path);
+				Registry.ScanPathsSynchronous({Path}, true, true);
+				QList<FAssetData> External;
+				Registry.GetAssetsByPath(Path, External, true, true);
+				for (const FAssetData& Asset : External)
+				{
+					OutDependencies.Add(Asset.PackageName);
+					Roots.append(Asset.PackageName);
+				}
 			}
 		}
 	}
@@ -270,7 +187,7 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 
 QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, const QString& FolderName) const
 {
-	FNameSet All(GetHost()->AssetRegistry());
+	FNameSet All;
 	All.Add(PackageName);
 	QSet<QString> ScannedPaths;
 	RecursiveGetDependencies(PackageName, All, ScannedPaths);
@@ -278,24 +195,8 @@ QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, 
 	// No separator after the prefix: "/Game/W1Old" counts as inside "/Game/W1".
 	const QString Prefix = FPaths::Combine(GameRoot, FolderName);
 	QStringList Outside;
-	// The names lie all over the heap, in the walk's order: fetching each one's entry and then its
-	// text some steps ahead overlaps the cache misses of a large project instead of waiting on each.
-	constexpr qsizetype Ahead = 16;
-	for (qsizetype Index = 0; Index < All.Size(); ++Index)
+	for (const QString& Name : std::as_const(All.Names))
 	{
-		if (Index + 2 * Ahead < All.Size())
-		{
-			__builtin_prefetch(&All.At(Index + 2 * Ahead));
-		}
-		if (Index + Ahead < All.Size())
-		{
-			// The text, and the header whose count the copy into the answer raises.
-			const QString& Next = All.At(Index + Ahead);
-			__builtin_prefetch(Next.constData());
-			// (data_ptr() of a const string is read-only; asking for the header changes nothing.)
-			__builtin_prefetch(const_cast<QString&>(Next).data_ptr().d_ptr(), 1);
-		}
-		const QString& Name = All.At(Index);
 		if (!LiesIn(Name, Prefix))
 		{
 			Outside.append(Name);
