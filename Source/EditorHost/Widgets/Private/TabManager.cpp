@@ -4,6 +4,11 @@
 #include <QMainWindow>
 #include <QMenu>
 
+namespace
+{
+constexpr int DefaultTabWidth = 640;
+}
+
 SDockTab::SDockTab(ETabRole InRole, QWidget* Parent)
     : QDockWidget(Parent)
     , Role(InRole)
@@ -144,6 +149,8 @@ SDockTab* FGlobalTabManager::TryInvokeTab(const QString& TabId)
 				break;
 			}
 		}
+		// Room for the content, as a tab opened in its own window would have.
+		Window->resizeDocks({Tab}, {qMax(Tab->sizeHint().width(), DefaultTabWidth)}, Qt::Horizontal);
 	}
 	Tab->show();
 	Tab->raise();
