@@ -122,8 +122,15 @@ SLevelEditorWindow::~SLevelEditorWindow()
 
 void SLevelEditorWindow::RebuildWindowMenu()
 {
-	// Deletes the actions the menu owns, which is all of them.
-	WindowMenu->clear();
+	// Later, not now: the rebuild may come from inside one of these actions' own trigger.
+	for (QAction* Old : WindowMenu->actions())
+	{
+		WindowMenu->removeAction(Old);
+		if (Old->parent() == WindowMenu)
+		{
+			Old->deleteLater();
+		}
+	}
 	Services.TabManager().PopulateTabSpawnerMenu(WindowMenu);
 	Services.ToolMenus().PopulateMenu(WindowMenuName(), WindowMenu);
 }
@@ -135,7 +142,7 @@ void SLevelEditorWindow::RebuildPlayToolBar()
 		PlayToolBar->removeAction(Old);
 		if (Old->parent() == PlayToolBar)
 		{
-			delete Old;
+			Old->deleteLater();
 		}
 	}
 	Services.ToolMenus().PopulateToolBar(PlayToolBarName(), PlayToolBar);

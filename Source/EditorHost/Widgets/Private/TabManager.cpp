@@ -1,6 +1,7 @@
 #include "TabManager.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QMainWindow>
 #include <QMenu>
 
@@ -16,6 +17,12 @@ SDockTab::SDockTab(ETabRole InRole, QWidget* Parent)
 	setAttribute(Qt::WA_DeleteOnClose);
 	setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
 	connect(this, &QDockWidget::visibilityChanged, this, [this](bool bVisible) { bForeground = bVisible; });
+}
+
+void SDockTab::closeEvent(QCloseEvent* Event)
+{
+	QDockWidget::closeEvent(Event);
+	bClosed = Event->isAccepted();
 }
 
 void SDockTab::SetContent(QWidget* Content)
@@ -89,7 +96,7 @@ SDockTab* FGlobalTabManager::FindExistingLiveTab(const QString& TabId) const
 {
 	for (const QPointer<SDockTab>& Tab : LiveTabs)
 	{
-		if (Tab && Tab->objectName() == TabId)
+		if (Tab && !Tab->IsClosed() && Tab->objectName() == TabId)
 		{
 			return Tab;
 		}
@@ -102,7 +109,7 @@ QList<SDockTab*> FGlobalTabManager::GetLiveTabs() const
 	QList<SDockTab*> Tabs;
 	for (const QPointer<SDockTab>& Tab : LiveTabs)
 	{
-		if (Tab)
+		if (Tab && !Tab->IsClosed())
 		{
 			Tabs.append(Tab);
 		}

@@ -46,10 +46,16 @@ public:
 	QString GetLayoutIdentifier() const { return objectName(); }
 	// Whether the tab is the one shown in its dock area (not hidden behind another tab).
 	bool IsForeground() const { return bForeground; }
+	// Closed and waiting to be deleted: no longer the id's live tab.
+	bool IsClosed() const { return bClosed; }
+
+protected:
+	void closeEvent(QCloseEvent* Event) override;
 
 private:
 	ETabRole Role;
 	bool bForeground = false;
+	bool bClosed = false;
 };
 
 struct FSpawnTabArgs
