@@ -6,7 +6,40 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
+
+namespace
+{
+int SignalPipe[2] = {-1, -1};
+
+void OnQuitSignal(int)
+{
+	const char Byte = 1;
+	[[maybe_unused]] const ssize_t Written = ::write(SignalPipe[1], &Byte, 1);
+}
+
+// Ctrl-C or a SIGTERM closes the editor as its window does, so the module unloads and the
+// subsystems save what they keep.
+void QuitOnSignals(QApplication& App)
+{
+	if (::pipe(SignalPipe) != 0)
+	{
+		return;
+	}
+	auto* Notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &App);
+	QObject::connect(Notifier, &QSocketNotifier::activated, &App, [] { QApplication::quit(); });
+	struct sigaction Action = {};
+	Action.sa_handler = OnQuitSignal;
+	sigemptyset(&Action.sa_mask);
+	Action.sa_flags = SA_RESTART;
+	sigaction(SIGINT, &Action, nullptr);
+	sigaction(SIGTERM, &Action, nullptr);
+}
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -45,6 +78,7 @@ int main(int argc, char** argv)
 	FOrvaEditorApp Editor(std::move(Options));
 	Editor.Start();
 	Editor.Window().show();
+	QuitOnSignals(App);
 	const int ExitCode = App.exec();
 	Editor.Shutdown();
 	return ExitCode;
