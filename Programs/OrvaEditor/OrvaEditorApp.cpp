@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLocale>
 #include <QPalette>
 #include <QProgressDialog>
 #include <QStyleFactory>
@@ -45,8 +46,9 @@ void FOrvaEditorApp::Start()
 		RegisterOrvaSDKSubsystems(*EditorHost);
 	}
 	EditorServices = std::make_unique<FEditorServices>(EditorHost.get());
-	EditorServices->Plugins().AddPlugin(
-	    QStringLiteral("OrvaSDK"), Options.PluginDir.isEmpty() ? QStringLiteral(ORVA_PLUGIN_DIR) : Options.PluginDir);
+	const QString PluginDir = Options.PluginDir.isEmpty() ? QStringLiteral(ORVA_PLUGIN_DIR) : Options.PluginDir;
+	EditorServices->Plugins().AddPlugin(QStringLiteral("OrvaSDK"), PluginDir);
+	LoadTranslation(PluginDir);
 	MainWindow = std::make_unique<SLevelEditorWindow>(*EditorServices);
 	if (Options.Dialogs)
 	{
@@ -79,6 +81,22 @@ void FOrvaEditorApp::Shutdown()
 	EditorHost->Shutdown();
 	EditorServices.reset();
 	EditorHost.reset();
+	if (Translator)
+	{
+		QCoreApplication::removeTranslator(Translator.get());
+		Translator.reset();
+	}
+}
+
+void FOrvaEditorApp::LoadTranslation(const QString& PluginDir)
+{
+	auto Candidate = std::make_unique<QTranslator>();
+	const QString Folder = PluginDir + QStringLiteral("/Resources/Localization");
+	if (Candidate->load(QLocale(), QStringLiteral("OrvaSDK"), QStringLiteral("_"), Folder) &&
+	    QCoreApplication::installTranslator(Candidate.get()))
+	{
+		Translator = std::move(Candidate);
+	}
 }
 
 void FOrvaEditorApp::ApplyEditorStyle()

@@ -3,6 +3,7 @@
 #include "Dialogs.h"
 
 #include <QString>
+#include <QTranslator>
 
 #include <memory>
 
@@ -51,9 +52,15 @@ public:
 
 	// The editor's look: a dark palette on the Fusion style.
 	static void ApplyEditorStyle();
+	// The plugin's translation for the system's language, if one is installed:
+	// Resources/Localization/OrvaSDK_<language>.qm of the plugin. Null when none was found.
+	const QTranslator* GetTranslator() const { return Translator.get(); }
 
 private:
+	void LoadTranslation(const QString& PluginDir);
+
 	FOrvaEditorOptions Options;
+	std::unique_ptr<QTranslator> Translator;
 	std::unique_ptr<FEditorHost> EditorHost;
 	std::unique_ptr<FEditorServices> EditorServices;
 	std::unique_ptr<SLevelEditorWindow> MainWindow;

@@ -218,4 +218,13 @@ TEST_F(LoginBox, ViewOpenedWhileLoggedInShowsTheWorldPanel)
 	ASSERT_NE(View->GetWorldView(), nullptr);
 	EXPECT_EQ(View->GetChild(), View->GetWorldView());
 	EXPECT_TRUE(Log.Contains(QStringLiteral("SOrvaEditorView::Construct")));
+
+	// Another login while the panel shows brings a fresh panel in its place.
+	QPointer<SOrvaEditorWorldView> First = View->GetWorldView();
+	Q_EMIT Sdk()->OnLoginStateChanged(true);
+	QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+	ASSERT_NE(View->GetWorldView(), nullptr);
+	EXPECT_TRUE(First.isNull());
+	EXPECT_EQ(View->GetChild(), View->GetWorldView());
+	EXPECT_EQ(View->findChildren<SOrvaEditorWorldView*>().size(), 1);
 }
