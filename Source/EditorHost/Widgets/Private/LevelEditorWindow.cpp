@@ -3,6 +3,7 @@
 #include "EditorHost.h"
 #include "EditorServices.h"
 #include "Log.h"
+#include "NotificationList.h"
 
 #include <QAction>
 #include <QApplication>
@@ -112,6 +113,10 @@ SLevelEditorWindow::SLevelEditorWindow(FEditorServices& InServices, QWidget* Par
 	connect(&Services.TabManager(), &FGlobalTabManager::SpawnersChanged, this, &SLevelEditorWindow::RebuildWindowMenu);
 	RebuildWindowMenu();
 	RebuildPlayToolBar();
+	if (Services.GetHost())
+	{
+		Notifications = new SNotificationList(Services.GetHost()->Notifications(), this);
+	}
 }
 
 SLevelEditorWindow::~SLevelEditorWindow()

@@ -6,6 +6,7 @@
 
 class FEditorServices;
 class QMenu;
+class SNotificationList;
 class QToolBar;
 
 // The level editor's main window: a menu bar whose Window menu lists the tab manager's listed
@@ -27,6 +28,8 @@ public:
 
 	QMenu* GetWindowMenu() const { return WindowMenu; }
 	QToolBar* GetPlayToolBar() const { return PlayToolBar; }
+	// The host's notifications drawn as toasts; null without a host.
+	SNotificationList* GetNotificationList() const { return Notifications; }
 	// The window's action of a tool-menu entry or listed spawner by name, or null.
 	QAction* FindWindowMenuAction(const QString& Name) const;
 	QAction* FindPlayToolBarAction(const QString& Name) const;
@@ -38,4 +41,5 @@ private:
 	FEditorServices& Services;
 	QMenu* WindowMenu = nullptr;
 	QToolBar* PlayToolBar = nullptr;
+	SNotificationList* Notifications = nullptr;
 };
