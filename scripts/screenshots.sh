@@ -2,7 +2,7 @@
 # Renders the plugin's editor states for review into PNG files, on Qt's offscreen platform (no
 # display needed): the editor with the plugin's tab on the login box, the login box after a
 # refused login (against a local OrvaDevService), and the tab's error text without the SDK
-# subsystem. Prints the folder.
+# subsystem; and a window with notification toasts. Prints the folder.
 # Usage: scripts/screenshots.sh [OUT_DIR]   (PRESET=release to use the release build)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,11 +1,12 @@
 // Renders the editor's states a reviewer looks at into PNG files: the editor with the plugin's tab
 // open on the login box, the login box after a refused login, and the tab's error text when the
-// SDK subsystem is missing. It drives the real editor; the login goes to the service named in the
-// user's "OrvaSDK.ini".
+// SDK subsystem is missing; and how the editor draws notifications. It drives the real editor; the login goes to the
+// service named in the user's "OrvaSDK.ini".
 #include "EditorHost.h"
 #include "EditorServices.h"
 #include "GameThread.h"
 #include "LevelEditorWindow.h"
+#include "Notifications.h"
 #include "OrvaEditorApp.h"
 #include "OrvaSDK.h"
 #include "SOrvaEditorLoginBox.h"
@@ -102,6 +103,17 @@ int main(int argc, char** argv)
 			bOk = false;
 		}
 		bOk &= Save(Box, QDir(OutDir).filePath(QStringLiteral("2-login-error.png")));
+
+		// How the editor draws the host's notification stack: one pending item, one finished.
+		FNotificationInfo Pending(QStringLiteral("Map Uploading:  40%"));
+		Pending.bFireAndForget = false;
+		Pending.FadeInDuration = 0.0;
+		Editor.Host().Notifications().AddNotification(Pending)->SetCompletionState(ENotificationState::Pending);
+		FNotificationInfo Done(QStringLiteral("Pak build finished"));
+		Done.bFireAndForget = false;
+		Done.FadeInDuration = 0.0;
+		Editor.Host().Notifications().AddNotification(Done)->SetCompletionState(ENotificationState::Success);
+		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("4-notification-toasts.png")));
 		Editor.Shutdown();
 	}
 	{
