@@ -1,0 +1,135 @@
+// Renders the editor's states a reviewer looks at into PNG files: the editor with the plugin's tab
+// open on the login box, the login box after a refused login, and the tab's error text when the
+// SDK subsystem is missing; and how the editor draws notifications. It drives the real editor; the login goes to the
+// service named in the user's "OrvaSDK.ini".
+#include "EditorHost.h"
+#include "EditorServices.h"
+#include "GameThread.h"
+#include "LevelEditorWindow.h"
+#include "Notifications.h"
+#include "OrvaEditorApp.h"
+#include "OrvaSDK.h"
+#include "SOrvaEditorLoginBox.h"
+#include "SOrvaEditorView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace
+{
+QString SwitchValue(const QStringList& Arguments, const QString& Name)
+{
+	const QString Prefix = QLatin1Char('-') + Name + QLatin1Char('=');
+	for (const QString& Argument : Arguments)
+	{
+		if (Argument.startsWith(Prefix, Qt::CaseInsensitive))
+		{
+			return Argument.mid(Prefix.size());
+		}
+	}
+	return QString();
+}
+
+bool Save(QWidget* Widget, const QString& Path)
+{
+	FGameThread::RunUntilIdle(200);
+	if (!Widget->grab().save(Path, "PNG"))
+	{
+		std::fprintf(stderr, "Cannot write %s\n", qUtf8Printable(Path));
+		return false;
+	}
+	std::fprintf(stdout, "%s\n", qUtf8Printable(Path));
+	return true;
+}
+
+// Opens the plugin's tab the way a creator does: the Window menu's entry.
+SDockTab* OpenPluginTab(FOrvaEditorApp& Editor)
+{
+	Editor.Window().resize(1600, 1000);
+	Editor.Window().show();
+	if (QAction* Entry = Editor.Window().FindWindowMenuAction(QStringLiteral("PluginAction")))
+	{
+		Entry->trigger();
+	}
+	FGameThread::RunUntilIdle(200);
+	return Editor.Services().TabManager().FindExistingLiveTab(FOrvaSDKModule::TabName());
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+	QApplication App(argc, argv);
+	FOrvaEditorApp::ApplyEditorStyle();
+	const QStringList Arguments = App.arguments();
+	const QString ProjectFile = Arguments.size() > 1 ? Arguments[1] : QString();
+	const QString OutDir = SwitchValue(Arguments, QStringLiteral("Out"));
+	const QString User = SwitchValue(Arguments, QStringLiteral("User"));
+	const QString Password = SwitchValue(Arguments, QStringLiteral("Password"));
+	if (!QFileInfo(ProjectFile).isFile() || OutDir.isEmpty())
+	{
+		std::fprintf(stderr, "Usage: OrvaEditorScreenshots PROJECT.uproject -Out=DIR [-User=U -Password=P]\n");
+		return 2;
+	}
+	QDir().mkpath(OutDir);
+	bool bOk = true;
+	{
+		FOrvaEditorOptions Options;
+		Options.ProjectFile = ProjectFile;
+		FOrvaEditorApp Editor(std::move(Options));
+		Editor.Start();
+		SDockTab* Tab = OpenPluginTab(Editor);
+		auto* View = Tab ? Tab->findChild<SOrvaEditorView*>() : nullptr;
+		SOrvaEditorLoginBox* Box = View ? View->GetLoginBox() : nullptr;
+		if (!Box)
+		{
+			std::fprintf(stderr, "The plugin's tab shows no login box\n");
+			return 1;
+		}
+		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("1-editor-login-tab.png")));
+
+		Box->GetUserText()->setText(User);
+		Box->GetPasswordText()->setText(Password);
+		Box->GetLoginButton()->click();
+		if (!FGameThread::RunUntil([Box] { return Box->GetErrorText()->isVisible(); }, 15000))
+		{
+			std::fprintf(stderr, "The login box shows no error after a refused login\n");
+			bOk = false;
+		}
+		bOk &= Save(Box, QDir(OutDir).filePath(QStringLiteral("2-login-error.png")));
+
+		// How the editor draws the host's notification stack: one pending item, one finished.
+		FNotificationInfo Pending(QStringLiteral("Map Uploading:  40%"));
+		Pending.bFireAndForget = false;
+		Pending.FadeInDuration = 0.0;
+		Editor.Host().Notifications().AddNotification(Pending)->SetCompletionState(ENotificationState::Pending);
+		FNotificationInfo Done(QStringLiteral("Pak build finished"));
+		Done.bFireAndForget = false;
+		Done.FadeInDuration = 0.0;
+		Editor.Host().Notifications().AddNotification(Done)->SetCompletionState(ENotificationState::Success);
+		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("4-notification-toasts.png")));
+		Editor.Shutdown();
+	}
+	{
+		FOrvaEditorOptions Options;
+		Options.ProjectFile = ProjectFile;
+		Options.bWithSdkSubsystems = false;
+		FOrvaEditorApp Editor(std::move(Options));
+		Editor.Start();
+		SDockTab* Tab = OpenPluginTab(Editor);
+		if (!Tab)
+		{
+			std::fprintf(stderr, "The plugin's tab did not open\n");
+			return 1;
+		}
+		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("3-subsystem-missing.png")));
+		Editor.Shutdown();
+	}
+	return bOk ? 0 : 1;
+}

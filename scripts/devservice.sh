@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Sourced by the scripts that need a local OrvaDevService: start_dev_service DATA_DIR LOG_PREFIX
+# CREATOR... starts it on a free loopback port and sets SERVICE_PID and BASE_URL;
+# stop_dev_service stops it (SIGTERM, then SIGKILL after 10 s).
+SERVICE_PID=""
+BASE_URL=""
+
+start_dev_service() {
+	local bin="$1" data="$2" log_prefix="$3"
+	shift 3
+	local creators=()
+	for c in "$@"; do creators+=(--creator "$c"); done
+	mkdir -p "$data"
+	"$bin" --data "$data" --host 127.0.0.1 --port 0 "${creators[@]}" >"$log_prefix.out" 2>"$log_prefix.log" &
+	SERVICE_PID=$!
+	for _ in $(seq 1 200); do
+		BASE_URL="$(sed -n 's|^OrvaDevService listening on \(http://[^ ]*/api/v1/\)$|\1|p' "$log_prefix.out")"
+		[ -n "$BASE_URL" ] && return 0
+		if ! kill -0 "$SERVICE_PID" 2>/dev/null; then
+			echo "OrvaDevService did not start:" >&2
+			cat "$log_prefix.log" >&2
+			return 1
+		fi
+		sleep 0.05
+	done
+	echo "OrvaDevService printed no address within 10 s" >&2
+	return 1
+}
+
+stop_dev_service() {
+	if [ -n "$SERVICE_PID" ] && kill -0 "$SERVICE_PID" 2>/dev/null; then
+		kill -TERM "$SERVICE_PID" 2>/dev/null || true
+		for _ in $(seq 1 100); do
+			kill -0 "$SERVICE_PID" 2>/dev/null || break
+			sleep 0.1
+		done
+		kill -KILL "$SERVICE_PID" 2>/dev/null || true
+		wait "$SERVICE_PID" 2>/dev/null || true
+	fi
+	SERVICE_PID=""
+}
+
+# A user settings folder whose OrvaSDK.ini points the plugin at the service.
+point_settings_at_service() {
+	local config_home="$1"
+	mkdir -p "$config_home/BrackenfoldStudios/ORVA"
+	printf '[Development]\nServiceBaseUrl=%s\n' "$BASE_URL" >"$config_home/BrackenfoldStudios/ORVA/OrvaSDK.ini"
+	chmod 600 "$config_home/BrackenfoldStudios/ORVA/OrvaSDK.ini"
+}
