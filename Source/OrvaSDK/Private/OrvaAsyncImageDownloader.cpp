@@ -1,0 +1,168 @@
+#include "OrvaAsyncImageDownloader.h"
+
+#include "EditorHost.h"
+#include "GameThread.h"
+#include "ImageWrapper.h"
+#include "RenderThread.h"
+#include "Texture.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+#include <QUrl>
+
+void UOrvaAsyncImageDownloader::FOnImageCached::BindUObject(QObject* InReceiver, FFunction InFunction)
+{
+	Receiver = InReceiver;
+	Function = std::move(InFunction);
+}
+
+void UOrvaAsyncImageDownloader::FOnImageCached::Unbind()
+{
+	Receiver.clear();
+	Function = nullptr;
+}
+
+bool UOrvaAsyncImageDownloader::FOnImageCached::ExecuteIfBound(const QString& Url, UTexture2DDynamic* Texture) const
+{
+	if (!IsBound())
+	{
+		return false;
+	}
+	Function(Url, Texture);
+	return true;
+}
+
+UOrvaAsyncImageDownloader::UOrvaAsyncImageDownloader(FEditorHost& InHost, QObject* Outer)
+    : QObject(Outer)
+    , Host(InHost)
+{
+}
+
+UOrvaAsyncImageDownloader::~UOrvaAsyncImageDownloader() = default;
+
+UOrvaAsyncImageDownloader* UOrvaAsyncImageDownloader::DownloadImage(FEditorHost& Host, QString URL)
+{
+	auto* Downloader = new UOrvaAsyncImageDownloader(Host);
+	Downloader->Start(std::move(URL));
+	return Downloader;
+}
+
+void UOrvaAsyncImageDownloader::Start(QString URL)
+{
+	if (bStarted)
+	{
+		return;
+	}
+	bStarted = true;
+	CurrUrl = URL;
+	// Anything but http(s) would let an answer from the service make the editor read local files
+	// or talk to other protocols.
+	const QUrl Parsed(URL, QUrl::StrictMode);
+	const QString Scheme = Parsed.scheme().toLower();
+	if (!Parsed.isValid() || Parsed.host().isEmpty() ||
+	    (Scheme != QLatin1String("http") && Scheme != QLatin1String("https")))
+	{
+		FGameThread::Post(this, [this] { Fail(); });
+		return;
+	}
+	const FHttpRequestPtr Request = Host.Http().CreateRequest();
+	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	                                  { HandleImageRequest(Req, Resp, bOk); });
+	// The body is cut off as soon as it passes the bound, before it fills memory.
+	std::weak_ptr<FHttpRequest> WeakRequest = Request;
+	Request->OnRequestProgress(this,
+	                           [WeakRequest](FHttpRequestPtr, qint64, qint64 BytesReceived)
+	                           {
+		                           if (BytesReceived > MaxBodyBytes)
+		                           {
+			                           if (const FHttpRequestPtr Running = WeakRequest.lock())
+			                           {
+				                           Running->CancelRequest();
+			                           }
+		                           }
+	                           });
+	Request->SetURL(URL);
+	Request->SetVerb(QStringLiteral("GET"));
+	Request->ProcessRequest();
+}
+
+void UOrvaAsyncImageDownloader::HandleImageRequest(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
+{
+	if (!bWasSuccessful || !Response || Response->GetContent().isEmpty() ||
+	    Response->GetContent().size() > MaxBodyBytes)
+	{
+		Fail();
+		return;
+	}
+	// Decoding a large image takes long: it runs on the pool, and only the texture is made here.
+	const QByteArray Content = Response->GetContent();
+	QPointer<UOrvaAsyncImageDownloader> Self(this);
+	QThreadPool::globalInstance()->start(
+	    [Content, Self = std::move(Self)]() mutable
+	    {
+		    auto Image = std::make_shared<FDecodedImage>();
+		    if (!FImageDecoding::DecodeBgra(Content, *Image))
+		    {
+			    Image.reset();
+		    }
+		    // The guarded pointer is only looked at on the main thread, where the downloader lives.
+		    QMetaObject::invokeMethod(
+		        QCoreApplication::instance(),
+		        [Self = std::move(Self), Image = std::move(Image)]() mutable
+		        {
+			        if (Self)
+			        {
+				        Self->HandleDecodedImage(std::move(Image));
+			        }
+		        },
+		        Qt::QueuedConnection);
+	    });
+}
+
+void UOrvaAsyncImageDownloader::HandleDecodedImage(std::shared_ptr<FDecodedImage> Image)
+{
+	if (bEnded)
+	{
+		return;
+	}
+	if (!Image)
+	{
+		Fail();
+		return;
+	}
+	UTexture2DDynamic* Texture = UTexture2DDynamic::Create(Image->Width, Image->Height, PF_B8G8R8A8, true, this);
+	if (!Texture)
+	{
+		Fail();
+		return;
+	}
+	Texture->SRGB = true;
+	Texture->UpdateResource();
+	if (Texture->GetResource())
+	{
+		EnqueueWriteRawDataToTexture(Host.RenderThread(), Texture, std::move(Image->Pixels));
+	}
+	bEnded = true;
+	Q_EMIT OnDownloadSucceeded(Texture);
+	OnImageCached.ExecuteIfBound(QString(CurrUrl), Texture);
+	Release();
+}
+
+void UOrvaAsyncImageDownloader::Fail()
+{
+	if (bEnded)
+	{
+		return;
+	}
+	bEnded = true;
+	Q_EMIT OnDownloadFailed(nullptr);
+	Release();
+}
+
+void UOrvaAsyncImageDownloader::Release()
+{
+	if (!parent())
+	{
+		deleteLater();
+	}
+}
