@@ -5,9 +5,8 @@
 #include "ImageWrapper.h"
 #include "RenderThread.h"
 #include "Texture.h"
+#include "ThreadPool.h"
 
-#include <QCoreApplication>
-#include <QThreadPool>
 #include <QUrl>
 
 void UOrvaAsyncImageDownloader::FOnImageCached::BindUObject(QObject* InReceiver, FFunction InFunction)
@@ -68,19 +67,8 @@ void UOrvaAsyncImageDownloader::Start(QString URL)
 	const FHttpRequestPtr Request = Host.Http().CreateRequest();
 	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
 	                                  { HandleImageRequest(Req, Resp, bOk); });
-	// The body is cut off as soon as it passes the bound, before it fills memory.
-	std::weak_ptr<FHttpRequest> WeakRequest = Request;
-	Request->OnRequestProgress(this,
-	                           [WeakRequest](FHttpRequestPtr, qint64, qint64 BytesReceived)
-	                           {
-		                           if (BytesReceived > MaxBodyBytes)
-		                           {
-			                           if (const FHttpRequestPtr Running = WeakRequest.lock())
-			                           {
-				                           Running->CancelRequest();
-			                           }
-		                           }
-	                           });
+	// A longer body fails the request while it arrives, before it fills memory.
+	Request->SetResponseBodyLimit(MaxBodyBytes);
 	Request->SetURL(URL);
 	Request->SetVerb(QStringLiteral("GET"));
 	Request->ProcessRequest();
@@ -94,29 +82,27 @@ void UOrvaAsyncImageDownloader::HandleImageRequest(FHttpRequestPtr, FHttpRespons
 		Fail();
 		return;
 	}
-	// Decoding a large image takes long: it runs on the pool, and only the texture is made here.
+	// Decoding a large image takes long: it runs on the host's pool, and only the texture is made
+	// here. The weak context is all the pool thread holds of this object.
 	const QByteArray Content = Response->GetContent();
-	QPointer<UOrvaAsyncImageDownloader> Self(this);
-	QThreadPool::globalInstance()->start(
-	    [Content, Self = std::move(Self)]() mutable
-	    {
-		    auto Image = std::make_shared<FDecodedImage>();
-		    if (!FImageDecoding::DecodeBgra(Content, *Image))
-		    {
-			    Image.reset();
-		    }
-		    // The guarded pointer is only looked at on the main thread, where the downloader lives.
-		    QMetaObject::invokeMethod(
-		        QCoreApplication::instance(),
-		        [Self = std::move(Self), Image = std::move(Image)]() mutable
-		        {
-			        if (Self)
-			        {
-				        Self->HandleDecodedImage(std::move(Image));
-			        }
-		        },
-		        Qt::QueuedConnection);
-	    });
+	const FWeakContext Self(this);
+	Host.ThreadPool().Run(Self,
+		[Content, Self]
+		{
+			auto Image = std::make_shared<FDecodedImage>();
+			if (!FImageDecoding::DecodeBgra(Content, *Image))
+			{
+				Image.reset();
+			}
+			AsyncTask(ENamedThreads::GameThread, Self,
+				[Self, Image]() mutable
+				{
+					if (auto* Downloader = qobject_cast<UOrvaAsyncImageDownloader*>(Self.Get()))
+					{
+						Downloader->HandleDecodedImage(std::move(Image));
+					}
+				});
+		});
 }
 
 void UOrvaAsyncImageDownloader::HandleDecodedImage(std::shared_ptr<FDecodedImage> Image)

@@ -7,7 +7,6 @@
 #include "Paths.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QFileInfo>
 
 namespace
@@ -87,19 +86,22 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 	                QStringLiteral("/screenshots"));
 
 	const QString EncodedFileName = FHttpModule::UrlEncode(FPaths::GetCleanFilename(LocalPath));
-	QFile File(LocalPath);
-	if (LocalPath.isEmpty() || QFileInfo(LocalPath).isDir() || !File.open(QIODevice::ReadOnly))
+	// The file is streamed from disk between the framing, so a screenshot of any size costs no
+	// more memory than a small one, and Content-Length is exact.
+	const FHttpBody Body = FHttpBody::Sequence({FHttpBody::FromBytes(MultipartPrefix(Boundary, EncodedFileName)),
+		FHttpBody::FromFile(LocalPath), FHttpBody::FromBytes(MultipartSuffix(Boundary))});
+	if (LocalPath.isEmpty() || QFileInfo(LocalPath).isDir() || !Body.GetError().isEmpty() ||
+		!Request->SetContentSource(Body))
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Cannot Read File %1").arg(LocalPath));
 		FGameThread::Post(this,
-		                  [this]
-		                  {
-			                  Q_EMIT OnUploadFailed(FOrvaImageData());
-			                  Release();
-		                  });
+			[this]
+			{
+				Q_EMIT OnUploadFailed(FOrvaImageData());
+				Release();
+			});
 		return;
 	}
-	Request->SetContent(MultipartPrefix(Boundary, EncodedFileName) + File.readAll() + MultipartSuffix(Boundary));
 	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
 	                                  { HandleImageRequest(Req, Resp, bOk); });
 	Request->ProcessRequest();
