@@ -2,8 +2,8 @@
 //  1. a large file through UOrvaAsyncImageUploader, and the same multipart body through curl, with
 //     the host's peak resident memory growth during our upload;
 //  2. a 4096 x 4096 PNG downloaded, decoded and made a texture, with the longest main-thread stall.
-// Usage: ImageBench [--service PATH] [--upload-mib N]   (defaults: the OrvaDevService built beside
-// this program, 256 MiB)
+// Usage: ImageBench [--service PATH] [--upload-mib N] [--runs N]   (defaults: the OrvaDevService
+// built beside this program, 256 MiB, 3 runs)
 
 #include "EditorHost.h"
 #include "GameThread.h"
@@ -30,7 +30,9 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 namespace
@@ -52,6 +54,13 @@ qint64 StatusKiB(const char* Key)
 		}
 	}
 	return -1;
+}
+
+qint64 ThreadCpuNs()
+{
+	timespec Now{};
+	clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Now);
+	return qint64(Now.tv_sec) * 1000000000 + Now.tv_nsec;
 }
 
 // Sets the peak resident size back to the current one, so VmHWM afterwards is the peak since now.
@@ -173,6 +182,7 @@ int main(int Argc, char** Argv)
 	QCoreApplication App(Argc, Argv);
 	QString ServicePath = QCoreApplication::applicationDirPath() + QStringLiteral("/../OrvaDevService/OrvaDevService");
 	qint64 UploadMiB = 256;
+	int Runs = 3;
 	const QStringList Args = App.arguments();
 	for (qsizetype Index = 1; Index + 1 < Args.size(); ++Index)
 	{
@@ -182,7 +192,11 @@ int main(int Argc, char** Argv)
 		}
 		else if (Args[Index] == QLatin1String("--upload-mib"))
 		{
-			UploadMiB = Args[++Index].toLongLong();
+			UploadMiB = qMax<qint64>(1, Args[++Index].toLongLong());
+		}
+		else if (Args[Index] == QLatin1String("--runs"))
+		{
+			Runs = qMax(1, Args[++Index].toInt());
 		}
 	}
 
@@ -238,45 +252,14 @@ int main(int Argc, char** Argv)
 	}
 	Sdk->CurrWorkspace.WorldId = FJson::GetString(*WorldObject, QStringLiteral("id"));
 
-	// 1. The large upload, ours and curl's.
+	// 1. The large upload, ours and curl's, alternately, so that both meet the same machine; on a
+	// shared machine the best of the runs says most about the code.
 	const QString Large = Temp.filePath(QStringLiteral("large.png"));
 	const qint64 LargeBytes = UploadMiB * 1024 * 1024;
 	if (!WriteLargeFile(Large, LargeBytes))
 	{
 		return Fail("cannot write the upload file");
 	}
-	const qint64 RssBefore = StatusKiB("VmRSS");
-	const bool bPeakReset = ResetPeakRss();
-	qint64 RssPeak = RssBefore;
-	QTimer Sampler;
-	QObject::connect(&Sampler, &QTimer::timeout, [&RssPeak] { RssPeak = qMax(RssPeak, StatusKiB("VmRSS")); });
-	Sampler.start(5);
-	QElapsedTimer Clock;
-	Clock.start();
-	UOrvaAsyncImageUploader* Uploader = UOrvaAsyncImageUploader::UploadImage(Host, Large);
-	FOrvaImageData Stored;
-	bool bUploaded = false;
-	bool bUploadEnded = false;
-	QObject::connect(Uploader, &UOrvaAsyncImageUploader::OnUploadSucceeded,
-	                 [&](FOrvaImageData Image)
-	                 {
-		                 Stored = Image;
-		                 bUploaded = !Image.Id.isEmpty();
-		                 bUploadEnded = true;
-	                 });
-	QObject::connect(Uploader, &UOrvaAsyncImageUploader::OnUploadFailed, [&](FOrvaImageData) { bUploadEnded = true; });
-	FGameThread::RunUntil([&] { return bUploadEnded; }, 600000);
-	const double OursMs = double(Clock.nsecsElapsed()) / 1e6;
-	Sampler.stop();
-	if (bPeakReset)
-	{
-		RssPeak = qMax(RssPeak, StatusKiB("VmHWM"));
-	}
-	if (!bUploaded || Stored.Size != LargeBytes)
-	{
-		return Fail("our upload was not stored whole");
-	}
-
 	// curl sends the same bytes: the body is written out once, then streamed from disk.
 	const QString Boundary = UOrvaAsyncImageUploader::MakeBoundary(UOrvaAsyncImageUploader::NowTicks());
 	const QString BodyPath = Temp.filePath(QStringLiteral("body.bin"));
@@ -294,34 +277,76 @@ int main(int Argc, char** Argv)
 		}
 		Body.write(UOrvaAsyncImageUploader::MultipartSuffix(Boundary));
 	}
-	QFile::remove(Large);
-	QProcess Curl;
-	Curl.setProgram(QStringLiteral("curl"));
-	Curl.setArguments(
-	    {QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"), QStringLiteral("-w"),
-	     QStringLiteral("%{http_code}"), QStringLiteral("-X"), QStringLiteral("POST"), QStringLiteral("-T"), BodyPath,
-	     QStringLiteral("-H"), QStringLiteral("Expect:"), QStringLiteral("-H"),
-	     QStringLiteral("accept: application/json"), QStringLiteral("-H"),
-	     QStringLiteral("Authorization: ") + Sdk->AccessToken, QStringLiteral("-H"),
-	     QStringLiteral("Content-Type: multipart/form-data; boundary =") + Boundary,
-	     Service.BaseUrl + QStringLiteral("worlds/") + Sdk->CurrWorkspace.WorldId + QStringLiteral("/screenshots")});
-	Clock.restart();
-	Curl.start();
-	Curl.waitForFinished(600000);
-	const double CurlMs = double(Clock.nsecsElapsed()) / 1e6;
-	const QByteArray CurlStatus = Curl.readAllStandardOutput().trimmed();
-	QFile::remove(BodyPath);
-	if (CurlStatus != "200" && CurlStatus != "201")
-	{
-		return Fail("curl's upload was refused");
-	}
 
-	std::printf("upload %lld MiB to OrvaDevService\n", UploadMiB);
-	std::printf("  UOrvaAsyncImageUploader: %9.1f ms\n", OursMs);
-	std::printf("  curl (same body):        %9.1f ms\n", CurlMs);
-	std::printf("  ratio ours / curl:       %9.3f   (target <= 1.1)\n", OursMs / CurlMs);
+	QList<double> Ours;
+	QList<double> Curls;
+	const qint64 RssBefore = StatusKiB("VmRSS");
+	qint64 RssPeak = RssBefore;
+	for (int Run = 0; Run < Runs; ++Run)
+	{
+		const bool bPeakReset = ResetPeakRss();
+		QTimer Sampler;
+		QObject::connect(&Sampler, &QTimer::timeout, [&RssPeak] { RssPeak = qMax(RssPeak, StatusKiB("VmRSS")); });
+		Sampler.start(5);
+		QElapsedTimer Clock;
+		Clock.start();
+		UOrvaAsyncImageUploader* Uploader = UOrvaAsyncImageUploader::UploadImage(Host, Large);
+		FOrvaImageData Stored;
+		bool bUploadEnded = false;
+		QObject::connect(Uploader, &UOrvaAsyncImageUploader::OnUploadSucceeded,
+		                 [&](FOrvaImageData Image)
+		                 {
+			                 Stored = Image;
+			                 bUploadEnded = true;
+		                 });
+		QObject::connect(Uploader, &UOrvaAsyncImageUploader::OnUploadFailed,
+		                 [&](FOrvaImageData) { bUploadEnded = true; });
+		FGameThread::RunUntil([&] { return bUploadEnded; }, 600000);
+		Ours.append(double(Clock.nsecsElapsed()) / 1e6);
+		Sampler.stop();
+		if (bPeakReset)
+		{
+			RssPeak = qMax(RssPeak, StatusKiB("VmHWM"));
+		}
+		if (Stored.Id.isEmpty() || Stored.Size != LargeBytes)
+		{
+			return Fail("our upload was not stored whole");
+		}
+
+		QProcess Curl;
+		Curl.setProgram(QStringLiteral("curl"));
+		Curl.setArguments({QStringLiteral("-sS"), QStringLiteral("-o"), QStringLiteral("/dev/null"),
+		                   QStringLiteral("-w"), QStringLiteral("%{http_code}"), QStringLiteral("-X"),
+		                   QStringLiteral("POST"), QStringLiteral("-T"), BodyPath, QStringLiteral("-H"),
+		                   QStringLiteral("Expect:"), QStringLiteral("-H"), QStringLiteral("accept: application/json"),
+		                   QStringLiteral("-H"), QStringLiteral("Authorization: ") + Sdk->AccessToken,
+		                   QStringLiteral("-H"),
+		                   QStringLiteral("Content-Type: multipart/form-data; boundary =") + Boundary,
+		                   Service.BaseUrl + QStringLiteral("worlds/") + Sdk->CurrWorkspace.WorldId +
+		                       QStringLiteral("/screenshots")});
+		Clock.restart();
+		Curl.start();
+		Curl.waitForFinished(600000);
+		Curls.append(double(Clock.nsecsElapsed()) / 1e6);
+		const QByteArray CurlStatus = Curl.readAllStandardOutput().trimmed();
+		if (CurlStatus != "200" && CurlStatus != "201")
+		{
+			return Fail("curl's upload was refused");
+		}
+	}
+	QFile::remove(BodyPath);
+	QFile::remove(Large);
+	std::sort(Ours.begin(), Ours.end());
+	std::sort(Curls.begin(), Curls.end());
+
+	std::printf("upload %lld MiB to OrvaDevService, %d runs each (best / median)\n", UploadMiB, Runs);
+	std::printf("  UOrvaAsyncImageUploader: %9.1f / %9.1f ms\n", Ours.first(), Ours[Ours.size() / 2]);
+	std::printf("  curl (same body):        %9.1f / %9.1f ms\n", Curls.first(), Curls[Curls.size() / 2]);
+	std::printf("  ratio ours / curl:       %9.3f / %9.3f   (target <= 1.1)\n", Ours.first() / Curls.first(),
+	            Ours[Ours.size() / 2] / Curls[Curls.size() / 2]);
 	std::printf("  peak RSS growth:         %9.1f MiB (target < 16; before %.1f MiB)\n",
 	            double(RssPeak - RssBefore) / 1024.0, double(RssBefore) / 1024.0);
+	std::fflush(stdout);
 
 	// 2. A 4096 x 4096 PNG through the image cache, while a timer watches the main thread.
 	QImage Picture(4096, 4096, QImage::Format_RGB32);
@@ -363,20 +388,30 @@ int main(int Argc, char** Argv)
 	{
 		return Fail("the PNG was not listed");
 	}
+	// A stall is a gap between two ticks of a 1 ms timer. On a shared machine a gap can also be
+	// time the thread waited for a core, so the main thread's own CPU time in each gap is kept too:
+	// that is the part the code is to blame for.
 	qint64 LongestStallNs = 0;
+	qint64 LongestBusyNs = 0;
+	qint64 LastCpuNs = 0;
 	QElapsedTimer Tick;
 	QTimer Watch;
 	Watch.setTimerType(Qt::PreciseTimer);
 	QObject::connect(&Watch, &QTimer::timeout,
 	                 [&]
 	                 {
+		                 const qint64 Cpu = ThreadCpuNs();
 		                 LongestStallNs = qMax(LongestStallNs, Tick.nsecsElapsed());
+		                 LongestBusyNs = qMax(LongestBusyNs, Cpu - LastCpuNs);
+		                 LastCpuNs = Cpu;
 		                 Tick.restart();
 	                 });
 	UTexture2DDynamic* Texture = nullptr;
 	bool bDownloaded = false;
-	Clock.restart();
+	QElapsedTimer Clock;
+	Clock.start();
 	Tick.start();
+	LastCpuNs = ThreadCpuNs();
 	Watch.start(1);
 	UOrvaAsyncImageDownloader* Downloader = UOrvaAsyncImageDownloader::DownloadImage(Host, PngUrl);
 	QObject::connect(Downloader, &UOrvaAsyncImageDownloader::OnDownloadSucceeded,
@@ -399,7 +434,9 @@ int main(int Argc, char** Argv)
 	std::printf("download and decode a 4096 x 4096 PNG (%.1f MiB)\n", double(QFileInfo(PngPath).size()) / 1048576.0);
 	std::printf("  texture reported after:  %9.1f ms\n", DecodeMs);
 	std::printf("  pixels written after:    %9.1f ms\n", PixelsMs);
-	std::printf("  longest main-thread stall: %7.1f ms (target < 50)\n", double(LongestStallNs) / 1e6);
+	std::printf(
+	    "  longest main-thread stall: %7.1f ms wall, of it at most %.1f ms busy on the main thread (target < 50)\n",
+	    double(LongestStallNs) / 1e6, double(LongestBusyNs) / 1e6);
 	Host.Shutdown();
 	return 0;
 }

@@ -67,8 +67,22 @@ void UOrvaAsyncImageDownloader::Start(QString URL)
 	const FHttpRequestPtr Request = Host.Http().CreateRequest();
 	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
 	                                  { HandleImageRequest(Req, Resp, bOk); });
-	// A longer body fails the request while it arrives, before it fills memory.
+	// A longer body fails the request while it arrives, before it fills memory. A success answer's
+	// body is kept as the chunks that arrived: joining them into one array is a copy of the whole
+	// image, which the pool does, not the main thread.
 	Request->SetResponseBodyLimit(MaxBodyBytes);
+	Body = std::make_shared<FBodyChunks>();
+	Request->SetResponseSink(this,
+	                         [Chunks = Body](const QByteArray& Chunk)
+	                         {
+		                         Chunks->Size += Chunk.size();
+		                         if (Chunks->Size > MaxBodyBytes)
+		                         {
+			                         return false;
+		                         }
+		                         Chunks->Parts.append(Chunk);
+		                         return true;
+	                         });
 	Request->SetURL(URL);
 	Request->SetVerb(QStringLiteral("GET"));
 	Request->ProcessRequest();
@@ -76,33 +90,65 @@ void UOrvaAsyncImageDownloader::Start(QString URL)
 
 void UOrvaAsyncImageDownloader::HandleImageRequest(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
 {
-	if (!bWasSuccessful || !Response || Response->GetContent().isEmpty() ||
-	    Response->GetContent().size() > MaxBodyBytes)
+	// Answers other than 2xx are buffered by the HTTP module; they are tried as images all the same.
+	QList<QByteArray> Parts;
+	if (Response && Body && Body->Size > 0)
+	{
+		Parts = std::move(Body->Parts);
+	}
+	else if (Response && !Response->GetContent().isEmpty())
+	{
+		Parts.append(Response->GetContent());
+	}
+	Body.reset();
+	qint64 Size = 0;
+	for (const QByteArray& Part : Parts)
+	{
+		Size += Part.size();
+	}
+	if (!bWasSuccessful || !Response || Size == 0 || Size > MaxBodyBytes)
 	{
 		Fail();
 		return;
 	}
 	// Decoding a large image takes long: it runs on the host's pool, and only the texture is made
 	// here. The weak context is all the pool thread holds of this object.
-	const QByteArray Content = Response->GetContent();
 	const FWeakContext Self(this);
 	Host.ThreadPool().Run(Self,
-		[Content, Self]
-		{
-			auto Image = std::make_shared<FDecodedImage>();
-			if (!FImageDecoding::DecodeBgra(Content, *Image))
-			{
-				Image.reset();
-			}
-			AsyncTask(ENamedThreads::GameThread, Self,
-				[Self, Image]() mutable
-				{
-					if (auto* Downloader = qobject_cast<UOrvaAsyncImageDownloader*>(Self.Get()))
-					{
-						Downloader->HandleDecodedImage(std::move(Image));
-					}
-				});
-		});
+	                      [Parts = std::move(Parts), Self]
+	                      {
+		                      QByteArray Content;
+		                      if (Parts.size() == 1)
+		                      {
+			                      Content = Parts.first();
+		                      }
+		                      else
+		                      {
+			                      qsizetype Total = 0;
+			                      for (const QByteArray& Part : Parts)
+			                      {
+				                      Total += Part.size();
+			                      }
+			                      Content.reserve(Total);
+			                      for (const QByteArray& Part : Parts)
+			                      {
+				                      Content.append(Part);
+			                      }
+		                      }
+		                      auto Image = std::make_shared<FDecodedImage>();
+		                      if (!FImageDecoding::DecodeBgra(Content, *Image))
+		                      {
+			                      Image.reset();
+		                      }
+		                      AsyncTask(ENamedThreads::GameThread, Self,
+		                                [Self, Image]() mutable
+		                                {
+			                                if (auto* Downloader = qobject_cast<UOrvaAsyncImageDownloader*>(Self.Get()))
+			                                {
+				                                Downloader->HandleDecodedImage(std::move(Image));
+			                                }
+		                                });
+	                      });
 }
 
 void UOrvaAsyncImageDownloader::HandleDecodedImage(std::shared_ptr<FDecodedImage> Image)

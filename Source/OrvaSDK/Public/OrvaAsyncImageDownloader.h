@@ -2,6 +2,8 @@
 
 #include "Http.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -73,7 +75,15 @@ private:
 	// Gives up the self-ownership once the events fired, unless an owner took the downloader.
 	void Release();
 
+	// A success answer's body, as it arrived.
+	struct FBodyChunks
+	{
+		QList<QByteArray> Parts;
+		qint64 Size = 0;
+	};
+
 	FEditorHost& Host;
+	std::shared_ptr<FBodyChunks> Body;
 	bool bStarted = false;
 	bool bEnded = false;
 };
