@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <future>
 
@@ -200,6 +202,10 @@ TEST(ImageUtilsTest, ImportsImageFilesAndRefusesOthers)
 	EXPECT_EQ(FImageUtils::ImportFileAsTexture2D(Write(QStringLiteral("a.gif"), TinyGif())), nullptr);
 	EXPECT_EQ(FImageUtils::ImportFileAsTexture2D(Dir.filePath(QStringLiteral("missing.png"))), nullptr);
 	EXPECT_EQ(FImageUtils::ImportFileAsTexture2D(Dir.path()), nullptr);
+	// A pipe is refused, not opened: opening it would wait for a writer forever.
+	const QByteArray Fifo = QFile::encodeName(Dir.filePath(QStringLiteral("pipe.png")));
+	ASSERT_EQ(::mkfifo(Fifo.constData(), 0600), 0);
+	EXPECT_EQ(FImageUtils::ImportFileAsTexture2D(QFile::decodeName(Fifo)), nullptr);
 }
 
 TEST(RenderThreadTest, RunsCommandsInOrderOffTheMainThread)

@@ -3,6 +3,7 @@
 #include "Texture.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QtEndian>
 
@@ -143,8 +144,11 @@ bool FImageDecoding::DecodeBgra(const QByteArray& Data, FDecodedImage& Out)
 
 UTexture2D* FImageUtils::ImportFileAsTexture2D(const QString& FilePath, QObject* Outer)
 {
+	// Only regular files: opening a pipe or a device would block the caller's thread.
+	const QFileInfo Info(FilePath);
 	QFile File(FilePath);
-	if (FilePath.isEmpty() || !File.open(QIODevice::ReadOnly) || File.size() > FImageDecoding::MaxCompressedBytes)
+	if (FilePath.isEmpty() || !Info.isFile() || Info.size() > FImageDecoding::MaxCompressedBytes ||
+	    !File.open(QIODevice::ReadOnly))
 	{
 		return nullptr;
 	}

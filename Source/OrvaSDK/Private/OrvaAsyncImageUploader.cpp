@@ -90,7 +90,7 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 	// more memory than a small one, and Content-Length is exact.
 	const FHttpBody Body = FHttpBody::Sequence({FHttpBody::FromBytes(MultipartPrefix(Boundary, EncodedFileName)),
 		FHttpBody::FromFile(LocalPath), FHttpBody::FromBytes(MultipartSuffix(Boundary))});
-	if (LocalPath.isEmpty() || QFileInfo(LocalPath).isDir() || !Body.GetError().isEmpty() ||
+	if (LocalPath.isEmpty() || !QFileInfo(LocalPath).isFile() || !Body.GetError().isEmpty() ||
 		!Request->SetContentSource(Body))
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Cannot Read File %1").arg(LocalPath));
