@@ -51,6 +51,37 @@ TEST_F(ImageCacheTest, ReceiversOfOneNewAddressShareOneDownloadAndLaterOnesAreAn
 	EXPECT_TRUE(First->Remote);
 }
 
+// A tile that asks again from inside its callback, before the cache has stored the texture.
+class FAskingAgainReceiver : public FRecordingReceiver
+{
+public:
+	FAskingAgainReceiver(QString InUrl, UOrvaDataCacheSubsystem& InCache)
+	    : FRecordingReceiver(std::move(InUrl))
+	    , Cache(InCache)
+	{
+	}
+	void OnRemoteImageLoaded(UTexture2DDynamic* Texture) override
+	{
+		FRecordingReceiver::OnRemoteImageLoaded(Texture);
+		Again = std::make_shared<FRecordingReceiver>(Url);
+		Cache.GetImage(Again);
+	}
+	UOrvaDataCacheSubsystem& Cache;
+	std::shared_ptr<FRecordingReceiver> Again;
+};
+
+TEST_F(ImageCacheTest, AReceiverAskingAgainFromItsCallbackIsAnswered)
+{
+	ServePng(4, 4);
+	auto Asking = std::make_shared<FAskingAgainReceiver>(Server.Url(QStringLiteral("/again.png")), Cache());
+	Cache().GetImage(Asking);
+	ASSERT_TRUE(RunUntilCalled(Asking));
+	ASSERT_TRUE(Asking->Again);
+	EXPECT_EQ(Asking->Again->RemoteCalls, 1);
+	EXPECT_EQ(Asking->Again->Remote, Asking->Remote);
+	EXPECT_EQ(Server.RequestCount(), 1);
+}
+
 TEST_F(ImageCacheTest, AReceiverThatWentAwayIsNotCalled)
 {
 	ServePng(3, 3);

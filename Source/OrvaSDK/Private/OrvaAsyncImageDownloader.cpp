@@ -175,6 +175,7 @@ void UOrvaAsyncImageDownloader::HandleDecodedImage(std::shared_ptr<FDecodedImage
 		EnqueueWriteRawDataToTexture(Host.RenderThread(), Texture, std::move(Image->Pixels));
 	}
 	bEnded = true;
+	Result = Texture;
 	Q_EMIT OnDownloadSucceeded(Texture);
 	OnImageCached.ExecuteIfBound(QString(CurrUrl), Texture);
 	Release();

@@ -217,6 +217,12 @@ void UOrvaDataCacheSubsystem::GetImage(const std::shared_ptr<IImageReceiver>& Re
 		}
 		if (UOrvaAsyncImageDownloader* Running = Downloaders.value(Key))
 		{
+			// Ended but not yet cached: a listener of that download asking again from its callback.
+			if (Running->HasEnded() && Running->GetTexture())
+			{
+				Receiver->OnRemoteImageLoaded(Running->GetTexture());
+				return;
+			}
 			BindReceiver(Running, Receiver);
 			return;
 		}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Http.h"
+#include "Texture.h"
 
 #include <QByteArray>
 #include <QList>
@@ -12,7 +13,6 @@
 #include <memory>
 
 class FEditorHost;
-class UTexture2DDynamic;
 struct FDecodedImage;
 
 // Downloads one image from a public web address (no authorization) and turns it into a dynamic
@@ -59,6 +59,8 @@ public:
 
 	// Whether one of the events has fired.
 	bool HasEnded() const { return bEnded; }
+	// The texture once OnDownloadSucceeded fired (null before, after a failure, or once it is gone).
+	UTexture2DDynamic* GetTexture() const { return Result; }
 
 	FOnImageCached OnImageCached;
 	QString CurrUrl;
@@ -84,6 +86,7 @@ private:
 
 	FEditorHost& Host;
 	std::shared_ptr<FBodyChunks> Body;
+	QPointer<UTexture2DDynamic> Result;
 	bool bStarted = false;
 	bool bEnded = false;
 };
