@@ -3,7 +3,7 @@
 set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
   libgtest-dev googletest
   libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3 nlohmann-json3-dev libcli11-dev
   wrk curl openssl

@@ -74,6 +74,12 @@ stop_service
 # The results are one JSON line per step; the summary picks a few of them.
 WORLDS_CREATED="$(grep -c '"event":"UOrvaSDKSubsystem.OnNewWorkspace"' "$RUN/results.jsonl" || true)"
 IDENTIFIER="$(grep -o '"WorldIdentifier":"[^"]*"' "$RUN/results.jsonl" | tail -n 1 | sed 's/.*:"\(.*\)"/\1/' || true)"
+# The screenshot the script added, and the title image the image cache downloaded back.
+SCREENSHOT_ID="$(grep -o '"call":"UOrvaDataCacheSubsystem.GetCurrImageList","result":\[{[^}]*"Id":"[^"]*"' "$RUN/results.jsonl" | tail -n 1 | sed 's/.*"Id":"\([^"]*\)"$/\1/' || true)"
+TITLE_IMAGE="$(grep -o '"image":"[^"]*","value":{[^}]*}' "$RUN/results.jsonl" | tail -n 1 || true)"
+TITLE_URL="$(printf '%s' "$TITLE_IMAGE" | sed -n 's/^"image":"\([^"]*\)".*/\1/p')"
+TITLE_SIZE="$(printf '%s' "$TITLE_IMAGE" | sed -n 's/.*"SizeX":\([0-9]*\),"SizeY":\([0-9]*\).*/\1 x \2/p')"
+PNG_SIZE="$(od -An -tu1 -j16 -N8 "$REPO/Examples/Harbour.png" | awk '{print $1*16777216+$2*65536+$3*256+$4 " x " $5*16777216+$6*65536+$7*256+$8}')"
 WORKSPACE="(none)"
 if [ -n "$IDENTIFIER" ] && [ -d "$RUN/DemoProject/Content/$IDENTIFIER" ]; then
 	WORKSPACE="$RUN/DemoProject/Content/$IDENTIFIER"
@@ -85,6 +91,13 @@ echo "  worlds created:   $WORLDS_CREATED"
 echo "  workspace folder: $WORKSPACE"
 if [ "$WORKSPACE" != "(none)" ]; then
 	echo "                    ($(cd "$WORKSPACE" && find . -mindepth 1 -type d | sort | tr '\n' ' '))"
+fi
+echo "  screenshot:       Examples/Harbour.png ($PNG_SIZE) uploaded as ${SCREENSHOT_ID:-(no id)}, made the title image"
+if [ -n "$TITLE_URL" ]; then
+	echo "  title image:      $TITLE_URL"
+	echo "                    downloaded from OrvaDevService and decoded to $TITLE_SIZE"
+else
+	echo "  title image:      (not downloaded)"
 fi
 echo "  results:          $RUN/results.jsonl ($(wc -l <"$RUN/results.jsonl") lines)"
 echo "  editor log:       $RUN/editor.log"

@@ -7,8 +7,12 @@
 #include "Http.h"
 #include "Json.h"
 #include "Notifications.h"
+#include "IImageReceiver.h"
+#include "OrvaDataCacheSubsystem.h"
 #include "OrvaSDKSubsystem.h"
 #include "OrvaScriptValue.h"
+#include "RenderThread.h"
+#include "Texture.h"
 
 #include <QDir>
 #include <QFile>
@@ -414,6 +418,18 @@ struct FOrvaScriptRunner::FImpl
 	// parameter's type is known).
 	bool ValueOf(const QString& Token, QVariant& OutValue, QString& Reason)
 	{
+		// A file beside the script, as `choose` resolves it: scripts run from any folder.
+		if (Token.startsWith(QLatin1String("@file:")))
+		{
+			const QString Relative = Token.mid(6);
+			if (Relative.isEmpty())
+			{
+				Reason = QStringLiteral("@file: needs a path");
+				return false;
+			}
+			OutValue = QVariant::fromValue(QJsonValue(QDir::cleanPath(QDir(BaseDir).absoluteFilePath(Relative))));
+			return true;
+		}
 		if (Token.startsWith(QLatin1Char('@')))
 		{
 			UEditorSubsystem* Subsystem = nullptr;
@@ -779,6 +795,67 @@ struct FOrvaScriptRunner::FImpl
 		return true;
 	}
 
+	// Asks the image cache for an image as a thumbnail tile does, and waits until it is there.
+	bool RunImage(const QStringList& Tokens, QString& Reason)
+	{
+		double Seconds = DefaultWait;
+		QVariant Value;
+		if (Tokens.size() < 2 || Tokens.size() > 3 || (Tokens.size() == 3 && !ParseSeconds(Tokens[2], Seconds, Reason)))
+		{
+			Reason = Reason.isEmpty() ? QStringLiteral("usage: image NAME [SECONDS]") : Reason;
+			return false;
+		}
+		if (!ValueOf(Tokens[1], Value, Reason))
+		{
+			return false;
+		}
+		const QString Name = Value.canConvert<QJsonValue>() && Value.value<QJsonValue>().isString()
+		                         ? Value.value<QJsonValue>().toString()
+		                         : Value.toString();
+		auto* Cache = Host.GetEditorSubsystem<UOrvaDataCacheSubsystem>();
+		if (!Cache || Name.isEmpty())
+		{
+			Reason = Cache ? QStringLiteral("no image name") : QStringLiteral("there is no UOrvaDataCacheSubsystem");
+			return false;
+		}
+		struct FReceiver final : IImageReceiver
+		{
+			QString Url;
+			bool bCalled = false;
+			QPointer<UTexture> Texture;
+			void OnLocalImageLoaded(UTexture2D* InTexture) override { Take(InTexture); }
+			void OnRemoteImageLoaded(UTexture2DDynamic* InTexture) override { Take(InTexture); }
+			QString GetImageUrl() override { return Url; }
+			void Take(UTexture* InTexture)
+			{
+				bCalled = true;
+				Texture = InTexture;
+			}
+		};
+		auto Receiver = std::make_shared<FReceiver>();
+		Receiver->Url = Name;
+		Cache->GetImage(Receiver);
+		if (!FGameThread::RunUntil([&Receiver] { return Receiver->bCalled; }, int(std::lround(Seconds * 1000.0))))
+		{
+			Reason = QStringLiteral("no image after %1").arg(SecondsText(Seconds));
+			return false;
+		}
+		if (!Receiver->Texture)
+		{
+			Reason = QStringLiteral("the image could not be loaded");
+			return false;
+		}
+		// Downloaded pixels are written on the render thread; report them once they are there.
+		Host.RenderThread().Flush();
+		FGameThread::RunUntilIdle(20);
+		Print(QStringLiteral("{\"image\":%1,\"value\":{\"SizeX\":%2,\"SizeY\":%3,\"bHasPixels\":%4}}")
+		          .arg(FJson::Quote(Name))
+		          .arg(Receiver->Texture->GetSizeX())
+		          .arg(Receiver->Texture->GetSizeY())
+		          .arg(Receiver->Texture->HasPixels() ? QStringLiteral("true") : QStringLiteral("false")));
+		return true;
+	}
+
 	bool RunCommand(const QStringList& Tokens, QString& Reason)
 	{
 		const QString& Verb = Tokens[0];
@@ -822,7 +899,11 @@ struct FOrvaScriptRunner::FImpl
 		{
 			return RunNotifications(Tokens, Reason);
 		}
-		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, notifications)")
+		if (Verb == QLatin1String("image"))
+		{
+			return RunImage(Tokens, Reason);
+		}
+		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, notifications, image)")
 		             .arg(Verb);
 		return false;
 	}

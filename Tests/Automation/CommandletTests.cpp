@@ -218,13 +218,24 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 
 	// Every line on stdout is one JSON result; the world the script selected is in the last one.
 	QJsonObject Last;
+	QJsonObject TitleImage;
 	for (const QString& Line : Result.StdoutLines)
 	{
 		QJsonParseError Problem;
 		const QJsonDocument Document = QJsonDocument::fromJson(Line.toUtf8(), &Problem);
 		ASSERT_TRUE(Document.isObject()) << qPrintable(Line);
 		Last = Document.object();
+		if (Last.contains(QStringLiteral("image")))
+		{
+			TitleImage = Last;
+		}
 	}
+	// The shipped screenshot became the title image, downloaded back from the service and decoded
+	// to the picture's size.
+	EXPECT_TRUE(TitleImage.value(QStringLiteral("image")).toString().startsWith(Service.BaseUrl)) << qPrintable(
+		QString::fromUtf8(QJsonDocument(TitleImage).toJson(QJsonDocument::Compact)));
+	EXPECT_EQ(TitleImage.value(QStringLiteral("value")).toObject(),
+		(QJsonObject{{QStringLiteral("SizeX"), 320}, {QStringLiteral("SizeY"), 180}, {QStringLiteral("bHasPixels"), true}}));
 	EXPECT_EQ(Last.value(QStringLiteral("get")).toString(), QStringLiteral("UOrvaSDKSubsystem.CurrWorkspace"));
 	const QJsonObject Workspace = Last.value(QStringLiteral("value")).toObject();
 	EXPECT_EQ(Workspace.value(QStringLiteral("TitleName")).toString(), QStringLiteral("Harbour"));

@@ -1,7 +1,9 @@
 #include "AutomationFixture.h"
 #include "Notifications.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
+#include <QImage>
 
 namespace
 {
@@ -303,7 +305,7 @@ TEST_F(ScriptRunnerTest, FailuresNameTheLineTheCommandAndTheReason)
 	    {QStringLiteral("sleep -1"), QStringLiteral("sleep: \"-1\" is not a number of seconds")},
 	    {QStringLiteral("click UOrvaSDKSubsystem.Logout"),
 	     QStringLiteral("click: unknown command \"click\" (call, wait, get, expect, set, "
-	                    "answer, choose, sleep, settle, notifications)")},
+	                    "answer, choose, sleep, settle, notifications, image)")},
 	};
 	for (const auto& [Line, Expected] : Cases)
 	{
@@ -415,4 +417,51 @@ TEST_F(ScriptRunnerTest, NotificationsPrintTheStackOldestFirst)
 	                                      R"("phase":"fading","kept":false}]})")
 	                           .arg(Upload->GetId())
 	                           .arg(Upload->GetId() + 1)}));
+}
+
+TEST_F(ScriptRunnerTest, ScreenshotsAreAddedListedAndWaitedFor)
+{
+	QImage Picture(7, 5, QImage::Format_ARGB32);
+	Picture.fill(qRgba(10, 200, 30, 255));
+	QByteArray Png;
+	QBuffer Buffer(&Png);
+	Buffer.open(QIODevice::WriteOnly);
+	ASSERT_TRUE(Picture.save(&Buffer, "png"));
+	ASSERT_TRUE(Project.WriteFile(QStringLiteral("shots/shot.png"), Png));
+	Sdk().CurrWorkspace.WorldId = QStringLiteral("w1");
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    if (Request.Verb == "POST")
+		    {
+			    return FLoopbackHttpServer::FAnswer{200, R"({"name":"shot.png","id":"img-9","size":5000000000})"};
+		    }
+		    return FLoopbackHttpServer::FAnswer{200, "{}"};
+	    });
+
+	// @file: names a file beside the script; `image` loads it through the cache as a tile would.
+	ASSERT_TRUE(Run(QStringLiteral(R"(
+call UOrvaDataCacheSubsystem.AddNewLocalImage @file:shots/shot.png
+wait UOrvaDataCacheSubsystem.OnImageUploadEnded
+settle
+call UOrvaDataCacheSubsystem.GetCurrImageList
+expect UOrvaDataCacheSubsystem.GetCurrImageList[0].Id "img-9"
+image @UOrvaDataCacheSubsystem.GetCurrImageList[0].Url
+)")))
+	    << qPrintable(Runner->GetError());
+	const QString Path = Project.RootDir() + QStringLiteral("shots/shot.png");
+	const QString Record = QStringLiteral(R"({"Name":"shot.png","Size":5000000000,"Url":"%1","Id":"img-9"})").arg(Path);
+	EXPECT_EQ(Output,
+	          (QStringList{
+	              QStringLiteral(R"({"event":"UOrvaDataCacheSubsystem.OnImageUploadEnded","args":[%1]})").arg(Record),
+	              QStringLiteral(R"({"call":"UOrvaDataCacheSubsystem.GetCurrImageList","result":[%1,{"Name":"","Size":0,"Url":"","Id":""}]})")
+	                  .arg(Record),
+	              QStringLiteral(R"({"image":"%1","value":{"SizeX":7,"SizeY":5,"bHasPixels":true}})").arg(Path),
+	          }));
+	// The upload, then the title image.
+	ASSERT_EQ(Server.RequestCount(), 2);
+	EXPECT_EQ(Server.Requests()[1].Body, R"({"image_id":"img-9"})");
+
+	EXPECT_FALSE(Run(QStringLiteral("image \"/no/such/file.png\" 0.2\n")));
+	EXPECT_EQ(Runner->GetError(), QStringLiteral("Test.orva:1: image: no image after 0.2 s"));
 }

@@ -8,6 +8,7 @@
 #include "Http.h"
 #include "Log.h"
 #include "Notifications.h"
+#include "RenderThread.h"
 #include "ThreadPool.h"
 #include "ObjectClasses.h"
 
@@ -35,6 +36,7 @@ FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
 	, ClassTable(std::make_unique<FClassTable>())
 	, bEditorWorld(InOptions.bWithEditorWorld)
 {
+	Render = std::make_unique<FRenderThread>();
 	Registry = std::make_unique<FAssetRegistry>(PathsInstance, *ClassTable);
 	// Through the host, so that a dialog service set later is the one the tools ask.
 	Tools = std::make_unique<FAssetTools>(*Registry, [this] { return DialogService.get(); });

@@ -18,6 +18,7 @@ class FFileLogSink;
 class FHttpModule;
 class FNotificationService;
 class FQueuedThreadPool;
+class FRenderThread;
 class UEditorSubsystem;
 struct QMetaObject;
 
@@ -98,6 +99,8 @@ public:
 	FAssetRegistry& AssetRegistry() const { return *Registry; }
 	FAssetTools& AssetTools() const { return *Tools; }
 	bool HasEditorWorld() const { return bEditorWorld; }
+	// Runs render commands (texture uploads) in order, off the main thread.
+	FRenderThread& RenderThread() const { return *Render; }
 
 private:
 	struct FRegistration
@@ -118,6 +121,7 @@ private:
 	std::unique_ptr<FAssetRegistry> Registry;
 	std::unique_ptr<FAssetTools> Tools;
 	std::unique_ptr<FFileLogSink> LogFile;
+	std::unique_ptr<FRenderThread> Render;
 	FEditorSettings Settings;
 	QList<FRegistration> Registrations;
 	QList<UEditorSubsystem*> Subsystems;

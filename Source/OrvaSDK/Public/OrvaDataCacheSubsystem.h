@@ -1,8 +1,14 @@
 #pragma once
 
+#include "IImageReceiver.h"
 #include "OrvaSDKSubsystem.h"
 
+#include <QHash>
 #include <QList>
+
+class UOrvaAsyncImageDownloader;
+class UTexture2D;
+class UTexture2DDynamic;
 
 // The second editor subsystem: an in-memory cache of the world list of the last catalogue answer,
 // one workspace record per world ever seen, and the current world's screenshot list. It sends
@@ -39,7 +45,25 @@ public:
 	// Screenshot list of the current world; its last entry is always the placeholder.
 	Q_INVOKABLE void InitCurrImageList();
 	void SetCurrImageList(const QList<FOrvaImageDataPtr>& ImageList);
+	// Logs "ImageList Generated" on each call.
+#ifdef Q_MOC_RUN
+	Q_INVOKABLE QList<FOrvaImageDataPtr> GetCurrImageList() const;
+#else
 	const QList<FOrvaImageDataPtr>& GetCurrImageList() const;
+#endif
+	const QList<FOrvaImageDataPtr>& CheckPreviewImageList(const QString& WorldIdentifier);
+
+	// Images by name: a web address (downloaded once, then cached) or a local file (imported once).
+	// The receiver is called now when the image is cached, else later, or never for a local file
+	// that cannot be read. Names compare ignoring case.
+	void GetImage(const std::shared_ptr<IImageReceiver>& Receiver);
+	// Adds a local screenshot before the placeholder and uploads it; the first one of the list
+	// becomes the world's title image once its upload succeeds.
+	Q_INVOKABLE void AddNewLocalImage(const QString& LocalPath);
+	// The first screenshot whose Url is LocalPath (ignoring case), or null.
+	FOrvaImageDataPtr GetLocalImageData(const QString& LocalPath) const;
+	// The same search: the index, with the entry in OutImageData; -1 leaves OutImageData as it was.
+	qint32 GetLocalImageData(const QString& LocalPath, FOrvaImageDataPtr& OutImageData) const;
 
 	// Copies of the lists, for reflection-driven callers (automation, Blueprint-like scripts).
 	Q_INVOKABLE QList<FOrvaWorldData> GetWorlds() const;
@@ -47,10 +71,25 @@ public:
 	Q_INVOKABLE QList<FOrvaImageData> GetImages() const;
 	Q_INVOKABLE FWorkspaceData FindWorkspace(const QString& WorldIdentifier) const;
 
+Q_SIGNALS:
+	// A screenshot upload started by AddNewLocalImage ended: the entry as it now stands (an empty
+	// Id when the service did not store it). Any title image request has been sent by then.
+	void OnImageUploadEnded(const FOrvaImageData& ImageData);
+
 private:
 	void RecordWorkspaceByWorldData(const FOrvaWorldDataPtr& World);
+	void DownloadImageSuccess(QString URL, UTexture2DDynamic* Texture);
+	// Forgets the downloader, so that the next request for the address tries again.
+	void DownloadImageFailed(QString URL, UTexture2DDynamic* Texture);
+	void UploadImageSuccess(FOrvaImageData ImageData);
+	void UploadImageFailed(const QString& LocalPath);
+	static void BindReceiver(UOrvaAsyncImageDownloader* Downloader, const std::shared_ptr<IImageReceiver>& Receiver);
 
 	QList<FOrvaWorldDataPtr> WorldList;
 	QList<FOrvaImageDataPtr> CurrImageList;
 	QList<FWorkspaceDataPtr> WorkspaceList;
+	// Keyed by the case-folded name. Textures and downloaders are children of the cache.
+	QHash<QString, UTexture2DDynamic*> ImageCache;
+	QHash<QString, UTexture2D*> LocalImageCache;
+	QHash<QString, UOrvaAsyncImageDownloader*> Downloaders;
 };

@@ -1,0 +1,145 @@
+#include "OrvaAsyncImageUploader.h"
+
+#include "EditorHost.h"
+#include "GameThread.h"
+#include "Json.h"
+#include "Log.h"
+#include "Paths.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+
+namespace
+{
+// Ticks from 1 January of year 1 to the Unix epoch.
+constexpr qint64 EpochTicks = 621355968000000000LL;
+constexpr qint64 TicksPerMillisecond = 10000;
+} // namespace
+
+UOrvaAsyncImageUploader::UOrvaAsyncImageUploader(FEditorHost& InHost, QObject* Outer)
+    : QObject(Outer)
+    , Host(InHost)
+{
+}
+
+UOrvaAsyncImageUploader::~UOrvaAsyncImageUploader() = default;
+
+UOrvaAsyncImageUploader* UOrvaAsyncImageUploader::UploadImage(FEditorHost& Host, QString InLocalPath)
+{
+	auto* Uploader = new UOrvaAsyncImageUploader(Host);
+	Uploader->Start(std::move(InLocalPath));
+	return Uploader;
+}
+
+qint64 UOrvaAsyncImageUploader::NowTicks()
+{
+	const QDateTime Now = QDateTime::currentDateTime();
+	const qint64 LocalMs = Now.toMSecsSinceEpoch() + qint64(Now.offsetFromUtc()) * 1000;
+	return EpochTicks + LocalMs * TicksPerMillisecond;
+}
+
+QString UOrvaAsyncImageUploader::MakeBoundary(qint64 Ticks)
+{
+	const auto Low = qint32(quint32(quint64(Ticks) & 0xFFFFFFFFu));
+	return QStringLiteral("---------------------------") + QString::number(Low);
+}
+
+QByteArray UOrvaAsyncImageUploader::MultipartPrefix(const QString& Boundary, const QString& EncodedFileName)
+{
+	return QByteArrayLiteral("\r\n--") + Boundary.toUtf8() +
+	       QByteArrayLiteral("\r\nContent-Disposition: form-data; name=\"image\"; filename=\"") +
+	       EncodedFileName.toUtf8() + QByteArrayLiteral("\"\r\nContent-Type: image/png\r\n\r\n");
+}
+
+QByteArray UOrvaAsyncImageUploader::MultipartSuffix(const QString& Boundary)
+{
+	return QByteArrayLiteral("\r\n--") + Boundary.toUtf8() + QByteArrayLiteral("--\r\n");
+}
+
+void UOrvaAsyncImageUploader::Start(QString InLocalPath)
+{
+	if (bStarted)
+	{
+		return;
+	}
+	bStarted = true;
+	LocalPath = InLocalPath;
+
+	QString Token;
+	QString WorldId;
+	QString BaseUrl = UOrvaSDKSubsystem::DefaultServiceBaseUrl();
+	if (const auto* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>())
+	{
+		Token = Sdk->AccessToken;
+		WorldId = Sdk->CurrWorkspace.WorldId;
+		BaseUrl = Sdk->GetServiceBaseUrl();
+	}
+
+	const FHttpRequestPtr Request = Host.Http().CreateRequest();
+	Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
+	Request->SetHeader(QStringLiteral("Authorization"), Token);
+	const QString Boundary = MakeBoundary(NowTicks());
+	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; boundary =") + Boundary);
+	Request->SetVerb(QStringLiteral("POST"));
+	// The id goes into the path escaped, so no answer can steer the request elsewhere.
+	Request->SetURL(BaseUrl + QStringLiteral("worlds/") + FHttpModule::UrlEncode(WorldId) +
+	                QStringLiteral("/screenshots"));
+
+	const QString EncodedFileName = FHttpModule::UrlEncode(FPaths::GetCleanFilename(LocalPath));
+	// The file is streamed from disk between the framing, so a screenshot of any size costs no
+	// more memory than a small one, and Content-Length is exact.
+	const FHttpBody Body = FHttpBody::Sequence({FHttpBody::FromBytes(MultipartPrefix(Boundary, EncodedFileName)),
+		FHttpBody::FromFile(LocalPath), FHttpBody::FromBytes(MultipartSuffix(Boundary))});
+	if (LocalPath.isEmpty() || !QFileInfo(LocalPath).isFile() || !Body.GetError().isEmpty() ||
+		!Request->SetContentSource(Body))
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Cannot Read File %1").arg(LocalPath));
+		FGameThread::Post(this,
+			[this]
+			{
+				Q_EMIT OnUploadFailed(FOrvaImageData());
+				Release();
+			});
+		return;
+	}
+	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	                                  { HandleImageRequest(Req, Resp, bOk); });
+	Request->ProcessRequest();
+}
+
+void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+{
+	if (!Response)
+	{
+		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Response Is Not Valid"));
+		// Whoever waits for this upload learns that it ended.
+		Q_EMIT OnUploadFailed(FOrvaImageData());
+		Release();
+		return;
+	}
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	if (!Answer)
+	{
+		Q_EMIT OnUploadFailed(FOrvaImageData());
+		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: Upload Image Failed"));
+		Release();
+		return;
+	}
+	FOrvaImageData Image;
+	Image.Name = FJson::GetString(*Answer, QStringLiteral("name"));
+	// The record's size is 64-bit: a file beyond 2 GiB keeps its real size.
+	Image.Size = FJson::GetInt64(*Answer, QStringLiteral("size"));
+	Image.Url = LocalPath;
+	Image.Id = FJson::GetString(*Answer, QStringLiteral("id"));
+	Q_EMIT OnUploadSucceeded(Image);
+	UE_LOG(LogTemp, Warning, QStringLiteral("Image Upload Success: ImageId is %1").arg(Image.Id));
+	Release();
+}
+
+void UOrvaAsyncImageUploader::Release()
+{
+	if (!parent())
+	{
+		deleteLater();
+	}
+}

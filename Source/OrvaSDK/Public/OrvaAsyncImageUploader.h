@@ -1,0 +1,52 @@
+#pragma once
+
+#include "Http.h"
+#include "OrvaSDKSubsystem.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class FEditorHost;
+
+// Uploads one local image file as a screenshot of the current world: a multipart form POST whose
+// answer describes the stored image. At most one of the two events fires, once, on the main
+// thread and never inside Start, so binding right after UploadImage is in time.
+//
+// Ownership: an uploader without a parent owns itself and is released after its answer was
+// handled (or after it reported that it could not send).
+class UOrvaAsyncImageUploader : public QObject
+{
+	Q_OBJECT
+	Q_PROPERTY(QString LocalPath MEMBER LocalPath)
+
+public:
+	explicit UOrvaAsyncImageUploader(FEditorHost& InHost, QObject* Outer = nullptr);
+	~UOrvaAsyncImageUploader() override;
+
+	// Creates a self-owned uploader and starts it with the path.
+	static UOrvaAsyncImageUploader* UploadImage(FEditorHost& Host, QString InLocalPath);
+
+	void Start(QString InLocalPath);
+
+	// The boundary: 27 hyphens and the low 32 bits of a tick count as a signed decimal.
+	static QString MakeBoundary(qint64 Ticks);
+	// The current local date and time in ticks (100 ns units since 1 January of year 1).
+	static qint64 NowTicks();
+	// The bytes before the file's bytes, and those after them.
+	static QByteArray MultipartPrefix(const QString& Boundary, const QString& EncodedFileName);
+	static QByteArray MultipartSuffix(const QString& Boundary);
+
+	QString LocalPath;
+
+Q_SIGNALS:
+	void OnUploadSucceeded(FOrvaImageData ImageData);
+	void OnUploadFailed(FOrvaImageData ImageData);
+
+private:
+	void HandleImageRequest(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	void Release();
+
+	FEditorHost& Host;
+	bool bStarted = false;
+};
