@@ -2,6 +2,7 @@
 
 #include "EditorHost.h"
 #include "GameThread.h"
+#include "HotPatcherCommandlets.h"
 #include "Log.h"
 #include "OrvaSDKModule.h"
 #include "OrvaSDKSubsystem.h"
@@ -90,6 +91,17 @@ int RunOrvaSDKCommandlet(FEditorHost& Host, const QStringList& Arguments, QStrin
 
 int RunOrvaEditorCmd(const QStringList& Arguments)
 {
+	// Reading a pak needs no project.
+	if (SwitchValue(Arguments, QStringLiteral("run")).compare(QLatin1String("PakInfo"), Qt::CaseInsensitive) == 0)
+	{
+		QString PakFailure;
+		const int PakExit = RunPakInfoCommandlet(Arguments, PakFailure);
+		if (!PakFailure.isEmpty())
+		{
+			std::fprintf(stderr, "%s\n", qUtf8Printable(PakFailure));
+		}
+		return PakExit;
+	}
 	QString ProjectFile;
 	for (int Index = 1; Index < Arguments.size(); ++Index)
 	{
