@@ -133,11 +133,21 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 	{
 		Options.EngineDir = QStringLiteral(ORVA_ENGINE_CONTENT_DIR);
 	}
+	const QString Commandlet = SwitchValue(Arguments, QStringLiteral("run"));
+	// The pak build runs beside an open editor: it must not log in, send anything to the service or
+	// write into the editor's log file. Its output goes to the editor that started it.
+	const bool bPakBuild = Commandlet.compare(QLatin1String("HotPatcher"), Qt::CaseInsensitive) == 0;
+	if (bPakBuild)
+	{
+		Options.bLogToFile = false;
+	}
 	FEditorHost Host(Options);
-	RegisterOrvaSDKSubsystems(Host);
+	if (!bPakBuild)
+	{
+		RegisterOrvaSDKSubsystems(Host);
+	}
 	Host.Start();
 
-	const QString Commandlet = SwitchValue(Arguments, QStringLiteral("run"));
 	int ExitCode = 0;
 	QString Failure;
 	if (Commandlet.isEmpty())
@@ -147,6 +157,10 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 	else if (Commandlet.compare(QLatin1String("OrvaSDK"), Qt::CaseInsensitive) == 0)
 	{
 		ExitCode = RunOrvaSDKCommandlet(Host, Arguments, Failure);
+	}
+	else if (bPakBuild)
+	{
+		ExitCode = RunHotPatcherCommandlet(Host, Arguments, Failure);
 	}
 	else
 	{
