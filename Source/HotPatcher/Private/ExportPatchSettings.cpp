@@ -48,6 +48,12 @@ bool TargetPlatformFromString(const QString& Name, ETargetPlatform& OutPlatform)
 	return false;
 }
 
+bool TargetPlatformFromEnumName(const QString& QualifiedName, ETargetPlatform& OutPlatform)
+{
+	const QString Prefix = QStringLiteral("ETargetPlatform::");
+	return QualifiedName.startsWith(Prefix) && TargetPlatformFromString(QualifiedName.mid(Prefix.size()), OutPlatform);
+}
+
 QString FExportPatchSettings::GetCombinedAdditionalCommandletArgs() const
 {
 	return AdditionalCommandletArgs.join(QLatin1Char(' '));

@@ -25,6 +25,8 @@ enum class ETargetPlatform : quint8
 QString TargetPlatformToString(ETargetPlatform Platform);
 // Looks up "ETargetPlatform::" + Name; false when the enum has no such entry.
 bool TargetPlatformFromString(const QString& Name, ETargetPlatform& OutPlatform);
+// The enum's own lookup by qualified entry name: "ETargetPlatform::WindowsServer".
+bool TargetPlatformFromEnumName(const QString& QualifiedName, ETargetPlatform& OutPlatform);
 
 enum class EAssetRegistryDependencyTypeEx : quint8
 {

@@ -49,6 +49,7 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 	KeyFolderName.clear();
 
 	PatchSettings = std::make_shared<FExportPatchSettings>();
+	PatchSettings->SetProjectDir(GetHost()->Paths().ProjectDir());
 	GPatchSettings = PatchSettings.get();
 
 	UE_LOG(LogTemp, Warning, QStringLiteral("OrvaSDK Initialize"));
