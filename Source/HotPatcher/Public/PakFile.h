@@ -67,7 +67,8 @@ private:
 	QString MountPoint;
 	QFile File;
 	QList<FPakEntryInfo> Entries;
-	QByteArray Buffer;
+	QByteArray Buffers[4];
+	std::unique_ptr<class FHashPipeline> Pipeline;
 	qint64 DataBytes = 0;
 	qint64 Position = 0;
 	QString Error;
