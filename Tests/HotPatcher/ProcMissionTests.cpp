@@ -4,6 +4,7 @@
 #include "GameThread.h"
 #include "HotPatcherEditor.h"
 #include "Log.h"
+#include "Notifications.h"
 
 #include <QSignalSpy>
 #include <QThread>
@@ -112,4 +113,37 @@ TEST(ProcMission, CancelStopsTheProcessAndFails)
 	// Cancelling again changes nothing.
 	Worker->Cancel();
 	EXPECT_EQ(Watch(Worker, 300).Failures, 0);
+}
+
+TEST(ProcMission, NotificationShowsTheMissionItsProgressAndItsEnd)
+{
+	FNotificationService Notifications;
+	FHotPatcherEditorModule::Get().SetNotificationService(&Notifications);
+	QStringList Texts;
+	QObject::connect(&Notifications, &FNotificationService::ItemChanged, &Notifications,
+	                 [&](int Id)
+	                 {
+		                 if (const FNotificationItemPtr Item = Notifications.Find(Id))
+		                 {
+			                 Texts.append(Item->GetText());
+		                 }
+	                 });
+	const FProcWorkerThreadPtr Good = FHotPatcherEditorModule::Get().RunProcMission(
+	    QStringLiteral("/bin/sh"), QStringLiteral("-c \"echo 'LogHotPatcher: Packaging progress: 50%'\""),
+	    QStringLiteral("Entry"), QStringLiteral("Packaging Entry for WindowsServer..."));
+	ASSERT_EQ(Notifications.GetItems().size(), 1);
+	const FNotificationItemPtr Item = Notifications.GetItems().first();
+	EXPECT_EQ(Item->GetText(), QStringLiteral("Packaging Entry for WindowsServer..."));
+	EXPECT_EQ(Item->GetCompletionState(), ENotificationState::Pending);
+	EXPECT_EQ(Watch(Good).Successes, 1);
+	EXPECT_TRUE(Texts.contains(QStringLiteral("Packaging Entry for WindowsServer... 50%")));
+	EXPECT_EQ(Item->GetCompletionState(), ENotificationState::Success);
+
+	const FProcWorkerThreadPtr Bad =
+	    FHotPatcherEditorModule::Get().RunProcMission(QStringLiteral("/bin/sh"), QStringLiteral("-c \"exit 1\""),
+	                                                  QStringLiteral("Entry"), QStringLiteral("Packaging Entry"));
+	EXPECT_EQ(Watch(Bad).Failures, 1);
+	EXPECT_EQ(Notifications.GetItems().last()->GetCompletionState(), ENotificationState::Fail);
+	EXPECT_EQ(Notifications.GetItems().last()->GetText(), QStringLiteral("Packaging Entry failed"));
+	FHotPatcherEditorModule::Get().SetNotificationService(nullptr);
 }

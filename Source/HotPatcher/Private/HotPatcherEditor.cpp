@@ -1,6 +1,7 @@
 #include "HotPatcherEditor.h"
 
 #include "Log.h"
+#include "Notifications.h"
 
 #include <QCoreApplication>
 
@@ -43,9 +44,6 @@ FProcWorkerThreadPtr FHotPatcherEditorModule::RunProcMission(const QString& Exec
 	return Worker;
 }
 
-#if __has_include("Notifications.h")
-#include "Notifications.h"
-
 void FHotPatcherEditorModule::SetNotificationService(FNotificationService* Service)
 {
 	Notifications = Service;
@@ -81,13 +79,3 @@ void FHotPatcherEditorModule::ShowMissionNotification(const FProcWorkerThreadPtr
 	connect(Worker.get(), &FProcWorkerThread::ProcSuccessed, Service, Finish);
 	connect(Worker.get(), &FProcWorkerThread::ProcFaild, Service, Finish);
 }
-#else
-void FHotPatcherEditorModule::SetNotificationService(FNotificationService*) {}
-
-FNotificationService* FHotPatcherEditorModule::GetNotificationService() const
-{
-	return nullptr;
-}
-
-void FHotPatcherEditorModule::ShowMissionNotification(const FProcWorkerThreadPtr&, const QString&) {}
-#endif
