@@ -97,6 +97,27 @@ TEST(ProcMission, FailuresFireTheFailureEventOnceWithTheReason)
 	EXPECT_TRUE(Missing->GetFailureReason().startsWith(QStringLiteral("Cannot start /nonexistent/OrvaEditorCmd")));
 }
 
+TEST(ProcMission, EndlessLinesAreLoggedInPieces)
+{
+	FLogCapture Log;
+	const FProcWorkerThreadPtr Worker = FHotPatcherEditorModule::Get().RunProcMission(
+	    QStringLiteral("/bin/sh"), QStringLiteral("-c \"head -c 300000 /dev/zero | tr -c x x\""),
+	    QStringLiteral("Entry"));
+	EXPECT_EQ(Watch(Worker).Successes, 1);
+	int Pieces = 0;
+	qsizetype Longest = 0;
+	for (const FLogLine& Line : Log.Lines())
+	{
+		if (Line.Message.startsWith(QLatin1String("xxxx")))
+		{
+			++Pieces;
+			Longest = qMax(Longest, Line.Message.size());
+		}
+	}
+	EXPECT_GE(Pieces, 4);
+	EXPECT_LE(Longest, 300000 / 2);
+}
+
 TEST(ProcMission, CancelStopsTheProcessAndFails)
 {
 	const FProcWorkerThreadPtr Worker = FHotPatcherEditorModule::Get().RunProcMission(

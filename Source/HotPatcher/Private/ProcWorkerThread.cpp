@@ -101,7 +101,9 @@ void FProcWorkerThread::ReadOutput(bool bFlush)
 		Start = End + 1;
 	}
 	Pending.remove(0, Start);
-	if (bFlush && !Pending.isEmpty())
+	// A process that never ends its line does not make the editor hold all it writes.
+	constexpr qsizetype MaxLineBytes = 64 * 1024;
+	if ((bFlush || Pending.size() > MaxLineBytes) && !Pending.isEmpty())
 	{
 		HandleLine(QString::fromUtf8(Pending));
 		Pending.clear();
