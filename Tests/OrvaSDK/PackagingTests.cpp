@@ -388,3 +388,28 @@ TEST_F(PackagingTest, BookkeepingFindsPaksWhereTheBuildPutsThem)
 	EXPECT_EQ(Sdk().OpenImageFiles(), QStringList{QStringLiteral("/tmp/a.png")});
 	EXPECT_TRUE(Sdk().OpenPakFiles().isEmpty());
 }
+
+TEST_F(PackagingTest, PublishStartsOneUploadPerRegisteredPak)
+{
+	StartWithWorkspace();
+	GPatchSettings->VersionId = QStringLiteral("Entry");
+	for (const auto& [Platform, Id] : {std::pair{QStringLiteral("WindowsServer"), QStringLiteral("c-server")},
+	                                   std::pair{QStringLiteral("WindowsClient"), QStringLiteral("c-client")}})
+	{
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/%1/%2.pak").arg(Platform, Id), "pak");
+		ASSERT_TRUE(Sdk().SaveComponentInfoToFile(Id, Platform));
+	}
+	ASSERT_TRUE(Sdk().CheckLocalPaks(true));
+	const int Before = Server.RequestCount();
+	Sdk().TaskPublishPaks();
+	ASSERT_TRUE(Server.WaitForRequests(Before + 2));
+	QList<QByteArray> Targets;
+	for (int Index = Before; Index < Server.RequestCount(); ++Index)
+	{
+		Targets.append(Server.Requests()[Index].Target);
+	}
+	EXPECT_TRUE(Targets.contains("/api/v1/components/c-server")) << Targets.size();
+	EXPECT_TRUE(Targets.contains("/api/v1/components/c-client"));
+	EXPECT_TRUE(Dialogs->ShownMessages().isEmpty());
+	Settle();
+}

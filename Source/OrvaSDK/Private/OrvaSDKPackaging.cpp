@@ -11,6 +11,7 @@
 #include "HotPatcherEditor.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaAsyncFileUploader.h"
 #include "Paths.h"
 #include "SerializeStructJson.h"
 
@@ -369,11 +370,6 @@ bool AskToRebuild(FDialogService& Dialogs)
 	           Localized("OrvaSDK_NeedBuildPaksTitle", "Rebuild the Paks")) == EAppReturnType::Yes;
 }
 
-// The component uploader is part of the storage transfer, which this build does not have.
-void ReportNoUploader(const QString& PakPath)
-{
-	UE_LOG(LogTemp, Error, QStringLiteral("Cannot upload %1: this editor has no component uploader").arg(PakPath));
-}
 } // namespace
 
 void UOrvaSDKSubsystem::TaskPublishPaks()
@@ -396,7 +392,7 @@ void UOrvaSDKSubsystem::TaskPublishPaks()
 		QString Path;
 		if (GetCopmonentNamedPakPath(Level, Platform, Path))
 		{
-			ReportNoUploader(Path);
+			UOrvaAsyncFileUploader::UploadFile(this, Path, FPaths::GetBaseFilename(Path), bOnlyServer);
 		}
 	}
 }
@@ -418,7 +414,17 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 	QString ServerPak;
 	if (GetCopmonentNamedPakPath(CurrWorkspace.ObjectPath.GetAssetName(), QStringLiteral("WindowsServer"), ServerPak))
 	{
-		ReportNoUploader(ServerPak);
+		UOrvaAsyncFileUploader* Uploader =
+		    UOrvaAsyncFileUploader::UploadFile(this, ServerPak, FPaths::GetBaseFilename(ServerPak), bOnlyServer);
+		// The client starts on the uploaded server pak; starting it is the client launch's part.
+		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
+		        [](bool bServerPakIsUploaded)
+		        {
+			        UE_LOG(LogTemp, Warning,
+			               bServerPakIsUploaded
+			                   ? QStringLiteral("Server pak uploaded: the client may start")
+			                   : QStringLiteral("Server pak upload failed: the client is not started"));
+		        });
 	}
 }
 
