@@ -99,6 +99,32 @@ if [ -n "$TITLE_URL" ]; then
 else
 	echo "  title image:      (not downloaded)"
 fi
+# Each registered pak: its size, its component id (Component.json beside it names the pak) and
+# the reader's verdict on both index hashes and every entry hash.
+CHECK_CODE="$(grep -o '"call":"UOrvaSDKSubsystem.GetCheckCode","result":"[^"]*"' "$RUN/results.jsonl" | tail -n 1 | sed 's/.*"result":"\(.*\)"/\1/' || true)"
+echo "  check code:       ${CHECK_CODE:-(none)}"
+PAKS=0
+while IFS= read -r PAK; do
+	PAKS=$((PAKS + 1))
+	DIR="$(dirname "$PAK")"
+	ID="$(sed -n 's/^{"ComponentId":"\(.*\)"}$/\1/p' "$DIR/Component.json" 2>/dev/null || true)"
+	if "$BIN/OrvaEditorCmd/OrvaEditorCmd" -run=PakInfo -pak="$PAK" >"$PAK.info" 2>&1; then
+		VERDICT="$(tail -n 1 "$PAK.info")"
+	else
+		VERDICT="FAILED: $(tail -n 1 "$PAK.info")"
+		[ "$STATUS" -eq 0 ] && STATUS=1
+	fi
+	if [ "$ID.pak" != "$(basename "$PAK")" ]; then
+		VERDICT="$VERDICT; not named after its component id"
+		[ "$STATUS" -eq 0 ] && STATUS=1
+	fi
+	printf '  pak:              %s/%s  %s bytes  component %s  (%s)\n' "$(basename "$DIR")" "$(basename "$PAK")" \
+		"$(stat -c %s "$PAK")" "${ID:-(none)}" "$VERDICT"
+done < <(find "$RUN/DemoProject/Saved/HotPatcher" -name '*.pak' 2>/dev/null | sort)
+if [ "$PAKS" -eq 0 ]; then
+	echo "  paks:             (none built)"
+	[ "$STATUS" -eq 0 ] && STATUS=1
+fi
 echo "  results:          $RUN/results.jsonl ($(wc -l <"$RUN/results.jsonl") lines)"
 echo "  editor log:       $RUN/editor.log"
 if [ "$STATUS" -eq 0 ]; then
@@ -106,5 +132,6 @@ if [ "$STATUS" -eq 0 ]; then
 else
 	echo "  exit status:      $STATUS"
 	echo "  failure:          $(tail -n 1 "$RUN/editor.log")"
+	echo "                    (or a pak check above)"
 fi
 exit "$STATUS"

@@ -2,6 +2,7 @@
 
 #include "EditorHost.h"
 #include "GameThread.h"
+#include "HotPatcherCommandlets.h"
 #include "Log.h"
 #include "OrvaSDKModule.h"
 #include "OrvaSDKSubsystem.h"
@@ -90,6 +91,17 @@ int RunOrvaSDKCommandlet(FEditorHost& Host, const QStringList& Arguments, QStrin
 
 int RunOrvaEditorCmd(const QStringList& Arguments)
 {
+	// Reading a pak needs no project.
+	if (SwitchValue(Arguments, QStringLiteral("run")).compare(QLatin1String("PakInfo"), Qt::CaseInsensitive) == 0)
+	{
+		QString PakFailure;
+		const int PakExit = RunPakInfoCommandlet(Arguments, PakFailure);
+		if (!PakFailure.isEmpty())
+		{
+			std::fprintf(stderr, "%s\n", qUtf8Printable(PakFailure));
+		}
+		return PakExit;
+	}
 	QString ProjectFile;
 	for (int Index = 1; Index < Arguments.size(); ++Index)
 	{
@@ -121,11 +133,21 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 	{
 		Options.EngineDir = QStringLiteral(ORVA_ENGINE_CONTENT_DIR);
 	}
+	const QString Commandlet = SwitchValue(Arguments, QStringLiteral("run"));
+	// The pak build runs beside an open editor: it must not log in, send anything to the service or
+	// write into the editor's log file. Its output goes to the editor that started it.
+	const bool bPakBuild = Commandlet.compare(QLatin1String("HotPatcher"), Qt::CaseInsensitive) == 0;
+	if (bPakBuild)
+	{
+		Options.bLogToFile = false;
+	}
 	FEditorHost Host(Options);
-	RegisterOrvaSDKSubsystems(Host);
+	if (!bPakBuild)
+	{
+		RegisterOrvaSDKSubsystems(Host);
+	}
 	Host.Start();
 
-	const QString Commandlet = SwitchValue(Arguments, QStringLiteral("run"));
 	int ExitCode = 0;
 	QString Failure;
 	if (Commandlet.isEmpty())
@@ -135,6 +157,10 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 	else if (Commandlet.compare(QLatin1String("OrvaSDK"), Qt::CaseInsensitive) == 0)
 	{
 		ExitCode = RunOrvaSDKCommandlet(Host, Arguments, Failure);
+	}
+	else if (bPakBuild)
+	{
+		ExitCode = RunHotPatcherCommandlet(Host, Arguments, Failure);
 	}
 	else
 	{

@@ -611,6 +611,56 @@ struct FOrvaScriptRunner::FImpl
 		return true;
 	}
 
+	// until Subsystem.Path JSON [SECONDS]: runs the event loop until the value equals JSON, for
+	// state that changes without an event of its own (a timer's work, a process's end).
+	bool RunUntilValue(const QStringList& Tokens, QString& Reason)
+	{
+		UEditorSubsystem* Subsystem = nullptr;
+		QString Path;
+		QVariant Wanted;
+		double Seconds = DefaultWait;
+		if (Tokens.size() < 3 || Tokens.size() > 4 || (Tokens.size() == 4 && !ParseSeconds(Tokens[3], Seconds, Reason)))
+		{
+			Reason = Reason.isEmpty() ? QStringLiteral("usage: until Subsystem.Path JSON [SECONDS]") : Reason;
+			return false;
+		}
+		QJsonValue WantedJson;
+		if (!ResolveTarget(Tokens[1], Subsystem, Path, Reason) || !ValueOf(Tokens[2], Wanted, Reason) ||
+		    !ToJson(Wanted, WantedJson, Reason))
+		{
+			return false;
+		}
+		QString ActualText;
+		bool bFailed = false;
+		auto Holds = [&] {
+			QVariant Actual;
+			bool bEqual = false;
+			if (!Evaluate(Subsystem, Path, Actual, Reason) || !JsonEquals(Actual, WantedJson, Reason, bEqual))
+			{
+				bFailed = true;
+				return true;
+			}
+			if (!bEqual)
+			{
+				QString Ignored;
+				ToJsonText(Actual, ActualText, Ignored);
+			}
+			return bEqual;
+		};
+		const bool bHeld = FGameThread::RunUntil(Holds, int(std::lround(Seconds * 1000.0)));
+		if (bFailed)
+		{
+			return false;
+		}
+		if (!bHeld)
+		{
+			Reason = QStringLiteral("still %1 after %2, waited for %3")
+			             .arg(ActualText, SecondsText(Seconds), JsonText(WantedJson));
+			return false;
+		}
+		return true;
+	}
+
 	bool RunSet(const QStringList& Tokens, QString& Reason)
 	{
 		UEditorSubsystem* Subsystem = nullptr;
@@ -903,7 +953,11 @@ struct FOrvaScriptRunner::FImpl
 		{
 			return RunImage(Tokens, Reason);
 		}
-		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, notifications, image)")
+		if (Verb == QLatin1String("until"))
+		{
+			return RunUntilValue(Tokens, Reason);
+		}
+		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, notifications, image, until)")
 		             .arg(Verb);
 		return false;
 	}
@@ -930,7 +984,8 @@ struct FOrvaScriptRunner::FImpl
 			}
 			// Failures name the command by its verb and, for those that have one, its target.
 			static const QStringList Targeted = {QStringLiteral("call"), QStringLiteral("wait"), QStringLiteral("get"),
-			                                     QStringLiteral("expect"), QStringLiteral("set")};
+			                                     QStringLiteral("expect"), QStringLiteral("set"),
+			                                     QStringLiteral("until")};
 			const QString Command = Tokens.mid(0, Targeted.contains(Tokens.value(0)) ? 2 : 1).join(QLatin1Char(' '));
 			bool bOk = bSplit;
 			if (bOk)

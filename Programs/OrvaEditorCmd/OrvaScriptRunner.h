@@ -36,6 +36,9 @@ inline constexpr FLogCategory LogOrvaAutomation{"LogOrvaAutomation"};
 //   sleep SECONDS                       runs the event loop for that long
 //   settle [SECONDS]                    runs the event loop until every request sent has been
 //                                       answered (default 30 s), for requests that fire no event
+//   until Subsystem.Path JSON [SECONDS] runs the event loop until the value equals JSON (default
+//                                       30 s), for state that changes without an event; a time-out
+//                                       fails the script
 //
 // Events: every signal of every subsystem is recorded from the moment the runner is made, in the
 // order emitted, one queue per event. `wait` takes the oldest emission of its event that no earlier

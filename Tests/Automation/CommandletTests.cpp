@@ -268,5 +268,20 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 	EXPECT_FALSE(QFileInfo::exists(Demo + QStringLiteral("/Content/Maps/Entry.umap"))) << "no redirector is left";
 	// ... and not in the repository's demo project.
 	EXPECT_FALSE(QFileInfo::exists(DemoSource + QStringLiteral("/Content/") + Identifier));
+
+	// Both paks were built, registered and renamed to their component ids, and read back intact.
+	for (const QString& Platform : {QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")})
+	{
+		const QString Folder = Demo + QStringLiteral("/Saved/HotPatcher/Entry/") + Platform;
+		QFile Component(Folder + QStringLiteral("/Component.json"));
+		ASSERT_TRUE(Component.open(QIODevice::ReadOnly)) << qPrintable(Folder);
+		const QString Id = QJsonDocument::fromJson(Component.readAll()).object().value(QStringLiteral("ComponentId")).toString();
+		ASSERT_FALSE(Id.isEmpty());
+		EXPECT_EQ(QDir(Folder).entryList({QStringLiteral("*.pak")}), QStringList{Id + QStringLiteral(".pak")});
+		const FRunResult Info = Run.Run({QStringLiteral("-run=PakInfo"), QStringLiteral("-pak=") + Folder + QLatin1Char('/') + Id +
+			QStringLiteral(".pak")});
+		EXPECT_EQ(Info.ExitCode, 0) << qPrintable(Info.StderrLines.join(QLatin1Char('\n')));
+		EXPECT_TRUE(Info.StdoutLines.join(QLatin1Char('\n')).contains(QStringLiteral(" Content/%1/Maps/Entry.umap").arg(Identifier)));
+	}
 #endif
 }

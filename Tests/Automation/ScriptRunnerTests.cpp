@@ -305,7 +305,9 @@ TEST_F(ScriptRunnerTest, FailuresNameTheLineTheCommandAndTheReason)
 	    {QStringLiteral("sleep -1"), QStringLiteral("sleep: \"-1\" is not a number of seconds")},
 	    {QStringLiteral("click UOrvaSDKSubsystem.Logout"),
 	     QStringLiteral("click: unknown command \"click\" (call, wait, get, expect, set, "
-	                    "answer, choose, sleep, settle, notifications, image)")},
+	                    "answer, choose, sleep, settle, notifications, image, until)")},
+	    {QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress"),
+	     QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress: usage: until Subsystem.Path JSON [SECONDS]")},
 	};
 	for (const auto& [Line, Expected] : Cases)
 	{
@@ -379,6 +381,20 @@ TEST_F(ScriptRunnerTest, SettleWaitsForRequestsThatFireNoEvent)
 	// The answer still comes; a longer settle sees it.
 	EXPECT_TRUE(Run(QStringLiteral("settle 5\n"))) << qPrintable(Runner->GetError());
 	EXPECT_EQ(Host->Http().GetPendingCount(), 0);
+}
+
+TEST_F(ScriptRunnerTest, UntilWaitsForAValueThatChangesWithoutAnEvent)
+{
+	UOrvaSDKSubsystem* Sdk = Host->GetEditorSubsystem<UOrvaSDKSubsystem>();
+	FGameThread::PostDelayed(Sdk, 300, [Sdk] { Sdk->IdentInProgress = QStringLiteral("W1"); });
+	QElapsedTimer Timer;
+	Timer.start();
+	ASSERT_TRUE(Run(QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress \"W1\" 5\n"))) << qPrintable(Runner->GetError());
+	EXPECT_GE(Timer.elapsed(), 250);
+	EXPECT_LT(Timer.elapsed(), 4000);
+	EXPECT_FALSE(Run(QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress \"W2\" 0.2\n")));
+	EXPECT_EQ(Runner->GetError(),
+	    QStringLiteral("Test.orva:1: until UOrvaSDKSubsystem.IdentInProgress: still \"W1\" after 0.2 s, waited for \"W2\""));
 }
 
 TEST_F(ScriptRunnerTest, MissingScriptFileIsReported)

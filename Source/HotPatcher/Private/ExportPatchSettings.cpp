@@ -1,5 +1,7 @@
 #include "ExportPatchSettings.h"
 
+#include "Paths.h"
+
 FExportPatchSettings* GPatchSettings = nullptr;
 
 namespace
@@ -46,7 +48,33 @@ bool TargetPlatformFromString(const QString& Name, ETargetPlatform& OutPlatform)
 	return false;
 }
 
+bool TargetPlatformFromEnumName(const QString& QualifiedName, ETargetPlatform& OutPlatform)
+{
+	const QString Prefix = QStringLiteral("ETargetPlatform::");
+	return QualifiedName.startsWith(Prefix) && TargetPlatformFromString(QualifiedName.mid(Prefix.size()), OutPlatform);
+}
+
 QString FExportPatchSettings::GetCombinedAdditionalCommandletArgs() const
 {
 	return AdditionalCommandletArgs.join(QLatin1Char(' '));
 }
+
+QString FExportPatchSettings::GetSaveAbsPath() const
+{
+	QString Path = SavePath.trimmed();
+	const QString Project = FPaths::ConvertRelativePathToFull(ProjectDir);
+	if (Path.isEmpty())
+	{
+		Path = QStringLiteral("[PROJECT_SAVED_DIR]/HotPatcher");
+	}
+	Path.replace(QStringLiteral("[PROJECT_SAVED_DIR]"), FPaths::Combine(Project, QStringLiteral("Saved")), Qt::CaseInsensitive);
+	Path.replace(QStringLiteral("[PROJECTDIR]"), Project, Qt::CaseInsensitive);
+	Path = FPaths::ConvertRelativePathToFull(Project, FPaths::NormalizeFilename(Path));
+	while (Path.size() > 1 && Path.endsWith(QLatin1Char('/')))
+	{
+		Path.chop(1);
+	}
+	return Path;
+}
+
+QString FExportPatchSettings::GetCurrentVersionSavePath() const { return FPaths::Combine(GetSaveAbsPath(), VersionId); }

@@ -25,6 +25,8 @@ enum class ETargetPlatform : quint8
 QString TargetPlatformToString(ETargetPlatform Platform);
 // Looks up "ETargetPlatform::" + Name; false when the enum has no such entry.
 bool TargetPlatformFromString(const QString& Name, ETargetPlatform& OutPlatform);
+// The enum's own lookup by qualified entry name: "ETargetPlatform::WindowsServer".
+bool TargetPlatformFromEnumName(const QString& QualifiedName, ETargetPlatform& OutPlatform);
 
 enum class EAssetRegistryDependencyTypeEx : quint8
 {
@@ -45,7 +47,7 @@ struct FReplaceText
 {
 	QString From;
 	QString To;
-	// Case-sensitive when true.
+	// Case-sensitive when true (the engine's ESearchCase::CaseSensitive).
 	bool bCaseSensitive = true;
 };
 
@@ -82,6 +84,17 @@ public:
 	virtual QList<FPlatformExternAssets>& GetAddExternAssetsToPlatform() { return AddExternAssetsToPlatform; }
 	// Extra arguments handed to the build commandlet, as one string.
 	virtual QString GetCombinedAdditionalCommandletArgs() const;
+	// The absolute output folder: SavePath with its markers resolved ("[PROJECTDIR]",
+	// "[PROJECT_SAVED_DIR]"), relative paths taken from the project folder; the project's saved
+	// "HotPatcher" folder when SavePath is empty. No trailing "/".
+	virtual QString GetSaveAbsPath() const;
+	// GetSaveAbsPath() / VersionId.
+	virtual QString GetCurrentVersionSavePath() const;
+
+	// The project the settings belong to; resolves the save path. Not part of the settings file:
+	// whoever reads one sets it from its own project.
+	void SetProjectDir(const QString& InProjectDir) { ProjectDir = InProjectDir; }
+	QString GetProjectDir() const { return ProjectDir; }
 
 	QString VersionId;
 	QList<ETargetPlatform> PakTargetPlatforms;
@@ -90,11 +103,15 @@ public:
 	QList<FReplaceText> ReplacePakListTexts;
 	bool bByBaseVersion = false;
 	QString BaseVersion;
-	QString SavePath;
+	// Where the build output goes; see GetSaveAbsPath().
+	QString SavePath = QStringLiteral("[PROJECT_SAVED_DIR]/HotPatcher");
 	QStringList AdditionalCommandletArgs;
 
 	QList<FPatcherSpecifyAsset> IncludeSpecifyAssets;
 	QList<FPlatformExternAssets> AddExternAssetsToPlatform;
+
+private:
+	QString ProjectDir;
 };
 
 // The tool's global settings pointer: the settings object its panel and commandlet work on.

@@ -3,6 +3,7 @@
 #include "ConfigCache.h"
 #include "EditorHost.h"
 #include "ExportPatchSettings.h"
+#include "HotPatcherEditor.h"
 #include "Log.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
@@ -49,7 +50,10 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 	KeyFolderName.clear();
 
 	PatchSettings = std::make_shared<FExportPatchSettings>();
+	PatchSettings->SetProjectDir(GetHost()->Paths().ProjectDir());
 	GPatchSettings = PatchSettings.get();
+	// The build's notification shows in this editor's stack.
+	FHotPatcherEditorModule::Get().SetNotificationService(&GetHost()->Notifications());
 
 	UE_LOG(LogTemp, Warning, QStringLiteral("OrvaSDK Initialize"));
 	IdentInProgress.clear();
@@ -103,6 +107,10 @@ void UOrvaSDKSubsystem::ReadServiceBaseUrlOverride()
 void UOrvaSDKSubsystem::Deinitialize()
 {
 	UE_LOG(LogTemp, Warning, QStringLiteral("OrvaSDK Deinitialize"));
+	if (FHotPatcherEditorModule::Get().GetNotificationService() == &GetHost()->Notifications())
+	{
+		FHotPatcherEditorModule::Get().SetNotificationService(nullptr);
+	}
 	// Without a token (after a logout, or never logged in) the service can only refuse the details.
 	if (!AccessToken.isEmpty())
 	{

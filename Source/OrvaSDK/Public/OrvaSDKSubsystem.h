@@ -154,6 +154,7 @@ Q_DECLARE_METATYPE(FWorkspaceDataPtr)
 
 class FExportPatchSettings;
 class FLoadedObject;
+class FProcWorkerThread;
 struct FAssetData;
 class UOrvaDataCacheSubsystem;
 
@@ -240,6 +241,30 @@ public:
 	Q_INVOKABLE bool OnlyBuildServer() const { return bOnlyServer; }
 	Q_INVOKABLE void SetOnlyBuildServer(bool bInOnlyServer);
 
+	// The pak build through the packaging tool, and the bookkeeping of its output.
+	Q_INVOKABLE void UpdateHotPatcherSettings(const QString& PackageName, const FSoftObjectPath& TargetObject);
+	Q_INVOKABLE void ExcutePatcher();
+	Q_INVOKABLE void BuildPak();
+	void PatcherSuccess(FProcWorkerThread* Worker);
+	void PathcerFailed(FProcWorkerThread* Worker);
+	Q_INVOKABLE void OpenHotPatcher();
+	// Whether a pak build process runs; CancelPakBuild stops it (the build then counts as failed).
+	Q_INVOKABLE bool IsPakBuildRunning() const;
+	Q_INVOKABLE void CancelPakBuild();
+	Q_INVOKABLE QString GetCheckCode();
+	Q_INVOKABLE bool CheckLocalPaks(bool bNamedByComponent);
+	bool GetCopmonentNamedPakPath(const QString& AssetName, const QString& PlatformName, QString& OutPath);
+	Q_INVOKABLE bool SaveComponentInfoToFile(const QString& ComponentId, const QString& PlatformName);
+	Q_INVOKABLE void PakAndUpload();
+	Q_INVOKABLE void TaskPublishPaks();
+	Q_INVOKABLE void TaskLaunchORVA();
+	Q_INVOKABLE QStringList OpenPakFiles();
+	Q_INVOKABLE QStringList OpenImageFiles();
+
+	// Component registration.
+	Q_INVOKABLE void InitUpload();
+	void InitUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+
 	bool IsLoggedin() const { return bIsLoggedin; }
 	const FOrvaUserInfo& GetUserInfoRecord() const { return UserInfo; }
 	QString GetAccessToken() const { return AccessToken; }
@@ -297,6 +322,12 @@ private:
 	// the id cannot go into a path.
 	QString CurrentWorldPath(const QString& Label) const;
 	void ReadServiceBaseUrlOverride();
+	// R / Left / Right / PakName + ".pak", split at the last "_" of PakName.
+	QString GetPakPathByPakName(const QString& PakName) const;
+	// The project's saved "HotPatcher" folder, absolute.
+	QString GetPakOutputRoot() const;
+	// Ends a build that did not give its paks: progress, the task slot, the event.
+	void FailPakBuild(const QString& Reason);
 
 	struct FNameSet;
 	// Adds every /Game package that PackageName needs, transitively, to OutDependencies;
@@ -312,6 +343,8 @@ private:
 	// Drives the folder moves; owned by this object, so it dies with it.
 	QTimer* FolderMoveTimer = nullptr;
 	bool bOnlyServer = false;
+	// The running pak build, if any; one at a time, as they write the same files.
+	std::shared_ptr<FProcWorkerThread> PakMission;
 	// Only the answer to the latest world-list request fills the cached list.
 	quint64 WorldsListGeneration = 0;
 };

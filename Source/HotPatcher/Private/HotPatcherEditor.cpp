@@ -1,0 +1,81 @@
+#include "HotPatcherEditor.h"
+
+#include "Log.h"
+#include "Notifications.h"
+
+#include <QCoreApplication>
+
+FHotPatcherEditorModule& FHotPatcherEditorModule::Get()
+{
+	// Owned by the application object, so it and its processes go before the application does.
+	static QPointer<FHotPatcherEditorModule> Instance;
+	if (!Instance)
+	{
+		Instance = new FHotPatcherEditorModule(QCoreApplication::instance());
+	}
+	return *Instance;
+}
+
+FHotPatcherEditorModule::FHotPatcherEditorModule(QObject* Parent)
+    : QObject(Parent)
+{
+}
+
+FHotPatcherEditorModule::~FHotPatcherEditorModule() = default;
+
+QList<FProcWorkerThreadPtr> FHotPatcherEditorModule::GetRunningMissions() const
+{
+	return Running;
+}
+
+FProcWorkerThreadPtr FHotPatcherEditorModule::RunProcMission(const QString& Executable, const QString& CommandLine,
+                                                             const QString& MissionName, const QString& NotifyText)
+{
+	// Deleted through the event loop: the last owner may let go inside one of its own events.
+	FProcWorkerThreadPtr Worker(new FProcWorkerThread(Executable, CommandLine, MissionName),
+	                            [](FProcWorkerThread* Object) { Object->deleteLater(); });
+	Running.append(Worker);
+	auto Release = [this, Raw = Worker.get()](FProcWorkerThread*)
+	{ Running.removeIf([Raw](const FProcWorkerThreadPtr& Held) { return Held.get() == Raw; }); };
+	connect(Worker.get(), &FProcWorkerThread::ProcSuccessed, this, Release, Qt::QueuedConnection);
+	connect(Worker.get(), &FProcWorkerThread::ProcFaild, this, Release, Qt::QueuedConnection);
+	ShowMissionNotification(Worker, NotifyText);
+	Worker->Execute();
+	return Worker;
+}
+
+void FHotPatcherEditorModule::SetNotificationService(FNotificationService* Service)
+{
+	Notifications = Service;
+}
+
+FNotificationService* FHotPatcherEditorModule::GetNotificationService() const
+{
+	return qobject_cast<FNotificationService*>(Notifications.data());
+}
+
+void FHotPatcherEditorModule::ShowMissionNotification(const FProcWorkerThreadPtr& Worker, const QString& NotifyText)
+{
+	FNotificationService* Service = GetNotificationService();
+	if (!Service)
+	{
+		return;
+	}
+	const QString Text = NotifyText.isEmpty() ? Worker->GetMissionName() : NotifyText;
+	FNotificationInfo Info(Text);
+	Info.bFireAndForget = false;
+	const FNotificationItemPtr Item = Service->AddNotification(Info);
+	Item->SetCompletionState(ENotificationState::Pending);
+	connect(Worker.get(), &FProcWorkerThread::ProcProgress, Service,
+	        [Item, Text](FProcWorkerThread*, int Percent)
+	        { Item->SetText(QStringLiteral("%1 %2%").arg(Text).arg(Percent)); });
+	auto Finish = [Item, Text](FProcWorkerThread* Ended)
+	{
+		const bool bOk = Ended->IsSucceeded();
+		Item->SetText(bOk ? QStringLiteral("%1 done").arg(Text) : QStringLiteral("%1 failed").arg(Text));
+		Item->SetCompletionState(bOk ? ENotificationState::Success : ENotificationState::Fail);
+		Item->ExpireAndFadeout();
+	};
+	connect(Worker.get(), &FProcWorkerThread::ProcSuccessed, Service, Finish);
+	connect(Worker.get(), &FProcWorkerThread::ProcFaild, Service, Finish);
+}
