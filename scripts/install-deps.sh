@@ -5,7 +5,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins
   libgtest-dev googletest
-  libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3 nlohmann-json3-dev libcli11-dev
+  libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3 libexpat1-dev nlohmann-json3-dev libcli11-dev
   wrk curl openssl
 )
 # moto's server (Python) is the local S3 and STS store of the tests and of local runs. Machines of

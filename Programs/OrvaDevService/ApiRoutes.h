@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
@@ -23,6 +24,7 @@ namespace OrvaDev
 {
 
 class FAuthService;
+class FStorageClient;
 class FStore;
 
 struct FApiConfig
@@ -30,6 +32,8 @@ struct FApiConfig
 	std::string PublicBaseUrl; // scheme://host:port, no trailing slash
 	std::filesystem::path ScreenshotDir;
 	FStorageOptions Storage;
+	// Set when Storage.bUseSts: the store the credentials come from and uploads are checked in.
+	std::shared_ptr<FStorageClient> StorageClient;
 	size_t MaxBodyBytes = 64u * 1024u * 1024u; // no route takes more
 };
 

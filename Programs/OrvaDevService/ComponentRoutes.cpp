@@ -4,7 +4,12 @@
 #include "ApiRoutes.h"
 #include "Clock.h"
 #include "Random.h"
+#include "StorageClient.h"
 #include "Store.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 
 namespace OrvaDev
 {
@@ -137,8 +142,31 @@ void PostComponentSts(const FApiContext& Context, FApiRequest& Request)
 		SendError(Request.Response, 404, "component not found");
 		return;
 	}
+	const FStorageOptions& Storage = Context.Config.Storage;
 	// One object per component, under its world, so that a re-upload replaces the old pak.
-	const std::string ObjectKey = "worlds/" + Existing->WorldIdentifier + "/components/" + ComponentId + ".pak";
+	const std::string ObjectKey = Context.Config.StorageClient
+	                                  ? "worlds/" + Existing->WorldId + "/" + ComponentId + ".pak"
+	                                  : "worlds/" + Existing->WorldIdentifier + "/components/" + ComponentId + ".pak";
+	FTemporaryCredentials Issued;
+	if (Context.Config.StorageClient)
+	{
+		// Role names allow letters, digits and "+=,.@_-", 64 characters at most.
+		std::string RoleName = "orva-upload-";
+		for (const char C : ComponentId)
+		{
+			RoleName.push_back(std::isalnum(static_cast<unsigned char>(C)) || C == '-' || C == '_' ? C : '_');
+		}
+		RoleName.resize(std::min<size_t>(RoleName.size(), 64));
+		std::string Problem;
+		Issued = Context.Config.StorageClient->IssueUploadCredentials(
+		    RoleName, ObjectKey, std::clamp<int64_t>(Storage.CredentialLifetimeSeconds, 900, 3600), Problem);
+		if (Issued.AccessKeyId.empty())
+		{
+			std::fprintf(stderr, "OrvaDevService: upload credentials for %s: %s\n", ComponentId.c_str(), Problem.c_str());
+			SendError(Request.Response, 503, "the object store issues no upload credentials now: " + Problem);
+			return;
+		}
+	}
 	const std::optional<FComponentRecord> Component =
 	    Context.Store.RecordUploadGrant(Request.CreatorId, ComponentId, *Size, ObjectKey);
 	if (!Component)
@@ -147,17 +175,19 @@ void PostComponentSts(const FApiContext& Context, FApiRequest& Request)
 		return;
 	}
 
-	const FStorageOptions& Storage = Context.Config.Storage;
-	const std::string SessionToken = Storage.SessionToken ? *Storage.SessionToken : Base64UrlEncode(RandomBytes(32));
+	const bool bSts = Context.Config.StorageClient != nullptr;
+	const std::string SessionToken =
+	    bSts ? Issued.SessionToken : (Storage.SessionToken ? *Storage.SessionToken : Base64UrlEncode(RandomBytes(32)));
 	SendJson(Request.Response, 200,
 	         FJson::object({
 	             {"sts", FJson::object({
 	                         {"token", SessionToken},
-	                         {"access_key_id", Storage.AccessKeyId},
-	                         {"secret_access_key", Storage.SecretAccessKey},
+	                         {"access_key_id", bSts ? Issued.AccessKeyId : Storage.AccessKeyId},
+	                         {"secret_access_key", bSts ? Issued.SecretAccessKey : Storage.SecretAccessKey},
 	                         {"region", Storage.Region},
 	                         {"endpoint", Storage.Endpoint},
-	                         {"expiration", FormatIso8601(NowUnixSeconds() + Storage.CredentialLifetimeSeconds)},
+	                         {"expiration", bSts ? Issued.Expiration
+	                                             : FormatIso8601(NowUnixSeconds() + Storage.CredentialLifetimeSeconds)},
 	                     })},
 	             {"files", FJson::array({FJson::object({
 	                           {"component_id", Component->Id},
@@ -182,6 +212,37 @@ void PatchComponentSts(const FApiContext& Context, FApiRequest& Request)
 	if (Fields.Answer422IfBad(Request.Response))
 	{
 		return;
+	}
+	if (Context.Config.StorageClient)
+	{
+		// Complete only what the store holds, at the size that was registered for it.
+		const std::optional<FComponentRecord> Granted = Context.Store.FindComponent(Request.CreatorId, Request.Match(1));
+		if (!Granted)
+		{
+			SendError(Request.Response, 404, "component not found");
+			return;
+		}
+		if (Granted->ObjectKey.empty())
+		{
+			SendError(Request.Response, 409, "no upload was granted for this component");
+			return;
+		}
+		std::string Problem;
+		const std::optional<int64_t> Stored = Context.Config.StorageClient->ObjectSize(Granted->ObjectKey, Problem);
+		if (!Stored)
+		{
+			SendError(Request.Response, Problem.empty() ? 409 : 503,
+			          Problem.empty() ? "the object " + Granted->ObjectKey + " is not in the store"
+			                          : "cannot check the object in the store: " + Problem);
+			return;
+		}
+		if (*Stored != Granted->Size)
+		{
+			SendError(Request.Response, 409,
+			          "the stored object has " + std::to_string(*Stored) + " bytes, " + std::to_string(Granted->Size) +
+			              " were registered");
+			return;
+		}
 	}
 	const std::optional<FComponentRecord> Component =
 	    Context.Store.CompleteComponent(Request.CreatorId, Request.Match(1), *Checksum);

@@ -5,6 +5,7 @@
 #include "HttpServer.h"
 #include "ServiceOptions.h"
 #include "Store.h"
+#include "StorageClient.h"
 
 #include <httplib.h>
 
@@ -169,6 +170,16 @@ int Run(const FServiceOptions& Options)
 		Options.PublicUrl.empty() ? "http://" + UrlHost(Options.Host) + ":" + std::to_string(Port) : Options.PublicUrl;
 	Config.ScreenshotDir = ScreenshotDir;
 	Config.Storage = Options.Storage;
+	if (Options.Storage.bUseSts)
+	{
+		Config.StorageClient = std::make_shared<FStorageClient>(Options.Storage);
+		const std::string Problem = Config.StorageClient->Bootstrap();
+		if (!Problem.empty())
+		{
+			std::fprintf(stderr, "OrvaDevService: %s\n", Problem.c_str());
+			return 1;
+		}
+	}
 	Config.MaxBodyBytes = Options.MaxBodyBytes;
 	FApiService Api(Store, Auth, Config);
 	Api.Register(Server);

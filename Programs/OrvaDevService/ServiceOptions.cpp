@@ -244,6 +244,9 @@ struct FCommandLine
 		App.add_option("--storage-session-token", SessionToken,
 					   "fixed session token to hand out (default: a random one each time)")
 			->type_name("T");
+		App.add_flag("--storage-sts", Options.Storage.bUseSts,
+					 "issue scoped temporary credentials from the store's STS with the key above (made "
+					 "a bucket and roles at start) and check uploads with a HEAD before completing them");
 		App.add_option("--storage-credential-lifetime", Options.Storage.CredentialLifetimeSeconds,
 					   "expiry announced with upload credentials")
 			->check(CLI::Range(int64_t{1}, int64_t{7} * 24 * 3600))

@@ -45,6 +45,8 @@ struct FEditorSettings
 {
 	// The level editor's screenshot folder.
 	QString ScreenshotSaveDirectory;
+	// Whether the engine renders stereoscopically (a VR headset is in use); off unless set.
+	bool bStereoscopic3D = false;
 };
 
 // The editor host: owns the project paths, the config cache, the HTTP module, the dialog service,

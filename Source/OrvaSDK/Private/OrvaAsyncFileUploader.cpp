@@ -66,7 +66,8 @@ void UOrvaAsyncFileUploader::Send(const QString& Verb, const QString& RelativePa
 	if (!Sdk || !Sdk->GetHost())
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Upload of %1: the SDK subsystem is gone").arg(TargetFilePath));
-		End(false);
+		// Later: this may run inside UploadFile, before the caller has bound OnUploadCompleted.
+		AsyncTask(ENamedThreads::GameThread, this, [this] { End(false); });
 		return;
 	}
 	FHttpRequestPtr Request = Sdk->GetHost()->Http().CreateRequest();

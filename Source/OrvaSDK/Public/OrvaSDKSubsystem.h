@@ -277,6 +277,16 @@ public:
 	QString GetUserSettingsPath() const;
 	// Full path of "OrvaSDK.ini".
 	QString GetSettingsFilePath() const;
+
+	// Starts the player client on the registered client pak of the current world (see
+	// docs/ClientLaunch.md); true when a client process was started.
+	Q_INVOKABLE bool OpenClientExe();
+	// The client's arguments, one per switch, in the client's order.
+	QStringList BuildClientArguments(const QString& ClientPakPath, bool bStereoscopic, bool bLogging) const;
+	// The file standing in for the current user's registry hive.
+	QString GetInstallerRecordPath() const;
+	// Bound to the server pak's upload: the client starts once it is stored.
+	Q_INVOKABLE void TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded);
 	const std::shared_ptr<FExportPatchSettings>& GetPatchSettings() const { return PatchSettings; }
 
 	// Whether an identifier from the service can safely name a folder and a request path segment.

@@ -1,0 +1,248 @@
+#include "StorageClient.h"
+
+#include "AwsSigV4.h"
+
+#include <expat.h>
+#include <httplib.h>
+
+#include <chrono>
+
+namespace OrvaDev
+{
+
+namespace
+{
+
+// An application/x-www-form-urlencoded body: blanks as "+", every other byte but A-Z a-z 0-9
+// - . _ ~ as %XX.
+std::string FormBody(const std::vector<std::pair<std::string, std::string>>& Form)
+{
+	std::string Out;
+	for (const auto& [Name, Value] : Form)
+	{
+		if (!Out.empty())
+		{
+			Out.push_back('&');
+		}
+		for (const std::string* Part : {&Name, &Value})
+		{
+			std::string Encoded = AwsSigV4::UriEncode(*Part, false);
+			for (size_t At = Encoded.find("%20"); At != std::string::npos; At = Encoded.find("%20", At + 1))
+			{
+				Encoded.replace(At, 3, "+");
+			}
+			Out += Encoded;
+			if (Part == &Name)
+			{
+				Out.push_back('=');
+			}
+		}
+	}
+	return Out;
+}
+
+std::string PutOnlyPolicy(const std::string& Bucket, const std::string& ObjectKey)
+{
+	return R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
+	       Bucket + "/" + ObjectKey + R"("}]})";
+}
+
+struct FXmlSearch
+{
+	std::string Wanted;
+	int Depth = 0;
+	int FoundDepth = -1;
+	bool bDone = false;
+	std::string Text;
+};
+
+} // namespace
+
+FStorageClient::FStorageClient(FStorageOptions InOptions)
+    : Options(std::move(InOptions))
+{
+	const size_t SchemeEnd = Options.Endpoint.find("://");
+	Scheme = SchemeEnd == std::string::npos ? "http" : Options.Endpoint.substr(0, SchemeEnd);
+	HostPort = SchemeEnd == std::string::npos ? Options.Endpoint : Options.Endpoint.substr(SchemeEnd + 3);
+	while (!HostPort.empty() && HostPort.back() == '/')
+	{
+		HostPort.pop_back();
+	}
+}
+
+std::string FStorageClient::XmlText(const std::string& Xml, const std::string& Name)
+{
+	FXmlSearch Search;
+	Search.Wanted = Name;
+	XML_Parser Parser = XML_ParserCreate("UTF-8");
+	XML_SetUserData(Parser, &Search);
+	XML_SetElementHandler(
+	    Parser,
+	    [](void* Data, const XML_Char* Element, const XML_Char**)
+	    {
+		    auto& State = *static_cast<FXmlSearch*>(Data);
+		    ++State.Depth;
+		    if (!State.bDone && State.FoundDepth < 0 && State.Wanted == Element)
+		    {
+			    State.FoundDepth = State.Depth;
+		    }
+	    },
+	    [](void* Data, const XML_Char*)
+	    {
+		    auto& State = *static_cast<FXmlSearch*>(Data);
+		    if (State.FoundDepth == State.Depth)
+		    {
+			    State.bDone = true;
+			    State.FoundDepth = -1;
+		    }
+		    --State.Depth;
+	    });
+	XML_SetCharacterDataHandler(Parser,
+	                            [](void* Data, const XML_Char* Chars, int Length)
+	                            {
+		                            auto& State = *static_cast<FXmlSearch*>(Data);
+		                            if (State.FoundDepth >= 0 && !State.bDone)
+		                            {
+			                            State.Text.append(Chars, size_t(Length));
+		                            }
+	                            });
+	const bool bParsed = XML_Parse(Parser, Xml.data(), int(Xml.size()), 1) == XML_STATUS_OK;
+	XML_ParserFree(Parser);
+	return bParsed && Search.bDone ? Search.Text : std::string();
+}
+
+FStorageClient::FAnswer FStorageClient::Call(const std::string& Service, const std::string& Method,
+                                             const std::string& Path, const std::string& Body,
+                                             const std::string& ContentType)
+{
+	AwsSigV4::FRequest Request;
+	Request.Method = Method;
+	Request.Path = Path;
+	Request.Headers = {{"host", HostPort}};
+	if (!ContentType.empty())
+	{
+		Request.Headers.emplace_back("content-type", ContentType);
+	}
+	Request.PayloadHash = AwsSigV4::Sha256Hex(Body);
+	const AwsSigV4::FCredentials Keys{Options.AccessKeyId, Options.SecretAccessKey, ""};
+	AwsSigV4::Sign(Request, Keys, {Options.Region, Service},
+	               AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
+
+	httplib::Request Http;
+	Http.method = Method;
+	Http.path = AwsSigV4::UriEncode(Path, true);
+	for (const auto& [Name, Value] : Request.Headers)
+	{
+		Http.headers.emplace(Name == "host" ? "Host" : Name, Value);
+	}
+	Http.body = Body;
+	httplib::Client Client(Scheme + "://" + HostPort);
+	Client.set_connection_timeout(5, 0);
+	Client.set_read_timeout(20, 0);
+	Client.set_url_encode(false);
+	FAnswer Answer;
+	httplib::Response Response;
+	httplib::Error Error = httplib::Error::Success;
+	if (Client.send(Http, Response, Error))
+	{
+		Answer.Status = Response.status;
+		Answer.Body = Response.body;
+		Answer.ContentLength = Response.get_header_value("Content-Length");
+	}
+	return Answer;
+}
+
+FStorageClient::FAnswer FStorageClient::Action(const std::string& Service, const std::string& Version,
+                                               const std::vector<std::pair<std::string, std::string>>& Form)
+{
+	std::vector<std::pair<std::string, std::string>> Full = Form;
+	Full.insert(Full.begin() + 1, {"Version", Version});
+	return Call(Service, "POST", "/", FormBody(Full), "application/x-www-form-urlencoded; charset=utf-8");
+}
+
+std::string FStorageClient::Bootstrap()
+{
+	const FAnswer Identity = Action("sts", "2011-06-15", {{"Action", "GetCallerIdentity"}});
+	CallerArn = XmlText(Identity.Body, "Arn");
+	if (Identity.Status != 200 || CallerArn.empty())
+	{
+		return "the store at " + Options.Endpoint + " does not accept the service's key (GetCallerIdentity: " +
+		       (Identity.Status == 0 ? std::string("no answer") : std::to_string(Identity.Status)) + ")";
+	}
+	const FAnswer Bucket = Call("s3", "PUT", "/" + Options.Bucket, "", "");
+	if (Bucket.Status != 200 && XmlText(Bucket.Body, "Code") != "BucketAlreadyOwnedByYou")
+	{
+		return "cannot create the bucket " + Options.Bucket + ": " + std::to_string(Bucket.Status) + " " +
+		       XmlText(Bucket.Body, "Code");
+	}
+	return {};
+}
+
+FTemporaryCredentials FStorageClient::IssueUploadCredentials(const std::string& RoleName, const std::string& ObjectKey,
+                                                             int64_t DurationSeconds, std::string& OutProblem)
+{
+	std::lock_guard Lock(Mutex);
+	const std::string Trust = R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":")" +
+	                          CallerArn + R"("},"Action":"sts:AssumeRole"}]})";
+	const std::string Policy = PutOnlyPolicy(Options.Bucket, ObjectKey);
+	const FAnswer Created = Action(
+	    "iam", "2010-05-08", {{"Action", "CreateRole"}, {"RoleName", RoleName}, {"AssumeRolePolicyDocument", Trust}});
+	std::string RoleArn = XmlText(Created.Body, "Arn");
+	if (Created.Status != 200)
+	{
+		if (XmlText(Created.Body, "Code") != "EntityAlreadyExists")
+		{
+			OutProblem = "CreateRole: " + std::to_string(Created.Status) + " " + XmlText(Created.Body, "Code");
+			return {};
+		}
+		RoleArn = XmlText(Action("iam", "2010-05-08", {{"Action", "GetRole"}, {"RoleName", RoleName}}).Body, "Arn");
+	}
+	const FAnswer Scoped = Action("iam", "2010-05-08",
+	                              {{"Action", "PutRolePolicy"},
+	                               {"RoleName", RoleName},
+	                               {"PolicyName", "put-one-object"},
+	                               {"PolicyDocument", Policy}});
+	if (Scoped.Status != 200 || RoleArn.empty())
+	{
+		OutProblem = "PutRolePolicy: " + std::to_string(Scoped.Status) + " " + XmlText(Scoped.Body, "Code");
+		return {};
+	}
+	const FAnswer Assumed = Action("sts", "2011-06-15",
+	                               {{"Action", "AssumeRole"},
+	                                {"RoleArn", RoleArn},
+	                                {"RoleSessionName", "orva-upload"},
+	                                {"Policy", Policy},
+	                                {"DurationSeconds", std::to_string(DurationSeconds)}});
+	FTemporaryCredentials Credentials{XmlText(Assumed.Body, "AccessKeyId"), XmlText(Assumed.Body, "SecretAccessKey"),
+	                                  XmlText(Assumed.Body, "SessionToken"), XmlText(Assumed.Body, "Expiration")};
+	if (Assumed.Status != 200 || Credentials.AccessKeyId.empty() || Credentials.SessionToken.empty())
+	{
+		OutProblem = "AssumeRole: " + std::to_string(Assumed.Status) + " " + XmlText(Assumed.Body, "Code");
+		return {};
+	}
+	return Credentials;
+}
+
+std::optional<int64_t> FStorageClient::ObjectSize(const std::string& ObjectKey, std::string& OutProblem)
+{
+	const FAnswer Head = Call("s3", "HEAD", "/" + Options.Bucket + "/" + ObjectKey, "", "");
+	if (Head.Status == 200)
+	{
+		try
+		{
+			return std::stoll(Head.ContentLength);
+		}
+		catch (...)
+		{
+			OutProblem = "the store's HEAD answer has no size";
+			return std::nullopt;
+		}
+	}
+	if (Head.Status != 404)
+	{
+		OutProblem = Head.Status == 0 ? "the store does not answer" : "HEAD answered " + std::to_string(Head.Status);
+	}
+	return std::nullopt;
+}
+
+} // namespace OrvaDev

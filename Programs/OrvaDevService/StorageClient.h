@@ -1,0 +1,68 @@
+#pragma once
+
+// The service's own calls to the object store, signed with its long-term key: the bucket and
+// the caller's identity at start, scoped temporary credentials per upload (STS AssumeRole), and
+// the HEAD that checks an upload arrived. Plain C++ on cpp-httplib, expat and the shared SigV4
+// signer; no Qt.
+
+#include "ServiceOptions.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace OrvaDev
+{
+
+struct FTemporaryCredentials
+{
+	std::string AccessKeyId;
+	std::string SecretAccessKey;
+	std::string SessionToken;
+	std::string Expiration;
+};
+
+class FStorageClient
+{
+public:
+	explicit FStorageClient(FStorageOptions InOptions);
+
+	// Makes the bucket when it is missing and learns who the service's key belongs to. Empty on
+	// success, else what went wrong.
+	std::string Bootstrap();
+
+	// Credentials that may only PUT Bucket/ObjectKey, for DurationSeconds: a role for that key
+	// (made, or updated, with a policy allowing exactly that PUT), assumed with a session policy
+	// saying the same. Empty access key id, with the reason in OutProblem, on failure.
+	FTemporaryCredentials IssueUploadCredentials(const std::string& RoleName, const std::string& ObjectKey,
+	                                             int64_t DurationSeconds, std::string& OutProblem);
+
+	// The object's size, or nullopt when it is not there (OutProblem says why when the store
+	// could not be asked).
+	std::optional<int64_t> ObjectSize(const std::string& ObjectKey, std::string& OutProblem);
+
+	// The first element called Name in an XML document, as text; empty when absent or when the
+	// document is not well-formed.
+	static std::string XmlText(const std::string& Xml, const std::string& Name);
+
+private:
+	struct FAnswer
+	{
+		int Status = 0; // 0: no answer
+		std::string Body;
+		std::string ContentLength;
+	};
+	FAnswer Call(const std::string& Service, const std::string& Method, const std::string& Path,
+	             const std::string& Body, const std::string& ContentType);
+	FAnswer Action(const std::string& Service, const std::string& Version,
+	               const std::vector<std::pair<std::string, std::string>>& Form);
+
+	FStorageOptions Options;
+	std::string Scheme;
+	std::string HostPort;
+	std::string CallerArn;
+	std::mutex Mutex; // role changes of one name must not interleave
+};
+
+} // namespace OrvaDev

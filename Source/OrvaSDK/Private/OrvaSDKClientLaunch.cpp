@@ -1,0 +1,145 @@
+// Starting the player client on the freshly built client pak: where the executable is (a setting,
+// the installer's record, or the creator's choice) and the command line it is given.
+
+#include "OrvaSDKSubsystem.h"
+
+#include "ConfigCache.h"
+#include "Dialogs.h"
+#include "EditorHost.h"
+#include "Json.h"
+#include "Log.h"
+#include "Paths.h"
+#include "SoftObjectPath.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+
+namespace
+{
+
+// The installer's record of the client: on Windows a registry key of the current user; here one
+// INI file per hive in the user settings folder, one section per key, the key's values as its
+// entries (see docs/ClientLaunch.md).
+const QString InstallerKey = QStringLiteral(
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6A1D3C90-2F7B-4E55-8B14-0C9E7A2D4F61}_is1");
+const QString ClientBelowInstallFolder = QStringLiteral("ORVAClient/Binaries/Linux/ORVAClient");
+
+QString OrvaText(const char* Key, const char* Source)
+{
+	return QCoreApplication::translate("OrvaSDK", Source, Key);
+}
+
+// The registered pak of a level and platform: the build output's "Component.json" names the
+// component, whose id names the pak beside it (the rule of GetCopmonentNamedPakPath).
+QString FindRegisteredPak(const QString& AssetName, const QString& Platform, const FPaths& Paths)
+{
+	const QString Folder = FPaths::Combine({FPaths::ConvertRelativePathToFull(Paths.ProjectSavedDir()),
+	                                        QStringLiteral("HotPatcher"), AssetName, Platform});
+	QFile File(FPaths::Combine(Folder, QStringLiteral("Component.json")));
+	if (AssetName.isEmpty() || !File.open(QIODevice::ReadOnly))
+	{
+		return QString();
+	}
+	const std::optional<QJsonObject> Info = FJson::ParseObject(File.readAll());
+	const QString ComponentId = Info ? FJson::GetString(*Info, QStringLiteral("ComponentId")) : QString();
+	return ComponentId.isEmpty() ? QString() : FPaths::Combine(Folder, ComponentId + QStringLiteral(".pak"));
+}
+
+} // namespace
+
+QString UOrvaSDKSubsystem::GetInstallerRecordPath() const
+{
+	return FPaths::Combine(GetHost()->Paths().UserSettingsDir(), QStringLiteral("Registry/HKEY_CURRENT_USER.ini"));
+}
+
+QStringList UOrvaSDKSubsystem::BuildClientArguments(const QString& ClientPakPath, bool bStereoscopic,
+                                                    bool bLogging) const
+{
+	QString Token = AccessToken;
+	if (Token.startsWith(QLatin1String("Bearer "), Qt::CaseInsensitive))
+	{
+		Token = Token.mid(7);
+	}
+	// One argument per switch, in the client's order: a path with blanks arrives whole.
+	QStringList Arguments;
+	Arguments << (bStereoscopic ? QStringLiteral("-ApplicationType=PC_Win64_VR")
+	                            : QStringLiteral("-ApplicationType=PC_Win64"))
+	          << QStringLiteral("-ApplicationToken=") + Token << QStringLiteral("-PakPlatform=WindowsClient")
+	          << QStringLiteral("-RunMode=Editor") << QStringLiteral("-SDK_Id=") + CurrWorkspace.WorldId
+	          << QStringLiteral("-SDK_Path=") + ClientPakPath;
+	if (bLogging)
+	{
+		Arguments << QStringLiteral("-Log");
+	}
+	return Arguments;
+}
+
+bool UOrvaSDKSubsystem::OpenClientExe()
+{
+	FEditorHost& Host = *GetHost();
+	FConfigCache* Config = Host.GetConfig();
+	const QString SettingsFile = GetSettingsFilePath();
+	const QString Development = QStringLiteral("Development");
+
+	QString AppPath;
+	bool bLogging = false;
+	if (Config)
+	{
+		Config->GetString(Development, QStringLiteral("AppPath"), AppPath, SettingsFile);
+		Config->GetBool(Development, QStringLiteral("Logging"), bLogging, SettingsFile);
+	}
+	if (AppPath.isEmpty() && Config)
+	{
+		QString InstallLocation;
+		// Read fresh each time: the installer may have run since.
+		Config->Unload(GetInstallerRecordPath());
+		if (Config->GetString(InstallerKey, QStringLiteral("InstallLocation"), InstallLocation,
+		                      GetInstallerRecordPath()) &&
+		    !InstallLocation.isEmpty())
+		{
+			AppPath = FPaths::Combine(InstallLocation, ClientBelowInstallFolder);
+		}
+	}
+	if (AppPath.isEmpty())
+	{
+		const EAppReturnType Answer = Host.Dialogs().MessageBox(
+		    EAppMsgType::YesNo,
+		    OrvaText(
+		        "OrvaSDK_SelectAppManually",
+		        "Did not find the application ORVAClient, do you need to manually select the path to the application?"),
+		    OrvaText("OrvaSDK_SelectAppManuallyTitle", "Select ORVAClient manually"));
+		if (Answer != EAppReturnType::Yes)
+		{
+			return false;
+		}
+		const QString Filter = QStringLiteral("%1 files (%2)|%3")
+		                           .arg(QStringLiteral("ORVAClient"), QStringLiteral("*"), QStringLiteral("*"));
+		const QStringList Chosen =
+		    Host.Dialogs().OpenFileDialog(QStringLiteral("Please Choose Your ORVAClient"),
+		                                  FPaths::ConvertRelativePathToFull(Host.Paths().ProjectDir()), Filter, false);
+		if (!Chosen.isEmpty())
+		{
+			AppPath = Chosen.first();
+		}
+	}
+
+	QStringList Arguments;
+	const QString ClientPak =
+	    FindRegisteredPak(CurrWorkspace.ObjectPath.GetAssetName(), QStringLiteral("WindowsClient"), Host.Paths());
+	if (!ClientPak.isEmpty())
+	{
+		Arguments = BuildClientArguments(ClientPak, Host.EditorSettings().bStereoscopic3D, bLogging);
+	}
+	const bool bStarted = !AppPath.isEmpty() && QProcess::startDetached(AppPath, Arguments);
+	UE_LOG(LogTemp, Warning, QStringLiteral("Target::%1").arg(AppPath));
+	return bStarted;
+}
+
+void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
+{
+	if (bServerPakIsUploaded)
+	{
+		OpenClientExe();
+	}
+}

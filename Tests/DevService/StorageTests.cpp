@@ -1,0 +1,124 @@
+#include "DevServiceProcess.h"
+#include "LocalS3Server.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+// The service against the local store: real temporary credentials scoped to one object, and
+// uploads checked with a HEAD before they count as complete.
+class DevServiceStorage : public ::testing::Test
+{
+protected:
+	static void SetUpTestSuite()
+	{
+		if (FLocalS3Server::IsAvailable())
+		{
+			Store = std::make_unique<FLocalS3Server>();
+			StoreProblem = Store->Start();
+		}
+	}
+	static void TearDownTestSuite() { Store.reset(); }
+
+	void SetUp() override
+	{
+		if (!FLocalS3Server::IsAvailable())
+		{
+			GTEST_SKIP() << "moto_server is not installed (scripts/install-deps.sh installs it)";
+		}
+		ASSERT_EQ(StoreProblem, "");
+		ASSERT_EQ(Service.Start({"--storage-sts", "--storage-endpoint", Store->Endpoint(), "--storage-bucket", Bucket,
+		                         "--storage-access-key-id", Store->AdminCredentials().AccessKeyId,
+		                         "--storage-secret-access-key", Store->AdminCredentials().SecretAccessKey}),
+		          "");
+		Alice = Service.LoginAlice();
+		WorldId = StringOf(Service.CreateWorld(Alice), "id");
+		const httplib::Result Registered = Service.PostJson(
+		    "worlds/" + WorldId + "/components",
+		    R"([{"metadata":{"map":"/Game/W/Maps/A","filename":"A_WindowsServer"},"name":"environment","platform":"WindowsServer","sandbox":false}])",
+		    Alice);
+		ASSERT_TRUE(Registered);
+		ComponentId = StringOf(JsonOf(Registered).array().at(0).toObject(), "id");
+		ASSERT_FALSE(ComponentId.empty());
+	}
+
+	httplib::Result Complete(const std::string& Checksum)
+	{
+		return Service.Client().Patch(Api("components/" + ComponentId + "/sts"), {{"Authorization", "Bearer " + Alice}},
+		                              R"({"checksum":")" + Checksum + R"("})", "application/json; charset=utf-8");
+	}
+
+	static inline const std::string Bucket = "orva-dev-components";
+	static std::unique_ptr<FLocalS3Server> Store;
+	static std::string StoreProblem;
+	FTestService Service;
+	std::string Alice;
+	std::string WorldId;
+	std::string ComponentId;
+};
+std::unique_ptr<FLocalS3Server> DevServiceStorage::Store;
+std::string DevServiceStorage::StoreProblem;
+
+TEST_F(DevServiceStorage, CredentialsPutOnlyTheComponentsKeyAndCompletionChecksTheObject)
+{
+	EXPECT_EQ(Complete("c1")->status, 409) << "no grant yet";
+
+	const std::string Pak(70000, 'p');
+	const httplib::Result Grant =
+	    Service.PostJson("components/" + ComponentId + "/sts", "{\"size\":" + std::to_string(Pak.size()) + "}", Alice);
+	ASSERT_TRUE(Grant);
+	ASSERT_EQ(Grant->status, 200) << Grant->body;
+	const QJsonObject Sts = ObjectOf(Grant).value(QLatin1String("sts")).toObject();
+	const AwsSigV4::FCredentials Issued{StringOf(Sts, "access_key_id"), StringOf(Sts, "secret_access_key"),
+	                                    StringOf(Sts, "token")};
+	EXPECT_NE(Issued.AccessKeyId, Store->AdminCredentials().AccessKeyId);
+	EXPECT_NE(Issued.SecretAccessKey, Store->AdminCredentials().SecretAccessKey);
+	ASSERT_FALSE(Issued.SessionToken.empty());
+	const QJsonObject File = ObjectOf(Grant).value(QLatin1String("files")).toArray().at(0).toObject();
+	EXPECT_EQ(StringOf(File, "bucket_name"), Bucket);
+	const std::string Key = StringOf(File, "url");
+	EXPECT_EQ(Key, "worlds/" + WorldId + "/" + ComponentId + ".pak");
+
+	// The store refuses the credentials for another key, and without their token.
+	const auto Elsewhere =
+	    Store->Call("s3", "PUT", "/" + Bucket + "/worlds/" + WorldId + "/other.pak", {}, Pak, Issued);
+	EXPECT_EQ(Elsewhere.Status, 403);
+	EXPECT_EQ(FLocalS3Server::XmlText(Elsewhere.Body, "Code"), "AccessDenied");
+	AwsSigV4::FCredentials NoToken = Issued;
+	NoToken.SessionToken.clear();
+	EXPECT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + Key, {}, Pak, NoToken).Status, 403);
+
+	// A short object does not complete the component.
+	ASSERT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + Key, {}, Pak.substr(1), Issued).Status, 200);
+	const httplib::Result Short = Complete("c1");
+	EXPECT_EQ(Short->status, 409);
+	EXPECT_NE(StringOf(ObjectOf(Short), "detail").find("bytes"), std::string::npos) << Short->body;
+	EXPECT_FALSE(ObjectOf(Service.Get("components/" + ComponentId, Alice)).value(QLatin1String("complete")).toBool());
+
+	ASSERT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + Key, {}, Pak, Issued).Status, 200);
+	const httplib::Result Done = Complete("c1");
+	ASSERT_EQ(Done->status, 200) << Done->body;
+	const QJsonObject After = ObjectOf(Service.Get("components/" + ComponentId, Alice));
+	EXPECT_TRUE(After.value(QLatin1String("complete")).toBool());
+	EXPECT_EQ(StringOf(After, "checksum"), "c1");
+
+	// A second grant for the same component works again (its role is reused).
+	EXPECT_EQ(Service.PostJson("components/" + ComponentId + "/sts", R"({"size":1})", Alice)->status, 200);
+}
+
+TEST(DevServiceStorageStart, AStoreThatRefusesTheKeyStopsTheStart)
+{
+	if (!FLocalS3Server::IsAvailable())
+	{
+		GTEST_SKIP() << "moto_server is not installed";
+	}
+	FLocalS3Server Store;
+	ASSERT_EQ(Store.Start(), "");
+	FTestService Service;
+	const std::string Problem =
+	    Service.Start({"--storage-sts", "--storage-endpoint", Store.Endpoint(), "--storage-access-key-id",
+	                   "AKIANOSUCHKEY0000000", "--storage-secret-access-key", "nope"});
+	EXPECT_NE(Problem, "");
+	EXPECT_NE(Service.Process().StderrText().find("does not accept the service's key"), std::string::npos)
+	    << Service.Process().StderrText();
+}

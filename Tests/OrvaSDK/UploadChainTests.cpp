@@ -1,0 +1,169 @@
+#include "SdkFixture.h"
+
+#include "LocalS3Server.h"
+#include "OrvaAsyncFileUploader.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <httplib.h>
+
+// The whole chain: the plugin's uploader, the development service issuing real scoped
+// credentials, and the local store checking them.
+class UploadChainTest : public FSdkFixture
+{
+protected:
+	void SetUp() override
+	{
+		if (!FLocalS3Server::IsAvailable())
+		{
+			GTEST_SKIP() << "moto_server is not installed";
+		}
+		if (UOrvaSDKSubsystem::staticMetaObject.indexOfMethod("GetCheckCode()") < 0)
+		{
+			// The service refuses a completion without a check code.
+			GTEST_SKIP() << "this build has no pak bookkeeping (GetCheckCode) yet";
+		}
+		ASSERT_EQ(Store.Start(), "");
+		ASSERT_TRUE(Data.isValid());
+		Service.setProgram(QStringLiteral(ORVA_DEVSERVICE_PATH));
+		Service.setArguments({QStringLiteral("--data"), Data.path(), QStringLiteral("--port"), QStringLiteral("0"),
+		                      QStringLiteral("--creator"), QStringLiteral("chain@example.com:chain-Secret-1"),
+		                      QStringLiteral("--storage-sts"), QStringLiteral("--storage-endpoint"),
+		                      QString::fromStdString(Store.Endpoint()), QStringLiteral("--storage-bucket"),
+		                      QString::fromStdString(Bucket), QStringLiteral("--storage-access-key-id"),
+		                      QString::fromStdString(Store.AdminCredentials().AccessKeyId),
+		                      QStringLiteral("--storage-secret-access-key"),
+		                      QString::fromStdString(Store.AdminCredentials().SecretAccessKey)});
+		Service.start();
+		ASSERT_TRUE(Service.waitForStarted(10000));
+		ASSERT_TRUE(FGameThread::RunUntil([this] { return Service.canReadLine(); }, 20000))
+		    << Service.readAllStandardError().toStdString();
+		const QString Line = QString::fromUtf8(Service.readLine()).trimmed();
+		const QString Prefix = QStringLiteral("OrvaDevService listening on ");
+		ASSERT_TRUE(Line.startsWith(Prefix)) << Line.toStdString();
+		BaseUrl = Line.mid(Prefix.size());
+
+		WriteSettings(QStringLiteral("[Development]\nServiceBaseUrl=%1\n[AwsS3]\nEndpoint=%2\nbUsePathStyle=True\n")
+		                  .arg(BaseUrl, QString::fromStdString(Store.Endpoint()))
+		                  .toUtf8(),
+		              false);
+		StartHost();
+
+		// The creator's side, as the plugin's earlier steps leave it: logged in, a world, one
+		// registered component.
+		const QUrl Url(BaseUrl);
+		Client = std::make_unique<httplib::Client>("127.0.0.1", Url.port());
+		const auto Login = Client->Post(
+		    Url.path().toStdString() + "auth/token?role=creator",
+		    R"({"email":"chain@example.com","grant_type":"password","guest_token":"string","password":"chain-Secret-1"})",
+		    "application/json; charset=utf-8");
+		ASSERT_TRUE(Login && Login->status == 200);
+		Token = QJsonDocument::fromJson(QByteArray::fromStdString(Login->body))
+		            .object()
+		            .value(QStringLiteral("access_token"))
+		            .toString()
+		            .toStdString();
+		const httplib::Headers Auth = {{"Authorization", "Bearer " + Token}};
+		const auto World =
+		    Client->Post(Url.path().toStdString() + "me/worlds", Auth,
+		                 R"({"description":"","name":"Chain","public":false})", "application/json; charset=utf-8");
+		ASSERT_TRUE(World && World->status == 201);
+		WorldId = QJsonDocument::fromJson(QByteArray::fromStdString(World->body))
+		              .object()
+		              .value(QStringLiteral("id"))
+		              .toString()
+		              .toStdString();
+		const auto Components = Client->Post(
+		    Url.path().toStdString() + "worlds/" + WorldId + "/components", Auth,
+		    R"([{"metadata":{"map":"/Game/W/Maps/Entry","filename":"Entry_WindowsServer"},"name":"environment","platform":"WindowsServer","sandbox":false}])",
+		    "application/json; charset=utf-8");
+		ASSERT_TRUE(Components && Components->status == 201);
+		ComponentId = QJsonDocument::fromJson(QByteArray::fromStdString(Components->body))
+		                  .array()
+		                  .at(0)
+		                  .toObject()
+		                  .value(QStringLiteral("id"))
+		                  .toString();
+		Sdk().AccessToken = QStringLiteral("Bearer ") + QString::fromStdString(Token);
+		// The build's version file, where the check code comes from.
+		Sdk().CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/W/Maps/Entry.Entry"));
+		ASSERT_TRUE(Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/Entry_PakVersion.json"),
+		                              R"({"VersionId":"Entry","CheckCode":"check-9"})"));
+	}
+
+	void TearDown() override
+	{
+		FSdkFixture::TearDown();
+		if (Service.state() != QProcess::NotRunning)
+		{
+			Service.terminate();
+			if (!Service.waitForFinished(5000))
+			{
+				Service.kill();
+				Service.waitForFinished(5000);
+			}
+		}
+	}
+
+	QJsonObject ComponentState()
+	{
+		const auto Answer = Client->Get(QUrl(BaseUrl).path().toStdString() + "components/" + ComponentId.toStdString(),
+		                                {{"Authorization", "Bearer " + Token}});
+		return Answer ? QJsonDocument::fromJson(QByteArray::fromStdString(Answer->body)).object() : QJsonObject();
+	}
+
+	QList<bool> Upload(const QString& Path)
+	{
+		QList<bool> Ends;
+		UOrvaAsyncFileUploader* Uploader = UOrvaAsyncFileUploader::UploadFile(&Sdk(), Path, ComponentId, false);
+		QObject::connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, Host.get(),
+		                 [&Ends](bool bOk) { Ends.append(bOk); });
+		FGameThread::RunUntil([&] { return !Ends.isEmpty(); }, 60000);
+		Settle();
+		return Ends;
+	}
+
+	static inline const std::string Bucket = "orva-chain";
+	FLocalS3Server Store;
+	QTemporaryDir Data;
+	QProcess Service;
+	QString BaseUrl;
+	std::unique_ptr<httplib::Client> Client;
+	std::string Token;
+	std::string WorldId;
+	QString ComponentId;
+};
+
+TEST_F(UploadChainTest, ThePakArrivesByteForByteAndTheServiceMarksItComplete)
+{
+	QByteArray Pak(512 * 1024 + 11, Qt::Uninitialized);
+	for (qsizetype I = 0; I < Pak.size(); ++I)
+	{
+		Pak[I] = char((I * 7919) >> 3);
+	}
+	const QString Relative =
+	    QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsServer/") + ComponentId + QStringLiteral(".pak");
+	ASSERT_TRUE(Project.WriteFile(Relative, Pak));
+	const QString Path = Project.RootDir() + Relative;
+
+	EXPECT_EQ(Upload(Path), QList<bool>({true}));
+	const std::string Key = "worlds/" + WorldId + "/" + ComponentId.toStdString() + ".pak";
+	const auto Stored = Store.GetObject(Bucket, Key);
+	ASSERT_EQ(Stored.Status, 200);
+	EXPECT_TRUE(Stored.Body == Pak.toStdString());
+	const QJsonObject State = ComponentState();
+	EXPECT_TRUE(State.value(QStringLiteral("complete")).toBool());
+	EXPECT_EQ(State.value(QStringLiteral("size")).toInteger(), Pak.size());
+	EXPECT_EQ(State.value(QStringLiteral("checksum")).toString(), QStringLiteral("check-9"));
+
+	// Complete now: a second publish asks no credentials and uploads nothing.
+	Log.Clear();
+	EXPECT_EQ(Upload(Path), QList<bool>({true}));
+	EXPECT_TRUE(Log.Contains(ComponentId + QStringLiteral(" is already uploaded")));
+	EXPECT_FALSE(Log.Contains(QStringLiteral("Ready To Upload")));
+}
