@@ -7,6 +7,7 @@ PACKAGES=(
   libgtest-dev googletest
   libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3
   wrk curl openssl
+  clang clang-14 lld libclang-rt-14-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

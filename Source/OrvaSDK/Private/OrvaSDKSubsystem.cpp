@@ -61,6 +61,16 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 		Config->MarkPrivate(SettingsFile);
 		AccessToken.clear();
 		Config->GetString(LoginSection, QStringLiteral("Token"), AccessToken, SettingsFile);
+		// A saved token goes into every request's headers: one that could break a header line is
+		// dropped (and so not written back).
+		const QString SavedToken =
+			AccessToken.startsWith(QLatin1String("Bearer ")) ? AccessToken.mid(7) : AccessToken;
+		if (!AccessToken.isEmpty() && !IsPlainBearerToken(SavedToken))
+		{
+			UE_LOG(LogTemp, Error,
+				QStringLiteral("OrvaSDK Initialize: ignored the saved token: it is not a plain bearer token"));
+			AccessToken.clear();
+		}
 		ReadServiceBaseUrlOverride();
 	}
 
@@ -180,6 +190,22 @@ bool UOrvaSDKSubsystem::IsSafeIdentifier(const QString& Identifier)
 	{
 		if (Ch == QLatin1Char('/') || Ch == QLatin1Char('\\') || Ch == QLatin1Char(':') || Ch.unicode() < 0x20 ||
 			Ch.unicode() == 0x7f)
+		{
+			return false;
+		}
+	}
+	return true;
+}
+
+bool UOrvaSDKSubsystem::IsPlainBearerToken(const QString& Token)
+{
+	if (Token.isEmpty() || Token.size() > MaxTokenLength)
+	{
+		return false;
+	}
+	for (const QChar Ch : Token)
+	{
+		if (Ch.unicode() <= 0x20 || Ch.unicode() >= 0x7f)
 		{
 			return false;
 		}

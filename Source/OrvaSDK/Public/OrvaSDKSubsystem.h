@@ -256,6 +256,10 @@ public:
 
 	// Whether an identifier from the service can safely name a folder and a request path segment.
 	static bool IsSafeIdentifier(const QString& Identifier);
+	// Whether a token from the service can go into a header as it is: visible ASCII without blanks,
+	// at most MaxTokenLength characters.
+	static bool IsPlainBearerToken(const QString& Token);
+	static constexpr qsizetype MaxTokenLength = 4096;
 
 	// The fields the views and tasks read and write directly.
 	bool bIsLoggedin = false;
@@ -297,6 +301,9 @@ private:
 	// the id cannot go into a path.
 	QString CurrentWorldPath(const QString& Label) const;
 	void ReadServiceBaseUrlOverride();
+	// Whether the content folder a new world's identifier names (ignoring case) already exists
+	// without being that world's workspace.
+	bool FolderTakenByOther(const QString& Identifier) const;
 
 	struct FNameSet;
 	// Adds every /Game package that PackageName needs, transitively, to OutDependencies;
