@@ -3,6 +3,7 @@
 #include "SdkFixture.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 
 namespace
 {
@@ -147,4 +148,36 @@ TEST_F(HostileAnswerTest, NewWorldDoesNotAdoptAFolderThatIsNoWorkspace)
 	Settle();
 	EXPECT_EQ(NewSpy.size(), 1);
 	EXPECT_EQ(Sdk().GetKeyFolderName(), QStringLiteral("Taken"));
+}
+
+TEST_F(HostileAnswerTest, ServiceRequestsHaveAnOverallDeadlineAndABoundedAnswer)
+{
+	StartLoggedOutHost();
+	EXPECT_EQ(FOrvaSDKSubsystemTestAccess::ServiceDeadline(Sdk()), 60.0);
+	EXPECT_EQ(FOrvaSDKSubsystemTestAccess::ServiceAnswerLimit(Sdk()), 32 * 1024 * 1024);
+
+	// A service that sends one byte at a time never falls silent, yet the request ends.
+	FOrvaSDKSubsystemTestAccess::SetServiceBounds(Sdk(), 1.0, 1000);
+	FLoopbackHttpServer::FAnswer Trickle{200, "[" + WorldJson(QStringLiteral("W1"), QStringLiteral("w1")) + "]"};
+	Trickle.TrickleMs = 100;
+	Server.Enqueue(Trickle);
+	QElapsedTimer Clock;
+	Clock.start();
+	Sdk().GetWorldsList();
+	Settle(8000);
+	EXPECT_LT(Clock.elapsed(), 4000);
+	EXPECT_EQ(Log.Count(QStringLiteral("Error for GetWorldsList: Response Is Not Valid")), 1);
+	EXPECT_EQ(Cache().GetWorlds().size(), 1);
+
+	// An answer over the bound is no answer; one within it is read.
+	Server.Enqueue(200, R"({"screen_shots":[{"name":")" + QByteArray(1000, 'x') + R"("}]})");
+	Server.Enqueue(200, R"({"screen_shots":[{"name":"a.png","id":"1"}]})");
+	Sdk().CurrWorkspace.WorldId = QStringLiteral("w1");
+	Sdk().GetScreenshots();
+	Settle();
+	EXPECT_EQ(Log.Count(QStringLiteral("Error for GetScreenshots: Response Is Not Valid")), 1);
+	Sdk().GetScreenshots();
+	Settle();
+	ASSERT_EQ(Cache().GetImages().size(), 2);
+	EXPECT_EQ(Cache().GetImages()[0].Name, QStringLiteral("a.png"));
 }

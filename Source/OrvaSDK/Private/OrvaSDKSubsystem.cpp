@@ -219,6 +219,10 @@ FHttpRequestPtr UOrvaSDKSubsystem::CreateServiceRequest(const QString& Verb, con
 	FHttpRequestPtr Request = GetHost()->Http().CreateRequest();
 	Request->SetVerb(Verb);
 	Request->SetURL(ServiceBaseUrl + RelativePath);
+	// Qt's time-out counts only silence: a service that trickles bytes, or sends an endless answer,
+	// must not hold the request or the editor's memory.
+	Request->SetDeadline(ServiceDeadline);
+	Request->SetResponseBodyLimit(ServiceAnswerLimit);
 	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
 	if (bAccept)
 	{

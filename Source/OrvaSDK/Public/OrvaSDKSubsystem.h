@@ -260,6 +260,11 @@ public:
 	// at most MaxTokenLength characters.
 	static bool IsPlainBearerToken(const QString& Token);
 	static constexpr qsizetype MaxTokenLength = 4096;
+	// Every service answer is buffered: a longer one fails as no answer.
+	static constexpr qint64 MaxServiceAnswerBytes = 32 * 1024 * 1024;
+	// However busy the connection, a service request that has not completed by then completes as
+	// no answer.
+	static constexpr double ServiceRequestDeadlineSeconds = 60.0;
 
 	// The fields the views and tasks read and write directly.
 	bool bIsLoggedin = false;
@@ -301,6 +306,9 @@ private:
 	// the id cannot go into a path.
 	QString CurrentWorldPath(const QString& Label) const;
 	void ReadServiceBaseUrlOverride();
+	// The bounds CreateServiceRequest gives every request (tests shorten them).
+	double ServiceDeadline = ServiceRequestDeadlineSeconds;
+	qint64 ServiceAnswerLimit = MaxServiceAnswerBytes;
 	// Whether the content folder a new world's identifier names (ignoring case) already exists
 	// without being that world's workspace.
 	bool FolderTakenByOther(const QString& Identifier) const;
