@@ -37,6 +37,7 @@ expect UOrvaSDKSubsystem.AccessToken "Bearer wrong"
 	    << qPrintable(All);
 	EXPECT_TRUE(Output.contains(QStringLiteral(R"({"get":"UOrvaSDKSubsystem.AccessToken","value":"****"})")))
 	    << qPrintable(Output.join(QLatin1Char('\n')));
-	EXPECT_EQ(Runner->GetError(),
-	          QStringLiteral(R"(Test.orva:5: expect UOrvaSDKSubsystem.AccessToken: expected "Bearer wrong", got "****")"));
+	EXPECT_EQ(
+	    Runner->GetError(),
+	    QStringLiteral(R"(Test.orva:5: expect UOrvaSDKSubsystem.AccessToken: expected "Bearer wrong", got "****")"));
 }

@@ -16,15 +16,15 @@ namespace
 using FHandler = void (UOrvaSDKSubsystem::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 
 constexpr std::array<FHandler, 9> Handlers = {
-	&UOrvaSDKSubsystem::Login_ResponseReceived,
-	&UOrvaSDKSubsystem::GetUserInfo_ResponseReceived,
-	&UOrvaSDKSubsystem::GetWorldsList_ResponseReceived,
-	&UOrvaSDKSubsystem::NewWorld_ResponseReceived,
-	&UOrvaSDKSubsystem::DeleteWorld_ResponseReceived,
-	&UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived,
-	&UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived,
-	&UOrvaSDKSubsystem::SetTitleImage_ResponseReceived,
-	&UOrvaSDKSubsystem::GetScreenshots_ResponseReceived,
+    &UOrvaSDKSubsystem::Login_ResponseReceived,
+    &UOrvaSDKSubsystem::GetUserInfo_ResponseReceived,
+    &UOrvaSDKSubsystem::GetWorldsList_ResponseReceived,
+    &UOrvaSDKSubsystem::NewWorld_ResponseReceived,
+    &UOrvaSDKSubsystem::DeleteWorld_ResponseReceived,
+    &UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived,
+    &UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived,
+    &UOrvaSDKSubsystem::SetTitleImage_ResponseReceived,
+    &UOrvaSDKSubsystem::GetScreenshots_ResponseReceived,
 };
 
 bool WriteFile(const QString& Path, const QByteArray& Bytes)
@@ -42,7 +42,7 @@ const QString& ProjectRoot()
 		const QString Dir = FFuzz::ScratchDir() + QStringLiteral("Handlers/");
 		WriteFile(Dir + QStringLiteral("Project/Project.uproject"), "{}");
 		WriteFile(Dir + QStringLiteral("UserSettings/BrackenfoldStudios/ORVA/OrvaSDK.ini"),
-			"[Development]\nServiceBaseUrl=http://127.0.0.1:1/api/v1/\n");
+		          "[Development]\nServiceBaseUrl=http://127.0.0.1:1/api/v1/\n");
 		return Dir;
 	}();
 	return Root;

@@ -17,17 +17,17 @@ namespace
 const QList<QMetaType>& Types()
 {
 	static const QList<QMetaType> All = {
-		QMetaType::fromType<QString>(),
-		QMetaType::fromType<bool>(),
-		QMetaType::fromType<int>(),
-		QMetaType::fromType<qint64>(),
-		QMetaType::fromType<float>(),
-		QMetaType::fromType<QStringList>(),
-		QMetaType::fromType<FSoftObjectPath>(),
-		QMetaType::fromType<EOrvaSDKProgress>(),
-		QMetaType::fromType<FWorkspaceData>(),
-		QMetaType::fromType<FOrvaWorldData>(),
-		QMetaType::fromType<QList<FOrvaImageData>>(),
+	    QMetaType::fromType<QString>(),
+	    QMetaType::fromType<bool>(),
+	    QMetaType::fromType<int>(),
+	    QMetaType::fromType<qint64>(),
+	    QMetaType::fromType<float>(),
+	    QMetaType::fromType<QStringList>(),
+	    QMetaType::fromType<FSoftObjectPath>(),
+	    QMetaType::fromType<EOrvaSDKProgress>(),
+	    QMetaType::fromType<FWorkspaceData>(),
+	    QMetaType::fromType<FOrvaWorldData>(),
+	    QMetaType::fromType<QList<FOrvaImageData>>(),
 	};
 	return All;
 }

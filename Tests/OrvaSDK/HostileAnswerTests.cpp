@@ -17,8 +17,8 @@ class HostileAnswerTest : public FSdkFixture
 TEST_F(HostileAnswerTest, TokenThatIsNoPlainBearerTokenIsAFailedLogin)
 {
 	StartLoggedOutHost();
-	const QList<QByteArray> Bad = {InjectingToken, "has blank", "tab\\there", "caf\\u00e9", "nul\\u0000x",
-		QByteArray(4097, 'a')};
+	const QList<QByteArray> Bad = {InjectingToken, "has blank",   "tab\\there",
+	                               "caf\\u00e9",   "nul\\u0000x", QByteArray(4097, 'a')};
 	for (const QByteArray& Token : Bad)
 	{
 		Server.Enqueue(200, R"({"access_token":")" + Token + R"("})");
@@ -56,7 +56,8 @@ TEST_F(HostileAnswerTest, SavedTokenThatIsNoPlainBearerTokenIsDroppedAtStart)
 	Settle(500);
 	EXPECT_EQ(Server.RequestCount(), 0);
 	EXPECT_TRUE(Sdk().GetAccessToken().isEmpty());
-	EXPECT_TRUE(Log.Contains(QStringLiteral("OrvaSDK Initialize: ignored the saved token: it is not a plain bearer token")));
+	EXPECT_TRUE(
+	    Log.Contains(QStringLiteral("OrvaSDK Initialize: ignored the saved token: it is not a plain bearer token")));
 	// Nor is it written back.
 	Host->Shutdown();
 	Host.reset();
@@ -70,7 +71,7 @@ TEST_F(HostileAnswerTest, InvalidUtf8InOneStringKeepsTheRestOfTheLists)
 	const QByteArray Title = R"({"name":"title)" + QByteArray("\xff\xfe") + R"(.png","id":"i1","url":"u"})";
 	QSignalSpy ListSpy(&Sdk(), &UOrvaSDKSubsystem::OnWorldsListUpdated);
 	Server.Enqueue(200, R"([{"identifier":"W1","id":"w1","name":"One","image":)" + Title +
-			R"(},{"identifier":"W2","id":"w2","name":"Tw)" + QByteArray("\xed\xa0\x80") + R"(o"}])");
+	                        R"(},{"identifier":"W2","id":"w2","name":"Tw)" + QByteArray("\xed\xa0\x80") + R"(o"}])");
 	Sdk().GetWorldsList();
 	Settle();
 	ASSERT_EQ(ListSpy.size(), 1);
@@ -82,7 +83,7 @@ TEST_F(HostileAnswerTest, InvalidUtf8InOneStringKeepsTheRestOfTheLists)
 	EXPECT_EQ(Worlds[2].Identifier, QStringLiteral("W2"));
 	EXPECT_TRUE(Worlds[2].Name.startsWith(QStringLiteral("Tw\uFFFD")));
 	EXPECT_TRUE(Log.Contains(
-		QStringLiteral("GetWorldsList: the answer holds invalid UTF-8; read it with replacement characters")));
+	    QStringLiteral("GetWorldsList: the answer holds invalid UTF-8; read it with replacement characters")));
 
 	Sdk().ChangeWorkspaceWorld(Worlds[1]);
 	QSignalSpy ShotSpy(&Sdk(), &UOrvaSDKSubsystem::OnScreenshotsUpdated);
@@ -100,16 +101,16 @@ TEST_F(HostileAnswerTest, IdentifiersEqualIgnoringCaseKeepTheFirstWorld)
 {
 	StartLoggedOutHost();
 	LoadWorlds({WorldJson(QStringLiteral("abc"), QStringLiteral("id-1"), QStringLiteral("First")),
-		WorldJson(QStringLiteral("ABC"), QStringLiteral("id-2"), QStringLiteral("Second")),
-		WorldJson(QStringLiteral("other"), QStringLiteral("id-3"))});
+	            WorldJson(QStringLiteral("ABC"), QStringLiteral("id-2"), QStringLiteral("Second")),
+	            WorldJson(QStringLiteral("other"), QStringLiteral("id-3"))});
 	const QList<FOrvaWorldData> Worlds = Cache().GetWorlds();
 	ASSERT_EQ(Worlds.size(), 3);
 	EXPECT_EQ(Worlds[1].Id, QStringLiteral("id-1"));
 	EXPECT_EQ(Worlds[2].Id, QStringLiteral("id-3"));
 	EXPECT_EQ(Cache().FindWorkspace(QStringLiteral("ABC")).WorldId, QStringLiteral("id-1"));
 	EXPECT_EQ(Log.Count(QStringLiteral("GetWorldsList: refused the world \"ABC\" (id \"id-2\"): its identifier "
-									   "equals another world's ignoring case")),
-		1);
+	                                   "equals another world's ignoring case")),
+	          1);
 
 	// A later list in which only the other spelling remains does not take over the first's record.
 	LoadWorlds({WorldJson(QStringLiteral("ABC"), QStringLiteral("id-2"))});
@@ -132,8 +133,8 @@ TEST_F(HostileAnswerTest, NewWorldDoesNotAdoptAFolderThatIsNoWorkspace)
 		Sdk().NewWorld();
 		Settle();
 		EXPECT_TRUE(Log.Contains(QStringLiteral("NewWorld: refused the identifier \"%1\": the content folder of that "
-												"name is no workspace of this world")
-									 .arg(QString::fromUtf8(Identifier))));
+		                                        "name is no workspace of this world")
+		                             .arg(QString::fromUtf8(Identifier))));
 	}
 	EXPECT_EQ(NewSpy.size(), 0);
 	EXPECT_FALSE(Project.Exists(QStringLiteral("TestProject/Content/Maps/Config")));
