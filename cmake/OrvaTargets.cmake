@@ -12,6 +12,12 @@ function(orva_common_settings target)
                                              -fno-sanitize-recover=undefined)
     target_link_options(${target} PRIVATE -fsanitize=address,undefined)
   endif()
+  if(ORVA_FUZZ)
+    # Coverage for the fuzzer in every library; only the fuzz programs link libFuzzer's main.
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                                             -fno-sanitize-recover=undefined)
+    target_link_options(${target} PRIVATE -fsanitize=address,undefined)
+  endif()
 endfunction()
 
 # orva_library(NAME DIR <folder with Public/ and Private/> LIBS <deps...>)

@@ -23,6 +23,7 @@
 #include <QMetaProperty>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -55,11 +56,99 @@ int FirstOwnMethod()
 	return QObject::staticMetaObject.methodCount();
 }
 
+// Values that must never reach a log or the output: the password given to `Login`, the access
+// token, and whatever a result holds under a key that names a password, token or secret. Lines
+// are echoed and logged only through Apply.
+class FSecretMask
+{
+public:
+	void Add(const QString& Secret)
+	{
+		if (!Secret.isEmpty() && !Secrets.contains(Secret))
+		{
+			Secrets.append(Secret);
+			// Longer first, so a secret that contains another is masked whole.
+			std::sort(Secrets.begin(), Secrets.end(),
+			          [](const QString& A, const QString& B) { return A.size() > B.size(); });
+		}
+	}
+
+	// A secret as it stands in a script line (a JSON literal, escapes and all) and as its value.
+	void AddLiteral(const QString& Token)
+	{
+		Add(Token);
+		QJsonValue Json;
+		QString Error;
+		if (ParseJson(Token, Json, Error) && Json.isString())
+		{
+			Add(Json.toString());
+			// Its JSON form too: that is how it appears in printed results.
+			const QString Quoted = FJson::Quote(Json.toString());
+			Add(Quoted.mid(1, Quoted.size() - 2));
+		}
+	}
+
+	static bool IsSecretName(const QString& Name)
+	{
+		const QString Lower = Name.toLower();
+		return Lower.contains(QLatin1String("password")) || Lower.contains(QLatin1String("token")) ||
+		       Lower.contains(QLatin1String("secret")) || Lower == QLatin1String("pwd");
+	}
+
+	// Collects the strings held under secret names anywhere in Json (all of it when bSecret).
+	void AddFromJson(const QJsonValue& Json, bool bSecret)
+	{
+		if (Json.isString() && bSecret)
+		{
+			const QString Text = Json.toString();
+			Add(Text);
+			const QString Quoted = FJson::Quote(Text);
+			Add(Quoted.mid(1, Quoted.size() - 2));
+			if (Text.startsWith(QLatin1String("Bearer ")))
+			{
+				Add(Text.mid(7));
+			}
+		}
+		else if (Json.isArray())
+		{
+			for (const QJsonValue& Element : Json.toArray())
+			{
+				AddFromJson(Element, bSecret);
+			}
+		}
+		else if (Json.isObject())
+		{
+			const QJsonObject Object = Json.toObject();
+			for (auto It = Object.begin(); It != Object.end(); ++It)
+			{
+				AddFromJson(It.value(), bSecret || IsSecretName(It.key()));
+			}
+		}
+	}
+
+	QString Apply(QString Line) const
+	{
+		for (const QString& Secret : Secrets)
+		{
+			Line.replace(Secret, QStringLiteral("****"));
+		}
+		return Line;
+	}
+
+private:
+	QStringList Secrets;
+};
+
 // Receives every signal of the watched subsystems through one dynamic slot per signal, the way
 // QSignalSpy does, and keeps the arguments of each emission until a `wait` takes them.
 class FSignalRecorder final : public QObject
 {
 public:
+	explicit FSignalRecorder(const FSecretMask& InMask)
+	    : Mask(InMask)
+	{
+	}
+
 	void Watch(QObject* Subsystem)
 	{
 		const QMetaObject* Meta = Subsystem->metaObject();
@@ -110,10 +199,11 @@ private:
 		QString Text;
 		QString Error;
 		ToJsonText(Values, Text, Error);
-		UE_LOG(LogOrvaAutomation, Log, QStringLiteral("Event %1 %2").arg(Watch.Event, Text));
+		UE_LOG(LogOrvaAutomation, Log, Mask.Apply(QStringLiteral("Event %1 %2").arg(Watch.Event, Text)));
 		Queues[Watch.Event].push_back(Values);
 	}
 
+	const FSecretMask& Mask;
 	QList<FWatched> Watched;
 	// A wait holds on to its queue while other events arrive: node-based, so entries stay put.
 	std::map<QString, std::deque<QVariantList>> Queues;
@@ -225,7 +315,8 @@ QString SecondsText(double Seconds)
 struct FOrvaScriptRunner::FImpl
 {
 	FEditorHost& Host;
-	FSignalRecorder Recorder;
+	FSecretMask Mask;
+	FSignalRecorder Recorder{Mask};
 	std::function<void(const QString&)> Output;
 	double DefaultWait = DefaultWaitSeconds;
 	QString BaseDir;
@@ -249,8 +340,9 @@ struct FOrvaScriptRunner::FImpl
 
 	FPolicyDialogService* PolicyDialogs() const { return dynamic_cast<FPolicyDialogService*>(&Host.Dialogs()); }
 
-	void Print(const QString& Line) const
+	void Print(const QString& RawLine) const
 	{
+		const QString Line = Mask.Apply(RawLine);
 		if (Output)
 		{
 			Output(Line);
@@ -456,6 +548,12 @@ struct FOrvaScriptRunner::FImpl
 		if (!ToJsonText(Value, Text, Reason))
 		{
 			return false;
+		}
+		QJsonValue Json;
+		QString Ignored;
+		if (ToJson(Value, Json, Ignored))
+		{
+			Mask.AddFromJson(Json, FSecretMask::IsSecretName(Name.section(QLatin1Char('.'), -1)));
 		}
 		Print(QStringLiteral("{%1:%2,%3:%4}").arg(FJson::Quote(Key), FJson::Quote(Name), FJson::Quote(ValueKey), Text));
 		return true;
@@ -962,6 +1060,32 @@ struct FOrvaScriptRunner::FImpl
 		return false;
 	}
 
+	// Parameters that carry secrets, by operation: the password of `Login`.
+	void NoteSecretArguments(const QStringList& Tokens)
+	{
+		if (Tokens.value(0) != QLatin1String("call"))
+		{
+			return;
+		}
+		const QString Operation = Tokens.value(1).section(QLatin1Char('.'), -1);
+		if (Operation == QLatin1String("Login") && Tokens.size() > 3)
+		{
+			for (qsizetype Index = 3; Index < Tokens.size(); ++Index)
+			{
+				Mask.AddLiteral(Tokens[Index]);
+			}
+		}
+	}
+
+	// The access token the service handed out, with and without its scheme.
+	void NoteServiceSecrets()
+	{
+		if (const UEditorSubsystem* Sdk = Host.FindSubsystem(QStringLiteral("UOrvaSDKSubsystem")))
+		{
+			Mask.AddFromJson(Sdk->property("AccessToken").toString(), true);
+		}
+	}
+
 	bool Run(const QString& Text, const QString& ScriptName)
 	{
 		Error.clear();
@@ -977,7 +1101,7 @@ struct FOrvaScriptRunner::FImpl
 			}
 			QStringList Tokens;
 			QString Reason;
-			const bool bSplit = SplitTokens(StripComment(Line), Tokens, Reason);
+			const bool bSplit = FOrvaScriptRunner::SplitLine(Line, Tokens, Reason);
 			if (bSplit && Tokens.isEmpty())
 			{
 				continue;
@@ -990,10 +1114,12 @@ struct FOrvaScriptRunner::FImpl
 			bool bOk = bSplit;
 			if (bOk)
 			{
+				NoteSecretArguments(Tokens);
 				UE_LOG(LogOrvaAutomation, Display,
-				       QStringLiteral("%1:%2: %3").arg(ScriptName).arg(Index + 1).arg(Line.trimmed()));
+				       Mask.Apply(QStringLiteral("%1:%2: %3").arg(ScriptName).arg(Index + 1).arg(Line.trimmed())));
 				bOk = RunCommand(Tokens, Reason);
 				++Commands;
+				NoteServiceSecrets();
 			}
 			// A box raised by a command that failed anyway explains less than the command's error.
 			QString BoxReason;
@@ -1005,9 +1131,10 @@ struct FOrvaScriptRunner::FImpl
 			if (!bOk)
 			{
 				FailedLine = int(Index + 1);
-				Error = Command.isEmpty()
-				            ? QStringLiteral("%1:%2: %3").arg(ScriptName).arg(FailedLine).arg(Reason)
-				            : QStringLiteral("%1:%2: %3: %4").arg(ScriptName).arg(FailedLine).arg(Command, Reason);
+				Error = Mask.Apply(
+				    Command.isEmpty()
+				        ? QStringLiteral("%1:%2: %3").arg(ScriptName).arg(FailedLine).arg(Reason)
+				        : QStringLiteral("%1:%2: %3: %4").arg(ScriptName).arg(FailedLine).arg(Command, Reason));
 				UE_LOG(LogOrvaAutomation, Error, Error);
 				return false;
 			}
@@ -1062,4 +1189,9 @@ QString FOrvaScriptRunner::GetError() const
 int FOrvaScriptRunner::GetFailedLine() const
 {
 	return Impl->FailedLine;
+}
+
+bool FOrvaScriptRunner::SplitLine(const QString& Line, QStringList& OutTokens, QString& OutError)
+{
+	return SplitTokens(StripComment(Line), OutTokens, OutError);
 }

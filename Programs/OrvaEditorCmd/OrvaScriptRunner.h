@@ -3,6 +3,7 @@
 #include "Log.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -71,6 +72,10 @@ public:
 	QString GetError() const;
 	// The line of the last failure, 0 when there was none.
 	int GetFailedLine() const;
+
+	// How a script line is read: its comment dropped, then split into words and JSON values. False,
+	// with a reason, for an unterminated value.
+	static bool SplitLine(const QString& Line, QStringList& OutTokens, QString& OutError);
 
 private:
 	struct FImpl;

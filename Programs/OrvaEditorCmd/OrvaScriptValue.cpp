@@ -330,17 +330,28 @@ bool IntegerFromJson(const QJsonValue& Json, QVariant& Out, QString& Error)
 		Error = QStringLiteral("expected a whole number, got %1").arg(Describe(Json));
 		return false;
 	}
-	const qint64 Whole = Json.toInteger(qint64(Number));
-	const bool bInRange = std::is_signed_v<T> ? Whole >= qint64(std::numeric_limits<T>::min()) &&
-	                                                Whole <= qint64(std::numeric_limits<T>::max())
-	                                          : Whole >= 0 && quint64(Whole) <= quint64(std::numeric_limits<T>::max());
-	if (!bInRange)
+	// The parser keeps whole numbers of 64 bits exactly; anything else is a double, whose range is
+	// checked before it is converted (converting one beyond the target's range is undefined).
+	const qint64 Exact = Json.toInteger(0);
+	if (Exact != 0 || Json.toInteger(1) == 0)
 	{
-		Error = QStringLiteral("%1 is out of range").arg(Describe(Json));
-		return false;
+		const bool bInRange = std::is_signed_v<T> ? Exact >= qint64(std::numeric_limits<T>::min()) &&
+		                                                Exact <= qint64(std::numeric_limits<T>::max())
+		                                          : Exact >= 0 && quint64(Exact) <= quint64(std::numeric_limits<T>::max());
+		if (bInRange)
+		{
+			Out = QVariant::fromValue(T(Exact));
+			return true;
+		}
 	}
-	Out = QVariant::fromValue(T(Whole));
-	return true;
+	else if (Number >= double(std::numeric_limits<T>::min()) &&
+	         Number < std::ldexp(1.0, std::numeric_limits<T>::digits))
+	{
+		Out = QVariant::fromValue(T(Number));
+		return true;
+	}
+	Error = QStringLiteral("%1 is out of range").arg(Describe(Json));
+	return false;
 }
 
 bool RecordFromJson(const QJsonValue& Json, QMetaType Type, void* Data, QString& Error)
@@ -440,7 +451,14 @@ bool EnumFromJson(const QJsonValue& Json, QMetaType Type, QVariant& Out, QString
 	}
 	else if (Json.isDouble() && std::trunc(Json.toDouble()) == Json.toDouble())
 	{
-		Number = Json.toInteger(qint64(Json.toDouble()));
+		// Enumerators are ints: a number beyond them would wrap onto another enumerator.
+		const double Whole = Json.toDouble();
+		if (Whole < double(std::numeric_limits<int>::min()) || Whole > double(std::numeric_limits<int>::max()))
+		{
+			Error = QStringLiteral("%1 is not a value of %2").arg(Describe(Json), TypeName(Type));
+			return false;
+		}
+		Number = qint64(Whole);
 		if (Enum && !Enum->valueToKey(int(Number)))
 		{
 			Error = QStringLiteral("%1 is not a value of %2").arg(Describe(Json), TypeName(Type));
@@ -670,6 +688,11 @@ bool FromJson(const QJsonValue& Json, QMetaType Type, QVariant& OutValue, QStrin
 		OutValue = QVariant::fromValue(Json.toDouble());
 		return RequireKind(Json.isDouble(), "a number", Json, OutError);
 	case QMetaType::Float:
+		if (Json.isDouble() && std::abs(Json.toDouble()) > double(std::numeric_limits<float>::max()))
+		{
+			OutError = QStringLiteral("%1 is out of range").arg(Describe(Json));
+			return false;
+		}
 		OutValue = QVariant::fromValue(float(Json.toDouble()));
 		return RequireKind(Json.isDouble(), "a number", Json, OutError);
 	case QMetaType::Int:

@@ -20,6 +20,13 @@
 struct FOrvaSDKSubsystemTestAccess
 {
 	static void UpdateProgress(UOrvaSDKSubsystem& Sdk, EOrvaSDKProgress Progress) { Sdk.UpdateProgress(Progress); }
+	static void SetServiceBounds(UOrvaSDKSubsystem& Sdk, double DeadlineSeconds, qint64 AnswerLimit)
+	{
+		Sdk.ServiceDeadline = DeadlineSeconds;
+		Sdk.ServiceAnswerLimit = AnswerLimit;
+	}
+	static double ServiceDeadline(const UOrvaSDKSubsystem& Sdk) { return Sdk.ServiceDeadline; }
+	static qint64 ServiceAnswerLimit(const UOrvaSDKSubsystem& Sdk) { return Sdk.ServiceAnswerLimit; }
 };
 
 // A host over a temporary project and user-settings folder, with the plugin's subsystems, talking

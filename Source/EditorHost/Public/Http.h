@@ -90,6 +90,7 @@ public:
 
 private:
 	friend class FHttpRequest;
+	friend struct FHttpResponseTestAccess;
 	int ResponseCode = 0;
 	QByteArray Content;
 	qint64 ContentLength = 0;

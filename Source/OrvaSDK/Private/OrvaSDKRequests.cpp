@@ -8,6 +8,9 @@
 #include "Log.h"
 #include "OrvaDataCacheSubsystem.h"
 
+#include <QSet>
+#include <QStringDecoder>
+
 namespace
 {
 void LogNoAnswer(const QString& Label)
@@ -18,6 +21,20 @@ void LogNoAnswer(const QString& Label)
 void LogUnreadable(const QString& Label)
 {
 	UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: ") + Label + QStringLiteral(" Failed"));
+}
+
+// The answer's text. The service may hand back bytes that are no valid UTF-8 (a file name stored as
+// it came): those are decoded as replacement characters, so one bad string cannot make the whole
+// answer unreadable.
+QString AnswerText(const FHttpResponsePtr& Response, const QString& Label)
+{
+	QStringDecoder Decoder(QStringDecoder::Utf8);
+	QString Text = Decoder(Response->GetContent());
+	if (Decoder.hasError())
+	{
+		UE_LOG(LogTemp, Error, Label + QStringLiteral(": the answer holds invalid UTF-8; read it with replacement characters"));
+	}
+	return Text;
 }
 
 // Tokens never reach a log in full: only their last four characters.
@@ -94,10 +111,20 @@ void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr
 		return;
 	}
 	// The status is not examined: a body that carries a token is a successful login.
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("Login")));
 	if (Answer)
 	{
 		const QString Token = FJson::GetString(*Answer, QStringLiteral("access_token"));
+		// The token goes into the headers of every later request and into the settings file: one
+		// that could break a header line, or is absurdly long, is no login.
+		if (!Token.isEmpty() && !IsPlainBearerToken(Token))
+		{
+			UE_LOG(LogTemp, Error, QStringLiteral("Login: refused an access token that is not a plain bearer token"));
+			bIsLoggedin = false;
+			Q_EMIT OnOrvaSDKLogin(false);
+			Q_EMIT OnLoginStateChanged(false);
+			return;
+		}
 		bIsLoggedin = !Token.isEmpty();
 		if (!Token.isEmpty())
 		{
@@ -131,7 +158,8 @@ void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpRespo
 		bIsLoggedin = false;
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer =
+		FJson::ParseObject(AnswerText(Response, QStringLiteral("GetUserInfo")));
 	if (!Answer)
 	{
 		LogUnreadable(QStringLiteral("GetUserInfo"));
@@ -174,7 +202,7 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 		LogNoAnswer(QStringLiteral("GetWorldsList"));
 		return;
 	}
-	const std::optional<QJsonArray> Worlds = FJson::ParseArray(Response->GetContent());
+	const std::optional<QJsonArray> Worlds = FJson::ParseArray(AnswerText(Response, QStringLiteral("GetWorldsList")));
 	if (!Worlds)
 	{
 		return;
@@ -184,6 +212,7 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 	{
 		return;
 	}
+	QSet<QString> SeenIdentifiers;
 	for (const QJsonValue& Element : *Worlds)
 	{
 		if (!Element.isObject())
@@ -214,6 +243,20 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 					.arg(World->Identifier, World->Id));
 			continue;
 		}
+		// Workspace records (and folders, on the engine's file systems) are found by identifier
+		// ignoring case: a second world whose identifier differs from an earlier one only in case
+		// would share the first one's record and edit the wrong world. The first is kept.
+		const QString Folded = World->Identifier.toCaseFolded();
+		const FWorkspaceDataPtr Known = Cache->GetWorkspace(World->Identifier);
+		if (SeenIdentifiers.contains(Folded) || (Known && Known->WorldIdentifier != World->Identifier))
+		{
+			UE_LOG(LogTemp, Error,
+				QStringLiteral("GetWorldsList: refused the world \"%1\" (id \"%2\"): its identifier equals another "
+							   "world's ignoring case")
+					.arg(World->Identifier, World->Id));
+			continue;
+		}
+		SeenIdentifiers.insert(Folded);
 		Cache->AddWorldData(World);
 	}
 	Q_EMIT OnWorldsListUpdated();
@@ -240,7 +283,7 @@ void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponse
 		LogNoAnswer(QStringLiteral("NewWorld"));
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("NewWorld")));
 	if (!Answer)
 	{
 		LogUnreadable(QStringLiteral("NewWorld"));
@@ -249,17 +292,26 @@ void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponse
 	const QString Identifier = FJson::GetString(*Answer, QStringLiteral("identifier"));
 	if (!Identifier.isEmpty())
 	{
-		if (IsSafeIdentifier(Identifier))
+		if (IsSafeIdentifier(Identifier) && !FolderTakenByOther(Identifier))
 		{
 			CreateWorkspaceFolder(Identifier);
 			GetWorldsList();
 			Q_EMIT OnWorkspaceChanged(CurrWorkspace);
 			Q_EMIT OnNewWorkspace();
 		}
-		else
+		else if (!IsSafeIdentifier(Identifier))
 		{
 			UE_LOG(LogTemp, Error,
 				QStringLiteral("NewWorld: refused the identifier \"%1\": it cannot name a folder").arg(Identifier));
+			// The world exists on the service all the same; the list shows what it holds.
+			GetWorldsList();
+		}
+		else
+		{
+			UE_LOG(LogTemp, Error,
+				QStringLiteral("NewWorld: refused the identifier \"%1\": the content folder of that name is no "
+							   "workspace of this world")
+					.arg(Identifier));
 			// The world exists on the service all the same; the list shows what it holds.
 			GetWorldsList();
 		}
@@ -376,7 +428,8 @@ void UOrvaSDKSubsystem::GetScreenshots_ResponseReceived(FHttpRequestPtr, FHttpRe
 		LogNoAnswer(QStringLiteral("GetScreenshots"));
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer =
+		FJson::ParseObject(AnswerText(Response, QStringLiteral("GetScreenshots")));
 	if (!Answer)
 	{
 		LogUnreadable(QStringLiteral("GetScreenshots"));

@@ -65,6 +65,16 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 		Config->MarkPrivate(SettingsFile);
 		AccessToken.clear();
 		Config->GetString(LoginSection, QStringLiteral("Token"), AccessToken, SettingsFile);
+		// A saved token goes into every request's headers: one that could break a header line is
+		// dropped (and so not written back).
+		const QString SavedToken =
+			AccessToken.startsWith(QLatin1String("Bearer ")) ? AccessToken.mid(7) : AccessToken;
+		if (!AccessToken.isEmpty() && !IsPlainBearerToken(SavedToken))
+		{
+			UE_LOG(LogTemp, Error,
+				QStringLiteral("OrvaSDK Initialize: ignored the saved token: it is not a plain bearer token"));
+			AccessToken.clear();
+		}
 		ReadServiceBaseUrlOverride();
 	}
 
@@ -195,12 +205,32 @@ bool UOrvaSDKSubsystem::IsSafeIdentifier(const QString& Identifier)
 	return true;
 }
 
+bool UOrvaSDKSubsystem::IsPlainBearerToken(const QString& Token)
+{
+	if (Token.isEmpty() || Token.size() > MaxTokenLength)
+	{
+		return false;
+	}
+	for (const QChar Ch : Token)
+	{
+		if (Ch.unicode() <= 0x20 || Ch.unicode() >= 0x7f)
+		{
+			return false;
+		}
+	}
+	return true;
+}
+
 FHttpRequestPtr UOrvaSDKSubsystem::CreateServiceRequest(const QString& Verb, const QString& RelativePath,
 	bool bAccept, bool bAuthorization) const
 {
 	FHttpRequestPtr Request = GetHost()->Http().CreateRequest();
 	Request->SetVerb(Verb);
 	Request->SetURL(ServiceBaseUrl + RelativePath);
+	// Qt's time-out counts only silence: a service that trickles bytes, or sends an endless answer,
+	// must not hold the request or the editor's memory.
+	Request->SetDeadline(ServiceDeadline);
+	Request->SetResponseBodyLimit(ServiceAnswerLimit);
 	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
 	if (bAccept)
 	{

@@ -8,6 +8,8 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
+#include <QDir>
+
 namespace
 {
 const QString WorldInfoSection = QStringLiteral("WorldInfo");
@@ -44,6 +46,28 @@ void UOrvaSDKSubsystem::CreateWorkspaceFolder(const QString& FolderName)
 			UE_LOG(LogTemp, Error, QStringLiteral("CreateWorkspaceFolder: cannot create %1").arg(Folder));
 		}
 	}
+}
+
+bool UOrvaSDKSubsystem::FolderTakenByOther(const QString& Identifier) const
+{
+	// Package paths, and the file systems the editor runs on, do not tell names apart by case.
+	const QDir Content(GetHost()->Paths().ProjectContentDir());
+	for (const QString& Name : Content.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden))
+	{
+		if (Name.compare(Identifier, Qt::CaseInsensitive) != 0)
+		{
+			continue;
+		}
+		// A workspace holds both of the folders CreateWorkspaceFolder makes; anything else (the
+		// project's own "Maps", another world's "ABC") is not this world's to take.
+		const QDir Folder(Content.filePath(Name));
+		const bool bWorkspace = Folder.exists(QStringLiteral("Config")) && Folder.exists(QStringLiteral("ExtendFiles"));
+		if (Name != Identifier || !bWorkspace)
+		{
+			return true;
+		}
+	}
+	return false;
 }
 
 FWorkspaceData UOrvaSDKSubsystem::ChangeWorkspaceWorld(const FOrvaWorldData& World)

@@ -291,6 +291,15 @@ public:
 
 	// Whether an identifier from the service can safely name a folder and a request path segment.
 	static bool IsSafeIdentifier(const QString& Identifier);
+	// Whether a token from the service can go into a header as it is: visible ASCII without blanks,
+	// at most MaxTokenLength characters.
+	static bool IsPlainBearerToken(const QString& Token);
+	static constexpr qsizetype MaxTokenLength = 4096;
+	// Every service answer is buffered: a longer one fails as no answer.
+	static constexpr qint64 MaxServiceAnswerBytes = 32 * 1024 * 1024;
+	// However busy the connection, a service request that has not completed by then completes as
+	// no answer.
+	static constexpr double ServiceRequestDeadlineSeconds = 60.0;
 
 	// The fields the views and tasks read and write directly.
 	bool bIsLoggedin = false;
@@ -338,6 +347,12 @@ private:
 	QString GetPakOutputRoot() const;
 	// Ends a build that did not give its paks: progress, the task slot, the event.
 	void FailPakBuild(const QString& Reason);
+	// The bounds CreateServiceRequest gives every request (tests shorten them).
+	double ServiceDeadline = ServiceRequestDeadlineSeconds;
+	qint64 ServiceAnswerLimit = MaxServiceAnswerBytes;
+	// Whether the content folder a new world's identifier names (ignoring case) already exists
+	// without being that world's workspace.
+	bool FolderTakenByOther(const QString& Identifier) const;
 
 	struct FNameSet;
 	// Adds every /Game package that PackageName needs, transitively, to OutDependencies;
