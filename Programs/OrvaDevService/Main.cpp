@@ -4,6 +4,7 @@
 #include "Auth.h"
 #include "HttpServer.h"
 #include "ServiceOptions.h"
+#include "StorageEndpoint.h"
 #include "Store.h"
 #include "StorageClient.h"
 
@@ -212,12 +213,30 @@ int Run(const FServiceOptions& Options)
 		Server.stop();
 	});
 
+	// Its line comes first, so that a reader of the API's address line has both.
+	FStorageEndpoint Storage(Options.Storage, Options.StorageEndpoint);
+	if (Options.StorageEndpoint.bEnabled)
+	{
+		std::string StorageError;
+		const int StoragePort = Storage.Start(Options.Host, StorageError);
+		if (StoragePort <= 0)
+		{
+			std::fprintf(stderr, "OrvaDevService: %s\n", StorageError.c_str());
+			bListenDone = true;
+			::kill(::getpid(), SIGTERM);
+			SignalThread.join();
+			return 1;
+		}
+		std::printf("OrvaDevService storage endpoint on http://%s:%d%s\n", UrlHost(Options.Host).c_str(), StoragePort,
+					FStorageEndpoint::RoutePrefix);
+	}
 	std::printf("OrvaDevService listening on http://%s:%d%s\n", UrlHost(Options.Host).c_str(), Port,
 				FApiService::ApiPrefix);
 	std::fflush(stdout);
 
 	const bool bListened = Server.listen_after_bind();
 	bListenDone = true;
+	Storage.Stop();
 	// Wakes the signal thread when the loop ended for another reason than a signal.
 	::kill(::getpid(), SIGTERM);
 	SignalThread.join();

@@ -1,6 +1,7 @@
 #include "ServiceOptions.h"
 
 #include "ServiceJson.h"
+#include "StorageEndpoint.h"
 #include "Utf8.h"
 
 #include <CLI/CLI.hpp>
@@ -251,6 +252,21 @@ struct FCommandLine
 					   "expiry announced with upload credentials")
 			->check(CLI::Range(int64_t{1}, int64_t{7} * 24 * 3600))
 			->type_name("SECONDS");
+		App.add_flag("--storage-endpoint-enable", Options.StorageEndpoint.bEnabled,
+					 "also run the development storage endpoint (presigned multi-part uploads into the storage "
+					 "above, which it signs for with the storage key); implied by the other --storage-endpoint-* "
+					 "flags");
+		App.add_option("--storage-endpoint-port", Options.StorageEndpoint.Port,
+					   "port of the storage endpoint, on --host; 0 picks a free one")
+			->check(CLI::Range(0, 65535))
+			->type_name("N");
+		App.add_option("--storage-endpoint-token", Options.StorageEndpoint.Token,
+					   "access token the storage endpoint expects in its \"Token\" header (64 lowercase hex digits)")
+			->type_name("HEX");
+		App.add_option("--storage-endpoint-url-lifetime", Options.StorageEndpoint.UrlLifetimeSeconds,
+					   "expiry of the presigned part addresses")
+			->check(CLI::Range(1, 7 * 24 * 3600))
+			->type_name("SECONDS");
 	}
 };
 
@@ -293,6 +309,18 @@ EParseOutcome ParseCommandLine(int Argc, const char* const* Argv, FServiceOption
 	if (CommandLine.App.count("--storage-session-token") > 0)
 	{
 		Options.Storage.SessionToken = CommandLine.SessionToken;
+	}
+	for (const char* Flag : {"--storage-endpoint-port", "--storage-endpoint-token", "--storage-endpoint-url-lifetime"})
+	{
+		if (CommandLine.App.count(Flag) > 0)
+		{
+			Options.StorageEndpoint.bEnabled = true;
+		}
+	}
+	if (!IsValidStorageToken(Options.StorageEndpoint.Token))
+	{
+		OutError = "--storage-endpoint-token must be 64 lowercase hexadecimal digits";
+		return EParseOutcome::Error;
 	}
 	for (const std::string& Flag : CommandLine.Creators)
 	{

@@ -31,6 +31,19 @@ struct FStorageOptions
 	bool bUseSts = false;
 };
 
+// The development storage endpoint (presigned multi-part uploads). Off unless asked for; its
+// defaults are the plugin's compiled defaults of "StorageEndpoint" and "StorageToken".
+struct FStorageEndpointOptions
+{
+	static constexpr int DefaultPort = 7480;
+	static constexpr const char* DefaultToken = "6f72766164657673746f72616765746f6b656e2d6c6f63616c2d6f6e6c792d31";
+	bool bEnabled = false;
+	int Port = DefaultPort; // 0 picks a free one
+	std::string Token = DefaultToken;
+	int UrlLifetimeSeconds = 900;
+	std::string KeyPrefix = "uploads/";
+};
+
 struct FServiceOptions
 {
 	std::filesystem::path DataDir;
@@ -44,6 +57,7 @@ struct FServiceOptions
 	int HeaderTimeoutSeconds = 10;
 	int BodyTimeoutSeconds = 60;
 	FStorageOptions Storage;
+	FStorageEndpointOptions StorageEndpoint;
 };
 
 enum class EParseOutcome

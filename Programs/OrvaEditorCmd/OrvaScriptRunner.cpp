@@ -413,6 +413,13 @@ struct FOrvaScriptRunner::FImpl
 		return true;
 	}
 
+	// The Test operations of the presigned upload path are private to the plugin but meant for
+	// scripts.
+	static bool IsTestOperation(const QMetaMethod& Method)
+	{
+		return QByteArray(Method.name()).startsWith("Test");
+	}
+
 	static QList<QMetaMethod> Operations(const QObject* Subsystem, const QString& Name)
 	{
 		QList<QMetaMethod> Found;
@@ -421,7 +428,8 @@ struct FOrvaScriptRunner::FImpl
 		{
 			const QMetaMethod Method = Meta->method(Index);
 			if ((Method.methodType() == QMetaMethod::Method || Method.methodType() == QMetaMethod::Slot) &&
-			    Method.access() == QMetaMethod::Public && QLatin1String(Method.name()) == Name)
+			    (Method.access() == QMetaMethod::Public || IsTestOperation(Method)) &&
+			    QLatin1String(Method.name()) == Name)
 			{
 				Found.append(Method);
 			}

@@ -1,0 +1,46 @@
+#pragma once
+
+// The development storage endpoint: hands out presigned part addresses of multi-part uploads into
+// the object store, and completes those uploads. It listens on a port of its own, apart from the
+// REST API, and accepts only callers that send its fixed access token in the "Token" header.
+
+#include "ServiceOptions.h"
+
+#include <memory>
+#include <string>
+
+namespace OrvaDev
+{
+
+// How one call to the object store went: Status 0 means no answer at all.
+struct FStoreAnswer
+{
+	int Status = 0;
+	std::string Body;
+};
+
+class FStorageEndpoint
+{
+public:
+	FStorageEndpoint(const FStorageOptions& InStorage, const FStorageEndpointOptions& InOptions);
+	~FStorageEndpoint();
+	FStorageEndpoint(const FStorageEndpoint&) = delete;
+	FStorageEndpoint& operator=(const FStorageEndpoint&) = delete;
+
+	// Binds Host and the configured port (0: a free one) and serves on a thread of its own. The port
+	// bound, or -1 with OutError set.
+	int Start(const std::string& Host, std::string& OutError);
+	// Finishes the requests in progress and joins the thread. Safe to call twice.
+	void Stop();
+
+	static constexpr const char* RoutePrefix = "/api/storage/";
+
+private:
+	struct FImpl;
+	std::unique_ptr<FImpl> Impl;
+};
+
+// Whether Token is the 64 lowercase hexadecimal digits the endpoint accepts.
+bool IsValidStorageToken(const std::string& Token);
+
+} // namespace OrvaDev
