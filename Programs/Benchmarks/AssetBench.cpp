@@ -58,7 +58,7 @@ class FStopwatch
 {
 public:
 	FStopwatch()
-		: Cpu(ProcessCpuMs())
+	    : Cpu(ProcessCpuMs())
 	{
 		Wall.start();
 	}
@@ -93,8 +93,8 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	// The files just written go to disk first, so that their write-back does not run into the timings.
 	::sync();
 	std::printf("N = %d: %d package files (%d levels, %d partitioned, %d external), generated in %lld ms\n",
-		PackageCount, Project->PackageCount, int(Project->Levels.size()), int(Project->PartitionedLevels.size()),
-		Project->ExternalPackageCount, Timer.elapsed());
+	            PackageCount, Project->PackageCount, int(Project->Levels.size()),
+	            int(Project->PartitionedLevels.size()), Project->ExternalPackageCount, Timer.elapsed());
 
 	FEditorHostOptions HostOptions;
 	HostOptions.ProjectFile = Project->ProjectFile;
@@ -111,7 +111,7 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	FAssetRegistry& Registry = Host.AssetRegistry();
 	const int Indexed = Registry.GetPackageCount();
 	std::printf("  start-up scan:   %8.1f ms  (cpu %8.1f ms over all threads; %d packages indexed)\n", Out.Scan.WallMs,
-		Out.Scan.CpuMs, Indexed);
+	            Out.Scan.CpuMs, Indexed);
 	UOrvaSDKSubsystem* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>();
 	if (!Sdk)
 	{
@@ -138,9 +138,10 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 		Out.Walk.WallMs = std::min(Out.Walk.WallMs, Timing.WallMs);
 		Out.Walk.CpuMs = std::min(Out.Walk.CpuMs, Timing.CpuMs);
 	}
-	std::printf("  dependency walk: %8.1f ms  (cpu %8.1f ms; best of %d, first %.1f ms / cpu %.1f ms; %d packages outside /Game/%s)\n",
-		Out.Walk.WallMs, Out.Walk.CpuMs, WalkRounds, FirstWalk.WallMs, FirstWalk.CpuMs, int(Outside.size()),
-		qPrintable(WorkspaceFolder));
+	std::printf("  dependency walk: %8.1f ms  (cpu %8.1f ms; best of %d, first %.1f ms / cpu %.1f ms; %d packages "
+	            "outside /Game/%s)\n",
+	            Out.Walk.WallMs, Out.Walk.CpuMs, WalkRounds, FirstWalk.WallMs, FirstWalk.CpuMs, int(Outside.size()),
+	            qPrintable(WorkspaceFolder));
 
 	const QString Folder = Project->TopFolders.value(1);
 	const int FolderPackages = Project->PackagesPerFolder.value(1);
@@ -151,15 +152,19 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	// Every package of the folder is known at its new place, and the old names are redirectors.
 	QList<FAssetData> Arrived;
 	Registry.GetAssetsByPath(Destination + Folder.mid(int(sizeof("/Game")) - 1), Arrived, true);
-	const bool bAllArrived = bMoved && Arrived.size() == FolderPackages && Registry.GetPackageCount() == Indexed + FolderPackages;
+	const bool bAllArrived =
+	    bMoved && Arrived.size() == FolderPackages && Registry.GetPackageCount() == Indexed + FolderPackages;
 	std::printf("  folder move:     %8.1f ms  (cpu %8.1f ms; %s, %d packages = %.1f%%, %s)\n", Out.Move.WallMs,
-		Out.Move.CpuMs, qPrintable(Folder), FolderPackages, 100.0 * FolderPackages / Project->PackageCount,
-		bAllArrived ? "all moved" : "SOME FAILED");
+	            Out.Move.CpuMs, qPrintable(Folder), FolderPackages, 100.0 * FolderPackages / Project->PackageCount,
+	            bAllArrived ? "all moved" : "SOME FAILED");
 	Host.Shutdown();
 	return bAllArrived && Indexed == Project->PackageCount && Outside.size() == Project->PackageCount;
 }
 
-double Ratio(double Large, double Small) { return Large / std::max(0.001, Small); }
+double Ratio(double Large, double Small)
+{
+	return Large / std::max(0.001, Small);
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -190,11 +195,12 @@ int main(int argc, char** argv)
 	{
 		const FFigures& Small = Figures.first();
 		const FFigures& Large = Figures.last();
-		std::printf("Growth %d -> %d packages (wall / cpu): scan x%.1f / x%.1f, walk x%.1f / x%.1f, move x%.1f / x%.1f\n",
-			Counts.first(), Counts.last(), Ratio(Large.Scan.WallMs, Small.Scan.WallMs),
-			Ratio(Large.Scan.CpuMs, Small.Scan.CpuMs), Ratio(Large.Walk.WallMs, Small.Walk.WallMs),
-			Ratio(Large.Walk.CpuMs, Small.Walk.CpuMs), Ratio(Large.Move.WallMs, Small.Move.WallMs),
-			Ratio(Large.Move.CpuMs, Small.Move.CpuMs));
+		std::printf(
+		    "Growth %d -> %d packages (wall / cpu): scan x%.1f / x%.1f, walk x%.1f / x%.1f, move x%.1f / x%.1f\n",
+		    Counts.first(), Counts.last(), Ratio(Large.Scan.WallMs, Small.Scan.WallMs),
+		    Ratio(Large.Scan.CpuMs, Small.Scan.CpuMs), Ratio(Large.Walk.WallMs, Small.Walk.WallMs),
+		    Ratio(Large.Walk.CpuMs, Small.Walk.CpuMs), Ratio(Large.Move.WallMs, Small.Move.WallMs),
+		    Ratio(Large.Move.CpuMs, Small.Move.CpuMs));
 	}
 	if (!bOk)
 	{

@@ -37,18 +37,30 @@ const char* ReasonPhrase(int Status)
 {
 	switch (Status)
 	{
-	case 400: return "Bad Request";
-	case 401: return "Not authenticated";
-	case 404: return "Not Found";
-	case 405: return "Method Not Allowed";
-	case 413: return "Request body too large";
-	case 414: return "Request URI too long";
-	case 415: return "Unsupported Media Type";
-	case 416: return "Range Not Satisfiable";
-	case 422: return "Unprocessable Entity";
-	case 500: return "Internal Server Error";
-	case 503: return "Service Unavailable";
-	default: return Status < 500 ? "Client Error" : "Server Error";
+	case 400:
+		return "Bad Request";
+	case 401:
+		return "Not authenticated";
+	case 404:
+		return "Not Found";
+	case 405:
+		return "Method Not Allowed";
+	case 413:
+		return "Request body too large";
+	case 414:
+		return "Request URI too long";
+	case 415:
+		return "Unsupported Media Type";
+	case 416:
+		return "Range Not Satisfiable";
+	case 422:
+		return "Unprocessable Entity";
+	case 500:
+		return "Internal Server Error";
+	case 503:
+		return "Service Unavailable";
+	default:
+		return Status < 500 ? "Client Error" : "Server Error";
 	}
 }
 
@@ -70,13 +82,13 @@ void LogRequest(const httplib::Request& Request, const httplib::Response& Respon
 	if (CurrentRequest.bTimed)
 	{
 		Milliseconds =
-			std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - CurrentRequest.Start).count();
+		    std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - CurrentRequest.Start).count();
 	}
 	CurrentRequest.bTimed = false;
 	// Only the path: the query string and the headers may carry secrets.
 	char Line[2300];
 	const int Length = std::snprintf(Line, sizeof(Line), "%s %s %d %.2fms\n", Printable(Request.method).c_str(),
-									 Printable(Request.path.substr(0, 2048)).c_str(), Response.status, Milliseconds);
+	                                 Printable(Request.path.substr(0, 2048)).c_str(), Response.status, Milliseconds);
 	if (Length > 0)
 	{
 		// One write per line keeps lines whole when workers log at the same time.
@@ -86,9 +98,9 @@ void LogRequest(const httplib::Request& Request, const httplib::Response& Respon
 
 bool StartsWithIgnoreCase(std::string_view Text, std::string_view Prefix)
 {
-	return Text.size() >= Prefix.size() && std::equal(Prefix.begin(), Prefix.end(), Text.begin(), [](char A, char B) {
-			   return A == std::tolower(static_cast<unsigned char>(B));
-		   });
+	return Text.size() >= Prefix.size() &&
+	       std::equal(Prefix.begin(), Prefix.end(), Text.begin(),
+	                  [](char A, char B) { return A == std::tolower(static_cast<unsigned char>(B)); });
 }
 
 std::string_view Trim(std::string_view Text)
@@ -117,7 +129,7 @@ std::string MultipartBoundary(std::string_view Type)
 		Pos = Next == std::string_view::npos ? Next : Pos + 1 + Next;
 		const size_t Equals = Parameter.find('=');
 		if (Equals == std::string_view::npos || !StartsWithIgnoreCase(Trim(Parameter.substr(0, Equals)), "boundary") ||
-			Trim(Parameter.substr(0, Equals)).size() != 8)
+		    Trim(Parameter.substr(0, Equals)).size() != 8)
 		{
 			continue;
 		}
@@ -172,8 +184,8 @@ httplib::Server::HandlerResponse PrepareRequest(const httplib::Request& Request,
 		SendError(Response, 400, "a request may not carry both Content-Length and Transfer-Encoding");
 		return httplib::Server::HandlerResponse::Handled;
 	}
-	const bool bTakesBody = Request.method == "POST" || Request.method == "PATCH" || Request.method == "PUT" ||
-							Request.method == "DELETE";
+	const bool bTakesBody =
+	    Request.method == "POST" || Request.method == "PATCH" || Request.method == "PUT" || Request.method == "DELETE";
 	if (bTakesBody && !IsChunked(Request) && !Request.has_header("Content-Length"))
 	{
 		// A request without either has no body; httplib would wait for the connection to close.
@@ -191,7 +203,7 @@ httplib::Server::HandlerResponse PrepareRequest(const httplib::Request& Request,
 		const std::string Boundary = MultipartBoundary(Type);
 		Mutable.headers.erase("Content-Type");
 		Mutable.headers.emplace("Content-Type",
-								Boundary.empty() ? "multipart/form-data" : "multipart/form-data; boundary=" + Boundary);
+		                        Boundary.empty() ? "multipart/form-data" : "multipart/form-data; boundary=" + Boundary);
 	}
 	return httplib::Server::HandlerResponse::Unhandled;
 }
@@ -207,8 +219,8 @@ void SkipBody(const httplib::Request& Request, const httplib::ContentReader& Rea
 	}
 	const auto Drop = [](const char*, size_t) { return true; };
 	const bool bRead = Request.is_multipart_form_data()
-						   ? Reader([](const httplib::MultipartFormData&) { return true; }, Drop)
-						   : Reader(Drop);
+	                       ? Reader([](const httplib::MultipartFormData&) { return true; }, Drop)
+	                       : Reader(Drop);
 	if (!bRead)
 	{
 		FBoundedServer::CloseAfterResponse(Request);
@@ -228,7 +240,8 @@ bool ReadBody(FApiRequest& Request, size_t Limit, const httplib::ContentReader& 
 	}
 	size_t Total = 0;
 	bool bTooLarge = false;
-	const auto Keep = [&](std::string& Into, const char* Data, size_t Size) {
+	const auto Keep = [&](std::string& Into, const char* Data, size_t Size)
+	{
 		if (Size > Limit - Total)
 		{
 			bTooLarge = true;
@@ -243,15 +256,17 @@ bool ReadBody(FApiRequest& Request, size_t Limit, const httplib::ContentReader& 
 	{
 		Request.bMultipart = true;
 		bRead = Reader(
-			[&Request](const httplib::MultipartFormData& Part) {
-				if (Request.Parts.size() >= MaxFormParts)
-				{
-					return false;
-				}
-				Request.Parts.push_back({Part.name, Part.filename, Part.content_type, {}});
-				return true;
-			},
-			[&](const char* Data, size_t Size) { return !Request.Parts.empty() && Keep(Request.Parts.back().Body, Data, Size); });
+		    [&Request](const httplib::MultipartFormData& Part)
+		    {
+			    if (Request.Parts.size() >= MaxFormParts)
+			    {
+				    return false;
+			    }
+			    Request.Parts.push_back({Part.name, Part.filename, Part.content_type, {}});
+			    return true;
+		    },
+		    [&](const char* Data, size_t Size)
+		    { return !Request.Parts.empty() && Keep(Request.Parts.back().Body, Data, Size); });
 	}
 	else
 	{
@@ -305,7 +320,7 @@ void Guarded(const httplib::Request& Request, httplib::Response& Response, TBody
 	catch (const std::exception& Error)
 	{
 		std::fprintf(stderr, "internal error on %s %s: %s\n", Request.method.c_str(), Printable(Request.path).c_str(),
-					 Error.what());
+		             Error.what());
 		Response.headers.clear();
 		SendError(Response, 500, "internal error");
 	}
@@ -334,7 +349,11 @@ bool RequireJsonObject(FApiRequest& Request)
 	return true;
 }
 
-FApiRouter::FApiRouter(httplib::Server& InServer, FApiContext InContext) : Server(InServer), ApiContext(InContext) {}
+FApiRouter::FApiRouter(httplib::Server& InServer, FApiContext InContext)
+    : Server(InServer)
+    , ApiContext(InContext)
+{
+}
 
 bool FApiRouter::Authenticate(FApiRequest& Request) const
 {
@@ -372,15 +391,18 @@ void FApiRouter::Add(const FRoute& Route, FRouteHandler Handler)
 
 	if (Route.Body == EBody::None)
 	{
-		auto Plain = [this, Route, Handler](const httplib::Request& Http, httplib::Response& Response) {
-			Guarded(Http, Response, [&] {
-				FApiRequest Request{Http, Response};
-				if (Route.Access == EAccess::Creator && !Authenticate(Request))
-				{
-					return;
-				}
-				Handler(Request);
-			});
+		auto Plain = [this, Route, Handler](const httplib::Request& Http, httplib::Response& Response)
+		{
+			Guarded(Http, Response,
+			        [&]
+			        {
+				        FApiRequest Request{Http, Response};
+				        if (Route.Access == EAccess::Creator && !Authenticate(Request))
+				        {
+					        return;
+				        }
+				        Handler(Request);
+			        });
 		};
 		if (Verb == "GET")
 		{
@@ -398,20 +420,23 @@ void FApiRouter::Add(const FRoute& Route, FRouteHandler Handler)
 	}
 
 	auto WithBody = [this, Route, Limit, Handler](const httplib::Request& Http, httplib::Response& Response,
-												  const httplib::ContentReader& Reader) {
-		Guarded(Http, Response, [&] {
-			FApiRequest Request{Http, Response};
-			if (Route.Access == EAccess::Creator && !Authenticate(Request))
-			{
-				SkipBody(Http, Reader);
-				return;
-			}
-			if (!ReadBody(Request, Limit, Reader) || (Route.Body == EBody::Json && !ParseJsonBody(Request)))
-			{
-				return;
-			}
-			Handler(Request);
-		});
+	                                              const httplib::ContentReader& Reader)
+	{
+		Guarded(Http, Response,
+		        [&]
+		        {
+			        FApiRequest Request{Http, Response};
+			        if (Route.Access == EAccess::Creator && !Authenticate(Request))
+			        {
+				        SkipBody(Http, Reader);
+				        return;
+			        }
+			        if (!ReadBody(Request, Limit, Reader) || (Route.Body == EBody::Json && !ParseJsonBody(Request)))
+			        {
+				        return;
+			        }
+			        Handler(Request);
+		        });
 	};
 	if (Verb == "POST")
 	{
@@ -443,7 +468,11 @@ size_t FApiRouter::BodyLimitFor(const httplib::Request& Request) const
 	return 0;
 }
 
-FFields::FFields(const FJson& InObject, std::string InWhere) : Source(InObject), Where(std::move(InWhere)) {}
+FFields::FFields(const FJson& InObject, std::string InWhere)
+    : Source(InObject)
+    , Where(std::move(InWhere))
+{
+}
 
 const FJson* FFields::Lookup(const char* Key, bool bRequired)
 {
@@ -555,7 +584,9 @@ bool FFields::Answer422IfBad(httplib::Response& Response) const
 }
 
 FApiService::FApiService(FStore& InStore, FAuthService& InAuth, FApiConfig InConfig)
-	: Store(InStore), Auth(InAuth), Config(std::move(InConfig))
+    : Store(InStore)
+    , Auth(InAuth)
+    , Config(std::move(InConfig))
 {
 }
 
@@ -563,46 +594,51 @@ void FApiService::Register(httplib::Server& Server)
 {
 	Router = std::make_unique<FApiRouter>(Server, FApiContext{Store, Auth, Config});
 
-	Server.set_pre_routing_handler([this](const httplib::Request& Request, httplib::Response& Response) {
-		if (PrepareRequest(Request, Response) == httplib::Server::HandlerResponse::Handled)
-		{
-			return httplib::Server::HandlerResponse::Handled;
-		}
-		// httplib would read the whole body of a request no route takes before answering 404.
-		const bool bHasBody = IsChunked(Request) || DeclaredLength(Request).value_or(0) > 0;
-		if (bHasBody && Router->BodyLimitFor(Request) == 0)
-		{
-			FBoundedServer::CloseAfterResponse(Request);
-			SendError(Response, 404, ReasonPhrase(404));
-			return httplib::Server::HandlerResponse::Handled;
-		}
-		return httplib::Server::HandlerResponse::Unhandled;
-	});
+	Server.set_pre_routing_handler(
+	    [this](const httplib::Request& Request, httplib::Response& Response)
+	    {
+		    if (PrepareRequest(Request, Response) == httplib::Server::HandlerResponse::Handled)
+		    {
+			    return httplib::Server::HandlerResponse::Handled;
+		    }
+		    // httplib would read the whole body of a request no route takes before answering 404.
+		    const bool bHasBody = IsChunked(Request) || DeclaredLength(Request).value_or(0) > 0;
+		    if (bHasBody && Router->BodyLimitFor(Request) == 0)
+		    {
+			    FBoundedServer::CloseAfterResponse(Request);
+			    SendError(Response, 404, ReasonPhrase(404));
+			    return httplib::Server::HandlerResponse::Handled;
+		    }
+		    return httplib::Server::HandlerResponse::Unhandled;
+	    });
 
 	// A client that announces its body first learns at once when it is too large, before sending it.
-	Server.set_expect_100_continue_handler([this](const httplib::Request& Request, httplib::Response& Response) {
-		const size_t Limit = Router->BodyLimitFor(Request);
-		if (Limit > 0 && DeclaredLength(Request).value_or(0) > Limit)
-		{
-			// httplib sends the answer as it stands, so it needs its status here.
-			FBoundedServer::CloseAfterResponse(Request);
-			SendError(Response, 413, ReasonPhrase(413));
-			return 413;
-		}
-		return 100;
-	});
+	Server.set_expect_100_continue_handler(
+	    [this](const httplib::Request& Request, httplib::Response& Response)
+	    {
+		    const size_t Limit = Router->BodyLimitFor(Request);
+		    if (Limit > 0 && DeclaredLength(Request).value_or(0) > Limit)
+		    {
+			    // httplib sends the answer as it stands, so it needs its status here.
+			    FBoundedServer::CloseAfterResponse(Request);
+			    SendError(Response, 413, ReasonPhrase(413));
+			    return 413;
+		    }
+		    return 100;
+	    });
 
 	// Answers that httplib makes on its own (no route, body too large, bad request) get the same
 	// JSON error shape as the handlers' own.
-	Server.set_error_handler(
-		httplib::Server::HandlerWithResponse([](const httplib::Request&, httplib::Response& Response) {
-			if (!Response.body.empty())
-			{
-				return httplib::Server::HandlerResponse::Unhandled;
-			}
-			SendError(Response, Response.status, ReasonPhrase(Response.status));
-			return httplib::Server::HandlerResponse::Handled;
-		}));
+	Server.set_error_handler(httplib::Server::HandlerWithResponse(
+	    [](const httplib::Request&, httplib::Response& Response)
+	    {
+		    if (!Response.body.empty())
+		    {
+			    return httplib::Server::HandlerResponse::Unhandled;
+		    }
+		    SendError(Response, Response.status, ReasonPhrase(Response.status));
+		    return httplib::Server::HandlerResponse::Handled;
+	    }));
 
 	Server.set_logger(LogRequest);
 

@@ -26,8 +26,9 @@ std::string DerivePasswordKey(std::string_view Password, std::string_view Salt, 
 {
 	std::string Key(PasswordHashBytes, '\0');
 	if (PKCS5_PBKDF2_HMAC(Password.data(), static_cast<int>(Password.size()),
-						  reinterpret_cast<const unsigned char*>(Salt.data()), static_cast<int>(Salt.size()), Iterations,
-						  EVP_sha256(), static_cast<int>(Key.size()), reinterpret_cast<unsigned char*>(Key.data())) != 1)
+	                      reinterpret_cast<const unsigned char*>(Salt.data()), static_cast<int>(Salt.size()),
+	                      Iterations, EVP_sha256(), static_cast<int>(Key.size()),
+	                      reinterpret_cast<unsigned char*>(Key.data())) != 1)
 	{
 		std::fputs("OrvaDevService: PBKDF2 failed\n", stderr);
 		std::abort();
@@ -78,7 +79,8 @@ std::string NormaliseEmail(std::string_view Email)
 }
 
 FAuthService::FAuthService(FStore& InStore, int64_t InTokenLifetimeSeconds)
-	: Store(InStore), TokenLifetime(InTokenLifetimeSeconds)
+    : Store(InStore)
+    , TokenLifetime(InTokenLifetimeSeconds)
 {
 	// Never matches: its hash is random bytes, not a derived key.
 	DummyHash.Salt = RandomBytes(PasswordSaltBytes);
@@ -115,10 +117,11 @@ void FAuthService::ApplySeeds(const std::vector<FCreatorSeed>& Seeds)
 	Profiles.clear();
 }
 
-std::optional<FIssuedToken> FAuthService::Login(std::string_view Email, std::string_view Phone, std::string_view Password)
+std::optional<FIssuedToken> FAuthService::Login(std::string_view Email, std::string_view Phone,
+                                                std::string_view Password)
 {
 	std::optional<FCreatorCredentials> Credentials =
-		Email.empty() ? Store.FindCredentialsByPhone(Phone) : Store.FindCredentialsByEmail(NormaliseEmail(Email));
+	    Email.empty() ? Store.FindCredentialsByPhone(Phone) : Store.FindCredentialsByEmail(NormaliseEmail(Email));
 	const bool bValid = VerifyPassword(Password, Credentials ? Credentials->Password : DummyHash);
 	if (!Credentials || !bValid)
 	{

@@ -8,7 +8,8 @@ namespace OrvaDev
 
 int64_t NowUnixSeconds()
 {
-	return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+	return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+	    .count();
 }
 
 std::string NowIso8601()

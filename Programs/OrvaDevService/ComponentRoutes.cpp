@@ -162,7 +162,8 @@ void PostComponentSts(const FApiContext& Context, FApiRequest& Request)
 		    RoleName, ObjectKey, std::clamp<int64_t>(Storage.CredentialLifetimeSeconds, 900, 3600), Problem);
 		if (Issued.AccessKeyId.empty())
 		{
-			std::fprintf(stderr, "OrvaDevService: upload credentials for %s: %s\n", ComponentId.c_str(), Problem.c_str());
+			std::fprintf(stderr, "OrvaDevService: upload credentials for %s: %s\n", ComponentId.c_str(),
+			             Problem.c_str());
 			SendError(Request.Response, 503, "the object store issues no upload credentials now: " + Problem);
 			return;
 		}
@@ -216,7 +217,8 @@ void PatchComponentSts(const FApiContext& Context, FApiRequest& Request)
 	if (Context.Config.StorageClient)
 	{
 		// Complete only what the store holds, at the size that was registered for it.
-		const std::optional<FComponentRecord> Granted = Context.Store.FindComponent(Request.CreatorId, Request.Match(1));
+		const std::optional<FComponentRecord> Granted =
+		    Context.Store.FindComponent(Request.CreatorId, Request.Match(1));
 		if (!Granted)
 		{
 			SendError(Request.Response, 404, "component not found");

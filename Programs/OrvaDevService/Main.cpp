@@ -4,9 +4,9 @@
 #include "Auth.h"
 #include "HttpServer.h"
 #include "ServiceOptions.h"
+#include "StorageClient.h"
 #include "StorageEndpoint.h"
 #include "Store.h"
-#include "StorageClient.h"
 
 #include <httplib.h>
 
@@ -81,7 +81,7 @@ bool MakePrivate(const std::filesystem::path& DataDir, std::error_code& Error)
 {
 	std::filesystem::permissions(DataDir, PrivateFolder, std::filesystem::perm_options::replace, Error);
 	for (auto Entry = std::filesystem::recursive_directory_iterator(DataDir, Error);
-		 !Error && Entry != std::filesystem::recursive_directory_iterator(); Entry.increment(Error))
+	     !Error && Entry != std::filesystem::recursive_directory_iterator(); Entry.increment(Error))
 	{
 		if (Entry->is_symlink())
 		{
@@ -138,11 +138,13 @@ int Run(const FServiceOptions& Options)
 	Limits.MaxWorkers = static_cast<size_t>(Options.Threads);
 	FBoundedServer Server(Limits);
 	std::atomic<int> ListenFd{-1};
-	Server.set_socket_options([&ListenFd](int Fd) {
-		int On = 1;
-		::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &On, sizeof(On));
-		ListenFd = Fd;
-	});
+	Server.set_socket_options(
+	    [&ListenFd](int Fd)
+	    {
+		    int On = 1;
+		    ::setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &On, sizeof(On));
+		    ListenFd = Fd;
+	    });
 	Server.set_tcp_nodelay(true);
 	Server.set_keep_alive_max_count(KeepAliveMaxCount);
 	Server.set_payload_max_length(Options.MaxBodyBytes);
@@ -168,7 +170,7 @@ int Run(const FServiceOptions& Options)
 
 	FApiConfig Config;
 	Config.PublicBaseUrl =
-		Options.PublicUrl.empty() ? "http://" + UrlHost(Options.Host) + ":" + std::to_string(Port) : Options.PublicUrl;
+	    Options.PublicUrl.empty() ? "http://" + UrlHost(Options.Host) + ":" + std::to_string(Port) : Options.PublicUrl;
 	Config.ScreenshotDir = ScreenshotDir;
 	Config.Storage = Options.Storage;
 	if (Options.Storage.bUseSts)
@@ -198,20 +200,22 @@ int Run(const FServiceOptions& Options)
 	pthread_sigmask(SIG_BLOCK, &StopSignals, nullptr);
 
 	std::atomic<bool> bListenDone{false};
-	std::thread SignalThread([&] {
-		int Signal = 0;
-		sigwait(&StopSignals, &Signal);
-		if (bListenDone)
-		{
-			return;
-		}
-		// A stop before the accept loop runs would be lost, so wait until it does.
-		while (!Server.is_running() && !bListenDone)
-		{
-			std::this_thread::sleep_for(std::chrono::milliseconds(5));
-		}
-		Server.stop();
-	});
+	std::thread SignalThread(
+	    [&]
+	    {
+		    int Signal = 0;
+		    sigwait(&StopSignals, &Signal);
+		    if (bListenDone)
+		    {
+			    return;
+		    }
+		    // A stop before the accept loop runs would be lost, so wait until it does.
+		    while (!Server.is_running() && !bListenDone)
+		    {
+			    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		    }
+		    Server.stop();
+	    });
 
 	// Its line comes first, so that a reader of the API's address line has both.
 	FStorageEndpoint Storage(Options.Storage, Options.StorageEndpoint);
@@ -228,10 +232,10 @@ int Run(const FServiceOptions& Options)
 			return 1;
 		}
 		std::printf("OrvaDevService storage endpoint on http://%s:%d%s\n", UrlHost(Options.Host).c_str(), StoragePort,
-					FStorageEndpoint::RoutePrefix);
+		            FStorageEndpoint::RoutePrefix);
 	}
 	std::printf("OrvaDevService listening on http://%s:%d%s\n", UrlHost(Options.Host).c_str(), Port,
-				FApiService::ApiPrefix);
+	            FApiService::ApiPrefix);
 	std::fflush(stdout);
 
 	const bool bListened = Server.listen_after_bind();
@@ -255,11 +259,14 @@ int main(int Argc, char** Argv)
 	std::string Error;
 	switch (ParseCommandLine(Argc, Argv, Options, Error))
 	{
-	case EParseOutcome::Help: std::fputs(UsageText().c_str(), stdout); return 0;
+	case EParseOutcome::Help:
+		std::fputs(UsageText().c_str(), stdout);
+		return 0;
 	case EParseOutcome::Error:
 		std::fprintf(stderr, "OrvaDevService: %s\n\n%s", Error.c_str(), UsageText().c_str());
 		return 2;
-	case EParseOutcome::Run: break;
+	case EParseOutcome::Run:
+		break;
 	}
 	return Run(Options);
 }

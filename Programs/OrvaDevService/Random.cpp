@@ -44,8 +44,8 @@ std::string Base64UrlEncode(std::string_view Bytes)
 	for (; Index + 3 <= Bytes.size(); Index += 3)
 	{
 		const uint32_t Triple = (static_cast<unsigned char>(Bytes[Index]) << 16) |
-								(static_cast<unsigned char>(Bytes[Index + 1]) << 8) |
-								static_cast<unsigned char>(Bytes[Index + 2]);
+		                        (static_cast<unsigned char>(Bytes[Index + 1]) << 8) |
+		                        static_cast<unsigned char>(Bytes[Index + 2]);
 		Out.push_back(Alphabet[(Triple >> 18) & 0x3F]);
 		Out.push_back(Alphabet[(Triple >> 12) & 0x3F]);
 		Out.push_back(Alphabet[(Triple >> 6) & 0x3F]);
@@ -76,7 +76,7 @@ std::string MakeUuid()
 	Bytes[8] = static_cast<char>((static_cast<unsigned char>(Bytes[8]) & 0x3F) | 0x80);
 	const std::string Hex = HexEncode(Bytes);
 	return Hex.substr(0, 8) + "-" + Hex.substr(8, 4) + "-" + Hex.substr(12, 4) + "-" + Hex.substr(16, 4) + "-" +
-		   Hex.substr(20, 12);
+	       Hex.substr(20, 12);
 }
 
 std::string MakeWorldIdentifier()

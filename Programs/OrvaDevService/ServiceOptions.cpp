@@ -148,9 +148,9 @@ bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& 
 		}
 		FCreatorSeed Seed;
 		for (const auto& [Key, Target] : {std::pair<const char*, std::string*>{"email", &Seed.Email},
-										  {"phone", &Seed.Phone},
-										  {"password", &Seed.Password},
-										  {"display_name", &Seed.DisplayName}})
+		                                  {"phone", &Seed.Phone},
+		                                  {"password", &Seed.Password},
+		                                  {"display_name", &Seed.DisplayName}})
 		{
 			const auto Value = Entry.find(Key);
 			if (Value != Entry.end())
@@ -185,9 +185,9 @@ namespace
 struct FCommandLine
 {
 	CLI::App App{"Answers the Orva platform's REST API under /api/v1/ for local development and tests.\n"
-				 "Prints one line with its base address on stdout once it accepts connections, and runs\n"
-				 "until SIGINT or SIGTERM.",
-				 "OrvaDevService"};
+	             "Prints one line with its base address on stdout once it accepts connections, and runs\n"
+	             "until SIGINT or SIGTERM.",
+	             "OrvaDevService"};
 	std::string DataDir;
 	std::vector<std::string> Creators;
 	std::vector<std::string> SeedFiles;
@@ -197,76 +197,76 @@ struct FCommandLine
 	{
 		App.option_defaults()->always_capture_default();
 		App.add_option("--data", DataDir, "folder for the database and stored screenshots (created if missing)")
-			->required()
-			->type_name("DIR");
+		    ->required()
+		    ->type_name("DIR");
 		App.add_option("--host", Options.Host, "address to listen on")->type_name("ADDRESS");
 		App.add_option("--port", Options.Port, "port to listen on; 0 picks a free one")
-			->check(CLI::Range(0, 65535))
-			->type_name("N");
+		    ->check(CLI::Range(0, 65535))
+		    ->type_name("N");
 		App.add_option("--public-url", Options.PublicUrl,
-					   "scheme://host:port that screenshot addresses start with (default: http://HOST:PORT as bound)")
-			->type_name("URL");
+		               "scheme://host:port that screenshot addresses start with (default: http://HOST:PORT as bound)")
+		    ->type_name("URL");
 		App.add_option("--creator", Creators,
-					   "create or update a creator account; ACCOUNT is an email (has \"@\") or a phone number "
-					   "(digits, optionally after \"+\"); may repeat")
-			->allow_extra_args(false)
-			->type_name("ACCOUNT:PASSWORD[:DISPLAY_NAME]");
+		               "create or update a creator account; ACCOUNT is an email (has \"@\") or a phone number "
+		               "(digits, optionally after \"+\"); may repeat")
+		    ->allow_extra_args(false)
+		    ->type_name("ACCOUNT:PASSWORD[:DISPLAY_NAME]");
 		App.add_option("--seed-file", SeedFiles, "creator accounts from a JSON file; may repeat")
-			->allow_extra_args(false)
-			->type_name("FILE");
+		    ->allow_extra_args(false)
+		    ->type_name("FILE");
 		App.add_option("--token-lifetime", Options.TokenLifetimeSeconds, "lifetime of issued access tokens")
-			->check(CLI::Range(int64_t{1}, int64_t{10} * 365 * 24 * 3600))
-			->type_name("SECONDS");
+		    ->check(CLI::Range(int64_t{1}, int64_t{10} * 365 * 24 * 3600))
+		    ->type_name("SECONDS");
 		App.add_option("--max-body-bytes", Options.MaxBodyBytes,
-					   "largest accepted request body (screenshots); larger ones get 413. Smaller bodies, such as "
-					   "logins, have smaller limits of their own")
-			->check(CLI::Range(size_t{1}, size_t{1} << 40))
-			->type_name("N");
+		               "largest accepted request body (screenshots); larger ones get 413. Smaller bodies, such as "
+		               "logins, have smaller limits of their own")
+		    ->check(CLI::Range(size_t{1}, size_t{1} << 40))
+		    ->type_name("N");
 		App.add_option("--threads", Options.Threads,
-					   "most worker threads, started as connections need them; one serves one open connection")
-			->check(CLI::Range(1, 4096))
-			->type_name("N");
+		               "most worker threads, started as connections need them; one serves one open connection")
+		    ->check(CLI::Range(1, 4096))
+		    ->type_name("N");
 		App.add_option("--header-timeout", Options.HeaderTimeoutSeconds,
-					   "time a client has for a request's line and headers")
-			->check(CLI::Range(1, 3600))
-			->type_name("SECONDS");
+		               "time a client has for a request's line and headers")
+		    ->check(CLI::Range(1, 3600))
+		    ->type_name("SECONDS");
 		App.add_option("--body-timeout", Options.BodyTimeoutSeconds, "time a client has for a request's body")
-			->check(CLI::Range(1, 3600))
-			->type_name("SECONDS");
+		    ->check(CLI::Range(1, 3600))
+		    ->type_name("SECONDS");
 		App.add_option("--storage-endpoint", Options.Storage.Endpoint,
-					   "object storage endpoint handed out with upload credentials")
-			->type_name("URL");
+		               "object storage endpoint handed out with upload credentials")
+		    ->type_name("URL");
 		App.add_option("--storage-bucket", Options.Storage.Bucket, "bucket for component paks")->type_name("NAME");
 		App.add_option("--storage-access-key-id", Options.Storage.AccessKeyId, "access key id handed out")
-			->type_name("ID");
+		    ->type_name("ID");
 		App.add_option("--storage-secret-access-key", Options.Storage.SecretAccessKey, "secret access key handed out")
-			->type_name("S");
+		    ->type_name("S");
 		App.add_option("--storage-region", Options.Storage.Region, "region handed out")->type_name("REGION");
 		App.add_option("--storage-session-token", SessionToken,
-					   "fixed session token to hand out (default: a random one each time)")
-			->type_name("T");
+		               "fixed session token to hand out (default: a random one each time)")
+		    ->type_name("T");
 		App.add_flag("--storage-sts", Options.Storage.bUseSts,
-					 "issue scoped temporary credentials from the store's STS with the key above (made "
-					 "a bucket and roles at start) and check uploads with a HEAD before completing them");
+		             "issue scoped temporary credentials from the store's STS with the key above (made "
+		             "a bucket and roles at start) and check uploads with a HEAD before completing them");
 		App.add_option("--storage-credential-lifetime", Options.Storage.CredentialLifetimeSeconds,
-					   "expiry announced with upload credentials")
-			->check(CLI::Range(int64_t{1}, int64_t{7} * 24 * 3600))
-			->type_name("SECONDS");
+		               "expiry announced with upload credentials")
+		    ->check(CLI::Range(int64_t{1}, int64_t{7} * 24 * 3600))
+		    ->type_name("SECONDS");
 		App.add_flag("--storage-endpoint-enable", Options.StorageEndpoint.bEnabled,
-					 "also run the development storage endpoint (presigned multi-part uploads into the storage "
-					 "above, which it signs for with the storage key); implied by the other --storage-endpoint-* "
-					 "flags");
+		             "also run the development storage endpoint (presigned multi-part uploads into the storage "
+		             "above, which it signs for with the storage key); implied by the other --storage-endpoint-* "
+		             "flags");
 		App.add_option("--storage-endpoint-port", Options.StorageEndpoint.Port,
-					   "port of the storage endpoint, on --host; 0 picks a free one")
-			->check(CLI::Range(0, 65535))
-			->type_name("N");
+		               "port of the storage endpoint, on --host; 0 picks a free one")
+		    ->check(CLI::Range(0, 65535))
+		    ->type_name("N");
 		App.add_option("--storage-endpoint-token", Options.StorageEndpoint.Token,
-					   "access token the storage endpoint expects in its \"Token\" header (64 lowercase hex digits)")
-			->type_name("HEX");
+		               "access token the storage endpoint expects in its \"Token\" header (64 lowercase hex digits)")
+		    ->type_name("HEX");
 		App.add_option("--storage-endpoint-url-lifetime", Options.StorageEndpoint.UrlLifetimeSeconds,
-					   "expiry of the presigned part addresses")
-			->check(CLI::Range(1, 7 * 24 * 3600))
-			->type_name("SECONDS");
+		               "expiry of the presigned part addresses")
+		    ->check(CLI::Range(1, 7 * 24 * 3600))
+		    ->type_name("SECONDS");
 	}
 };
 

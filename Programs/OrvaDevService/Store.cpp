@@ -163,7 +163,8 @@ class FStatement
 {
 public:
 	FStatement(FSqliteConnection& InConnection, const char* Sql)
-		: Connection(InConnection), Statement(InConnection.Prepare(Sql))
+	    : Connection(InConnection)
+	    , Statement(InConnection.Prepare(Sql))
 	{
 	}
 
@@ -233,13 +234,15 @@ public:
 	std::string ColumnText(int Column) const
 	{
 		const auto* Data = reinterpret_cast<const char*>(sqlite3_column_text(Statement, Column));
-		return Data != nullptr ? std::string(Data, static_cast<size_t>(sqlite3_column_bytes(Statement, Column))) : std::string();
+		return Data != nullptr ? std::string(Data, static_cast<size_t>(sqlite3_column_bytes(Statement, Column)))
+		                       : std::string();
 	}
 
 	std::string ColumnBlob(int Column) const
 	{
 		const auto* Data = static_cast<const char*>(sqlite3_column_blob(Statement, Column));
-		return Data != nullptr ? std::string(Data, static_cast<size_t>(sqlite3_column_bytes(Statement, Column))) : std::string();
+		return Data != nullptr ? std::string(Data, static_cast<size_t>(sqlite3_column_bytes(Statement, Column)))
+		                       : std::string();
 	}
 
 private:
@@ -259,7 +262,8 @@ private:
 class FTransaction
 {
 public:
-	FTransaction(FSqliteConnection& InConnection, bool bWrite) : Connection(InConnection)
+	FTransaction(FSqliteConnection& InConnection, bool bWrite)
+	    : Connection(InConnection)
 	{
 		Connection.Exec(bWrite ? "BEGIN IMMEDIATE" : "BEGIN");
 	}
@@ -287,8 +291,8 @@ private:
 };
 
 constexpr const char* CreatorColumns =
-	"SELECT id, COALESCE(email, ''), COALESCE(phone, ''), display_name, password_salt, password_hash, "
-	"password_iterations FROM creators ";
+    "SELECT id, COALESCE(email, ''), COALESCE(phone, ''), display_name, password_salt, password_hash, "
+    "password_iterations FROM creators ";
 
 FCreatorCredentials ReadCredentials(const FStatement& Row)
 {
@@ -373,7 +377,7 @@ FImageRecord ReadImage(const FStatement& Row)
 }
 
 #define ORVA_COMPONENT_SELECT                                                                                          \
-	"SELECT c.id, c.world_id, w.identifier, c.name, c.platform, c.map, c.filename, c.sandbox, c.complete, "           \
+	"SELECT c.id, c.world_id, w.identifier, c.name, c.platform, c.map, c.filename, c.sandbox, c.complete, "            \
 	"COALESCE(c.checksum, ''), COALESCE(c.object_key, ''), COALESCE(c.size, -1), c.created_at, c.updated_at "          \
 	"FROM components c JOIN worlds w ON w.id = c.world_id "
 
@@ -398,7 +402,7 @@ FComponentRecord ReadComponent(const FStatement& Row)
 }
 
 std::optional<FComponentRecord> SelectComponent(FSqliteConnection& Connection, int64_t CreatorId,
-												std::string_view ComponentId)
+                                                std::string_view ComponentId)
 {
 	FStatement Query(Connection, ORVA_COMPONENT_SELECT "WHERE c.id = ?1 AND w.creator_id = ?2");
 	Query.Text(1, ComponentId).Int(2, CreatorId);
@@ -415,7 +419,8 @@ class FStore::FLease
 {
 public:
 	FLease(FStore& InOwner, std::unique_ptr<FSqliteConnection> InConnection)
-		: Owner(InOwner), Connection(std::move(InConnection))
+	    : Owner(InOwner)
+	    , Connection(std::move(InConnection))
 	{
 	}
 	~FLease() { Owner.Release(std::move(Connection)); }
@@ -534,7 +539,7 @@ int64_t FStore::UpsertCreator(const FCreatorSeed& Seed, const FPasswordHash* New
 	std::optional<int64_t> ExistingId;
 	{
 		FStatement Query(Db, "SELECT id FROM creators WHERE (?1 <> '' AND email = ?1) OR (?2 <> '' AND phone = ?2) "
-							 "ORDER BY (email = ?1) DESC LIMIT 1");
+		                     "ORDER BY (email = ?1) DESC LIMIT 1");
 		Query.Text(1, Seed.Email).Text(2, Seed.Phone);
 		if (Query.Step())
 		{
@@ -547,18 +552,18 @@ int64_t FStore::UpsertCreator(const FCreatorSeed& Seed, const FPasswordHash* New
 	{
 		CreatorId = *ExistingId;
 		FStatement Update(Db, "UPDATE creators SET display_name = ?2, "
-							  "email = CASE WHEN ?3 <> '' THEN ?3 ELSE email END, "
-							  "phone = CASE WHEN ?4 <> '' THEN ?4 ELSE phone END WHERE id = ?1");
+		                      "email = CASE WHEN ?3 <> '' THEN ?3 ELSE email END, "
+		                      "phone = CASE WHEN ?4 <> '' THEN ?4 ELSE phone END WHERE id = ?1");
 		Update.Int(1, CreatorId).Text(2, Seed.DisplayName).Text(3, Seed.Email).Text(4, Seed.Phone).Run();
 		if (NewPassword != nullptr)
 		{
 			FStatement SetPassword(Db, "UPDATE creators SET password_salt = ?2, password_hash = ?3, "
-									   "password_iterations = ?4 WHERE id = ?1");
+			                           "password_iterations = ?4 WHERE id = ?1");
 			SetPassword.Int(1, CreatorId)
-				.Blob(2, NewPassword->Salt)
-				.Blob(3, NewPassword->Hash)
-				.Int(4, NewPassword->Iterations)
-				.Run();
+			    .Blob(2, NewPassword->Salt)
+			    .Blob(3, NewPassword->Hash)
+			    .Int(4, NewPassword->Iterations)
+			    .Run();
 			FStatement Revoke(Db, "DELETE FROM tokens WHERE creator_id = ?1");
 			Revoke.Int(1, CreatorId).Run();
 		}
@@ -570,14 +575,14 @@ int64_t FStore::UpsertCreator(const FCreatorSeed& Seed, const FPasswordHash* New
 			throw FStoreError("a new account needs a password");
 		}
 		FStatement Insert(Db, "INSERT INTO creators (email, phone, display_name, password_salt, password_hash, "
-							  "password_iterations) VALUES (NULLIF(?1, ''), NULLIF(?2, ''), ?3, ?4, ?5, ?6)");
+		                      "password_iterations) VALUES (NULLIF(?1, ''), NULLIF(?2, ''), ?3, ?4, ?5, ?6)");
 		Insert.Text(1, Seed.Email)
-			.Text(2, Seed.Phone)
-			.Text(3, Seed.DisplayName)
-			.Blob(4, NewPassword->Salt)
-			.Blob(5, NewPassword->Hash)
-			.Int(6, NewPassword->Iterations)
-			.Run();
+		    .Text(2, Seed.Phone)
+		    .Text(3, Seed.DisplayName)
+		    .Blob(4, NewPassword->Salt)
+		    .Blob(5, NewPassword->Hash)
+		    .Int(6, NewPassword->Iterations)
+		    .Run();
 		CreatorId = sqlite3_last_insert_rowid(Db.Handle());
 	}
 	Transaction.Commit();
@@ -634,7 +639,7 @@ std::vector<FWorldRecord> FStore::ListWorlds(int64_t CreatorId)
 }
 
 FWorldRecord FStore::CreateWorld(int64_t CreatorId, const std::string& Name, const std::string& Description,
-								 bool bPrivate, int64_t Capacity)
+                                 bool bPrivate, int64_t Capacity)
 {
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
@@ -661,16 +666,16 @@ FWorldRecord FStore::CreateWorld(int64_t CreatorId, const std::string& Name, con
 	} while (true);
 
 	FStatement Insert(Db, "INSERT INTO worlds (id, identifier, creator_id, name, description, capacity, private, "
-						  "last_update, created_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?8)");
+	                      "last_update, created_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?8)");
 	Insert.Text(1, World.Id)
-		.Text(2, World.Identifier)
-		.Int(3, CreatorId)
-		.Text(4, World.Name)
-		.Text(5, World.Description)
-		.Int(6, World.Capacity)
-		.Int(7, World.bPrivate ? 1 : 0)
-		.Text(8, World.LastUpdate)
-		.Run();
+	    .Text(2, World.Identifier)
+	    .Int(3, CreatorId)
+	    .Text(4, World.Name)
+	    .Text(5, World.Description)
+	    .Int(6, World.Capacity)
+	    .Int(7, World.bPrivate ? 1 : 0)
+	    .Text(8, World.LastUpdate)
+	    .Run();
 	Transaction.Commit();
 	return World;
 }
@@ -682,7 +687,7 @@ std::optional<FWorldRecord> FStore::FindWorld(int64_t CreatorId, std::string_vie
 }
 
 EStoreStatus FStore::UpdateWorld(int64_t CreatorId, std::string_view WorldId, const FWorldPatch& Patch,
-								 FWorldRecord& OutWorld)
+                                 FWorldRecord& OutWorld)
 {
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
@@ -704,11 +709,11 @@ EStoreStatus FStore::UpdateWorld(int64_t CreatorId, std::string_view WorldId, co
 	}
 
 	FStatement Update(Db, "UPDATE worlds SET "
-						  "private = COALESCE(?2, private), "
-						  "name = COALESCE(?3, name), "
-						  "description = COALESCE(?4, description), "
-						  "title_image_id = CASE WHEN ?5 THEN ?6 ELSE title_image_id END, "
-						  "last_update = ?7 WHERE id = ?1");
+	                      "private = COALESCE(?2, private), "
+	                      "name = COALESCE(?3, name), "
+	                      "description = COALESCE(?4, description), "
+	                      "title_image_id = CASE WHEN ?5 THEN ?6 ELSE title_image_id END, "
+	                      "last_update = ?7 WHERE id = ?1");
 	Update.Text(1, WorldId);
 	if (Patch.bPrivate)
 	{
@@ -719,11 +724,11 @@ EStoreStatus FStore::UpdateWorld(int64_t CreatorId, std::string_view WorldId, co
 		Update.Null(2);
 	}
 	Update.OptionalText(3, Patch.Name)
-		.OptionalText(4, Patch.Description)
-		.Int(5, Patch.bSetTitleImage ? 1 : 0)
-		.OptionalText(6, Patch.TitleImageId)
-		.Text(7, NowIso8601())
-		.Run();
+	    .OptionalText(4, Patch.Description)
+	    .Int(5, Patch.bSetTitleImage ? 1 : 0)
+	    .OptionalText(6, Patch.TitleImageId)
+	    .Text(7, NowIso8601())
+	    .Run();
 
 	std::optional<FWorldRecord> World = SelectWorld(Db, CreatorId, WorldId);
 	Transaction.Commit();
@@ -732,7 +737,7 @@ EStoreStatus FStore::UpdateWorld(int64_t CreatorId, std::string_view WorldId, co
 }
 
 EStoreStatus FStore::DeleteWorlds(int64_t CreatorId, const std::vector<std::string>& IdsOrIdentifiers,
-								  std::vector<std::string>& OutStoredFiles)
+                                  std::vector<std::string>& OutStoredFiles)
 {
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
@@ -789,15 +794,15 @@ EStoreStatus FStore::AddScreenshot(int64_t CreatorId, FImageRecord& Image)
 	}
 	Image.Id = MakeUuid();
 	FStatement Insert(Db, "INSERT INTO screenshots (id, world_id, name, stored_name, content_type, size, created_at) "
-						  "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+	                      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
 	Insert.Text(1, Image.Id)
-		.Text(2, Image.WorldId)
-		.Text(3, Image.Name)
-		.Text(4, Image.StoredName)
-		.Text(5, Image.ContentType)
-		.Int(6, Image.Size)
-		.Text(7, NowIso8601())
-		.Run();
+	    .Text(2, Image.WorldId)
+	    .Text(3, Image.Name)
+	    .Text(4, Image.StoredName)
+	    .Text(5, Image.ContentType)
+	    .Int(6, Image.Size)
+	    .Text(7, NowIso8601())
+	    .Run();
 	TouchWorld(Db, Image.WorldId);
 	Transaction.Commit();
 	return EStoreStatus::Ok;
@@ -849,7 +854,7 @@ std::vector<std::string> FStore::ListStoredScreenshotFiles()
 }
 
 std::optional<std::vector<FComponentRecord>> FStore::AddComponents(int64_t CreatorId, std::string_view WorldId,
-																	const std::vector<FNewComponent>& Components)
+                                                                   const std::vector<FNewComponent>& Components)
 {
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
@@ -865,16 +870,16 @@ std::optional<std::vector<FComponentRecord>> FStore::AddComponents(int64_t Creat
 	{
 		Ids.push_back(MakeUuid());
 		FStatement Insert(Db, "INSERT INTO components (id, world_id, name, platform, sandbox, map, filename, "
-							  "created_at, updated_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?8)");
+		                      "created_at, updated_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?8)");
 		Insert.Text(1, Ids.back())
-			.Text(2, WorldId)
-			.Text(3, Component.Name)
-			.Text(4, Component.Platform)
-			.Int(5, Component.bSandbox ? 1 : 0)
-			.Text(6, Component.Map)
-			.Text(7, Component.Filename)
-			.Text(8, Now)
-			.Run();
+		    .Text(2, WorldId)
+		    .Text(3, Component.Name)
+		    .Text(4, Component.Platform)
+		    .Int(5, Component.bSandbox ? 1 : 0)
+		    .Text(6, Component.Map)
+		    .Text(7, Component.Filename)
+		    .Text(8, Now)
+		    .Run();
 	}
 	std::vector<FComponentRecord> Records;
 	for (const std::string& Id : Ids)
@@ -892,7 +897,7 @@ std::optional<FComponentRecord> FStore::FindComponent(int64_t CreatorId, std::st
 }
 
 std::optional<FComponentRecord> FStore::RecordUploadGrant(int64_t CreatorId, std::string_view ComponentId, int64_t Size,
-														  const std::string& ObjectKey)
+                                                          const std::string& ObjectKey)
 {
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
@@ -910,7 +915,7 @@ std::optional<FComponentRecord> FStore::RecordUploadGrant(int64_t CreatorId, std
 }
 
 std::optional<FComponentRecord> FStore::CompleteComponent(int64_t CreatorId, std::string_view ComponentId,
-														  const std::string& Checksum)
+                                                          const std::string& Checksum)
 {
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;

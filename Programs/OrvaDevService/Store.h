@@ -66,14 +66,15 @@ public:
 	// Worlds.
 	std::vector<FWorldRecord> ListWorlds(int64_t CreatorId);
 	FWorldRecord CreateWorld(int64_t CreatorId, const std::string& Name, const std::string& Description, bool bPrivate,
-							 int64_t Capacity);
+	                         int64_t Capacity);
 	std::optional<FWorldRecord> FindWorld(int64_t CreatorId, std::string_view WorldId);
-	EStoreStatus UpdateWorld(int64_t CreatorId, std::string_view WorldId, const FWorldPatch& Patch, FWorldRecord& OutWorld);
+	EStoreStatus UpdateWorld(int64_t CreatorId, std::string_view WorldId, const FWorldPatch& Patch,
+	                         FWorldRecord& OutWorld);
 	// All or nothing: when any entry names no world of this creator (by id or identifier) nothing
 	// is deleted and NotFound is returned. On success OutStoredFiles lists the screenshot files
 	// that no longer belong to anything.
 	EStoreStatus DeleteWorlds(int64_t CreatorId, const std::vector<std::string>& IdsOrIdentifiers,
-							  std::vector<std::string>& OutStoredFiles);
+	                          std::vector<std::string>& OutStoredFiles);
 
 	// Screenshots.
 	EStoreStatus AddScreenshot(int64_t CreatorId, FImageRecord& Image);
@@ -83,12 +84,12 @@ public:
 
 	// Components.
 	std::optional<std::vector<FComponentRecord>> AddComponents(int64_t CreatorId, std::string_view WorldId,
-															   const std::vector<FNewComponent>& Components);
+	                                                           const std::vector<FNewComponent>& Components);
 	std::optional<FComponentRecord> FindComponent(int64_t CreatorId, std::string_view ComponentId);
 	std::optional<FComponentRecord> RecordUploadGrant(int64_t CreatorId, std::string_view ComponentId, int64_t Size,
-													  const std::string& ObjectKey);
+	                                                  const std::string& ObjectKey);
 	std::optional<FComponentRecord> CompleteComponent(int64_t CreatorId, std::string_view ComponentId,
-													  const std::string& Checksum);
+	                                                  const std::string& Checksum);
 
 private:
 	class FLease;

@@ -51,7 +51,8 @@ int RunStatus(FEditorHost& Host)
 		// The connection dies with this frame: an answer arriving later (during the shutdown flush)
 		// must not write into it.
 		QObject Frame;
-		QObject::connect(Sdk, &UOrvaSDKSubsystem::OnLoginStateChanged, &Frame, [&bAnswered](bool) { bAnswered = true; });
+		QObject::connect(Sdk, &UOrvaSDKSubsystem::OnLoginStateChanged, &Frame,
+		                 [&bAnswered](bool) { bAnswered = true; });
 		FGameThread::RunUntil([&] { return bAnswered || Host.Http().GetPendingCount() == 0; }, 10000);
 	}
 	PrintLine(QStringLiteral("Project: %1").arg(Host.Paths().GetProjectFilePath()));

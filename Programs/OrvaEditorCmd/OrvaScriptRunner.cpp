@@ -5,9 +5,9 @@
 #include "EditorSubsystem.h"
 #include "GameThread.h"
 #include "Http.h"
+#include "IImageReceiver.h"
 #include "Json.h"
 #include "Notifications.h"
-#include "IImageReceiver.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "OrvaSDKSubsystem.h"
 #include "OrvaScriptValue.h"
@@ -415,10 +415,7 @@ struct FOrvaScriptRunner::FImpl
 
 	// The Test operations of the presigned upload path are private to the plugin but meant for
 	// scripts.
-	static bool IsTestOperation(const QMetaMethod& Method)
-	{
-		return QByteArray(Method.name()).startsWith("Test");
-	}
+	static bool IsTestOperation(const QMetaMethod& Method) { return QByteArray(Method.name()).startsWith("Test"); }
 
 	static QList<QMetaMethod> Operations(const QObject* Subsystem, const QString& Name)
 	{
@@ -738,7 +735,8 @@ struct FOrvaScriptRunner::FImpl
 		}
 		QString ActualText;
 		bool bFailed = false;
-		auto Holds = [&] {
+		auto Holds = [&]
+		{
 			QVariant Actual;
 			bool bEqual = false;
 			if (!Evaluate(Subsystem, Path, Actual, Reason) || !JsonEquals(Actual, WantedJson, Reason, bEqual))
@@ -1063,7 +1061,8 @@ struct FOrvaScriptRunner::FImpl
 		{
 			return RunUntilValue(Tokens, Reason);
 		}
-		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, notifications, image, until)")
+		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, "
+		                        "notifications, image, until)")
 		             .arg(Verb);
 		return false;
 	}
@@ -1115,9 +1114,9 @@ struct FOrvaScriptRunner::FImpl
 				continue;
 			}
 			// Failures name the command by its verb and, for those that have one, its target.
-			static const QStringList Targeted = {QStringLiteral("call"), QStringLiteral("wait"), QStringLiteral("get"),
-			                                     QStringLiteral("expect"), QStringLiteral("set"),
-			                                     QStringLiteral("until")};
+			static const QStringList Targeted = {QStringLiteral("call"), QStringLiteral("wait"),
+			                                     QStringLiteral("get"),  QStringLiteral("expect"),
+			                                     QStringLiteral("set"),  QStringLiteral("until")};
 			const QString Command = Tokens.mid(0, Targeted.contains(Tokens.value(0)) ? 2 : 1).join(QLatin1Char(' '));
 			bool bOk = bSplit;
 			if (bOk)

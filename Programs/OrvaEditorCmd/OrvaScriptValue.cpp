@@ -335,9 +335,10 @@ bool IntegerFromJson(const QJsonValue& Json, QVariant& Out, QString& Error)
 	const qint64 Exact = Json.toInteger(0);
 	if (Exact != 0 || Json.toInteger(1) == 0)
 	{
-		const bool bInRange = std::is_signed_v<T> ? Exact >= qint64(std::numeric_limits<T>::min()) &&
-		                                                Exact <= qint64(std::numeric_limits<T>::max())
-		                                          : Exact >= 0 && quint64(Exact) <= quint64(std::numeric_limits<T>::max());
+		const bool bInRange =
+		    std::is_signed_v<T>
+		        ? Exact >= qint64(std::numeric_limits<T>::min()) && Exact <= qint64(std::numeric_limits<T>::max())
+		        : Exact >= 0 && quint64(Exact) <= quint64(std::numeric_limits<T>::max());
 		if (bInRange)
 		{
 			Out = QVariant::fromValue(T(Exact));

@@ -20,22 +20,30 @@ protected:
 	void SetUp() override
 	{
 		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Maps/Entry"), World,
-			{QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Script/Engine")}, {QStringLiteral("/Game/Maps/Open")}));
-		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Maps/Open"), World, {QStringLiteral("/Game/Props/Crate")}, {}, true));
+		                          {QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Script/Engine")},
+		                          {QStringLiteral("/Game/Maps/Open")}));
+		ASSERT_TRUE(
+		    Project.Write(QStringLiteral("/Game/Maps/Open"), World, {QStringLiteral("/Game/Props/Crate")}, {}, true));
 		ASSERT_TRUE(Project.Write(ActorA, Actor, {QStringLiteral("/Game/Props/Rock")}));
 		ASSERT_TRUE(Project.Write(ActorB, Actor, {QStringLiteral("/Game/Props/Crate")}));
 		ASSERT_TRUE(Project.Write(ObjectC, QStringLiteral("/Script/Engine.DataLayerInstance")));
-		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Maps/Layers/DL_Main"), QStringLiteral("/Script/Engine.DataLayerAsset")));
+		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Maps/Layers/DL_Main"),
+		                          QStringLiteral("/Script/Engine.DataLayerAsset")));
 		FPackageFile Crate;
 		Crate.Assets.append({QStringLiteral("Crate"), StaticMesh, QString()});
 		Crate.HardDependencies = {QStringLiteral("/Game/Materials/M_Wood")};
-		Crate.Payload = QJsonObject{{QStringLiteral("Vertices"), 8}, {QStringLiteral("Blob"), QStringLiteral("AAECAw==")}};
+		Crate.Payload =
+		    QJsonObject{{QStringLiteral("Vertices"), 8}, {QStringLiteral("Blob"), QStringLiteral("AAECAw==")}};
 		ASSERT_TRUE(Crate.SaveToFile(Project.FileOf(QStringLiteral("/Game/Props/Crate"))));
-		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Props/Rock"), StaticMesh, {QStringLiteral("/Game/Materials/M_Wood")}));
-		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/M_Wood"), Material, {QStringLiteral("/Game/Textures/T_Wood")}));
+		ASSERT_TRUE(
+		    Project.Write(QStringLiteral("/Game/Props/Rock"), StaticMesh, {QStringLiteral("/Game/Materials/M_Wood")}));
+		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/M_Wood"), Material,
+		                          {QStringLiteral("/Game/Textures/T_Wood")}));
 		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Textures/T_Wood"), Texture));
-		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Blueprints/BP_Spawner"), QStringLiteral("/Script/Engine.Blueprint"),
-			{QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Game/Props/Rock")}, {QStringLiteral("/Game/Textures/T_Wood")}));
+		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Blueprints/BP_Spawner"),
+		                          QStringLiteral("/Script/Engine.Blueprint"),
+		                          {QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Game/Props/Rock")},
+		                          {QStringLiteral("/Game/Textures/T_Wood")}));
 		QDir().mkpath(Project.ContentDir() + QStringLiteral("Maps/Empty/Deeper"));
 		Host = Project.StartHost();
 	}
@@ -103,7 +111,8 @@ TEST_F(AssetMoveTest, MovingAnAssetLeavesARedirectorAndTheObjectFollows)
 	EXPECT_EQ(Tools().FindObject(QStringLiteral("/Game/W1/Crate.Crate")), Crate);
 
 	// The old file is now a redirector to the new object, and depends on the new package.
-	const std::optional<FPackageFile> Old = FPackageFile::LoadFromFile(Project.FileOf(QStringLiteral("/Game/Props/Crate")));
+	const std::optional<FPackageFile> Old =
+	    FPackageFile::LoadFromFile(Project.FileOf(QStringLiteral("/Game/Props/Crate")));
 	ASSERT_TRUE(Old);
 	ASSERT_TRUE(Old->IsRedirectorPackage());
 	EXPECT_EQ(Old->Assets.first().Destination, QStringLiteral("/Game/W1/Crate.Crate"));
@@ -120,8 +129,10 @@ TEST_F(AssetMoveTest, MovingAnAssetLeavesARedirectorAndTheObjectFollows)
 	EXPECT_EQ(OldObject->GetDestinationObjectPath(), QStringLiteral("/Game/W1/Crate.Crate"));
 
 	// Walks through the redirector still reach the moved package and what it needs.
-	EXPECT_TRUE(Walk(Registry(), QStringLiteral("/Game/Blueprints/BP_Spawner")).contains(QStringLiteral("/Game/Materials/M_Wood")));
-	EXPECT_TRUE(Walk(Registry(), QStringLiteral("/Game/Blueprints/BP_Spawner")).contains(QStringLiteral("/Game/W1/Crate")));
+	EXPECT_TRUE(Walk(Registry(), QStringLiteral("/Game/Blueprints/BP_Spawner"))
+	                .contains(QStringLiteral("/Game/Materials/M_Wood")));
+	EXPECT_TRUE(
+	    Walk(Registry(), QStringLiteral("/Game/Blueprints/BP_Spawner")).contains(QStringLiteral("/Game/W1/Crate")));
 
 	// Moving where it is already changes nothing; moving it back replaces its own redirector.
 	AssetViewUtils::MoveAssets(Tools(), {Crate}, QStringLiteral("/Game/W1"));
@@ -149,7 +160,8 @@ TEST_F(AssetMoveTest, ANameClashStopsThatMoveAndKeepsBothPackages)
 {
 	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/W1/Props/Crate"), Texture));
 	// A file the registry could not read is not overwritten either.
-	ASSERT_TRUE(FAssetTestProject::WriteRaw(Project.FileOf(QStringLiteral("/Game/W1/Props/Rock")), QByteArrayLiteral("garbage")));
+	ASSERT_TRUE(FAssetTestProject::WriteRaw(Project.FileOf(QStringLiteral("/Game/W1/Props/Rock")),
+	                                        QByteArrayLiteral("garbage")));
 	Registry().ScanPathsSynchronous({QStringLiteral("/Game/W1")}, true);
 	const QStringList Before = Describe(Registry());
 	const QByteArray SourceBytes = FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/Props/Crate")));
@@ -159,11 +171,14 @@ TEST_F(AssetMoveTest, ANameClashStopsThatMoveAndKeepsBothPackages)
 	EXPECT_FALSE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/Props")}, QStringLiteral("/Game/W1")));
 	const QStringList Errors = Log.Messages(ELogVerbosity::Error);
 	ASSERT_EQ(Errors.size(), 2) << qPrintable(Errors.join(QLatin1Char('\n')));
-	EXPECT_TRUE(Errors[0].contains(QLatin1String("/Game/Props/Crate")) && Errors[0].contains(QLatin1String("exists already")));
-	EXPECT_TRUE(Errors[1].contains(QLatin1String("/Game/Props/Rock")) && Errors[1].contains(QLatin1String("exists already")));
+	EXPECT_TRUE(Errors[0].contains(QLatin1String("/Game/Props/Crate")) &&
+	            Errors[0].contains(QLatin1String("exists already")));
+	EXPECT_TRUE(Errors[1].contains(QLatin1String("/Game/Props/Rock")) &&
+	            Errors[1].contains(QLatin1String("exists already")));
 	EXPECT_EQ(FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/Props/Crate"))), SourceBytes);
 	EXPECT_EQ(FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/W1/Props/Crate"))), TargetBytes);
-	EXPECT_EQ(FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/W1/Props/Rock"))), QByteArrayLiteral("garbage"));
+	EXPECT_EQ(FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/W1/Props/Rock"))),
+	          QByteArrayLiteral("garbage"));
 	EXPECT_EQ(Describe(Registry()), Before);
 
 	// Names clash ignoring case, as the engine's names do.
@@ -189,32 +204,37 @@ TEST_F(AssetMoveTest, MovingAFolderKeepsItsStructureAndCarriesExternalPackages)
 	{
 		EXPECT_TRUE(Registry().DoesPackageExistOnDisk(QString::fromLatin1(Moved))) << Moved;
 	}
-	EXPECT_EQ(Registry().GetPackageFilename(QStringLiteral("/Game/W1/Maps/Open")), Project.FileOf(QStringLiteral("/Game/W1/Maps/Open"), true));
+	EXPECT_EQ(Registry().GetPackageFilename(QStringLiteral("/Game/W1/Maps/Open")),
+	          Project.FileOf(QStringLiteral("/Game/W1/Maps/Open"), true));
 	EXPECT_TRUE(QFileInfo(Project.ContentDir() + QStringLiteral("W1/Maps/Empty/Deeper")).isDir());
 	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Maps/Open")), QStringLiteral("/Game/W1/Maps/Open.Open"));
-	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Maps/Layers/DL_Main")), QStringLiteral("/Game/W1/Maps/Layers/DL_Main.DL_Main"));
+	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Maps/Layers/DL_Main")),
+	          QStringLiteral("/Game/W1/Maps/Layers/DL_Main.DL_Main"));
 
 	// The external packages mirror the level's new path, keep their nested folders and contents,
 	// and leave nothing behind: no redirectors, no empty folders.
 	const QString NewA = QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/3/KQ/3KQ0M7X1");
 	EXPECT_EQ(FAssetTestProject::ReadRaw(Project.FileOf(NewA)), ActorBytes);
 	EXPECT_EQ(FilesUnder(Project.ContentDir() + QStringLiteral("__ExternalActors__/")),
-		QStringList({QStringLiteral("W1/Maps/Open/3/KQ/3KQ0M7X1.uasset"), QStringLiteral("W1/Maps/Open/8/1Z/81Z5T0PL.uasset"),
-			QStringLiteral("W1/Maps/Open/Z/00/Z00LATE.uasset")}));
+	          QStringList({QStringLiteral("W1/Maps/Open/3/KQ/3KQ0M7X1.uasset"),
+	                       QStringLiteral("W1/Maps/Open/8/1Z/81Z5T0PL.uasset"),
+	                       QStringLiteral("W1/Maps/Open/Z/00/Z00LATE.uasset")}));
 	EXPECT_EQ(FilesUnder(Project.ContentDir() + QStringLiteral("__ExternalObjects__/")),
-		QStringList({QStringLiteral("W1/Maps/Open/0/B7/0B7N4D2X.uasset")}));
+	          QStringList({QStringLiteral("W1/Maps/Open/0/B7/0B7N4D2X.uasset")}));
 	EXPECT_FALSE(QFileInfo::exists(Project.ContentDir() + QStringLiteral("__ExternalActors__/Maps")));
 	EXPECT_FALSE(Registry().DoesPackageExistOnDisk(ActorA));
 	EXPECT_EQ(Walk(Registry(), QStringLiteral("/Game/W1/Maps/Open")),
-		QSet<QString>({QStringLiteral("/Game/W1/Maps/Open"), QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Game/Props/Rock"),
-			QStringLiteral("/Game/Materials/M_Wood"), QStringLiteral("/Game/Textures/T_Wood"), NewA,
-			QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/8/1Z/81Z5T0PL"),
-			QStringLiteral("/Game/__ExternalObjects__/W1/Maps/Open/0/B7/0B7N4D2X"),
-			QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/Z/00/Z00LATE")}));
+	          QSet<QString>({QStringLiteral("/Game/W1/Maps/Open"), QStringLiteral("/Game/Props/Crate"),
+	                         QStringLiteral("/Game/Props/Rock"), QStringLiteral("/Game/Materials/M_Wood"),
+	                         QStringLiteral("/Game/Textures/T_Wood"), NewA,
+	                         QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/8/1Z/81Z5T0PL"),
+	                         QStringLiteral("/Game/__ExternalObjects__/W1/Maps/Open/0/B7/0B7N4D2X"),
+	                         QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/Z/00/Z00LATE")}));
 
 	// External folders never move on their own: they follow their levels.
 	const QStringList ExternalFiles = FilesUnder(Project.ContentDir());
-	EXPECT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/__ExternalActors__")}, QStringLiteral("/Game/W2")));
+	EXPECT_TRUE(
+	    AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/__ExternalActors__")}, QStringLiteral("/Game/W2")));
 	EXPECT_EQ(FilesUnder(Project.ContentDir()), ExternalFiles);
 	EXPECT_FALSE(QFileInfo::exists(Project.ContentDir() + QStringLiteral("W2")));
 
@@ -225,7 +245,8 @@ TEST_F(AssetMoveTest, MovingAFolderKeepsItsStructureAndCarriesExternalPackages)
 
 	// A folder cannot move into itself.
 	EXPECT_FALSE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/W1")}, QStringLiteral("/Game/W1/Inner")));
-	EXPECT_FALSE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/NoSuchFolder")}, QStringLiteral("/Game/W1")));
+	EXPECT_FALSE(
+	    AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/NoSuchFolder")}, QStringLiteral("/Game/W1")));
 	ExpectRegistryMatchesDisk();
 }
 
@@ -250,7 +271,8 @@ TEST_F(AssetMoveTest, FixUpRewritesReferencersAndDeletesRedirectors)
 	ASSERT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/Props")}, QStringLiteral("/Game/W1")));
 	// A second move makes a chain: /Game/Materials/M_Wood -> /Game/W1/Materials/M_Wood -> /Game/W2/M_Wood.
 	ASSERT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/Materials")}, QStringLiteral("/Game/W1")));
-	AssetViewUtils::MoveAssets(Tools(), {Load(QStringLiteral("/Game/W1/Materials/M_Wood.M_Wood"))}, QStringLiteral("/Game/W2"));
+	AssetViewUtils::MoveAssets(Tools(), {Load(QStringLiteral("/Game/W1/Materials/M_Wood.M_Wood"))},
+	                           QStringLiteral("/Game/W2"));
 
 	const QList<FObjectPtr> Redirectors = LoadAllRedirectors();
 	ASSERT_EQ(Redirectors.size(), 4);
@@ -265,15 +287,17 @@ TEST_F(AssetMoveTest, FixUpRewritesReferencersAndDeletesRedirectors)
 	EXPECT_FALSE(QFileInfo::exists(Project.FileOf(QStringLiteral("/Game/W1/Materials/M_Wood"))));
 	// Referencers point at the final destinations, in their own order, with their hard/soft kind.
 	const std::optional<FPackageFile> Spawner =
-		FPackageFile::LoadFromFile(Project.FileOf(QStringLiteral("/Game/Blueprints/BP_Spawner")));
+	    FPackageFile::LoadFromFile(Project.FileOf(QStringLiteral("/Game/Blueprints/BP_Spawner")));
 	ASSERT_TRUE(Spawner);
-	EXPECT_EQ(Spawner->HardDependencies, QStringList({QStringLiteral("/Game/W1/Props/Crate"), QStringLiteral("/Game/W1/Props/Rock")}));
+	EXPECT_EQ(Spawner->HardDependencies,
+	          QStringList({QStringLiteral("/Game/W1/Props/Crate"), QStringLiteral("/Game/W1/Props/Rock")}));
 	EXPECT_EQ(Spawner->SoftDependencies, QStringList{QStringLiteral("/Game/Textures/T_Wood")});
 	QStringList CrateDependencies;
 	Registry().GetDependencies(QStringLiteral("/Game/W1/Props/Crate"), CrateDependencies);
 	EXPECT_EQ(CrateDependencies, QStringList{QStringLiteral("/Game/W2/M_Wood")});
 	// Only the dependencies changed: the payload is the same JSON value.
-	const std::optional<FPackageFile> Crate = FPackageFile::LoadFromFile(Project.FileOf(QStringLiteral("/Game/W1/Props/Crate")));
+	const std::optional<FPackageFile> Crate =
+	    FPackageFile::LoadFromFile(Project.FileOf(QStringLiteral("/Game/W1/Props/Crate")));
 	ASSERT_TRUE(Crate);
 	EXPECT_EQ(Crate->Payload, FPackageFile::Parse(CrateBytes)->Payload);
 	// The external actors of the level were rewritten too.
@@ -299,7 +323,8 @@ TEST_F(AssetMoveTest, ReadOnlyReferencersAreFixedOnlyWhenTheCreatorAgrees)
 	QStringList Dependencies;
 	Registry().GetDependencies(QStringLiteral("/Game/Blueprints/BP_Spawner"), Dependencies);
 	EXPECT_TRUE(Dependencies.contains(QStringLiteral("/Game/W1/Textures/T_Wood")));
-	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Textures/T_Wood")), QStringLiteral("/Game/W1/Textures/T_Wood.T_Wood"));
+	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Textures/T_Wood")),
+	          QStringLiteral("/Game/W1/Textures/T_Wood.T_Wood"));
 
 	Dialogs().QueueAnswer(EAppReturnType::Yes);
 	Tools().FixupReferencers(LoadAllRedirectors(), true);
@@ -358,7 +383,8 @@ TEST_F(AssetMoveTest, AFailedWriteLosesNothing)
 	Referencer.HardDependencies = {QStringLiteral("/Game/Textures/T_Wood")};
 	ASSERT_TRUE(Referencer.SaveToFile(Project.FileOf(QStringLiteral("/Game/Textures/Atlas"))));
 	Registry().ScanPathsSynchronous({QStringLiteral("/Game/Textures")}, true);
-	AssetViewUtils::MoveAssets(Tools(), {Load(QStringLiteral("/Game/Textures/T_Wood.T_Wood"))}, QStringLiteral("/Game/W1"));
+	AssetViewUtils::MoveAssets(Tools(), {Load(QStringLiteral("/Game/Textures/T_Wood.T_Wood"))},
+	                           QStringLiteral("/Game/W1"));
 	const QByteArray AtlasBytes = FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/Textures/Atlas")));
 	{
 		FFileSizeLimit DiskFull(16 * 1024);
@@ -376,7 +402,7 @@ TEST_F(AssetMoveTest, LoadingManyAssetsAsksFirstWhenAllowedTo)
 {
 	Tools().NumObjectsToLoadBeforeWarning = 2;
 	const QStringList Paths = {QStringLiteral("/Game/Props/Crate.Crate"), QStringLiteral("/Game/Props/Rock.Rock"),
-		QStringLiteral("/Game/Textures/T_Wood.T_Wood")};
+	                           QStringLiteral("/Game/Textures/T_Wood.T_Wood")};
 	QList<FObjectPtr> Objects;
 	Dialogs().QueueAnswer(EAppReturnType::No);
 	EXPECT_FALSE(AssetViewUtils::LoadAssetsIfNeeded(Tools(), Paths, Objects, true, false));
@@ -390,7 +416,8 @@ TEST_F(AssetMoveTest, LoadingManyAssetsAsksFirstWhenAllowedTo)
 	EXPECT_EQ(Dialogs().ShownMessages().size(), 1);
 	// One path that does not load fails the whole call.
 	Objects.clear();
-	EXPECT_FALSE(AssetViewUtils::LoadAssetsIfNeeded(Tools(), {QStringLiteral("/Game/Props/Nope.Nope")}, Objects, false, false));
+	EXPECT_FALSE(
+	    AssetViewUtils::LoadAssetsIfNeeded(Tools(), {QStringLiteral("/Game/Props/Nope.Nope")}, Objects, false, false));
 
 	QList<FAssetData> Assets;
 	Registry().GetAssetsByPath(QStringLiteral("/Game/Props"), Assets);

@@ -16,20 +16,25 @@ protected:
 	void SetUp() override
 	{
 		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Maps/Entry"), World,
-			{QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Engine/BasicShapes/Cube"), QStringLiteral("/Script/Engine")},
-			{QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Missing/Thing")}));
-		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Props/Crate"), StaticMesh, {QStringLiteral("/Game/Materials/M_Wood")}));
+		                          {QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Engine/BasicShapes/Cube"),
+		                           QStringLiteral("/Script/Engine")},
+		                          {QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Missing/Thing")}));
+		ASSERT_TRUE(
+		    Project.Write(QStringLiteral("/Game/Props/Crate"), StaticMesh, {QStringLiteral("/Game/Materials/M_Wood")}));
 		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/M_Wood"), Material));
-		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/MI_Wood"), QStringLiteral("/Script/Engine.MaterialInstanceConstant"),
-			{QStringLiteral("/Game/Materials/M_Wood")}));
+		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/MI_Wood"),
+		                          QStringLiteral("/Script/Engine.MaterialInstanceConstant"),
+		                          {QStringLiteral("/Game/Materials/M_Wood")}));
 		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Textures/T_Sky"), Texture));
 		ASSERT_TRUE(Project.Write(QStringLiteral("/Engine/BasicShapes/Cube"), StaticMesh));
 		// A plugin with content of its own.
-		ASSERT_TRUE(FAssetTestProject::WriteRaw(Project.ProjectDir() + QStringLiteral("Plugins/ToolsPlugin/Tools.uplugin"),
-			QByteArrayLiteral("{\"FileVersion\":3,\"CanContainContent\":true}")));
+		ASSERT_TRUE(
+		    FAssetTestProject::WriteRaw(Project.ProjectDir() + QStringLiteral("Plugins/ToolsPlugin/Tools.uplugin"),
+		                                QByteArrayLiteral("{\"FileVersion\":3,\"CanContainContent\":true}")));
 		FPackageFile Star;
 		Star.Assets.append({QStringLiteral("Star"), Texture, QString()});
-		ASSERT_TRUE(Star.SaveToFile(Project.ProjectDir() + QStringLiteral("Plugins/ToolsPlugin/Content/Icons/Star.uasset")));
+		ASSERT_TRUE(
+		    Star.SaveToFile(Project.ProjectDir() + QStringLiteral("Plugins/ToolsPlugin/Content/Icons/Star.uasset")));
 	}
 
 	FAssetTestProject Project;
@@ -50,9 +55,10 @@ TEST_F(AssetRegistryTest, StartUpScanIndexesEveryMountPoint)
 	ASSERT_TRUE(Registry.DoesPackageExistOnDisk(QStringLiteral("/game/maps/ENTRY"), &CorrectCase, &Extension));
 	EXPECT_EQ(CorrectCase, QStringLiteral("/Game/Maps/Entry"));
 	EXPECT_EQ(Extension, QStringLiteral(".umap"));
-	EXPECT_EQ(Registry.GetPackageFilename(QStringLiteral("/Game/Maps/Entry")), Project.FileOf(QStringLiteral("/Game/Maps/Entry"), true));
+	EXPECT_EQ(Registry.GetPackageFilename(QStringLiteral("/Game/Maps/Entry")),
+	          Project.FileOf(QStringLiteral("/Game/Maps/Entry"), true));
 	EXPECT_EQ(Registry.GetPackageFilename(QStringLiteral("/Tools/Icons/Star")),
-		Project.ProjectDir() + QStringLiteral("Plugins/ToolsPlugin/Content/Icons/Star.uasset"));
+	          Project.ProjectDir() + QStringLiteral("Plugins/ToolsPlugin/Content/Icons/Star.uasset"));
 	const std::optional<FAssetPackageData> Data = Registry.GetAssetPackageDataCopy(QStringLiteral("/Game/Props/Crate"));
 	ASSERT_TRUE(Data);
 	EXPECT_EQ(Data->DiskSize, QFileInfo(Project.FileOf(QStringLiteral("/Game/Props/Crate"))).size());
@@ -92,12 +98,14 @@ TEST_F(AssetRegistryTest, DependenciesComeHardThenSoftInFileOrder)
 	QStringList All;
 	ASSERT_TRUE(Registry.GetDependencies(QStringLiteral("/Game/Maps/Entry"), All));
 	EXPECT_EQ(All, QStringList({QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Engine/BasicShapes/Cube"),
-					   QStringLiteral("/Script/Engine"), QStringLiteral("/Game/Textures/T_Sky"),
-					   QStringLiteral("/Game/Missing/Thing")}));
+	                            QStringLiteral("/Script/Engine"), QStringLiteral("/Game/Textures/T_Sky"),
+	                            QStringLiteral("/Game/Missing/Thing")}));
 	QStringList Hard;
 	QStringList Soft;
-	Registry.GetDependencies(QStringLiteral("/GAME/Maps/Entry"), Hard, EDependencyCategory::Package, EDependencyQuery::Hard);
-	Registry.GetDependencies(QStringLiteral("/Game/Maps/Entry"), Soft, EDependencyCategory::Package, EDependencyQuery::Soft);
+	Registry.GetDependencies(QStringLiteral("/GAME/Maps/Entry"), Hard, EDependencyCategory::Package,
+	                         EDependencyQuery::Hard);
+	Registry.GetDependencies(QStringLiteral("/Game/Maps/Entry"), Soft, EDependencyCategory::Package,
+	                         EDependencyQuery::Soft);
 	EXPECT_EQ(Hard + Soft, All);
 	EXPECT_EQ(Soft.size(), 2);
 	QStringList Managed;
@@ -109,18 +117,20 @@ TEST_F(AssetRegistryTest, DependenciesComeHardThenSoftInFileOrder)
 	QStringList Referencers;
 	ASSERT_TRUE(Registry.GetReferencers(QStringLiteral("/Game/Materials/M_Wood"), Referencers));
 	Referencers.sort();
-	EXPECT_EQ(Referencers, QStringList({QStringLiteral("/Game/Materials/MI_Wood"), QStringLiteral("/Game/Props/Crate")}));
+	EXPECT_EQ(Referencers,
+	          QStringList({QStringLiteral("/Game/Materials/MI_Wood"), QStringLiteral("/Game/Props/Crate")}));
 
 	// The walk over them reaches the /Game packages on disk only.
 	EXPECT_EQ(Walk(Registry, QStringLiteral("/Game/Maps/Entry")),
-		QSet<QString>({QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game/Props/Crate"),
-			QStringLiteral("/Game/Materials/M_Wood"), QStringLiteral("/Game/Textures/T_Sky")}));
+	          QSet<QString>({QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game/Props/Crate"),
+	                         QStringLiteral("/Game/Materials/M_Wood"), QStringLiteral("/Game/Textures/T_Sky")}));
 }
 
 TEST_F(AssetRegistryTest, AssetDataNamesPackageAssetClassAndObjectPath)
 {
 	FPackageFile Two;
-	Two.Assets = {{QStringLiteral("Rock"), StaticMesh, QString()}, {QStringLiteral("Rock_LOD1"), StaticMesh, QString()}};
+	Two.Assets = {{QStringLiteral("Rock"), StaticMesh, QString()},
+	              {QStringLiteral("Rock_LOD1"), StaticMesh, QString()}};
 	ASSERT_TRUE(Two.SaveToFile(Project.FileOf(QStringLiteral("/Game/Props/Rock"))));
 	const auto Host = Project.StartHost();
 	FAssetRegistry& Registry = Host->AssetRegistry();
@@ -135,7 +145,7 @@ TEST_F(AssetRegistryTest, AssetDataNamesPackageAssetClassAndObjectPath)
 	EXPECT_EQ(Assets[0].GetObjectPathString(), QStringLiteral("/Game/Props/Rock.Rock"));
 	EXPECT_EQ(Assets[1].GetObjectPathString(), QStringLiteral("/Game/Props/Rock.Rock_LOD1"));
 	EXPECT_EQ(Registry.GetAssetByObjectPath(FSoftObjectPath(QStringLiteral("/Game/Props/Rock.Rock_LOD1"))).AssetName,
-		QStringLiteral("Rock_LOD1"));
+	          QStringLiteral("Rock_LOD1"));
 	EXPECT_FALSE(Registry.GetAssetByObjectPath(FSoftObjectPath(QStringLiteral("/Game/Props/Rock.Nope"))).IsValid());
 
 	Assets.clear();
@@ -180,8 +190,9 @@ TEST_F(AssetRegistryTest, UnreadablePackageFilesAreReportedOnceAndSkipped)
 	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Props/Fine"), StaticMesh));
 	QFile::copy(Project.FileOf(QStringLiteral("/Game/Props/Fine")), BadName);
 	// Two files for one package name: the first keeps it, the other is reported.
-	ASSERT_TRUE(FAssetTestProject::WriteRaw(Project.ContentDir() + QStringLiteral("Props/Crate.umap"),
-		FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/Props/Crate")))));
+	ASSERT_TRUE(
+	    FAssetTestProject::WriteRaw(Project.ContentDir() + QStringLiteral("Props/Crate.umap"),
+	                                FAssetTestProject::ReadRaw(Project.FileOf(QStringLiteral("/Game/Props/Crate")))));
 
 	FLogCapture Log;
 	const auto Host = Project.StartHost();
@@ -199,7 +210,8 @@ TEST_F(AssetRegistryTest, UnreadablePackageFilesAreReportedOnceAndSkipped)
 	EXPECT_EQ(ErrorsNaming(BadName), 1);
 	EXPECT_EQ(ErrorsNaming(Project.ContentDir() + QStringLiteral("Props/Crate.umap")), 1);
 	EXPECT_TRUE(Registry.DoesPackageExistOnDisk(QStringLiteral("/Game/Props/Fine")));
-	EXPECT_EQ(Registry.GetPackageFilename(QStringLiteral("/Game/Props/Crate")), Project.FileOf(QStringLiteral("/Game/Props/Crate")));
+	EXPECT_EQ(Registry.GetPackageFilename(QStringLiteral("/Game/Props/Crate")),
+	          Project.FileOf(QStringLiteral("/Game/Props/Crate")));
 	EXPECT_FALSE(Registry.DoesPackageExistOnDisk(QStringLiteral("/Game/Props/Broken")));
 
 	// Scanning again, and walking over the folder, reports nothing new.
@@ -261,7 +273,8 @@ TEST_F(AssetRegistryTest, DenyListedFoldersAreScannedOnlyWhenTheListIsIgnored)
 {
 	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Developers/Me/Scratch"), StaticMesh));
 	const FClassTable Classes;
-	FAssetRegistry Registry(FAssetRegistry::DiscoverMountPoints(FPaths(Project.ProjectFile(), Project.Root())), Classes);
+	FAssetRegistry Registry(FAssetRegistry::DiscoverMountPoints(FPaths(Project.ProjectFile(), Project.Root())),
+	                        Classes);
 	Registry.SetScanDenyList({QStringLiteral("/Game/Developers")});
 	Registry.SearchAllAssets(true);
 	EXPECT_TRUE(Registry.DoesPackageExistOnDisk(QStringLiteral("/Game/Props/Crate")));
@@ -285,10 +298,12 @@ TEST_F(AssetRegistryTest, ScanPathsAcceptFoldersOnDiskAndPackageNames)
 	EXPECT_TRUE(Registry.DoesPackageExistOnDisk(QStringLiteral("/Game/Textures/T_Rust")));
 
 	QString Name;
-	EXPECT_TRUE(Registry.TryConvertFilenameToLongPackageName(Project.FileOf(QStringLiteral("/Game/Props/Barrel")), Name));
+	EXPECT_TRUE(
+	    Registry.TryConvertFilenameToLongPackageName(Project.FileOf(QStringLiteral("/Game/Props/Barrel")), Name));
 	EXPECT_EQ(Name, QStringLiteral("/Game/Props/Barrel"));
 	QString Reason;
-	EXPECT_FALSE(Registry.TryConvertFilenameToLongPackageName(Project.Root() + QStringLiteral("Elsewhere/X.uasset"), Name, &Reason));
+	EXPECT_FALSE(Registry.TryConvertFilenameToLongPackageName(Project.Root() + QStringLiteral("Elsewhere/X.uasset"),
+	                                                          Name, &Reason));
 	EXPECT_FALSE(Reason.isEmpty());
 }
 
@@ -305,7 +320,8 @@ TEST_F(AssetRegistryTest, APackageStoredAgainAndAgainKeepsEveryAnswerInStep)
 	{
 		FPackageFile File;
 		File.Assets.append({QStringLiteral("Crate"), StaticMesh, QString()});
-		File.Assets.append({QStringLiteral("Crate_World"), QStringLiteral("/Script/Engine.PartitionedWorld"), QString()});
+		File.Assets.append(
+		    {QStringLiteral("Crate_World"), QStringLiteral("/Script/Engine.PartitionedWorld"), QString()});
 		File.HardDependencies = {QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Gen/P%1").arg(Round)};
 		Registry.AddOrUpdatePackage(QStringLiteral("/Game/Props/Crate"), File, QStringLiteral(".uasset"), 10);
 	}
@@ -319,7 +335,8 @@ TEST_F(AssetRegistryTest, APackageStoredAgainAndAgainKeepsEveryAnswerInStep)
 	EXPECT_TRUE(Registry.GetReferencers(QStringLiteral("/Game/Gen/P2999"), Referencers));
 	EXPECT_EQ(Referencers, QStringList{QStringLiteral("/Game/Props/Crate")});
 	Referencers.clear();
-	EXPECT_FALSE(Registry.GetReferencers(QStringLiteral("/Game/Gen/P2998"), Referencers)) << "an old list refers to nothing";
+	EXPECT_FALSE(Registry.GetReferencers(QStringLiteral("/Game/Gen/P2998"), Referencers))
+	    << "an old list refers to nothing";
 	QList<FAssetData> Assets;
 	ASSERT_TRUE(Registry.GetAssetsByPackageName(QStringLiteral("/Game/Props/Crate"), Assets, true, true));
 	ASSERT_EQ(Assets.size(), 2);
@@ -336,7 +353,8 @@ TEST_F(AssetRegistryTest, RecursiveDependenciesAnswerWhatTheWalkPackageByPackage
 {
 	// A level among the dependencies, through an old class path, and a cycle back to the entry.
 	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Materials/M_Wood"), Material,
-		{QStringLiteral("/Game/Maps/Sub"), QStringLiteral("/Tools/Icons/Star")}, {QStringLiteral("/game/maps/ENTRY")}));
+	                          {QStringLiteral("/Game/Maps/Sub"), QStringLiteral("/Tools/Icons/Star")},
+	                          {QStringLiteral("/game/maps/ENTRY")}));
 	FPackageFile Sub;
 	Sub.Assets.append({QStringLiteral("Sub"), QStringLiteral("/Script/Engine.PartitionedWorld"), QString()});
 	Sub.HardDependencies = {QStringLiteral("/Game/Textures/T_Sky")};
@@ -356,8 +374,8 @@ TEST_F(AssetRegistryTest, RecursiveDependenciesAnswerWhatTheWalkPackageByPackage
 			Registry.GetDependencies(Stack.takeLast(), Dependencies);
 			for (auto It = Dependencies.crbegin(); It != Dependencies.crend(); ++It)
 			{
-				if (It->startsWith(QLatin1String("/Game/"), Qt::CaseInsensitive) && Registry.GetAssetPackageDataCopy(*It) &&
-					!Seen.contains(It->toCaseFolded()))
+				if (It->startsWith(QLatin1String("/Game/"), Qt::CaseInsensitive) &&
+				    Registry.GetAssetPackageDataCopy(*It) && !Seen.contains(It->toCaseFolded()))
 				{
 					Seen.insert(It->toCaseFolded());
 					Out.append(*It);
@@ -369,25 +387,27 @@ TEST_F(AssetRegistryTest, RecursiveDependenciesAnswerWhatTheWalkPackageByPackage
 	};
 	QStringList Levels;
 	const QStringList Reached = Registry.GetDependenciesRecursive(
-		QStringLiteral("/game/maps/entry"), QStringLiteral("/Game"), nullptr, UWorld::StaticClass(), &Levels);
+	    QStringLiteral("/game/maps/entry"), QStringLiteral("/Game"), nullptr, UWorld::StaticClass(), &Levels);
 	EXPECT_EQ(Reached, StepByStep(QStringLiteral("/game/maps/entry")));
 	// In the order found: a package's dependencies as it is walked, its first one walked first.
-	EXPECT_EQ(Reached,
-		QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Game/Materials/M_Wood"),
-			QStringLiteral("/Game/Maps/Sub")}));
+	EXPECT_EQ(Reached, QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Props/Crate"),
+	                                QStringLiteral("/Game/Materials/M_Wood"), QStringLiteral("/Game/Maps/Sub")}));
 	EXPECT_EQ(Levels, QStringList({QStringLiteral("/game/maps/entry"), QStringLiteral("/Game/Maps/Sub")}))
-		<< "the root as the caller spells it, then the levels answered";
+	    << "the root as the caller spells it, then the levels answered";
 
 	// What the caller knows already is neither answered nor followed.
 	QStringList Asked;
-	const QStringList Partial = Registry.GetDependenciesRecursive(QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game"),
-		[&](const QString& Name)
-		{
-			Asked.append(Name);
-			return Name == QStringLiteral("/Game/Materials/M_Wood");
-		});
+	const QStringList Partial =
+	    Registry.GetDependenciesRecursive(QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/Game"),
+	                                      [&](const QString& Name)
+	                                      {
+		                                      Asked.append(Name);
+		                                      return Name == QStringLiteral("/Game/Materials/M_Wood");
+	                                      });
 	EXPECT_EQ(Partial, QStringList({QStringLiteral("/Game/Textures/T_Sky"), QStringLiteral("/Game/Props/Crate")}));
 	EXPECT_EQ(Asked.size(), QSet<QString>(Asked.cbegin(), Asked.cend()).size()) << "each name is asked once";
-	EXPECT_EQ(Registry.GetDependenciesRecursive(QStringLiteral("/Tools/Icons/Star"), QStringLiteral("/Tools")), QStringList());
-	EXPECT_TRUE(Registry.GetDependenciesRecursive(QStringLiteral("/Game/Missing/Thing"), QStringLiteral("/Game")).isEmpty());
+	EXPECT_EQ(Registry.GetDependenciesRecursive(QStringLiteral("/Tools/Icons/Star"), QStringLiteral("/Tools")),
+	          QStringList());
+	EXPECT_TRUE(
+	    Registry.GetDependenciesRecursive(QStringLiteral("/Game/Missing/Thing"), QStringLiteral("/Game")).isEmpty());
 }

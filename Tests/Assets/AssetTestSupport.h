@@ -28,7 +28,8 @@ public:
 	{
 		QDir().mkpath(ProjectDir() + QStringLiteral("Content"));
 		QDir().mkpath(EngineDir() + QStringLiteral("Content"));
-		WriteRaw(ProjectFile(), QByteArrayLiteral("{\"FileVersion\":3,\"EngineAssociation\":\"5.1\",\"Modules\":[]}\n"));
+		WriteRaw(ProjectFile(),
+		         QByteArrayLiteral("{\"FileVersion\":3,\"EngineAssociation\":\"5.1\",\"Modules\":[]}\n"));
 	}
 
 	QString Root() const { return Dir.path() + QLatin1Char('/'); }
@@ -40,10 +41,10 @@ public:
 	// The file of a /Game or /Engine package.
 	QString FileOf(const QString& PackageName, bool bMap = false) const
 	{
-		const QString Base = PackageName.startsWith(QLatin1String("/Engine/")) ? EngineDir() + QStringLiteral("Content/")
-																			   : ContentDir();
+		const QString Base =
+		    PackageName.startsWith(QLatin1String("/Engine/")) ? EngineDir() + QStringLiteral("Content/") : ContentDir();
 		return Base + FPackageName::GetPathAfterMountPoint(PackageName) +
-			(bMap ? QStringLiteral(".umap") : QStringLiteral(".uasset"));
+		       (bMap ? QStringLiteral(".umap") : QStringLiteral(".uasset"));
 	}
 
 	static bool WriteRaw(const QString& Path, const QByteArray& Bytes)
@@ -61,7 +62,7 @@ public:
 
 	// Writes a package whose main asset is named after the package.
 	bool Write(const QString& PackageName, const QString& ClassPath, const QStringList& Hard = {},
-		const QStringList& Soft = {}, bool bPartitioned = false) const
+	           const QStringList& Soft = {}, bool bPartitioned = false) const
 	{
 		FPackageFile File;
 		File.Assets.append({FPackageName::GetShortName(PackageName), ClassPath, QString()});
@@ -114,7 +115,7 @@ inline QSet<QString> Walk(FAssetRegistry& Registry, const QString& Root)
 		for (const QString& Dependency : Dependencies)
 		{
 			if (Dependency.startsWith(QLatin1String("/Game"), Qt::CaseInsensitive) &&
-				Registry.GetAssetPackageDataCopy(Dependency) && !Reached.contains(Dependency))
+			    Registry.GetAssetPackageDataCopy(Dependency) && !Reached.contains(Dependency))
 			{
 				Reached.insert(Dependency);
 				Stack.push_back(Dependency);
@@ -154,21 +155,23 @@ inline QStringList Describe(const FAssetRegistry& Registry)
 		QStringList Hard;
 		QStringList Soft;
 		Registry.GetDependencies(Package, Hard, UE::AssetRegistry::EDependencyCategory::Package,
-			UE::AssetRegistry::EDependencyQuery::Hard);
+		                         UE::AssetRegistry::EDependencyQuery::Hard);
 		Registry.GetDependencies(Package, Soft, UE::AssetRegistry::EDependencyCategory::Package,
-			UE::AssetRegistry::EDependencyQuery::Soft);
+		                         UE::AssetRegistry::EDependencyQuery::Soft);
 		QList<FAssetData> Assets;
 		Registry.GetAssetsByPackageName(Package, Assets);
 		QStringList AssetText;
 		for (const FAssetData& Asset : Assets)
 		{
 			AssetText.append(Asset.AssetName + QLatin1Char(':') + Asset.AssetClassPath.ToString() + QLatin1Char('>') +
-				Asset.DestinationObjectPath);
+			                 Asset.DestinationObjectPath);
 		}
 		const std::optional<FAssetPackageData> Data = Registry.GetAssetPackageDataCopy(Package);
-		Lines.append(Package + QStringLiteral(" | ") + AssetText.join(QLatin1Char(',')) + QStringLiteral(" | hard ") +
-			Hard.join(QLatin1Char(',')) + QStringLiteral(" | soft ") + Soft.join(QLatin1Char(',')) + QStringLiteral(" | ") +
-			(Data ? Data->Extension + QLatin1Char(' ') + QString::number(Data->DiskSize) : QStringLiteral("no data")));
+		Lines.append(
+		    Package + QStringLiteral(" | ") + AssetText.join(QLatin1Char(',')) + QStringLiteral(" | hard ") +
+		    Hard.join(QLatin1Char(',')) + QStringLiteral(" | soft ") + Soft.join(QLatin1Char(',')) +
+		    QStringLiteral(" | ") +
+		    (Data ? Data->Extension + QLatin1Char(' ') + QString::number(Data->DiskSize) : QStringLiteral("no data")));
 	}
 	Lines.sort();
 	return Lines;

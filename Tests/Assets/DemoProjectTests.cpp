@@ -60,25 +60,25 @@ QStringList UnresolvedReferences(const FAssetRegistry& Registry)
 }
 
 const QSet<QString> EntryClosure = {
-	QStringLiteral("/Game/Maps/Entry"),
-	QStringLiteral("/Game/Maps/Open"),
-	QStringLiteral("/Game/Maps/Layers/DL_Gameplay"),
-	QStringLiteral("/Game/__ExternalActors__/Maps/Open/3/KQ/3KQ0M7X1B2C9DF4E"),
-	QStringLiteral("/Game/__ExternalActors__/Maps/Open/8/1Z/81Z5T0PL6W3N8H2A"),
-	QStringLiteral("/Game/__ExternalActors__/Maps/Open/E/4R/E4R2H9VC0Y7K5M1Q"),
-	QStringLiteral("/Game/__ExternalObjects__/Maps/Open/0/B7/0B7N4D2XW9F1J6LS"),
-	QStringLiteral("/Game/Props/Crate"),
-	QStringLiteral("/Game/Props/Barrel"),
-	QStringLiteral("/Game/Props/Rock"),
-	QStringLiteral("/Game/Materials/M_Wood"),
-	QStringLiteral("/Game/Materials/M_Stone"),
-	QStringLiteral("/Game/Materials/M_Base"),
-	QStringLiteral("/Game/Materials/MI_Metal"),
-	QStringLiteral("/Game/Textures/T_Wood"),
-	QStringLiteral("/Game/Textures/T_Stone"),
-	QStringLiteral("/Game/Textures/T_Metal"),
-	QStringLiteral("/Game/Textures/T_Sky"),
-	QStringLiteral("/Game/SharedPalette"),
+    QStringLiteral("/Game/Maps/Entry"),
+    QStringLiteral("/Game/Maps/Open"),
+    QStringLiteral("/Game/Maps/Layers/DL_Gameplay"),
+    QStringLiteral("/Game/__ExternalActors__/Maps/Open/3/KQ/3KQ0M7X1B2C9DF4E"),
+    QStringLiteral("/Game/__ExternalActors__/Maps/Open/8/1Z/81Z5T0PL6W3N8H2A"),
+    QStringLiteral("/Game/__ExternalActors__/Maps/Open/E/4R/E4R2H9VC0Y7K5M1Q"),
+    QStringLiteral("/Game/__ExternalObjects__/Maps/Open/0/B7/0B7N4D2XW9F1J6LS"),
+    QStringLiteral("/Game/Props/Crate"),
+    QStringLiteral("/Game/Props/Barrel"),
+    QStringLiteral("/Game/Props/Rock"),
+    QStringLiteral("/Game/Materials/M_Wood"),
+    QStringLiteral("/Game/Materials/M_Stone"),
+    QStringLiteral("/Game/Materials/M_Base"),
+    QStringLiteral("/Game/Materials/MI_Metal"),
+    QStringLiteral("/Game/Textures/T_Wood"),
+    QStringLiteral("/Game/Textures/T_Stone"),
+    QStringLiteral("/Game/Textures/T_Metal"),
+    QStringLiteral("/Game/Textures/T_Sky"),
+    QStringLiteral("/Game/SharedPalette"),
 };
 } // namespace
 
@@ -88,10 +88,12 @@ TEST(DemoProject, EveryPackageReadsAndEveryReferenceResolves)
 	FLogCapture Log;
 	const auto Host = StartHost(DemoDir + QStringLiteral("DemoProject.uproject"), UserSettings.path());
 	FAssetRegistry& Registry = Host->AssetRegistry();
-	EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).isEmpty()) << qPrintable(Log.Messages(ELogVerbosity::Error).join(QLatin1Char('\n')));
+	EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).isEmpty())
+	    << qPrintable(Log.Messages(ELogVerbosity::Error).join(QLatin1Char('\n')));
 	EXPECT_EQ(Registry.GetPackageCount(), int(FilesUnder(DemoDir + QStringLiteral("Content/")).size() +
-											  FilesUnder(EngineDir + QStringLiteral("Content/")).size()));
-	EXPECT_TRUE(UnresolvedReferences(Registry).isEmpty()) << qPrintable(UnresolvedReferences(Registry).join(QLatin1Char('\n')));
+	                                          FilesUnder(EngineDir + QStringLiteral("Content/")).size()));
+	EXPECT_TRUE(UnresolvedReferences(Registry).isEmpty())
+	    << qPrintable(UnresolvedReferences(Registry).join(QLatin1Char('\n')));
 	EXPECT_TRUE(Registry.IsLevelPackage(QStringLiteral("/Game/Maps/Entry")));
 	EXPECT_TRUE(Registry.DoesPackageExistOnDisk(QStringLiteral("/Engine/BasicShapes/Cube")));
 	EXPECT_EQ(Walk(Registry, QStringLiteral("/Game/Maps/Entry")), EntryClosure);
@@ -110,10 +112,12 @@ TEST_P(DemoRelocation, LeavesEveryReferenceResolvedAndNoRedirectors)
 	QTemporaryDir Temp;
 	const QString ProjectDir = Temp.path() + QStringLiteral("/DemoProject/");
 	ASSERT_TRUE(CopyTree(DemoDir, ProjectDir));
-	const auto Host = StartHost(ProjectDir + QStringLiteral("DemoProject.uproject"), Temp.path() + QStringLiteral("/User"));
+	const auto Host =
+	    StartHost(ProjectDir + QStringLiteral("DemoProject.uproject"), Temp.path() + QStringLiteral("/User"));
 	FAssetRegistry& Registry = Host->AssetRegistry();
 	FAssetTools& Tools = Host->AssetTools();
-	const QByteArray SkyBytes = FAssetTestProject::ReadRaw(ProjectDir + QStringLiteral("Content/Textures/T_Sky.uasset"));
+	const QByteArray SkyBytes =
+	    FAssetTestProject::ReadRaw(ProjectDir + QStringLiteral("Content/Textures/T_Sky.uasset"));
 
 	QStringList Folders;
 	QList<FObjectPtr> RootObjects;
@@ -137,9 +141,10 @@ TEST_P(DemoRelocation, LeavesEveryReferenceResolvedAndNoRedirectors)
 		}
 	}
 	Folders.sort();
-	ASSERT_EQ(Folders, QStringList({QStringLiteral("/Game/Maps"), QStringLiteral("/Game/Materials"),
-						   QStringLiteral("/Game/Props"), QStringLiteral("/Game/Textures"),
-						   QStringLiteral("/Game/__ExternalActors__"), QStringLiteral("/Game/__ExternalObjects__")}));
+	ASSERT_EQ(Folders,
+	          QStringList({QStringLiteral("/Game/Maps"), QStringLiteral("/Game/Materials"),
+	                       QStringLiteral("/Game/Props"), QStringLiteral("/Game/Textures"),
+	                       QStringLiteral("/Game/__ExternalActors__"), QStringLiteral("/Game/__ExternalObjects__")}));
 	if (GetParam())
 	{
 		std::reverse(Folders.begin(), Folders.end());
@@ -171,7 +176,8 @@ TEST_P(DemoRelocation, LeavesEveryReferenceResolvedAndNoRedirectors)
 	Redirectors.clear();
 	Registry.GetAssets(Filter, Redirectors);
 	EXPECT_TRUE(Redirectors.isEmpty());
-	EXPECT_TRUE(UnresolvedReferences(Registry).isEmpty()) << qPrintable(UnresolvedReferences(Registry).join(QLatin1Char('\n')));
+	EXPECT_TRUE(UnresolvedReferences(Registry).isEmpty())
+	    << qPrintable(UnresolvedReferences(Registry).join(QLatin1Char('\n')));
 
 	// The new entry level reaches exactly the moved closure; only its external packages lie outside
 	// W1, in the folders that mirror the level's new path.
@@ -179,8 +185,8 @@ TEST_P(DemoRelocation, LeavesEveryReferenceResolvedAndNoRedirectors)
 	for (const QString& Package : EntryClosure)
 	{
 		Expected.insert(FPackageName::IsExternalPackage(Package)
-				? QString(Package).replace(QStringLiteral("/Maps/Open/"), QStringLiteral("/W1/Maps/Open/"))
-				: QStringLiteral("/Game/W1/") + Package.mid(6));
+		                    ? QString(Package).replace(QStringLiteral("/Maps/Open/"), QStringLiteral("/W1/Maps/Open/"))
+		                    : QStringLiteral("/Game/W1/") + Package.mid(6));
 	}
 	EXPECT_EQ(Walk(Registry, QStringLiteral("/Game/W1/Maps/Entry")), Expected);
 	EXPECT_TRUE(FilesUnder(ProjectDir + QStringLiteral("Content/__ExternalActors__/Maps")).isEmpty());
@@ -192,9 +198,11 @@ TEST_P(DemoRelocation, LeavesEveryReferenceResolvedAndNoRedirectors)
 	EXPECT_EQ(FAssetTestProject::ReadRaw(ProjectDir + QStringLiteral("Content/W1/Textures/T_Sky.uasset")), SkyBytes);
 
 	// What the registry holds is what a fresh start reads from the files.
-	const auto Fresh = StartHost(ProjectDir + QStringLiteral("DemoProject.uproject"), Temp.path() + QStringLiteral("/User"));
+	const auto Fresh =
+	    StartHost(ProjectDir + QStringLiteral("DemoProject.uproject"), Temp.path() + QStringLiteral("/User"));
 	EXPECT_EQ(Describe(Fresh->AssetRegistry()), Describe(Registry));
 }
 
 INSTANTIATE_TEST_SUITE_P(FolderOrder, DemoRelocation, ::testing::Values(false, true),
-	[](const ::testing::TestParamInfo<bool>& Info) { return Info.param ? "ExternalFoldersFirst" : "ExternalFoldersLast"; });
+                         [](const ::testing::TestParamInfo<bool>& Info)
+                         { return Info.param ? "ExternalFoldersFirst" : "ExternalFoldersLast"; });

@@ -12,14 +12,16 @@ namespace
 FPackageFile SampleLevel()
 {
 	FPackageFile File;
-	File.Assets = {{QStringLiteral("Open"), World, QString()},
-		{QStringLiteral("Open_BuiltData"), QStringLiteral("/Script/Engine.MapBuildDataRegistry"), QString()}};
+	File.Assets = {
+	    {QStringLiteral("Open"), World, QString()},
+	    {QStringLiteral("Open_BuiltData"), QStringLiteral("/Script/Engine.MapBuildDataRegistry"), QString()}};
 	File.HardDependencies = {QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Engine/BasicShapes/Cube"),
-		QStringLiteral("/Script/Engine")};
+	                         QStringLiteral("/Script/Engine")};
 	File.SoftDependencies = {QStringLiteral("/Game/Textures/T_Sky")};
 	File.bPartitioned = true;
-	File.Payload = QJsonObject{{QStringLiteral("Bounds"), QJsonArray{0, 0, 0, 512, 512, 64}},
-		{QStringLiteral("Blob"), QString::fromLatin1(QByteArray("\x00\x01\xfe\xff", 4).toBase64())}};
+	File.Payload =
+	    QJsonObject{{QStringLiteral("Bounds"), QJsonArray{0, 0, 0, 512, 512, 64}},
+	                {QStringLiteral("Blob"), QString::fromLatin1(QByteArray("\x00\x01\xfe\xff", 4).toBase64())}};
 	return File;
 }
 } // namespace
@@ -34,11 +36,11 @@ TEST(PackageFormat, WriteThenParseGivesTheSamePackage)
 	EXPECT_TRUE(Parsed->IsLevel(FClassTable()));
 	EXPECT_FALSE(Parsed->IsRedirectorPackage());
 	EXPECT_EQ(Parsed->AllDependencies(),
-		QStringList({QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Engine/BasicShapes/Cube"),
-			QStringLiteral("/Script/Engine"), QStringLiteral("/Game/Textures/T_Sky")}));
+	          QStringList({QStringLiteral("/Game/Props/Crate"), QStringLiteral("/Engine/BasicShapes/Cube"),
+	                       QStringLiteral("/Script/Engine"), QStringLiteral("/Game/Textures/T_Sky")}));
 
 	const FPackageFile Redirector =
-		FPackageFile::MakeRedirector({{QStringLiteral("Crate"), QStringLiteral("/Game/W1/Props/Crate.Crate")}});
+	    FPackageFile::MakeRedirector({{QStringLiteral("Crate"), QStringLiteral("/Game/W1/Props/Crate.Crate")}});
 	const std::optional<FPackageFile> ParsedRedirector = FPackageFile::Parse(Redirector.Serialize(), &Error);
 	ASSERT_TRUE(ParsedRedirector) << qPrintable(Error);
 	EXPECT_EQ(*ParsedRedirector, Redirector);
@@ -57,8 +59,8 @@ TEST(PackageFormat, WriteThenParseGivesTheSamePackage)
 TEST(PackageFormat, ReadsAnyKeyOrderAndSpacingAndMergesRepeatedDependencies)
 {
 	const QByteArray Text = "  {\"SoftDependencies\":[\"/Game/A\",\"/game/b\",\"/Game/C\"],\"Extra\":{\"Kept\":1},"
-							"\"HardDependencies\":[\"/Game/B\",\"/Game/D\",\"/Game/d\"],"
-							"\"Assets\":[{\"Name\":\"M\",\"Class\":\"/Script/Engine.Material\"}],\"OrvaPackage\":1}\n";
+	                        "\"HardDependencies\":[\"/Game/B\",\"/Game/D\",\"/Game/d\"],"
+	                        "\"Assets\":[{\"Name\":\"M\",\"Class\":\"/Script/Engine.Material\"}],\"OrvaPackage\":1}\n";
 	QString Error;
 	const std::optional<FPackageFile> File = FPackageFile::Parse(Text, &Error);
 	ASSERT_TRUE(File) << qPrintable(Error);
@@ -77,30 +79,31 @@ TEST(PackageFormat, RefusesMalformedPackagesWithAReason)
 		QByteArray Text;
 		const char* Reason;
 	} Cases[] = {
-		{"{\"OrvaPackage\":1, " + Asset, "not JSON"},
-		{"[1,2]", "not a JSON object"},
-		{"{" + Asset + "}", "format version"},
-		{"{\"OrvaPackage\":\"1\"," + Asset + "}", "format version"},
-		{"{\"OrvaPackage\":2," + Asset + "}", "newer"},
-		{"{\"OrvaPackage\":1,\"Assets\":[]}", "non-empty array"},
-		{"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A.B\",\"Class\":\"/Script/Engine.StaticMesh\"}]}", "bad asset name"},
-		{"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\"},"
-		 "{\"Name\":\"a\",\"Class\":\"/Script/Engine.Material\"}]}",
-			"listed twice"},
-		{"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"StaticMesh\"}]}", "class path"},
-		{"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/CoreUObject.ObjectRedirector\"}]}",
-			"no valid destination"},
-		{"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/CoreUObject.ObjectRedirector\","
-		 "\"Destination\":\"/Game/NoObject\"}]}",
-			"no valid destination"},
-		{"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\","
-		 "\"Destination\":\"/Game/B.B\"}]}",
-			"no redirector"},
-		{"{\"OrvaPackage\":1," + Asset + ",\"HardDependencies\":\"/Game/B\"}", "array of package names"},
-		{"{\"OrvaPackage\":1," + Asset + ",\"HardDependencies\":[\"/Game/Bad?Name\"]}", "Bad dependency"},
-		{"{\"OrvaPackage\":1," + Asset + ",\"SoftDependencies\":[\"/Game/\"]}", "Bad dependency"},
-		{"{\"OrvaPackage\":1," + Asset + ",\"SoftDependencies\":[42]}", "not a string"},
-		{"{\"OrvaPackage\":1," + Asset + ",\"Partitioned\":\"yes\"}", "true or false"},
+	    {"{\"OrvaPackage\":1, " + Asset, "not JSON"},
+	    {"[1,2]", "not a JSON object"},
+	    {"{" + Asset + "}", "format version"},
+	    {"{\"OrvaPackage\":\"1\"," + Asset + "}", "format version"},
+	    {"{\"OrvaPackage\":2," + Asset + "}", "newer"},
+	    {"{\"OrvaPackage\":1,\"Assets\":[]}", "non-empty array"},
+	    {"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A.B\",\"Class\":\"/Script/Engine.StaticMesh\"}]}",
+	     "bad asset name"},
+	    {"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\"},"
+	     "{\"Name\":\"a\",\"Class\":\"/Script/Engine.Material\"}]}",
+	     "listed twice"},
+	    {"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"StaticMesh\"}]}", "class path"},
+	    {"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/CoreUObject.ObjectRedirector\"}]}",
+	     "no valid destination"},
+	    {"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/CoreUObject.ObjectRedirector\","
+	     "\"Destination\":\"/Game/NoObject\"}]}",
+	     "no valid destination"},
+	    {"{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\","
+	     "\"Destination\":\"/Game/B.B\"}]}",
+	     "no redirector"},
+	    {"{\"OrvaPackage\":1," + Asset + ",\"HardDependencies\":\"/Game/B\"}", "array of package names"},
+	    {"{\"OrvaPackage\":1," + Asset + ",\"HardDependencies\":[\"/Game/Bad?Name\"]}", "Bad dependency"},
+	    {"{\"OrvaPackage\":1," + Asset + ",\"SoftDependencies\":[\"/Game/\"]}", "Bad dependency"},
+	    {"{\"OrvaPackage\":1," + Asset + ",\"SoftDependencies\":[42]}", "not a string"},
+	    {"{\"OrvaPackage\":1," + Asset + ",\"Partitioned\":\"yes\"}", "true or false"},
 	};
 	for (const auto& Case : Cases)
 	{
@@ -113,14 +116,17 @@ TEST(PackageFormat, RefusesMalformedPackagesWithAReason)
 TEST(PackageFormat, NamesFollowTheEngineRules)
 {
 	for (const char* Valid : {"/Game/Maps/Entry", "/Game/A", "/Engine/BasicShapes/Cube", "/Script/Engine",
-			 "/Game/With Space/Dé_jà-vu", "/Game/__ExternalActors__/Maps/Open/3/KQ/3KQ0M7"})
+	                          "/Game/With Space/Dé_jà-vu", "/Game/__ExternalActors__/Maps/Open/3/KQ/3KQ0M7"})
 	{
 		EXPECT_TRUE(FPackageName::IsValidLongPackageName(QString::fromUtf8(Valid))) << Valid;
 	}
-	for (const char* Invalid : {"", "/Ga", "Game/Maps/Entry", "/Game", "/Game/", "/Game/Maps/", "/Game//Entry",
-			 "/Game/Maps/Entry.Entry", "/Game/a:b", "/Game/a*b", "/Game/a?b", "/Game/a\"b", "/Game/a<b", "/Game/a>b",
-			 "/Game/a|b", "/Game/a'b", "/Game/a,b", "/Game/a&b", "/Game/a!b", "/Game/a~b", "/Game/a@b", "/Game/a#b",
-			 "/Game/a\\b", "/Game/a\tb", "/Game/a\nb"})
+	for (const char* Invalid : {"",          "/Ga",         "Game/Maps/Entry", "/Game",
+	                            "/Game/",    "/Game/Maps/", "/Game//Entry",    "/Game/Maps/Entry.Entry",
+	                            "/Game/a:b", "/Game/a*b",   "/Game/a?b",       "/Game/a\"b",
+	                            "/Game/a<b", "/Game/a>b",   "/Game/a|b",       "/Game/a'b",
+	                            "/Game/a,b", "/Game/a&b",   "/Game/a!b",       "/Game/a~b",
+	                            "/Game/a@b", "/Game/a#b",   "/Game/a\\b",      "/Game/a\tb",
+	                            "/Game/a\nb"})
 	{
 		QString Reason;
 		EXPECT_FALSE(FPackageName::IsValidLongPackageName(QString::fromUtf8(Invalid), &Reason)) << Invalid;
@@ -133,9 +139,9 @@ TEST(PackageFormat, NamesFollowTheEngineRules)
 	EXPECT_FALSE(FPackageName::IsValidObjectPath(QStringLiteral("/Game/Maps/Entry.Entry:")));
 
 	EXPECT_EQ(FPackageName::ObjectPathToPackageName(QStringLiteral("/Game/Maps/Entry.Entry:PersistentLevel.Lamp")),
-		QStringLiteral("/Game/Maps/Entry"));
+	          QStringLiteral("/Game/Maps/Entry"));
 	EXPECT_EQ(FPackageName::ObjectPathToObjectName(QStringLiteral("/Game/Maps/Entry.Entry:PersistentLevel.Lamp")),
-		QStringLiteral("Entry"));
+	          QStringLiteral("Entry"));
 	EXPECT_EQ(FPackageName::GetLongPackagePath(QStringLiteral("/Game/Maps/Entry")), QStringLiteral("/Game/Maps"));
 	EXPECT_TRUE(FPackageName::IsUnderPath(QStringLiteral("/Game/Maps/Entry"), QStringLiteral("/game/maps")));
 	EXPECT_FALSE(FPackageName::IsUnderPath(QStringLiteral("/Game/MapsOld/Entry"), QStringLiteral("/Game/Maps")));
@@ -143,10 +149,10 @@ TEST(PackageFormat, NamesFollowTheEngineRules)
 	EXPECT_FALSE(FPackageName::IsExternalPackage(QStringLiteral("/Game/Maps/__ExternalActors__")));
 
 	EXPECT_EQ(ULevel::GetExternalObjectsPaths(QStringLiteral("/Game/Maps/Entry")),
-		QStringList({QStringLiteral("/Game/__ExternalActors__/Maps/Entry"),
-			QStringLiteral("/Game/__ExternalObjects__/Maps/Entry")}));
+	          QStringList({QStringLiteral("/Game/__ExternalActors__/Maps/Entry"),
+	                       QStringLiteral("/Game/__ExternalObjects__/Maps/Entry")}));
 	EXPECT_EQ(ULevel::GetExternalObjectsPaths(QStringLiteral("/Tools/Levels/Test")).first(),
-		QStringLiteral("/Tools/__ExternalActors__/Levels/Test"));
+	          QStringLiteral("/Tools/__ExternalActors__/Levels/Test"));
 	EXPECT_TRUE(ULevel::GetExternalObjectsPaths(QStringLiteral("Entry")).isEmpty());
 }
 
@@ -160,7 +166,7 @@ TEST(PackageFormat, ClassesResolveThroughRedirectsAndParents)
 	// An old class path is no loaded class, but resolves through the redirect table.
 	EXPECT_EQ(Classes.FindClass(QStringLiteral("/Script/Engine.PartitionedWorld")), nullptr);
 	EXPECT_EQ(Classes.FindNewPathNameForClass(QStringLiteral("/Script/Engine.PartitionedWorld")),
-		QStringLiteral("/Script/Engine.World"));
+	          QStringLiteral("/Script/Engine.World"));
 	EXPECT_EQ(Classes.ResolveClass(QStringLiteral("/Script/Engine.PartitionedWorld")), WorldClass);
 	EXPECT_EQ(UClass::ResolveEngineClass(QStringLiteral("/Script/Engine.PartitionedWorld")), WorldClass);
 	EXPECT_TRUE(Classes.FindNewPathNameForClass(QStringLiteral("/Script/Engine.StaticMesh")).isEmpty());
@@ -179,22 +185,26 @@ TEST(PackageFormat, ModuleClassesBelongToTheirTable)
 	FClassTable Classes;
 	const quint64 Before = Classes.GetGeneration();
 	// A game module's own world class counts as a level, and so does an old name redirected to it.
-	const UClass* GameWorld =
-		Classes.RegisterClass(QStringLiteral("/Script/FormatTestGame.ArenaWorld"), QStringLiteral("/Script/Engine.World"));
+	const UClass* GameWorld = Classes.RegisterClass(QStringLiteral("/Script/FormatTestGame.ArenaWorld"),
+	                                                QStringLiteral("/Script/Engine.World"));
 	ASSERT_NE(GameWorld, nullptr);
 	EXPECT_TRUE(GameWorld->IsChildOf(UWorld::StaticClass()));
 	EXPECT_NE(Classes.GetGeneration(), Before);
-	EXPECT_EQ(Classes.RegisterClass(QStringLiteral("/script/formattestgame.arenaworld"), QStringLiteral("/Script/Engine.Actor")),
-		GameWorld) << "a path already taken answers its class";
+	EXPECT_EQ(Classes.RegisterClass(QStringLiteral("/script/formattestgame.arenaworld"),
+	                                QStringLiteral("/Script/Engine.Actor")),
+	          GameWorld)
+	    << "a path already taken answers its class";
 	const UClass* Child = Classes.RegisterClass(QStringLiteral("/Script/FormatTestGame.DuelWorld"),
-		QStringLiteral("/Script/FormatTestGame.ArenaWorld"));
+	                                            QStringLiteral("/Script/FormatTestGame.ArenaWorld"));
 	ASSERT_NE(Child, nullptr);
 	EXPECT_TRUE(Child->IsChildOf(GameWorld));
 	EXPECT_EQ(Classes.RegisterClass(QStringLiteral("/Script/FormatTestGame.Orphan"), QStringLiteral("/Script/None.X")),
-		nullptr);
-	Classes.AddClassRedirect(QStringLiteral("/Script/FormatTestGame.OldArena"), QStringLiteral("/Script/FormatTestGame.ArenaWorld"));
+	          nullptr);
+	Classes.AddClassRedirect(QStringLiteral("/Script/FormatTestGame.OldArena"),
+	                         QStringLiteral("/Script/FormatTestGame.ArenaWorld"));
 	// A module's redirect may lead to an engine path that the engine redirects further.
-	Classes.AddClassRedirect(QStringLiteral("/Script/FormatTestGame.OldPartition"), QStringLiteral("/Script/Engine.PartitionedWorld"));
+	Classes.AddClassRedirect(QStringLiteral("/Script/FormatTestGame.OldPartition"),
+	                         QStringLiteral("/Script/Engine.PartitionedWorld"));
 	EXPECT_EQ(Classes.ResolveClass(QStringLiteral("/Script/FormatTestGame.OldPartition")), UWorld::StaticClass());
 	FPackageFile File;
 	File.Assets.append({QStringLiteral("Arena"), QStringLiteral("/Script/FormatTestGame.OldArena"), QString()});
@@ -230,6 +240,7 @@ TEST(PackageFormat, FailedWriteKeepsThePreviousFile)
 	EXPECT_FALSE(Error.isEmpty());
 	EXPECT_EQ(FAssetTestProject::ReadRaw(Path), Before);
 	// Nothing half-written is left beside it.
-	EXPECT_EQ(QDir(Dir.path() + QStringLiteral("/Props")).entryList(QDir::Files), QStringList{QStringLiteral("Crate.uasset")});
+	EXPECT_EQ(QDir(Dir.path() + QStringLiteral("/Props")).entryList(QDir::Files),
+	          QStringList{QStringLiteral("Crate.uasset")});
 	EXPECT_TRUE(Large.SaveToFile(Path, &Error)) << qPrintable(Error);
 }

@@ -232,10 +232,12 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 	}
 	// The shipped screenshot became the title image, downloaded back from the service and decoded
 	// to the picture's size.
-	EXPECT_TRUE(TitleImage.value(QStringLiteral("image")).toString().startsWith(Service.BaseUrl)) << qPrintable(
-		QString::fromUtf8(QJsonDocument(TitleImage).toJson(QJsonDocument::Compact)));
+	EXPECT_TRUE(TitleImage.value(QStringLiteral("image")).toString().startsWith(Service.BaseUrl))
+	    << qPrintable(QString::fromUtf8(QJsonDocument(TitleImage).toJson(QJsonDocument::Compact)));
 	EXPECT_EQ(TitleImage.value(QStringLiteral("value")).toObject(),
-		(QJsonObject{{QStringLiteral("SizeX"), 320}, {QStringLiteral("SizeY"), 180}, {QStringLiteral("bHasPixels"), true}}));
+	          (QJsonObject{{QStringLiteral("SizeX"), 320},
+	                       {QStringLiteral("SizeY"), 180},
+	                       {QStringLiteral("bHasPixels"), true}}));
 	EXPECT_EQ(Last.value(QStringLiteral("get")).toString(), QStringLiteral("UOrvaSDKSubsystem.CurrWorkspace"));
 	const QJsonObject Workspace = Last.value(QStringLiteral("value")).toObject();
 	EXPECT_EQ(Workspace.value(QStringLiteral("TitleName")).toString(), QStringLiteral("Harbour"));
@@ -258,12 +260,15 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 	// The entry level and what it needs moved into the workspace, and the stored entry level
 	// followed it.
 	EXPECT_EQ(Workspace.value(QStringLiteral("ObjectPath")).toString(),
-		QStringLiteral("/Game/%1/Maps/Entry.Entry").arg(Identifier));
-	EXPECT_TRUE(InfoText.contains(QStringLiteral("Path=/Game/%1/Maps/Entry.Entry").arg(Identifier))) << Info.toStdString();
-	for (const QString& Moved : {QStringLiteral("Content/%1/Maps/Entry.umap"), QStringLiteral("Content/%1/SharedPalette.uasset"),
-			 QStringLiteral("Content/%1/Props/Crate.uasset")})
+	          QStringLiteral("/Game/%1/Maps/Entry.Entry").arg(Identifier));
+	EXPECT_TRUE(InfoText.contains(QStringLiteral("Path=/Game/%1/Maps/Entry.Entry").arg(Identifier)))
+	    << Info.toStdString();
+	for (const QString& Moved :
+	     {QStringLiteral("Content/%1/Maps/Entry.umap"), QStringLiteral("Content/%1/SharedPalette.uasset"),
+	      QStringLiteral("Content/%1/Props/Crate.uasset")})
 	{
-		EXPECT_TRUE(QFileInfo::exists(Demo + QLatin1Char('/') + Moved.arg(Identifier))) << qPrintable(Moved.arg(Identifier));
+		EXPECT_TRUE(QFileInfo::exists(Demo + QLatin1Char('/') + Moved.arg(Identifier)))
+		    << qPrintable(Moved.arg(Identifier));
 	}
 	EXPECT_FALSE(QFileInfo::exists(Demo + QStringLiteral("/Content/Maps/Entry.umap"))) << "no redirector is left";
 	// ... and not in the repository's demo project.
@@ -275,13 +280,16 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 		const QString Folder = Demo + QStringLiteral("/Saved/HotPatcher/Entry/") + Platform;
 		QFile Component(Folder + QStringLiteral("/Component.json"));
 		ASSERT_TRUE(Component.open(QIODevice::ReadOnly)) << qPrintable(Folder);
-		const QString Id = QJsonDocument::fromJson(Component.readAll()).object().value(QStringLiteral("ComponentId")).toString();
+		const QString Id =
+		    QJsonDocument::fromJson(Component.readAll()).object().value(QStringLiteral("ComponentId")).toString();
 		ASSERT_FALSE(Id.isEmpty());
 		EXPECT_EQ(QDir(Folder).entryList({QStringLiteral("*.pak")}), QStringList{Id + QStringLiteral(".pak")});
-		const FRunResult Info = Run.Run({QStringLiteral("-run=PakInfo"), QStringLiteral("-pak=") + Folder + QLatin1Char('/') + Id +
-			QStringLiteral(".pak")});
+		const FRunResult Info =
+		    Run.Run({QStringLiteral("-run=PakInfo"),
+		             QStringLiteral("-pak=") + Folder + QLatin1Char('/') + Id + QStringLiteral(".pak")});
 		EXPECT_EQ(Info.ExitCode, 0) << qPrintable(Info.StderrLines.join(QLatin1Char('\n')));
-		EXPECT_TRUE(Info.StdoutLines.join(QLatin1Char('\n')).contains(QStringLiteral(" Content/%1/Maps/Entry.umap").arg(Identifier)));
+		EXPECT_TRUE(Info.StdoutLines.join(QLatin1Char('\n'))
+		                .contains(QStringLiteral(" Content/%1/Maps/Entry.umap").arg(Identifier)));
 	}
 #endif
 }

@@ -389,12 +389,14 @@ TEST_F(ScriptRunnerTest, UntilWaitsForAValueThatChangesWithoutAnEvent)
 	FGameThread::PostDelayed(Sdk, 300, [Sdk] { Sdk->IdentInProgress = QStringLiteral("W1"); });
 	QElapsedTimer Timer;
 	Timer.start();
-	ASSERT_TRUE(Run(QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress \"W1\" 5\n"))) << qPrintable(Runner->GetError());
+	ASSERT_TRUE(Run(QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress \"W1\" 5\n")))
+	    << qPrintable(Runner->GetError());
 	EXPECT_GE(Timer.elapsed(), 250);
 	EXPECT_LT(Timer.elapsed(), 4000);
 	EXPECT_FALSE(Run(QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress \"W2\" 0.2\n")));
 	EXPECT_EQ(Runner->GetError(),
-	    QStringLiteral("Test.orva:1: until UOrvaSDKSubsystem.IdentInProgress: still \"W1\" after 0.2 s, waited for \"W2\""));
+	          QStringLiteral(
+	              "Test.orva:1: until UOrvaSDKSubsystem.IdentInProgress: still \"W1\" after 0.2 s, waited for \"W2\""));
 }
 
 TEST_F(ScriptRunnerTest, MissingScriptFileIsReported)
@@ -426,13 +428,13 @@ TEST_F(ScriptRunnerTest, NotificationsPrintTheStackOldestFirst)
 	Brief.FadeOutDuration = 10;
 	Host->Notifications().AddNotification(Brief);
 	ASSERT_TRUE(Run(QStringLiteral("sleep 0.2\nnotifications\n"))) << qPrintable(Runner->GetError());
-	EXPECT_EQ(Output,
-	          (QStringList{QStringLiteral(R"({"notifications":[]})"),
-	                       QStringLiteral(R"({"notifications":[{"id":%1,"text":"Map Uploading:  40%","state":"pending",)"
-	                                      R"("phase":"showing","kept":true},{"id":%2,"text":"Saved \"a\"","state":"none",)"
-	                                      R"("phase":"fading","kept":false}]})")
-	                           .arg(Upload->GetId())
-	                           .arg(Upload->GetId() + 1)}));
+	EXPECT_EQ(Output, (QStringList{QStringLiteral(R"({"notifications":[]})"),
+	                               QStringLiteral(
+	                                   R"({"notifications":[{"id":%1,"text":"Map Uploading:  40%","state":"pending",)"
+	                                   R"("phase":"showing","kept":true},{"id":%2,"text":"Saved \"a\"","state":"none",)"
+	                                   R"("phase":"fading","kept":false}]})")
+	                                   .arg(Upload->GetId())
+	                                   .arg(Upload->GetId() + 1)}));
 }
 
 TEST_F(ScriptRunnerTest, ScreenshotsAreAddedListedAndWaitedFor)
@@ -463,17 +465,18 @@ settle
 call UOrvaDataCacheSubsystem.GetCurrImageList
 expect UOrvaDataCacheSubsystem.GetCurrImageList[0].Id "img-9"
 image @UOrvaDataCacheSubsystem.GetCurrImageList[0].Url
-)")))
-	    << qPrintable(Runner->GetError());
+)"))) << qPrintable(Runner->GetError());
 	const QString Path = Project.RootDir() + QStringLiteral("shots/shot.png");
 	const QString Record = QStringLiteral(R"({"Name":"shot.png","Size":5000000000,"Url":"%1","Id":"img-9"})").arg(Path);
-	EXPECT_EQ(Output,
-	          (QStringList{
-	              QStringLiteral(R"({"event":"UOrvaDataCacheSubsystem.OnImageUploadEnded","args":[%1]})").arg(Record),
-	              QStringLiteral(R"({"call":"UOrvaDataCacheSubsystem.GetCurrImageList","result":[%1,{"Name":"","Size":0,"Url":"","Id":""}]})")
-	                  .arg(Record),
-	              QStringLiteral(R"({"image":"%1","value":{"SizeX":7,"SizeY":5,"bHasPixels":true}})").arg(Path),
-	          }));
+	EXPECT_EQ(
+	    Output,
+	    (QStringList{
+	        QStringLiteral(R"({"event":"UOrvaDataCacheSubsystem.OnImageUploadEnded","args":[%1]})").arg(Record),
+	        QStringLiteral(
+	            R"({"call":"UOrvaDataCacheSubsystem.GetCurrImageList","result":[%1,{"Name":"","Size":0,"Url":"","Id":""}]})")
+	            .arg(Record),
+	        QStringLiteral(R"({"image":"%1","value":{"SizeX":7,"SizeY":5,"bHasPixels":true}})").arg(Path),
+	    }));
 	// The upload, then the title image.
 	ASSERT_EQ(Server.RequestCount(), 2);
 	EXPECT_EQ(Server.Requests()[1].Body, R"({"image_id":"img-9"})");

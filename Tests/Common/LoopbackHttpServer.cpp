@@ -95,7 +95,7 @@ QList<QByteArray> FLoopbackHttpServer::FRecordedRequest::HeaderNames() const
 }
 
 FLoopbackHttpServer::FLoopbackHttpServer(QObject* Parent)
-	: QObject(Parent)
+    : QObject(Parent)
 {
 	if (!Server.listen(QHostAddress::LocalHost, 0))
 	{
@@ -107,7 +107,10 @@ FLoopbackHttpServer::FLoopbackHttpServer(QObject* Parent)
 	connect(&Server, &QTcpServer::newConnection, this, &FLoopbackHttpServer::OnNewConnection);
 }
 
-FLoopbackHttpServer::~FLoopbackHttpServer() { Server.close(); }
+FLoopbackHttpServer::~FLoopbackHttpServer()
+{
+	Server.close();
+}
 
 QString FLoopbackHttpServer::Url(const QString& Path) const
 {
@@ -127,132 +130,138 @@ void FLoopbackHttpServer::OnNewConnection()
 		++Connections;
 		auto Buffer = std::make_shared<QByteArray>();
 		connect(Socket, &QTcpSocket::disconnected, Socket, &QObject::deleteLater);
-		connect(Socket, &QTcpSocket::readyRead, this, [this, Socket, Buffer] {
-			Buffer->append(Socket->readAll());
-			// Serve every complete request in the buffer (keep-alive connections send several).
-			for (;;)
-			{
-				const int HeaderEnd = Buffer->indexOf("\r\n\r\n");
-				if (HeaderEnd < 0)
-				{
-					return;
-				}
-				const QList<QByteArray> Lines = Buffer->left(HeaderEnd).split('\n');
-				FRecordedRequest Request;
-				const QList<QByteArray> RequestLine = Lines.value(0).trimmed().split(' ');
-				Request.Verb = RequestLine.value(0);
-				Request.Target = RequestLine.value(1);
-				qint64 Length = 0;
-				bool bChunked = false;
-				for (int Index = 1; Index < Lines.size(); ++Index)
-				{
-					const QByteArray Line = Lines[Index].endsWith('\r') ? Lines[Index].chopped(1) : Lines[Index];
-					const int Colon = Line.indexOf(':');
-					if (Colon <= 0)
-					{
-						continue;
-					}
-					const QByteArray Name = Line.left(Colon);
-					const QByteArray Value = Line.mid(Colon + 1).trimmed();
-					Request.Headers.append({Name, Value});
-					if (Name.compare("Content-Length", Qt::CaseInsensitive) == 0)
-					{
-						Length = Value.toLongLong();
-					}
-					if (Name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0 &&
-						Value.toLower().contains("chunked"))
-					{
-						bChunked = true;
-					}
-				}
-				if (bChunked)
-				{
-					const qsizetype End = ParseChunked(*Buffer, HeaderEnd + 4, Request.Body);
-					if (End == -1)
-					{
-						return;
-					}
-					if (End == -2)
-					{
-						ADD_FAILURE() << "The loopback HTTP server received a malformed chunked body";
-						Socket->abort();
-						return;
-					}
-					Buffer->remove(0, End);
-				}
-				else
-				{
-					if (Buffer->size() < HeaderEnd + 4 + Length)
-					{
-						return;
-					}
-					Request.Body = Buffer->mid(HeaderEnd + 4, Length);
-					Buffer->remove(0, HeaderEnd + 4 + Length);
-				}
-				Recorded.append(Request);
+		connect(Socket, &QTcpSocket::readyRead, this,
+		        [this, Socket, Buffer]
+		        {
+			        Buffer->append(Socket->readAll());
+			        // Serve every complete request in the buffer (keep-alive connections send several).
+			        for (;;)
+			        {
+				        const int HeaderEnd = Buffer->indexOf("\r\n\r\n");
+				        if (HeaderEnd < 0)
+				        {
+					        return;
+				        }
+				        const QList<QByteArray> Lines = Buffer->left(HeaderEnd).split('\n');
+				        FRecordedRequest Request;
+				        const QList<QByteArray> RequestLine = Lines.value(0).trimmed().split(' ');
+				        Request.Verb = RequestLine.value(0);
+				        Request.Target = RequestLine.value(1);
+				        qint64 Length = 0;
+				        bool bChunked = false;
+				        for (int Index = 1; Index < Lines.size(); ++Index)
+				        {
+					        const QByteArray Line =
+					            Lines[Index].endsWith('\r') ? Lines[Index].chopped(1) : Lines[Index];
+					        const int Colon = Line.indexOf(':');
+					        if (Colon <= 0)
+					        {
+						        continue;
+					        }
+					        const QByteArray Name = Line.left(Colon);
+					        const QByteArray Value = Line.mid(Colon + 1).trimmed();
+					        Request.Headers.append({Name, Value});
+					        if (Name.compare("Content-Length", Qt::CaseInsensitive) == 0)
+					        {
+						        Length = Value.toLongLong();
+					        }
+					        if (Name.compare("Transfer-Encoding", Qt::CaseInsensitive) == 0 &&
+					            Value.toLower().contains("chunked"))
+					        {
+						        bChunked = true;
+					        }
+				        }
+				        if (bChunked)
+				        {
+					        const qsizetype End = ParseChunked(*Buffer, HeaderEnd + 4, Request.Body);
+					        if (End == -1)
+					        {
+						        return;
+					        }
+					        if (End == -2)
+					        {
+						        ADD_FAILURE() << "The loopback HTTP server received a malformed chunked body";
+						        Socket->abort();
+						        return;
+					        }
+					        Buffer->remove(0, End);
+				        }
+				        else
+				        {
+					        if (Buffer->size() < HeaderEnd + 4 + Length)
+					        {
+						        return;
+					        }
+					        Request.Body = Buffer->mid(HeaderEnd + 4, Length);
+					        Buffer->remove(0, HeaderEnd + 4 + Length);
+				        }
+				        Recorded.append(Request);
 
-				FAnswer Answer;
-				if (!Queue.empty())
-				{
-					Answer = Queue.front();
-					Queue.pop_front();
-				}
-				else if (Fallback)
-				{
-					Answer = Fallback(Request);
-				}
-				else
-				{
-					Answer = FAnswer{404, QByteArray("{\"detail\":\"Not Found\"}")};
-				}
+				        FAnswer Answer;
+				        if (!Queue.empty())
+				        {
+					        Answer = Queue.front();
+					        Queue.pop_front();
+				        }
+				        else if (Fallback)
+				        {
+					        Answer = Fallback(Request);
+				        }
+				        else
+				        {
+					        Answer = FAnswer{404, QByteArray("{\"detail\":\"Not Found\"}")};
+				        }
 
-				QPointer<QTcpSocket> Guard(Socket);
-				auto Send = [Guard, Answer] {
-					if (!Guard)
-					{
-						return;
-					}
-					if (Answer.bDrop)
-					{
-						// The answer breaks off in its body: the client has started reading, so it does not
-						// resend, and gets no complete answer.
-						Guard->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"access");
-						Guard->disconnectFromHost();
-						return;
-					}
-					QByteArray Out = "HTTP/1.1 " + QByteArray::number(Answer.Status) + " Status\r\n";
-					for (const auto& Header : Answer.Headers)
-					{
-						Out += Header.first + ": " + Header.second + "\r\n";
-					}
-					Out += "Content-Length: " + QByteArray::number(Answer.Body.size()) + "\r\n\r\n";
-					if (Answer.TrickleMs <= 0)
-					{
-						Guard->write(Out + Answer.Body);
-						return;
-					}
-					Guard->write(Out);
-					auto* Trickle = new QTimer(Guard);
-					auto Next = std::make_shared<qsizetype>(0);
-					QObject::connect(Trickle, &QTimer::timeout, Guard, [Guard, Trickle, Next, Body = Answer.Body] {
-						if (*Next >= Body.size())
-						{
-							Trickle->deleteLater();
-							return;
-						}
-						Guard->write(Body.mid((*Next)++, 1));
-					});
-					Trickle->start(Answer.TrickleMs);
-				};
-				if (Answer.DelayMs > 0)
-				{
-					QTimer::singleShot(Answer.DelayMs, this, Send);
-				}
-				else
-				{
-					Send();
-				}
-			}
-		});
+				        QPointer<QTcpSocket> Guard(Socket);
+				        auto Send = [Guard, Answer]
+				        {
+					        if (!Guard)
+					        {
+						        return;
+					        }
+					        if (Answer.bDrop)
+					        {
+						        // The answer breaks off in its body: the client has started reading, so it does not
+						        // resend, and gets no complete answer.
+						        Guard->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n{\"access");
+						        Guard->disconnectFromHost();
+						        return;
+					        }
+					        QByteArray Out = "HTTP/1.1 " + QByteArray::number(Answer.Status) + " Status\r\n";
+					        for (const auto& Header : Answer.Headers)
+					        {
+						        Out += Header.first + ": " + Header.second + "\r\n";
+					        }
+					        Out += "Content-Length: " + QByteArray::number(Answer.Body.size()) + "\r\n\r\n";
+					        if (Answer.TrickleMs <= 0)
+					        {
+						        Guard->write(Out + Answer.Body);
+						        return;
+					        }
+					        Guard->write(Out);
+					        auto* Trickle = new QTimer(Guard);
+					        auto Next = std::make_shared<qsizetype>(0);
+					        QObject::connect(Trickle, &QTimer::timeout, Guard,
+					                         [Guard, Trickle, Next, Body = Answer.Body]
+					                         {
+						                         if (*Next >= Body.size())
+						                         {
+							                         Trickle->deleteLater();
+							                         return;
+						                         }
+						                         Guard->write(Body.mid((*Next)++, 1));
+					                         });
+					        Trickle->start(Answer.TrickleMs);
+				        };
+				        if (Answer.DelayMs > 0)
+				        {
+					        QTimer::singleShot(Answer.DelayMs, this, Send);
+				        }
+				        else
+				        {
+					        Send();
+				        }
+			        }
+		        });
 	}
 }

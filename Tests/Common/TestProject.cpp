@@ -5,15 +5,18 @@
 #include <QFileInfo>
 
 FTestProject::FTestProject(const QString& InProjectName)
-	: ProjectName(InProjectName)
+    : ProjectName(InProjectName)
 {
 	QDir().mkpath(ContentDir());
 	QDir().mkpath(UserSettingsDir());
 	WriteFile(ProjectName + QLatin1Char('/') + ProjectName + QStringLiteral(".uproject"),
-		QByteArray("{\"FileVersion\":3,\"EngineAssociation\":\"5.1\"}\n"));
+	          QByteArray("{\"FileVersion\":3,\"EngineAssociation\":\"5.1\"}\n"));
 }
 
-QString FTestProject::ProjectFile() const { return ProjectDir() + ProjectName + QStringLiteral(".uproject"); }
+QString FTestProject::ProjectFile() const
+{
+	return ProjectDir() + ProjectName + QStringLiteral(".uproject");
+}
 
 bool FTestProject::WriteFile(const QString& RelativePath, const QByteArray& Content) const
 {
@@ -33,4 +36,7 @@ QByteArray FTestProject::ReadFile(const QString& RelativePath) const
 	return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
 }
 
-bool FTestProject::Exists(const QString& RelativePath) const { return QFileInfo::exists(RootDir() + RelativePath); }
+bool FTestProject::Exists(const QString& RelativePath) const
+{
+	return QFileInfo::exists(RootDir() + RelativePath);
+}

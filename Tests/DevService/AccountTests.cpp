@@ -24,11 +24,11 @@ TEST(DevServiceAccounts, EmailAndPhoneLoginsGiveBearerTokensThatOpenTheProfile)
 	FTestService Service;
 	ASSERT_EQ(Service.Start(), "");
 
-	const httplib::Result Token =
-		Service.Client().Post(Api("auth/token?role=creator"), JsonHeaders(),
-							  R"({"email":"Alice@Example.com","grant_type":"password","guest_token":"string","password":")" +
-								  AlicePassword + "\"}",
-							  "application/json; charset=utf-8");
+	const httplib::Result Token = Service.Client().Post(
+	    Api("auth/token?role=creator"), JsonHeaders(),
+	    R"({"email":"Alice@Example.com","grant_type":"password","guest_token":"string","password":")" + AlicePassword +
+	        "\"}",
+	    "application/json; charset=utf-8");
 	ASSERT_TRUE(Token);
 	EXPECT_EQ(Token->status, 200);
 	const QJsonObject TokenAnswer = ObjectOf(Token);
@@ -65,10 +65,10 @@ TEST(DevServiceAccounts, WrongPasswordsAndUnknownAccountsAre401WithADetail)
 	ASSERT_EQ(Service.Start(), "");
 
 	for (const std::string Body :
-		 {R"({"email":"alice@example.com","grant_type":"password","guest_token":"string","password":"nope"})",
-		  R"({"email":"alice@example.com","grant_type":"password","guest_token":"string","password":""})",
-		  R"({"email":"nobody@example.com","grant_type":"password","guest_token":"string","password":"x"})",
-		  R"({"phone":"15550001","grant_type":"password","guest_token":"string","password":"alice-Secret-1"})"})
+	     {R"({"email":"alice@example.com","grant_type":"password","guest_token":"string","password":"nope"})",
+	      R"({"email":"alice@example.com","grant_type":"password","guest_token":"string","password":""})",
+	      R"({"email":"nobody@example.com","grant_type":"password","guest_token":"string","password":"x"})",
+	      R"({"phone":"15550001","grant_type":"password","guest_token":"string","password":"alice-Secret-1"})"})
 	{
 		const httplib::Result Result = Service.PostJson("auth/token?role=creator", Body, "");
 		ASSERT_TRUE(Result);
@@ -84,15 +84,16 @@ TEST(DevServiceAccounts, MalformedOrIncompleteTokenRequestsAre422)
 	ASSERT_EQ(Service.Start(), "");
 
 	const std::vector<std::pair<std::string, std::string>> Cases = {
-		{"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"password")"},
-		{"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"password"})"},
-		{"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"password","password":5})"},
-		{"auth/token?role=creator", R"({"grant_type":"password","password":"x"})"},
-		{"auth/token?role=creator", R"({"email":"a@b.c","phone":"1","grant_type":"password","password":"x"})"},
-		{"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"client","password":"x"})"},
-		{"auth/token?role=creator", R"(["email","alice@example.com"])"},
-		{"auth/token", R"({"email":"alice@example.com","grant_type":"password","password":"alice-Secret-1"})"},
-		{"auth/token?role=player", R"({"email":"alice@example.com","grant_type":"password","password":"alice-Secret-1"})"},
+	    {"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"password")"},
+	    {"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"password"})"},
+	    {"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"password","password":5})"},
+	    {"auth/token?role=creator", R"({"grant_type":"password","password":"x"})"},
+	    {"auth/token?role=creator", R"({"email":"a@b.c","phone":"1","grant_type":"password","password":"x"})"},
+	    {"auth/token?role=creator", R"({"email":"alice@example.com","grant_type":"client","password":"x"})"},
+	    {"auth/token?role=creator", R"(["email","alice@example.com"])"},
+	    {"auth/token", R"({"email":"alice@example.com","grant_type":"password","password":"alice-Secret-1"})"},
+	    {"auth/token?role=player",
+	     R"({"email":"alice@example.com","grant_type":"password","password":"alice-Secret-1"})"},
 	};
 	for (const auto& [Path, Body] : Cases)
 	{
@@ -113,7 +114,7 @@ TEST(DevServiceAccounts, TheProfileNeedsAValidBearerToken)
 	std::string Tampered = Token;
 	Tampered[5] = Tampered[5] == 'A' ? 'B' : 'A';
 	for (const std::string& Header :
-		 std::vector<std::string>{"", "Bearer " + Tampered, "Bearer short", "Basic " + Token, Token})
+	     std::vector<std::string>{"", "Bearer " + Tampered, "Bearer short", "Basic " + Token, Token})
 	{
 		httplib::Headers Headers = {{"accept", "application/json"}};
 		if (!Header.empty())
@@ -134,8 +135,9 @@ TEST(DevServiceAccounts, TokensExpireAfterTheirLifetime)
 	FTestService Service;
 	ASSERT_EQ(Service.Start({"--token-lifetime", "1"}), "");
 	const httplib::Result Token = Service.PostJson(
-		"auth/token?role=creator",
-		R"({"email":"alice@example.com","grant_type":"password","guest_token":"string","password":"alice-Secret-1"})", "");
+	    "auth/token?role=creator",
+	    R"({"email":"alice@example.com","grant_type":"password","guest_token":"string","password":"alice-Secret-1"})",
+	    "");
 	ASSERT_TRUE(Token);
 	EXPECT_EQ(ObjectOf(Token).value(QLatin1String("expires_in")).toInt(), 1);
 	const std::string Bearer = StringOf(ObjectOf(Token), "access_token");
@@ -158,10 +160,10 @@ TEST(DevServiceAccounts, PasswordsAndTokensAreStoredOnlyAsHashes)
 	ASSERT_EQ(sqlite3_open_v2(Database.c_str(), &Db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
 	sqlite3_stmt* Query = nullptr;
 	ASSERT_EQ(sqlite3_prepare_v2(Db,
-								 "SELECT length(password_salt), length(password_hash), password_iterations "
-								 "FROM creators WHERE email = 'alice@example.com'",
-								 -1, &Query, nullptr),
-			  SQLITE_OK);
+	                             "SELECT length(password_salt), length(password_hash), password_iterations "
+	                             "FROM creators WHERE email = 'alice@example.com'",
+	                             -1, &Query, nullptr),
+	          SQLITE_OK);
 	ASSERT_EQ(sqlite3_step(Query), SQLITE_ROW);
 	EXPECT_GE(sqlite3_column_int(Query, 0), 16);
 	EXPECT_EQ(sqlite3_column_int(Query, 1), 32);
@@ -194,17 +196,18 @@ TEST(DevServiceAccounts, SeedFileCreatesEmailAndPhoneAccounts)
 	ASSERT_EQ(Process.Start(), "");
 	const std::unique_ptr<httplib::Client> Client = Process.MakeClient();
 
-	auto Login = [&Client](const std::string& Body) {
+	auto Login = [&Client](const std::string& Body)
+	{
 		const httplib::Result Result =
-			Client->Post(Api("auth/token?role=creator"), JsonHeaders(), Body, "application/json; charset=utf-8");
+		    Client->Post(Api("auth/token?role=creator"), JsonHeaders(), Body, "application/json; charset=utf-8");
 		return Result ? StringOf(ObjectOf(Result), "access_token") : std::string();
 	};
 	const std::string Carol =
-		Login(R"({"email":"carol@example.com","grant_type":"password","guest_token":"string","password":"carol-pw"})");
+	    Login(R"({"email":"carol@example.com","grant_type":"password","guest_token":"string","password":"carol-pw"})");
 	ASSERT_FALSE(Carol.empty());
 	EXPECT_EQ(StringOf(ObjectOf(Client->Get(Api("me"), JsonHeaders(Carol))), "display_name"), "Carol");
-	EXPECT_FALSE(
-		Login(R"({"phone":"+4930123456","grant_type":"password","guest_token":"string","password":"dave-pw"})").empty());
+	EXPECT_FALSE(Login(R"({"phone":"+4930123456","grant_type":"password","guest_token":"string","password":"dave-pw"})")
+	                 .empty());
 }
 
 TEST(DevServiceAccounts, ABrokenSeedFileStopsTheStart)

@@ -7,10 +7,10 @@ namespace
 
 // What the plugin registers after building a level /Game/W/Maps/Arena for two platforms.
 const std::string TwoPlatforms =
-	R"([{"metadata":{"map":"/Game/W/Maps/Arena","filename":"Arena_WindowsServer"},"name":"environment",)"
-	R"("platform":"WindowsServer","sandbox":false},)"
-	R"({"metadata":{"map":"/Game/W/Maps/Arena","filename":"Arena_WindowsClient"},"name":"environment",)"
-	R"("platform":"WindowsClient","sandbox":false}])";
+    R"([{"metadata":{"map":"/Game/W/Maps/Arena","filename":"Arena_WindowsServer"},"name":"environment",)"
+    R"("platform":"WindowsServer","sandbox":false},)"
+    R"({"metadata":{"map":"/Game/W/Maps/Arena","filename":"Arena_WindowsClient"},"name":"environment",)"
+    R"("platform":"WindowsClient","sandbox":false}])";
 
 class DevServiceComponents : public ::testing::Test
 {
@@ -18,9 +18,9 @@ protected:
 	void SetUp() override
 	{
 		ASSERT_EQ(Service.Start({"--storage-bucket", "test-bucket", "--storage-access-key-id", "AKTEST",
-								 "--storage-secret-access-key", "secret/Key", "--storage-region", "eu-test-1",
-								 "--storage-session-token", "session-token-1"}),
-				  "");
+		                         "--storage-secret-access-key", "secret/Key", "--storage-region", "eu-test-1",
+		                         "--storage-session-token", "session-token-1"}),
+		          "");
 		Alice = Service.LoginAlice();
 		ASSERT_FALSE(Alice.empty());
 		WorldId = StringOf(Service.CreateWorld(Alice), "id");
@@ -43,7 +43,7 @@ protected:
 	httplib::Result Complete(const std::string& ComponentId, const std::string& Body, const std::string& Token)
 	{
 		return Service.Client().Patch(Api("components/" + ComponentId + "/sts"), {{"Authorization", "Bearer " + Token}},
-									  Body, "application/json; charset=utf-8");
+		                              Body, "application/json; charset=utf-8");
 	}
 
 	FTestService Service;
@@ -65,9 +65,9 @@ TEST_F(DevServiceComponents, RegistrationAnswersOneComponentPerPlatformInOrder)
 	EXPECT_EQ(StringOf(Server.value(QLatin1String("metadata")).toObject(), "filename"), "Arena_WindowsServer");
 	EXPECT_EQ(StringOf(Client.value(QLatin1String("metadata")).toObject(), "filename"), "Arena_WindowsClient");
 
-	const QJsonArray Sandbox = Register(
-		R"([{"metadata":{"map":"/Game/W/Maps/Arena","filename":"Arena_WindowsServer"},"name":"environment",)"
-		R"("platform":"WindowsServer","sandbox":true}])");
+	const QJsonArray Sandbox =
+	    Register(R"([{"metadata":{"map":"/Game/W/Maps/Arena","filename":"Arena_WindowsServer"},"name":"environment",)"
+	             R"("platform":"WindowsServer","sandbox":true}])");
 	ASSERT_EQ(Sandbox.size(), 1);
 	EXPECT_TRUE(Sandbox.at(0).toObject().value(QLatin1String("sandbox")).toBool());
 
@@ -122,7 +122,8 @@ TEST(DevServiceComponentGrants, WithoutAFixedSessionTokenEachGrantHasItsOwn)
 	const httplib::Result Registered = Service.PostJson("worlds/" + World + "/components", TwoPlatforms, Token);
 	ASSERT_TRUE(Registered);
 	const std::string Id = StringOf(JsonOf(Registered).array().at(0).toObject(), "id");
-	auto SessionToken = [&] {
+	auto SessionToken = [&]
+	{
 		const httplib::Result Grant = Service.PostJson("components/" + Id + "/sts", R"({"size":1})", Token);
 		return StringOf(ObjectOf(Grant).value(QLatin1String("sts")).toObject(), "token");
 	};
@@ -151,14 +152,14 @@ TEST_F(DevServiceComponents, BadComponentBodiesAre422)
 {
 	const std::string Id = StringOf(Register(TwoPlatforms).at(0).toObject(), "id");
 	for (const std::string& Body : {
-			 std::string(R"({"platform":"WindowsServer"})"),
-			 std::string(R"([{"metadata":{"filename":"A"},"name":"environment","sandbox":false}])"),
-			 std::string(R"([{"metadata":{"map":"/Game/A"},"platform":"WindowsServer"}])"),
-			 std::string(R"([{"metadata":"A","platform":"WindowsServer"}])"),
-			 std::string(R"([{"metadata":{"filename":"A"},"platform":"WindowsServer","sandbox":"true"}])"),
-			 std::string(R"([7])"),
-			 std::string(R"([{"metadata":{"filename":"A"},"platform":"WindowsServer"})"),
-		 })
+	         std::string(R"({"platform":"WindowsServer"})"),
+	         std::string(R"([{"metadata":{"filename":"A"},"name":"environment","sandbox":false}])"),
+	         std::string(R"([{"metadata":{"map":"/Game/A"},"platform":"WindowsServer"}])"),
+	         std::string(R"([{"metadata":"A","platform":"WindowsServer"}])"),
+	         std::string(R"([{"metadata":{"filename":"A"},"platform":"WindowsServer","sandbox":"true"}])"),
+	         std::string(R"([7])"),
+	         std::string(R"([{"metadata":{"filename":"A"},"platform":"WindowsServer"})"),
+	     })
 	{
 		const httplib::Result Result = Service.PostJson("worlds/" + WorldId + "/components", Body, Alice);
 		ASSERT_TRUE(Result);

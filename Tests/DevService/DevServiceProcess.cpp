@@ -62,11 +62,12 @@ FTempDir::~FTempDir()
 }
 
 FDevServiceProcess::FDevServiceProcess(std::filesystem::path InDataDir, std::vector<std::string> InArguments)
-	: DataDir(std::move(InDataDir)), Arguments(std::move(InArguments))
+    : DataDir(std::move(InDataDir))
+    , Arguments(std::move(InArguments))
 {
 	static int Counter = 0;
-	StderrPath = DataDir.parent_path() / ("service-stderr-" + std::to_string(::getpid()) + "-" +
-										  std::to_string(++Counter) + ".log");
+	StderrPath = DataDir.parent_path() /
+	             ("service-stderr-" + std::to_string(::getpid()) + "-" + std::to_string(++Counter) + ".log");
 }
 
 FDevServiceProcess::~FDevServiceProcess()
@@ -109,7 +110,8 @@ std::string FDevServiceProcess::Start()
 	const auto Deadline = std::chrono::steady_clock::now() + StartTimeout;
 	while (Output.find('\n') == std::string::npos)
 	{
-		const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
+		const auto Left =
+		    std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
 		if (Left.count() <= 0)
 		{
 			break;
@@ -227,14 +229,14 @@ std::string StringOf(const QJsonObject& Object, const char* Key)
 }
 
 FPluginMultipart MakePluginMultipart(const std::string& EncodedFileName, const std::string& FileBytes,
-									 const std::string& BoundaryNumber)
+                                     const std::string& BoundaryNumber)
 {
 	const std::string Boundary = "---------------------------" + BoundaryNumber;
 	FPluginMultipart Form;
 	Form.ContentType = "multipart/form-data; boundary =" + Boundary;
 	Form.Body = "\r\n--" + Boundary + "\r\n" + "Content-Disposition: form-data; name=\"image\"; filename=\"" +
-				EncodedFileName + "\"\r\n" + "Content-Type: image/png\r\n\r\n" + FileBytes + "\r\n--" + Boundary +
-				"--\r\n";
+	            EncodedFileName + "\"\r\n" + "Content-Type: image/png\r\n\r\n" + FileBytes + "\r\n--" + Boundary +
+	            "--\r\n";
 	return Form;
 }
 
@@ -259,8 +261,8 @@ std::string TinyJpeg()
 
 std::string FTestService::Start(const std::vector<std::string>& Extra)
 {
-	BaseArguments = {"--creator", AliceEmail + ":" + AlicePassword + ":Alice Example",
-					 "--creator", BobPhone + ":" + BobPassword};
+	BaseArguments = {"--creator", AliceEmail + ":" + AlicePassword + ":Alice Example", "--creator",
+	                 BobPhone + ":" + BobPassword};
 	BaseArguments.insert(BaseArguments.end(), Extra.begin(), Extra.end());
 	return Restart({});
 }
@@ -285,10 +287,10 @@ std::string FTestService::Restart(const std::vector<std::string>& Extra)
 std::string FTestService::Login(const std::string& AccountKey, const std::string& Account, const std::string& Password)
 {
 	const std::string Body = "{\"" + AccountKey + "\":\"" + Account +
-							 "\",\"grant_type\":\"password\",\"guest_token\":\"string\",\"password\":\"" + Password +
-							 "\"}";
-	const httplib::Result Result = HttpClient->Post(Api("auth/token?role=creator"), JsonHeaders(), Body,
-													"application/json; charset=utf-8");
+	                         "\",\"grant_type\":\"password\",\"guest_token\":\"string\",\"password\":\"" + Password +
+	                         "\"}";
+	const httplib::Result Result =
+	    HttpClient->Post(Api("auth/token?role=creator"), JsonHeaders(), Body, "application/json; charset=utf-8");
 	if (!Result || Result->status != 200)
 	{
 		return {};
@@ -313,7 +315,8 @@ httplib::Result FTestService::Get(const std::string& Path, const std::string& To
 
 QJsonObject FTestService::CreateWorld(const std::string& Token)
 {
-	const httplib::Result Result = PostJson("me/worlds", R"({"description":"","name":"NewWorld","public":false})", Token);
+	const httplib::Result Result =
+	    PostJson("me/worlds", R"({"description":"","name":"NewWorld","public":false})", Token);
 	if (!Result || Result->status != 201)
 	{
 		return {};

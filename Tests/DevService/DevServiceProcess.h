@@ -81,7 +81,7 @@ struct FPluginMultipart
 	std::string Body;
 };
 FPluginMultipart MakePluginMultipart(const std::string& EncodedFileName, const std::string& FileBytes,
-									 const std::string& BoundaryNumber = "-1234567890");
+                                     const std::string& BoundaryNumber = "-1234567890");
 
 // Minimal files that start with the real signatures.
 std::string TinyPng();

@@ -15,19 +15,19 @@ TEST(DevServiceDurability, ARestartKeepsWorldsScreenshotsComponentsAndTokens)
 	const std::string WorldId = StringOf(Service.CreateWorld(Token), "id");
 	ASSERT_FALSE(WorldId.empty());
 	ASSERT_EQ(Service.PatchJson("worlds/" + WorldId, R"({"name":"Kept","description":"Still here"})", Token)->status,
-			  200);
+	          200);
 	const FPluginMultipart Form = MakePluginMultipart("kept.png", TinyPng());
 	const httplib::Result Upload = Service.Client().Post(Api("worlds/" + WorldId + "/screenshots"), JsonHeaders(Token),
-														 Form.Body, Form.ContentType);
+	                                                     Form.Body, Form.ContentType);
 	ASSERT_TRUE(Upload);
 	ASSERT_EQ(Upload->status, 201);
 	const std::string ImageId = StringOf(ObjectOf(Upload), "id");
 	ASSERT_EQ(Service.PatchJson("worlds/" + WorldId, R"({"image_id":")" + ImageId + "\"}", Token)->status, 200);
 	const httplib::Result Registered = Service.PostJson(
-		"worlds/" + WorldId + "/components",
-		R"([{"metadata":{"map":"/Game/K/Maps/Keep","filename":"Keep_WindowsServer"},"name":"environment",)"
-		R"("platform":"WindowsServer","sandbox":true}])",
-		Token);
+	    "worlds/" + WorldId + "/components",
+	    R"([{"metadata":{"map":"/Game/K/Maps/Keep","filename":"Keep_WindowsServer"},"name":"environment",)"
+	    R"("platform":"WindowsServer","sandbox":true}])",
+	    Token);
 	ASSERT_TRUE(Registered);
 	const std::string ComponentId = StringOf(JsonOf(Registered).array().at(0).toObject(), "id");
 	ASSERT_EQ(Service.PatchJson("components/" + ComponentId + "/sts", R"({"checksum":"c0ffee"})", Token)->status, 200);
@@ -55,8 +55,9 @@ TEST(DevServiceDurability, ARestartKeepsWorldsScreenshotsComponentsAndTokens)
 	EXPECT_EQ(File->status, 200);
 	EXPECT_EQ(File->body, TinyPng());
 
-	const QJsonArray Shots =
-		ObjectOf(Service.Get("worlds/" + WorldId + "/screenshots", Token)).value(QLatin1String("screen_shots")).toArray();
+	const QJsonArray Shots = ObjectOf(Service.Get("worlds/" + WorldId + "/screenshots", Token))
+	                             .value(QLatin1String("screen_shots"))
+	                             .toArray();
 	ASSERT_EQ(Shots.size(), 1);
 	const QJsonObject Component = ObjectOf(Service.Get("components/" + ComponentId, Token));
 	EXPECT_TRUE(Component.value(QLatin1String("complete")).toBool());

@@ -130,7 +130,7 @@ TEST_F(DevServiceScreenshots, AStandardMultipartFormIsAcceptedToo)
 {
 	const httplib::MultipartFormDataItems Items = {{"image", TinyPng(), "plain.png", "image/png"}};
 	const httplib::Result Result =
-		Service.Client().Post(Api("worlds/" + WorldId + "/screenshots"), JsonHeaders(Alice), Items);
+	    Service.Client().Post(Api("worlds/" + WorldId + "/screenshots"), JsonHeaders(Alice), Items);
 	ASSERT_TRUE(Result);
 	EXPECT_EQ(Result->status, 201) << Result->body;
 	EXPECT_EQ(StringOf(ObjectOf(Result), "name"), "plain.png");
@@ -141,15 +141,15 @@ TEST_F(DevServiceScreenshots, BadUploadsAreRefusedAndStoreNothing)
 	const std::string Boundary = "---------------------------42";
 	const std::string Type = "multipart/form-data; boundary =" + Boundary;
 	const std::vector<std::tuple<std::string, std::string, int>> Cases = {
-		{R"({"image":"x"})", "application/json; charset=utf-8", 415},
-		{MakePluginMultipart("a.txt", "just some text").Body, MakePluginMultipart("a.txt", "").ContentType, 422},
-		{"\r\n--" + Boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n\r\n" +
-			 TinyPng() + "\r\n--" + Boundary + "--\r\n",
-		 Type, 422},
-		{"\r\n--" + Boundary + "\r\nContent-Disposition: form-data; name=\"image\"; filename=\"a.png\"\r\n\r\n" +
-			 TinyPng(),
-		 Type, 422},
-		{MakePluginMultipart("a.png", TinyPng()).Body, "multipart/form-data", 422},
+	    {R"({"image":"x"})", "application/json; charset=utf-8", 415},
+	    {MakePluginMultipart("a.txt", "just some text").Body, MakePluginMultipart("a.txt", "").ContentType, 422},
+	    {"\r\n--" + Boundary + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.png\"\r\n\r\n" +
+	         TinyPng() + "\r\n--" + Boundary + "--\r\n",
+	     Type, 422},
+	    {"\r\n--" + Boundary + "\r\nContent-Disposition: form-data; name=\"image\"; filename=\"a.png\"\r\n\r\n" +
+	         TinyPng(),
+	     Type, 422},
+	    {MakePluginMultipart("a.png", TinyPng()).Body, "multipart/form-data", 422},
 	};
 	for (const auto& [Body, ContentType, Status] : Cases)
 	{
@@ -161,15 +161,15 @@ TEST_F(DevServiceScreenshots, BadUploadsAreRefusedAndStoreNothing)
 
 	const FPluginMultipart Form = MakePluginMultipart("a.png", TinyPng());
 	EXPECT_EQ(Service.Client()
-				  .Post(Api("worlds/" + WorldId + "/screenshots"), JsonHeaders(), Form.Body, Form.ContentType)
-				  ->status,
-			  401);
+	              .Post(Api("worlds/" + WorldId + "/screenshots"), JsonHeaders(), Form.Body, Form.ContentType)
+	              ->status,
+	          401);
 	EXPECT_TRUE(StoredFiles().empty());
 	EXPECT_EQ(ObjectOf(Service.Get("worlds/" + WorldId + "/screenshots", Alice))
-				  .value(QLatin1String("screen_shots"))
-				  .toArray()
-				  .size(),
-			  0);
+	              .value(QLatin1String("screen_shots"))
+	              .toArray()
+	              .size(),
+	          0);
 }
 
 TEST_F(DevServiceScreenshots, DeletingTheWorldTakesItsScreenshotsAlong)
@@ -181,7 +181,7 @@ TEST_F(DevServiceScreenshots, DeletingTheWorldTakesItsScreenshotsAlong)
 	ASSERT_EQ(StoredFiles().size(), 1u);
 
 	const httplib::Result Deleted = Service.Client().Delete(Api("me/worlds"), JsonHeaders(Alice),
-															R"({"ids":[")" + WorldId + "\"]}", "application/json");
+	                                                        R"({"ids":[")" + WorldId + "\"]}", "application/json");
 	ASSERT_TRUE(Deleted);
 	EXPECT_EQ(Deleted->status, 204);
 	EXPECT_EQ(FetchPublic(Url)->status, 404);

@@ -26,8 +26,9 @@ TEST(DevServiceLimits, BodiesOverTheLimitAre413)
 
 	// Under the limit on a fresh connection all is well, and nothing of the big one was kept.
 	const std::unique_ptr<httplib::Client> Client = Service.Process().MakeClient();
-	const httplib::Result Small = Client->Post(Api("me/worlds"), JsonHeaders(Token),
-											   R"({"description":"","name":"Small","public":false})", "application/json");
+	const httplib::Result Small =
+	    Client->Post(Api("me/worlds"), JsonHeaders(Token), R"({"description":"","name":"Small","public":false})",
+	                 "application/json");
 	ASSERT_TRUE(Small);
 	EXPECT_EQ(Small->status, 201);
 	const QJsonArray Worlds = JsonOf(Client->Get(Api("me/worlds"), JsonHeaders(Token))).array();
@@ -42,18 +43,18 @@ TEST(DevServiceLimits, UnknownPathsAndVerbsAre404WithAJsonBody)
 	const std::string Token = Service.LoginAlice();
 
 	const std::vector<std::pair<std::string, std::string>> Requests = {
-		{"GET", "/api/v1/nothing"},
-		{"GET", "/elsewhere"},
-		{"GET", "/api/v1/worlds//screenshots"},
-		{"POST", "/api/v1/me"},
-		{"GET", "/api/v1/files/screenshots/../orva-dev.sqlite3"},
-		{"GET", "/api/v1/files/screenshots/0123456789abcdef0123456789abcdef.png"},
+	    {"GET", "/api/v1/nothing"},
+	    {"GET", "/elsewhere"},
+	    {"GET", "/api/v1/worlds//screenshots"},
+	    {"POST", "/api/v1/me"},
+	    {"GET", "/api/v1/files/screenshots/../orva-dev.sqlite3"},
+	    {"GET", "/api/v1/files/screenshots/0123456789abcdef0123456789abcdef.png"},
 	};
 	for (const auto& [Verb, Path] : Requests)
 	{
 		const httplib::Result Result = Verb == "GET"
-										   ? Service.Client().Get(Path, JsonHeaders(Token))
-										   : Service.Client().Post(Path, JsonHeaders(Token), "{}", "application/json");
+		                                   ? Service.Client().Get(Path, JsonHeaders(Token))
+		                                   : Service.Client().Post(Path, JsonHeaders(Token), "{}", "application/json");
 		ASSERT_TRUE(Result);
 		EXPECT_EQ(Result->status, 404) << Verb << " " << Path;
 		EXPECT_EQ(Result->get_header_value("Content-Type"), "application/json") << Path;
@@ -67,8 +68,8 @@ TEST(DevServiceLimits, MalformedJsonIs422)
 	ASSERT_EQ(Service.Start(), "");
 	const std::string Token = Service.LoginAlice();
 	for (const std::string& Body : {std::string(""), std::string("{"), std::string("{\"name\":\"a\"} x"),
-									std::string("{\"name\":\"\\ud800\"}"), std::string("{\"name\":\"\xC3\x28\"}"),
-									std::string("{\"name\":\"a\",\"name\":\"b\"}"), std::string(200, '[')})
+	                                std::string("{\"name\":\"\\ud800\"}"), std::string("{\"name\":\"\xC3\x28\"}"),
+	                                std::string("{\"name\":\"a\",\"name\":\"b\"}"), std::string(200, '[')})
 	{
 		const httplib::Result Result = Service.PostJson("me/worlds", Body, Token);
 		ASSERT_TRUE(Result);
@@ -103,10 +104,10 @@ TEST(DevServiceLogging, EachRequestIsOneLineWithoutSecrets)
 	// httplib logs after the answer is written, so a request on the next connection may be logged
 	// first: the lines are compared without their order.
 	std::vector<std::string> Expected = {
-		"GET /api/v1/me 200",
-		"GET /api/v1/nothing 404",
-		"POST /api/v1/auth/token 200",
-		"POST /api/v1/auth/token 401",
+	    "GET /api/v1/me 200",
+	    "GET /api/v1/nothing 404",
+	    "POST /api/v1/auth/token 200",
+	    "POST /api/v1/auth/token 401",
 	};
 	ASSERT_EQ(Lines.size(), Expected.size()) << Log;
 	std::vector<std::string> Seen;
@@ -156,23 +157,25 @@ TEST(DevServiceConcurrency, ParallelCreatorsKeepEveryWrite)
 	std::vector<std::thread> Threads;
 	for (int Worker = 0; Worker < Workers; ++Worker)
 	{
-		Threads.emplace_back([&, Worker] {
-			const std::string& Token = Worker % 2 == 0 ? Alice : Bob;
-			const std::unique_ptr<httplib::Client> Client = Service.Process().MakeClient();
-			for (int Index = 0; Index < WorldsEach; ++Index)
-			{
-				const httplib::Result Result =
-					Client->Post(Api("me/worlds"), JsonHeaders(Token),
-								 R"({"description":"","name":"W)" + std::to_string(Worker) + R"(","public":false})",
-								 "application/json");
-				if (Result && Result->status == 201)
-				{
-					Created[static_cast<size_t>(Worker)].push_back(StringOf(ObjectOf(Result), "id"));
-				}
-				// Reads interleave with the writes.
-				Client->Get(Api("me/worlds"), JsonHeaders(Token));
-			}
-		});
+		Threads.emplace_back(
+		    [&, Worker]
+		    {
+			    const std::string& Token = Worker % 2 == 0 ? Alice : Bob;
+			    const std::unique_ptr<httplib::Client> Client = Service.Process().MakeClient();
+			    for (int Index = 0; Index < WorldsEach; ++Index)
+			    {
+				    const httplib::Result Result =
+				        Client->Post(Api("me/worlds"), JsonHeaders(Token),
+				                     R"({"description":"","name":"W)" + std::to_string(Worker) + R"(","public":false})",
+				                     "application/json");
+				    if (Result && Result->status == 201)
+				    {
+					    Created[static_cast<size_t>(Worker)].push_back(StringOf(ObjectOf(Result), "id"));
+				    }
+				    // Reads interleave with the writes.
+				    Client->Get(Api("me/worlds"), JsonHeaders(Token));
+			    }
+		    });
 	}
 	for (std::thread& Thread : Threads)
 	{
@@ -187,7 +190,8 @@ TEST(DevServiceConcurrency, ParallelCreatorsKeepEveryWrite)
 		auto& Ids = Worker % 2 == 0 ? AliceIds : BobIds;
 		Ids.insert(Created[static_cast<size_t>(Worker)].begin(), Created[static_cast<size_t>(Worker)].end());
 	}
-	const auto Listed = [&](const std::string& Token) {
+	const auto Listed = [&](const std::string& Token)
+	{
 		std::set<std::string> Ids;
 		for (const QJsonValue& World : JsonOf(Service.Get("me/worlds", Token)).array())
 		{

@@ -31,14 +31,14 @@ protected:
 	{
 		// The plugin's deletion carries no "accept" header.
 		return Service.Client().Delete(Api("me/worlds"), {{"Authorization", "Bearer " + Token}}, Body,
-									   "application/json; charset=utf-8");
+		                               "application/json; charset=utf-8");
 	}
 
 	httplib::Result UploadPng(const std::string& WorldId)
 	{
 		const FPluginMultipart Form = MakePluginMultipart("shot.png", TinyPng());
 		return Service.Client().Post(Api("worlds/" + WorldId + "/screenshots"), JsonHeaders(Alice), Form.Body,
-									 Form.ContentType);
+		                             Form.ContentType);
 	}
 
 	FTestService Service;
@@ -68,12 +68,11 @@ TEST_F(DevServiceWorlds, ANewWorldIsListedWithEveryKeyThePluginReads)
 	EXPECT_TRUE(World.value(QLatin1String("private")).isBool());
 	EXPECT_TRUE(World.value(QLatin1String("activitys")).isDouble());
 	EXPECT_TRUE(World.value(QLatin1String("likes")).isDouble());
-	EXPECT_TRUE(std::regex_match(StringOf(World, "last_update"),
-								 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+	EXPECT_TRUE(std::regex_match(StringOf(World, "last_update"), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
 	EXPECT_FALSE(World.contains(QLatin1String("image")));
 
 	const httplib::Result Public =
-		Service.PostJson("me/worlds", R"({"description":"d","name":"Open","public":true})", Alice);
+	    Service.PostJson("me/worlds", R"({"description":"d","name":"Open","public":true})", Alice);
 	ASSERT_TRUE(Public);
 	EXPECT_EQ(Public->status, 201);
 	EXPECT_FALSE(ObjectOf(Public).value(QLatin1String("private")).toBool());
@@ -109,7 +108,8 @@ TEST_F(DevServiceWorlds, PatchChangesPrivacyNameAndDescription)
 	EXPECT_EQ(Result->status, 200);
 	EXPECT_FALSE(ObjectOf(Result).value(QLatin1String("private")).toBool());
 
-	Result = Service.PatchJson("worlds/" + Id, R"({"name":"Harbour \u00c4rea","description":"Line one\nline two"})", Alice);
+	Result =
+	    Service.PatchJson("worlds/" + Id, R"({"name":"Harbour \u00c4rea","description":"Line one\nline two"})", Alice);
 	ASSERT_TRUE(Result);
 	EXPECT_EQ(Result->status, 200);
 	EXPECT_EQ(StringOf(ObjectOf(Result), "name"), "Harbour \xC3\x84rea");
@@ -136,7 +136,7 @@ TEST_F(DevServiceWorlds, TheTitleImageMustBeAScreenshotOfThatWorld)
 	const std::string ImageId = StringOf(Image, "id");
 
 	for (const auto& [World, Body] : std::vector<std::pair<std::string, std::string>>{
-			 {Second, R"({"image_id":")" + ImageId + "\"}"}, {First, R"({"image_id":"no-such-image"})"}})
+	         {Second, R"({"image_id":")" + ImageId + "\"}"}, {First, R"({"image_id":"no-such-image"})"}})
 	{
 		const httplib::Result Result = Service.PatchJson("worlds/" + World, Body, Alice);
 		ASSERT_TRUE(Result);
@@ -201,15 +201,16 @@ TEST_F(DevServiceWorlds, CreatorsReachOnlyTheirOwnWorlds)
 	EXPECT_EQ(Service.Get("worlds/" + Id + "/screenshots", Bob)->status, 404);
 	const FPluginMultipart Form = MakePluginMultipart("x.png", TinyPng());
 	EXPECT_EQ(Service.Client()
-				  .Post(Api("worlds/" + Id + "/screenshots"), JsonHeaders(Bob), Form.Body, Form.ContentType)
-				  ->status,
-			  404);
-	EXPECT_EQ(Service.PostJson("worlds/" + Id + "/components",
-							   R"([{"metadata":{"map":"/Game/M","filename":"M_WindowsServer"},"name":"environment",)"
-							   R"("platform":"WindowsServer","sandbox":true}])",
-							   Bob)
-				  ->status,
-			  404);
+	              .Post(Api("worlds/" + Id + "/screenshots"), JsonHeaders(Bob), Form.Body, Form.ContentType)
+	              ->status,
+	          404);
+	EXPECT_EQ(Service
+	              .PostJson("worlds/" + Id + "/components",
+	                        R"([{"metadata":{"map":"/Game/M","filename":"M_WindowsServer"},"name":"environment",)"
+	                        R"("platform":"WindowsServer","sandbox":true}])",
+	                        Bob)
+	              ->status,
+	          404);
 
 	const QJsonArray After = ListWorlds(Alice);
 	ASSERT_EQ(After.size(), 1);
@@ -220,11 +221,11 @@ TEST_F(DevServiceWorlds, BadWorldBodiesAre422)
 {
 	const std::string Id = StringOf(Service.CreateWorld(Alice), "id");
 	const std::vector<std::pair<std::string, std::string>> Posts = {
-		{"me/worlds", R"({"description":"","public":false})"},
-		{"me/worlds", R"({"description":"","name":7,"public":false})"},
-		{"me/worlds", R"({"description":"","name":"N","public":"no"})"},
-		{"me/worlds", R"({"name":"N",})"},
-		{"me/worlds", "[]"},
+	    {"me/worlds", R"({"description":"","public":false})"},
+	    {"me/worlds", R"({"description":"","name":7,"public":false})"},
+	    {"me/worlds", R"({"description":"","name":"N","public":"no"})"},
+	    {"me/worlds", R"({"name":"N",})"},
+	    {"me/worlds", "[]"},
 	};
 	for (const auto& [Path, Body] : Posts)
 	{

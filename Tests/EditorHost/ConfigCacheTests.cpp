@@ -45,7 +45,9 @@ protected:
 
 	static unsigned ModeOf(const QString& Path)
 	{
-		struct stat Info{};
+		struct stat Info
+		{
+		};
 		if (::stat(QFile::encodeName(Path).constData(), &Info) != 0)
 		{
 			return 0xFFFF;
@@ -74,33 +76,33 @@ struct FQuotingCase
 TEST_F(ConfigCacheTest, TrickyValuesAreWrittenInTheEngineFormAndReadBackExactly)
 {
 	const QList<FQuotingCase> Cases = {
-		{"Plain", QStringLiteral("abc"), QStringLiteral("Plain=abc")},
-		{"Empty", QString(), QStringLiteral("Empty=")},
-		{"Equals", QStringLiteral("a=b=c"), QStringLiteral("Equals=a=b=c")},
-		{"InnerQuote", QStringLiteral("say \"hi\""), QStringLiteral("InnerQuote=say \"hi\"")},
-		{"Semicolon", QStringLiteral(";not a comment"), QStringLiteral("Semicolon=;not a comment")},
-		{"Hash", QStringLiteral("#not a comment"), QStringLiteral("Hash=#not a comment")},
-		{"WindowsPath", QStringLiteral("C:\\new\\table"), QStringLiteral("WindowsPath=C:\\new\\table")},
-		{"Section", QStringLiteral("[Other]"), QStringLiteral("Section=[Other]")},
-		{"Apostrophe", QStringLiteral("it's"), QStringLiteral("Apostrophe=it's")},
-		{"NonAscii", QStringLiteral("Grüße 日本 \U0001F600"), QStringLiteral("NonAscii=Grüße 日本 \U0001F600")},
-		{"SingleSlash", QStringLiteral("a/b"), QStringLiteral("SingleSlash=a/b")},
-		// Every quoting trigger on its own.
-		{"LeadingBlank", QStringLiteral(" lead"), QStringLiteral("LeadingBlank=\" lead\"")},
-		{"TrailingBlank", QStringLiteral("trail "), QStringLiteral("TrailingBlank=\"trail \"")},
-		{"LeadingTab", QStringLiteral("\tx"), QStringLiteral("LeadingTab=\"\\tx\"")},
-		{"OnlyBlanks", QStringLiteral("   "), QStringLiteral("OnlyBlanks=\"   \"")},
-		{"StartsWithQuote", QStringLiteral("\"q\" rest"), QStringLiteral("StartsWithQuote=\"\\\"q\\\" rest\"")},
-		{"LoneQuote", QStringLiteral("\""), QStringLiteral("LoneQuote=\"\\\"\"")},
-		{"EndsWithBackslash", QStringLiteral("C:\\Dir\\"), QStringLiteral("EndsWithBackslash=\"C:\\\\Dir\\\\\"")},
-		{"LineFeed", QStringLiteral("one\ntwo"), QStringLiteral("LineFeed=\"one\\ntwo\"")},
-		{"CarriageReturn", QStringLiteral("one\rtwo"), QStringLiteral("CarriageReturn=\"one\\rtwo\"")},
-		{"OpenBrace", QStringLiteral("a{b"), QStringLiteral("OpenBrace=\"a{b\"")},
-		{"CloseBrace", QStringLiteral("a}b"), QStringLiteral("CloseBrace=\"a}b\"")},
-		{"DoubleSlash", QStringLiteral("http://host/x"), QStringLiteral("DoubleSlash=\"http://host/x\"")},
-		// Once quoted, every special character is escaped.
-		{"Everything", QStringLiteral(" it's \"x\"\t\\n {} // é\r\n"),
-			QStringLiteral("Everything=\" it\\'s \\\"x\\\"\\t\\\\n {} // é\\r\\n\"")},
+	    {"Plain", QStringLiteral("abc"), QStringLiteral("Plain=abc")},
+	    {"Empty", QString(), QStringLiteral("Empty=")},
+	    {"Equals", QStringLiteral("a=b=c"), QStringLiteral("Equals=a=b=c")},
+	    {"InnerQuote", QStringLiteral("say \"hi\""), QStringLiteral("InnerQuote=say \"hi\"")},
+	    {"Semicolon", QStringLiteral(";not a comment"), QStringLiteral("Semicolon=;not a comment")},
+	    {"Hash", QStringLiteral("#not a comment"), QStringLiteral("Hash=#not a comment")},
+	    {"WindowsPath", QStringLiteral("C:\\new\\table"), QStringLiteral("WindowsPath=C:\\new\\table")},
+	    {"Section", QStringLiteral("[Other]"), QStringLiteral("Section=[Other]")},
+	    {"Apostrophe", QStringLiteral("it's"), QStringLiteral("Apostrophe=it's")},
+	    {"NonAscii", QStringLiteral("Grüße 日本 \U0001F600"), QStringLiteral("NonAscii=Grüße 日本 \U0001F600")},
+	    {"SingleSlash", QStringLiteral("a/b"), QStringLiteral("SingleSlash=a/b")},
+	    // Every quoting trigger on its own.
+	    {"LeadingBlank", QStringLiteral(" lead"), QStringLiteral("LeadingBlank=\" lead\"")},
+	    {"TrailingBlank", QStringLiteral("trail "), QStringLiteral("TrailingBlank=\"trail \"")},
+	    {"LeadingTab", QStringLiteral("\tx"), QStringLiteral("LeadingTab=\"\\tx\"")},
+	    {"OnlyBlanks", QStringLiteral("   "), QStringLiteral("OnlyBlanks=\"   \"")},
+	    {"StartsWithQuote", QStringLiteral("\"q\" rest"), QStringLiteral("StartsWithQuote=\"\\\"q\\\" rest\"")},
+	    {"LoneQuote", QStringLiteral("\""), QStringLiteral("LoneQuote=\"\\\"\"")},
+	    {"EndsWithBackslash", QStringLiteral("C:\\Dir\\"), QStringLiteral("EndsWithBackslash=\"C:\\\\Dir\\\\\"")},
+	    {"LineFeed", QStringLiteral("one\ntwo"), QStringLiteral("LineFeed=\"one\\ntwo\"")},
+	    {"CarriageReturn", QStringLiteral("one\rtwo"), QStringLiteral("CarriageReturn=\"one\\rtwo\"")},
+	    {"OpenBrace", QStringLiteral("a{b"), QStringLiteral("OpenBrace=\"a{b\"")},
+	    {"CloseBrace", QStringLiteral("a}b"), QStringLiteral("CloseBrace=\"a}b\"")},
+	    {"DoubleSlash", QStringLiteral("http://host/x"), QStringLiteral("DoubleSlash=\"http://host/x\"")},
+	    // Once quoted, every special character is escaped.
+	    {"Everything", QStringLiteral(" it's \"x\"\t\\n {} // é\r\n"),
+	     QStringLiteral("Everything=\" it\\'s \\\"x\\\"\\t\\\\n {} // é\\r\\n\"")},
 	};
 
 	const QString File = PathOf(QStringLiteral("Tricky.ini"));
@@ -133,7 +135,8 @@ TEST_F(ConfigCacheTest, QuotingHelpersAgreeWithEachOther)
 
 	// Reading trims what is outside quotes and undoes the escapes inside them.
 	EXPECT_EQ(FConfigCache::UnquoteValue(QStringLiteral("  spaced  ")), QStringLiteral("spaced"));
-	EXPECT_EQ(FConfigCache::UnquoteValue(QStringLiteral("\"a\\\\b\\n\\r\\t\\'\\\"\"")), QStringLiteral("a\\b\n\r\t'\""));
+	EXPECT_EQ(FConfigCache::UnquoteValue(QStringLiteral("\"a\\\\b\\n\\r\\t\\'\\\"\"")),
+	          QStringLiteral("a\\b\n\r\t'\""));
 	EXPECT_EQ(FConfigCache::UnquoteValue(QStringLiteral(" \"  kept  \" ")), QStringLiteral("  kept  "));
 	// Unknown escapes are kept as typed; a missing closing quote keeps what was there.
 	EXPECT_EQ(FConfigCache::UnquoteValue(QStringLiteral("\"C:\\Dir\\x\"")), QStringLiteral("C:\\Dir\\x"));
@@ -141,7 +144,7 @@ TEST_F(ConfigCacheTest, QuotingHelpersAgreeWithEachOther)
 	EXPECT_EQ(FConfigCache::UnquoteValue(QStringLiteral("no \"quotes\" here")), QStringLiteral("no \"quotes\" here"));
 
 	const QStringList Samples = {QStringLiteral(" a "), QStringLiteral("\"\\"), QStringLiteral("x\\"),
-		QStringLiteral("{\n}"), QStringLiteral("\\\\server\\share\\")};
+	                             QStringLiteral("{\n}"), QStringLiteral("\\\\server\\share\\")};
 	for (const QString& Sample : Samples)
 	{
 		EXPECT_EQ(FConfigCache::UnquoteValue(FConfigCache::QuoteValueIfNeeded(Sample)), Sample);
@@ -151,13 +154,13 @@ TEST_F(ConfigCacheTest, QuotingHelpersAgreeWithEachOther)
 TEST_F(ConfigCacheTest, ReadsHandWrittenFilesInEveryAcceptedEncoding)
 {
 	const QByteArray Body = "; leading comment\n"
-							"Orphan=before any section\n"
-							"[LoginInfo]\n"
-							"# another comment\n"
-							"  Token   =   Bearer abc  \n"
-							"User=\"  padded  \"\n"
-							"Escaped=\"tab\\there\"\n"
-							"Name=J\xC3\xB6rg\n";
+	                        "Orphan=before any section\n"
+	                        "[LoginInfo]\n"
+	                        "# another comment\n"
+	                        "  Token   =   Bearer abc  \n"
+	                        "User=\"  padded  \"\n"
+	                        "Escaped=\"tab\\there\"\n"
+	                        "Name=J\xC3\xB6rg\n";
 
 	const QString Utf8 = PathOf(QStringLiteral("Plain.ini"));
 	const QString Bom = PathOf(QStringLiteral("Bom.ini"));
@@ -229,24 +232,23 @@ TEST_F(ConfigCacheTest, TextValuesUseTheEngineTextForms)
 	EXPECT_EQ(Value, Tricky);
 
 	const QString Foreign = PathOf(QStringLiteral("Foreign.ini"));
-	WriteAll(Foreign,
-		"[LoginInfo]\n"
-		"Loc=NSLOCTEXT(\"Login\", \"UserKey\", \"Source \\\"text\\\"\")\n"
-		"Tight=NSLOCTEXT(\"Ns\",\"Key\",\"Compact\")\n"
-		"Short=LOCTEXT(\"Key\", \"Short form\")\n"
-		"Inv=INVTEXT(\"Invariant\")\n"
-		"Raw=Just a string\n"
-		"Broken=INVTEXT(\"unterminated\n"
-		"Trailing=INVTEXT(\"a\") and more\n");
+	WriteAll(Foreign, "[LoginInfo]\n"
+	                  "Loc=NSLOCTEXT(\"Login\", \"UserKey\", \"Source \\\"text\\\"\")\n"
+	                  "Tight=NSLOCTEXT(\"Ns\",\"Key\",\"Compact\")\n"
+	                  "Short=LOCTEXT(\"Key\", \"Short form\")\n"
+	                  "Inv=INVTEXT(\"Invariant\")\n"
+	                  "Raw=Just a string\n"
+	                  "Broken=INVTEXT(\"unterminated\n"
+	                  "Trailing=INVTEXT(\"a\") and more\n");
 	const QList<QPair<QString, QString>> Expected = {
-		{QStringLiteral("Loc"), QStringLiteral("Source \"text\"")},
-		{QStringLiteral("Tight"), QStringLiteral("Compact")},
-		{QStringLiteral("Short"), QStringLiteral("Short form")},
-		{QStringLiteral("Inv"), QStringLiteral("Invariant")},
-		{QStringLiteral("Raw"), QStringLiteral("Just a string")},
-		// What is no complete text form is taken as the string it is.
-		{QStringLiteral("Broken"), QStringLiteral("INVTEXT(\"unterminated")},
-		{QStringLiteral("Trailing"), QStringLiteral("INVTEXT(\"a\") and more")},
+	    {QStringLiteral("Loc"), QStringLiteral("Source \"text\"")},
+	    {QStringLiteral("Tight"), QStringLiteral("Compact")},
+	    {QStringLiteral("Short"), QStringLiteral("Short form")},
+	    {QStringLiteral("Inv"), QStringLiteral("Invariant")},
+	    {QStringLiteral("Raw"), QStringLiteral("Just a string")},
+	    // What is no complete text form is taken as the string it is.
+	    {QStringLiteral("Broken"), QStringLiteral("INVTEXT(\"unterminated")},
+	    {QStringLiteral("Trailing"), QStringLiteral("INVTEXT(\"a\") and more")},
 	};
 	for (const auto& [Key, Text] : Expected)
 	{
@@ -262,31 +264,31 @@ TEST_F(ConfigCacheTest, TextValuesUseTheEngineTextForms)
 TEST_F(ConfigCacheTest, ArrayLinesAddRemoveAndClear)
 {
 	const QString File = PathOf(QStringLiteral("Arrays.ini"));
-	WriteAll(File,
-		"[Arrays]\n"
-		"Plain=a\n"
-		"Plain=b\n"
-		"+Unique=x\n"
-		"+Unique=x\n"
-		"+Unique=y\n"
-		".Dup=x\n"
-		".Dup=x\n"
-		"+Removed=a\n"
-		"+Removed=b\n"
-		"+Removed=a2\n"
-		"-Removed=a\n"
-		"+Cleared=old\n"
-		"!Cleared=ClearArray\n"
-		"+Cleared=new\n"
-		"+Gone=1\n"
-		"!Gone=ClearArray\n"
-		"[Elsewhere]\n"
-		"+Unique=other section\n"
-		"[arrays]\n"
-		"+Unique=z\n");
+	WriteAll(File, "[Arrays]\n"
+	               "Plain=a\n"
+	               "Plain=b\n"
+	               "+Unique=x\n"
+	               "+Unique=x\n"
+	               "+Unique=y\n"
+	               ".Dup=x\n"
+	               ".Dup=x\n"
+	               "+Removed=a\n"
+	               "+Removed=b\n"
+	               "+Removed=a2\n"
+	               "-Removed=a\n"
+	               "+Cleared=old\n"
+	               "!Cleared=ClearArray\n"
+	               "+Cleared=new\n"
+	               "+Gone=1\n"
+	               "!Gone=ClearArray\n"
+	               "[Elsewhere]\n"
+	               "+Unique=other section\n"
+	               "[arrays]\n"
+	               "+Unique=z\n");
 
 	QStringList Values;
-	const auto ArrayOf = [&](const char* Key) {
+	const auto ArrayOf = [&](const char* Key)
+	{
 		QStringList Out{QStringLiteral("stale")};
 		Cache.GetArray(QStringLiteral("Arrays"), QLatin1String(Key), Out, File);
 		return Out;
@@ -386,7 +388,7 @@ TEST_F(ConfigCacheTest, FlushWritesOnlyChangedFilesAndLeavesNoTemporaryFile)
 	ASSERT_TRUE(Cache.Flush(false, File));
 	EXPECT_EQ(ReadAll(File), QByteArray("[S]\nKey=Mine\n"));
 	EXPECT_EQ(QDir(Dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-		QStringList{QStringLiteral("Settings.ini")});
+	          QStringList{QStringLiteral("Settings.ini")});
 
 	// Flushed and clean again: a second flush writes nothing.
 	WriteAll(File, "[S]\nKey=Again elsewhere\n");
@@ -414,7 +416,8 @@ TEST_F(ConfigCacheTest, FilenamesAreKeyedByTheirFullCleanPath)
 	const QString Previous = QDir::currentPath();
 	ASSERT_TRUE(QDir().mkpath(PathOf(QStringLiteral("Work/Deeper"))));
 	ASSERT_TRUE(QDir::setCurrent(PathOf(QStringLiteral("Work/Deeper"))));
-	Cache.SetString(QStringLiteral("S"), QStringLiteral("Key"), QStringLiteral("Relative"), QStringLiteral("../Rel.ini"));
+	Cache.SetString(QStringLiteral("S"), QStringLiteral("Key"), QStringLiteral("Relative"),
+	                QStringLiteral("../Rel.ini"));
 	QDir::setCurrent(Previous);
 
 	const QString Absolute = PathOf(QStringLiteral("Work/./Other/../Rel.ini"));
@@ -506,7 +509,9 @@ TEST_F(ConfigCacheTest, WriteFailingHalfwayLeavesTheOldFileWhole)
 
 	// A file size limit makes the write fail the way a full disk does.
 	FLogCapture Capture;
-	struct rlimit Saved{};
+	struct rlimit Saved
+	{
+	};
 	ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &Saved), 0);
 	const auto PreviousHandler = std::signal(SIGXFSZ, SIG_IGN);
 	struct rlimit Small = Saved;
@@ -520,7 +525,7 @@ TEST_F(ConfigCacheTest, WriteFailingHalfwayLeavesTheOldFileWhole)
 	EXPECT_EQ(Capture.Messages(ELogVerbosity::Error).size(), 1);
 	EXPECT_EQ(ReadAll(File), QByteArray("[S]\nKey=old\n"));
 	EXPECT_EQ(QDir(Dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-		QStringList{QStringLiteral("Full.ini")});
+	          QStringList{QStringLiteral("Full.ini")});
 	ASSERT_TRUE(Cache.Flush(false, File));
 	EXPECT_EQ(ReadBack(QStringLiteral("S"), QStringLiteral("Key"), File).size(), 64 * 1024);
 }
@@ -529,39 +534,40 @@ TEST_F(ConfigCacheTest, EditsKeepEverythingElseOfTheFile)
 {
 	const QString File = PathOf(QStringLiteral("Keep.ini"));
 	const QByteArray Original = "; Written by hand\n"
-								"[WorldInfo]\n"
-								"WorldId = 42\n"
-								"; the level\n"
-								"Path=/Game/Old.Old\n"
-								"this line means nothing to us\n"
-								"\n"
-								"[Other]\n"
-								"+List=a\n"
-								"Quoted=\"  spaced \"\n"
-								"\n"
-								"; Trailing comment\n";
+	                            "[WorldInfo]\n"
+	                            "WorldId = 42\n"
+	                            "; the level\n"
+	                            "Path=/Game/Old.Old\n"
+	                            "this line means nothing to us\n"
+	                            "\n"
+	                            "[Other]\n"
+	                            "+List=a\n"
+	                            "Quoted=\"  spaced \"\n"
+	                            "\n"
+	                            "; Trailing comment\n";
 	WriteAll(File, Original);
 
-	Cache.SetString(QStringLiteral("WorldInfo"), QStringLiteral("Path"), QStringLiteral("/Game/W1/Maps/Entry.Entry"), File);
+	Cache.SetString(QStringLiteral("WorldInfo"), QStringLiteral("Path"), QStringLiteral("/Game/W1/Maps/Entry.Entry"),
+	                File);
 	Cache.SetString(QStringLiteral("WorldInfo"), QStringLiteral("Identifier"), QStringLiteral("W1"), File);
 	Cache.SetString(QStringLiteral("New"), QStringLiteral("Key"), QStringLiteral("v"), File);
 	ASSERT_TRUE(Cache.Flush(false, File));
 	EXPECT_EQ(ReadAll(File), QByteArray("; Written by hand\n"
-										"[WorldInfo]\n"
-										"WorldId = 42\n"
-										"; the level\n"
-										"Path=/Game/W1/Maps/Entry.Entry\n"
-										"Identifier=W1\n"
-										"this line means nothing to us\n"
-										"\n"
-										"[Other]\n"
-										"+List=a\n"
-										"Quoted=\"  spaced \"\n"
-										"\n"
-										"; Trailing comment\n"
-										"\n"
-										"[New]\n"
-										"Key=v\n"));
+	                                    "[WorldInfo]\n"
+	                                    "WorldId = 42\n"
+	                                    "; the level\n"
+	                                    "Path=/Game/W1/Maps/Entry.Entry\n"
+	                                    "Identifier=W1\n"
+	                                    "this line means nothing to us\n"
+	                                    "\n"
+	                                    "[Other]\n"
+	                                    "+List=a\n"
+	                                    "Quoted=\"  spaced \"\n"
+	                                    "\n"
+	                                    "; Trailing comment\n"
+	                                    "\n"
+	                                    "[New]\n"
+	                                    "Key=v\n"));
 
 	// Line endings of the file are kept.
 	const QString Windows = PathOf(QStringLiteral("Windows.ini"));
@@ -574,12 +580,14 @@ TEST_F(ConfigCacheTest, EditsKeepEverythingElseOfTheFile)
 TEST_F(ConfigCacheTest, RemovingKeysAndSections)
 {
 	const QString File = PathOf(QStringLiteral("Remove.ini"));
-	WriteAll(File, "[A]\nKeep=1\nDrop=2\n+Drop=3\n\n; about B\n[B]\nX=1\n; inside B\nY=2\n\n; about C\n[C]\nZ=3\n[b]\nW=4\n");
+	WriteAll(File,
+	         "[A]\nKeep=1\nDrop=2\n+Drop=3\n\n; about B\n[B]\nX=1\n; inside B\nY=2\n\n; about C\n[C]\nZ=3\n[b]\nW=4\n");
 
 	EXPECT_TRUE(Cache.RemoveKey(QStringLiteral("a"), QStringLiteral("DROP"), File));
 	EXPECT_FALSE(Cache.RemoveKey(QStringLiteral("A"), QStringLiteral("Drop"), File));
 	EXPECT_FALSE(Cache.RemoveKey(QStringLiteral("Nowhere"), QStringLiteral("Keep"), File));
-	EXPECT_EQ(Cache.GetSectionNames(File), (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
+	EXPECT_EQ(Cache.GetSectionNames(File),
+	          (QStringList{QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")}));
 
 	EXPECT_TRUE(Cache.EmptySection(QStringLiteral("B"), File));
 	EXPECT_FALSE(Cache.EmptySection(QStringLiteral("B"), File));

@@ -9,7 +9,8 @@ TEST(PolicyDialogServiceTest, QueuedAnswersThenDefaultThenUnanswered)
 	FPolicyDialogService Service;
 	Service.QueueAnswer(EAppReturnType::Yes);
 	Service.QueueAnswer(EAppReturnType::No);
-	EXPECT_EQ(Service.MessageBox(EAppMsgType::YesNo, QStringLiteral("Move?"), QStringLiteral("Title")), EAppReturnType::Yes);
+	EXPECT_EQ(Service.MessageBox(EAppMsgType::YesNo, QStringLiteral("Move?"), QStringLiteral("Title")),
+	          EAppReturnType::Yes);
 	EXPECT_EQ(Service.MessageBox(EAppMsgType::YesNo, QStringLiteral("Again?"), QString()), EAppReturnType::No);
 	EXPECT_FALSE(Service.FirstUnanswered().has_value());
 
@@ -26,7 +27,8 @@ TEST(PolicyDialogServiceTest, QueuedAnswersThenDefaultThenUnanswered)
 	EXPECT_EQ(Service.MessageBox(EAppMsgType::Ok, QStringLiteral("Queued wins"), QString()), EAppReturnType::Retry);
 	EXPECT_EQ(Service.MessageBox(EAppMsgType::Ok, QStringLiteral("Default"), QString()), EAppReturnType::Ok);
 	Service.SetDefaultAnswer(std::nullopt);
-	EXPECT_EQ(Service.MessageBox(EAppMsgType::OkCancel, QStringLiteral("No default"), QString()), EAppReturnType::Cancel);
+	EXPECT_EQ(Service.MessageBox(EAppMsgType::OkCancel, QStringLiteral("No default"), QString()),
+	          EAppReturnType::Cancel);
 
 	const QList<FPolicyDialogService::FShownMessage>& Shown = Service.ShownMessages();
 	ASSERT_EQ(Shown.size(), 8);
@@ -48,8 +50,9 @@ TEST(PolicyDialogServiceTest, FileChoicesAreHandedOutInOrder)
 	Service.QueueFileChoice({QStringLiteral("/a.png"), QStringLiteral("/b.png")});
 	Service.QueueFileChoice({QStringLiteral("/c.exe")});
 	EXPECT_EQ(Service.OpenFileDialog(QStringLiteral("Pick"), QString(), QStringLiteral("*.png"), true),
-		(QStringList{QStringLiteral("/a.png"), QStringLiteral("/b.png")}));
-	EXPECT_EQ(Service.OpenFileDialog(QStringLiteral("Pick"), QString(), QString(), false), QStringList{QStringLiteral("/c.exe")});
+	          (QStringList{QStringLiteral("/a.png"), QStringLiteral("/b.png")}));
+	EXPECT_EQ(Service.OpenFileDialog(QStringLiteral("Pick"), QString(), QString(), false),
+	          QStringList{QStringLiteral("/c.exe")});
 	// Nothing queued: the creator cancelled.
 	EXPECT_TRUE(Service.OpenFileDialog(QStringLiteral("Pick"), QString(), QString(), false).isEmpty());
 }
@@ -95,9 +98,9 @@ TEST(ScopedSlowTaskTest, FramesReportTextsAndCompletedWork)
 		Task.EnterProgressFrame(1.f, QStringLiteral("Moving C"));
 	}
 	EXPECT_EQ(Service.OpenSlowTasks(), 0);
-	EXPECT_EQ(Service.SlowTaskTexts(), (QStringList{QStringLiteral("Moving assets"), QStringLiteral("Moving A"),
-											QStringLiteral("Moving B"), QStringLiteral("Fixing redirectors"),
-											QStringLiteral("Moving C")}));
+	EXPECT_EQ(Service.SlowTaskTexts(),
+	          (QStringList{QStringLiteral("Moving assets"), QStringLiteral("Moving A"), QStringLiteral("Moving B"),
+	                       QStringLiteral("Fixing redirectors"), QStringLiteral("Moving C")}));
 	EXPECT_EQ(Service.BeginTotals, (QList<float>{4.f, 1.f}));
 
 	// Entering a frame completes the one before it.

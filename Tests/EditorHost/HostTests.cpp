@@ -21,8 +21,9 @@ public:
 	void Initialize(FSubsystemCollection& Collection) override
 	{
 		// Every subsystem already exists when the first one initialises.
-		Journal.append(Collection.GetHost().FindSubsystem(QStringLiteral("USecondSubsystem")) ? QStringLiteral("init1+")
-																							  : QStringLiteral("init1-"));
+		Journal.append(Collection.GetHost().FindSubsystem(QStringLiteral("USecondSubsystem"))
+		                   ? QStringLiteral("init1+")
+		                   : QStringLiteral("init1-"));
 	}
 	void Deinitialize() override { Journal.append(QStringLiteral("deinit1")); }
 };
@@ -73,7 +74,7 @@ TEST(EditorHost, CreatesInOrderAndShutsDownInReverse)
 	Host.Shutdown();
 	Host.Shutdown();
 	EXPECT_EQ(Journal, (QStringList{QStringLiteral("init1+"), QStringLiteral("init2"), QStringLiteral("deinit2"),
-						   QStringLiteral("deinit1")}));
+	                                QStringLiteral("deinit1")}));
 }
 
 TEST(EditorHost, AbsentSubsystemIsNull)

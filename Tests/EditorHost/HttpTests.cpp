@@ -2,8 +2,8 @@
 #include "Http.h"
 #include "LoopbackHttpServer.h"
 
-#include <QTemporaryDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -23,12 +23,14 @@ struct FOutcome
 FOutcome SendAndWait(const FHttpRequestPtr& Request, QObject* Context, int TimeoutMs = 5000)
 {
 	auto Outcome = std::make_shared<FOutcome>();
-	Request->OnProcessRequestComplete(Context, [Outcome](FHttpRequestPtr, FHttpResponsePtr Response, bool bSuccess) {
-		Outcome->Response = Response;
-		Outcome->bSuccess = bSuccess;
-		Outcome->bCalled = true;
-		++Outcome->Calls;
-	});
+	Request->OnProcessRequestComplete(Context,
+	                                  [Outcome](FHttpRequestPtr, FHttpResponsePtr Response, bool bSuccess)
+	                                  {
+		                                  Outcome->Response = Response;
+		                                  Outcome->bSuccess = bSuccess;
+		                                  Outcome->bCalled = true;
+		                                  ++Outcome->Calls;
+	                                  });
 	Request->ProcessRequest();
 	FGameThread::RunUntil([&] { return Outcome->bCalled; }, TimeoutMs);
 	FGameThread::RunUntilIdle(20);
@@ -46,7 +48,8 @@ protected:
 
 TEST_F(HttpTest, SendsVerbHeadersInOrderAndUtf8Body)
 {
-	Server.Enqueue(FLoopbackHttpServer::FAnswer{201, "{\"ok\":true}", {{"X-One", "1"}, {"Content-Type", "application/json"}}});
+	Server.Enqueue(
+	    FLoopbackHttpServer::FAnswer{201, "{\"ok\":true}", {{"X-One", "1"}, {"Content-Type", "application/json"}}});
 	FHttpRequestPtr Request = Http.CreateRequest();
 	Request->SetVerb(QStringLiteral("PATCH"));
 	Request->SetURL(Server.Url(QStringLiteral("/api/v1/worlds/a?x=1")));
@@ -110,7 +113,8 @@ TEST_F(HttpTest, StreamsAFileAndRawBytes)
 	Request->SetURL(Server.Url(QStringLiteral("/bucket/key")));
 	ASSERT_TRUE(Request->SetContentAsStreamedFile(File.fileName()));
 	qint64 LastSent = 0;
-	Request->OnRequestProgress(&Context, [&](FHttpRequestPtr, qint64 Sent, qint64) { LastSent = qMax(LastSent, Sent); });
+	Request->OnRequestProgress(&Context,
+	                           [&](FHttpRequestPtr, qint64 Sent, qint64) { LastSent = qMax(LastSent, Sent); });
 	FOutcome Outcome = SendAndWait(Request, &Context, 20000);
 	EXPECT_TRUE(Outcome.bSuccess);
 	ASSERT_EQ(Server.RequestCount(), 1);

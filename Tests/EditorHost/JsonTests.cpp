@@ -27,7 +27,8 @@ TEST(JsonTest, ParsingObjectsAndArrays)
 
 TEST(JsonTest, StringReadsGiveEmptyOrLeaveTheTargetAlone)
 {
-	const QJsonObject Object = Parse(R"({"name":"Orva \u00e9","empty":"","nested":{"k":"v"},"list":[],"nothing":null})");
+	const QJsonObject Object =
+	    Parse(R"({"name":"Orva \u00e9","empty":"","nested":{"k":"v"},"list":[],"nothing":null})");
 	EXPECT_EQ(FJson::GetString(Object, QStringLiteral("name")), QStringLiteral("Orva é"));
 	EXPECT_EQ(FJson::GetString(Object, QStringLiteral("missing")), QString());
 
@@ -128,8 +129,9 @@ TEST(JsonTest, CondensedWriterKeepsOrderAndWritesNoBlanks)
 	Writer.WriteObjectEnd();
 
 	const QString Text = Writer.Close();
-	EXPECT_EQ(Text, QStringLiteral(R"({"zeta":"first","alpha":2,"flag":false,"ratio":12.5,"none":null,)"
-								   R"("list":["s",3000000000,true,[[],1],{"k":"v"},{}],"child":{"empty":[],"b":-5},"after":""})"));
+	EXPECT_EQ(Text, QStringLiteral(
+	                    R"({"zeta":"first","alpha":2,"flag":false,"ratio":12.5,"none":null,)"
+	                    R"("list":["s",3000000000,true,[[],1],{"k":"v"},{}],"child":{"empty":[],"b":-5},"after":""})"));
 
 	QJsonParseError Error{};
 	const QJsonDocument Doc = QJsonDocument::fromJson(Text.toUtf8(), &Error);
@@ -142,8 +144,8 @@ TEST(JsonTest, CondensedWriterKeepsOrderAndWritesNoBlanks)
 
 TEST(JsonTest, CondensedWriterEscapesStringsAndKeys)
 {
-	const QString Tricky = QStringLiteral("q\"b\\s/\n\r\t\b\f") + QChar(0x01) + QChar(0x1F) +
-		QStringLiteral("é日本\U0001F600");
+	const QString Tricky =
+	    QStringLiteral("q\"b\\s/\n\r\t\b\f") + QChar(0x01) + QChar(0x1F) + QStringLiteral("é日本\U0001F600");
 	FCondensedJsonWriter Writer;
 	Writer.WriteObjectStart();
 	Writer.WriteValue(QStringLiteral("key \"quoted\""), Tricky);
@@ -153,8 +155,9 @@ TEST(JsonTest, CondensedWriterEscapesStringsAndKeys)
 	Writer.WriteObjectEnd();
 
 	const QString Text = Writer.Close();
-	EXPECT_TRUE(Text.contains(QStringLiteral(R"("q\"b\\s/\n\r\t\b\f\u0001\u001fé日本)") + QStringLiteral("\U0001F600\"")))
-		<< qPrintable(Text);
+	EXPECT_TRUE(
+	    Text.contains(QStringLiteral(R"("q\"b\\s/\n\r\t\b\f\u0001\u001fé日本)") + QStringLiteral("\U0001F600\"")))
+	    << qPrintable(Text);
 	EXPECT_TRUE(Text.startsWith(QStringLiteral(R"({"key \"quoted\"":)")));
 	for (const QChar Ch : Text)
 	{

@@ -12,13 +12,13 @@ namespace
 TEST(LogTest, LinesUseTheEngineForm)
 {
 	EXPECT_EQ((FLogLine{QStringLiteral("LogTemp"), ELogVerbosity::Warning, QStringLiteral("x")}.Format()),
-		QStringLiteral("LogTemp: Warning: x"));
+	          QStringLiteral("LogTemp: Warning: x"));
 	EXPECT_EQ((FLogLine{QStringLiteral("LogHotPatcher"), ELogVerbosity::Error, QStringLiteral("Failed: 2")}.Format()),
-		QStringLiteral("LogHotPatcher: Error: Failed: 2"));
+	          QStringLiteral("LogHotPatcher: Error: Failed: 2"));
 	EXPECT_EQ((FLogLine{QStringLiteral("LogTemp"), ELogVerbosity::Display, QStringLiteral("shown")}.Format()),
-		QStringLiteral("LogTemp: shown"));
+	          QStringLiteral("LogTemp: shown"));
 	EXPECT_EQ((FLogLine{QStringLiteral("LogTemp"), ELogVerbosity::Log, QStringLiteral("logged")}.Format()),
-		QStringLiteral("LogTemp: logged"));
+	          QStringLiteral("LogTemp: logged"));
 }
 
 TEST(LogTest, CaptureSeesLinesWhileItLives)

@@ -15,7 +15,7 @@ class FScopedEnv
 {
 public:
 	FScopedEnv(const char* InName, std::optional<QByteArray> Value)
-		: Name(InName)
+	    : Name(InName)
 	{
 		if (qEnvironmentVariableIsSet(Name))
 		{
@@ -38,31 +38,34 @@ TEST(PathsTest, CombinePutsExactlyOneSlashBetweenParts)
 	EXPECT_EQ(FPaths::Combine(QStringLiteral("a"), QStringLiteral("/b")), Expected);
 	EXPECT_EQ(FPaths::Combine(QStringLiteral("a//"), QStringLiteral("//b")), Expected);
 	EXPECT_EQ(FPaths::Combine(QStringLiteral("/"), QStringLiteral("b")), QStringLiteral("/b"));
-	EXPECT_EQ(FPaths::Combine(QStringLiteral("/root/dir/"), QStringLiteral("file.ini")), QStringLiteral("/root/dir/file.ini"));
+	EXPECT_EQ(FPaths::Combine(QStringLiteral("/root/dir/"), QStringLiteral("file.ini")),
+	          QStringLiteral("/root/dir/file.ini"));
 	// Empty parts add nothing, not even a separator.
 	EXPECT_EQ(FPaths::Combine(QString(), QStringLiteral("b")), QStringLiteral("b"));
 	EXPECT_EQ(FPaths::Combine(QStringLiteral("a/"), QString()), QStringLiteral("a/"));
 	EXPECT_EQ(FPaths::Combine(QStringList{QStringLiteral("/Project/Content/"), QStringLiteral("W1"), QString(),
-				  QStringLiteral("/Config/"), QStringLiteral("WorldInfo.ini")}),
-		QStringLiteral("/Project/Content/W1/Config/WorldInfo.ini"));
+	                                      QStringLiteral("/Config/"), QStringLiteral("WorldInfo.ini")}),
+	          QStringLiteral("/Project/Content/W1/Config/WorldInfo.ini"));
 }
 
 TEST(PathsTest, ConvertRelativePathToFullMakesCleanAbsolutePaths)
 {
 	const QString Base = QStringLiteral("/base/dir");
-	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("file.txt")), QStringLiteral("/base/dir/file.txt"));
+	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("file.txt")),
+	          QStringLiteral("/base/dir/file.txt"));
 	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("sub/../other/./f.txt")),
-		QStringLiteral("/base/dir/other/f.txt"));
+	          QStringLiteral("/base/dir/other/f.txt"));
 	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("../../../up.txt")), QStringLiteral("/up.txt"));
 	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("../../..")), QStringLiteral("/"));
 	EXPECT_EQ(FPaths::ConvertRelativePathToFull(QStringLiteral("/"), QStringLiteral("../x/")), QStringLiteral("/x/"));
 	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("/abs//x/./y/../z")), QStringLiteral("/abs/x/z"));
 	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("sub\\win\\f.txt")),
-		QStringLiteral("/base/dir/sub/win/f.txt"));
+	          QStringLiteral("/base/dir/sub/win/f.txt"));
 	// A folder stays a folder.
-	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("sub/../folder/")), QStringLiteral("/base/dir/folder/"));
+	EXPECT_EQ(FPaths::ConvertRelativePathToFull(Base, QStringLiteral("sub/../folder/")),
+	          QStringLiteral("/base/dir/folder/"));
 	EXPECT_EQ(FPaths::ConvertRelativePathToFull(QStringLiteral("rel/ative.ini")),
-		QDir::currentPath() + QStringLiteral("/rel/ative.ini"));
+	          QDir::currentPath() + QStringLiteral("/rel/ative.ini"));
 }
 
 TEST(PathsTest, FilenamePartsOfAPath)
@@ -84,7 +87,7 @@ TEST(PathsTest, FilenamePartsOfAPath)
 TEST(PathsTest, ProjectFoldersEndWithASlash)
 {
 	const FPaths Paths(QStringLiteral("/work/Projects/Demo/Demo.uproject"), QStringLiteral("/home/me/settings"),
-		QStringLiteral("/opt/engine"));
+	                   QStringLiteral("/opt/engine"));
 	EXPECT_EQ(Paths.GetProjectFilePath(), QStringLiteral("/work/Projects/Demo/Demo.uproject"));
 	EXPECT_EQ(Paths.ProjectName(), QStringLiteral("Demo"));
 	EXPECT_EQ(Paths.ProjectDir(), QStringLiteral("/work/Projects/Demo/"));

@@ -36,8 +36,8 @@ TEST(SoftObjectPathTest, SubObjectPathIsNoAsset)
 
 TEST(SoftObjectPathTest, EmptyNoneAndNonPathsAreNull)
 {
-	for (const QString& Text : {QString(), QStringLiteral("None"), QStringLiteral("   "), QStringLiteral("Game/Maps/Entry"),
-			 QStringLiteral(".Entry")})
+	for (const QString& Text : {QString(), QStringLiteral("None"), QStringLiteral("   "),
+	                            QStringLiteral("Game/Maps/Entry"), QStringLiteral(".Entry")})
 	{
 		const FSoftObjectPath Path(Text);
 		EXPECT_TRUE(Path.IsNull()) << qPrintable(Text);
@@ -70,8 +70,10 @@ TEST(SoftObjectPathTest, ExportedTextFormAndParts)
 
 TEST(SoftObjectPathTest, EqualityIgnoresCase)
 {
-	EXPECT_EQ(FSoftObjectPath(QStringLiteral("/game/maps/ENTRY.entry")), FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
-	EXPECT_EQ(FSoftObjectPath(QStringLiteral("/Game/A.A:persistentlevel.X")), FSoftObjectPath(QStringLiteral("/Game/A.A:PersistentLevel.x")));
+	EXPECT_EQ(FSoftObjectPath(QStringLiteral("/game/maps/ENTRY.entry")),
+	          FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
+	EXPECT_EQ(FSoftObjectPath(QStringLiteral("/Game/A.A:persistentlevel.X")),
+	          FSoftObjectPath(QStringLiteral("/Game/A.A:PersistentLevel.x")));
 	EXPECT_NE(FSoftObjectPath(QStringLiteral("/Game/A.A")), FSoftObjectPath(QStringLiteral("/Game/A.A:Sub")));
 	EXPECT_NE(FSoftObjectPath(QStringLiteral("/Game/A.A")), FSoftObjectPath(QStringLiteral("/Game/A.B")));
 	EXPECT_NE(FSoftObjectPath(QStringLiteral("/Game/A.A")), FSoftObjectPath(QStringLiteral("/Game/B.A")));

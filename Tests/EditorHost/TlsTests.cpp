@@ -25,9 +25,10 @@ TEST(HttpTls, SelfSignedCertificateIsRefused)
 	const QString Cert = Dir.filePath(QStringLiteral("cert.pem"));
 	QProcess OpenSsl;
 	OpenSsl.start(QStringLiteral("openssl"),
-		{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-			QStringLiteral("-nodes"), QStringLiteral("-keyout"), Key, QStringLiteral("-out"), Cert,
-			QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
+	              {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+	               QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), Key,
+	               QStringLiteral("-out"), Cert, QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
+	               QStringLiteral("/CN=127.0.0.1")});
 	ASSERT_TRUE(OpenSsl.waitForFinished(30000));
 	ASSERT_EQ(OpenSsl.exitCode(), 0) << OpenSsl.readAllStandardError().toStdString();
 
@@ -42,12 +43,15 @@ TEST(HttpTls, SelfSignedCertificateIsRefused)
 	Server.setSslConfiguration(Config);
 	ASSERT_TRUE(Server.listen(QHostAddress::LocalHost, 0));
 	bool bRequestArrived = false;
-	QObject::connect(&Server, &QSslServer::pendingConnectionAvailable, &Server, [&] {
-		while (QTcpSocket* Socket = Server.nextPendingConnection())
-		{
-			QObject::connect(Socket, &QTcpSocket::readyRead, Socket, [&bRequestArrived] { bRequestArrived = true; });
-		}
-	});
+	QObject::connect(&Server, &QSslServer::pendingConnectionAvailable, &Server,
+	                 [&]
+	                 {
+		                 while (QTcpSocket* Socket = Server.nextPendingConnection())
+		                 {
+			                 QObject::connect(Socket, &QTcpSocket::readyRead, Socket,
+			                                  [&bRequestArrived] { bRequestArrived = true; });
+		                 }
+	                 });
 
 	FHttpModule Http;
 	QObject Context;
@@ -56,11 +60,13 @@ TEST(HttpTls, SelfSignedCertificateIsRefused)
 	bool bDone = false;
 	bool bSuccess = true;
 	FHttpResponsePtr Response;
-	Request->OnProcessRequestComplete(&Context, [&](FHttpRequestPtr, FHttpResponsePtr InResponse, bool bOk) {
-		bDone = true;
-		bSuccess = bOk;
-		Response = InResponse;
-	});
+	Request->OnProcessRequestComplete(&Context,
+	                                  [&](FHttpRequestPtr, FHttpResponsePtr InResponse, bool bOk)
+	                                  {
+		                                  bDone = true;
+		                                  bSuccess = bOk;
+		                                  Response = InResponse;
+	                                  });
 	Request->ProcessRequest();
 	ASSERT_TRUE(FGameThread::RunUntil([&] { return bDone; }, 10000));
 	EXPECT_FALSE(bSuccess);

@@ -94,7 +94,7 @@ TEST_F(CatalogueTest, OverlappingListRequestsFillTheListOnce)
 {
 	QSignalSpy Updated(&Sdk(), &UOrvaSDKSubsystem::OnWorldsListUpdated);
 	const QByteArray Body = "[" + WorldJson(QStringLiteral("a"), QStringLiteral("1")) + "," +
-		WorldJson(QStringLiteral("b"), QStringLiteral("2")) + "]";
+	                        WorldJson(QStringLiteral("b"), QStringLiteral("2")) + "]";
 	// The first answer comes last.
 	FLoopbackHttpServer::FAnswer Slow{200, Body};
 	Slow.DelayMs = 300;
@@ -112,13 +112,14 @@ TEST_F(CatalogueTest, UnsafeIdentifiersAreRefusedAndTheRestKept)
 {
 	const QString Long(300, QLatin1Char('x'));
 	Server.Enqueue(200, "[" + WorldJson(QStringLiteral("../../escape"), QStringLiteral("1")) + "," +
-			WorldJson(QStringLiteral("/abs"), QStringLiteral("2")) + "," +
-			WorldJson(QStringLiteral("a\\\\b"), QStringLiteral("3")) + "," +
-			WorldJson(QStringLiteral("c:d"), QStringLiteral("4")) + "," + WorldJson(Long, QStringLiteral("5")) + "," +
-			WorldJson(QStringLiteral("tab\\there"), QStringLiteral("6")) + "," +
-			WorldJson(QStringLiteral(""), QStringLiteral("7")) + "," +
-			WorldJson(QStringLiteral("fine"), QStringLiteral("../me")) + "," +
-			WorldJson(QStringLiteral("good"), QStringLiteral("w-9")) + "]");
+	                        WorldJson(QStringLiteral("/abs"), QStringLiteral("2")) + "," +
+	                        WorldJson(QStringLiteral("a\\\\b"), QStringLiteral("3")) + "," +
+	                        WorldJson(QStringLiteral("c:d"), QStringLiteral("4")) + "," +
+	                        WorldJson(Long, QStringLiteral("5")) + "," +
+	                        WorldJson(QStringLiteral("tab\\there"), QStringLiteral("6")) + "," +
+	                        WorldJson(QStringLiteral(""), QStringLiteral("7")) + "," +
+	                        WorldJson(QStringLiteral("fine"), QStringLiteral("../me")) + "," +
+	                        WorldJson(QStringLiteral("good"), QStringLiteral("w-9")) + "]");
 	Sdk().GetWorldsList();
 	Settle();
 	ASSERT_EQ(Cache().GetWorldList().size(), 2);

@@ -56,9 +56,9 @@ TEST_F(DataCacheTest, WorkspacesAreOnePerIdentifierIgnoringCase)
 TEST_F(DataCacheTest, WorkspaceReadsItsFolderAndWorldInfo)
 {
 	Project.WriteFile(QStringLiteral("TestProject/Content/w1/Config/WorldInfo.ini"),
-		"[WorldInfo]\nWorldId=x\nIdentifier=w1\nPath=/Game/w1/Maps/Entry.Entry\n");
+	                  "[WorldInfo]\nWorldId=x\nIdentifier=w1\nPath=/Game/w1/Maps/Entry.Entry\n");
 	Project.WriteFile(QStringLiteral("TestProject/Content/w2/Config/WorldInfo.ini"),
-		"[WorldInfo]\nPath=/Game/w2/Maps/Entry.Entry:PersistentLevel.Actor\n");
+	                  "[WorldInfo]\nPath=/Game/w2/Maps/Entry.Entry:PersistentLevel.Actor\n");
 	Project.WriteFile(QStringLiteral("TestProject/Content/w3/Config/WorldInfo.ini"), "[WorldInfo]\nPath=\n");
 	// w4 has an info file but no folder of its own in this project.
 	Project.WriteFile(QStringLiteral("TestProject/Saved/w4/Config/WorldInfo.ini"), "[WorldInfo]\nPath=/Game/w4/E.E\n");
@@ -67,7 +67,8 @@ TEST_F(DataCacheTest, WorkspaceReadsItsFolderAndWorldInfo)
 		Cache().AddWorldData(MakeWorld(QLatin1String(Name)));
 	}
 	EXPECT_TRUE(Cache().GetWorkspace(QStringLiteral("w1"))->bEditable);
-	EXPECT_EQ(Cache().GetWorkspace(QStringLiteral("w1"))->ObjectPath.ToString(), QStringLiteral("/Game/w1/Maps/Entry.Entry"));
+	EXPECT_EQ(Cache().GetWorkspace(QStringLiteral("w1"))->ObjectPath.ToString(),
+	          QStringLiteral("/Game/w1/Maps/Entry.Entry"));
 	EXPECT_TRUE(Cache().GetWorkspace(QStringLiteral("w2"))->ObjectPath.IsNull()) << "a sub-object is no level";
 	EXPECT_TRUE(Cache().GetWorkspace(QStringLiteral("w3"))->ObjectPath.IsNull());
 	EXPECT_FALSE(Cache().GetWorkspace(QStringLiteral("w4"))->bEditable);

@@ -16,13 +16,15 @@ TEST_F(LifecycleTest, StartWithoutSettingsFile)
 	EXPECT_TRUE(Sdk().GetAccessToken().isEmpty());
 	EXPECT_FALSE(Sdk().IsLoggedin());
 	EXPECT_EQ(Server.RequestCount(), 0);
-	EXPECT_EQ(Sdk().GetTargetPlatforms(), (QStringList{QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")}));
+	EXPECT_EQ(Sdk().GetTargetPlatforms(),
+	          (QStringList{QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")}));
 	EXPECT_EQ(Sdk().GetServiceBaseUrl(), QStringLiteral("https://api.orva.example/api/v1/"));
 	EXPECT_TRUE(Sdk().GetKeyFolderName().isEmpty());
 	EXPECT_TRUE(Log.Messages(ELogVerbosity::Warning).contains(QStringLiteral("OrvaSDK Initialize")));
 	ASSERT_NE(GPatchSettings, nullptr);
 	EXPECT_EQ(GPatchSettings, Sdk().GetPatchSettings().get());
-	EXPECT_TRUE(Sdk().GetSettingsFilePath().startsWith(Project.UserSettingsDir() + QStringLiteral("BrackenfoldStudios/ORVA/")));
+	EXPECT_TRUE(
+	    Sdk().GetSettingsFilePath().startsWith(Project.UserSettingsDir() + QStringLiteral("BrackenfoldStudios/ORVA/")));
 }
 
 TEST_F(LifecycleTest, SavedTokenSendsExactlyOneProfileRequest)
@@ -60,8 +62,8 @@ TEST_F(LifecycleTest, LogoutThenShutdownWritesEmptyTokenOwnerOnly)
 	EXPECT_TRUE(Reader.GetText(QStringLiteral("LoginInfo"), QStringLiteral("User"), User, SettingsFile()));
 	EXPECT_EQ(User, QStringLiteral("ann"));
 	EXPECT_EQ(QFileInfo(SettingsFile()).permissions() &
-			(QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
-		QFileDevice::Permissions());
+	              (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::WriteGroup | QFileDevice::WriteOther),
+	          QFileDevice::Permissions());
 }
 
 TEST_F(LifecycleTest, TokenFromLoginSurvivesRestart)
@@ -85,7 +87,7 @@ TEST_F(LifecycleTest, TokenFromLoginSurvivesRestart)
 TEST_F(LifecycleTest, ServiceAddressOverride)
 {
 	for (const char* Bad : {"ftp://127.0.0.1/api/v1/", "http://127.0.0.1/api/v2/", "/api/v1/", "http:///api/v1/",
-			 "http://127.0.0.1/api/v1"})
+	                        "http://127.0.0.1/api/v1"})
 	{
 		WriteSettings(QByteArray("[Development]\nServiceBaseUrl=") + Bad + "\n", false);
 		FLogCapture Errors;
@@ -150,13 +152,15 @@ TEST_F(LifecycleTest, OnlyBuildServerSwitch)
 	EXPECT_EQ(Sdk().GetTargetPlatforms(), QStringList{QStringLiteral("WindowsServer")});
 	Sdk().SetOnlyBuildServer(false);
 	EXPECT_FALSE(Sdk().OnlyBuildServer());
-	EXPECT_EQ(Sdk().GetTargetPlatforms(), (QStringList{QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")}));
+	EXPECT_EQ(Sdk().GetTargetPlatforms(),
+	          (QStringList{QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")}));
 }
 
 TEST_F(LifecycleTest, ProgressBookkeeping)
 {
 	StartLoggedOutHost();
-	LoadWorlds({WorldJson(QStringLiteral("w1"), QStringLiteral("1")), WorldJson(QStringLiteral("w2"), QStringLiteral("2"))});
+	LoadWorlds(
+	    {WorldJson(QStringLiteral("w1"), QStringLiteral("1")), WorldJson(QStringLiteral("w2"), QStringLiteral("2"))});
 	Sdk().CurrWorkspace = *Cache().GetWorkspace(QStringLiteral("w1"));
 	Sdk().IdentInProgress = QStringLiteral("W2");
 	FOrvaSDKSubsystemTestAccess::UpdateProgress(Sdk(), EOrvaSDKProgress::AssetPaking);

@@ -38,9 +38,9 @@ TEST_F(LoginTest, TokenRequestIsExactOnTheWire)
 	EXPECT_EQ(Request.Verb, "POST");
 	EXPECT_EQ(Request.Target, "/api/v1/auth/token?role=creator");
 	EXPECT_EQ(PluginHeaders(Request),
-		(FHeaders{{"Content-Type", "application/json; charset=utf-8"}, {"accept", "application/json"}}));
+	          (FHeaders{{"Content-Type", "application/json; charset=utf-8"}, {"accept", "application/json"}}));
 	EXPECT_EQ(Request.Body,
-		R"({"email":"ann@example.org","grant_type":"password","guest_token":"string","password":"p\"w\\d"})");
+	          R"({"email":"ann@example.org","grant_type":"password","guest_token":"string","password":"p\"w\\d"})");
 	EXPECT_EQ(Sdk().GetUserEmailOrPhone(), QStringLiteral("ann@example.org"));
 }
 
@@ -67,8 +67,10 @@ TEST_F(LoginTest, TokenAnswerStoresBearerAndRequestsProfileWithIt)
 	QSignalSpy LoginSpy(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKLogin);
 	QSignalSpy StateSpy(&Sdk(), &UOrvaSDKSubsystem::OnLoginStateChanged);
 	QList<QString> Order;
-	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKLogin, &Sdk(), [&](bool) { Order.append(QStringLiteral("login")); });
-	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnLoginStateChanged, &Sdk(), [&](bool) { Order.append(QStringLiteral("state")); });
+	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKLogin, &Sdk(),
+	                 [&](bool) { Order.append(QStringLiteral("login")); });
+	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnLoginStateChanged, &Sdk(),
+	                 [&](bool) { Order.append(QStringLiteral("state")); });
 
 	Sdk().Login(QStringLiteral("ann@example.org"), QStringLiteral("pw"));
 	Settle();
@@ -80,7 +82,8 @@ TEST_F(LoginTest, TokenAnswerStoresBearerAndRequestsProfileWithIt)
 	EXPECT_EQ(Profile.Target, "/api/v1/me");
 	EXPECT_TRUE(Profile.Body.isEmpty());
 	EXPECT_EQ(PluginHeaders(Profile), (FHeaders{{"Content-Type", "application/json; charset=utf-8"},
-										  {"accept", "application/json"}, {"Authorization", "Bearer tok-123456"}}));
+	                                            {"accept", "application/json"},
+	                                            {"Authorization", "Bearer tok-123456"}}));
 	EXPECT_TRUE(Sdk().IsLoggedin());
 	EXPECT_EQ(Sdk().GetUserInfoRecord().DisplayName, QStringLiteral("Ann"));
 	EXPECT_TRUE(Sdk().GetUserInfoRecord().bIsCreator);
@@ -200,7 +203,7 @@ TEST_F(LoginTest, UnreachableServiceFailsInsteadOfWaiting)
 		DeadPort = Probe.serverPort();
 	}
 	WriteSettings(QStringLiteral("[Development]\nServiceBaseUrl=http://127.0.0.1:%1/api/v1/\n").arg(DeadPort).toUtf8(),
-		false);
+	              false);
 	StartHost();
 	QSignalSpy LoginSpy(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKLogin);
 	Sdk().Login(QStringLiteral("a@b"), QStringLiteral("pw"));

@@ -100,8 +100,8 @@ protected:
 	static QByteArray WorldJson(const QString& Identifier, const QString& Id, const QString& Name = QStringLiteral("W"))
 	{
 		return QStringLiteral(R"({"identifier":"%1","id":"%2","name":"%3","description":"d","private":false})")
-			.arg(Identifier, Id, Name)
-			.toUtf8();
+		    .arg(Identifier, Id, Name)
+		    .toUtf8();
 	}
 
 	// Fills the cache with worlds through a real list answer.

@@ -11,9 +11,10 @@ protected:
 		WriteSettings();
 		StartHost();
 		// Screenshot requests of world switches are answered with empty lists.
-		Server.SetHandler([](const FLoopbackHttpServer::FRecordedRequest&) {
-			return FLoopbackHttpServer::FAnswer{200, R"({"screen_shots":[]})"};
-		});
+		Server.SetHandler(
+		    [](const FLoopbackHttpServer::FRecordedRequest&) {
+			    return FLoopbackHttpServer::FAnswer{200, R"({"screen_shots":[]})"};
+		    });
 	}
 
 	QString WorldInfo(const QString& Identifier) const
@@ -51,7 +52,7 @@ TEST_F(WorkspaceTest, CreateWorkspaceFolderMakesFourFoldersOnceAndRefusesUnsafeN
 	Sdk().CreateWorkspaceFolder(QStringLiteral("W1"));
 	EXPECT_EQ(Sdk().GetKeyFolderName(), QStringLiteral("W1"));
 	for (const QString& Folder : {QStringLiteral("Content/W1"), QStringLiteral("Content/W1/ExtendFiles"),
-			 QStringLiteral("Content/W1/Config"), QStringLiteral("Saved/OrvaSDK/W1")})
+	                              QStringLiteral("Content/W1/Config"), QStringLiteral("Saved/OrvaSDK/W1")})
 	{
 		EXPECT_TRUE(QFileInfo(Project.ProjectDir() + Folder).isDir()) << qPrintable(Folder);
 	}
@@ -75,7 +76,7 @@ TEST_F(WorkspaceTest, ChangeWorkspaceWorld)
 {
 	QDir().mkpath(Project.ContentDir() + QStringLiteral("known/Config"));
 	LoadWorlds({WorldJson(QStringLiteral("known"), QStringLiteral("w-1"), QStringLiteral("Known")),
-		WorldJson(QStringLiteral("remote"), QStringLiteral("w-2"))});
+	            WorldJson(QStringLiteral("remote"), QStringLiteral("w-2"))});
 	QSignalSpy Changed(&Sdk(), &UOrvaSDKSubsystem::OnWorkspaceChanged);
 
 	const FWorkspaceData Current = Sdk().ChangeWorkspaceWorld(World(QStringLiteral("KNOWN"), QStringLiteral("w-1")));
@@ -115,8 +116,10 @@ TEST_F(WorkspaceTest, ResetKeepsIdentityAndRewritesWorldInfo)
 	EXPECT_EQ(ReadInfo(QStringLiteral("w1"), QStringLiteral("Path")), QStringLiteral("/Game/w1/Maps/Entry.Entry"));
 
 	QList<QString> Order;
-	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnWorkspaceChanged, &Sdk(), [&](const FWorkspaceData&) { Order.append(QStringLiteral("workspace")); });
-	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnScreenshotsUpdated, &Sdk(), [&] { Order.append(QStringLiteral("screenshots")); });
+	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnWorkspaceChanged, &Sdk(),
+	                 [&](const FWorkspaceData&) { Order.append(QStringLiteral("workspace")); });
+	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnScreenshotsUpdated, &Sdk(),
+	                 [&] { Order.append(QStringLiteral("screenshots")); });
 	Sdk().ResetCurrWorkspace();
 	EXPECT_EQ(Order, (QList<QString>{QStringLiteral("workspace"), QStringLiteral("screenshots")}));
 	EXPECT_EQ(Sdk().CurrWorkspace.WorldIdentifier, QStringLiteral("w1"));
@@ -161,9 +164,11 @@ TEST_F(WorkspaceTest, WorldInfoIsReadBackByANewHost)
 	Host.reset();
 
 	StartHost();
-	Server.SetHandler([](const FLoopbackHttpServer::FRecordedRequest&) {
-		return FLoopbackHttpServer::FAnswer{200, "[" + WorldJson(QStringLiteral("w1"), QStringLiteral("id-1")) + "]"};
-	});
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest&) {
+		    return FLoopbackHttpServer::FAnswer{200,
+		                                        "[" + WorldJson(QStringLiteral("w1"), QStringLiteral("id-1")) + "]"};
+	    });
 	Sdk().GetWorldsList();
 	Settle();
 	const FWorkspaceDataPtr Workspace = Cache().GetWorkspace(QStringLiteral("w1"));

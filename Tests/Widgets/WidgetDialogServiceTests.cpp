@@ -14,21 +14,23 @@ namespace
 // Clicks a button of the next message box once it is shown.
 void ClickWhenShown(QMessageBox::StandardButton Button, QString* OutText = nullptr)
 {
-	QTimer::singleShot(0, [Button, OutText] {
-		for (QWidget* Widget : QApplication::topLevelWidgets())
-		{
-			if (auto* Box = qobject_cast<QMessageBox*>(Widget); Box && Box->isVisible())
-			{
-				if (OutText)
-				{
-					*OutText = Box->text();
-				}
-				QTest::mouseClick(Box->button(Button), Qt::LeftButton);
-				return;
-			}
-		}
-		ClickWhenShown(Button, OutText);
-	});
+	QTimer::singleShot(0,
+	                   [Button, OutText]
+	                   {
+		                   for (QWidget* Widget : QApplication::topLevelWidgets())
+		                   {
+			                   if (auto* Box = qobject_cast<QMessageBox*>(Widget); Box && Box->isVisible())
+			                   {
+				                   if (OutText)
+				                   {
+					                   *OutText = Box->text();
+				                   }
+				                   QTest::mouseClick(Box->button(Button), Qt::LeftButton);
+				                   return;
+			                   }
+		                   }
+		                   ClickWhenShown(Button, OutText);
+	                   });
 }
 } // namespace
 
@@ -38,14 +40,14 @@ TEST(WidgetDialogService, MessageBoxAnswersWithTheButtonPressed)
 	QString Shown;
 	ClickWhenShown(QMessageBox::Yes, &Shown);
 	EXPECT_EQ(Dialogs.MessageBox(EAppMsgType::YesNo, QStringLiteral("Move them?"), QStringLiteral("Title")),
-		EAppReturnType::Yes);
+	          EAppReturnType::Yes);
 	EXPECT_EQ(Shown, QStringLiteral("Move them?"));
 	ClickWhenShown(QMessageBox::No);
 	EXPECT_EQ(Dialogs.MessageBox(EAppMsgType::YesNo, QStringLiteral("Again?"), QStringLiteral("Title")),
-		EAppReturnType::No);
+	          EAppReturnType::No);
 	ClickWhenShown(QMessageBox::Cancel);
 	EXPECT_EQ(Dialogs.MessageBox(EAppMsgType::OkCancel, QStringLiteral("Go?"), QStringLiteral("Title")),
-		EAppReturnType::Cancel);
+	          EAppReturnType::Cancel);
 }
 
 TEST(WidgetDialogService, SlowTaskShowsProgressWithoutCancel)
@@ -66,7 +68,8 @@ TEST(WidgetDialogService, SlowTaskShowsProgressWithoutCancel)
 
 TEST(WidgetDialogService, FileTypeFilters)
 {
-	EXPECT_EQ(FWidgetDialogService::ToQtFilter(QStringLiteral("Pak Files (*.pak)|*.pak")), QStringLiteral("Pak Files (*.pak)"));
+	EXPECT_EQ(FWidgetDialogService::ToQtFilter(QStringLiteral("Pak Files (*.pak)|*.pak")),
+	          QStringLiteral("Pak Files (*.pak)"));
 	EXPECT_EQ(FWidgetDialogService::ToQtFilter(QStringLiteral("Images|*.png;*.jpg|All|*.*")),
-		QStringLiteral("Images (*.png *.jpg);;All (*.*)"));
+	          QStringLiteral("Images (*.png *.jpg);;All (*.*)"));
 }

@@ -10,12 +10,12 @@
 #include <algorithm>
 
 FAssetRegistry::FAssetRegistry(const FPaths& Paths, const FClassTable& Classes)
-	: FAssetRegistry(DiscoverMountPoints(Paths), Classes)
+    : FAssetRegistry(DiscoverMountPoints(Paths), Classes)
 {
 }
 
 FAssetRegistry::FAssetRegistry(const QList<FMountPoint>& MountPoints, const FClassTable& Classes)
-	: Impl(std::make_unique<FImpl>(Classes))
+    : Impl(std::make_unique<FImpl>(Classes))
 {
 	for (const FMountPoint& Mount : MountPoints)
 	{
@@ -25,8 +25,8 @@ FAssetRegistry::FAssetRegistry(const QList<FMountPoint>& MountPoints, const FCla
 			continue;
 		}
 		Impl->MountByName.insert(FFoldedKey{Name}, int(Impl->Mounts.size()));
-		Impl->Mounts.append(
-			FMountPoint{QLatin1Char('/') + Name, WithTrailingSlash(FPaths::ConvertRelativePathToFull(Mount.ContentDir))});
+		Impl->Mounts.append(FMountPoint{QLatin1Char('/') + Name,
+		                                WithTrailingSlash(FPaths::ConvertRelativePathToFull(Mount.ContentDir))});
 	}
 }
 
@@ -43,22 +43,29 @@ QList<FMountPoint> FAssetRegistry::DiscoverMountPoints(const FPaths& Paths)
 	const QStringList PluginFolders = PluginsDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 	for (const QString& Folder : PluginFolders)
 	{
-		const QStringList Descriptors = QDir(PluginsDir.filePath(Folder)).entryList({QStringLiteral("*.uplugin")}, QDir::Files);
+		const QStringList Descriptors =
+		    QDir(PluginsDir.filePath(Folder)).entryList({QStringLiteral("*.uplugin")}, QDir::Files);
 		if (!Descriptors.isEmpty())
 		{
 			Mounts.append({QLatin1Char('/') + FPaths::GetBaseFilename(Descriptors.first()),
-				PluginsDir.filePath(Folder) + QStringLiteral("/Content/")});
+			               PluginsDir.filePath(Folder) + QStringLiteral("/Content/")});
 		}
 	}
 	return Mounts;
 }
 
-QList<FMountPoint> FAssetRegistry::GetMountPoints() const { return Impl->Mounts; }
+QList<FMountPoint> FAssetRegistry::GetMountPoints() const
+{
+	return Impl->Mounts;
+}
 
-const FClassTable& FAssetRegistry::GetClasses() const { return Impl->ClassTable; }
+const FClassTable& FAssetRegistry::GetClasses() const
+{
+	return Impl->ClassTable;
+}
 
 bool FAssetRegistry::TryConvertLongPackageNameToFilename(const QString& PackageName, QString& OutFilename,
-	const QString& Extension) const
+                                                         const QString& Extension) const
 {
 	const int MountIndex = Impl->MountOf(PackageName);
 	if (MountIndex < 0 || !FPackageName::IsValidLongPackageName(PackageName))
@@ -70,7 +77,7 @@ bool FAssetRegistry::TryConvertLongPackageNameToFilename(const QString& PackageN
 }
 
 bool FAssetRegistry::TryConvertFilenameToLongPackageName(const QString& Filename, QString& OutPackageName,
-	QString* OutReason) const
+                                                         QString* OutReason) const
 {
 	const QString ContentPath = Impl->ToContentPath(Filename);
 	if (ContentPath.isEmpty())
@@ -106,7 +113,7 @@ bool FAssetRegistry::IsValidPackageName(const QString& PackageName, QString* Out
 		if (OutReason)
 		{
 			*OutReason = QStringLiteral("no mount point \"/") + FPackageName::GetMountPointName(PackageName) +
-				QStringLiteral("\"");
+			             QStringLiteral("\"");
 		}
 		return false;
 	}
@@ -149,10 +156,14 @@ void FAssetRegistry::ScanPathsSynchronous(const QStringList& Paths, bool bForceR
 	}
 }
 
-void FAssetRegistry::SetScanDenyList(const QStringList& PackagePaths) { Impl->DenyList = PackagePaths; }
+void FAssetRegistry::SetScanDenyList(const QStringList& PackagePaths)
+{
+	Impl->DenyList = PackagePaths;
+}
 
 bool FAssetRegistry::GetDependencies(const QString& PackageName, QStringList& OutDependencies,
-	UE::AssetRegistry::EDependencyCategory Category, const UE::AssetRegistry::FDependencyQuery& Query) const
+                                     UE::AssetRegistry::EDependencyCategory Category,
+                                     const UE::AssetRegistry::FDependencyQuery& Query) const
 {
 	using namespace UE::AssetRegistry;
 	const int Slot = Impl->SlotOf(PackageName);
@@ -198,7 +209,8 @@ bool FAssetRegistry::GetReferencers(const QString& PackageName, QStringList& Out
 }
 
 QStringList FAssetRegistry::GetDependenciesRecursive(const QString& PackageName, const QString& MountRoot,
-	const std::function<bool(const QString&)>& IsKnown, const UClass* Class, QStringList* OutOfClass) const
+                                                     const std::function<bool(const QString&)>& IsKnown,
+                                                     const UClass* Class, QStringList* OutOfClass) const
 {
 	QStringList Out;
 	const int Root = Impl->SlotOf(PackageName);
@@ -217,7 +229,8 @@ QStringList FAssetRegistry::GetDependenciesRecursive(const QString& PackageName,
 			signed char& Match = ClassMatches[size_t(Asset.ClassId)];
 			if (Match < 0)
 			{
-				const UClass* Resolved = Impl->ClassTable.ResolveClass(Impl->ClassPaths[size_t(Asset.ClassId)].ToString());
+				const UClass* Resolved =
+				    Impl->ClassTable.ResolveClass(Impl->ClassPaths[size_t(Asset.ClassId)].ToString());
 				Match = Resolved && Resolved->IsChildOf(Class) ? 1 : 0;
 			}
 			if (Match > 0)
@@ -248,8 +261,8 @@ QStringList FAssetRegistry::GetDependenciesRecursive(const QString& PackageName,
 			}
 			Seen[size_t(Dependency)] = 1;
 			if (Mount < 0 || !Impl->OnDisk[size_t(Dependency)] ||
-				Impl->Packages[size_t(Dependency)].MountIndex != Mount ||
-				(IsKnown && IsKnown(Impl->Names.Text(Dependency))))
+			    Impl->Packages[size_t(Dependency)].MountIndex != Mount ||
+			    (IsKnown && IsKnown(Impl->Names.Text(Dependency))))
 			{
 				continue;
 			}
@@ -272,7 +285,7 @@ std::optional<FAssetPackageData> FAssetRegistry::GetAssetPackageDataCopy(const Q
 }
 
 bool FAssetRegistry::DoesPackageExistOnDisk(const QString& PackageName, QString* OutCorrectCasePackageName,
-	QString* OutExtension) const
+                                            QString* OutExtension) const
 {
 	const int Slot = Impl->SlotOf(PackageName);
 	if (Slot < 0)
@@ -293,7 +306,7 @@ bool FAssetRegistry::DoesPackageExistOnDisk(const QString& PackageName, QString*
 bool FAssetRegistry::DoesPackageExist(const QString& PackageName) const
 {
 	return (FPackageName::IsScriptPackage(PackageName) && FPackageName::IsValidLongPackageName(PackageName)) ||
-		DoesPackageExistOnDisk(PackageName);
+	       DoesPackageExistOnDisk(PackageName);
 }
 
 bool FAssetRegistry::IsLevelPackage(const QString& PackageName) const
@@ -304,7 +317,7 @@ bool FAssetRegistry::IsLevelPackage(const QString& PackageName) const
 		return false;
 	}
 	const UClass* Class =
-		Impl->ClassTable.ResolveClass(Impl->Classes.Text(Impl->Packages[size_t(Slot)].Assets.first().ClassId));
+	    Impl->ClassTable.ResolveClass(Impl->Classes.Text(Impl->Packages[size_t(Slot)].Assets.first().ClassId));
 	return Class && Class->IsChildOf(UWorld::StaticClass());
 }
 
@@ -322,10 +335,13 @@ QStringList FAssetRegistry::GetAllPackageNames() const
 	return Out;
 }
 
-int FAssetRegistry::GetPackageCount() const { return Impl->AliveCount; }
+int FAssetRegistry::GetPackageCount() const
+{
+	return Impl->AliveCount;
+}
 
 void FAssetRegistry::AddOrUpdatePackage(const QString& PackageName, const FPackageFile& File, const QString& Extension,
-	qint64 DiskSize)
+                                        qint64 DiskSize)
 {
 	const int MountIndex = Impl->MountOf(PackageName);
 	if (MountIndex < 0 || !FPackageName::IsValidLongPackageName(PackageName))
@@ -346,4 +362,3 @@ void FAssetRegistry::RemovePackage(const QString& PackageName)
 		Impl->Remove(Slot);
 	}
 }
-

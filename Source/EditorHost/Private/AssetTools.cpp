@@ -18,9 +18,15 @@
 
 namespace
 {
-QString Folded(const QString& Text) { return Text.toCaseFolded(); }
+QString Folded(const QString& Text)
+{
+	return Text.toCaseFolded();
+}
 
-bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) == 0; }
+bool SameName(const QString& A, const QString& B)
+{
+	return A.compare(B, Qt::CaseInsensitive) == 0;
+}
 } // namespace
 
 // A package of a move, read before anything is written.
@@ -67,13 +73,16 @@ bool FLoadedObject::IsA(const UClass* Class) const
 	return this->Class && Class && this->Class->IsChildOf(Class);
 }
 
-bool FLoadedObject::IsRedirector() const { return IsA(UObjectRedirector::StaticClass()); }
+bool FLoadedObject::IsRedirector() const
+{
+	return IsA(UObjectRedirector::StaticClass());
+}
 
 // ---- FAssetTools ----
 
 FAssetTools::FAssetTools(FAssetRegistry& InRegistry, std::function<FDialogService*()> InDialogProvider)
-	: Registry(InRegistry)
-	, DialogProvider(std::move(InDialogProvider))
+    : Registry(InRegistry)
+    , DialogProvider(std::move(InDialogProvider))
 {
 }
 
@@ -98,23 +107,25 @@ FObjectPtr FAssetTools::LoadObject(const QString& ObjectPath, bool bNoRedirects)
 			const QString Name = FPackageName::ObjectPathToObjectName(Path);
 			if (!FPackageName::IsValidObjectPath(Path) || Path.contains(QLatin1Char(':')))
 			{
-				UE_LOG(LogEditorHost, Error, QStringLiteral("Failed to load ") + Path + QStringLiteral(": not an object path"));
+				UE_LOG(LogEditorHost, Error,
+				       QStringLiteral("Failed to load ") + Path + QStringLiteral(": not an object path"));
 				return nullptr;
 			}
 			const QString Filename = Registry.GetPackageFilename(PackageName);
 			if (Filename.isEmpty())
 			{
 				UE_LOG(LogEditorHost, Error,
-					QStringLiteral("Failed to load ") + Path + QStringLiteral(": no package ") + PackageName +
-						QStringLiteral(" on disk"));
+				       QStringLiteral("Failed to load ") + Path + QStringLiteral(": no package ") + PackageName +
+				           QStringLiteral(" on disk"));
 				return nullptr;
 			}
 			QString Reason;
 			const std::optional<FPackageFile> File = FPackageFile::LoadFromFile(Filename, &Reason);
 			if (!File)
 			{
-				UE_LOG(LogEditorHost, Error, QStringLiteral("Failed to load ") + Path + QStringLiteral(": ") + Filename +
-					QStringLiteral(" ") + Reason);
+				UE_LOG(LogEditorHost, Error,
+				       QStringLiteral("Failed to load ") + Path + QStringLiteral(": ") + Filename +
+				           QStringLiteral(" ") + Reason);
 				return nullptr;
 			}
 			QString CorrectCase = PackageName;
@@ -136,7 +147,8 @@ FObjectPtr FAssetTools::LoadObject(const QString& ObjectPath, bool bNoRedirects)
 			if (!Object)
 			{
 				UE_LOG(LogEditorHost, Error,
-					QStringLiteral("Failed to load ") + Path + QStringLiteral(": the package holds no object ") + Name);
+				       QStringLiteral("Failed to load ") + Path + QStringLiteral(": the package holds no object ") +
+				           Name);
 				return nullptr;
 			}
 		}
@@ -146,7 +158,8 @@ FObjectPtr FAssetTools::LoadObject(const QString& ObjectPath, bool bNoRedirects)
 		}
 		Path = Object->GetDestinationObjectPath();
 	}
-	UE_LOG(LogEditorHost, Error, QStringLiteral("Failed to load ") + ObjectPath + QStringLiteral(": its redirectors loop"));
+	UE_LOG(LogEditorHost, Error,
+	       QStringLiteral("Failed to load ") + ObjectPath + QStringLiteral(": its redirectors loop"));
 	return nullptr;
 }
 
@@ -225,7 +238,8 @@ bool FAssetTools::MovePackages(const QList<QPair<QString, QString>>& OldAndNewNa
 				Names.append({Folded(Item.OldName), Folded(Item.NewName)});
 				Bytes += Item.Bytes.size();
 			}
-			const bool bClash = std::any_of(Names.cbegin(), Names.cend(), [&](const QString& Name) { return Touched.contains(Name); });
+			const bool bClash =
+			    std::any_of(Names.cbegin(), Names.cend(), [&](const QString& Name) { return Touched.contains(Name); });
 			if (!Batch.empty() && (bClash || BatchBytes + Bytes > MaxMoveBatchBytes))
 			{
 				Flush();
@@ -251,7 +265,7 @@ bool FAssetTools::IsReplaceableRedirector(const QString& PackageName, const QStr
 	for (const FAssetData& Asset : Assets)
 	{
 		if (!Asset.IsRedirector() ||
-			!SameName(FPackageName::ObjectPathToPackageName(Asset.DestinationObjectPath), MovingPackage))
+		    !SameName(FPackageName::ObjectPathToPackageName(Asset.DestinationObjectPath), MovingPackage))
 		{
 			return false;
 		}
@@ -286,8 +300,8 @@ bool FAssetTools::ClashesAt(const QString& NewName, const QString& MovingPackage
 
 bool FAssetTools::RefuseMove(const QString& OldName, const QString& NewName, const QString& Why) const
 {
-	UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot move ") + OldName + QStringLiteral(" to ") + NewName +
-		QStringLiteral(": ") + Why);
+	UE_LOG(LogEditorHost, Error,
+	       QStringLiteral("Cannot move ") + OldName + QStringLiteral(" to ") + NewName + QStringLiteral(": ") + Why);
 	return false;
 }
 
@@ -322,7 +336,7 @@ bool FAssetTools::ReadMoveItem(const QString& OldName, const QString& NewName, F
 }
 
 FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, const QString& NewName, bool bBatchEmpty,
-	FPendingMove& Move)
+                                                    FPendingMove& Move)
 {
 	const auto Refuse = [&](const QString& Why)
 	{
@@ -445,7 +459,7 @@ FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, cons
 	{
 		// Asset names after the rename; the redirector keeps each object's old name.
 		const QString OldAssetName =
-			SameName(Asset.Name, Move.NewShort) && Move.OldShort != Move.NewShort ? Move.OldShort : Asset.Name;
+		    SameName(Asset.Name, Move.NewShort) && Move.OldShort != Move.NewShort ? Move.OldShort : Asset.Name;
 		Redirects.append({OldAssetName, NewName + QLatin1Char('.') + Asset.Name});
 	}
 	Move.Redirector = FPackageFile::MakeRedirector(Redirects);
@@ -507,31 +521,32 @@ bool FAssetTools::WriteMoves(std::vector<FPendingMove>& Batch)
 
 	// 1. New files.
 	QStringList NewFiles;
-	Alive([&](FPendingMove& Move)
-	{
-		QList<const FMoveItem*> Items{&Move.Main};
-		for (const FMoveItem& External : Move.Externals)
-		{
-			Items.append(&External);
-		}
-		for (const FMoveItem* Item : Items)
-		{
-			if (!DurableWrite::WriteUnsynced(Item->NewFile, Item->Bytes, &Reason))
-			{
-				Fail(Move, QStringLiteral("writing ") + Item->NewFile + QStringLiteral(" failed: ") + Reason);
-				return;
-			}
-			if (Item->NewFile != Move.ReplacedFile)
-			{
-				Move.Written.append(Item->NewFile);
-			}
-			else
-			{
-				Move.bOverwroteReplaced = true;
-			}
-			NewFiles.append(Item->NewFile);
-		}
-	});
+	Alive(
+	    [&](FPendingMove& Move)
+	    {
+		    QList<const FMoveItem*> Items{&Move.Main};
+		    for (const FMoveItem& External : Move.Externals)
+		    {
+			    Items.append(&External);
+		    }
+		    for (const FMoveItem* Item : Items)
+		    {
+			    if (!DurableWrite::WriteUnsynced(Item->NewFile, Item->Bytes, &Reason))
+			    {
+				    Fail(Move, QStringLiteral("writing ") + Item->NewFile + QStringLiteral(" failed: ") + Reason);
+				    return;
+			    }
+			    if (Item->NewFile != Move.ReplacedFile)
+			    {
+				    Move.Written.append(Item->NewFile);
+			    }
+			    else
+			    {
+				    Move.bOverwroteReplaced = true;
+			    }
+			    NewFiles.append(Item->NewFile);
+		    }
+	    });
 
 	// 2. The new files are durable.
 	if (!NewFiles.isEmpty() && !DurableWrite::SyncAll(NewFiles, &Reason))
@@ -542,16 +557,18 @@ bool FAssetTools::WriteMoves(std::vector<FPendingMove>& Batch)
 
 	// 3. Redirectors beside the files they replace.
 	QStringList Temporaries;
-	Alive([&](FPendingMove& Move)
-	{
-		if (!DurableWrite::WriteTemporary(Move.Main.OldFile, Move.RedirectorBytes, Move.RedirectorTemp, &Reason))
-		{
-			Move.RedirectorTemp.clear();
-			Fail(Move, QStringLiteral("writing the redirector ") + Move.Main.OldFile + QStringLiteral(" failed: ") + Reason);
-			return;
-		}
-		Temporaries.append(Move.RedirectorTemp);
-	});
+	Alive(
+	    [&](FPendingMove& Move)
+	    {
+		    if (!DurableWrite::WriteTemporary(Move.Main.OldFile, Move.RedirectorBytes, Move.RedirectorTemp, &Reason))
+		    {
+			    Move.RedirectorTemp.clear();
+			    Fail(Move, QStringLiteral("writing the redirector ") + Move.Main.OldFile + QStringLiteral(" failed: ") +
+			                   Reason);
+			    return;
+		    }
+		    Temporaries.append(Move.RedirectorTemp);
+	    });
 
 	// 4. The redirectors are durable.
 	if (!Temporaries.isEmpty() && !DurableWrite::SyncAll(Temporaries, &Reason))
@@ -562,21 +579,23 @@ bool FAssetTools::WriteMoves(std::vector<FPendingMove>& Batch)
 
 	// 5. Each redirector replaces its original; the move has happened.
 	QStringList Changed;
-	Alive([&](FPendingMove& Move)
-	{
-		if (!DurableWrite::Replace(Move.RedirectorTemp, Move.Main.OldFile, &Reason))
-		{
-			Fail(Move, QStringLiteral("writing the redirector ") + Move.Main.OldFile + QStringLiteral(" failed: ") + Reason);
-			return;
-		}
-		Move.RedirectorTemp.clear();
-		Changed.append(Move.Main.OldFile);
-		for (const FMoveItem& Item : Move.Externals)
-		{
-			Changed.append(Item.OldFile);
-		}
-		FinishMove(Move);
-	});
+	Alive(
+	    [&](FPendingMove& Move)
+	    {
+		    if (!DurableWrite::Replace(Move.RedirectorTemp, Move.Main.OldFile, &Reason))
+		    {
+			    Fail(Move, QStringLiteral("writing the redirector ") + Move.Main.OldFile + QStringLiteral(" failed: ") +
+			                   Reason);
+			    return;
+		    }
+		    Move.RedirectorTemp.clear();
+		    Changed.append(Move.Main.OldFile);
+		    for (const FMoveItem& Item : Move.Externals)
+		    {
+			    Changed.append(Item.OldFile);
+		    }
+		    FinishMove(Move);
+	    });
 
 	// 6. The finished moves last. Every package is durable somewhere already, so a failure here
 	// loses nothing and is only reported.
@@ -615,7 +634,7 @@ void FAssetTools::FinishMove(FPendingMove& Move)
 		if (!QFile::remove(Item.OldFile))
 		{
 			UE_LOG(LogEditorHost, Warning,
-				QStringLiteral("Moved ") + Item.OldName + QStringLiteral(" but could not delete ") + Item.OldFile);
+			       QStringLiteral("Moved ") + Item.OldName + QStringLiteral(" but could not delete ") + Item.OldFile);
 		}
 		PruneEmptyFolders(Item.OldFile);
 		Registry.RemovePackage(Item.OldName);
@@ -625,14 +644,14 @@ void FAssetTools::FinishMove(FPendingMove& Move)
 }
 
 void FAssetTools::RenameLoadedObjects(const QString& OldPackage, const QString& NewPackage, const QString& OldMainName,
-	const QString& NewMainName)
+                                      const QString& NewMainName)
 {
 	QList<FAssetData> Assets;
 	Registry.GetAssetsByPackageName(NewPackage, Assets);
 	for (const FAssetData& Asset : Assets)
 	{
 		const QString OldObjectName =
-			!OldMainName.isEmpty() && SameName(Asset.AssetName, NewMainName) ? OldMainName : Asset.AssetName;
+		    !OldMainName.isEmpty() && SameName(Asset.AssetName, NewMainName) ? OldMainName : Asset.AssetName;
 		const FObjectPtr Object = Loaded.take(Folded(OldPackage + QLatin1Char('.') + OldObjectName));
 		if (Object)
 		{
@@ -665,7 +684,7 @@ void FAssetTools::PruneEmptyFolders(const QString& FilePath) const
 	{
 		const QString Name = FPaths::GetCleanFilename(Folder);
 		if (Name == FPackageName::ExternalActorsFolderName() || Name == FPackageName::ExternalObjectsFolderName() ||
-			!QDir().rmdir(Folder))
+		    !QDir().rmdir(Folder))
 		{
 			break;
 		}
@@ -674,12 +693,12 @@ void FAssetTools::PruneEmptyFolders(const QString& FilePath) const
 }
 
 void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheckoutDialogPrompt,
-	ERedirectFixupMode FixupMode)
+                                   ERedirectFixupMode FixupMode)
 {
 	// Redirector packages to fix, and where each of their objects finally leads.
-	QHash<QString, QString> RedirectorPackages;   // folded name -> name
-	QHash<QString, QString> FinalObject;          // folded redirector object path -> final object path
-	QHash<QString, QStringList> FinalPackages;    // folded redirector package -> final packages
+	QHash<QString, QString> RedirectorPackages; // folded name -> name
+	QHash<QString, QString> FinalObject;        // folded redirector object path -> final object path
+	QHash<QString, QStringList> FinalPackages;  // folded redirector package -> final packages
 	for (const FObjectPtr& Object : Objects)
 	{
 		if (!Object || !Object->IsValid() || !Object->IsRedirector())
@@ -706,8 +725,8 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 			QString Path = Asset.DestinationObjectPath;
 			QSet<QString> Visited{Folded(Asset.GetObjectPathString())};
 			for (FAssetData Next = Registry.GetAssetByObjectPath(FSoftObjectPath(Path));
-				 Next.IsValid() && Next.IsRedirector() && !Visited.contains(Folded(Path));
-				 Next = Registry.GetAssetByObjectPath(FSoftObjectPath(Path)))
+			     Next.IsValid() && Next.IsRedirector() && !Visited.contains(Folded(Path));
+			     Next = Registry.GetAssetByObjectPath(FSoftObjectPath(Path)))
 			{
 				Visited.insert(Folded(Path));
 				Path = Next.DestinationObjectPath;
@@ -716,8 +735,8 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 			if (!Final.IsValid() || Final.IsRedirector())
 			{
 				UE_LOG(LogEditorHost, Error,
-					QStringLiteral("Cannot fix up redirector ") + Asset.GetObjectPathString() +
-						QStringLiteral(": its destination ") + Path + QStringLiteral(" does not exist"));
+				       QStringLiteral("Cannot fix up redirector ") + Asset.GetObjectPathString() +
+				           QStringLiteral(": its destination ") + Path + QStringLiteral(" does not exist"));
 				bFixable = false;
 				break;
 			}
@@ -743,7 +762,7 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 	// Every package that refers to one of them, found in one pass over the registry.
 	QStringList Referencers;
 	QHash<QString, QStringList> RedirectorsReferencedBy; // folded referencer -> folded redirectors
-	QHash<QString, int> ReferencerCount;                  // folded redirector -> referencers left
+	QHash<QString, int> ReferencerCount;                 // folded redirector -> referencers left
 	const QStringList AllPackages = Registry.GetAllPackageNames();
 	for (const QString& Package : AllPackages)
 	{
@@ -772,8 +791,9 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		std::optional<FPackageFile> File = FPackageFile::LoadFromFile(Filename, &Reason);
 		if (!File)
 		{
-			UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": ") + Filename +
-				QStringLiteral(" ") + Reason);
+			UE_LOG(LogEditorHost, Error,
+			       QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": ") + Filename + QStringLiteral(" ") +
+			           Reason);
 			return false;
 		}
 		FPackageFile Rewritten = *File;
@@ -800,8 +820,9 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		const QByteArray Bytes = Rewritten.Serialize();
 		if (!FPackageFile::WriteFileAtomically(Filename, Bytes, &Reason))
 		{
-			UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": writing ") + Filename +
-				QStringLiteral(" failed: ") + Reason);
+			UE_LOG(LogEditorHost, Error,
+			       QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": writing ") + Filename +
+			           QStringLiteral(" failed: ") + Reason);
 			return false;
 		}
 		QString Extension;
@@ -825,15 +846,18 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 	if (!ReadOnly.isEmpty())
 	{
 		FDialogService* Dialogs = GetDialogs();
-		const bool bMakeWritable = !bCheckoutDialogPrompt || !Dialogs ||
-			Dialogs->MessageBox(EAppMsgType::YesNo,
-				QStringLiteral("These packages refer to redirectors but are read-only:\n") + ReadOnly.join(QLatin1Char('\n')) +
-					QStringLiteral("\nMake them writable so that they can be fixed up?"),
-				QStringLiteral("Read-only packages")) == EAppReturnType::Yes;
+		const bool bMakeWritable =
+		    !bCheckoutDialogPrompt || !Dialogs ||
+		    Dialogs->MessageBox(EAppMsgType::YesNo,
+		                        QStringLiteral("These packages refer to redirectors but are read-only:\n") +
+		                            ReadOnly.join(QLatin1Char('\n')) +
+		                            QStringLiteral("\nMake them writable so that they can be fixed up?"),
+		                        QStringLiteral("Read-only packages")) == EAppReturnType::Yes;
 		for (const QString& Package : ReadOnly)
 		{
 			const QString Filename = Registry.GetPackageFilename(Package);
-			if (!bMakeWritable || !QFile::setPermissions(Filename, QFile::permissions(Filename) | QFileDevice::WriteOwner))
+			if (!bMakeWritable ||
+			    !QFile::setPermissions(Filename, QFile::permissions(Filename) | QFileDevice::WriteOwner))
 			{
 				Skipped.insert(Folded(Package));
 			}
@@ -871,8 +895,8 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		{
 			FDialogService* Dialogs = GetDialogs();
 			return Dialogs &&
-				Dialogs->MessageBox(EAppMsgType::YesNo, QStringLiteral("Delete the redirectors that were fixed up?"),
-					QStringLiteral("Fix up redirectors")) == EAppReturnType::Yes;
+			       Dialogs->MessageBox(EAppMsgType::YesNo, QStringLiteral("Delete the redirectors that were fixed up?"),
+			                           QStringLiteral("Fix up redirectors")) == EAppReturnType::Yes;
 		}
 		return true;
 	}();

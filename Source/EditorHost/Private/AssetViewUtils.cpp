@@ -39,7 +39,7 @@ QString FolderOnDisk(const FAssetRegistry& Registry, const QString& ContentPath)
 } // namespace
 
 void AssetViewUtils::GetObjectsInAssetData(FAssetTools& Tools, const QList<FAssetData>& AssetList,
-	QList<FObjectPtr>& OutObjects)
+                                           QList<FObjectPtr>& OutObjects)
 {
 	for (const FAssetData& Asset : AssetList)
 	{
@@ -51,7 +51,8 @@ void AssetViewUtils::GetObjectsInAssetData(FAssetTools& Tools, const QList<FAsse
 }
 
 bool AssetViewUtils::LoadAssetsIfNeeded(FAssetTools& Tools, const QStringList& ObjectPaths,
-	QList<FObjectPtr>& OutLoadedObjects, bool bAllowedToPromptToLoadAssets, bool bLoadRedirects)
+                                        QList<FObjectPtr>& OutLoadedObjects, bool bAllowedToPromptToLoadAssets,
+                                        bool bLoadRedirects)
 {
 	QStringList Unloaded;
 	bool bAnyMap = false;
@@ -73,9 +74,10 @@ bool AssetViewUtils::LoadAssetsIfNeeded(FAssetTools& Tools, const QStringList& O
 	FDialogService* Dialogs = Tools.GetDialogs();
 	const bool bMany = Unloaded.size() > Tools.NumObjectsToLoadBeforeWarning;
 	if (bAllowedToPromptToLoadAssets && bMany && Dialogs &&
-		Dialogs->MessageBox(EAppMsgType::YesNo,
-			QStringLiteral("You are about to load %1 assets. Would you like to proceed?").arg(Unloaded.size()),
-			QStringLiteral("Load Assets")) != EAppReturnType::Yes)
+	    Dialogs->MessageBox(
+	        EAppMsgType::YesNo,
+	        QStringLiteral("You are about to load %1 assets. Would you like to proceed?").arg(Unloaded.size()),
+	        QStringLiteral("Load Assets")) != EAppReturnType::Yes)
 	{
 		return false;
 	}
@@ -101,7 +103,7 @@ bool AssetViewUtils::LoadAssetsIfNeeded(FAssetTools& Tools, const QStringList& O
 }
 
 void AssetViewUtils::MoveAssets(FAssetTools& Tools, const QList<FObjectPtr>& Assets, const QString& DestPath,
-	const QString& SourcePath)
+                                const QString& SourcePath)
 {
 	const QString Destination = WithoutTrailingSlash(DestPath);
 	const QString Source = WithoutTrailingSlash(SourcePath);
@@ -129,8 +131,9 @@ bool AssetViewUtils::MoveFolders(FAssetTools& Tools, const QStringList& SourcePa
 	const QString Destination = WithoutTrailingSlash(DestPath);
 	if (!FPackageName::IsValidPackagePath(Destination) || FolderOnDisk(Registry, Destination).isEmpty())
 	{
-		UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot move folders to ") + DestPath +
-			QStringLiteral(": it is no content folder of a mounted mount point"));
+		UE_LOG(LogEditorHost, Error,
+		       QStringLiteral("Cannot move folders to ") + DestPath +
+		           QStringLiteral(": it is no content folder of a mounted mount point"));
 		return false;
 	}
 	bool bAll = true;
@@ -142,15 +145,17 @@ bool AssetViewUtils::MoveFolders(FAssetTools& Tools, const QStringList& SourcePa
 		QString Reason;
 		if (!FPackageName::IsValidLongPackageName(Source, &Reason) || SourceDir.isEmpty())
 		{
-			UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot move folder ") + SourcePathName + QStringLiteral(": ") +
-				(Reason.isEmpty() ? QStringLiteral("its mount point is not mounted") : Reason));
+			UE_LOG(LogEditorHost, Error,
+			       QStringLiteral("Cannot move folder ") + SourcePathName + QStringLiteral(": ") +
+			           (Reason.isEmpty() ? QStringLiteral("its mount point is not mounted") : Reason));
 			bAll = false;
 			continue;
 		}
 		if (FPackageName::IsUnderPath(Destination, Source))
 		{
-			UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot move folder ") + Source + QStringLiteral(" into ") +
-				Destination + QStringLiteral(", which lies inside it"));
+			UE_LOG(LogEditorHost, Error,
+			       QStringLiteral("Cannot move folder ") + Source + QStringLiteral(" into ") + Destination +
+			           QStringLiteral(", which lies inside it"));
 			bAll = false;
 			continue;
 		}
@@ -160,17 +165,20 @@ bool AssetViewUtils::MoveFolders(FAssetTools& Tools, const QStringList& SourcePa
 		}
 		const QString FirstFolder = FPackageName::GetPathAfterMountPoint(Source).section(QLatin1Char('/'), 0, 0);
 		if (FirstFolder.compare(FPackageName::ExternalActorsFolderName(), Qt::CaseInsensitive) == 0 ||
-			FirstFolder.compare(FPackageName::ExternalObjectsFolderName(), Qt::CaseInsensitive) == 0)
+		    FirstFolder.compare(FPackageName::ExternalObjectsFolderName(), Qt::CaseInsensitive) == 0)
 		{
-			UE_LOG(LogEditorHost, Warning, QStringLiteral("Folder ") + Source +
-				QStringLiteral(" holds external packages of levels; they move with their levels, not on their own"));
+			UE_LOG(LogEditorHost, Warning,
+			       QStringLiteral("Folder ") + Source +
+			           QStringLiteral(
+			               " holds external packages of levels; they move with their levels, not on their own"));
 			continue;
 		}
 		QList<FAssetData> Assets;
 		Registry.GetAssetsByPath(Source, Assets, true);
 		if (Assets.isEmpty() && !QDir(SourceDir).exists())
 		{
-			UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot move folder ") + Source + QStringLiteral(": it does not exist"));
+			UE_LOG(LogEditorHost, Error,
+			       QStringLiteral("Cannot move folder ") + Source + QStringLiteral(": it does not exist"));
 			bAll = false;
 			continue;
 		}
@@ -194,10 +202,12 @@ bool AssetViewUtils::MoveFolders(FAssetTools& Tools, const QStringList& SourcePa
 		}
 		if (ExternalCount > 0)
 		{
-			UE_LOG(LogEditorHost, Warning,
-				QStringLiteral("Folder %1 holds %2 external packages of levels; they move with their levels, not with the folder")
-					.arg(Source)
-					.arg(ExternalCount));
+			UE_LOG(
+			    LogEditorHost, Warning,
+			    QStringLiteral(
+			        "Folder %1 holds %2 external packages of levels; they move with their levels, not with the folder")
+			        .arg(Source)
+			        .arg(ExternalCount));
 		}
 		std::sort(Packages.begin(), Packages.end());
 		QList<QPair<QString, QString>> Moves;
@@ -218,10 +228,11 @@ bool AssetViewUtils::MoveFolders(FAssetTools& Tools, const QStringList& SourcePa
 			const QString Folder = It.next();
 			QDir().mkpath(NewDir + Folder.mid(SourceDir.size()));
 		}
-		UE_LOG(LogEditorHost, Display, QStringLiteral("Moved folder %1 to %2 (%3 packages%4)")
-			.arg(Source, NewBase)
-			.arg(Packages.size())
-			.arg(bMoved ? QString() : QStringLiteral(", some failed")));
+		UE_LOG(LogEditorHost, Display,
+		       QStringLiteral("Moved folder %1 to %2 (%3 packages%4)")
+		           .arg(Source, NewBase)
+		           .arg(Packages.size())
+		           .arg(bMoved ? QString() : QStringLiteral(", some failed")));
 	}
 	return bAll;
 }

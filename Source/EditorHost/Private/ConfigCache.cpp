@@ -34,7 +34,10 @@ struct FLine
 };
 
 // One predicate for "blank" on both sides: whatever the reader trims, the writer must protect.
-bool IsBlank(QChar Ch) { return Ch.isSpace(); }
+bool IsBlank(QChar Ch)
+{
+	return Ch.isSpace();
+}
 
 QString TrimBlanks(const QString& Text)
 {
@@ -51,7 +54,10 @@ QString TrimBlanks(const QString& Text)
 	return Text.mid(Begin, End - Begin);
 }
 
-bool SameName(const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) == 0; }
+bool SameName(const QString& A, const QString& B)
+{
+	return A.compare(B, Qt::CaseInsensitive) == 0;
+}
 
 QString Escape(const QString& Value)
 {
@@ -61,13 +67,26 @@ QString Escape(const QString& Value)
 	{
 		switch (Ch.unicode())
 		{
-		case '\\': Out += QStringLiteral("\\\\"); break;
-		case '\n': Out += QStringLiteral("\\n"); break;
-		case '\r': Out += QStringLiteral("\\r"); break;
-		case '\t': Out += QStringLiteral("\\t"); break;
-		case '\'': Out += QStringLiteral("\\'"); break;
-		case '"': Out += QStringLiteral("\\\""); break;
-		default: Out += Ch;
+		case '\\':
+			Out += QStringLiteral("\\\\");
+			break;
+		case '\n':
+			Out += QStringLiteral("\\n");
+			break;
+		case '\r':
+			Out += QStringLiteral("\\r");
+			break;
+		case '\t':
+			Out += QStringLiteral("\\t");
+			break;
+		case '\'':
+			Out += QStringLiteral("\\'");
+			break;
+		case '"':
+			Out += QStringLiteral("\\\"");
+			break;
+		default:
+			Out += Ch;
 		}
 	}
 	return Out;
@@ -94,12 +113,24 @@ QString ReadQuoted(const QString& Text, qsizetype& Pos, bool& bClosed)
 			const QChar Next = Text.at(Pos + 1);
 			switch (Next.unicode())
 			{
-			case 'n': Out += QLatin1Char('\n'); break;
-			case 'r': Out += QLatin1Char('\r'); break;
-			case 't': Out += QLatin1Char('\t'); break;
-			case '\\': Out += QLatin1Char('\\'); break;
-			case '\'': Out += QLatin1Char('\''); break;
-			case '"': Out += QLatin1Char('"'); break;
+			case 'n':
+				Out += QLatin1Char('\n');
+				break;
+			case 'r':
+				Out += QLatin1Char('\r');
+				break;
+			case 't':
+				Out += QLatin1Char('\t');
+				break;
+			case '\\':
+				Out += QLatin1Char('\\');
+				break;
+			case '\'':
+				Out += QLatin1Char('\'');
+				break;
+			case '"':
+				Out += QLatin1Char('"');
+				break;
 			default:
 				// Hand-written files contain Windows paths; an unknown escape is kept as typed.
 				Out += Ch;
@@ -258,7 +289,7 @@ struct FConfigCache::FFile
 		if (!Info.isFile() || !File.open(QIODevice::ReadOnly))
 		{
 			UE_LOG(LogEditorHost, Warning,
-				QStringLiteral("Cannot read config file %1: %2").arg(Path, File.errorString()));
+			       QStringLiteral("Cannot read config file %1: %2").arg(Path, File.errorString()));
 			return;
 		}
 		Parse(Decode(File.readAll()));
@@ -335,21 +366,29 @@ struct FConfigCache::FFile
 	QStringList Values(const QString& Section, const QString& Key) const
 	{
 		QStringList Out;
-		ForEachEntry(Section, Key, [&](qsizetype Index) {
-			const FLine& Line = Lines.at(Index);
-			switch (Line.Op.unicode())
-			{
-			case '+':
-				if (!Out.contains(Line.Value))
-				{
-					Out.append(Line.Value);
-				}
-				break;
-			case '-': Out.removeOne(Line.Value); break;
-			case '!': Out.clear(); break;
-			default: Out.append(Line.Value); break;
-			}
-		});
+		ForEachEntry(Section, Key,
+		             [&](qsizetype Index)
+		             {
+			             const FLine& Line = Lines.at(Index);
+			             switch (Line.Op.unicode())
+			             {
+			             case '+':
+				             if (!Out.contains(Line.Value))
+				             {
+					             Out.append(Line.Value);
+				             }
+				             break;
+			             case '-':
+				             Out.removeOne(Line.Value);
+				             break;
+			             case '!':
+				             Out.clear();
+				             break;
+			             default:
+				             Out.append(Line.Value);
+				             break;
+			             }
+		             });
 		return Out;
 	}
 
@@ -500,7 +539,10 @@ namespace
 {
 constexpr QFileDevice::Permissions PrivatePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
-QString CacheKey(const QString& Filename) { return FPaths::ConvertRelativePathToFull(Filename); }
+QString CacheKey(const QString& Filename)
+{
+	return FPaths::ConvertRelativePathToFull(Filename);
+}
 
 bool Fail(const QString& Path, const QString& Reason)
 {
@@ -515,7 +557,7 @@ void TightenExisting(const QString& Path)
 	if (File.exists() && !File.setPermissions(PrivatePermissions))
 	{
 		UE_LOG(LogEditorHost, Warning,
-			QStringLiteral("Cannot restrict permissions of config file %1: %2").arg(Path, File.errorString()));
+		       QStringLiteral("Cannot restrict permissions of config file %1: %2").arg(Path, File.errorString()));
 	}
 }
 } // namespace
@@ -572,8 +614,8 @@ bool FConfigCache::GetBool(const QString& Section, const QString& Key, bool& Out
 	}
 	Text = TrimBlanks(Text);
 	OutValue = Text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 ||
-		Text.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 ||
-		Text.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0 || Text == QLatin1String("1");
+	           Text.compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0 ||
+	           Text.compare(QLatin1String("on"), Qt::CaseInsensitive) == 0 || Text == QLatin1String("1");
 	return true;
 }
 
@@ -614,7 +656,10 @@ bool FConfigCache::EmptySection(const QString& Section, const QString& Filename)
 	return Find(Filename).RemoveSection(Section);
 }
 
-QStringList FConfigCache::GetSectionNames(const QString& Filename) { return Find(Filename).SectionNames(); }
+QStringList FConfigCache::GetSectionNames(const QString& Filename)
+{
+	return Find(Filename).SectionNames();
+}
 
 bool FConfigCache::Flush(bool bRemoveFromCache, const QString& Filename)
 {
@@ -676,17 +721,23 @@ bool FConfigCache::Flush(bool bRemoveFromCache, const QString& Filename)
 	return true;
 }
 
-void FConfigCache::MarkPrivate(const QString& Filename) { PrivateFiles.insert(CacheKey(Filename), true); }
+void FConfigCache::MarkPrivate(const QString& Filename)
+{
+	PrivateFiles.insert(CacheKey(Filename), true);
+}
 
-void FConfigCache::Unload(const QString& Filename) { Files.remove(CacheKey(Filename)); }
+void FConfigCache::Unload(const QString& Filename)
+{
+	Files.remove(CacheKey(Filename));
+}
 
 QString FConfigCache::QuoteValueIfNeeded(const QString& Value)
 {
-	const bool bNeedsQuotes = !Value.isEmpty() &&
-		(IsBlank(Value.front()) || IsBlank(Value.back()) || Value.front() == QLatin1Char('"') ||
-			Value.back() == QLatin1Char('\\') || Value.contains(QLatin1Char('\n')) ||
-			Value.contains(QLatin1Char('\r')) || Value.contains(QLatin1Char('{')) ||
-			Value.contains(QLatin1Char('}')) || Value.contains(QLatin1String("//")));
+	const bool bNeedsQuotes =
+	    !Value.isEmpty() &&
+	    (IsBlank(Value.front()) || IsBlank(Value.back()) || Value.front() == QLatin1Char('"') ||
+	     Value.back() == QLatin1Char('\\') || Value.contains(QLatin1Char('\n')) || Value.contains(QLatin1Char('\r')) ||
+	     Value.contains(QLatin1Char('{')) || Value.contains(QLatin1Char('}')) || Value.contains(QLatin1String("//")));
 	return bNeedsQuotes ? QLatin1Char('"') + Escape(Value) + QLatin1Char('"') : Value;
 }
 

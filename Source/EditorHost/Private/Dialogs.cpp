@@ -65,13 +65,16 @@ std::optional<FPolicyDialogService::FShownMessage> FPolicyDialogService::FirstUn
 }
 
 FScopedSlowTask::FScopedSlowTask(FDialogService& InService, float TotalWork, const QString& Text)
-	: Service(InService)
-	, Total(TotalWork)
+    : Service(InService)
+    , Total(TotalWork)
 {
 	Service.BeginSlowTask(TotalWork, Text);
 }
 
-FScopedSlowTask::~FScopedSlowTask() { Service.EndSlowTask(); }
+FScopedSlowTask::~FScopedSlowTask()
+{
+	Service.EndSlowTask();
+}
 
 void FScopedSlowTask::EnterProgressFrame(float Work, const QString& Text)
 {

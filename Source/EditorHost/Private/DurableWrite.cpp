@@ -26,7 +26,10 @@ bool Fail(QString* OutError, const QString& Error)
 	return false;
 }
 
-QString ErrnoText(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
+QString ErrnoText(int Error)
+{
+	return QString::fromLocal8Bit(std::strerror(Error));
+}
 
 QString TemporaryName(const QString& FilePath)
 {
@@ -88,7 +91,7 @@ bool SyncPath(const QString& Path, bool bDirectory, QString* OutError)
 } // namespace
 
 bool DurableWrite::WriteTemporary(const QString& FilePath, const QByteArray& Bytes, QString& OutTempPath,
-	QString* OutError)
+                                  QString* OutError)
 {
 	const QString Folder = FPaths::GetPath(FilePath);
 	if (!Folder.isEmpty() && !FPaths::DirectoryExists(Folder) && !FPaths::CreateDirectoryTree(Folder))
@@ -148,7 +151,7 @@ bool DurableWrite::Replace(const QString& TempPath, const QString& FilePath, QSt
 {
 	std::error_code Error;
 	std::filesystem::rename(std::filesystem::path(QFile::encodeName(TempPath).toStdString()),
-		std::filesystem::path(QFile::encodeName(FilePath).toStdString()), Error);
+	                        std::filesystem::path(QFile::encodeName(FilePath).toStdString()), Error);
 	if (Error)
 	{
 		return Fail(OutError, QString::fromLocal8Bit(Error.message()));
@@ -206,8 +209,8 @@ bool DurableWrite::SyncAll(const QStringList& Paths, QString* OutError)
 		::close(Fd);
 		if (!bOk)
 		{
-			return Fail(OutError, QStringLiteral("syncing the file system of ") + Existing + QStringLiteral(" failed: ") +
-				ErrnoText(Error));
+			return Fail(OutError, QStringLiteral("syncing the file system of ") + Existing +
+			                          QStringLiteral(" failed: ") + ErrnoText(Error));
 		}
 		Synced.insert(Info.st_dev);
 	}

@@ -12,7 +12,8 @@ namespace DurableWrite
 {
 // Writes Bytes to a new temporary file in FilePath's folder (creating missing folders), with the
 // permissions of FilePath when it exists. Nothing is synced. On failure nothing is left behind.
-bool WriteTemporary(const QString& FilePath, const QByteArray& Bytes, QString& OutTempPath, QString* OutError = nullptr);
+bool WriteTemporary(const QString& FilePath, const QByteArray& Bytes, QString& OutTempPath,
+                    QString* OutError = nullptr);
 
 // Puts a temporary file in place of FilePath in one step (replacing a file already there).
 bool Replace(const QString& TempPath, const QString& FilePath, QString* OutError = nullptr);

@@ -8,14 +8,14 @@
 #include "Http.h"
 #include "Log.h"
 #include "Notifications.h"
+#include "ObjectClasses.h"
 #include "RenderThread.h"
 #include "ThreadPool.h"
-#include "ObjectClasses.h"
 
 #include <QMetaObject>
 
 UEditorSubsystem::UEditorSubsystem(QObject* Parent)
-	: QObject(Parent)
+    : QObject(Parent)
 {
 }
 
@@ -26,15 +26,15 @@ void UEditorSubsystem::Initialize(FSubsystemCollection&) {}
 void UEditorSubsystem::Deinitialize() {}
 
 FEditorHost::FEditorHost(const FEditorHostOptions& InOptions, QObject* Parent)
-	: QObject(Parent)
-	, Options(InOptions)
-	, PathsInstance(InOptions.ProjectFile, InOptions.UserSettingsDir, InOptions.EngineDir)
-	, HttpModule(std::make_unique<FHttpModule>())
-	, DialogService(std::make_unique<FPolicyDialogService>())
-	, NotificationService(std::make_unique<FNotificationService>())
-	, Pool(std::make_unique<FQueuedThreadPool>())
-	, ClassTable(std::make_unique<FClassTable>())
-	, bEditorWorld(InOptions.bWithEditorWorld)
+    : QObject(Parent)
+    , Options(InOptions)
+    , PathsInstance(InOptions.ProjectFile, InOptions.UserSettingsDir, InOptions.EngineDir)
+    , HttpModule(std::make_unique<FHttpModule>())
+    , DialogService(std::make_unique<FPolicyDialogService>())
+    , NotificationService(std::make_unique<FNotificationService>())
+    , Pool(std::make_unique<FQueuedThreadPool>())
+    , ClassTable(std::make_unique<FClassTable>())
+    , bEditorWorld(InOptions.bWithEditorWorld)
 {
 	Render = std::make_unique<FRenderThread>();
 	Registry = std::make_unique<FAssetRegistry>(PathsInstance, *ClassTable);
@@ -79,7 +79,7 @@ void FEditorHost::Start()
 	if (Options.bLogToFile)
 	{
 		LogFile = std::make_unique<FFileLogSink>(PathsInstance.ProjectLogDir() + PathsInstance.ProjectName() +
-			QStringLiteral(".log"));
+		                                         QStringLiteral(".log"));
 		FLog::AddSink(LogFile.get());
 	}
 	// Subsystems find the project's packages indexed when they start.
@@ -142,7 +142,10 @@ UEditorSubsystem* FEditorHost::FindSubsystem(const QString& ClassName) const
 	return nullptr;
 }
 
-QList<UEditorSubsystem*> FEditorHost::GetSubsystems() const { return Subsystems; }
+QList<UEditorSubsystem*> FEditorHost::GetSubsystems() const
+{
+	return Subsystems;
+}
 
 void FEditorHost::SetDialogService(std::unique_ptr<FDialogService> Service)
 {

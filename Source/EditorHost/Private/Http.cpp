@@ -50,10 +50,10 @@ FHttpBody FHttpBody::FromFileRange(const QString& FilePath, qint64 Offset, qint6
 	if (Offset < 0 || Length < 0 || Offset > Probe.size() || Length > Probe.size() - Offset)
 	{
 		Body.Error = QStringLiteral("Cannot send bytes %1 to %2 of %3: the file has %4")
-						 .arg(Offset)
-						 .arg(Offset + Length)
-						 .arg(FilePath)
-						 .arg(Probe.size());
+		                 .arg(Offset)
+		                 .arg(Offset + Length)
+		                 .arg(FilePath)
+		                 .arg(Probe.size());
 		return Body;
 	}
 	if (Length > 0)
@@ -91,7 +91,7 @@ class FHttpBodyDevice : public QIODevice
 {
 public:
 	explicit FHttpBodyDevice(std::shared_ptr<const FHttpBody> InBody)
-		: Body(std::move(InBody))
+	    : Body(std::move(InBody))
 	{
 	}
 
@@ -180,7 +180,10 @@ bool HasLineBreakOrNul(const QByteArray& Bytes)
 
 constexpr qint64 ProgressIntervalMs = 100;
 
-int Percent(qint64 Done, qint64 Total) { return Total > 0 ? int(Done * 100 / Total) : -1; }
+int Percent(qint64 Done, qint64 Total)
+{
+	return Total > 0 ? int(Done * 100 / Total) : -1;
+}
 } // namespace
 
 QString FHttpResponse::GetHeader(const QString& Name) const
@@ -197,7 +200,7 @@ QString FHttpResponse::GetHeader(const QString& Name) const
 }
 
 FHttpRequest::FHttpRequest(FHttpModule& InModule)
-	: Module(InModule)
+    : Module(InModule)
 {
 }
 
@@ -256,7 +259,8 @@ bool FHttpRequest::SetContentAsStreamedFile(const QString& FilePath)
 	QFile Probe(FilePath);
 	if (!Probe.open(QIODevice::ReadOnly))
 	{
-		UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot open %1 to send it: %2").arg(FilePath, Probe.errorString()));
+		UE_LOG(LogEditorHost, Error,
+		       QStringLiteral("Cannot open %1 to send it: %2").arg(FilePath, Probe.errorString()));
 		return false;
 	}
 	return SetContentSource(FHttpBody::FromFileRange(FilePath, 0, Probe.size()));
@@ -341,7 +345,7 @@ bool FHttpRequest::ProcessRequest()
 		if (Header.first.isEmpty() || HasLineBreakOrNul(Header.first) || HasLineBreakOrNul(Header.second))
 		{
 			Fail(QStringLiteral("Refused to send %1 %2: header \"%3\" holds CR, LF or NUL")
-					 .arg(VerbText, UrlText, QString::fromLatin1(Header.first.toPercentEncoding())));
+			         .arg(VerbText, UrlText, QString::fromLatin1(Header.first.toPercentEncoding())));
 			return false;
 		}
 	}
@@ -390,30 +394,36 @@ bool FHttpRequest::ProcessRequest()
 		Reply = Manager.sendCustomRequest(Request, Verb);
 	}
 
-	QObject::connect(Reply, &QNetworkReply::finished, &Module, [Weak = weak_from_this()] {
-		if (FHttpRequestPtr Self = Weak.lock())
-		{
-			Self->OnReplyFinished();
-		}
-	});
-	QObject::connect(Reply, &QNetworkReply::readyRead, &Module, [Weak = weak_from_this()] {
-		if (FHttpRequestPtr Self = Weak.lock())
-		{
-			Self->OnReadyRead();
-		}
-	});
-	QObject::connect(Reply, &QNetworkReply::uploadProgress, &Module, [Weak = weak_from_this()](qint64 Done, qint64 Total) {
-		// Qt reports (0, 0) once the answer starts; what was sent stays sent.
-		if (FHttpRequestPtr Self = Weak.lock(); Self && Done > Self->Sent)
-		{
-			Self->Sent = Done;
-			if (Total > 0)
-			{
-				Self->SendTotal = Total;
-			}
-			Self->ReportProgress(false);
-		}
-	});
+	QObject::connect(Reply, &QNetworkReply::finished, &Module,
+	                 [Weak = weak_from_this()]
+	                 {
+		                 if (FHttpRequestPtr Self = Weak.lock())
+		                 {
+			                 Self->OnReplyFinished();
+		                 }
+	                 });
+	QObject::connect(Reply, &QNetworkReply::readyRead, &Module,
+	                 [Weak = weak_from_this()]
+	                 {
+		                 if (FHttpRequestPtr Self = Weak.lock())
+		                 {
+			                 Self->OnReadyRead();
+		                 }
+	                 });
+	QObject::connect(Reply, &QNetworkReply::uploadProgress, &Module,
+	                 [Weak = weak_from_this()](qint64 Done, qint64 Total)
+	                 {
+		                 // Qt reports (0, 0) once the answer starts; what was sent stays sent.
+		                 if (FHttpRequestPtr Self = Weak.lock(); Self && Done > Self->Sent)
+		                 {
+			                 Self->Sent = Done;
+			                 if (Total > 0)
+			                 {
+				                 Self->SendTotal = Total;
+			                 }
+			                 Self->ReportProgress(false);
+		                 }
+	                 });
 	StartTimers();
 	return true;
 }
@@ -425,33 +435,37 @@ void FHttpRequest::StartTimers()
 	{
 		DeadlineTimer = new QTimer(&Module);
 		DeadlineTimer->setSingleShot(true);
-		QObject::connect(DeadlineTimer, &QTimer::timeout, &Module, [Weak = weak_from_this(), Deadline] {
-			if (FHttpRequestPtr Self = Weak.lock())
-			{
-				Self->GiveUp(QStringLiteral("no complete answer within %1 s").arg(Deadline));
-			}
-		});
+		QObject::connect(DeadlineTimer, &QTimer::timeout, &Module,
+		                 [Weak = weak_from_this(), Deadline]
+		                 {
+			                 if (FHttpRequestPtr Self = Weak.lock())
+			                 {
+				                 Self->GiveUp(QStringLiteral("no complete answer within %1 s").arg(Deadline));
+			                 }
+		                 });
 		DeadlineTimer->start(int(Deadline * 1000.0));
 	}
 	if (StallSeconds > 0.0)
 	{
 		StallTimer = new QTimer(&Module);
-		QObject::connect(StallTimer, &QTimer::timeout, &Module, [Weak = weak_from_this()] {
-			FHttpRequestPtr Self = Weak.lock();
-			if (!Self)
-			{
-				return;
-			}
-			const qint64 Moved = Self->Sent + Self->Received;
-			if (Moved - Self->StallMark < Self->StallMinBytes)
-			{
-				Self->GiveUp(QStringLiteral("the transfer stalled (under %1 bytes in %2 s)")
-								 .arg(Self->StallMinBytes)
-								 .arg(Self->StallSeconds));
-				return;
-			}
-			Self->StallMark = Moved;
-		});
+		QObject::connect(StallTimer, &QTimer::timeout, &Module,
+		                 [Weak = weak_from_this()]
+		                 {
+			                 FHttpRequestPtr Self = Weak.lock();
+			                 if (!Self)
+			                 {
+				                 return;
+			                 }
+			                 const qint64 Moved = Self->Sent + Self->Received;
+			                 if (Moved - Self->StallMark < Self->StallMinBytes)
+			                 {
+				                 Self->GiveUp(QStringLiteral("the transfer stalled (under %1 bytes in %2 s)")
+				                                  .arg(Self->StallMinBytes)
+				                                  .arg(Self->StallSeconds));
+				                 return;
+			                 }
+			                 Self->StallMark = Moved;
+		                 });
 		StallTimer->start(int(StallSeconds * 1000.0));
 	}
 }
@@ -486,7 +500,10 @@ void FHttpRequest::GiveUp(const QString& Reason)
 	QTimer::singleShot(0, &Module, [Self = SelfWhileRunning] { Self->Finish(nullptr, false); });
 }
 
-void FHttpRequest::CancelRequest() { GiveUp(QStringLiteral("cancelled")); }
+void FHttpRequest::CancelRequest()
+{
+	GiveUp(QStringLiteral("cancelled"));
+}
 
 void FHttpRequest::OnReadyRead()
 {
@@ -572,9 +589,9 @@ void FHttpRequest::ReportProgress(bool bFinal)
 	}
 	const qint64 Now = Clock.elapsed();
 	const bool bDue = bFinal || LastDeliveryMs < 0 || Now - LastDeliveryMs >= ProgressIntervalMs ||
-		Percent(Sent, SendTotal) != Percent(DeliveredSent, SendTotal) ||
-		Percent(Received, ReceiveTotal) != Percent(DeliveredReceived, ReceiveTotal) ||
-		(SendTotal > 0 && Sent == SendTotal);
+	                  Percent(Sent, SendTotal) != Percent(DeliveredSent, SendTotal) ||
+	                  Percent(Received, ReceiveTotal) != Percent(DeliveredReceived, ReceiveTotal) ||
+	                  (SendTotal > 0 && Sent == SendTotal);
 	if (!bDue)
 	{
 		return;
@@ -614,7 +631,7 @@ void FHttpRequest::OnReplyFinished()
 	{
 		// No HTTP answer at all: connection refused, TLS failure, time-out, abort.
 		UE_LOG(LogEditorHost, Display,
-			QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Finished->errorString()));
+		       QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Finished->errorString()));
 		if (ResponseFile)
 		{
 			ResponseFile->cancelWriting();
@@ -631,7 +648,7 @@ void FHttpRequest::OnReplyFinished()
 		if (!bCommitted)
 		{
 			UE_LOG(LogEditorHost, Display,
-				QStringLiteral("%1 %2 failed: cannot write %3: %4").arg(VerbText, UrlText, ResponseFilePath, Why));
+			       QStringLiteral("%1 %2 failed: cannot write %3: %4").arg(VerbText, UrlText, ResponseFilePath, Why));
 			Finish(nullptr, false);
 			return;
 		}
@@ -669,8 +686,8 @@ void FHttpRequest::Finish(FHttpResponsePtr InResponse, bool bSuccess)
 }
 
 FHttpModule::FHttpModule(QObject* Parent)
-	: QObject(Parent)
-	, Manager(new QNetworkAccessManager(this))
+    : QObject(Parent)
+    , Manager(new QNetworkAccessManager(this))
 {
 	// Certificates are verified (Qt's default); nothing here turns that off.
 	Manager->setAutoDeleteReplies(false);
@@ -714,7 +731,10 @@ void FHttpRequest::Abandon()
 	FHttpRequestPtr Keep = std::move(SelfWhileRunning);
 }
 
-FHttpRequestPtr FHttpModule::CreateRequest() { return FHttpRequestPtr(new FHttpRequest(*this)); }
+FHttpRequestPtr FHttpModule::CreateRequest()
+{
+	return FHttpRequestPtr(new FHttpRequest(*this));
+}
 
 bool FHttpModule::Flush(int TimeoutMs)
 {

@@ -16,7 +16,10 @@ std::optional<QJsonObject> ParseObject(const QByteArray& Utf8)
 	return Doc.object();
 }
 
-std::optional<QJsonObject> ParseObject(const QString& Text) { return ParseObject(Text.toUtf8()); }
+std::optional<QJsonObject> ParseObject(const QString& Text)
+{
+	return ParseObject(Text.toUtf8());
+}
 
 std::optional<QJsonArray> ParseArray(const QByteArray& Utf8)
 {
@@ -29,7 +32,10 @@ std::optional<QJsonArray> ParseArray(const QByteArray& Utf8)
 	return Doc.array();
 }
 
-std::optional<QJsonArray> ParseArray(const QString& Text) { return ParseArray(Text.toUtf8()); }
+std::optional<QJsonArray> ParseArray(const QString& Text)
+{
+	return ParseArray(Text.toUtf8());
+}
 
 QString GetString(const QJsonObject& Object, const QString& Key)
 {
@@ -114,9 +120,15 @@ qint64 GetInt64(const QJsonObject& Object, const QString& Key)
 	return Out;
 }
 
-bool GetBool(const QJsonObject& Object, const QString& Key) { return Object.value(Key).toBool(false); }
+bool GetBool(const QJsonObject& Object, const QString& Key)
+{
+	return Object.value(Key).toBool(false);
+}
 
-QJsonArray GetArray(const QJsonObject& Object, const QString& Key) { return Object.value(Key).toArray(); }
+QJsonArray GetArray(const QJsonObject& Object, const QString& Key)
+{
+	return Object.value(Key).toArray();
+}
 
 std::optional<QJsonObject> GetObject(const QJsonObject& Object, const QString& Key)
 {
@@ -137,13 +149,27 @@ QString Quote(const QString& Text)
 	{
 		switch (Ch.unicode())
 		{
-		case '"': Out += QStringLiteral("\\\""); break;
-		case '\\': Out += QStringLiteral("\\\\"); break;
-		case '\b': Out += QStringLiteral("\\b"); break;
-		case '\f': Out += QStringLiteral("\\f"); break;
-		case '\n': Out += QStringLiteral("\\n"); break;
-		case '\r': Out += QStringLiteral("\\r"); break;
-		case '\t': Out += QStringLiteral("\\t"); break;
+		case '"':
+			Out += QStringLiteral("\\\"");
+			break;
+		case '\\':
+			Out += QStringLiteral("\\\\");
+			break;
+		case '\b':
+			Out += QStringLiteral("\\b");
+			break;
+		case '\f':
+			Out += QStringLiteral("\\f");
+			break;
+		case '\n':
+			Out += QStringLiteral("\\n");
+			break;
+		case '\r':
+			Out += QStringLiteral("\\r");
+			break;
+		case '\t':
+			Out += QStringLiteral("\\t");
+			break;
 		default:
 			if (Ch.unicode() < 0x20)
 			{

@@ -26,10 +26,14 @@ const char* VerbosityName(ELogVerbosity Verbosity)
 {
 	switch (Verbosity)
 	{
-	case ELogVerbosity::Error: return "Error";
-	case ELogVerbosity::Warning: return "Warning";
-	case ELogVerbosity::Display: return "Display";
-	case ELogVerbosity::Log: return "Log";
+	case ELogVerbosity::Error:
+		return "Error";
+	case ELogVerbosity::Warning:
+		return "Warning";
+	case ELogVerbosity::Display:
+		return "Display";
+	case ELogVerbosity::Log:
+		return "Log";
 	}
 	return "Log";
 }
@@ -39,7 +43,8 @@ QString FLogLine::Format() const
 {
 	if (Verbosity == ELogVerbosity::Error || Verbosity == ELogVerbosity::Warning)
 	{
-		return Category + QStringLiteral(": ") + QLatin1String(VerbosityName(Verbosity)) + QStringLiteral(": ") + Message;
+		return Category + QStringLiteral(": ") + QLatin1String(VerbosityName(Verbosity)) + QStringLiteral(": ") +
+		       Message;
 	}
 	return Category + QStringLiteral(": ") + Message;
 }
@@ -90,8 +95,8 @@ struct FFileLogSink::FImpl
 };
 
 FFileLogSink::FFileLogSink(const QString& InFilePath)
-	: FilePath(InFilePath)
-	, Impl(std::make_unique<FImpl>())
+    : FilePath(InFilePath)
+    , Impl(std::make_unique<FImpl>())
 {
 	QDir().mkpath(QFileInfo(FilePath).absolutePath());
 	Impl->File.setFileName(FilePath);
@@ -114,8 +119,14 @@ void FFileLogSink::Receive(const FLogLine& Line)
 	Impl->File.flush();
 }
 
-FLogCapture::FLogCapture() { FLog::AddSink(this); }
-FLogCapture::~FLogCapture() { FLog::RemoveSink(this); }
+FLogCapture::FLogCapture()
+{
+	FLog::AddSink(this);
+}
+FLogCapture::~FLogCapture()
+{
+	FLog::RemoveSink(this);
+}
 
 void FLogCapture::Receive(const FLogLine& Line)
 {
@@ -154,7 +165,10 @@ QStringList FLogCapture::Messages(ELogVerbosity Verbosity) const
 	return Out;
 }
 
-bool FLogCapture::Contains(const QString& Message) const { return Count(Message) > 0; }
+bool FLogCapture::Contains(const QString& Message) const
+{
+	return Count(Message) > 0;
+}
 
 int FLogCapture::Count(const QString& Message) const
 {

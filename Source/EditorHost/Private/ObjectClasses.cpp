@@ -18,33 +18,33 @@ struct FEngineClasses
 	{
 		// Parent before child; each entry names its parent's path.
 		static const char* const Table[][2] = {
-			{"/Script/CoreUObject.Object", nullptr},
-			{"/Script/CoreUObject.ObjectRedirector", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.World", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.Level", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.Actor", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.StaticMeshActor", "/Script/Engine.Actor"},
-			{"/Script/Engine.PointLight", "/Script/Engine.Actor"},
-			{"/Script/Engine.PlayerStart", "/Script/Engine.Actor"},
-			{"/Script/Engine.LevelStreaming", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.LevelStreamingDynamic", "/Script/Engine.LevelStreaming"},
-			{"/Script/Engine.StreamableRenderAsset", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.StaticMesh", "/Script/Engine.StreamableRenderAsset"},
-			{"/Script/Engine.SkeletalMesh", "/Script/Engine.StreamableRenderAsset"},
-			{"/Script/Engine.Texture", "/Script/Engine.StreamableRenderAsset"},
-			{"/Script/Engine.Texture2D", "/Script/Engine.Texture"},
-			{"/Script/Engine.TextureCube", "/Script/Engine.Texture"},
-			{"/Script/Engine.MaterialInterface", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.Material", "/Script/Engine.MaterialInterface"},
-			{"/Script/Engine.MaterialInstance", "/Script/Engine.MaterialInterface"},
-			{"/Script/Engine.MaterialInstanceConstant", "/Script/Engine.MaterialInstance"},
-			{"/Script/Engine.MaterialParameterCollection", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.SoundBase", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.SoundWave", "/Script/Engine.SoundBase"},
-			{"/Script/Engine.Blueprint", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.DataAsset", "/Script/CoreUObject.Object"},
-			{"/Script/Engine.DataLayerAsset", "/Script/Engine.DataAsset"},
-			{"/Script/Engine.DataLayerInstance", "/Script/CoreUObject.Object"},
+		    {"/Script/CoreUObject.Object", nullptr},
+		    {"/Script/CoreUObject.ObjectRedirector", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.World", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.Level", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.Actor", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.StaticMeshActor", "/Script/Engine.Actor"},
+		    {"/Script/Engine.PointLight", "/Script/Engine.Actor"},
+		    {"/Script/Engine.PlayerStart", "/Script/Engine.Actor"},
+		    {"/Script/Engine.LevelStreaming", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.LevelStreamingDynamic", "/Script/Engine.LevelStreaming"},
+		    {"/Script/Engine.StreamableRenderAsset", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.StaticMesh", "/Script/Engine.StreamableRenderAsset"},
+		    {"/Script/Engine.SkeletalMesh", "/Script/Engine.StreamableRenderAsset"},
+		    {"/Script/Engine.Texture", "/Script/Engine.StreamableRenderAsset"},
+		    {"/Script/Engine.Texture2D", "/Script/Engine.Texture"},
+		    {"/Script/Engine.TextureCube", "/Script/Engine.Texture"},
+		    {"/Script/Engine.MaterialInterface", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.Material", "/Script/Engine.MaterialInterface"},
+		    {"/Script/Engine.MaterialInstance", "/Script/Engine.MaterialInterface"},
+		    {"/Script/Engine.MaterialInstanceConstant", "/Script/Engine.MaterialInstance"},
+		    {"/Script/Engine.MaterialParameterCollection", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.SoundBase", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.SoundWave", "/Script/Engine.SoundBase"},
+		    {"/Script/Engine.Blueprint", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.DataAsset", "/Script/CoreUObject.Object"},
+		    {"/Script/Engine.DataLayerAsset", "/Script/Engine.DataAsset"},
+		    {"/Script/Engine.DataLayerInstance", "/Script/CoreUObject.Object"},
 		};
 		for (const auto& Row : Table)
 		{
@@ -54,10 +54,10 @@ struct FEngineClasses
 		}
 		// Classes renamed by earlier engine versions, as the engine's redirect list carries them.
 		static const char* const RedirectTable[][2] = {
-			{"/Script/Engine.LevelStreamingKismet", "/Script/Engine.LevelStreamingDynamic"},
-			{"/Script/Engine.MaterialInstanceTimeVarying", "/Script/Engine.MaterialInstanceConstant"},
-			{"/Script/Engine.PartitionedWorld", "/Script/Engine.World"},
-			{"/Script/Engine.Redirector", "/Script/CoreUObject.ObjectRedirector"},
+		    {"/Script/Engine.LevelStreamingKismet", "/Script/Engine.LevelStreamingDynamic"},
+		    {"/Script/Engine.MaterialInstanceTimeVarying", "/Script/Engine.MaterialInstanceConstant"},
+		    {"/Script/Engine.PartitionedWorld", "/Script/Engine.World"},
+		    {"/Script/Engine.Redirector", "/Script/CoreUObject.ObjectRedirector"},
 		};
 		for (const auto& Row : RedirectTable)
 		{
@@ -123,7 +123,10 @@ QString FollowRedirects(const QHash<QString, QString>& Redirects, const QString&
 }
 } // namespace
 
-QString UClass::GetName() const { return PathName.mid(PathName.lastIndexOf(QLatin1Char('.')) + 1); }
+QString UClass::GetName() const
+{
+	return PathName.mid(PathName.lastIndexOf(QLatin1Char('.')) + 1);
+}
 
 bool UClass::IsChildOf(const UClass* Other) const
 {
@@ -164,13 +167,22 @@ const UClass* UClass::ResolveEngineClass(const QString& PathName)
 	return Class;
 }
 
-FClassTable::FClassTable() { BumpGeneration(); }
+FClassTable::FClassTable()
+{
+	BumpGeneration();
+}
 
 FClassTable::~FClassTable() = default;
 
-void FClassTable::BumpGeneration() { Generation.store(NextGeneration.fetch_add(1), std::memory_order_release); }
+void FClassTable::BumpGeneration()
+{
+	Generation.store(NextGeneration.fetch_add(1), std::memory_order_release);
+}
 
-const UClass* FClassTable::FindOwnLocked(const QString& FoldedPath) const { return ByPath.value(FoldedPath, nullptr); }
+const UClass* FClassTable::FindOwnLocked(const QString& FoldedPath) const
+{
+	return ByPath.value(FoldedPath, nullptr);
+}
 
 const UClass* FClassTable::FindClass(const QString& PathName) const
 {
@@ -303,8 +315,8 @@ QStringList ULevel::GetExternalObjectsPaths(const QString& LevelPackageName, con
 		return {};
 	}
 	const QString Mount = QLatin1Char('/') + FPackageName::GetMountPointName(LevelPackageName);
-	const QString Tail =
-		LevelPackageShortName.isEmpty() ? FPackageName::GetPathAfterMountPoint(LevelPackageName) : LevelPackageShortName;
+	const QString Tail = LevelPackageShortName.isEmpty() ? FPackageName::GetPathAfterMountPoint(LevelPackageName)
+	                                                     : LevelPackageShortName;
 	return {Mount + QLatin1Char('/') + FPackageName::ExternalActorsFolderName() + QLatin1Char('/') + Tail,
-		Mount + QLatin1Char('/') + FPackageName::ExternalObjectsFolderName() + QLatin1Char('/') + Tail};
+	        Mount + QLatin1Char('/') + FPackageName::ExternalObjectsFolderName() + QLatin1Char('/') + Tail};
 }

@@ -79,7 +79,7 @@ private:
 };
 
 bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& Out, FSeenNames& Seen,
-	QString* OutError)
+                      QString* OutError)
 {
 	const QJsonValue Value = Root.value(Key);
 	if (Value.isUndefined())
@@ -99,7 +99,8 @@ bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& 
 		if (!Item.isString() || !FPackageName::IsValidLongPackageName(Name, &Reason))
 		{
 			return Fail(OutError, QStringLiteral("Bad dependency \"") + Name + QStringLiteral("\" in \"") + Key +
-				QStringLiteral("\": ") + (Item.isString() ? Reason : QStringLiteral("not a string")));
+			                          QStringLiteral("\": ") +
+			                          (Item.isString() ? Reason : QStringLiteral("not a string")));
 		}
 		// Listed twice, or hard and soft at once: the first mention wins, as the engine keeps one
 		// dependency per package.
@@ -112,7 +113,10 @@ bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& 
 }
 } // namespace
 
-bool FPackageAsset::IsRedirector() const { return IsRedirectorClass(ClassPath); }
+bool FPackageAsset::IsRedirector() const
+{
+	return IsRedirectorClass(ClassPath);
+}
 
 std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString* OutError)
 {
@@ -121,7 +125,7 @@ std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString*
 	if (JsonError.error != QJsonParseError::NoError)
 	{
 		Fail(OutError, QStringLiteral("not JSON: ") + JsonError.errorString() + QStringLiteral(" at offset ") +
-			QString::number(JsonError.offset));
+		                   QString::number(JsonError.offset));
 		return std::nullopt;
 	}
 	if (!Document.isObject())
@@ -139,7 +143,8 @@ std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString*
 	if (Version.toInt() > CurrentVersion)
 	{
 		Fail(OutError, QStringLiteral("format version ") + QString::number(Version.toInt()) +
-			QStringLiteral(" is newer than this host reads (") + QString::number(CurrentVersion) + QStringLiteral(")"));
+		                   QStringLiteral(" is newer than this host reads (") + QString::number(CurrentVersion) +
+		                   QStringLiteral(")"));
 		return std::nullopt;
 	}
 
@@ -155,12 +160,12 @@ std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString*
 	{
 		const QJsonObject AssetObject = Item.toObject();
 		FPackageAsset Asset{AssetObject.value(KeyName).toString(), AssetObject.value(KeyClass).toString(),
-			AssetObject.value(KeyDestination).toString()};
+		                    AssetObject.value(KeyDestination).toString()};
 		QString Reason;
 		if (!Item.isObject() || !FPackageName::IsValidObjectName(Asset.Name, &Reason))
 		{
 			Fail(OutError, QStringLiteral("bad asset name \"") + Asset.Name + QStringLiteral("\": ") +
-				(Item.isObject() ? Reason : QStringLiteral("an asset must be an object")));
+			                   (Item.isObject() ? Reason : QStringLiteral("an asset must be an object")));
 			return std::nullopt;
 		}
 		if (Names.contains(Asset.Name.toCaseFolded()))
@@ -177,13 +182,15 @@ std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString*
 		const bool bRedirector = IsRedirectorClass(Asset.ClassPath);
 		if (bRedirector && !FPackageName::IsValidObjectPath(Asset.Destination, &Reason))
 		{
-			Fail(OutError, QStringLiteral("redirector \"") + Asset.Name + QStringLiteral("\" has no valid destination: ") +
-				(Asset.Destination.isEmpty() ? QStringLiteral("none given") : Reason));
+			Fail(OutError, QStringLiteral("redirector \"") + Asset.Name +
+			                   QStringLiteral("\" has no valid destination: ") +
+			                   (Asset.Destination.isEmpty() ? QStringLiteral("none given") : Reason));
 			return std::nullopt;
 		}
 		if (!bRedirector && AssetObject.contains(KeyDestination))
 		{
-			Fail(OutError, QStringLiteral("asset \"") + Asset.Name + QStringLiteral("\" is no redirector but names a destination"));
+			Fail(OutError, QStringLiteral("asset \"") + Asset.Name +
+			                   QStringLiteral("\" is no redirector but names a destination"));
 			return std::nullopt;
 		}
 		File.Assets.append(Asset);
@@ -191,7 +198,7 @@ std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString*
 
 	FSeenNames Seen;
 	if (!ReadDependencies(Root, KeyHard, File.HardDependencies, Seen, OutError) ||
-		!ReadDependencies(Root, KeySoft, File.SoftDependencies, Seen, OutError))
+	    !ReadDependencies(Root, KeySoft, File.SoftDependencies, Seen, OutError))
 	{
 		return std::nullopt;
 	}
@@ -325,7 +332,7 @@ void FPackageFile::AddDependency(const QString& PackageName, bool bHard)
 	if (bHard)
 	{
 		SoftDependencies.removeIf([&PackageName](const QString& Name)
-			{ return Name.compare(PackageName, Qt::CaseInsensitive) == 0; });
+		                          { return Name.compare(PackageName, Qt::CaseInsensitive) == 0; });
 		HardDependencies.append(PackageName);
 	}
 	else if (!Listed(SoftDependencies))

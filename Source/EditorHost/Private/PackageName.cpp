@@ -48,10 +48,10 @@ bool CheckSlashedName(QStringView Name, int MinParts, const QString& What, QStri
 	{
 		if (IsInvalidCharacter(C))
 		{
-			const QString Shown = C == QLatin1Char('\n') ? QStringLiteral("a line break")
-				: C == QLatin1Char('\r')                 ? QStringLiteral("a carriage return")
-				: C == QLatin1Char('\t')                 ? QStringLiteral("a tab")
-														 : QStringLiteral("\"") + C + QStringLiteral("\"");
+			const QString Shown = C == QLatin1Char('\n')   ? QStringLiteral("a line break")
+			                      : C == QLatin1Char('\r') ? QStringLiteral("a carriage return")
+			                      : C == QLatin1Char('\t') ? QStringLiteral("a tab")
+			                                               : QStringLiteral("\"") + C + QStringLiteral("\"");
 			return Fail(OutReason, What + QStringLiteral(" must not contain ") + Shown);
 		}
 	}
@@ -74,7 +74,7 @@ bool CheckSlashedName(QStringView Name, int MinParts, const QString& What, QStri
 	if (Parts < MinParts)
 	{
 		return Fail(OutReason, MinParts > 1 ? What + QStringLiteral(" needs a mount point and a name (\"/Game/Name\")")
-											: What + QStringLiteral(" needs a mount point"));
+		                                    : What + QStringLiteral(" needs a mount point"));
 	}
 	return true;
 }
@@ -119,7 +119,8 @@ bool FPackageName::IsValidObjectPath(QStringView Path, QString* OutReason)
 	{
 		return Fail(OutReason, QStringLiteral("An object path must read \"Package.Object\""));
 	}
-	if (!IsValidLongPackageName(AssetPart.left(Dot), OutReason) || !IsValidObjectName(AssetPart.mid(Dot + 1), OutReason))
+	if (!IsValidLongPackageName(AssetPart.left(Dot), OutReason) ||
+	    !IsValidObjectName(AssetPart.mid(Dot + 1), OutReason))
 	{
 		return false;
 	}
@@ -205,8 +206,8 @@ bool FPackageName::IsExternalPackage(const QString& PackageName)
 	const QString AfterMount = GetPathAfterMountPoint(PackageName);
 	const QString FirstFolder = AfterMount.left(AfterMount.indexOf(QLatin1Char('/')));
 	return AfterMount.contains(QLatin1Char('/')) &&
-		(FirstFolder.compare(ExternalActorsFolderName(), Qt::CaseInsensitive) == 0 ||
-			FirstFolder.compare(ExternalObjectsFolderName(), Qt::CaseInsensitive) == 0);
+	       (FirstFolder.compare(ExternalActorsFolderName(), Qt::CaseInsensitive) == 0 ||
+	        FirstFolder.compare(ExternalObjectsFolderName(), Qt::CaseInsensitive) == 0);
 }
 
 bool FPackageName::IsUnderPath(QStringView Name, QStringView Folder)

@@ -19,12 +19,15 @@ FPaths::FPaths(const QString& InProjectFile, const QString& InUserSettingsDir, c
 {
 	ProjectFile = ConvertRelativePathToFull(InProjectFile);
 	ProjectDirectory = WithTrailingSlash(GetPath(ProjectFile));
-	UserSettings = WithTrailingSlash(ConvertRelativePathToFull(
-		InUserSettingsDir.isEmpty() ? DefaultUserSettingsDir() : InUserSettingsDir));
+	UserSettings = WithTrailingSlash(
+	    ConvertRelativePathToFull(InUserSettingsDir.isEmpty() ? DefaultUserSettingsDir() : InUserSettingsDir));
 	EngineDirectory = InEngineDir.isEmpty() ? QString() : WithTrailingSlash(ConvertRelativePathToFull(InEngineDir));
 }
 
-QString FPaths::ProjectName() const { return GetBaseFilename(ProjectFile); }
+QString FPaths::ProjectName() const
+{
+	return GetBaseFilename(ProjectFile);
+}
 
 QString FPaths::EngineContentDir() const
 {
@@ -130,7 +133,10 @@ QString FPaths::NormalizeFilename(const QString& Path)
 	return Out;
 }
 
-bool FPaths::DirectoryExists(const QString& Path) { return QFileInfo(Path).isDir(); }
+bool FPaths::DirectoryExists(const QString& Path)
+{
+	return QFileInfo(Path).isDir();
+}
 
 bool FPaths::FileExists(const QString& Path)
 {
@@ -138,7 +144,10 @@ bool FPaths::FileExists(const QString& Path)
 	return Info.exists() && Info.isFile();
 }
 
-bool FPaths::CreateDirectoryTree(const QString& Path) { return QDir().mkpath(Path); }
+bool FPaths::CreateDirectoryTree(const QString& Path)
+{
+	return QDir().mkpath(Path);
+}
 
 QString FPaths::DefaultUserSettingsDir()
 {

@@ -1,9 +1,9 @@
 #include "SoftObjectPath.h"
 
 FSoftObjectPath::FSoftObjectPath(const QString& InPackageName, const QString& InAssetName, const QString& InSubPath)
-	: PackageName(InPackageName)
-	, AssetName(InAssetName)
-	, SubPath(InSubPath)
+    : PackageName(InPackageName)
+    , AssetName(InAssetName)
+    , SubPath(InSubPath)
 {
 }
 
@@ -70,6 +70,6 @@ bool FSoftObjectPath::operator==(const FSoftObjectPath& Other) const
 {
 	// Names compare as the engine's names do: ignoring case.
 	return PackageName.compare(Other.PackageName, Qt::CaseInsensitive) == 0 &&
-		AssetName.compare(Other.AssetName, Qt::CaseInsensitive) == 0 &&
-		SubPath.compare(Other.SubPath, Qt::CaseInsensitive) == 0;
+	       AssetName.compare(Other.AssetName, Qt::CaseInsensitive) == 0 &&
+	       SubPath.compare(Other.SubPath, Qt::CaseInsensitive) == 0;
 }

@@ -17,8 +17,8 @@ struct FTopLevelAssetPath
 
 	FTopLevelAssetPath() = default;
 	FTopLevelAssetPath(const QString& InPackageName, const QString& InAssetName)
-		: PackageName(InPackageName)
-		, AssetName(InAssetName)
+	    : PackageName(InPackageName)
+	    , AssetName(InAssetName)
 	{
 	}
 	// From the text form "/Script/Engine.World"; empty when it has no dot.
@@ -101,7 +101,7 @@ struct FDependencyQuery
 
 	FDependencyQuery() = default;
 	FDependencyQuery(EDependencyQuery InRequired)
-		: Required(InRequired)
+	    : Required(InRequired)
 	{
 	}
 };

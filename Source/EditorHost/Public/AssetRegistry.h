@@ -50,10 +50,10 @@ public:
 	// "/Game/Maps/Entry" -> "<Content>/Maps/Entry" + Extension. False for names of no mounted
 	// folder ("/Script/..." included: code has no file).
 	bool TryConvertLongPackageNameToFilename(const QString& PackageName, QString& OutFilename,
-		const QString& Extension = QString()) const;
+	                                         const QString& Extension = QString()) const;
 	// A package file's path (".uasset"/".umap" or none) -> its package name.
 	bool TryConvertFilenameToLongPackageName(const QString& Filename, QString& OutPackageName,
-		QString* OutReason = nullptr) const;
+	                                         QString* OutReason = nullptr) const;
 	// The file of a package the registry knows; empty otherwise.
 	QString GetPackageFilename(const QString& PackageName) const;
 	// A valid package name whose mount point is mounted or is "/Script"; OutReason says why not.
@@ -66,16 +66,17 @@ public:
 	// updated, vanished ones dropped. Paths on the deny list are skipped unless
 	// bIgnoreDenyListScanFilters.
 	void ScanPathsSynchronous(const QStringList& Paths, bool bForceRescan = false,
-		bool bIgnoreDenyListScanFilters = false);
+	                          bool bIgnoreDenyListScanFilters = false);
 	// Content paths that scans leave out (with their sub-folders) unless told to ignore the list.
 	void SetScanDenyList(const QStringList& PackagePaths);
 	bool IsLoadingAssets() const { return false; }
 
 	// The packages PackageName depends on: hard ones, then soft ones, in file order. False when
 	// the package is unknown.
-	bool GetDependencies(const QString& PackageName, QStringList& OutDependencies,
-		UE::AssetRegistry::EDependencyCategory Category = UE::AssetRegistry::EDependencyCategory::Package,
-		const UE::AssetRegistry::FDependencyQuery& Query = UE::AssetRegistry::FDependencyQuery()) const;
+	bool
+	GetDependencies(const QString& PackageName, QStringList& OutDependencies,
+	                UE::AssetRegistry::EDependencyCategory Category = UE::AssetRegistry::EDependencyCategory::Package,
+	                const UE::AssetRegistry::FDependencyQuery& Query = UE::AssetRegistry::FDependencyQuery()) const;
 	// The packages that depend on PackageName (hard or soft). False when none does.
 	bool GetReferencers(const QString& PackageName, QStringList& OutReferencers) const;
 	// The fast form of a walk over GetDependencies and GetAssetPackageDataCopy, for projects of
@@ -88,13 +89,13 @@ public:
 	// when given, receives PackageName and the packages answered that hold an asset whose class
 	// (after class redirects) is Class or derives from it.
 	QStringList GetDependenciesRecursive(const QString& PackageName, const QString& MountRoot,
-		const std::function<bool(const QString&)>& IsKnown = nullptr, const UClass* Class = nullptr,
-		QStringList* OutOfClass = nullptr) const;
+	                                     const std::function<bool(const QString&)>& IsKnown = nullptr,
+	                                     const UClass* Class = nullptr, QStringList* OutOfClass = nullptr) const;
 
 	// Present only for a package the registry found on disk ("/Script/..." never is).
 	std::optional<FAssetPackageData> GetAssetPackageDataCopy(const QString& PackageName) const;
 	bool DoesPackageExistOnDisk(const QString& PackageName, QString* OutCorrectCasePackageName = nullptr,
-		QString* OutExtension = nullptr) const;
+	                            QString* OutExtension = nullptr) const;
 	// On disk, or a "/Script/..." package (code, which exists without a file).
 	bool DoesPackageExist(const QString& PackageName) const;
 	// Whether the package's main asset is a level (its class is a world or derives from one).
@@ -103,10 +104,10 @@ public:
 	// The assets of one package, in file order. Every asset the host knows is on disk and the host
 	// registers no asset filters, so the two flags change nothing. False for an invalid name.
 	bool GetAssetsByPackageName(const QString& PackageName, QList<FAssetData>& OutAssetData,
-		bool bIncludeOnlyOnDiskAssets = false, bool bSkipARFilteredAssets = true) const;
+	                            bool bIncludeOnlyOnDiskAssets = false, bool bSkipARFilteredAssets = true) const;
 	// The assets of the packages in a content folder, and with bRecursive in its sub-folders.
 	bool GetAssetsByPath(const QString& PackagePath, QList<FAssetData>& OutAssetData, bool bRecursive = false,
-		bool bIncludeOnlyOnDiskAssets = false) const;
+	                     bool bIncludeOnlyOnDiskAssets = false) const;
 	bool GetAssets(const FARFilter& Filter, QList<FAssetData>& OutAssetData) const;
 	bool GetAllAssets(QList<FAssetData>& OutAssetData, bool bIncludeOnlyOnDiskAssets = false) const;
 	// Invalid asset data when there is no such object on disk.
@@ -116,7 +117,7 @@ public:
 
 	// Keeping the index in step with the files that the asset tools write and delete.
 	void AddOrUpdatePackage(const QString& PackageName, const FPackageFile& File, const QString& Extension,
-		qint64 DiskSize);
+	                        qint64 DiskSize);
 	void RemovePackage(const QString& PackageName);
 
 private:

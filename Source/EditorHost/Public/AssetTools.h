@@ -108,7 +108,7 @@ public:
 	// ignored. Referencing files that are read-only are made writable: after asking, with
 	// bCheckoutDialogPrompt; a "no" leaves them, and the redirectors they refer to, as they were.
 	void FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheckoutDialogPrompt = true,
-		ERedirectFixupMode FixupMode = ERedirectFixupMode::DeleteFixedUpRedirectors);
+	                      ERedirectFixupMode FixupMode = ERedirectFixupMode::DeleteFixedUpRedirectors);
 
 	// How many objects may be loaded at once before AssetViewUtils::LoadAssetsIfNeeded asks first
 	// (when it may ask); the content browser's default.
@@ -139,7 +139,7 @@ private:
 	bool IsReplaceableRedirector(const QString& PackageName, const QString& MovingPackage) const;
 	bool ClashesAt(const QString& NewName, const QString& MovingPackage, QString& OutReason) const;
 	void RenameLoadedObjects(const QString& OldPackage, const QString& NewPackage, const QString& OldMainName,
-		const QString& NewMainName);
+	                         const QString& NewMainName);
 	void InvalidateLoadedObjects(const QString& PackageName);
 	void PruneEmptyFolders(const QString& FilePath) const;
 

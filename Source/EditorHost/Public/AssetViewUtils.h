@@ -19,12 +19,12 @@ void GetObjectsInAssetData(FAssetTools& Tools, const QList<FAssetData>& AssetLis
 // allowed, the creator is asked first; a "no" loads nothing. False when the creator declined or
 // any object failed to load.
 bool LoadAssetsIfNeeded(FAssetTools& Tools, const QStringList& ObjectPaths, QList<FObjectPtr>& OutLoadedObjects,
-	bool bAllowedToPromptToLoadAssets = true, bool bLoadRedirects = false);
+                        bool bAllowedToPromptToLoadAssets = true, bool bLoadRedirects = false);
 
 // Moves the assets' packages into DestPath. With a SourcePath, a package below it keeps its
 // path relative to SourcePath under DestPath; otherwise it lands directly in DestPath.
 void MoveAssets(FAssetTools& Tools, const QList<FObjectPtr>& Assets, const QString& DestPath,
-	const QString& SourcePath = QString());
+                const QString& SourcePath = QString());
 
 // Moves each folder, with every package below it, into DestPath: "/Game/Maps" moved to "/Game/W1"
 // becomes "/Game/W1/Maps", keeping the structure below it (empty folders included). Packages of

@@ -37,7 +37,7 @@ public:
 	virtual EAppReturnType MessageBox(EAppMsgType Type, const QString& Message, const QString& Title) = 0;
 	// Returns the chosen files; empty when the creator cancelled.
 	virtual QStringList OpenFileDialog(const QString& Title, const QString& DefaultPath, const QString& FileTypes,
-		bool bMultiple) = 0;
+	                                   bool bMultiple) = 0;
 
 	// Progress dialog of a slow task (see FScopedSlowTask).
 	virtual void BeginSlowTask(float TotalWork, const QString& Text) = 0;
@@ -66,7 +66,7 @@ public:
 
 	EAppReturnType MessageBox(EAppMsgType Type, const QString& Message, const QString& Title) override;
 	QStringList OpenFileDialog(const QString& Title, const QString& DefaultPath, const QString& FileTypes,
-		bool bMultiple) override;
+	                           bool bMultiple) override;
 	void BeginSlowTask(float TotalWork, const QString& Text) override;
 	void UpdateSlowTask(float CompletedWork, float TotalWork, const QString& Text) override;
 	void EndSlowTask() override;

@@ -50,8 +50,8 @@ struct FEditorSettings
 };
 
 // The editor host: owns the project paths, the config cache, the HTTP module, the dialog service,
-// the notification stack, the thread pool and the editor subsystems. Subsystems are registered before Start(), created and initialised in
-// registration order by Start(), and deinitialised in reverse order by Shutdown().
+// the notification stack, the thread pool and the editor subsystems. Subsystems are registered before Start(), created
+// and initialised in registration order by Start(), and deinitialised in reverse order by Shutdown().
 class FEditorHost : public QObject
 {
 	Q_OBJECT

@@ -30,7 +30,7 @@ class FSubsystemCollection
 {
 public:
 	explicit FSubsystemCollection(FEditorHost& InHost)
-		: Host(InHost)
+	    : Host(InHost)
 	{
 	}
 	FEditorHost& GetHost() const { return Host; }

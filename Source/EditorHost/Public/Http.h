@@ -34,7 +34,7 @@ using FHttpRequestProgressDelegate = std::function<void(FHttpRequestPtr, qint64 
 // the full URL, the headers (in wire order; the hook may add or replace some) and the exact body
 // length. Request signing uses it.
 using FHttpPreSendHook =
-	std::function<void(const QString& Verb, const QUrl& Url, FHttpHeaderList& Headers, qint64 ContentLength)>;
+    std::function<void(const QString& Verb, const QUrl& Url, FHttpHeaderList& Headers, qint64 ContentLength)>;
 // Receives a streamed answer's body in order, chunk by chunk, on the main thread; false stops the
 // request, which then fails.
 using FHttpResponseSink = std::function<bool(const QByteArray& Chunk)>;

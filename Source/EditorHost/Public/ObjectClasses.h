@@ -29,8 +29,8 @@ public:
 	static const UClass* ResolveEngineClass(const QString& PathName);
 
 	UClass(const QString& InPathName, const UClass* InSuper)
-		: PathName(InPathName)
-		, Super(InSuper)
+	    : PathName(InPathName)
+	    , Super(InSuper)
 	{
 	}
 
@@ -98,5 +98,5 @@ struct ULevel
 	// "/Game/__ExternalObjects__/Maps/Entry", whether or not they exist. A non-empty short name
 	// replaces the level's path after the mount point. Empty for an invalid package name.
 	static QStringList GetExternalObjectsPaths(const QString& LevelPackageName,
-		const QString& LevelPackageShortName = QString());
+	                                           const QString& LevelPackageShortName = QString());
 };

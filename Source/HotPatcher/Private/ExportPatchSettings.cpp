@@ -13,13 +13,13 @@ struct FPlatformName
 };
 
 constexpr FPlatformName PlatformNames[] = {
-	{ETargetPlatform::WindowsClient, "WindowsClient"},
-	{ETargetPlatform::WindowsServer, "WindowsServer"},
-	{ETargetPlatform::WindowsEditor, "WindowsEditor"},
-	{ETargetPlatform::Windows, "Windows"},
-	{ETargetPlatform::LinuxServer, "LinuxServer"},
-	{ETargetPlatform::LinuxClient, "LinuxClient"},
-	{ETargetPlatform::Linux, "Linux"},
+    {ETargetPlatform::WindowsClient, "WindowsClient"},
+    {ETargetPlatform::WindowsServer, "WindowsServer"},
+    {ETargetPlatform::WindowsEditor, "WindowsEditor"},
+    {ETargetPlatform::Windows, "Windows"},
+    {ETargetPlatform::LinuxServer, "LinuxServer"},
+    {ETargetPlatform::LinuxClient, "LinuxClient"},
+    {ETargetPlatform::Linux, "Linux"},
 };
 } // namespace
 
@@ -67,7 +67,8 @@ QString FExportPatchSettings::GetSaveAbsPath() const
 	{
 		Path = QStringLiteral("[PROJECT_SAVED_DIR]/HotPatcher");
 	}
-	Path.replace(QStringLiteral("[PROJECT_SAVED_DIR]"), FPaths::Combine(Project, QStringLiteral("Saved")), Qt::CaseInsensitive);
+	Path.replace(QStringLiteral("[PROJECT_SAVED_DIR]"), FPaths::Combine(Project, QStringLiteral("Saved")),
+	             Qt::CaseInsensitive);
 	Path.replace(QStringLiteral("[PROJECTDIR]"), Project, Qt::CaseInsensitive);
 	Path = FPaths::ConvertRelativePathToFull(Project, FPaths::NormalizeFilename(Path));
 	while (Path.size() > 1 && Path.endsWith(QLatin1Char('/')))
@@ -77,4 +78,7 @@ QString FExportPatchSettings::GetSaveAbsPath() const
 	return Path;
 }
 
-QString FExportPatchSettings::GetCurrentVersionSavePath() const { return FPaths::Combine(GetSaveAbsPath(), VersionId); }
+QString FExportPatchSettings::GetCurrentVersionSavePath() const
+{
+	return FPaths::Combine(GetSaveAbsPath(), VersionId);
+}

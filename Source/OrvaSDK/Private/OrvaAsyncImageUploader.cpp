@@ -88,18 +88,19 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 	const QString EncodedFileName = FHttpModule::UrlEncode(FPaths::GetCleanFilename(LocalPath));
 	// The file is streamed from disk between the framing, so a screenshot of any size costs no
 	// more memory than a small one, and Content-Length is exact.
-	const FHttpBody Body = FHttpBody::Sequence({FHttpBody::FromBytes(MultipartPrefix(Boundary, EncodedFileName)),
-		FHttpBody::FromFile(LocalPath), FHttpBody::FromBytes(MultipartSuffix(Boundary))});
+	const FHttpBody Body =
+	    FHttpBody::Sequence({FHttpBody::FromBytes(MultipartPrefix(Boundary, EncodedFileName)),
+	                         FHttpBody::FromFile(LocalPath), FHttpBody::FromBytes(MultipartSuffix(Boundary))});
 	if (LocalPath.isEmpty() || !QFileInfo(LocalPath).isFile() || !Body.GetError().isEmpty() ||
-		!Request->SetContentSource(Body))
+	    !Request->SetContentSource(Body))
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Cannot Read File %1").arg(LocalPath));
 		FGameThread::Post(this,
-			[this]
-			{
-				Q_EMIT OnUploadFailed(FOrvaImageData());
-				Release();
-			});
+		                  [this]
+		                  {
+			                  Q_EMIT OnUploadFailed(FOrvaImageData());
+			                  Release();
+		                  });
 		return;
 	}
 	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)

@@ -12,10 +12,16 @@
 namespace
 {
 // The engine's string equality: same length, equal ignoring case.
-bool SameIdentifier(const QString& A, const QString& B) { return A.compare(B, Qt::CaseInsensitive) == 0; }
+bool SameIdentifier(const QString& A, const QString& B)
+{
+	return A.compare(B, Qt::CaseInsensitive) == 0;
+}
 
 // Image names are map keys compared ignoring case.
-QString ImageKey(const QString& Name) { return Name.toCaseFolded(); }
+QString ImageKey(const QString& Name)
+{
+	return Name.toCaseFolded();
+}
 } // namespace
 
 UOrvaDataCacheSubsystem::UOrvaDataCacheSubsystem() = default;
@@ -100,8 +106,8 @@ void UOrvaDataCacheSubsystem::RecordWorkspaceByWorldData(const FOrvaWorldDataPtr
 	if (Workspace->bEditable && Config)
 	{
 		const QString InfoFile = FPaths::ConvertRelativePathToFull(
-			FPaths::Combine({Paths.ProjectContentDir(), Workspace->WorldIdentifier, QStringLiteral("Config"),
-				QStringLiteral("WorldInfo.ini")}));
+		    FPaths::Combine({Paths.ProjectContentDir(), Workspace->WorldIdentifier, QStringLiteral("Config"),
+		                     QStringLiteral("WorldInfo.ini")}));
 		QString Path;
 		Config->GetString(QStringLiteral("WorldInfo"), QStringLiteral("Path"), Path, InfoFile);
 		const FSoftObjectPath Level(Path);
@@ -186,7 +192,7 @@ const QList<FOrvaImageDataPtr>& UOrvaDataCacheSubsystem::CheckPreviewImageList(c
 }
 
 void UOrvaDataCacheSubsystem::BindReceiver(UOrvaAsyncImageDownloader* Downloader,
-	const std::shared_ptr<IImageReceiver>& Receiver)
+                                           const std::shared_ptr<IImageReceiver>& Receiver)
 {
 	const std::weak_ptr<IImageReceiver> Weak = Receiver;
 	auto Deliver = [Weak](UTexture2DDynamic* Texture)
@@ -228,10 +234,10 @@ void UOrvaDataCacheSubsystem::GetImage(const std::shared_ptr<IImageReceiver>& Re
 		}
 		auto* Downloader = new UOrvaAsyncImageDownloader(*GetHost(), this);
 		BindReceiver(Downloader, Receiver);
-		Downloader->OnImageCached.BindUObject(this,
-			[this](QString URL, UTexture2DDynamic* Texture) { DownloadImageSuccess(std::move(URL), Texture); });
+		Downloader->OnImageCached.BindUObject(this, [this](QString URL, UTexture2DDynamic* Texture)
+		                                      { DownloadImageSuccess(std::move(URL), Texture); });
 		connect(Downloader, &UOrvaAsyncImageDownloader::OnDownloadFailed, this,
-			[this, Name](UTexture2DDynamic* Texture) { DownloadImageFailed(Name, Texture); });
+		        [this, Name](UTexture2DDynamic* Texture) { DownloadImageFailed(Name, Texture); });
 		Downloaders.insert(Key, Downloader);
 		Downloader->Start(Name);
 		return;
@@ -283,9 +289,9 @@ void UOrvaDataCacheSubsystem::AddNewLocalImage(const QString& LocalPath)
 	CurrImageList.insert(CurrImageList.size() - 1, Image);
 	UOrvaAsyncImageUploader* Uploader = UOrvaAsyncImageUploader::UploadImage(*GetHost(), LocalPath);
 	connect(Uploader, &UOrvaAsyncImageUploader::OnUploadSucceeded, this,
-		[this](FOrvaImageData ImageData) { UploadImageSuccess(std::move(ImageData)); });
+	        [this](FOrvaImageData ImageData) { UploadImageSuccess(std::move(ImageData)); });
 	connect(Uploader, &UOrvaAsyncImageUploader::OnUploadFailed, this,
-		[this, LocalPath](const FOrvaImageData&) { UploadImageFailed(LocalPath); });
+	        [this, LocalPath](const FOrvaImageData&) { UploadImageFailed(LocalPath); });
 }
 
 FOrvaImageDataPtr UOrvaDataCacheSubsystem::GetLocalImageData(const QString& LocalPath) const

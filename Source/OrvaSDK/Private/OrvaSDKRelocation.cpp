@@ -62,7 +62,8 @@ bool StartsWithIgnoringCase(QStringView Text, QStringView Prefix)
 // package that is not external.
 QStringView ExternalRemainder(const QString& PackageName)
 {
-	static const QString Folders[] = {QStringLiteral("/Game/__ExternalActors__/"), QStringLiteral("/Game/__ExternalObjects__/")};
+	static const QString Folders[] = {QStringLiteral("/Game/__ExternalActors__/"),
+	                                  QStringLiteral("/Game/__ExternalObjects__/")};
 	for (const QString& Folder : Folders)
 	{
 		if (StartsWithIgnoringCase(PackageName, Folder))
@@ -73,7 +74,10 @@ QStringView ExternalRemainder(const QString& PackageName)
 	return QStringView();
 }
 
-bool IsExternalPackage(const QString& PackageName) { return !ExternalRemainder(PackageName).isNull(); }
+bool IsExternalPackage(const QString& PackageName)
+{
+	return !ExternalRemainder(PackageName).isNull();
+}
 
 // Whether the package lies in the folder Prefix ("/Game/W1"), an external package where its level lies.
 bool LiesIn(const QString& PackageName, QStringView Prefix)
@@ -89,7 +93,8 @@ bool LiesIn(const QString& PackageName, QStringView Prefix)
 	{
 		return StartsWithIgnoringCase(Head, Prefix);
 	}
-	return StartsWithIgnoringCase(Head, Prefix.first(Head.size())) && StartsWithIgnoringCase(Remainder, Prefix.mid(Head.size()));
+	return StartsWithIgnoringCase(Head, Prefix.first(Head.size())) &&
+	       StartsWithIgnoringCase(Remainder, Prefix.mid(Head.size()));
 }
 
 // A package name hashed and compared ignoring case, as the engine's names are, without a folded
@@ -140,7 +145,7 @@ struct UOrvaSDKSubsystem::FNameSet
 };
 
 void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNameSet& OutDependencies,
-	QSet<QString>& ScannedPaths) const
+                                                 QSet<QString>& ScannedPaths) const
 {
 	FAssetRegistry& Registry = GetHost()->AssetRegistry();
 	// The registry follows a package's dependencies under /Game that are on disk, transitively,
@@ -155,8 +160,8 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 		const QString Root = Roots.takeLast();
 		QStringList Levels;
 		const QStringList Reached = Registry.GetDependenciesRecursive(
-			Root, GameRoot, [&](const QString& Name) { return OutDependencies.Contains(Name); }, UWorld::StaticClass(),
-			&Levels);
+		    Root, GameRoot, [&](const QString& Name) { return OutDependencies.Contains(Name); }, UWorld::StaticClass(),
+		    &Levels);
 		OutDependencies.Keys.reserve(OutDependencies.Keys.size() + Reached.size());
 		OutDependencies.Names.reserve(OutDependencies.Names.size() + Reached.size());
 		for (const QString& Name : Reached)
@@ -225,9 +230,10 @@ bool UOrvaSDKSubsystem::SureAutoMovePackages(const QStringList& PackageNamesToMo
 	{
 		return false;
 	}
-	const EAppReturnType Answer = GetHost()->Dialogs().MessageBox(EAppMsgType::YesNo,
-		QStringLiteral("Do some packages not in the correct path need to be automatically moved to the correct path?"),
-		QStringLiteral("Auto Move Folders To Correct Path"));
+	const EAppReturnType Answer = GetHost()->Dialogs().MessageBox(
+	    EAppMsgType::YesNo,
+	    QStringLiteral("Do some packages not in the correct path need to be automatically moved to the correct path?"),
+	    QStringLiteral("Auto Move Folders To Correct Path"));
 	if (Answer != EAppReturnType::Yes)
 	{
 		ClearSection();
@@ -287,10 +293,12 @@ bool UOrvaSDKSubsystem::SureAutoMovePackages(const QStringList& PackageNamesToMo
 	if (!FolderMoveTimer)
 	{
 		FolderMoveTimer = new QTimer(this);
-		connect(FolderMoveTimer, &QTimer::timeout, this, [this] {
-			FolderMoveTimer->setInterval(FolderMoveIntervalMs);
-			ExcuteFolderMoving();
-		});
+		connect(FolderMoveTimer, &QTimer::timeout, this,
+		        [this]
+		        {
+			        FolderMoveTimer->setInterval(FolderMoveIntervalMs);
+			        ExcuteFolderMoving();
+		        });
 	}
 	// Setting the timer again replaces a running one, as the engine's timer handle does.
 	FolderMoveTimer->stop();
@@ -299,7 +307,10 @@ bool UOrvaSDKSubsystem::SureAutoMovePackages(const QStringList& PackageNamesToMo
 	return true;
 }
 
-bool UOrvaSDKSubsystem::IsFolderMoveRunning() const { return FolderMoveTimer && FolderMoveTimer->isActive(); }
+bool UOrvaSDKSubsystem::IsFolderMoveRunning() const
+{
+	return FolderMoveTimer && FolderMoveTimer->isActive();
+}
 
 void UOrvaSDKSubsystem::ExcuteFolderMoving()
 {
@@ -322,7 +333,7 @@ void UOrvaSDKSubsystem::ExcuteFolderMoving()
 	QString LevelPath = CurrWorkspace.ObjectPath.ToString();
 	const QString GamePrefix = GameRoot + QLatin1Char('/');
 	if (StartsWithIgnoringCase(LevelPath, GamePrefix) &&
-		!StartsWithIgnoringCase(LevelPath, QString(GamePrefix + KeyFolderName)))
+	    !StartsWithIgnoringCase(LevelPath, QString(GamePrefix + KeyFolderName)))
 	{
 		LevelPath.insert(GamePrefix.size(), KeyFolderName + QLatin1Char('/'));
 		CurrWorkspace.ObjectPath.SetPath(LevelPath);

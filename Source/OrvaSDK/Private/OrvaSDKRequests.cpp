@@ -32,7 +32,8 @@ QString AnswerText(const FHttpResponsePtr& Response, const QString& Label)
 	QString Text = Decoder(Response->GetContent());
 	if (Decoder.hasError())
 	{
-		UE_LOG(LogTemp, Error, Label + QStringLiteral(": the answer holds invalid UTF-8; read it with replacement characters"));
+		UE_LOG(LogTemp, Error,
+		       Label + QStringLiteral(": the answer holds invalid UTF-8; read it with replacement characters"));
 	}
 	return Text;
 }
@@ -95,7 +96,7 @@ void UOrvaSDKSubsystem::Login(QString User, QString Pwd)
 	Writer.WriteObjectEnd();
 
 	const FHttpRequestPtr Request =
-		CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("auth/token?role=creator"), true, false);
+	    CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("auth/token?role=creator"), true, false);
 	Request->SetContentAsString(Writer.Close());
 	UserEmailOrPhone = User;
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::Login_ResponseReceived);
@@ -158,8 +159,7 @@ void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpRespo
 		bIsLoggedin = false;
 		return;
 	}
-	const std::optional<QJsonObject> Answer =
-		FJson::ParseObject(AnswerText(Response, QStringLiteral("GetUserInfo")));
+	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("GetUserInfo")));
 	if (!Answer)
 	{
 		LogUnreadable(QStringLiteral("GetUserInfo"));
@@ -181,17 +181,20 @@ void UOrvaSDKSubsystem::GetWorldsList()
 	}
 	const quint64 Generation = ++WorldsListGeneration;
 	const FHttpRequestPtr Request =
-		CreateServiceRequest(QStringLiteral("GET"), QStringLiteral("me/worlds"), true, true);
+	    CreateServiceRequest(QStringLiteral("GET"), QStringLiteral("me/worlds"), true, true);
 	// Overlapping list requests: an answer that a later request has superseded is dropped, so the
 	// cached list never holds a world twice.
-	Request->OnProcessRequestComplete(this, [this, Generation](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk) {
-		if (Generation != WorldsListGeneration)
-		{
-			UE_LOG(LogTemp, Display, QStringLiteral("GetWorldsList: dropped an answer to an earlier request"));
-			return;
-		}
-		GetWorldsList_ResponseReceived(Req, Resp, bOk);
-	});
+	Request->OnProcessRequestComplete(
+	    this,
+	    [this, Generation](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	    {
+		    if (Generation != WorldsListGeneration)
+		    {
+			    UE_LOG(LogTemp, Display, QStringLiteral("GetWorldsList: dropped an answer to an earlier request"));
+			    return;
+		    }
+		    GetWorldsList_ResponseReceived(Req, Resp, bOk);
+	    });
 	Request->ProcessRequest();
 }
 
@@ -239,8 +242,8 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 		if (!IsSafeIdentifier(World->Identifier) || !IsSafeIdentifier(World->Id))
 		{
 			UE_LOG(LogTemp, Error,
-				QStringLiteral("GetWorldsList: refused a world with identifier \"%1\" and id \"%2\"")
-					.arg(World->Identifier, World->Id));
+			       QStringLiteral("GetWorldsList: refused a world with identifier \"%1\" and id \"%2\"")
+			           .arg(World->Identifier, World->Id));
 			continue;
 		}
 		// Workspace records (and folders, on the engine's file systems) are found by identifier
@@ -251,9 +254,9 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 		if (SeenIdentifiers.contains(Folded) || (Known && Known->WorldIdentifier != World->Identifier))
 		{
 			UE_LOG(LogTemp, Error,
-				QStringLiteral("GetWorldsList: refused the world \"%1\" (id \"%2\"): its identifier equals another "
-							   "world's ignoring case")
-					.arg(World->Identifier, World->Id));
+			       QStringLiteral("GetWorldsList: refused the world \"%1\" (id \"%2\"): its identifier equals another "
+			                      "world's ignoring case")
+			           .arg(World->Identifier, World->Id));
 			continue;
 		}
 		SeenIdentifiers.insert(Folded);
@@ -271,7 +274,7 @@ void UOrvaSDKSubsystem::NewWorld()
 	Writer.WriteValue(QStringLiteral("public"), false);
 	Writer.WriteObjectEnd();
 	const FHttpRequestPtr Request =
-		CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("me/worlds"), true, true);
+	    CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("me/worlds"), true, true);
 	Request->SetContentAsString(Writer.Close());
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::NewWorld_ResponseReceived);
 }
@@ -302,16 +305,16 @@ void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponse
 		else if (!IsSafeIdentifier(Identifier))
 		{
 			UE_LOG(LogTemp, Error,
-				QStringLiteral("NewWorld: refused the identifier \"%1\": it cannot name a folder").arg(Identifier));
+			       QStringLiteral("NewWorld: refused the identifier \"%1\": it cannot name a folder").arg(Identifier));
 			// The world exists on the service all the same; the list shows what it holds.
 			GetWorldsList();
 		}
 		else
 		{
 			UE_LOG(LogTemp, Error,
-				QStringLiteral("NewWorld: refused the identifier \"%1\": the content folder of that name is no "
-							   "workspace of this world")
-					.arg(Identifier));
+			       QStringLiteral("NewWorld: refused the identifier \"%1\": the content folder of that name is no "
+			                      "workspace of this world")
+			           .arg(Identifier));
 			// The world exists on the service all the same; the list shows what it holds.
 			GetWorldsList();
 		}
@@ -335,7 +338,7 @@ void UOrvaSDKSubsystem::DeleteWorld(const QStringList& InWorldIds)
 	Writer.WriteArrayEnd();
 	Writer.WriteObjectEnd();
 	const FHttpRequestPtr Request =
-		CreateServiceRequest(QStringLiteral("DELETE"), QStringLiteral("me/worlds"), false, true);
+	    CreateServiceRequest(QStringLiteral("DELETE"), QStringLiteral("me/worlds"), false, true);
 	Request->SetContentAsString(Writer.Close());
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::DeleteWorld_ResponseReceived);
 }
@@ -370,11 +373,10 @@ void UOrvaSDKSubsystem::PatchCurrentWorld(const QString& Label, const QString& B
 void UOrvaSDKSubsystem::PrivatizeWorld(bool bIsPrivate)
 {
 	PatchCurrentWorld(QStringLiteral("Privatize World"), OneKeyObject(QStringLiteral("private"), bIsPrivate),
-		&UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived);
+	                  &UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived);
 }
 
-void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response,
-	bool bWasSuccessful)
+void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
 {
 	if (!Response || !bWasSuccessful)
 	{
@@ -390,7 +392,7 @@ void UOrvaSDKSubsystem::UploadWorldDetials()
 	Writer.WriteValue(QStringLiteral("description"), CurrWorkspace.Description);
 	Writer.WriteObjectEnd();
 	PatchCurrentWorld(QStringLiteral("UploadWorldDetials"), Writer.Close(),
-		&UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived);
+	                  &UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
@@ -401,7 +403,7 @@ void UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived(FHttpRequestPtr, FHt
 void UOrvaSDKSubsystem::SetTitleImage(const QString& InImageId)
 {
 	PatchCurrentWorld(QStringLiteral("SetTitleImage"), OneKeyObject(QStringLiteral("image_id"), InImageId),
-		&UOrvaSDKSubsystem::SetTitleImage_ResponseReceived);
+	                  &UOrvaSDKSubsystem::SetTitleImage_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::SetTitleImage_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
@@ -417,7 +419,7 @@ void UOrvaSDKSubsystem::GetScreenshots()
 		return;
 	}
 	const FHttpRequestPtr Request =
-		CreateServiceRequest(QStringLiteral("GET"), Path + QStringLiteral("/screenshots"), true, true);
+	    CreateServiceRequest(QStringLiteral("GET"), Path + QStringLiteral("/screenshots"), true, true);
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::GetScreenshots_ResponseReceived);
 }
 
@@ -429,7 +431,7 @@ void UOrvaSDKSubsystem::GetScreenshots_ResponseReceived(FHttpRequestPtr, FHttpRe
 		return;
 	}
 	const std::optional<QJsonObject> Answer =
-		FJson::ParseObject(AnswerText(Response, QStringLiteral("GetScreenshots")));
+	    FJson::ParseObject(AnswerText(Response, QStringLiteral("GetScreenshots")));
 	if (!Answer)
 	{
 		LogUnreadable(QStringLiteral("GetScreenshots"));

@@ -16,12 +16,18 @@ const QString LoginSection = QStringLiteral("LoginInfo");
 const QString DevelopmentSection = QStringLiteral("Development");
 } // namespace
 
-QString UOrvaSDKSubsystem::DefaultServiceBaseUrl() { return QStringLiteral("https://api.orva.example/api/v1/"); }
+QString UOrvaSDKSubsystem::DefaultServiceBaseUrl()
+{
+	return QStringLiteral("https://api.orva.example/api/v1/");
+}
 
-QString UOrvaSDKSubsystem::ClientRelativePath() { return QStringLiteral("../../../ORVAClient"); }
+QString UOrvaSDKSubsystem::ClientRelativePath()
+{
+	return QStringLiteral("../../../ORVAClient");
+}
 
 UOrvaSDKSubsystem::UOrvaSDKSubsystem()
-	: ServiceBaseUrl(DefaultServiceBaseUrl())
+    : ServiceBaseUrl(DefaultServiceBaseUrl())
 {
 }
 
@@ -67,12 +73,11 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 		Config->GetString(LoginSection, QStringLiteral("Token"), AccessToken, SettingsFile);
 		// A saved token goes into every request's headers: one that could break a header line is
 		// dropped (and so not written back).
-		const QString SavedToken =
-			AccessToken.startsWith(QLatin1String("Bearer ")) ? AccessToken.mid(7) : AccessToken;
+		const QString SavedToken = AccessToken.startsWith(QLatin1String("Bearer ")) ? AccessToken.mid(7) : AccessToken;
 		if (!AccessToken.isEmpty() && !IsPlainBearerToken(SavedToken))
 		{
 			UE_LOG(LogTemp, Error,
-				QStringLiteral("OrvaSDK Initialize: ignored the saved token: it is not a plain bearer token"));
+			       QStringLiteral("OrvaSDK Initialize: ignored the saved token: it is not a plain bearer token"));
 			AccessToken.clear();
 		}
 		ReadServiceBaseUrlOverride();
@@ -93,22 +98,24 @@ void UOrvaSDKSubsystem::ReadServiceBaseUrlOverride()
 {
 	QString Override;
 	if (!GetHost()->GetConfig()->GetString(DevelopmentSection, QStringLiteral("ServiceBaseUrl"), Override,
-			GetSettingsFilePath()) ||
-		Override.isEmpty())
+	                                       GetSettingsFilePath()) ||
+	    Override.isEmpty())
 	{
 		return;
 	}
 	const QUrl Url(Override, QUrl::StrictMode);
 	const QString Scheme = Url.scheme().toLower();
 	const bool bValid = Url.isValid() && !Url.isRelative() && !Url.host().isEmpty() &&
-		(Scheme == QLatin1String("http") || Scheme == QLatin1String("https")) && Url.query().isEmpty() &&
-		Url.fragment().isEmpty() && Url.path().endsWith(QLatin1String("/api/v1/"));
+	                    (Scheme == QLatin1String("http") || Scheme == QLatin1String("https")) &&
+	                    Url.query().isEmpty() && Url.fragment().isEmpty() &&
+	                    Url.path().endsWith(QLatin1String("/api/v1/"));
 	if (!bValid)
 	{
-		UE_LOG(LogTemp, Error,
-			QStringLiteral("Ignoring ServiceBaseUrl \"%1\": it must be an absolute http or https address ending with "
-						   "\"/api/v1/\"")
-				.arg(Override));
+		UE_LOG(
+		    LogTemp, Error,
+		    QStringLiteral("Ignoring ServiceBaseUrl \"%1\": it must be an absolute http or https address ending with "
+		                   "\"/api/v1/\"")
+		        .arg(Override));
 		return;
 	}
 	ServiceBaseUrl = Override;
@@ -197,7 +204,7 @@ bool UOrvaSDKSubsystem::IsSafeIdentifier(const QString& Identifier)
 	for (const QChar Ch : Identifier)
 	{
 		if (Ch == QLatin1Char('/') || Ch == QLatin1Char('\\') || Ch == QLatin1Char(':') || Ch.unicode() < 0x20 ||
-			Ch.unicode() == 0x7f)
+		    Ch.unicode() == 0x7f)
 		{
 			return false;
 		}
@@ -221,8 +228,8 @@ bool UOrvaSDKSubsystem::IsPlainBearerToken(const QString& Token)
 	return true;
 }
 
-FHttpRequestPtr UOrvaSDKSubsystem::CreateServiceRequest(const QString& Verb, const QString& RelativePath,
-	bool bAccept, bool bAuthorization) const
+FHttpRequestPtr UOrvaSDKSubsystem::CreateServiceRequest(const QString& Verb, const QString& RelativePath, bool bAccept,
+                                                        bool bAuthorization) const
 {
 	FHttpRequestPtr Request = GetHost()->Http().CreateRequest();
 	Request->SetVerb(Verb);
@@ -245,8 +252,8 @@ FHttpRequestPtr UOrvaSDKSubsystem::CreateServiceRequest(const QString& Verb, con
 
 void UOrvaSDKSubsystem::SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler)
 {
-	Request->OnProcessRequestComplete(this,
-		[this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk) { (this->*Handler)(Req, Resp, bOk); });
+	Request->OnProcessRequestComplete(this, [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	                                  { (this->*Handler)(Req, Resp, bOk); });
 	Request->ProcessRequest();
 }
 
@@ -260,8 +267,8 @@ QString UOrvaSDKSubsystem::CurrentWorldPath(const QString& Label) const
 	if (!IsSafeIdentifier(CurrWorkspace.WorldId))
 	{
 		UE_LOG(LogTemp, Error,
-			QStringLiteral("%1: no request sent, the world id \"%2\" cannot go into an address")
-				.arg(Label, CurrWorkspace.WorldId));
+		       QStringLiteral("%1: no request sent, the world id \"%2\" cannot go into an address")
+		           .arg(Label, CurrWorkspace.WorldId));
 		return QString();
 	}
 	return QStringLiteral("worlds/") + FHttpModule::UrlEncode(CurrWorkspace.WorldId);

@@ -25,8 +25,7 @@ void UOrvaSDKSubsystem::CreateWorkspaceFolder(const QString& FolderName)
 	// The name comes from the service: it must stay one folder inside Content and Saved.
 	if (!IsSafeIdentifier(FolderName))
 	{
-		UE_LOG(LogTemp, Error,
-			QStringLiteral("CreateWorkspaceFolder: refused the folder name \"%1\"").arg(FolderName));
+		UE_LOG(LogTemp, Error, QStringLiteral("CreateWorkspaceFolder: refused the folder name \"%1\"").arg(FolderName));
 		return;
 	}
 	KeyFolderName = FolderName;
@@ -128,11 +127,12 @@ void UOrvaSDKSubsystem::SaveCurrWorldInfo()
 	if (!IsSafeIdentifier(CurrWorkspace.WorldIdentifier))
 	{
 		UE_LOG(LogTemp, Error,
-			QStringLiteral("SaveCurrWorldInfo: refused the identifier \"%1\"").arg(CurrWorkspace.WorldIdentifier));
+		       QStringLiteral("SaveCurrWorldInfo: refused the identifier \"%1\"").arg(CurrWorkspace.WorldIdentifier));
 		return;
 	}
-	const QString InfoFile = FPaths::ConvertRelativePathToFull(FPaths::Combine({GetHost()->Paths().ProjectContentDir(),
-		CurrWorkspace.WorldIdentifier, QStringLiteral("Config"), QStringLiteral("WorldInfo.ini")}));
+	const QString InfoFile = FPaths::ConvertRelativePathToFull(
+	    FPaths::Combine({GetHost()->Paths().ProjectContentDir(), CurrWorkspace.WorldIdentifier,
+	                     QStringLiteral("Config"), QStringLiteral("WorldInfo.ini")}));
 	Config->SetString(WorldInfoSection, QStringLiteral("WorldId"), CurrWorkspace.WorldId, InfoFile);
 	Config->SetString(WorldInfoSection, QStringLiteral("Identifier"), CurrWorkspace.WorldIdentifier, InfoFile);
 	Config->SetString(WorldInfoSection, QStringLiteral("Path"), CurrWorkspace.ObjectPath.ToString(), InfoFile);
@@ -164,12 +164,15 @@ void UOrvaSDKSubsystem::SetCurrentLevelPath(const FSoftObjectPath& Path)
 	SaveCurrWorldInfo();
 }
 
-FSoftObjectPath UOrvaSDKSubsystem::GetCurrentLevelPath() const { return CurrWorkspace.ObjectPath; }
+FSoftObjectPath UOrvaSDKSubsystem::GetCurrentLevelPath() const
+{
+	return CurrWorkspace.ObjectPath;
+}
 
 bool UOrvaSDKSubsystem::CurrentLevelIsNone() const
 {
 	return CurrWorkspace.ObjectPath.GetAssetPathString().isEmpty() ||
-		CurrWorkspace.ObjectPath.GetLongPackageName().isEmpty() || CurrWorkspace.ObjectPath.GetAssetName().isEmpty();
+	       CurrWorkspace.ObjectPath.GetLongPackageName().isEmpty() || CurrWorkspace.ObjectPath.GetAssetName().isEmpty();
 }
 
 bool UOrvaSDKSubsystem::CurrWorkspaceInProgress() const

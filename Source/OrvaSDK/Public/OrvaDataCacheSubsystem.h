@@ -34,13 +34,19 @@ public:
 	// same shared records); C++ callers keep the reference.
 	Q_INVOKABLE QList<FOrvaWorldDataPtr> GetWorldList() const;
 #else
-	const QList<FOrvaWorldDataPtr>& GetWorldList() const { return WorldList; }
+	const QList<FOrvaWorldDataPtr>& GetWorldList() const
+	{
+		return WorldList;
+	}
 #endif
 	// The workspace record of a world identifier (compared ignoring case), or null.
 	FWorkspaceDataPtr GetWorkspace(const QString& WorldIdentifier) const;
 	// Copies the record's fields, all but bIsPublic, into the cached record of the same identifier.
 	Q_INVOKABLE bool UpdateCachedWorkspace(const FWorkspaceData& Workspace);
-	const QList<FWorkspaceDataPtr>& GetWorkspaceList() const { return WorkspaceList; }
+	const QList<FWorkspaceDataPtr>& GetWorkspaceList() const
+	{
+		return WorkspaceList;
+	}
 
 	// Screenshot list of the current world; its last entry is always the placeholder.
 	Q_INVOKABLE void InitCurrImageList();

@@ -25,14 +25,14 @@ Q_NAMESPACE
 // The state of the one task the SDK runs at a time for a workspace.
 enum class EOrvaSDKProgress : quint8
 {
-	None = 0,          ///< NoString
-	FolderMoving = 1,  ///< Floder Moving
+	None = 0,         ///< NoString
+	FolderMoving = 1, ///< Floder Moving
 	FolderMovFailed = 2,
 	FolderMoveSuccess = 3,
-	AssetPaking = 4,   ///< Asset Paking
+	AssetPaking = 4, ///< Asset Paking
 	AssetPakFailed = 5,
 	AssetPakSuccess = 6,
-	PakUploading = 7,  ///< Pak Uploading
+	PakUploading = 7, ///< Pak Uploading
 	PakUploadFailed = 8,
 	PakUploadSuccess = 9,
 };
@@ -332,7 +332,7 @@ private:
 	// Builds a request to the service with the shared header rules; relative paths never start
 	// with "/".
 	FHttpRequestPtr CreateServiceRequest(const QString& Verb, const QString& RelativePath, bool bAccept,
-		bool bAuthorization) const;
+	                                     bool bAuthorization) const;
 	// Binds the answer to Handler on this object and sends.
 	void SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler);
 	// PATCH "worlds/<id>" of the current world with Body; nothing is sent without a usable id.
@@ -358,7 +358,7 @@ private:
 	// Adds every /Game package that PackageName needs, transitively, to OutDependencies;
 	// ScannedPaths holds the external-object folders already scanned.
 	void RecursiveGetDependencies(const QString& PackageName, FNameSet& OutDependencies,
-		QSet<QString>& ScannedPaths) const;
+	                              QSet<QString>& ScannedPaths) const;
 
 	QString ServiceBaseUrl;
 	std::shared_ptr<FExportPatchSettings> PatchSettings;

@@ -19,15 +19,15 @@ struct FFolderKind
 };
 
 constexpr FFolderKind FolderKinds[] = {
-	{"Props", "SM", "/Script/Engine.StaticMesh"},
-	{"Materials", "M", "/Script/Engine.Material"},
-	{"Textures", "T", "/Script/Engine.Texture2D"},
-	{"Meshes", "SM", "/Script/Engine.StaticMesh"},
-	{"Blueprints", "BP", "/Script/Engine.Blueprint"},
-	{"Audio", "S", "/Script/Engine.SoundWave"},
-	{"Effects", "MI", "/Script/Engine.MaterialInstanceConstant"},
-	{"Characters", "SK", "/Script/Engine.SkeletalMesh"},
-	{"Environment", "SM", "/Script/Engine.StaticMesh"},
+    {"Props", "SM", "/Script/Engine.StaticMesh"},
+    {"Materials", "M", "/Script/Engine.Material"},
+    {"Textures", "T", "/Script/Engine.Texture2D"},
+    {"Meshes", "SM", "/Script/Engine.StaticMesh"},
+    {"Blueprints", "BP", "/Script/Engine.Blueprint"},
+    {"Audio", "S", "/Script/Engine.SoundWave"},
+    {"Effects", "MI", "/Script/Engine.MaterialInstanceConstant"},
+    {"Characters", "SK", "/Script/Engine.SkeletalMesh"},
+    {"Environment", "SM", "/Script/Engine.StaticMesh"},
 };
 
 QString Base36(quint64 Value, int Digits)
@@ -46,7 +46,7 @@ class FWriter
 {
 public:
 	explicit FWriter(const QString& InContentDir)
-		: ContentDir(InContentDir)
+	    : ContentDir(InContentDir)
 	{
 	}
 
@@ -82,14 +82,15 @@ private:
 std::optional<FSyntheticProject> FSyntheticProject::Generate(const FSyntheticProjectOptions& Options, QString* OutError)
 {
 	FSyntheticProject Project;
-	const QString Root = Options.RootDir.endsWith(QLatin1Char('/')) ? Options.RootDir : Options.RootDir + QLatin1Char('/');
+	const QString Root =
+	    Options.RootDir.endsWith(QLatin1Char('/')) ? Options.RootDir : Options.RootDir + QLatin1Char('/');
 	Project.ProjectFile = Root + Options.ProjectName + QStringLiteral(".uproject");
 	Project.ContentDir = Root + QStringLiteral("Content/");
 	QDir().mkpath(Project.ContentDir);
 	{
 		QFile Descriptor(Project.ProjectFile);
 		if (!Descriptor.open(QIODevice::WriteOnly) ||
-			Descriptor.write("{\n\t\"FileVersion\": 3,\n\t\"EngineAssociation\": \"5.1\",\n\t\"Modules\": []\n}\n") < 0)
+		    Descriptor.write("{\n\t\"FileVersion\": 3,\n\t\"EngineAssociation\": \"5.1\",\n\t\"Modules\": []\n}\n") < 0)
 		{
 			if (OutError)
 			{
@@ -102,10 +103,11 @@ std::optional<FSyntheticProject> FSyntheticProject::Generate(const FSyntheticPro
 	const int FolderCount = std::max(1, Options.AssetFolderCount);
 	const int LevelCount = std::max(1, Options.LevelCount > 0 ? Options.LevelCount : Options.PackageCount / 500);
 	const int Partitioned = std::clamp(
-		Options.PartitionedLevelCount < 0 ? std::max(1, LevelCount / 4) : Options.PartitionedLevelCount, 0, LevelCount);
+	    Options.PartitionedLevelCount < 0 ? std::max(1, LevelCount / 4) : Options.PartitionedLevelCount, 0, LevelCount);
 	const int ActorsPerLevel = std::max(0, Options.ExternalActorsPerLevel);
 	// External actors take their share of the count, leaving room for the levels and one asset per folder.
-	const int ExternalCount = std::min(Partitioned * ActorsPerLevel, std::max(0, Options.PackageCount - LevelCount - FolderCount));
+	const int ExternalCount =
+	    std::min(Partitioned * ActorsPerLevel, std::max(0, Options.PackageCount - LevelCount - FolderCount));
 	const int Regular = std::max(LevelCount + FolderCount, Options.PackageCount - ExternalCount);
 
 	Project.TopFolders.append(QStringLiteral("/Game/Maps"));
@@ -130,7 +132,7 @@ std::optional<FSyntheticProject> FSyntheticProject::Generate(const FSyntheticPro
 		if (Index < LevelCount)
 		{
 			Names.append(Index == 0 ? QStringLiteral("/Game/Maps/Entry")
-									: QStringLiteral("/Game/Maps/Level_%1").arg(Index, 4, 10, QLatin1Char('0')));
+			                        : QStringLiteral("/Game/Maps/Level_%1").arg(Index, 4, 10, QLatin1Char('0')));
 			FolderOf.append(0);
 			continue;
 		}
@@ -138,10 +140,10 @@ std::optional<FSyntheticProject> FSyntheticProject::Generate(const FSyntheticPro
 		const int InFolder = (Index - LevelCount) / FolderCount;
 		const FFolderKind& Kind = FolderKinds[Folder % int(std::size(FolderKinds))];
 		Names.append(Project.TopFolders[Folder + 1] +
-			QStringLiteral("/Set%1/%2_%3")
-				.arg(InFolder / std::max(1, Options.PackagesPerSubfolder), 3, 10, QLatin1Char('0'))
-				.arg(QLatin1String(Kind.Prefix))
-				.arg(Index, 6, 10, QLatin1Char('0')));
+		             QStringLiteral("/Set%1/%2_%3")
+		                 .arg(InFolder / std::max(1, Options.PackagesPerSubfolder), 3, 10, QLatin1Char('0'))
+		                 .arg(QLatin1String(Kind.Prefix))
+		                 .arg(Index, 6, 10, QLatin1Char('0')));
 		FolderOf.append(Folder + 1);
 	}
 
@@ -154,10 +156,11 @@ std::optional<FSyntheticProject> FSyntheticProject::Generate(const FSyntheticPro
 		FPackageFile File;
 		const bool bLevel = Index < LevelCount;
 		const QString Short = Names[Index].mid(Names[Index].lastIndexOf(QLatin1Char('/')) + 1);
-		File.Assets.append({Short,
-			bLevel ? QStringLiteral("/Script/Engine.World")
-				   : QLatin1String(FolderKinds[(FolderOf[Index] - 1) % int(std::size(FolderKinds))].ClassPath),
-			QString()});
+		File.Assets.append(
+		    {Short,
+		     bLevel ? QStringLiteral("/Script/Engine.World")
+		            : QLatin1String(FolderKinds[(FolderOf[Index] - 1) % int(std::size(FolderKinds))].ClassPath),
+		     QString()});
 		File.bPartitioned = bLevel && Index < Partitioned;
 		// A binary tree over the package indices keeps everything reachable from the entry level.
 		for (const int Child : {2 * Index + 1, 2 * Index + 2})
@@ -171,10 +174,18 @@ std::optional<FSyntheticProject> FSyntheticProject::Generate(const FSyntheticPro
 		{
 			switch ((Index + Dependency) % 5)
 			{
-			case 0: File.AddDependency(QStringLiteral("/Script/Engine"), true); break;
-			case 1: File.AddDependency(QStringLiteral("/Engine/BasicShapes/Cube"), true); break;
-			case 2: File.AddDependency(Names[AnyPackage(Random)], false); break;
-			default: File.AddDependency(Names[AnyPackage(Random)], true); break;
+			case 0:
+				File.AddDependency(QStringLiteral("/Script/Engine"), true);
+				break;
+			case 1:
+				File.AddDependency(QStringLiteral("/Engine/BasicShapes/Cube"), true);
+				break;
+			case 2:
+				File.AddDependency(Names[AnyPackage(Random)], false);
+				break;
+			default:
+				File.AddDependency(Names[AnyPackage(Random)], true);
+				break;
 			}
 		}
 		if (!bLevel && FolderOf[Index] == 3)
@@ -202,14 +213,16 @@ std::optional<FSyntheticProject> FSyntheticProject::Generate(const FSyntheticPro
 		const QString Id = Base36(quint64(Random()) << 32 | Random(), 12) + Base36(quint64(External), 10);
 		// Every tenth one is an external object (a data layer instance) rather than an actor.
 		const bool bObject = External % 10 == 9;
-		const QString Name = QStringLiteral("/Game/") +
-			(bObject ? QStringLiteral("__ExternalObjects__/") : QStringLiteral("__ExternalActors__/")) +
-			Level.mid(int(sizeof("/Game/")) - 1) + QLatin1Char('/') + Id.left(1) + QLatin1Char('/') + Id.mid(1, 2) +
-			QLatin1Char('/') + Id;
+		const QString Name =
+		    QStringLiteral("/Game/") +
+		    (bObject ? QStringLiteral("__ExternalObjects__/") : QStringLiteral("__ExternalActors__/")) +
+		    Level.mid(int(sizeof("/Game/")) - 1) + QLatin1Char('/') + Id.left(1) + QLatin1Char('/') + Id.mid(1, 2) +
+		    QLatin1Char('/') + Id;
 		FPackageFile File;
-		File.Assets.append({Id, bObject ? QStringLiteral("/Script/Engine.DataLayerInstance")
-										: QStringLiteral("/Script/Engine.StaticMeshActor"),
-			QString()});
+		File.Assets.append({Id,
+		                    bObject ? QStringLiteral("/Script/Engine.DataLayerInstance")
+		                            : QStringLiteral("/Script/Engine.StaticMeshActor"),
+		                    QString()});
 		File.AddDependency(Names[AnyPackage(Random)], true);
 		File.AddDependency(Names[AnyPackage(Random)], true);
 		if (!Writer.Write(Name, File, false, OutError))

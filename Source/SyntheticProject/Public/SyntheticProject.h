@@ -45,5 +45,5 @@ struct FSyntheticProject
 
 	// Nullopt with a reason when a file cannot be written.
 	static std::optional<FSyntheticProject> Generate(const FSyntheticProjectOptions& Options,
-		QString* OutError = nullptr);
+	                                                 QString* OutError = nullptr);
 };

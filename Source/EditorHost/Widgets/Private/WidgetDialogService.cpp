@@ -11,29 +11,42 @@ constexpr int ProgressSteps = 1000;
 }
 
 FWidgetDialogService::FWidgetDialogService(QWidget* InParent)
-	: Parent(InParent)
+    : Parent(InParent)
 {
 }
 
-FWidgetDialogService::~FWidgetDialogService() { delete Progress.data(); }
+FWidgetDialogService::~FWidgetDialogService()
+{
+	delete Progress.data();
+}
 
 EAppReturnType FWidgetDialogService::MessageBox(EAppMsgType Type, const QString& Message, const QString& Title)
 {
 	QMessageBox Box(QMessageBox::Question, Title, Message, QMessageBox::NoButton, Parent);
 	switch (Type)
 	{
-	case EAppMsgType::Ok: Box.setStandardButtons(QMessageBox::Ok); Box.setIcon(QMessageBox::Information); break;
-	case EAppMsgType::YesNo: Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
-	case EAppMsgType::OkCancel: Box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+	case EAppMsgType::Ok:
+		Box.setStandardButtons(QMessageBox::Ok);
+		Box.setIcon(QMessageBox::Information);
+		break;
+	case EAppMsgType::YesNo:
+		Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+		break;
+	case EAppMsgType::OkCancel:
+		Box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+		break;
 	case EAppMsgType::YesNoCancel:
 		Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
 		break;
 	}
 	switch (Box.exec())
 	{
-	case QMessageBox::Yes: return EAppReturnType::Yes;
-	case QMessageBox::No: return EAppReturnType::No;
-	case QMessageBox::Ok: return EAppReturnType::Ok;
+	case QMessageBox::Yes:
+		return EAppReturnType::Yes;
+	case QMessageBox::No:
+		return EAppReturnType::No;
+	case QMessageBox::Ok:
+		return EAppReturnType::Ok;
 	default:
 		// Closing the box is a "no" where there is no cancel button, as the engine answers.
 		return Type == EAppMsgType::YesNo ? EAppReturnType::No : EAppReturnType::Cancel;
@@ -41,7 +54,7 @@ EAppReturnType FWidgetDialogService::MessageBox(EAppMsgType Type, const QString&
 }
 
 QStringList FWidgetDialogService::OpenFileDialog(const QString& Title, const QString& DefaultPath,
-	const QString& FileTypes, bool bMultiple)
+                                                 const QString& FileTypes, bool bMultiple)
 {
 	const QString Filter = ToQtFilter(FileTypes);
 	if (bMultiple)

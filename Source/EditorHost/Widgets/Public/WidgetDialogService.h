@@ -17,7 +17,7 @@ public:
 
 	EAppReturnType MessageBox(EAppMsgType Type, const QString& Message, const QString& Title) override;
 	QStringList OpenFileDialog(const QString& Title, const QString& DefaultPath, const QString& FileTypes,
-		bool bMultiple) override;
+	                           bool bMultiple) override;
 	void BeginSlowTask(float TotalWork, const QString& Text) override;
 	void UpdateSlowTask(float CompletedWork, float TotalWork, const QString& Text) override;
 	void EndSlowTask() override;
