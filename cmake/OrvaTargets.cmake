@@ -55,7 +55,7 @@ function(orva_test name)
   target_link_libraries(${name} PRIVATE OrvaTestSupport ${ARG_LIBS} GTest::gtest)
   target_compile_definitions(${name} PRIVATE
     ORVA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    ORVA_SHARED_DIR="${PROJECT_SOURCE_DIR}/../shared")
+    ORVA_SHARED_DIR="${PROJECT_SOURCE_DIR}/Tests/Data")
   orva_common_settings(${name})
   # One CTest test per test case, so that a failure names its case. The cases are listed when
   # CTest runs rather than after each build: a sanitizer build then never fails on the listing,

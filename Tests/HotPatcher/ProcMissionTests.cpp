@@ -104,17 +104,22 @@ TEST(ProcMission, EndlessLinesAreLoggedInPieces)
 	    QStringLiteral("/bin/sh"), QStringLiteral("-c \"head -c 300000 /dev/zero | tr -c x x\""),
 	    QStringLiteral("Entry"));
 	EXPECT_EQ(Watch(Worker).Successes, 1);
+	// How the output is cut depends on how the pipe's reads arrive; what counts is that no byte is
+	// lost and no piece holds the whole line.
 	int Pieces = 0;
 	qsizetype Longest = 0;
+	qsizetype Total = 0;
 	for (const FLogLine& Line : Log.Lines())
 	{
 		if (Line.Message.startsWith(QLatin1String("xxxx")))
 		{
 			++Pieces;
 			Longest = qMax(Longest, Line.Message.size());
+			Total += Line.Message.size();
 		}
 	}
-	EXPECT_GE(Pieces, 4);
+	EXPECT_EQ(Total, 300000);
+	EXPECT_GE(Pieces, 2);
 	EXPECT_LE(Longest, 300000 / 2);
 }
 
