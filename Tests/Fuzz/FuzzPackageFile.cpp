@@ -1,6 +1,7 @@
 // The package file reader on arbitrary bytes: it must refuse or accept without faults, and what it
 // accepts must survive a write and a second read unchanged.
 #include "FuzzSupport.h"
+#include "ObjectClasses.h"
 #include "PackageFile.h"
 
 #include <cstdlib>
@@ -14,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 	{
 		return 0;
 	}
-	(void)Package->IsLevel();
+	static const FClassTable Classes;
+	(void)Package->IsLevel(Classes);
 	(void)Package->IsRedirectorPackage();
 	(void)Package->AllDependencies();
 	const std::optional<FPackageFile> Again = FPackageFile::Parse(Package->Serialize(), &Error);
