@@ -208,7 +208,7 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 		WorldListView->setSelectionMode(QAbstractItemView::SingleSelection);
 		WorldListView->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
 		WorldListView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-		WorldListView->setSpacing(0);
+		WorldListView->setSpacing(2);
 		WorldListView->setFrameShape(QFrame::NoFrame);
 		WorldListView->setStyleSheet(QStringLiteral("QListWidget { background: transparent; }"
 		                                            "QListWidget::item:selected { background: #268bd2; }"));
@@ -604,7 +604,13 @@ void SOrvaEditorWorldView::UpdateBoundState()
 	SetEnabledIfChanged(PublishButton, bEntryMap);
 
 	SetVisibleIfChanged(WorldIdRow, bEditable);
-	SetTextIfChanged(WorldIdText, Subsystem ? Subsystem->CurrWorkspace.WorldId : QString());
+	const QString WorldId = Subsystem ? Subsystem->CurrWorkspace.WorldId : QString();
+	if (WorldIdText->text() != WorldId)
+	{
+		WorldIdText->setText(WorldId);
+		// The button's own hint knows nothing of the content it holds.
+		WorldIdButton->setMinimumSize(WorldIdButton->layout()->sizeHint());
+	}
 }
 
 void SOrvaEditorWorldView::showEvent(QShowEvent* Event)
@@ -689,7 +695,8 @@ void SOrvaEditorWorldView::RefreshWorldList()
 			Row = Box;
 			Item->setFlags(Qt::ItemIsEnabled);
 		}
-		Item->setSizeHint(Row->sizeHint());
+		// Both kinds of row take a tile's size (a box's own hint is only that of its content).
+		Item->setSizeHint(RoundedSize(WorldTileSize));
 		WorldListView->setItemWidget(Item, Row);
 		if (World && Subsystem && !World->Id.isEmpty() &&
 		    World->Identifier.compare(Subsystem->CurrWorkspace.WorldIdentifier, Qt::CaseInsensitive) == 0)
