@@ -78,6 +78,12 @@ TEST_F(Thumbnail, DefaultTileIsLoadingWithATurningThrobber)
 	FGameThread::RunUntil([&] { return std::abs(Tile->GetLoadingThrobber()->GetAngle() - Before) > 0.5; }, 2000);
 	EXPECT_NEAR(Tile->GetLoadingThrobber()->GetAngle(), Tile->GetSpinProgress() * 2 * 3.1415927, 1e-6);
 	EXPECT_GT(std::abs(Tile->GetLoadingThrobber()->GetAngle() - Before), 0.5);
+
+	// Hidden, it turns nothing; shown again, it goes on.
+	Tile->hide();
+	EXPECT_FALSE(Tile->IsSpinning());
+	Tile->show();
+	EXPECT_TRUE(Tile->IsSpinning());
 }
 
 TEST_F(Thumbnail, ScreenshotTileNeverShowsTheDeleteComboWorldTileOnlyWhileHoveredOrOpen)
@@ -196,6 +202,7 @@ TEST_F(Thumbnail, SameTextureTwiceKeepsTheBrushAndANullDownloadKeepsLoading)
 	Tile->OnRemoteImageLoaded(Dynamic);
 	EXPECT_EQ(Tile->GetBrushChanges(), 2);
 	EXPECT_FALSE(Tile->GetPendingThrobber()->isVisible());
+	EXPECT_FALSE(Tile->IsSpinning());
 	FGameThread::RunUntilIdle(150);
 	EXPECT_FALSE(Tile->GetPendingThrobber()->isVisible());
 	// Its pixels arrive from the render thread later, and are drawn then.

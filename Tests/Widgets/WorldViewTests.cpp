@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QEnterEvent>
+#include <QFileInfo>
 #include <QImage>
 #include <QListWidget>
 #include <QMenu>
@@ -64,9 +65,9 @@ protected:
 
 	// The service with Count worlds of Alice's, each with a workspace folder in the project when
 	// bEditable. Answers the worlds' objects.
-	QList<QJsonObject> StartService(int Count, bool bEditable = true)
+	QList<QJsonObject> StartService(int Count, bool bEditable = true, const std::vector<std::string>& Extra = {})
 	{
-		const std::string Problem = Service.Start();
+		const std::string Problem = Service.Start(Extra);
 		EXPECT_TRUE(Problem.empty()) << Problem;
 		Token = Service.LoginAlice();
 		QList<QJsonObject> Worlds;
@@ -331,9 +332,10 @@ TEST_F(WorldView, LaunchMenuOpensTheWebSiteAndTheBuildFolder)
 	EXPECT_EQ(Urls.Opened[1].toLocalFile(), Project.ProjectDir() + QStringLiteral("Saved/HotPatcher/Entry"));
 }
 
-TEST_F(WorldView, ChosenScreenshotsAreUploadedAndMarkedUntilTheServiceHasThem)
+TEST_F(WorldView, ChosenScreenshotsAreUploadedAndARefusedOneStaysMarked)
 {
-	const QList<QJsonObject> Worlds = StartService(1);
+	// Bodies up to 64 KiB: the noisy screenshot is refused, the plain one stored.
+	const QList<QJsonObject> Worlds = StartService(1, true, {"--max-body-bytes", "65536"});
 	SOrvaEditorWorldView* Panel = OpenPanel();
 	ASSERT_NE(Panel, nullptr);
 	const QString Id = Worlds[0].value(QStringLiteral("id")).toString();
@@ -341,14 +343,21 @@ TEST_F(WorldView, ChosenScreenshotsAreUploadedAndMarkedUntilTheServiceHasThem)
 	ASSERT_TRUE(Panel->GetScreenshotTiles().isEmpty());
 	ASSERT_NE(Panel->GetAddScreenshotButton(), nullptr);
 
-	QStringList Files;
-	for (const QColor& Colour : {QColor(Qt::red), QColor(Qt::blue)})
+	QImage Plain(64, 40, QImage::Format_ARGB32);
+	Plain.fill(Qt::red);
+	QImage Noise(300, 300, QImage::Format_RGB32);
+	for (int Y = 0; Y < Noise.height(); ++Y)
 	{
-		QImage Image(64, 40, QImage::Format_ARGB32);
-		Image.fill(Colour);
-		Files.append(Project.RootDir() + QStringLiteral("shot-%1.png").arg(Files.size()));
-		ASSERT_TRUE(Image.save(Files.last(), "PNG"));
+		for (int X = 0; X < Noise.width(); ++X)
+		{
+			Noise.setPixel(X, Y, qRgb((X * 7919 + Y * 104729) % 251, (X * Y * 31) % 253, (X ^ (Y * 13)) % 255));
+		}
 	}
+	const QStringList Files{Project.RootDir() + QStringLiteral("plain.png"),
+	                        Project.RootDir() + QStringLiteral("noise.png")};
+	ASSERT_TRUE(Plain.save(Files[0], "PNG"));
+	ASSERT_TRUE(Noise.save(Files[1], "PNG"));
+	ASSERT_GT(QFileInfo(Files[1]).size(), 65536);
 	Dialogs().QueueFileChoice({Files[0]});
 	QTest::mouseClick(Panel->GetAddScreenshotButton(), Qt::LeftButton);
 	Dialogs().QueueFileChoice({Files[1]});
@@ -363,21 +372,25 @@ TEST_F(WorldView, ChosenScreenshotsAreUploadedAndMarkedUntilTheServiceHasThem)
 	// The "+" tile stays last.
 	QListWidget* Grid = Panel->GetScreenshotTileView();
 	EXPECT_TRUE(Grid->itemWidget(Grid->item(Grid->count() - 1))->isAncestorOf(Panel->GetAddScreenshotButton()));
-	// The picture is read from the file at once; the mark shows until the upload answers.
+	// The pictures are read from the files at once.
+	EXPECT_TRUE(Tiles[0]->GetThumbnailImage()->isVisible());
 	EXPECT_TRUE(Tiles[1]->GetThumbnailImage()->isVisible());
-	EXPECT_TRUE(Tiles[1]->GetPendingThrobber()->isVisible() || Cache()->GetLocalImageData(Files[1])->Id.size() > 0);
 
-	ASSERT_TRUE(FGameThread::RunUntil(
-	    [&] {
-		    return !Cache()->GetLocalImageData(Files[0])->Id.isEmpty() &&
-		           !Cache()->GetLocalImageData(Files[1])->Id.isEmpty();
-	    },
-	    15000));
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return !Cache()->GetLocalImageData(Files[0])->Id.isEmpty(); }, 15000));
 	Settle();
-	EXPECT_TRUE(FGameThread::RunUntil([&] { return !Tiles[1]->GetPendingThrobber()->isVisible(); }, 2000));
+	FGameThread::RunUntilIdle(200);
+	EXPECT_FALSE(Tiles[0]->GetPendingThrobber()->isVisible());
+	EXPECT_TRUE(Cache()->GetLocalImageData(Files[1])->Id.isEmpty());
+	EXPECT_TRUE(Tiles[1]->GetPendingThrobber()->isVisible());
 	// The first screenshot became the title image.
 	EXPECT_EQ(ServiceWorld(Id).value(QStringLiteral("image")).toObject().value(QStringLiteral("id")).toString(),
 	          Cache()->GetLocalImageData(Files[0])->Id);
+	EXPECT_EQ(JsonOf(Service.Get("worlds/" + Id.toStdString() + "/screenshots", Token))
+	              .object()
+	              .value(QStringLiteral("screen_shots"))
+	              .toArray()
+	              .size(),
+	          1);
 }
 
 TEST_F(WorldView, NameAndDescriptionAreCachedOnEveryChange)

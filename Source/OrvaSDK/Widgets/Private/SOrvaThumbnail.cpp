@@ -153,6 +153,11 @@ double SOrvaThumbnail::GetSpinProgress() const
 	return SpinCurve->currentValue().toDouble();
 }
 
+bool SOrvaThumbnail::IsSpinning() const
+{
+	return SpinCurve->state() == QAbstractAnimation::Running;
+}
+
 bool SOrvaThumbnail::IsPendingUpload() const
 {
 	UOrvaDataCacheSubsystem* Cache = Host ? Host->GetEditorSubsystem<UOrvaDataCacheSubsystem>() : nullptr;
@@ -194,9 +199,24 @@ void SOrvaThumbnail::leaveEvent(QEvent* Event)
 	QWidget::leaveEvent(Event);
 }
 
-void SOrvaThumbnail::resizeEvent(QResizeEvent* Event)
+void SOrvaThumbnail::showEvent(QShowEvent* Event)
 {
-	QWidget::resizeEvent(Event);
+	QWidget::showEvent(Event);
+	if (SpinCurve->state() == QAbstractAnimation::Paused)
+	{
+		SpinCurve->resume();
+	}
+	UpdateBoundState();
+}
+
+void SOrvaThumbnail::hideEvent(QHideEvent* Event)
+{
+	// A tile nobody sees (a panel kept after a logout) turns nothing.
+	if (SpinCurve->state() == QAbstractAnimation::Running)
+	{
+		SpinCurve->pause();
+	}
+	QWidget::hideEvent(Event);
 }
 
 void SOrvaThumbnail::SetBrushTexture(UTexture* Texture)
@@ -246,6 +266,8 @@ void SOrvaThumbnail::OnRemoteImageLoaded(UTexture2DDynamic* Texture)
 	LoadingThrobber->hide();
 	bPendingDismissed = true;
 	PendingThrobber->hide();
+	// Both throbbers are gone for good: nothing is left to turn.
+	SpinCurve->stop();
 }
 
 void SOrvaThumbnail::BuildDeleteMenu()

@@ -95,6 +95,8 @@ public:
 	bool IsMenuOpen() const { return bMenuOpen; }
 	// The spin curve's progress, 0 to 1 over one second.
 	double GetSpinProgress() const;
+	// Whether the spin curve plays: from construction while shown, until a downloaded picture came.
+	bool IsSpinning() const;
 
 	// A local screenshot the service has not yet given an id.
 	bool IsPendingUpload() const;
@@ -106,7 +108,8 @@ public:
 protected:
 	void enterEvent(QEnterEvent* Event) override;
 	void leaveEvent(QEvent* Event) override;
-	void resizeEvent(QResizeEvent* Event) override;
+	void showEvent(QShowEvent* Event) override;
+	void hideEvent(QHideEvent* Event) override;
 
 private:
 	void SetBrushTexture(UTexture* Texture);
