@@ -5,10 +5,13 @@
 #include "EditorHost.h"
 #include "EditorServices.h"
 #include "GameThread.h"
+#include "HotPatcherEditorTab.h"
 #include "LevelEditorWindow.h"
 #include "Notifications.h"
 #include "OrvaEditorApp.h"
 #include "OrvaSDK.h"
+#include "OrvaSDKSubsystem.h"
+#include "SHotPatcher.h"
 #include "SOrvaEditorLoginBox.h"
 #include "SOrvaEditorView.h"
 
@@ -19,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTableWidget>
 
 #include <cstdio>
 
@@ -60,6 +64,40 @@ SDockTab* OpenPluginTab(FOrvaEditorApp& Editor)
 	}
 	FGameThread::RunUntilIdle(200);
 	return Editor.Services().TabManager().FindExistingLiveTab(FOrvaSDKModule::TabName());
+}
+// The packaging panel as OpenHotPatcher shows it: the settings the plugin fills for the demo's
+// entry level, and a build of them run from the panel, with its state and output.
+bool SaveHotPatcherPanel(FOrvaEditorApp& Editor, const QString& OutDir)
+{
+	UOrvaSDKSubsystem* Sdk = Editor.Host().GetEditorSubsystem<UOrvaSDKSubsystem>();
+	if (!Sdk)
+	{
+		return false;
+	}
+	Sdk->UpdateHotPatcherSettings(QStringLiteral("Entry"), FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
+	Sdk->OpenHotPatcher();
+	FGameThread::RunUntilIdle(100);
+	SDockTab* Tab = Editor.Services().TabManager().FindExistingLiveTab(FHotPatcherEditorTab::TabName());
+	auto* Panel = Tab ? Tab->findChild<SHotPatcher*>() : nullptr;
+	if (!Panel)
+	{
+		std::fprintf(stderr, "OpenHotPatcher showed no panel\n");
+		return false;
+	}
+	Editor.Window().resizeDocks({Tab}, {1100}, Qt::Horizontal);
+	QString Error;
+	const FProcWorkerThreadPtr Build = Panel->StartBuild(Error);
+	if (!Build)
+	{
+		std::fprintf(stderr, "The panel did not build: %s\n", qUtf8Printable(Error));
+		return false;
+	}
+	if (!FGameThread::RunUntil([&Build] { return Build->GetStatus() != EProcWorkerStatus::Running; }, 60000))
+	{
+		std::fprintf(stderr, "The panel's build did not end\n");
+		return false;
+	}
+	return Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("5-hotpatcher-panel.png")));
 }
 } // namespace
 
@@ -114,6 +152,7 @@ int main(int argc, char** argv)
 		Done.FadeInDuration = 0.0;
 		Editor.Host().Notifications().AddNotification(Done)->SetCompletionState(ENotificationState::Success);
 		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("4-notification-toasts.png")));
+		bOk &= SaveHotPatcherPanel(Editor, OutDir);
 		Editor.Shutdown();
 	}
 	{
