@@ -2,8 +2,8 @@
 # Renders the plugin's editor states for review into PNG files, on Qt's offscreen platform (no
 # display needed): the editor with the plugin's tab on the login box, the login box after a
 # refused login (against a local OrvaDevService), and the tab's error text without the SDK
-# subsystem; a window with notification toasts; the packaging panel after a build it ran. Prints
-# the folder.
+# subsystem; a window with notification toasts; the packaging panel after a build it ran; the
+# level chooser with its picker open. Prints the folder.
 # Usage: scripts/screenshots.sh [OUT_DIR]   (PRESET=release to use the release build)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -8,7 +8,9 @@
 #include "HotPatcherEditorTab.h"
 #include "LevelEditorWindow.h"
 #include "Notifications.h"
+#include "ObjectPropertyEntryBox.h"
 #include "OrvaEditorApp.h"
+#include "OrvaLevelChooser.h"
 #include "OrvaSDK.h"
 #include "OrvaSDKSubsystem.h"
 #include "SHotPatcher.h"
@@ -19,8 +21,10 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -99,6 +103,57 @@ bool SaveHotPatcherPanel(FOrvaEditorApp& Editor, const QString& OutDir)
 	}
 	return Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("5-hotpatcher-panel.png")));
 }
+// The level chooser as a form places it, with its picker open on the demo's levels.
+bool SaveLevelChooser(FOrvaEditorApp& Editor, const QString& OutDir)
+{
+	QWidget Form;
+	Form.setWindowTitle(QStringLiteral("Level chooser"));
+	auto* Layout = new QFormLayout(&Form);
+	auto* Chooser = new UOrvaLevelChooser();
+	Chooser->SetEditorHost(&Editor.Host());
+	Layout->addRow(QStringLiteral("Entry level"), Chooser);
+	Form.resize(420, 60);
+	Form.move(100, 100);
+	Form.show();
+	FGameThread::RunUntilIdle(100);
+	auto* Box = qobject_cast<SObjectPropertyEntryBox*>(Chooser->GetCachedWidget());
+	if (!Box)
+	{
+		std::fprintf(stderr, "The level chooser shows no picker\n");
+		return false;
+	}
+	Box->OpenPicker();
+	FGameThread::RunUntilIdle(200);
+	QWidget* Popup = QApplication::activePopupWidget();
+	const QPixmap FormShot = Form.grab();
+	QRect Area(QPoint(0, 0), FormShot.size());
+	QPoint PopupAt;
+	QPixmap PopupShot;
+	if (Popup)
+	{
+		PopupShot = Popup->grab();
+		PopupAt = Popup->mapToGlobal(QPoint(0, 0)) - Form.mapToGlobal(QPoint(0, 0));
+		Area = Area.united(QRect(PopupAt, PopupShot.size()));
+	}
+	QPixmap Canvas(Area.size());
+	Canvas.fill(QColor(0x2b, 0x2b, 0x2b));
+	QPainter Painter(&Canvas);
+	Painter.drawPixmap(-Area.topLeft(), FormShot);
+	if (Popup)
+	{
+		Painter.drawPixmap(PopupAt - Area.topLeft(), PopupShot);
+	}
+	Painter.end();
+	Box->ClosePicker();
+	const QString Path = QDir(OutDir).filePath(QStringLiteral("6-level-chooser.png"));
+	if (!Canvas.save(Path, "PNG"))
+	{
+		std::fprintf(stderr, "Cannot write %s\n", qUtf8Printable(Path));
+		return false;
+	}
+	std::fprintf(stdout, "%s\n", qUtf8Printable(Path));
+	return true;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -153,6 +208,7 @@ int main(int argc, char** argv)
 		Editor.Host().Notifications().AddNotification(Done)->SetCompletionState(ENotificationState::Success);
 		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("4-notification-toasts.png")));
 		bOk &= SaveHotPatcherPanel(Editor, OutDir);
+		bOk &= SaveLevelChooser(Editor, OutDir);
 		Editor.Shutdown();
 	}
 	{

@@ -34,6 +34,7 @@ QWidget* UNativeWidgetHost::TakeWidget()
 	{
 		// A rebuild that asks for the content (measuring itself, say) gets none rather than a loop.
 		bBuilding = true;
+		BuiltFor = GetEditorHost();
 		QWidget* Built = RebuildWidget();
 		bBuilding = false;
 		if (Built)
@@ -148,9 +149,14 @@ QSize UNativeWidgetHost::minimumSizeHint() const
 
 bool UNativeWidgetHost::event(QEvent* Event)
 {
-	// Polished right before it is first shown or measured by a layout: the latest moment to build.
-	if (Event->type() == QEvent::Polish || Event->type() == QEvent::Show)
+	if (Event->type() == QEvent::Show)
 	{
+		// Built when first shown, when it sits where it will be used. Content built for another
+		// editor (or none, before the widget was placed in an editor's window) is built again.
+		if (Content && BuiltFor != GetEditorHost())
+		{
+			ReleaseSlateResources();
+		}
 		TakeWidget();
 	}
 	return QWidget::event(Event);

@@ -7,10 +7,10 @@ class FEditorHost;
 class QVBoxLayout;
 
 // A designer widget that shows a native widget of its own making: whatever RebuildWidget returns.
-// The content is built when first needed (shown, measured or asked for) and again after
-// ReleaseSlateResources, as the designer does after a change; what the host itself holds (its
-// fields and signal connections) survives every rebuild. Derived classes override RebuildWidget
-// and nothing else.
+// The content is built when first needed (shown or asked for), again after ReleaseSlateResources,
+// as the designer does after a change, and again when shown in another editor than the one it
+// was built for; what the host itself holds (its fields and signal connections) survives every
+// rebuild. Derived classes override RebuildWidget and nothing else.
 class UNativeWidgetHost : public QWidget
 {
 	Q_OBJECT
@@ -57,5 +57,7 @@ private:
 	QPointer<QWidget> Content;
 	QPointer<QWidget> StoredContent;
 	QPointer<FEditorHost> Host;
+	// The editor the content was built for.
+	QPointer<FEditorHost> BuiltFor;
 	bool bBuilding = false;
 };
