@@ -24,6 +24,7 @@
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
 #include <QTableWidget>
@@ -101,7 +102,8 @@ bool SaveHotPatcherPanel(FOrvaEditorApp& Editor, const QString& OutDir)
 		std::fprintf(stderr, "The panel's build did not end\n");
 		return false;
 	}
-	return Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("5-hotpatcher-panel.png")));
+	// The tab alone: the toasts of earlier shots would cover its buttons.
+	return Save(Tab, QDir(OutDir).filePath(QStringLiteral("5-hotpatcher-panel.png")));
 }
 // The level chooser as a form places it, with its picker open on the demo's levels.
 bool SaveLevelChooser(FOrvaEditorApp& Editor, const QString& OutDir)
@@ -109,6 +111,7 @@ bool SaveLevelChooser(FOrvaEditorApp& Editor, const QString& OutDir)
 	QWidget Form;
 	Form.setWindowTitle(QStringLiteral("Level chooser"));
 	auto* Layout = new QFormLayout(&Form);
+	Layout->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 	auto* Chooser = new UOrvaLevelChooser();
 	Chooser->SetEditorHost(&Editor.Host());
 	Layout->addRow(QStringLiteral("Entry level"), Chooser);
@@ -121,6 +124,14 @@ bool SaveLevelChooser(FOrvaEditorApp& Editor, const QString& OutDir)
 	{
 		std::fprintf(stderr, "The level chooser shows no picker\n");
 		return false;
+	}
+	// A level chosen, and the picker open again on the levels it offers.
+	Box->OpenPicker();
+	FGameThread::RunUntilIdle(50);
+	QListWidget* List = Box->GetAssetList();
+	if (QListWidgetItem* Entry = List->findItems(QStringLiteral("Entry"), Qt::MatchExactly).value(0))
+	{
+		Q_EMIT List->itemClicked(Entry);
 	}
 	Box->OpenPicker();
 	FGameThread::RunUntilIdle(200);

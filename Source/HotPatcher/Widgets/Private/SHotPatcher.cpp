@@ -100,6 +100,10 @@ QTableWidget* MakeTable(const QStringList& Headers, const QString& Name)
 	Table->horizontalHeader()->setStretchLastSection(true);
 	Table->verticalHeader()->setVisible(false);
 	Table->setSelectionBehavior(QAbstractItemView::SelectRows);
+	// One line a row: long paths are cut in the middle, where they differ least.
+	Table->setWordWrap(false);
+	Table->setTextElideMode(Qt::ElideMiddle);
+	Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 8);
 	Table->setMinimumHeight(96);
 	return Table;
 }
@@ -211,6 +215,8 @@ SHotPatcher::SHotPatcher(FEditorHost* InHost, QWidget* Parent)
 	ConfigPathText->setPlaceholderText(Tr("ConfigPathHint", "Saved/HotPatcher/<Version>_PatchConfig.json"));
 	auto* Browse = new QPushButton(QStringLiteral("..."));
 	Browse->setObjectName(QStringLiteral("BrowseConfig"));
+	Browse->setFixedWidth(Browse->fontMetrics().horizontalAdvance(QStringLiteral("...")) + 24);
+	Browse->setToolTip(Tr("BrowseTip", "Choose the settings file"));
 	ReloadButton = new QPushButton(Tr("Reload", "Reload"));
 	ReloadButton->setObjectName(QStringLiteral("Reload"));
 	ReloadButton->setToolTip(Tr("ReloadTip", "Show the current settings again, dropping unsaved edits"));
