@@ -339,3 +339,31 @@ TEST_F(HotPatcherPanel, ListsThePluginsBuildsToo)
 	EXPECT_EQ(Panel->GetMissionTable()->item(Row, 2)->text(), QStringLiteral("50%"));
 	EXPECT_TRUE(Panel->GetMissionOutput()->toPlainText().contains(QStringLiteral("first")));
 }
+
+TEST(EditorHostTabs, TabsOpenByIdOnlyWhileTheEditorsServicesLive)
+{
+	FTestProject Project;
+	FEditorHostOptions Options;
+	Options.ProjectFile = Project.ProjectFile();
+	Options.UserSettingsDir = Project.UserSettingsDir();
+	Options.bLogToFile = false;
+	FEditorHost Host(Options);
+	// A host without a front end has no tabs.
+	EXPECT_FALSE(Host.TryInvokeTab(FHotPatcherEditorTab::TabName()));
+	{
+		FEditorServices Services(&Host);
+		EXPECT_FALSE(Host.TryInvokeTab(FHotPatcherEditorTab::TabName()));
+		FHotPatcherEditorTab Tab(Services);
+		Tab.StartupModule();
+		EXPECT_TRUE(Host.TryInvokeTab(FHotPatcherEditorTab::TabName()));
+		ASSERT_NE(Services.TabManager().FindExistingLiveTab(FHotPatcherEditorTab::TabName()), nullptr);
+		EXPECT_NE(Services.TabManager().FindExistingLiveTab(FHotPatcherEditorTab::TabName())->findChild<SHotPatcher*>(),
+		          nullptr);
+		Tab.ShutdownModule();
+		EXPECT_EQ(Services.TabManager().FindExistingLiveTab(FHotPatcherEditorTab::TabName()), nullptr);
+		EXPECT_FALSE(Host.TryInvokeTab(FHotPatcherEditorTab::TabName()));
+		Tab.StartupModule();
+	}
+	// The services went first: asking again reaches nothing that is gone.
+	EXPECT_FALSE(Host.TryInvokeTab(FHotPatcherEditorTab::TabName()));
+}
