@@ -367,3 +367,36 @@ TEST(EditorHostTabs, TabsOpenByIdOnlyWhileTheEditorsServicesLive)
 	// The services went first: asking again reaches nothing that is gone.
 	EXPECT_FALSE(Host.TryInvokeTab(FHotPatcherEditorTab::TabName()));
 }
+
+TEST_F(HotPatcherPanel, ASecondBuildOfARunningVersionIsRefusedAndCancelStopsIt)
+{
+	WriteLevel(QStringLiteral("Entry"));
+	WriteSettings();
+	StartEditor();
+	Sdk()->UpdateHotPatcherSettings(QStringLiteral("Entry"), Entry);
+	SHotPatcher* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	// A build of Entry that takes its time.
+	const FProcWorkerThreadPtr Running = FHotPatcherEditorModule::Get().RunProcMission(
+	    QStringLiteral("/bin/sh"), QStringLiteral("-c \"echo started; sleep 30\""), QStringLiteral("Entry"));
+	const int Row = MissionRow(Panel, QStringLiteral("Entry"));
+	ASSERT_GE(Row, 0);
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&] { return Panel->GetMissionOutput()->toPlainText().contains(QStringLiteral("started")); }, 10000));
+
+	QTest::mouseClick(Panel->GetBuildButton(), Qt::LeftButton);
+	EXPECT_TRUE(Panel->GetStatusText()->text().contains(QStringLiteral("running")))
+	    << Panel->GetStatusText()->text().toStdString();
+	EXPECT_EQ(Panel->GetMissionTable()->rowCount(), Row + 1);
+	EXPECT_FALSE(QFile::exists(Project.SavedDir() + QStringLiteral("HotPatcher/Entry_PatchConfig.json")));
+
+	Panel->GetMissionTable()->selectRow(Row);
+	ASSERT_TRUE(Panel->GetCancelButton()->isEnabled());
+	QElapsedTimer Timer;
+	Timer.start();
+	QTest::mouseClick(Panel->GetCancelButton(), Qt::LeftButton);
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return MissionState(Panel, Row) == QStringLiteral("Failed"); }, 10000));
+	EXPECT_LT(Timer.elapsed(), 10000);
+	EXPECT_TRUE(Panel->GetMissionTable()->item(Row, 3)->text().contains(QStringLiteral("cancelled")));
+	EXPECT_FALSE(Panel->GetCancelButton()->isEnabled());
+}
