@@ -92,6 +92,15 @@ bool RowIsEmpty(const QTableWidget* Table, int Row, const QList<int>& TextColumn
 	return true;
 }
 
+// Check boxes in lists and tables draw their frame from the window colour, which a dark editor
+// palette makes invisible; a lighter one shows the unchecked boxes too.
+void ShowCheckFrames(QWidget* Widget)
+{
+	QPalette Palette = Widget->palette();
+	Palette.setColor(QPalette::Window, Palette.color(QPalette::Text).darker(130));
+	Widget->setPalette(Palette);
+}
+
 QTableWidget* MakeTable(const QStringList& Headers, const QString& Name)
 {
 	auto* Table = new QTableWidget(0, int(Headers.size()));
@@ -105,6 +114,7 @@ QTableWidget* MakeTable(const QStringList& Headers, const QString& Name)
 	Table->setTextElideMode(Qt::ElideMiddle);
 	Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 8);
 	Table->setMinimumHeight(96);
+	ShowCheckFrames(Table);
 	return Table;
 }
 
@@ -292,11 +302,13 @@ QWidget* SHotPatcher::BuildSettingsForm()
 	PlatformList->setFlow(QListView::LeftToRight);
 	PlatformList->setWrapping(true);
 	PlatformList->setMaximumHeight(56);
+	ShowCheckFrames(PlatformList);
 	Layout->addRow(Tr("TargetPlatforms", "Target platforms"), PlatformList);
 
 	auto* PakName = new QHBoxLayout();
 	CustomPakNameCheck = new QCheckBox(Tr("CustomPakName", "Custom pak name"));
 	CustomPakNameCheck->setObjectName(QStringLiteral("CustomPakName"));
+	ShowCheckFrames(CustomPakNameCheck);
 	PakNameRuleText = new QLineEdit();
 	PakNameRuleText->setObjectName(QStringLiteral("PakNameRule"));
 	PakName->addWidget(CustomPakNameCheck);
@@ -306,6 +318,7 @@ QWidget* SHotPatcher::BuildSettingsForm()
 	auto* Base = new QHBoxLayout();
 	ByBaseVersionCheck = new QCheckBox(Tr("ByBaseVersion", "Against base version"));
 	ByBaseVersionCheck->setObjectName(QStringLiteral("ByBaseVersion"));
+	ShowCheckFrames(ByBaseVersionCheck);
 	BaseVersionText = new QLineEdit();
 	BaseVersionText->setObjectName(QStringLiteral("BaseVersion"));
 	Base->addWidget(ByBaseVersionCheck);
