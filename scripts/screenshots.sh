@@ -4,7 +4,8 @@
 # refused login (against a local OrvaDevService), and the tab's error text without the SDK
 # subsystem; a window with notification toasts; and, logged in, the world panel with several
 # worlds and their title images, a chosen world with its screenshots (one refused by the service's
-# body limit, so still waiting for its upload) and the launch menu. Prints the folder.
+# body limit, so still waiting for its upload) and the launch menu; the packaging panel after a
+# build it ran; the level chooser with its picker open. Prints the folder.
 # Usage: scripts/screenshots.sh [OUT_DIR]   (PRESET=release to use the release build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +15,7 @@ source scripts/devservice.sh
 
 scripts/install-deps.sh
 cmake --preset "$PRESET" >/dev/null
-cmake --build --preset "$PRESET" --target OrvaEditorScreenshots OrvaDevService
+cmake --build --preset "$PRESET" --target OrvaEditorScreenshots OrvaDevService OrvaEditorCmd
 BIN="$REPO/build/$PRESET/Programs"
 
 RUN="$(mktemp -d "${TMPDIR:-/tmp}/orva-shots.XXXXXX")"

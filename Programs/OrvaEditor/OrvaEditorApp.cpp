@@ -2,6 +2,7 @@
 
 #include "EditorHost.h"
 #include "EditorServices.h"
+#include "HotPatcherEditorTab.h"
 #include "LevelEditorWindow.h"
 #include "OrvaSDK.h"
 #include "OrvaSDKModule.h"
@@ -60,6 +61,9 @@ void FOrvaEditorApp::Start()
 	}
 	EditorHost->Start();
 
+	// The packaging tool's module loads before the plugin that uses it, and unloads after it.
+	HotPatcherTab = std::make_unique<FHotPatcherEditorTab>(*EditorServices);
+	HotPatcherTab->StartupModule();
 	SdkModule = std::make_unique<FOrvaSDKModule>(*EditorServices);
 	SdkModule->StartupModule();
 	EditorServices->ToolMenus().SetReady();
@@ -76,8 +80,13 @@ void FOrvaEditorApp::Shutdown()
 	{
 		SdkModule->ShutdownModule();
 	}
+	if (HotPatcherTab)
+	{
+		HotPatcherTab->ShutdownModule();
+	}
 	MainWindow.reset();
 	SdkModule.reset();
+	HotPatcherTab.reset();
 	EditorHost->Shutdown();
 	EditorServices.reset();
 	EditorHost.reset();

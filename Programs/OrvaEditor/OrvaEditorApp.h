@@ -9,6 +9,7 @@
 
 class FEditorHost;
 class FEditorServices;
+class FHotPatcherEditorTab;
 class FOrvaSDKModule;
 class SLevelEditorWindow;
 
@@ -64,6 +65,7 @@ private:
 	std::unique_ptr<FEditorHost> EditorHost;
 	std::unique_ptr<FEditorServices> EditorServices;
 	std::unique_ptr<SLevelEditorWindow> MainWindow;
+	std::unique_ptr<FHotPatcherEditorTab> HotPatcherTab;
 	std::unique_ptr<FOrvaSDKModule> SdkModule;
 	bool bStarted = false;
 };

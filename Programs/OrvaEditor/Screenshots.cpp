@@ -9,14 +9,17 @@
 #include "EditorServices.h"
 #include "ExpandableArea.h"
 #include "GameThread.h"
+#include "HotPatcherEditorTab.h"
 #include "LevelEditorWindow.h"
 #include "NotificationList.h"
 #include "Notifications.h"
 #include "ObjectPropertyEntryBox.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "OrvaEditorApp.h"
+#include "OrvaLevelChooser.h"
 #include "OrvaSDK.h"
 #include "OrvaSDKSubsystem.h"
+#include "SHotPatcher.h"
 #include "SOrvaEditorLoginBox.h"
 #include "SOrvaEditorView.h"
 #include "SOrvaEditorWorldView.h"
@@ -26,6 +29,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -34,6 +38,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTableWidget>
 #include <QToolButton>
 
 #include <algorithm>
@@ -276,6 +281,101 @@ SDockTab* OpenPluginTab(FOrvaEditorApp& Editor)
 	FGameThread::RunUntilIdle(200);
 	return Editor.Services().TabManager().FindExistingLiveTab(FOrvaSDKModule::TabName());
 }
+// The packaging panel as OpenHotPatcher shows it: the settings the plugin fills for the demo's
+// entry level, and a build of them run from the panel, with its state and output.
+bool SaveHotPatcherPanel(FOrvaEditorApp& Editor, const QString& OutDir)
+{
+	UOrvaSDKSubsystem* Sdk = Editor.Host().GetEditorSubsystem<UOrvaSDKSubsystem>();
+	if (!Sdk)
+	{
+		return false;
+	}
+	Sdk->UpdateHotPatcherSettings(QStringLiteral("Entry"), FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
+	Sdk->OpenHotPatcher();
+	FGameThread::RunUntilIdle(100);
+	SDockTab* Tab = Editor.Services().TabManager().FindExistingLiveTab(FHotPatcherEditorTab::TabName());
+	auto* Panel = Tab ? Tab->findChild<SHotPatcher*>() : nullptr;
+	if (!Panel)
+	{
+		std::fprintf(stderr, "OpenHotPatcher showed no panel\n");
+		return false;
+	}
+	Editor.Window().resizeDocks({Tab}, {1100}, Qt::Horizontal);
+	QString Error;
+	const FProcWorkerThreadPtr Build = Panel->StartBuild(Error);
+	if (!Build)
+	{
+		std::fprintf(stderr, "The panel did not build: %s\n", qUtf8Printable(Error));
+		return false;
+	}
+	if (!FGameThread::RunUntil([&Build] { return Build->GetStatus() != EProcWorkerStatus::Running; }, 60000))
+	{
+		std::fprintf(stderr, "The panel's build did not end\n");
+		return false;
+	}
+	// The tab alone: the toasts of earlier shots would cover its buttons.
+	return Save(Tab, QDir(OutDir).filePath(QStringLiteral("8-hotpatcher-panel.png")));
+}
+// The level chooser as a form places it, with its picker open on the demo's levels.
+bool SaveLevelChooser(FOrvaEditorApp& Editor, const QString& OutDir)
+{
+	QWidget Form;
+	Form.setWindowTitle(QStringLiteral("Level chooser"));
+	auto* Layout = new QFormLayout(&Form);
+	Layout->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+	auto* Chooser = new UOrvaLevelChooser();
+	Chooser->SetEditorHost(&Editor.Host());
+	Layout->addRow(QStringLiteral("Entry level"), Chooser);
+	Form.resize(420, 60);
+	Form.move(100, 100);
+	Form.show();
+	FGameThread::RunUntilIdle(100);
+	auto* Box = qobject_cast<SObjectPropertyEntryBox*>(Chooser->GetCachedWidget());
+	if (!Box)
+	{
+		std::fprintf(stderr, "The level chooser shows no picker\n");
+		return false;
+	}
+	// A level chosen, and the picker open again on the levels it offers.
+	Box->OpenPicker();
+	FGameThread::RunUntilIdle(50);
+	QListWidget* List = Box->GetAssetList();
+	if (QListWidgetItem* Entry = List->findItems(QStringLiteral("Entry"), Qt::MatchExactly).value(0))
+	{
+		Q_EMIT List->itemClicked(Entry);
+	}
+	Box->OpenPicker();
+	FGameThread::RunUntilIdle(200);
+	QWidget* Popup = QApplication::activePopupWidget();
+	const QPixmap FormShot = Form.grab();
+	QRect Area(QPoint(0, 0), FormShot.size());
+	QPoint PopupAt;
+	QPixmap PopupShot;
+	if (Popup)
+	{
+		PopupShot = Popup->grab();
+		PopupAt = Popup->mapToGlobal(QPoint(0, 0)) - Form.mapToGlobal(QPoint(0, 0));
+		Area = Area.united(QRect(PopupAt, PopupShot.size()));
+	}
+	QPixmap Canvas(Area.size());
+	Canvas.fill(QColor(0x2b, 0x2b, 0x2b));
+	QPainter Painter(&Canvas);
+	Painter.drawPixmap(-Area.topLeft(), FormShot);
+	if (Popup)
+	{
+		Painter.drawPixmap(PopupAt - Area.topLeft(), PopupShot);
+	}
+	Painter.end();
+	Box->ClosePicker();
+	const QString Path = QDir(OutDir).filePath(QStringLiteral("9-level-chooser.png"));
+	if (!Canvas.save(Path, "PNG"))
+	{
+		std::fprintf(stderr, "Cannot write %s\n", qUtf8Printable(Path));
+		return false;
+	}
+	std::fprintf(stdout, "%s\n", qUtf8Printable(Path));
+	return true;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -357,6 +457,8 @@ int main(int argc, char** argv)
 			bOk &= ShootWorldPanel(Editor, *Answers, View, OutDir, WorkDir);
 			QDir(WorkDir).removeRecursively();
 		}
+		bOk &= SaveHotPatcherPanel(Editor, OutDir);
+		bOk &= SaveLevelChooser(Editor, OutDir);
 		Editor.Shutdown();
 	}
 	{

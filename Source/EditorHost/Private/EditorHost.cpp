@@ -154,3 +154,14 @@ void FEditorHost::SetDialogService(std::unique_ptr<FDialogService> Service)
 		DialogService = std::move(Service);
 	}
 }
+
+void FEditorHost::SetTabInvoker(QObject* Context, FTabInvoker Invoker)
+{
+	TabInvokerContext = Context;
+	TabInvoker = Context ? std::move(Invoker) : FTabInvoker();
+}
+
+bool FEditorHost::TryInvokeTab(const QString& TabId) const
+{
+	return TabInvokerContext && TabInvoker && TabInvoker(TabId);
+}

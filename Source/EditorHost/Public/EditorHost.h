@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <functional>
@@ -104,6 +105,13 @@ public:
 	// Runs render commands (texture uploads) in order, off the main thread.
 	FRenderThread& RenderThread() const { return *Render; }
 
+	// Opens an editor tab by id, or brings the open one to front; answers whether a tab shows.
+	using FTabInvoker = std::function<bool(const QString& TabId)>;
+	// Set by a front end that has tabs; the invoker lives as long as Context. A headless host has
+	// none, and TryInvokeTab answers false.
+	void SetTabInvoker(QObject* Context, FTabInvoker Invoker);
+	bool TryInvokeTab(const QString& TabId) const;
+
 private:
 	struct FRegistration
 	{
@@ -125,6 +133,8 @@ private:
 	std::unique_ptr<FFileLogSink> LogFile;
 	std::unique_ptr<FRenderThread> Render;
 	FEditorSettings Settings;
+	QPointer<QObject> TabInvokerContext;
+	FTabInvoker TabInvoker;
 	QList<FRegistration> Registrations;
 	QList<UEditorSubsystem*> Subsystems;
 	bool bStarted = false;

@@ -41,6 +41,9 @@ FProcWorkerThreadPtr FHotPatcherEditorModule::RunProcMission(const QString& Exec
 	connect(Worker.get(), &FProcWorkerThread::ProcFaild, this, Release, Qt::QueuedConnection);
 	ShowMissionNotification(Worker, NotifyText);
 	Worker->Execute();
+	// After the start, so that the worker already tells its state; its output and end events are
+	// read from the event loop, so none is missed.
+	Q_EMIT MissionStarted(Worker.get());
 	return Worker;
 }
 

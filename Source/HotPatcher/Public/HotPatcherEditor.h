@@ -33,6 +33,10 @@ public:
 	void SetNotificationService(FNotificationService* Service);
 	FNotificationService* GetNotificationService() const;
 
+Q_SIGNALS:
+	// A mission was started; its output and end events are still to come.
+	void MissionStarted(FProcWorkerThread* Worker);
+
 private:
 	explicit FHotPatcherEditorModule(QObject* Parent);
 	void ShowMissionNotification(const FProcWorkerThreadPtr& Worker, const QString& NotifyText);

@@ -242,7 +242,10 @@ void UOrvaSDKSubsystem::PathcerFailed(FProcWorkerThread* Worker)
 void UOrvaSDKSubsystem::OpenHotPatcher()
 {
 	// The headless editor has no tabs; the windowed one registers the packaging panel's tab.
-	UE_LOG(LogTemp, Warning, QStringLiteral("No tab \"HotPatcher\" is registered in this editor"));
+	if (!GetHost()->TryInvokeTab(QStringLiteral("HotPatcher")))
+	{
+		UE_LOG(LogTemp, Warning, QStringLiteral("No tab \"HotPatcher\" is registered in this editor"));
+	}
 }
 
 QString UOrvaSDKSubsystem::GetPakPathByPakName(const QString& PakName) const

@@ -3,6 +3,7 @@
 #include "EditorHost.h"
 #include "EditorServices.h"
 #include "Log.h"
+#include "NativeWidgetHost.h"
 #include "NotificationList.h"
 
 #include <QAction>
@@ -113,6 +114,8 @@ SLevelEditorWindow::SLevelEditorWindow(FEditorServices& InServices, QWidget* Par
 	connect(&Services.TabManager(), &FGlobalTabManager::SpawnersChanged, this, &SLevelEditorWindow::RebuildWindowMenu);
 	RebuildWindowMenu();
 	RebuildPlayToolBar();
+	// The designer widgets placed in this window's tabs reach the editor through it.
+	UNativeWidgetHost::SetEditorHostOf(this, Services.GetHost());
 	if (Services.GetHost())
 	{
 		Notifications = new SNotificationList(Services.GetHost()->Notifications(), this);

@@ -5,9 +5,19 @@
 #include <QString>
 
 class FEditorServices;
+struct UWorld;
 class QMenu;
 class SNotificationList;
 class QToolBar;
+
+// How the level editor's map changed, as its map-changed notification tells it.
+enum class EMapChangeType : quint8
+{
+	LoadMap,
+	SaveMap,
+	NewMap,
+	TearDownWorld
+};
 
 // The level editor's main window: a menu bar whose Window menu lists the tab manager's listed
 // spawners followed by the "LevelEditor.MainMenu.Window" tool menu, the play toolbar built from
