@@ -9,6 +9,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
 	FFuzz::App();
+	// The image library warns about every broken file; that is the expected case here.
+	static const QtMessageHandler Quiet =
+	    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+	(void)Quiet;
 	const QByteArray Bytes = FFuzz::Bytes(Data, Size);
 	EImageFormat First = EImageFormat::Invalid;
 	size_t FirstPixels = 0;

@@ -10,9 +10,11 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 using namespace OrvaDev;
 
@@ -139,10 +141,33 @@ public:
 	}
 };
 
+// The type the plugin writes ("boundary =" with a blank) names the same boundary as the standard
+// form, for any boundary RFC 2046 allows: the input's leading boundary characters.
+void CheckBoundary(const uint8_t* Data, size_t Size)
+{
+	static const std::string_view Allowed =
+	    "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ'()+_,-./:=? ";
+	std::string Boundary;
+	while (Boundary.size() < std::min<size_t>(Size, 70) && Allowed.find(char(Data[Boundary.size()])) != Allowed.npos)
+	{
+		Boundary.push_back(char(Data[Boundary.size()]));
+	}
+	if (Boundary.empty() || Boundary.front() == ' ' || Boundary.back() == ' ')
+	{
+		return;
+	}
+	if (MultipartBoundary("multipart/form-data; boundary =" + Boundary) != Boundary ||
+	    MultipartBoundary("multipart/form-data; boundary=\"" + Boundary + "\"") != Boundary)
+	{
+		std::abort();
+	}
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
+	CheckBoundary(Data, Size);
 	static FFuzzServer Server;
 	FInputStream Stream(Data, Size);
 	Server.Serve(Stream);
