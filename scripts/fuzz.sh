@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 SECONDS_PER_TARGET="${1:-60}"
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(FuzzResponseHandlers FuzzConfigCache FuzzPackageFile FuzzScriptParser)
+[ ${#TARGETS[@]} -eq 0 ] && TARGETS=(FuzzResponseHandlers FuzzConfigCache FuzzPackageFile FuzzScriptParser FuzzServiceRequest FuzzPakFile
+  FuzzPatchSettings FuzzS3Errors FuzzImageDecoders)
 
 scripts/install-deps.sh
 cmake --preset fuzz >/dev/null
