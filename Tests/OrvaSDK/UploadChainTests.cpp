@@ -4,9 +4,9 @@
 #include "OrvaAsyncFileUploader.h"
 #include "PackageFile.h"
 #include "PakFile.h"
+#include "ScopedEnv.h"
 
-#include <QDir>
-#include <QFileDevice>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -218,32 +218,24 @@ TEST_F(UploadChainTest, LaunchUploadsOnlyTheServerPakThenThePlayerClientPlaysThe
 	ASSERT_TRUE(Writer.Finish());
 
 	// The installer's record names where the client lies.
-	const QString Install = Project.RootDir() + QStringLiteral("Orva");
-	const QString Executable = Install + QStringLiteral("/ORVAClient/Binaries/Linux/ORVAClient");
-	ASSERT_TRUE(QDir().mkpath(FPaths::GetPath(Executable)));
-	ASSERT_TRUE(QFile::copy(QStringLiteral(ORVA_CLIENT_PATH), Executable));
-	QFile::setPermissions(Executable, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-	ASSERT_TRUE(Project.WriteFile(QStringLiteral("UserSettings/Registry/HKEY_CURRENT_USER.ini"),
-	                              QStringLiteral("[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6A1D3C90-"
-	                                             "2F7B-4E55-8B14-0C9E7A2D4F61}_is1]\nInstallLocation=%1\n")
-	                                  .arg(Install)
-	                                  .toUtf8()));
-	const QString ClientLog = Install + QStringLiteral("/ORVAClient/Saved/Logs/ORVAClient.log");
+	const QString Executable = Project.InstallClient(QStringLiteral(ORVA_CLIENT_PATH));
+	ASSERT_FALSE(Executable.isEmpty());
+	const QString ClientLog = Project.ClientLogFile();
 
 	// The client reads the service's address from the same user settings as the editor.
-	const QByteArray OldConfigHome = qgetenv("XDG_CONFIG_HOME");
-	qputenv("XDG_CONFIG_HOME", Project.UserSettingsDir().toUtf8());
-	Sdk().TaskLaunchORVA();
 	QString Verdict;
-	FGameThread::RunUntil(
-	    [&]
-	    {
-		    QFile File(ClientLog);
-		    Verdict = File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll()) : QString();
-		    return Verdict.contains(QStringLiteral("ORVAClient exits with"));
-	    },
-	    60000);
-	qputenv("XDG_CONFIG_HOME", OldConfigHome);
+	{
+		const FScopedEnv ConfigHome("XDG_CONFIG_HOME", Project.UserSettingsDir().toUtf8());
+		Sdk().TaskLaunchORVA();
+		FGameThread::RunUntil(
+		    [&]
+		    {
+			    QFile File(ClientLog);
+			    Verdict = File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll()) : QString();
+			    return Verdict.contains(QStringLiteral("ORVAClient exits with"));
+		    },
+		    60000);
+	}
 	Settle();
 
 	EXPECT_TRUE(Dialogs->ShownMessages().isEmpty());
