@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QtTest/QTest>
 
+#include <algorithm>
 #include <functional>
 
 namespace
@@ -131,20 +132,19 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	    },
 	    15000));
 
-	// Pick the world by its picture in the strip.
-	SOrvaThumbnail* Tile = nullptr;
-	ASSERT_TRUE(FGameThread::RunUntil(
-	    [&]
-	    {
-		    for (SOrvaThumbnail* Candidate :
-		         Named<QListWidget>(Panel, "WorldListView")->findChildren<SOrvaThumbnail*>())
-		    {
-			    Tile = Candidate->GetThumbnailId() == WorldId ? Candidate : Tile;
-		    }
-		    return Tile != nullptr;
-	    },
-	    15000));
+	// Pick the world by its picture in the strip, once the strip holds both worlds.
+	const auto FindTile = [&]() -> SOrvaThumbnail*
+	{
+		const auto Tiles = Named<QListWidget>(Panel, "WorldListView")->findChildren<SOrvaThumbnail*>();
+		const auto Found =
+		    std::find_if(Tiles.begin(), Tiles.end(),
+		                 [&](const SOrvaThumbnail* Candidate) { return Candidate->GetThumbnailId() == WorldId; });
+		return Tiles.size() == 2 && Found != Tiles.end() ? *Found : nullptr;
+	};
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return FindTile() != nullptr; }, 15000));
 	Settle();
+	SOrvaThumbnail* Tile = FindTile();
+	ASSERT_NE(Tile, nullptr);
 	QTest::mouseClick(Tile, Qt::LeftButton, {}, QPoint(20, 20));
 	QWidget* Info = Named<QWidget>(Panel, "InfoArea");
 	ASSERT_TRUE(FGameThread::RunUntil([&] { return Info->isVisible(); }, 15000));
