@@ -1,4 +1,5 @@
 #include "Paths.h"
+#include "ScopedEnv.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,26 +11,6 @@
 
 namespace
 {
-// Sets an environment variable for one scope and puts the old value back.
-class FScopedEnv
-{
-public:
-	FScopedEnv(const char* InName, std::optional<QByteArray> Value)
-	    : Name(InName)
-	{
-		if (qEnvironmentVariableIsSet(Name))
-		{
-			Old = qgetenv(Name);
-		}
-		Value ? qputenv(Name, *Value) : qunsetenv(Name);
-	}
-	~FScopedEnv() { Old ? qputenv(Name, *Old) : qunsetenv(Name); }
-
-private:
-	const char* Name;
-	std::optional<QByteArray> Old;
-};
-
 TEST(PathsTest, CombinePutsExactlyOneSlashBetweenParts)
 {
 	const QString Expected = QStringLiteral("a/b");

@@ -4,7 +4,6 @@
 #include "ObjectClasses.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -376,15 +375,7 @@ TEST_F(RelocationTest, ALaterRelocationCarriesNothingOver)
 TEST_F(RelocationTest, DemoLevelEndsUpWholeInItsWorkspace)
 {
 	// A copy of the demo project's content.
-	const QString Source = QStringLiteral(ORVA_SOURCE_DIR "/Examples/DemoProject/Content");
-	QDirIterator It(Source, QDir::Files, QDirIterator::Subdirectories);
-	while (It.hasNext())
-	{
-		const QString File = It.next();
-		QFile In(File);
-		ASSERT_TRUE(In.open(QIODevice::ReadOnly));
-		Project.WriteFile(QStringLiteral("TestProject/Content/") + File.mid(Source.size() + 1), In.readAll());
-	}
+	ASSERT_TRUE(Project.CopyContent(QStringLiteral(ORVA_SOURCE_DIR "/Examples/DemoProject/Content")));
 	StartWithWorkspace();
 	const FSoftObjectPath Entry(QStringLiteral("/Game/Maps/Entry.Entry"));
 	const QStringList Before = Sdk().CheckFoldersNeedMove(Entry);

@@ -2,7 +2,11 @@
 
 #include "LocalS3Server.h"
 #include "OrvaAsyncFileUploader.h"
+#include "PackageFile.h"
+#include "PakFile.h"
+#include "ScopedEnv.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -166,4 +170,92 @@ TEST_F(UploadChainTest, ThePakArrivesByteForByteAndTheServiceMarksItComplete)
 	EXPECT_EQ(Upload(Path), QList<bool>({true}));
 	EXPECT_TRUE(Log.Contains(ComponentId + QStringLiteral(" is already uploaded")));
 	EXPECT_FALSE(Log.Contains(QStringLiteral("Ready To Upload")));
+}
+
+TEST_F(UploadChainTest, LaunchUploadsOnlyTheServerPakThenThePlayerClientPlaysTheClientPak)
+{
+	const httplib::Headers Auth = {{"Authorization", "Bearer " + Token}};
+	const std::string ApiPath = QUrl(BaseUrl).path().toStdString();
+	const auto WorldAnswer = Client->Get(ApiPath + "worlds/" + WorldId, Auth);
+	ASSERT_TRUE(WorldAnswer && WorldAnswer->status == 200);
+	const QString Identifier = QJsonDocument::fromJson(QByteArray::fromStdString(WorldAnswer->body))
+	                               .object()
+	                               .value(QStringLiteral("identifier"))
+	                               .toString();
+	const auto Registered = Client->Post(
+	    ApiPath + "worlds/" + WorldId + "/components", Auth,
+	    R"([{"metadata":{"map":"/Game/)" + Identifier.toStdString() +
+	        R"(/Maps/Entry","filename":"Entry_WindowsClient"},"name":"environment","platform":"WindowsClient","sandbox":false}])",
+	    "application/json; charset=utf-8");
+	ASSERT_TRUE(Registered && Registered->status == 201);
+	const QString ClientComponent = QJsonDocument::fromJson(QByteArray::fromStdString(Registered->body))
+	                                    .array()
+	                                    .at(0)
+	                                    .toObject()
+	                                    .value(QStringLiteral("id"))
+	                                    .toString();
+
+	// Both paks as registration leaves them: each named after its component, recorded beside it.
+	Sdk().CurrWorkspace.WorldId = QString::fromStdString(WorldId);
+	Sdk().CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/%1/Maps/Entry.Entry").arg(Identifier));
+	const QString Output = QStringLiteral("TestProject/Saved/HotPatcher/Entry/");
+	const QByteArray ServerPak(300 * 1024 + 5, 's');
+	ASSERT_TRUE(
+	    Project.WriteFile(Output + QStringLiteral("WindowsServer/") + ComponentId + QStringLiteral(".pak"), ServerPak));
+	ASSERT_TRUE(Project.WriteFile(Output + QStringLiteral("WindowsServer/Component.json"),
+	                              QStringLiteral(R"({"ComponentId":"%1"})").arg(ComponentId).toUtf8()));
+	ASSERT_TRUE(Project.WriteFile(Output + QStringLiteral("WindowsClient/Component.json"),
+	                              QStringLiteral(R"({"ComponentId":"%1"})").arg(ClientComponent).toUtf8()));
+	FPackageFile Level;
+	Level.Assets = {{QStringLiteral("Entry"), QStringLiteral("/Script/Engine.World"), QString()}};
+	ASSERT_TRUE(Level.SaveToFile(Project.RootDir() + QStringLiteral("Entry.umap")));
+	const QString ClientPak =
+	    Project.RootDir() + Output + QStringLiteral("WindowsClient/") + ClientComponent + QStringLiteral(".pak");
+	FPakWriter Writer;
+	ASSERT_TRUE(Writer.Open(ClientPak, QStringLiteral("../../../ORVAClient/")));
+	ASSERT_TRUE(Writer.AddFile(Project.RootDir() + QStringLiteral("Entry.umap"),
+	                           QStringLiteral("Content/%1/Maps/Entry.umap").arg(Identifier)));
+	ASSERT_TRUE(Writer.Finish());
+
+	// The installer's record names where the client lies.
+	const QString Executable = Project.InstallClient(QStringLiteral(ORVA_CLIENT_PATH));
+	ASSERT_FALSE(Executable.isEmpty());
+	const QString ClientLog = Project.ClientLogFile();
+
+	// The client reads the service's address from the same user settings as the editor.
+	QString Verdict;
+	{
+		const FScopedEnv ConfigHome("XDG_CONFIG_HOME", Project.UserSettingsDir().toUtf8());
+		Sdk().TaskLaunchORVA();
+		FGameThread::RunUntil(
+		    [&]
+		    {
+			    QFile File(ClientLog);
+			    Verdict = File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll()) : QString();
+			    return Verdict.contains(QStringLiteral("ORVAClient exits with"));
+		    },
+		    60000);
+	}
+	Settle();
+
+	EXPECT_TRUE(Dialogs->ShownMessages().isEmpty());
+	EXPECT_TRUE(Log.Contains(QStringLiteral("Target::") + Executable));
+	// The server pak is stored and complete; the client pak was not sent anywhere.
+	const auto Stored = Store.GetObject(Bucket, "worlds/" + WorldId + "/" + ComponentId.toStdString() + ".pak");
+	ASSERT_EQ(Stored.Status, 200);
+	EXPECT_TRUE(Stored.Body == ServerPak.toStdString());
+	EXPECT_EQ(Store.HeadObject(Bucket, "worlds/" + WorldId + "/" + ClientComponent.toStdString() + ".pak").Status, 404);
+	EXPECT_TRUE(ComponentState().value(QStringLiteral("complete")).toBool());
+
+	// The client got the documented line, one argument per switch, and could play the world.
+	EXPECT_TRUE(Verdict.contains(QStringLiteral("ORVAClient started with 6 arguments: -ApplicationType=PC_Win64 "
+	                                            "-ApplicationToken=<hidden> -PakPlatform=WindowsClient -RunMode=Editor "
+	                                            "-SDK_Id=%1 -SDK_Path=%2\n")
+	                                 .arg(QString::fromStdString(WorldId), ClientPak)))
+	    << Verdict.toStdString();
+	EXPECT_TRUE(Verdict.contains(QStringLiteral("Verdict: world %1 \"Chain\" can be played: level /Game/%2/Maps/Entry")
+	                                 .arg(QString::fromStdString(WorldId), Identifier)))
+	    << Verdict.toStdString();
+	EXPECT_TRUE(Verdict.contains(QStringLiteral("ORVAClient exits with 0")));
+	EXPECT_FALSE(Verdict.contains(QString::fromStdString(Token)));
 }

@@ -947,3 +947,37 @@ bool FPakReader::VerifyEntry(FPakEntryInfo& Entry)
 	}
 	return true;
 }
+
+bool FPakReader::ReadEntry(FPakEntryInfo& Entry, qint64 MaxBytes, QByteArray& OutData)
+{
+	OutData.clear();
+	if (Entry.Size > MaxBytes)
+	{
+		return Fail(QStringLiteral("%1 holds %2 bytes, more than the %3 read at most")
+		                .arg(Entry.Path)
+		                .arg(Entry.Size)
+		                .arg(MaxBytes));
+	}
+	if (!VerifyEntry(Entry))
+	{
+		return false;
+	}
+	// Read again after the check and hash what was read: the file may change in between.
+	if (!File.seek(Entry.Offset + PakFormat::EntryHeaderSize))
+	{
+		return Fail(QStringLiteral("cannot read the data of %1").arg(Entry.Path));
+	}
+	QByteArray Data = File.read(Entry.Size);
+	if (Data.size() != Entry.Size)
+	{
+		return Fail(QStringLiteral("cannot read the data of %1").arg(Entry.Path));
+	}
+	const QByteArray Computed = FSha1::Of(Data);
+	if (Computed != Entry.Sha1)
+	{
+		return Fail(QStringLiteral("the data of %1 does not match its hash (stored %2, computed %3)")
+		                .arg(Entry.Path, Hex(Entry.Sha1), Hex(Computed)));
+	}
+	OutData = std::move(Data);
+	return true;
+}

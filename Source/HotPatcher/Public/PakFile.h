@@ -92,6 +92,9 @@ public:
 	// Streams the entry's data through SHA-1 and compares it with the hash in its header; also
 	// checks that the header agrees with the index. Fills Entry.Sha1 from the header.
 	bool VerifyEntry(FPakEntryInfo& Entry);
+	// The entry's data, checked like VerifyEntry. Refused (false) when it is larger than MaxBytes,
+	// so a hostile index cannot make the reader allocate what it names.
+	bool ReadEntry(FPakEntryInfo& Entry, qint64 MaxBytes, QByteArray& OutData);
 
 private:
 	bool Fail(const QString& Message);
