@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sourced by the scripts that need a local OrvaDevService: start_dev_service DATA_DIR LOG_PREFIX
-# CREATOR... starts it on a free loopback port and sets SERVICE_PID and BASE_URL;
+# CREATOR... starts it on a free loopback port and sets SERVICE_PID and BASE_URL (an argument that
+# starts with "--", such as --max-body-bytes=N, is passed to the service as it is);
 # stop_dev_service stops it (SIGTERM, then SIGKILL after 10 s).
 SERVICE_PID=""
 BASE_URL=""
@@ -9,7 +10,12 @@ start_dev_service() {
 	local bin="$1" data="$2" log_prefix="$3"
 	shift 3
 	local creators=()
-	for c in "$@"; do creators+=(--creator "$c"); done
+	for c in "$@"; do
+		case "$c" in
+		--*) creators+=("$c") ;;
+		*) creators+=(--creator "$c") ;;
+		esac
+	done
 	mkdir -p "$data"
 	"$bin" --data "$data" --host 127.0.0.1 --port 0 "${creators[@]}" >"$log_prefix.out" 2>"$log_prefix.log" &
 	SERVICE_PID=$!

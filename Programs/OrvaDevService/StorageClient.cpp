@@ -111,45 +111,63 @@ std::string FStorageClient::XmlText(const std::string& Xml, const std::string& N
 	return bParsed && Search.bDone ? Search.Text : std::string();
 }
 
-FStorageClient::FAnswer FStorageClient::Call(const std::string& Service, const std::string& Method,
-                                             const std::string& Path, const std::string& Body,
-                                             const std::string& ContentType)
+FStoreAnswer CallStore(const FStoreCall& Call, const AwsSigV4::FCredentials& Keys)
 {
 	AwsSigV4::FRequest Request;
-	Request.Method = Method;
-	Request.Path = Path;
-	Request.Headers = {{"host", HostPort}};
-	if (!ContentType.empty())
+	Request.Method = Call.Method;
+	Request.Path = Call.Path;
+	Request.Query = Call.Query;
+	Request.Headers = {{"host", Call.HostHeader}};
+	if (!Call.ContentType.empty())
 	{
-		Request.Headers.emplace_back("content-type", ContentType);
+		Request.Headers.emplace_back("content-type", Call.ContentType);
 	}
-	Request.PayloadHash = AwsSigV4::Sha256Hex(Body);
-	const AwsSigV4::FCredentials Keys{Options.AccessKeyId, Options.SecretAccessKey, ""};
-	AwsSigV4::Sign(Request, Keys, {Options.Region, Service},
+	Request.PayloadHash = AwsSigV4::Sha256Hex(Call.Body);
+	AwsSigV4::Sign(Request, Keys, {Call.Region, Call.Service},
 	               AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
 
 	httplib::Request Http;
-	Http.method = Method;
-	Http.path = AwsSigV4::UriEncode(Path, true);
+	Http.method = Call.Method;
+	Http.path = AwsSigV4::UriEncode(Call.Path, true);
+	if (!Call.Query.empty())
+	{
+		Http.path += "?" + AwsSigV4::EncodeQuery(Call.Query);
+	}
 	for (const auto& [Name, Value] : Request.Headers)
 	{
 		Http.headers.emplace(Name == "host" ? "Host" : Name, Value);
 	}
-	Http.body = Body;
-	httplib::Client Client(Scheme + "://" + HostPort);
+	Http.body = Call.Body;
+	httplib::Client Client(Call.SchemeHostPort);
 	Client.set_connection_timeout(5, 0);
-	Client.set_read_timeout(20, 0);
+	Client.set_read_timeout(Call.ReadTimeoutSeconds, 0);
 	Client.set_url_encode(false);
-	FAnswer Answer;
+	FStoreAnswer Answer;
 	httplib::Response Response;
 	httplib::Error Error = httplib::Error::Success;
 	if (Client.send(Http, Response, Error))
 	{
 		Answer.Status = Response.status;
-		Answer.Body = Response.body;
+		Answer.Body = std::move(Response.body);
 		Answer.ContentLength = Response.get_header_value("Content-Length");
 	}
 	return Answer;
+}
+
+FStorageClient::FAnswer FStorageClient::Call(const std::string& Service, const std::string& Method,
+                                             const std::string& Path, const std::string& Body,
+                                             const std::string& ContentType)
+{
+	FStoreCall Call;
+	Call.SchemeHostPort = Scheme + "://" + HostPort;
+	Call.HostHeader = HostPort;
+	Call.Region = Options.Region;
+	Call.Service = Service;
+	Call.Method = Method;
+	Call.Path = Path;
+	Call.Body = Body;
+	Call.ContentType = ContentType;
+	return CallStore(Call, {Options.AccessKeyId, Options.SecretAccessKey, ""});
 }
 
 FStorageClient::FAnswer FStorageClient::Action(const std::string& Service, const std::string& Version,

@@ -5,6 +5,7 @@
 // the HEAD that checks an upload arrived. Plain C++ on cpp-httplib, expat and the shared SigV4
 // signer; no Qt.
 
+#include "AwsSigV4.h"
 #include "ServiceOptions.h"
 
 #include <cstdint>
@@ -22,6 +23,30 @@ struct FTemporaryCredentials
 	std::string SessionToken;
 	std::string Expiration;
 };
+
+// How one call to the object store went: Status 0 means no answer at all.
+struct FStoreAnswer
+{
+	int Status = 0;
+	std::string Body;
+	std::string ContentLength;
+};
+
+// One call to the object store, its IAM or its STS, signed in headers with Keys.
+struct FStoreCall
+{
+	std::string SchemeHostPort; // "http://127.0.0.1:9000"
+	std::string HostHeader;     // "127.0.0.1:9000"
+	std::string Region;
+	std::string Service = "s3";
+	std::string Method;
+	std::string Path; // decoded; the call encodes it
+	AwsSigV4::FNameValueList Query;
+	std::string Body;
+	std::string ContentType; // sent and signed when set
+	int ReadTimeoutSeconds = 20;
+};
+FStoreAnswer CallStore(const FStoreCall& Call, const AwsSigV4::FCredentials& Keys);
 
 class FStorageClient
 {
@@ -47,12 +72,7 @@ public:
 	static std::string XmlText(const std::string& Xml, const std::string& Name);
 
 private:
-	struct FAnswer
-	{
-		int Status = 0; // 0: no answer
-		std::string Body;
-		std::string ContentLength;
-	};
+	using FAnswer = FStoreAnswer;
 	FAnswer Call(const std::string& Service, const std::string& Method, const std::string& Path,
 	             const std::string& Body, const std::string& ContentType);
 	FAnswer Action(const std::string& Service, const std::string& Version,

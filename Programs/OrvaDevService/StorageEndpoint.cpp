@@ -3,6 +3,7 @@
 #include "AwsSigV4.h"
 #include "HttpServer.h"
 #include "ServiceJson.h"
+#include "StorageClient.h"
 
 #include <httplib.h>
 #include <openssl/crypto.h>
@@ -97,18 +98,6 @@ void Answer(httplib::Response& Response, int Status, int Code, const std::string
 	Response.set_content(WriteJson(Body.Take()), "application/json");
 }
 
-std::string XmlText(const std::string& Xml, const std::string& Name)
-{
-	const std::string Open = "<" + Name + ">";
-	const size_t Start = Xml.find(Open);
-	if (Start == std::string::npos)
-	{
-		return {};
-	}
-	const size_t End = Xml.find("</" + Name + ">", Start);
-	return End == std::string::npos ? std::string() : Xml.substr(Start + Open.size(), End - Start - Open.size());
-}
-
 std::string XmlEscape(const std::string& Text)
 {
 	std::string Out;
@@ -142,8 +131,8 @@ std::string StoreProblem(const FStoreAnswer& Store)
 	{
 		return "the object store did not answer";
 	}
-	std::string Code = XmlText(Store.Body, "Code");
-	std::string Message = XmlText(Store.Body, "Message");
+	std::string Code = FStorageClient::XmlText(Store.Body, "Code");
+	std::string Message = FStorageClient::XmlText(Store.Body, "Message");
 	return "the object store refused (" + std::to_string(Store.Status) + (Code.empty() ? "" : " " + Code) +
 	       (Message.empty() ? "" : ": " + Message) + ")";
 }
@@ -196,45 +185,17 @@ struct FStorageEndpoint::FImpl
 	FStoreAnswer Call(const std::string& Method, const std::string& Key, const AwsSigV4::FNameValueList& Query,
 	                  const std::string& Body) const
 	{
-		AwsSigV4::FRequest Request;
-		Request.Method = Method;
-		Request.Path = ObjectPath(Key);
-		Request.Query = Query;
-		Request.Headers = {{"host", Store.HostHeader}};
-		Request.PayloadHash = AwsSigV4::Sha256Hex(Body);
-		AwsSigV4::Sign(Request, Credentials(), {Storage.Region, "s3"},
-		               AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
-
-		httplib::Request Http;
-		Http.method = Method;
-		Http.path = AwsSigV4::UriEncode(Request.Path, true);
-		if (!Query.empty())
-		{
-			Http.path += "?" + AwsSigV4::EncodeQuery(Query);
-		}
-		for (const auto& [Name, Value] : Request.Headers)
-		{
-			Http.headers.emplace(Name, Value);
-		}
-		Http.body = Body;
-		if (!Body.empty())
-		{
-			Http.headers.emplace("Content-Type", "application/xml");
-		}
-
-		httplib::Client Client(Store.SchemeHostPort);
-		Client.set_connection_timeout(5, 0);
-		Client.set_read_timeout(60, 0);
-		Client.set_url_encode(false);
-		FStoreAnswer Result;
-		httplib::Response Response;
-		httplib::Error Error = httplib::Error::Success;
-		if (Client.send(Http, Response, Error))
-		{
-			Result.Status = Response.status;
-			Result.Body = std::move(Response.body);
-		}
-		return Result;
+		FStoreCall Call;
+		Call.SchemeHostPort = Store.SchemeHostPort;
+		Call.HostHeader = Store.HostHeader;
+		Call.Region = Storage.Region;
+		Call.Method = Method;
+		Call.Path = ObjectPath(Key);
+		Call.Query = Query;
+		Call.Body = Body;
+		Call.ContentType = Body.empty() ? std::string() : std::string("application/xml");
+		Call.ReadTimeoutSeconds = 60;
+		return CallStore(Call, Credentials());
 	}
 
 	std::string PresignPart(const std::string& Key, int64_t PartNumber, const std::string& UploadId) const
@@ -307,7 +268,7 @@ struct FStorageEndpoint::FImpl
 
 		const std::string Key = Options.KeyPrefix + Name;
 		const FStoreAnswer Started = Call("POST", Key, {{"uploads", ""}}, {});
-		const std::string UploadId = XmlText(Started.Body, "UploadId");
+		const std::string UploadId = FStorageClient::XmlText(Started.Body, "UploadId");
 		if (Started.Status != 200 || UploadId.empty())
 		{
 			Answer(Response, 502, 502, StoreProblem(Started));
@@ -407,7 +368,7 @@ struct FStorageEndpoint::FImpl
 			Uploads.erase(UploadId);
 		}
 		FJsonObject Data(3);
-		Data.Add("key", Upload.Key).Add("etag", XmlText(Completed.Body, "ETag"));
+		Data.Add("key", Upload.Key).Add("etag", FStorageClient::XmlText(Completed.Body, "ETag"));
 		Answer(Response, 200, 0, "ok", Data.Take());
 	}
 };

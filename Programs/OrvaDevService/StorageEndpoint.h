@@ -12,13 +12,6 @@
 namespace OrvaDev
 {
 
-// How one call to the object store went: Status 0 means no answer at all.
-struct FStoreAnswer
-{
-	int Status = 0;
-	std::string Body;
-};
-
 class FStorageEndpoint
 {
 public:

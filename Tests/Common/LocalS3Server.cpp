@@ -153,7 +153,7 @@ std::string FLocalS3Server::LogText() const
 	return LogPath.empty() ? std::string() : ReadWhole(LogPath);
 }
 
-std::string FLocalS3Server::Start()
+std::string FLocalS3Server::Start(EAuthentication Authentication)
 {
 	if (Pid > 0)
 	{
@@ -191,7 +191,10 @@ std::string FLocalS3Server::Start()
 			Environment.emplace_back(*Entry);
 		}
 	}
-	Environment.push_back("INITIAL_NO_AUTH_ACTION_COUNT=" + std::to_string(UnauthenticatedBootstrapCalls));
+	if (Authentication == EAuthentication::Enforced)
+	{
+		Environment.push_back("INITIAL_NO_AUTH_ACTION_COUNT=" + std::to_string(UnauthenticatedBootstrapCalls));
+	}
 	Environment.push_back("PYTHONUNBUFFERED=1");
 	std::vector<char*> Envp;
 	for (std::string& Entry : Environment)

@@ -20,8 +20,17 @@ public:
 	FLocalS3Server(const FLocalS3Server&) = delete;
 	FLocalS3Server& operator=(const FLocalS3Server&) = delete;
 
+	// Whether the store checks what signs a request. moto checks signatures sent in the
+	// "Authorization" header only: a query-string (presigned) signature makes it fail the request
+	// with a 500, so presigned addresses can only be exercised on a store that does not check.
+	enum class EAuthentication
+	{
+		Enforced,
+		NotChecked
+	};
+
 	// Empty on success, else the reason (moto missing, no address line, bootstrap refused).
-	std::string Start();
+	std::string Start(EAuthentication Authentication = EAuthentication::Enforced);
 	// SIGTERM, then SIGKILL after a grace time. Safe to call twice.
 	void Stop();
 	bool IsRunning() const { return Pid > 0; }

@@ -320,7 +320,9 @@ protected:
 		{
 			GTEST_SKIP() << "moto_server is not installed";
 		}
-		const std::string Problem = Store.Start();
+		// The parts go to presigned addresses, which this store cannot check (see EAuthentication);
+		// the signer's presigned form is checked against AWS's published example instead.
+		const std::string Problem = Store.Start(FLocalS3Server::EAuthentication::NotChecked);
 		ASSERT_TRUE(Problem.empty()) << Problem;
 		ASSERT_TRUE(Store.CreateBucket(Bucket));
 		ASSERT_TRUE(Data.isValid());
@@ -367,9 +369,7 @@ protected:
 	QString StorageUrl;
 };
 
-// Disabled for now: moto answers every presigned part PUT with a bare 500 (no traceback in its log),
-// while the multi-part start signed in headers succeeds. Enable once that is understood.
-TEST_F(PakUploadEndToEndTest, DISABLED_TwentyFiveMibInFiveMibSlicesArriveByteForByte)
+TEST_F(PakUploadEndToEndTest, TwentyFiveMibInFiveMibSlicesArriveByteForByte)
 {
 	StartPakHost(QByteArray(), StorageUrl);
 	const QByteArray Bytes = Patterned(25 * MiB, 9);

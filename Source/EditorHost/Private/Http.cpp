@@ -9,6 +9,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
@@ -184,6 +185,38 @@ int Percent(qint64 Done, qint64 Total)
 {
 	return Total > 0 ? int(Done * 100 / Total) : -1;
 }
+
+// An address as log lines show it: without its query, fragment and user info, which may carry
+// credentials (a presigned address holds its signature and session token in the query).
+QString LoggedUrl(const QString& Url)
+{
+	const qsizetype Cut = Url.indexOf(QRegularExpression(QStringLiteral("[?#]")));
+	QString Shown = Cut < 0 ? Url : Url.left(Cut) + QStringLiteral("?...");
+	const qsizetype Authority = Shown.indexOf(QStringLiteral("://"));
+	if (Authority >= 0)
+	{
+		const qsizetype Slash = Shown.indexOf(QLatin1Char('/'), Authority + 3);
+		const qsizetype At = Shown.lastIndexOf(QLatin1Char('@'), Slash < 0 ? -1 : Slash);
+		if (At > Authority)
+		{
+			Shown.remove(Authority + 3, At - Authority - 2);
+		}
+	}
+	return Shown;
+}
+
+// Qt's transport errors quote the address they failed on; the quoted address is shown as above.
+QString LoggedError(QString Error, const QUrl& Url)
+{
+	for (const QString& Form : {Url.toString(), QString::fromLatin1(Url.toEncoded()), Url.toDisplayString()})
+	{
+		if (!Form.isEmpty())
+		{
+			Error.replace(Form, LoggedUrl(Form));
+		}
+	}
+	return Error;
+}
 } // namespace
 
 QString FHttpResponse::GetHeader(const QString& Name) const
@@ -328,7 +361,7 @@ bool FHttpRequest::ProcessRequest()
 	const QString Scheme = Url.scheme().toLower();
 	if (!Url.isValid() || Url.host().isEmpty() || (Scheme != QLatin1String("http") && Scheme != QLatin1String("https")))
 	{
-		Fail(QStringLiteral("Invalid request URL: %1").arg(UrlText));
+		Fail(QStringLiteral("Invalid request URL: %1").arg(LoggedUrl(UrlText)));
 		return false;
 	}
 
@@ -345,7 +378,7 @@ bool FHttpRequest::ProcessRequest()
 		if (Header.first.isEmpty() || HasLineBreakOrNul(Header.first) || HasLineBreakOrNul(Header.second))
 		{
 			Fail(QStringLiteral("Refused to send %1 %2: header \"%3\" holds CR, LF or NUL")
-			         .arg(VerbText, UrlText, QString::fromLatin1(Header.first.toPercentEncoding())));
+			         .arg(VerbText, LoggedUrl(UrlText), QString::fromLatin1(Header.first.toPercentEncoding())));
 			return false;
 		}
 	}
@@ -483,7 +516,7 @@ void FHttpRequest::GiveUp(const QString& Reason)
 		return;
 	}
 	GiveUpReason = Reason;
-	UE_LOG(LogEditorHost, Display, QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Reason));
+	UE_LOG(LogEditorHost, Display, QStringLiteral("%1 %2 failed: %3").arg(VerbText, LoggedUrl(UrlText), Reason));
 	StopTimers();
 	QNetworkReply* Dropped = Reply;
 	Reply = nullptr;
@@ -631,7 +664,8 @@ void FHttpRequest::OnReplyFinished()
 	{
 		// No HTTP answer at all: connection refused, TLS failure, time-out, abort.
 		UE_LOG(LogEditorHost, Display,
-		       QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Finished->errorString()));
+		       QStringLiteral("%1 %2 failed: %3")
+		           .arg(VerbText, LoggedUrl(UrlText), LoggedError(Finished->errorString(), Finished->url())));
 		if (ResponseFile)
 		{
 			ResponseFile->cancelWriting();
@@ -648,7 +682,8 @@ void FHttpRequest::OnReplyFinished()
 		if (!bCommitted)
 		{
 			UE_LOG(LogEditorHost, Display,
-			       QStringLiteral("%1 %2 failed: cannot write %3: %4").arg(VerbText, UrlText, ResponseFilePath, Why));
+			       QStringLiteral("%1 %2 failed: cannot write %3: %4")
+			           .arg(VerbText, LoggedUrl(UrlText), ResponseFilePath, Why));
 			Finish(nullptr, false);
 			return;
 		}

@@ -419,15 +419,8 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 	{
 		UOrvaAsyncFileUploader* Uploader =
 		    UOrvaAsyncFileUploader::UploadFile(this, ServerPak, FPaths::GetBaseFilename(ServerPak), bOnlyServer);
-		// The client starts on the uploaded server pak; starting it is the client launch's part.
 		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
-		        [](bool bServerPakIsUploaded)
-		        {
-			        UE_LOG(LogTemp, Warning,
-			               bServerPakIsUploaded
-			                   ? QStringLiteral("Server pak uploaded: the client may start")
-			                   : QStringLiteral("Server pak upload failed: the client is not started"));
-		        });
+		        &UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak);
 	}
 }
 

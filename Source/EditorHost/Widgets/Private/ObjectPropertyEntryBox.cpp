@@ -1,5 +1,6 @@
 #include "ObjectPropertyEntryBox.h"
 
+#include "AppStyle.h"
 #include "AssetRegistry.h"
 #include "ObjectClasses.h"
 #include "Text.h"
@@ -12,7 +13,6 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -44,7 +44,7 @@ SObjectPropertyEntryBox::SObjectPropertyEntryBox(const FAssetRegistry& InRegistr
 	ButtonLayout->addWidget(ValueText, 1);
 	auto* Arrow = new QLabel();
 	Arrow->setAttribute(Qt::WA_TransparentForMouseEvents);
-	Arrow->setPixmap(style()->standardIcon(QStyle::SP_ArrowDown).pixmap(12, 12));
+	Arrow->setPixmap(FAppStyle::GetBrush(QStringLiteral("Icons.ChevronDown"), QSize(12, 12)));
 	ButtonLayout->addWidget(Arrow);
 	Layout->addWidget(ValueButton, 1);
 	connect(ValueButton, &QPushButton::clicked, this, &SObjectPropertyEntryBox::OpenPicker);
