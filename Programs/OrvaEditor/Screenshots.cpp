@@ -2,9 +2,10 @@
 // open on the login box, the login box after a refused login, and the tab's error text when the
 // SDK subsystem is missing; how the editor draws notifications; and, after a real login, the world
 // panel with several worlds, a chosen world with its screenshots (one still waiting for its upload)
-// and the launch menu. It drives the real editor; the login goes to the service named in the
-// user's "OrvaSDK.ini", and the worlds, screenshots and title images are made there through the
-// plugin.
+// and the launch menu; the packaging panel after a build it ran, and the level chooser with its
+// picker open. It drives the real editor; the login goes to the service named in the user's
+// "OrvaSDK.ini", and the worlds, screenshots and title images are made there through the plugin.
+#include "AssetRegistry.h"
 #include "EditorHost.h"
 #include "EditorServices.h"
 #include "ExpandableArea.h"
@@ -281,8 +282,8 @@ SDockTab* OpenPluginTab(FOrvaEditorApp& Editor)
 	FGameThread::RunUntilIdle(200);
 	return Editor.Services().TabManager().FindExistingLiveTab(FOrvaSDKModule::TabName());
 }
-// The packaging panel as OpenHotPatcher shows it: the settings the plugin fills for the demo's
-// entry level, and a build of them run from the panel, with its state and output.
+// The packaging panel as OpenHotPatcher shows it: the settings the plugin fills for an entry
+// level, and a build of them run from the panel, with its state and output.
 bool SaveHotPatcherPanel(FOrvaEditorApp& Editor, const QString& OutDir)
 {
 	UOrvaSDKSubsystem* Sdk = Editor.Host().GetEditorSubsystem<UOrvaSDKSubsystem>();
@@ -290,7 +291,27 @@ bool SaveHotPatcherPanel(FOrvaEditorApp& Editor, const QString& OutDir)
 	{
 		return false;
 	}
-	Sdk->UpdateHotPatcherSettings(QStringLiteral("Entry"), FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
+	// The chosen world's entry level (the world panel's shots may have moved it into its workspace),
+	// else the demo's, else any level the project has.
+	const FAssetRegistry& Registry = Editor.Host().AssetRegistry();
+	FSoftObjectPath Level = Sdk->CurrWorkspace.ObjectPath;
+	if (!Registry.GetAssetByObjectPath(Level).IsValid())
+	{
+		Level = FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry"));
+	}
+	if (!Registry.GetAssetByObjectPath(Level).IsValid())
+	{
+		FARFilter Filter;
+		Filter.ClassPaths = {FTopLevelAssetPath(QStringLiteral("/Script/Engine"), QStringLiteral("World"))};
+		Filter.bRecursiveClasses = true;
+		QList<FAssetData> Levels;
+		Registry.GetAssets(Filter, Levels);
+		if (!Levels.isEmpty())
+		{
+			Level = Levels.first().GetSoftObjectPath();
+		}
+	}
+	Sdk->UpdateHotPatcherSettings(Level.GetAssetName(), Level);
 	Sdk->OpenHotPatcher();
 	FGameThread::RunUntilIdle(100);
 	SDockTab* Tab = Editor.Services().TabManager().FindExistingLiveTab(FHotPatcherEditorTab::TabName());
@@ -457,6 +478,7 @@ int main(int argc, char** argv)
 			bOk &= ShootWorldPanel(Editor, *Answers, View, OutDir, WorkDir);
 			QDir(WorkDir).removeRecursively();
 		}
+		// After the world panel's shots: the packaging tab opens in front of the plugin's.
 		bOk &= SaveHotPatcherPanel(Editor, OutDir);
 		bOk &= SaveLevelChooser(Editor, OutDir);
 		Editor.Shutdown();
