@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sourced by the scripts that need a local OrvaDevService: start_dev_service DATA_DIR LOG_PREFIX
-# CREATOR... starts it on a free loopback port and sets SERVICE_PID and BASE_URL;
-# stop_dev_service stops it (SIGTERM, then SIGKILL after 10 s).
+# Sourced by the scripts that need a local OrvaDevService: start_dev_service BINARY DATA_DIR
+# LOG_PREFIX CREATOR... [-- FLAG...] starts it on a free loopback port, with the flags after "--"
+# added, and sets SERVICE_PID and BASE_URL; stop_dev_service stops it (SIGTERM, then SIGKILL after
+# 10 s).
 SERVICE_PID=""
 BASE_URL=""
 
@@ -9,9 +10,13 @@ start_dev_service() {
 	local bin="$1" data="$2" log_prefix="$3"
 	shift 3
 	local creators=()
-	for c in "$@"; do creators+=(--creator "$c"); done
+	while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+		creators+=(--creator "$1")
+		shift
+	done
+	[ $# -gt 0 ] && shift
 	mkdir -p "$data"
-	"$bin" --data "$data" --host 127.0.0.1 --port 0 "${creators[@]}" >"$log_prefix.out" 2>"$log_prefix.log" &
+	"$bin" --data "$data" --host 127.0.0.1 --port 0 "${creators[@]}" "$@" >"$log_prefix.out" 2>"$log_prefix.log" &
 	SERVICE_PID=$!
 	for _ in $(seq 1 200); do
 		BASE_URL="$(sed -n 's|^OrvaDevService listening on \(http://[^ ]*/api/v1/\)$|\1|p' "$log_prefix.out")"
