@@ -60,6 +60,45 @@ struct US3PutObjectOrva::FHashJob
 	QPointer<US3PutObjectOrva> Owner;
 };
 
+// Fed on the thread that reads the body for sending (the main thread), in order; a send that
+// starts over from 0 starts the digest over.
+struct US3PutObjectOrva::FSentDigest
+{
+	EVP_MD_CTX* Context = EVP_MD_CTX_new();
+	qint64 Next = 0;
+	// Bytes came out of order: the digest says nothing about what was sent.
+	bool bBroken = false;
+
+	FSentDigest() { EVP_DigestInit_ex(Context, EVP_md5(), nullptr); }
+	~FSentDigest() { EVP_MD_CTX_free(Context); }
+	FSentDigest(const FSentDigest&) = delete;
+	FSentDigest& operator=(const FSentDigest&) = delete;
+
+	void See(qint64 Offset, const char* Data, qint64 Size)
+	{
+		if (Offset == 0 && Next != 0)
+		{
+			EVP_DigestInit_ex(Context, EVP_md5(), nullptr);
+			Next = 0;
+			bBroken = false;
+		}
+		if (Offset != Next)
+		{
+			bBroken = true;
+			return;
+		}
+		EVP_DigestUpdate(Context, Data, size_t(Size));
+		Next += Size;
+	}
+	QString Hex()
+	{
+		unsigned char Out[EVP_MAX_MD_SIZE];
+		unsigned int Length = 0;
+		EVP_DigestFinal_ex(Context, Out, &Length);
+		return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(Out), int(Length)).toHex());
+	}
+};
+
 US3PutObjectOrva* US3PutObjectOrva::PutObject(QObject* WorldContextObject, UAwsS3ClientObject* Client,
                                               const FPutObjectRequest& Request)
 {
@@ -147,8 +186,10 @@ void US3PutObjectOrva::Start()
 		StartHashing(true);
 		return;
 	}
+	// The MD5 is taken from the bytes as they go: no second pass over the file, and it is the
+	// digest of exactly what was sent.
+	SentDigest = std::make_shared<FSentDigest>();
 	Send(QString::fromLatin1(AwsSigV4::UnsignedPayload.data(), qsizetype(AwsSigV4::UnsignedPayload.size())));
-	StartHashing(false);
 }
 
 void US3PutObjectOrva::Send(const QString& PayloadHash)
@@ -170,7 +211,13 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 		HttpRequest->SetHeader(QStringLiteral("Content-Type"), Request.ContentType);
 	}
 	// The length checked and hashed is the length sent: a file that shrinks fails the request.
-	if (!HttpRequest->SetContentSource(FHttpBody::FromFileRange(Request.LocalFile, 0, FileSize)))
+	FHttpBody Body = FHttpBody::FromFileRange(Request.LocalFile, 0, FileSize);
+	if (SentDigest)
+	{
+		Body.SetObserver([Digest = SentDigest](qint64 Offset, const char* Data, qint64 Size)
+		                 { Digest->See(Offset, Data, Size); });
+	}
+	if (!HttpRequest->SetContentSource(Body))
 	{
 		HttpRequest.reset();
 		Fail(ES3Errors::FileError, QStringLiteral("cannot open the file to upload: %1").arg(Request.LocalFile));
@@ -355,7 +402,6 @@ void US3PutObjectOrva::ReportProgress(qint64 BytesSent)
 
 void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bWasSuccessful)
 {
-	Q_UNUSED(Sent);
 	HttpRequest.reset();
 	if (bFinished)
 	{
@@ -363,9 +409,17 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 	}
 	if (!Response || !bWasSuccessful)
 	{
-		Fail(ES3Errors::NetworkError, QStringLiteral("no answer from the store for %1 (connection failed, broken "
-		                                             "or timed out)")
-		                                  .arg(Request.Key));
+		if (Sent && Sent->HasTimedOut())
+		{
+			Fail(ES3Errors::Timeout,
+			     QStringLiteral("no answer from the store for %1 in time (nothing moved for %2 s, or no answer "
+			                    "within the deadline)")
+			         .arg(Request.Key)
+			         .arg(Configuration.RequestTimeoutSeconds));
+			return;
+		}
+		Fail(ES3Errors::NetworkError,
+		     QStringLiteral("no answer from the store for %1 (connection refused or broken)").arg(Request.Key));
 		return;
 	}
 	Result.HttpStatus = Response->GetResponseCode();
@@ -380,6 +434,18 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 	}
 	Result.BytesSent = FileSize;
 	Answer = Response;
+	if (SentDigest)
+	{
+		// Every byte was read for sending before the answer came.
+		bHashed = true;
+		HashedBytes = SentDigest->Next;
+		if (SentDigest->bBroken)
+		{
+			HashProblem = QStringLiteral("its bytes were not read in order while it was sent");
+		}
+		Result.ContentMd5 = SentDigest->Hex();
+		SentDigest.reset();
+	}
 	// The answer may come before the file's MD5 does: the hash finishes the decision then.
 	if (bHashed)
 	{

@@ -85,6 +85,12 @@ FHttpBody& FHttpBody::Append(const FHttpBody& Part)
 	return *this;
 }
 
+FHttpBody& FHttpBody::SetObserver(FHttpBodyObserver InObserver)
+{
+	Observer = InObserver ? std::make_shared<FHttpBodyObserver>(std::move(InObserver)) : nullptr;
+	return *this;
+}
+
 // Reads an FHttpBody as one random-access device of its exact length, so the network layer can
 // rewind it to resend on a fresh connection. One file is open at a time.
 class FHttpBodyDevice : public QIODevice
@@ -110,6 +116,20 @@ public:
 
 protected:
 	qint64 readData(char* Data, qint64 MaxSize) override
+	{
+		const qint64 Start = ReadPos;
+		const qint64 Done = ReadParts(Data, MaxSize);
+		if (Done > 0 && Body->Observer)
+		{
+			(*Body->Observer)(Start, Data, Done);
+		}
+		return Done;
+	}
+
+	qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+	qint64 ReadParts(char* Data, qint64 MaxSize)
 	{
 		qint64 Done = 0;
 		qint64 PartStart = 0;
@@ -162,9 +182,6 @@ protected:
 		return Done;
 	}
 
-	qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
 	std::shared_ptr<const FHttpBody> Body;
 	qint64 ReadPos = 0;
 	QFile File;
@@ -440,7 +457,7 @@ void FHttpRequest::StartTimers()
 		                 {
 			                 if (FHttpRequestPtr Self = Weak.lock())
 			                 {
-				                 Self->GiveUp(QStringLiteral("no complete answer within %1 s").arg(Deadline));
+				                 Self->GiveUp(QStringLiteral("no complete answer within %1 s").arg(Deadline), true);
 			                 }
 		                 });
 		DeadlineTimer->start(int(Deadline * 1000.0));
@@ -461,7 +478,8 @@ void FHttpRequest::StartTimers()
 			                 {
 				                 Self->GiveUp(QStringLiteral("the transfer stalled (under %1 bytes in %2 s)")
 				                                  .arg(Self->StallMinBytes)
-				                                  .arg(Self->StallSeconds));
+				                                  .arg(Self->StallSeconds),
+				                              true);
 				                 return;
 			                 }
 			                 Self->StallMark = Moved;
@@ -476,13 +494,14 @@ void FHttpRequest::StopTimers()
 	delete StallTimer.data();
 }
 
-void FHttpRequest::GiveUp(const QString& Reason)
+void FHttpRequest::GiveUp(const QString& Reason, bool bTimeout)
 {
 	if (bFinished || !Reply)
 	{
 		return;
 	}
 	GiveUpReason = Reason;
+	bTimedOut = bTimeout;
 	UE_LOG(LogEditorHost, Display, QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Reason));
 	StopTimers();
 	QNetworkReply* Dropped = Reply;
@@ -629,7 +648,10 @@ void FHttpRequest::OnReplyFinished()
 
 	if (!Status.isValid() || bTransportError)
 	{
-		// No HTTP answer at all: connection refused, TLS failure, time-out, abort.
+		// No HTTP answer at all: connection refused, TLS failure, time-out, abort. Our own aborts
+		// disconnect the reply first, so a cancelled reply that gets here ran out of its transfer
+		// time-out.
+		bTimedOut = Error == QNetworkReply::TimeoutError || Error == QNetworkReply::OperationCanceledError;
 		UE_LOG(LogEditorHost, Display,
 		       QStringLiteral("%1 %2 failed: %3").arg(VerbText, UrlText, Finished->errorString()));
 		if (ResponseFile)
