@@ -60,45 +60,6 @@ struct US3PutObjectOrva::FHashJob
 	QPointer<US3PutObjectOrva> Owner;
 };
 
-// Fed on the thread that reads the body for sending (the main thread), in order; a send that
-// starts over from 0 starts the digest over.
-struct US3PutObjectOrva::FSentDigest
-{
-	EVP_MD_CTX* Context = EVP_MD_CTX_new();
-	qint64 Next = 0;
-	// Bytes came out of order: the digest says nothing about what was sent.
-	bool bBroken = false;
-
-	FSentDigest() { EVP_DigestInit_ex(Context, EVP_md5(), nullptr); }
-	~FSentDigest() { EVP_MD_CTX_free(Context); }
-	FSentDigest(const FSentDigest&) = delete;
-	FSentDigest& operator=(const FSentDigest&) = delete;
-
-	void See(qint64 Offset, const char* Data, qint64 Size)
-	{
-		if (Offset == 0 && Next != 0)
-		{
-			EVP_DigestInit_ex(Context, EVP_md5(), nullptr);
-			Next = 0;
-			bBroken = false;
-		}
-		if (Offset != Next)
-		{
-			bBroken = true;
-			return;
-		}
-		EVP_DigestUpdate(Context, Data, size_t(Size));
-		Next += Size;
-	}
-	QString Hex()
-	{
-		unsigned char Out[EVP_MAX_MD_SIZE];
-		unsigned int Length = 0;
-		EVP_DigestFinal_ex(Context, Out, &Length);
-		return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(Out), int(Length)).toHex());
-	}
-};
-
 US3PutObjectOrva* US3PutObjectOrva::PutObject(QObject* WorldContextObject, UAwsS3ClientObject* Client,
                                               const FPutObjectRequest& Request)
 {
@@ -186,10 +147,8 @@ void US3PutObjectOrva::Start()
 		StartHashing(true);
 		return;
 	}
-	// The MD5 is taken from the bytes as they go: no second pass over the file, and it is the
-	// digest of exactly what was sent.
-	SentDigest = std::make_shared<FSentDigest>();
 	Send(QString::fromLatin1(AwsSigV4::UnsignedPayload.data(), qsizetype(AwsSigV4::UnsignedPayload.size())));
+	StartHashing(false);
 }
 
 void US3PutObjectOrva::Send(const QString& PayloadHash)
@@ -211,13 +170,7 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 		HttpRequest->SetHeader(QStringLiteral("Content-Type"), Request.ContentType);
 	}
 	// The length checked and hashed is the length sent: a file that shrinks fails the request.
-	FHttpBody Body = FHttpBody::FromFileRange(Request.LocalFile, 0, FileSize);
-	if (SentDigest)
-	{
-		Body.SetObserver([Digest = SentDigest](qint64 Offset, const char* Data, qint64 Size)
-		                 { Digest->See(Offset, Data, Size); });
-	}
-	if (!HttpRequest->SetContentSource(Body))
+	if (!HttpRequest->SetContentSource(FHttpBody::FromFileRange(Request.LocalFile, 0, FileSize)))
 	{
 		HttpRequest.reset();
 		Fail(ES3Errors::FileError, QStringLiteral("cannot open the file to upload: %1").arg(Request.LocalFile));
@@ -434,18 +387,6 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 	}
 	Result.BytesSent = FileSize;
 	Answer = Response;
-	if (SentDigest)
-	{
-		// Every byte was read for sending before the answer came.
-		bHashed = true;
-		HashedBytes = SentDigest->Next;
-		if (SentDigest->bBroken)
-		{
-			HashProblem = QStringLiteral("its bytes were not read in order while it was sent");
-		}
-		Result.ContentMd5 = SentDigest->Hex();
-		SentDigest.reset();
-	}
 	// The answer may come before the file's MD5 does: the hash finishes the decision then.
 	if (bHashed)
 	{

@@ -71,9 +71,6 @@ private:
 	FHttpRequestPtr HttpRequest;
 	FHttpResponsePtr Answer;
 	std::shared_ptr<FHashJob> HashJob;
-	// The MD5 of the bytes as they are sent (UNSIGNED-PAYLOAD), fed by the body's observer.
-	struct FSentDigest;
-	std::shared_ptr<FSentDigest> SentDigest;
 	bool bHashed = false;
 	// Payload signing policy Always: the send waits for the file's SHA-256.
 	bool bPrehash = false;

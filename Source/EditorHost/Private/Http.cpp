@@ -85,12 +85,6 @@ FHttpBody& FHttpBody::Append(const FHttpBody& Part)
 	return *this;
 }
 
-FHttpBody& FHttpBody::SetObserver(FHttpBodyObserver InObserver)
-{
-	Observer = InObserver ? std::make_shared<FHttpBodyObserver>(std::move(InObserver)) : nullptr;
-	return *this;
-}
-
 // Reads an FHttpBody as one random-access device of its exact length, so the network layer can
 // rewind it to resend on a fresh connection. One file is open at a time.
 class FHttpBodyDevice : public QIODevice
@@ -116,20 +110,6 @@ public:
 
 protected:
 	qint64 readData(char* Data, qint64 MaxSize) override
-	{
-		const qint64 Start = ReadPos;
-		const qint64 Done = ReadParts(Data, MaxSize);
-		if (Done > 0 && Body->Observer)
-		{
-			(*Body->Observer)(Start, Data, Done);
-		}
-		return Done;
-	}
-
-	qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-	qint64 ReadParts(char* Data, qint64 MaxSize)
 	{
 		qint64 Done = 0;
 		qint64 PartStart = 0;
@@ -182,6 +162,9 @@ private:
 		return Done;
 	}
 
+	qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
 	std::shared_ptr<const FHttpBody> Body;
 	qint64 ReadPos = 0;
 	QFile File;

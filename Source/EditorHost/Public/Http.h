@@ -39,11 +39,6 @@ using FHttpPreSendHook =
 // request, which then fails.
 using FHttpResponseSink = std::function<bool(const QByteArray& Chunk)>;
 
-// Sees a body's bytes as they are read for sending: Offset is where Data starts within the body.
-// Called on the thread that reads the body for the network (the main thread), in order; a send that
-// starts over (a redirect, a retry) reads from offset 0 again.
-using FHttpBodyObserver = std::function<void(qint64 Offset, const char* Data, qint64 Size)>;
-
 // A request body of exact length, read from memory and files only as it is sent: literal bytes, a
 // whole file, a byte range of a file, or a sequence of these (a multipart body is prefix + file +
 // suffix). File lengths are taken when the part is made; a file that is shorter when sent fails
@@ -57,9 +52,6 @@ public:
 	static FHttpBody FromFileRange(const QString& FilePath, qint64 Offset, qint64 Length);
 	static FHttpBody Sequence(const QList<FHttpBody>& Parts);
 	FHttpBody& Append(const FHttpBody& Part);
-	// Lets Observer see the bytes as they go (a checksum of exactly what was sent, without a second
-	// pass over a file). One observer per body; a sequence keeps its own, not its parts'.
-	FHttpBody& SetObserver(FHttpBodyObserver InObserver);
 
 	qint64 GetLength() const { return Length; }
 	// Empty when every part can be sent; else what is wrong with the first part that cannot.
@@ -78,7 +70,6 @@ private:
 	QList<FPart> Parts;
 	qint64 Length = 0;
 	QString Error;
-	std::shared_ptr<FHttpBodyObserver> Observer;
 };
 
 class FHttpResponse
