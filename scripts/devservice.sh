@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Sourced by the scripts that need a local OrvaDevService: start_dev_service DATA_DIR LOG_PREFIX
-# CREATOR... starts it on a free loopback port and sets SERVICE_PID and BASE_URL (an argument that
-# starts with "--", such as --max-body-bytes=N, is passed to the service as it is);
-# stop_dev_service stops it (SIGTERM, then SIGKILL after 10 s).
+# Sourced by the scripts that need a local OrvaDevService: start_dev_service BINARY DATA_DIR
+# LOG_PREFIX CREATOR... [-- FLAG...] starts it on a free loopback port, with the flags after "--"
+# added (an argument before "--" that starts with "--", such as --max-body-bytes=N, is passed as it
+# is too), and sets SERVICE_PID and BASE_URL; stop_dev_service stops it (SIGTERM, then SIGKILL
+# after 10 s).
 SERVICE_PID=""
 BASE_URL=""
 
@@ -10,14 +11,16 @@ start_dev_service() {
 	local bin="$1" data="$2" log_prefix="$3"
 	shift 3
 	local creators=()
-	for c in "$@"; do
-		case "$c" in
-		--*) creators+=("$c") ;;
-		*) creators+=(--creator "$c") ;;
+	while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+		case "$1" in
+		--*) creators+=("$1") ;;
+		*) creators+=(--creator "$1") ;;
 		esac
+		shift
 	done
+	[ $# -gt 0 ] && shift
 	mkdir -p "$data"
-	"$bin" --data "$data" --host 127.0.0.1 --port 0 "${creators[@]}" >"$log_prefix.out" 2>"$log_prefix.log" &
+	"$bin" --data "$data" --host 127.0.0.1 --port 0 "${creators[@]}" "$@" >"$log_prefix.out" 2>"$log_prefix.log" &
 	SERVICE_PID=$!
 	for _ in $(seq 1 200); do
 		BASE_URL="$(sed -n 's|^OrvaDevService listening on \(http://[^ ]*/api/v1/\)$|\1|p' "$log_prefix.out")"

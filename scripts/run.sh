@@ -1,64 +1,60 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, starts a local OrvaDevService with a demo creator,
-# and runs Examples/PublishDemo.orva in the headless editor over a copy of the demo project.
-# The repository is not modified; the run's files stay in the folder printed at the end.
+# The main job: installs what is missing, builds, starts the local object store (moto's server,
+# authentication enforced) and a local OrvaDevService with a demo creator that issues temporary
+# credentials for that store, installs the player client stand-in where the installer's record
+# says, and runs Examples/PublishDemo.orva in the headless editor over a copy of the demo project:
+# build, register, publish both paks, launch the client on the client pak. The summary compares
+# each object in the store with its local pak, shows what the service marked complete and the
+# client's verdict. The repository is not modified; the run's files stay in the folder printed at
+# the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 REPO="$PWD"
+source scripts/devservice.sh
+source scripts/localstore.sh
 
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release --target OrvaEditorCmd OrvaDevService --parallel "$(nproc)"
+cmake --build --preset release --target OrvaEditorCmd OrvaDevService ORVAClient --parallel "$(nproc)"
 
 BIN="$REPO/build/release/Programs"
 SCRIPT="$REPO/Examples/PublishDemo.orva"
 # The account PublishDemo.orva logs in with.
-CREATOR="demo@orva.dev:orva-demo:Demo Creator"
+DEMO_ACCOUNT="demo@orva.dev"
+DEMO_PASSWORD="orva-demo"
+BUCKET="orva-components"
 
 RUN="$(mktemp -d "${TMPDIR:-/tmp}/orva-run.XXXXXX")"
-SERVICE_PID=""
-stop_service() {
-	if [ -n "$SERVICE_PID" ] && kill -0 "$SERVICE_PID" 2>/dev/null; then
-		kill -TERM "$SERVICE_PID" 2>/dev/null || true
-		# It stops on SIGTERM; one that hangs is not left behind either.
-		for _ in $(seq 1 100); do
-			kill -0 "$SERVICE_PID" 2>/dev/null || break
-			sleep 0.1
-		done
-		kill -KILL "$SERVICE_PID" 2>/dev/null || true
-		wait "$SERVICE_PID" 2>/dev/null || true
-	fi
-	SERVICE_PID=""
+stop_all() {
+	stop_dev_service
+	stop_local_store
 }
-trap stop_service EXIT
+trap stop_all EXIT
 trap 'exit 130' INT TERM
 
-# The service picks a free port and prints its address once it accepts connections.
-mkdir -p "$RUN/service"
-"$BIN/OrvaDevService/OrvaDevService" --data "$RUN/service" --host 127.0.0.1 --port 0 --creator "$CREATOR" \
-	>"$RUN/service.out" 2>"$RUN/service.log" &
-SERVICE_PID=$!
-BASE_URL=""
-for _ in $(seq 1 200); do
-	BASE_URL="$(sed -n 's|^OrvaDevService listening on \(http://[^ ]*/api/v1/\)$|\1|p' "$RUN/service.out")"
-	[ -n "$BASE_URL" ] && break
-	if ! kill -0 "$SERVICE_PID" 2>/dev/null; then
-		echo "OrvaDevService did not start:" >&2
-		cat "$RUN/service.log" >&2
-		exit 1
-	fi
-	sleep 0.05
-done
-if [ -z "$BASE_URL" ]; then
-	echo "OrvaDevService printed no address within 10 s" >&2
-	exit 1
-fi
+start_local_store "$RUN/store"
+echo "Local store:    $STORE_ENDPOINT"
+# The service's own long-term key for the store; the editor only ever sees the temporary
+# credentials the service issues per component.
+start_dev_service "$BIN/OrvaDevService/OrvaDevService" "$RUN/service" "$RUN/service" \
+	"$DEMO_ACCOUNT:$DEMO_PASSWORD:Demo Creator" -- \
+	--storage-sts --storage-endpoint "$STORE_ENDPOINT" --storage-bucket "$BUCKET" --storage-region "$STORE_REGION" \
+	--storage-access-key-id "$STORE_ADMIN_ID" --storage-secret-access-key "$STORE_ADMIN_SECRET"
 echo "OrvaDevService: $BASE_URL"
 
-# A user settings folder of the run's own, whose OrvaSDK.ini points the plugin at the service.
+# A user settings folder of the run's own: OrvaSDK.ini points the plugin at the service and the
+# store, and the installer's record (which stands in for the registry) at the installed client.
 export XDG_CONFIG_HOME="$RUN/config"
-mkdir -p "$XDG_CONFIG_HOME/BrackenfoldStudios/ORVA"
-printf '[Development]\nServiceBaseUrl=%s\n' "$BASE_URL" >"$XDG_CONFIG_HOME/BrackenfoldStudios/ORVA/OrvaSDK.ini"
+point_settings_at_service "$XDG_CONFIG_HOME"
+printf '[AwsS3]\nEndpoint=%s\nbUsePathStyle=True\n' "$STORE_ENDPOINT" \
+	>>"$XDG_CONFIG_HOME/BrackenfoldStudios/ORVA/OrvaSDK.ini"
+INSTALL="$RUN/Orva"
+mkdir -p "$INSTALL/ORVAClient/Binaries/Linux" "$XDG_CONFIG_HOME/Registry"
+cp "$BIN/ORVAClient/ORVAClient" "$INSTALL/ORVAClient/Binaries/Linux/ORVAClient"
+printf '[%s]\nInstallLocation=%s\n' \
+	'Software\Microsoft\Windows\CurrentVersion\Uninstall\{6A1D3C90-2F7B-4E55-8B14-0C9E7A2D4F61}_is1' "$INSTALL" \
+	>"$XDG_CONFIG_HOME/Registry/HKEY_CURRENT_USER.ini"
+CLIENT_LOG="$INSTALL/ORVAClient/Saved/Logs/ORVAClient.log"
 
 cp -R "$REPO/Examples/DemoProject" "$RUN/DemoProject"
 export QT_QPA_PLATFORM=offscreen
@@ -69,7 +65,42 @@ set +e
 	>"$RUN/results.jsonl" 2>"$RUN/editor.log"
 STATUS=$?
 set -e
-stop_service
+fail() { [ "$STATUS" -eq 0 ] && STATUS=1 || true; }
+
+# The client runs on its own; its last line says it is done.
+if grep -q 'Target::' "$RUN/editor.log" 2>/dev/null; then
+	for _ in $(seq 1 600); do
+		grep -q 'ORVAClient exits with' "$CLIENT_LOG" 2>/dev/null && break
+		sleep 0.1
+	done
+fi
+
+# What the store and the service hold, read before they stop: the store with its administrator's
+# key, the service with a token of the demo creator.
+TOKEN="$(curl -sf "${BASE_URL}auth/token?role=creator" -H 'Content-Type: application/json; charset=utf-8' \
+	--data "{\"email\":\"$DEMO_ACCOUNT\",\"grant_type\":\"password\",\"guest_token\":\"string\",\"password\":\"$DEMO_PASSWORD\"}" |
+	sed -n 's/.*"access_token":"\([^"]*\)".*/\1/p' || true)"
+component_state() {
+	curl -sf "${BASE_URL}components/$1" -H "Authorization: Bearer $TOKEN" -H 'accept: application/json' || true
+}
+json_field() { sed -n "s/.*\"$1\":\(\"[^\"]*\"\|[a-z0-9]*\).*/\1/p" | head -n 1 | tr -d '"'; }
+LISTING="$(store_s3 "$STORE_ENDPOINT/$BUCKET?list-type=2" || true)"
+OBJECTS="$(printf '%s' "$LISTING" | sed 's|<Contents>|\n|g' | sed -n 's|.*<Key>\([^<]*\)</Key>.*<Size>\([0-9]*\)</Size>.*|\1 \2|p')"
+mkdir -p "$RUN/store/objects"
+declare -A STORED_SIZE STORED_SHA
+while read -r KEY SIZE; do
+	[ -n "$KEY" ] || continue
+	FILE="$RUN/store/objects/$(basename "$KEY")"
+	store_s3 "$STORE_ENDPOINT/$BUCKET/$KEY" -o "$FILE" || true
+	STORED_SIZE["$KEY"]="$SIZE"
+	STORED_SHA["$KEY"]="$(sha256sum "$FILE" 2>/dev/null | cut -d' ' -f1)"
+done <<<"$OBJECTS"
+declare -A COMPONENT_STATE
+while IFS= read -r PAK; do
+	ID="$(basename "$PAK" .pak)"
+	COMPONENT_STATE["$ID"]="$(component_state "$ID")"
+done < <(find "$RUN/DemoProject/Saved/HotPatcher" -name '*.pak' 2>/dev/null | sort)
+stop_all
 
 # The results are one JSON line per step; the summary picks a few of them.
 WORLDS_CREATED="$(grep -c '"event":"UOrvaSDKSubsystem.OnNewWorkspace"' "$RUN/results.jsonl" || true)"
@@ -100,10 +131,12 @@ else
 	echo "  title image:      (not downloaded)"
 fi
 # Each registered pak: its size, its component id (Component.json beside it names the pak) and
-# the reader's verdict on both index hashes and every entry hash.
+# the reader's verdict on both index hashes and every entry hash; then its object in the store
+# beside it, and what the service recorded.
 CHECK_CODE="$(grep -o '"call":"UOrvaSDKSubsystem.GetCheckCode","result":"[^"]*"' "$RUN/results.jsonl" | tail -n 1 | sed 's/.*"result":"\(.*\)"/\1/' || true)"
 echo "  check code:       ${CHECK_CODE:-(none)}"
 PAKS=0
+declare -A MATCHED
 while IFS= read -r PAK; do
 	PAKS=$((PAKS + 1))
 	DIR="$(dirname "$PAK")"
@@ -112,26 +145,67 @@ while IFS= read -r PAK; do
 		VERDICT="$(tail -n 1 "$PAK.info")"
 	else
 		VERDICT="FAILED: $(tail -n 1 "$PAK.info")"
-		[ "$STATUS" -eq 0 ] && STATUS=1
+		fail
 	fi
 	if [ "$ID.pak" != "$(basename "$PAK")" ]; then
 		VERDICT="$VERDICT; not named after its component id"
-		[ "$STATUS" -eq 0 ] && STATUS=1
+		fail
 	fi
-	printf '  pak:              %s/%s  %s bytes  component %s  (%s)\n' "$(basename "$DIR")" "$(basename "$PAK")" \
-		"$(stat -c %s "$PAK")" "${ID:-(none)}" "$VERDICT"
+	SIZE="$(stat -c %s "$PAK")"
+	SHA="$(sha256sum "$PAK" | cut -d' ' -f1)"
+	printf '  pak:              %s/%s  component %s  (%s)\n' "$(basename "$DIR")" "$(basename "$PAK")" "${ID:-(none)}" "$VERDICT"
+	printf '    local:          %12s bytes  sha256 %s\n' "$SIZE" "$SHA"
+	KEY=""
+	for K in "${!STORED_SIZE[@]}"; do
+		[ "$(basename "$K")" = "$ID.pak" ] && KEY="$K"
+	done
+	if [ -n "$KEY" ]; then
+		MATCHED["$KEY"]=1
+		SAME="identical"
+		if [ "${STORED_SIZE[$KEY]}" != "$SIZE" ] || [ "${STORED_SHA[$KEY]}" != "$SHA" ]; then
+			SAME="DIFFERENT"
+			fail
+		fi
+		printf '    in the store:   %12s bytes  sha256 %s  (%s)\n' "${STORED_SIZE[$KEY]}" "${STORED_SHA[$KEY]}" "$SAME"
+		printf '                    s3://%s/%s\n' "$BUCKET" "$KEY"
+	else
+		echo "    in the store:   (no object)"
+		fail
+	fi
+	STATE="${COMPONENT_STATE[$ID]:-}"
+	if [ "$(printf '%s' "$STATE" | json_field complete)" = "true" ]; then
+		printf '    service:        complete, %s bytes, checksum %s\n' "$(printf '%s' "$STATE" | json_field size)" \
+			"$(printf '%s' "$STATE" | json_field checksum)"
+	else
+		echo "    service:        NOT complete"
+		fail
+	fi
 done < <(find "$RUN/DemoProject/Saved/HotPatcher" -name '*.pak' 2>/dev/null | sort)
 if [ "$PAKS" -eq 0 ]; then
 	echo "  paks:             (none built)"
-	[ "$STATUS" -eq 0 ] && STATUS=1
+	fail
 fi
+for K in "${!STORED_SIZE[@]}"; do
+	if [ -z "${MATCHED[$K]:-}" ]; then
+		printf '  store object:     s3://%s/%s  %s bytes  (no local pak)\n' "$BUCKET" "$K" "${STORED_SIZE[$K]}"
+	fi
+done
+# The client's verdict: its last "Verdict:" line, without the time stamp.
+VERDICT_LINE="$(grep -o 'Verdict: .*' "$CLIENT_LOG" 2>/dev/null | tail -n 1 || true)"
+echo "  client:           $INSTALL/ORVAClient/Binaries/Linux/ORVAClient"
+echo "                    ${VERDICT_LINE:-(no verdict: the client did not run or did not finish)}"
+CLIENT_EXIT="$(sed -n 's/.*ORVAClient exits with \([0-9]*\).*/\1/p' "$CLIENT_LOG" 2>/dev/null | tail -n 1)"
+if [ "${CLIENT_EXIT:-}" != "0" ]; then
+	fail
+fi
+echo "  client log:       $CLIENT_LOG"
 echo "  results:          $RUN/results.jsonl ($(wc -l <"$RUN/results.jsonl") lines)"
 echo "  editor log:       $RUN/editor.log"
 if [ "$STATUS" -eq 0 ]; then
-	echo "  exit status:      0 (the script ran to its end)"
+	echo "  exit status:      0 (the script ran to its end, both paks are stored intact, the world plays)"
 else
 	echo "  exit status:      $STATUS"
 	echo "  failure:          $(tail -n 1 "$RUN/editor.log")"
-	echo "                    (or a pak check above)"
+	echo "                    (or a check above)"
 fi
 exit "$STATUS"

@@ -8,12 +8,14 @@
 #include "IImageReceiver.h"
 #include "Json.h"
 #include "Notifications.h"
+#include "OrvaAsyncFileUploader.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "OrvaSDKSubsystem.h"
 #include "OrvaScriptValue.h"
 #include "RenderThread.h"
 #include "Texture.h"
 
+#include <QChildEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -209,6 +211,54 @@ private:
 	std::map<QString, std::deque<QVariantList>> Queues;
 };
 
+// Follows the component uploads the SDK subsystem starts (each uploader is its child while it
+// runs) and keeps how each ended until `uploads` reports it.
+class FUploadWatcher final : public QObject
+{
+public:
+	struct FUpload
+	{
+		QString File;
+		QString ComponentId;
+		QString Bucket;
+		QString Key;
+		bool bEnded = false;
+		bool bSuccess = false;
+	};
+
+	void Watch(QObject* Sdk) { Sdk->installEventFilter(this); }
+
+	bool eventFilter(QObject* Watched, QEvent* Event) override
+	{
+		if (Event->type() == QEvent::ChildAdded)
+		{
+			if (auto* Uploader = qobject_cast<UOrvaAsyncFileUploader*>(static_cast<QChildEvent*>(Event)->child()))
+			{
+				const size_t Index = Uploads.size();
+				Uploads.push_back({Uploader->GetTargetFilePath(), Uploader->GetComponentId()});
+				UE_LOG(LogOrvaAutomation, Log,
+				       QStringLiteral("Upload %1 started: %2").arg(Index + 1).arg(Uploader->GetTargetFilePath()));
+				connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
+				        [this, Index, Uploader](bool bSuccess)
+				        {
+					        FUpload& Upload = Uploads[Index];
+					        Upload.bEnded = true;
+					        Upload.bSuccess = bSuccess;
+					        // What the credentials answer gave it, read while the uploader still lives.
+					        Upload.ComponentId = Uploader->GetComponentId();
+					        Upload.Bucket = Uploader->GetBucketName();
+					        Upload.Key = Uploader->GetKeyUrl();
+				        });
+			}
+		}
+		return QObject::eventFilter(Watched, Event);
+	}
+
+	// Node-based: a connection refers to its entry by index while more are added.
+	std::deque<FUpload> Uploads;
+	size_t Reported = 0;
+};
+
 // Splits a line into words and JSON values: a quoted string, a bracketed object or array (strings
 // inside honoured), or anything else up to the next blank.
 bool SplitTokens(const QString& Text, QStringList& OutTokens, QString& OutError)
@@ -317,6 +367,7 @@ struct FOrvaScriptRunner::FImpl
 	FEditorHost& Host;
 	FSecretMask Mask;
 	FSignalRecorder Recorder{Mask};
+	FUploadWatcher Uploads;
 	std::function<void(const QString&)> Output;
 	double DefaultWait = DefaultWaitSeconds;
 	QString BaseDir;
@@ -331,6 +382,10 @@ struct FOrvaScriptRunner::FImpl
 		for (UEditorSubsystem* Subsystem : Host.GetSubsystems())
 		{
 			Recorder.Watch(Subsystem);
+		}
+		if (UOrvaSDKSubsystem* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>())
+		{
+			Uploads.Watch(Sdk);
 		}
 		if (FPolicyDialogService* Dialogs = PolicyDialogs())
 		{
@@ -1010,6 +1065,58 @@ struct FOrvaScriptRunner::FImpl
 		return true;
 	}
 
+	// Waits until every component upload started since the last `uploads` has ended, and reports
+	// them in the order they started.
+	bool RunUploads(const QStringList& Tokens, QString& Reason)
+	{
+		double Seconds = DefaultWait;
+		if (Tokens.size() > 2 || (Tokens.size() == 2 && !ParseSeconds(Tokens[1], Seconds, Reason)))
+		{
+			Reason = Reason.isEmpty() ? QStringLiteral("usage: uploads [SECONDS]") : Reason;
+			return false;
+		}
+		const auto Running = [this]
+		{
+			return std::count_if(Uploads.Uploads.begin() + qsizetype(Uploads.Reported), Uploads.Uploads.end(),
+			                     [](const FUploadWatcher::FUpload& Upload) { return !Upload.bEnded; });
+		};
+		FGameThread::RunUntil([&] { return Running() == 0 || NewUnanswered().has_value(); },
+		                      int(std::lround(Seconds * 1000.0)));
+		if (!CheckMessageBoxes(Reason))
+		{
+			return false;
+		}
+		if (const auto Left = Running())
+		{
+			Reason = QStringLiteral("%1 upload(s) still running after %2").arg(Left).arg(SecondsText(Seconds));
+			return false;
+		}
+		QStringList Items;
+		QStringList Failed;
+		for (size_t Index = Uploads.Reported; Index < Uploads.Uploads.size(); ++Index)
+		{
+			const FUploadWatcher::FUpload& Upload = Uploads.Uploads[Index];
+			Items.append(QStringLiteral("{\"File\":%1,\"ComponentId\":%2,\"Bucket\":%3,\"Key\":%4,\"bSuccess\":%5}")
+			                 .arg(FJson::Quote(Upload.File), FJson::Quote(Upload.ComponentId),
+			                      FJson::Quote(Upload.Bucket), FJson::Quote(Upload.Key),
+			                      Upload.bSuccess ? QStringLiteral("true") : QStringLiteral("false")));
+			if (!Upload.bSuccess)
+			{
+				Failed.append(Upload.File);
+			}
+		}
+		Uploads.Reported = Uploads.Uploads.size();
+		// The completion answer is handled before the end is broadcast; let what it posted run.
+		FGameThread::RunUntilIdle(20);
+		Print(QStringLiteral("{\"uploads\":[%1]}").arg(Items.join(QLatin1Char(','))));
+		if (!Failed.isEmpty())
+		{
+			Reason = QStringLiteral("the upload of %1 failed").arg(Failed.join(QStringLiteral(", ")));
+			return false;
+		}
+		return true;
+	}
+
 	bool RunCommand(const QStringList& Tokens, QString& Reason)
 	{
 		const QString& Verb = Tokens[0];
@@ -1061,8 +1168,12 @@ struct FOrvaScriptRunner::FImpl
 		{
 			return RunUntilValue(Tokens, Reason);
 		}
+		if (Verb == QLatin1String("uploads"))
+		{
+			return RunUploads(Tokens, Reason);
+		}
 		Reason = QStringLiteral("unknown command \"%1\" (call, wait, get, expect, set, answer, choose, sleep, settle, "
-		                        "notifications, image, until)")
+		                        "notifications, image, until, uploads)")
 		             .arg(Verb);
 		return false;
 	}

@@ -1,6 +1,7 @@
 // The OrvaEditorCmd program itself: its exit status and output, and the demo script against a real
 // OrvaDevService.
 
+#include "LocalS3Server.h"
 #include "TestPrinters.h"
 
 #include <QDir>
@@ -12,6 +13,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -104,12 +106,13 @@ public:
 class FDevService
 {
 public:
-	explicit FDevService(const QString& DataDir)
+	explicit FDevService(const QString& DataDir, const QStringList& Extra = {})
 	{
 		Process.start(QStringLiteral(ORVA_DEV_SERVICE),
-		              {QStringLiteral("--data"), DataDir, QStringLiteral("--host"), QStringLiteral("127.0.0.1"),
-		               QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--creator"),
-		               QStringLiteral("demo@orva.dev:orva-demo:Demo Creator")});
+		              QStringList{QStringLiteral("--data"), DataDir, QStringLiteral("--host"),
+		                          QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QStringLiteral("0"),
+		                          QStringLiteral("--creator"), QStringLiteral("demo@orva.dev:orva-demo:Demo Creator")} +
+		                  Extra);
 		const QRegularExpression Address(
 		    QStringLiteral("^OrvaDevService listening on (http://127\\.0\\.0\\.1:\\d+/api/v1/)$"));
 		while (Process.waitForReadyRead(10000) || Process.canReadLine())
@@ -201,12 +204,41 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 #ifndef ORVA_DEV_SERVICE
 	GTEST_SKIP() << "OrvaDevService is not part of this build";
 #else
+	if (!FLocalS3Server::IsAvailable())
+	{
+		GTEST_SKIP() << "moto_server is not installed";
+	}
 	FCommandletRun Run;
 	ASSERT_TRUE(Run.Root.isValid());
-	FDevService Service(Run.Path(QStringLiteral("service")));
+	// The whole chain: the store checks what the service's temporary credentials allow.
+	FLocalS3Server Store;
+	ASSERT_EQ(Store.Start(), "");
+	const std::string Bucket = "orva-components";
+	FDevService Service(Run.Path(QStringLiteral("service")),
+	                    {QStringLiteral("--storage-sts"), QStringLiteral("--storage-endpoint"),
+	                     QString::fromStdString(Store.Endpoint()), QStringLiteral("--storage-bucket"),
+	                     QString::fromStdString(Bucket), QStringLiteral("--storage-access-key-id"),
+	                     QString::fromStdString(Store.AdminCredentials().AccessKeyId),
+	                     QStringLiteral("--storage-secret-access-key"),
+	                     QString::fromStdString(Store.AdminCredentials().SecretAccessKey)});
 	ASSERT_FALSE(Service.BaseUrl.isEmpty())
 	    << "OrvaDevService printed no address: " << Service.Process.readAllStandardError().toStdString();
 	Run.WriteSettings(Service.BaseUrl);
+	{
+		QFile Settings(Run.Path(QStringLiteral("config/BrackenfoldStudios/ORVA/OrvaSDK.ini")));
+		ASSERT_TRUE(Settings.open(QIODevice::Append));
+		Settings.write("[AwsS3]\nEndpoint=" + QByteArray::fromStdString(Store.Endpoint()) + "\nbUsePathStyle=True\n");
+	}
+	// The player client, where the installer's record says it lies.
+	const QString Install = Run.Path(QStringLiteral("Orva"));
+	ASSERT_TRUE(QDir().mkpath(Install + QStringLiteral("/ORVAClient/Binaries/Linux")));
+	ASSERT_TRUE(QFile::copy(QStringLiteral(ORVA_CLIENT_PATH),
+	                        Install + QStringLiteral("/ORVAClient/Binaries/Linux/ORVAClient")));
+	Run.WriteFile(
+	    QStringLiteral("config/Registry/HKEY_CURRENT_USER.ini"),
+	    "[Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6A1D3C90-2F7B-4E55-8B14-0C9E7A2D4F61}_is1]\n"
+	    "InstallLocation=" +
+	        Install.toUtf8() + "\n");
 	const QString DemoSource = QStringLiteral(ORVA_SOURCE_DIR "/Examples/DemoProject");
 	const QString Demo = Run.Path(QStringLiteral("DemoProject"));
 	ASSERT_TRUE(CopyTree(DemoSource, Demo));
@@ -290,6 +322,31 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 		EXPECT_EQ(Info.ExitCode, 0) << qPrintable(Info.StderrLines.join(QLatin1Char('\n')));
 		EXPECT_TRUE(Info.StdoutLines.join(QLatin1Char('\n'))
 		                .contains(QStringLiteral(" Content/%1/Maps/Entry.umap").arg(Identifier)));
+
+		// Published: the store holds the pak byte for byte.
+		QFile Pak(Folder + QLatin1Char('/') + Id + QStringLiteral(".pak"));
+		ASSERT_TRUE(Pak.open(QIODevice::ReadOnly));
+		const FLocalS3Server::FResponse Stored =
+		    Store.GetObject(Bucket, "worlds/" + Workspace.value(QStringLiteral("WorldId")).toString().toStdString() +
+		                                "/" + Id.toStdString() + ".pak");
+		ASSERT_EQ(Stored.Status, 200) << qPrintable(Platform);
+		EXPECT_TRUE(Stored.Body == Pak.readAll().toStdString()) << qPrintable(Platform);
 	}
+
+	// Launched: the client played the client pak (it runs on its own; its log ends with its exit).
+	QFile ClientLog(Install + QStringLiteral("/ORVAClient/Saved/Logs/ORVAClient.log"));
+	for (int Try = 0; Try < 300 && !(ClientLog.open(QIODevice::ReadOnly) &&
+	                                 QString::fromUtf8(ClientLog.readAll()).contains(QStringLiteral("exits with")));
+	     ++Try)
+	{
+		ClientLog.close();
+		QThread::msleep(100);
+	}
+	ClientLog.close();
+	ASSERT_TRUE(ClientLog.open(QIODevice::ReadOnly));
+	const QString Verdict = QString::fromUtf8(ClientLog.readAll());
+	EXPECT_TRUE(Verdict.contains(QStringLiteral("can be played: level /Game/%1/Maps/Entry").arg(Identifier)))
+	    << Verdict.toStdString();
+	EXPECT_TRUE(Verdict.contains(QStringLiteral("ORVAClient exits with 0")));
 #endif
 }

@@ -305,7 +305,7 @@ TEST_F(ScriptRunnerTest, FailuresNameTheLineTheCommandAndTheReason)
 	    {QStringLiteral("sleep -1"), QStringLiteral("sleep: \"-1\" is not a number of seconds")},
 	    {QStringLiteral("click UOrvaSDKSubsystem.Logout"),
 	     QStringLiteral("click: unknown command \"click\" (call, wait, get, expect, set, "
-	                    "answer, choose, sleep, settle, notifications, image, until)")},
+	                    "answer, choose, sleep, settle, notifications, image, until, uploads)")},
 	    {QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress"),
 	     QStringLiteral("until UOrvaSDKSubsystem.IdentInProgress: usage: until Subsystem.Path JSON [SECONDS]")},
 	};
@@ -483,4 +483,54 @@ image @UOrvaDataCacheSubsystem.GetCurrImageList[0].Url
 
 	EXPECT_FALSE(Run(QStringLiteral("image \"/no/such/file.png\" 0.2\n")));
 	EXPECT_EQ(Runner->GetError(), QStringLiteral("Test.orva:1: image: no image after 0.2 s"));
+}
+
+namespace
+{
+// The service's side of two publish uploads: the server pak is stored already; the answer for the
+// client pak comes late and is no JSON, which ends that upload with false.
+FLoopbackHttpServer::FAnswer AnswerComponentState(const FLoopbackHttpServer::FRecordedRequest& Request)
+{
+	FLoopbackHttpServer::FAnswer Answer;
+	if (Request.Target.endsWith("components/srv-1"))
+	{
+		Answer.Body = R"({"complete":true})";
+		return Answer;
+	}
+	Answer.Status = 502;
+	Answer.Body = "<html>bad gateway</html>";
+	Answer.DelayMs = 400;
+	return Answer;
+}
+} // namespace
+
+TEST_F(ScriptRunnerTest, UploadsWaitsForEveryPakUploadAndReportsHowEachEnded)
+{
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsServer/Component.json"),
+	                  R"({"ComponentId":"srv-1"})");
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsClient/Component.json"),
+	                  R"({"ComponentId":"cli-1"})");
+	Server.SetHandler(&AnswerComponentState);
+	EXPECT_FALSE(Run(QStringLiteral("set UOrvaSDKSubsystem.CurrWorkspace.ObjectPath \"/Game/W1/Maps/Entry.Entry\"\n"
+	                                "call UOrvaSDKSubsystem.TaskPublishPaks\nuploads 0.1\n")));
+	// The late one at least (the other may have ended by then).
+	const QString TimedOut = Runner->GetError();
+	EXPECT_TRUE(TimedOut.startsWith(QStringLiteral("Test.orva:3: uploads: "))) << qPrintable(TimedOut);
+	EXPECT_TRUE(TimedOut.endsWith(QStringLiteral(" upload(s) still running after 0.1 s"))) << qPrintable(TimedOut);
+
+	// The same uploads are still the ones waited for, and each is reported once.
+	Output.clear();
+	EXPECT_FALSE(Run(QStringLiteral("uploads 5\n")));
+	const QString Paks = Project.ProjectDir() + QStringLiteral("Saved/HotPatcher/Entry/");
+	const QString Expected =
+	    QString::fromLatin1(R"({"uploads":[{"File":"%1WindowsServer/srv-1.pak","ComponentId":"srv-1","Bucket":"",)"
+	                        R"("Key":"","bSuccess":true},{"File":"%1WindowsClient/cli-1.pak","ComponentId":"cli-1",)"
+	                        R"("Bucket":"","Key":"","bSuccess":false}]})")
+	        .arg(Paks);
+	EXPECT_EQ(Output, QStringList({Expected}));
+	EXPECT_EQ(Runner->GetError(),
+	          QStringLiteral("Test.orva:1: uploads: the upload of %1WindowsClient/cli-1.pak failed").arg(Paks));
+	Output.clear();
+	EXPECT_TRUE(Run(QStringLiteral("uploads\n"))) << qPrintable(Runner->GetError());
+	EXPECT_EQ(Output, QStringList({QStringLiteral("{\"uploads\":[]}")}));
 }

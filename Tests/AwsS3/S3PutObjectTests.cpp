@@ -423,4 +423,14 @@ TEST(S3PutObjectWire, TheEtagIsComparedWithTheMd5OfWhatWasSent)
 	Dropped.Body = QByteArray(1000, 'x');
 	Store.Enqueue(Dropped);
 	EXPECT_EQ(RunPut(Temporary, Configuration, Request).Error, ES3Errors::NetworkError);
+	// A store that takes the body and then says nothing is a time-out, not a broken network.
+	FLoopbackHttpServer::FAnswer Silent = Answer({{"ETag", "\"" + Md5 + "\""}});
+	Silent.DelayMs = 3000;
+	Store.Enqueue(Silent);
+	FS3ClientConfiguration Impatient = Configuration;
+	Impatient.RequestTimeoutSeconds = 0.5;
+	const FPutOutcome Late = RunPut(Temporary, Impatient, Request);
+	EXPECT_FALSE(Late.bSuccess);
+	EXPECT_EQ(Late.Error, ES3Errors::Timeout) << Late.Message.toStdString();
+	EXPECT_TRUE(Late.Message.contains(QStringLiteral("in time"))) << Late.Message.toStdString();
 }

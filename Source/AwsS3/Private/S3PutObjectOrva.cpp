@@ -355,7 +355,6 @@ void US3PutObjectOrva::ReportProgress(qint64 BytesSent)
 
 void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bWasSuccessful)
 {
-	Q_UNUSED(Sent);
 	HttpRequest.reset();
 	if (bFinished)
 	{
@@ -363,9 +362,17 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 	}
 	if (!Response || !bWasSuccessful)
 	{
-		Fail(ES3Errors::NetworkError, QStringLiteral("no answer from the store for %1 (connection failed, broken "
-		                                             "or timed out)")
-		                                  .arg(Request.Key));
+		if (Sent && Sent->HasTimedOut())
+		{
+			Fail(ES3Errors::Timeout,
+			     QStringLiteral("no answer from the store for %1 in time (nothing moved for %2 s, or no answer "
+			                    "within the deadline)")
+			         .arg(Request.Key)
+			         .arg(Configuration.RequestTimeoutSeconds));
+			return;
+		}
+		Fail(ES3Errors::NetworkError,
+		     QStringLiteral("no answer from the store for %1 (connection refused or broken)").arg(Request.Key));
 		return;
 	}
 	Result.HttpStatus = Response->GetResponseCode();

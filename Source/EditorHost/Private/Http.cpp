@@ -473,7 +473,7 @@ void FHttpRequest::StartTimers()
 		                 {
 			                 if (FHttpRequestPtr Self = Weak.lock())
 			                 {
-				                 Self->GiveUp(QStringLiteral("no complete answer within %1 s").arg(Deadline));
+				                 Self->GiveUp(QStringLiteral("no complete answer within %1 s").arg(Deadline), true);
 			                 }
 		                 });
 		DeadlineTimer->start(int(Deadline * 1000.0));
@@ -494,7 +494,8 @@ void FHttpRequest::StartTimers()
 			                 {
 				                 Self->GiveUp(QStringLiteral("the transfer stalled (under %1 bytes in %2 s)")
 				                                  .arg(Self->StallMinBytes)
-				                                  .arg(Self->StallSeconds));
+				                                  .arg(Self->StallSeconds),
+				                              true);
 				                 return;
 			                 }
 			                 Self->StallMark = Moved;
@@ -509,13 +510,14 @@ void FHttpRequest::StopTimers()
 	delete StallTimer.data();
 }
 
-void FHttpRequest::GiveUp(const QString& Reason)
+void FHttpRequest::GiveUp(const QString& Reason, bool bTimeout)
 {
 	if (bFinished || !Reply)
 	{
 		return;
 	}
 	GiveUpReason = Reason;
+	bTimedOut = bTimeout;
 	UE_LOG(LogEditorHost, Display, QStringLiteral("%1 %2 failed: %3").arg(VerbText, LoggedUrl(UrlText), Reason));
 	StopTimers();
 	QNetworkReply* Dropped = Reply;
@@ -662,7 +664,10 @@ void FHttpRequest::OnReplyFinished()
 
 	if (!Status.isValid() || bTransportError)
 	{
-		// No HTTP answer at all: connection refused, TLS failure, time-out, abort.
+		// No HTTP answer at all: connection refused, TLS failure, time-out, abort. Our own aborts
+		// disconnect the reply first, so a cancelled reply that gets here ran out of its transfer
+		// time-out.
+		bTimedOut = Error == QNetworkReply::TimeoutError || Error == QNetworkReply::OperationCanceledError;
 		UE_LOG(LogEditorHost, Display,
 		       QStringLiteral("%1 %2 failed: %3")
 		           .arg(VerbText, LoggedUrl(UrlText), LoggedError(Finished->errorString(), Finished->url())));

@@ -158,6 +158,9 @@ public:
 	const FHttpHeaderList& GetAllHeaders() const { return HeaderList; }
 	const QByteArray& GetContent() const { return Body; }
 	bool IsFinished() const { return bFinished; }
+	// After a completion without an answer: whether the request ran out of time (its time-out, its
+	// deadline, or a stalled transfer) rather than failing otherwise.
+	bool HasTimedOut() const { return bTimedOut; }
 	FHttpResponsePtr GetResponse() const { return Response; }
 
 private:
@@ -169,7 +172,7 @@ private:
 	void OnReplyFinished();
 	void OnReadyRead();
 	// Gives the request up for Reason: the reply is aborted and the completion sees no answer.
-	void GiveUp(const QString& Reason);
+	void GiveUp(const QString& Reason, bool bTimeout = false);
 	void ReportProgress(bool bFinal);
 	void StartTimers();
 	void StopTimers();
@@ -217,6 +220,7 @@ private:
 	FHttpRequestPtr SelfWhileRunning;
 	bool bStarted = false;
 	bool bFinished = false;
+	bool bTimedOut = false;
 };
 
 // The HTTP module: creates requests and owns the network access manager. Lives on the main thread.

@@ -39,6 +39,9 @@ UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sd
 	Uploader->TargetFilePath = TargetFilePath;
 	Uploader->ComponentId = ComponentId;
 	Uploader->bIsSandbox = bIsSandbox;
+	// Still its own keeper until it ends; a subsystem that goes first takes its uploads with it.
+	// Set once the fields are, so that whoever watches the subsystem's children sees them.
+	Uploader->setParent(Sdk);
 	Uploader->GetComponentInfo();
 	return Uploader;
 }

@@ -14,7 +14,8 @@ class UOrvaSDKSubsystem;
 // Uploads one registered component pak to the object store and tells the service it is done:
 // component state, temporary credentials, the put with a progress notification, completion.
 // The uploader owns itself from UploadFile until it ends, when it broadcasts OnUploadCompleted
-// exactly once and releases itself with deleteLater(). Main thread only.
+// exactly once and releases itself with deleteLater(). It is a child of the subsystem that started
+// it, so it never outlives that subsystem. Main thread only.
 class UOrvaAsyncFileUploader : public QObject
 {
 	Q_OBJECT
