@@ -4,6 +4,7 @@
 # added (an argument before "--" that starts with "--", such as --max-body-bytes=N, is passed as it
 # is too), and sets SERVICE_PID and BASE_URL; stop_dev_service stops it (SIGTERM, then SIGKILL
 # after 10 s).
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 SERVICE_PID=""
 BASE_URL=""
 
@@ -37,15 +38,7 @@ start_dev_service() {
 }
 
 stop_dev_service() {
-	if [ -n "$SERVICE_PID" ] && kill -0 "$SERVICE_PID" 2>/dev/null; then
-		kill -TERM "$SERVICE_PID" 2>/dev/null || true
-		for _ in $(seq 1 100); do
-			kill -0 "$SERVICE_PID" 2>/dev/null || break
-			sleep 0.1
-		done
-		kill -KILL "$SERVICE_PID" 2>/dev/null || true
-		wait "$SERVICE_PID" 2>/dev/null || true
-	fi
+	stop_pid "$SERVICE_PID" 10
 	SERVICE_PID=""
 }
 

@@ -5,6 +5,7 @@
 # STORE_ENDPOINT, STORE_ADMIN_ID and STORE_ADMIN_SECRET; stop_local_store stops it by its PID
 # (SIGTERM, then SIGKILL after 5 s). store_s3 ARGS... is curl signed with the administrator's key
 # for S3. The command is $ORVA_MOTO_SERVER, else moto_server.
+source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 STORE_PID=""
 STORE_ENDPOINT=""
 STORE_ADMIN_ID=""
@@ -59,15 +60,7 @@ start_local_store() {
 }
 
 stop_local_store() {
-	if [ -n "$STORE_PID" ] && kill -0 "$STORE_PID" 2>/dev/null; then
-		kill -TERM "$STORE_PID" 2>/dev/null || true
-		for _ in $(seq 1 50); do
-			kill -0 "$STORE_PID" 2>/dev/null || break
-			sleep 0.1
-		done
-		kill -KILL "$STORE_PID" 2>/dev/null || true
-		wait "$STORE_PID" 2>/dev/null || true
-	fi
+	stop_pid "$STORE_PID" 5
 	STORE_PID=""
 }
 

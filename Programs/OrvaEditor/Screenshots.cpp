@@ -6,6 +6,7 @@
 // picker open. It drives the real editor; the login goes to the service named in the user's
 // "OrvaSDK.ini", and the worlds, screenshots and title images are made there through the plugin.
 #include "AssetRegistry.h"
+#include "CommandLine.h"
 #include "EditorHost.h"
 #include "EditorServices.h"
 #include "ExpandableArea.h"
@@ -48,18 +49,6 @@
 
 namespace
 {
-QString SwitchValue(const QStringList& Arguments, const QString& Name)
-{
-	const QString Prefix = QLatin1Char('-') + Name + QLatin1Char('=');
-	for (const QString& Argument : Arguments)
-	{
-		if (Argument.startsWith(Prefix, Qt::CaseInsensitive))
-		{
-			return Argument.mid(Prefix.size());
-		}
-	}
-	return QString();
-}
 
 bool Save(QWidget* Widget, const QString& Path)
 {
@@ -405,11 +394,11 @@ int main(int argc, char** argv)
 	FOrvaEditorApp::ApplyEditorStyle();
 	const QStringList Arguments = App.arguments();
 	const QString ProjectFile = Arguments.size() > 1 ? Arguments[1] : QString();
-	const QString OutDir = SwitchValue(Arguments, QStringLiteral("Out"));
-	const QString User = SwitchValue(Arguments, QStringLiteral("User"));
-	const QString Password = SwitchValue(Arguments, QStringLiteral("Password"));
+	const QString OutDir = FCommandLine::SwitchValue(Arguments, QStringLiteral("Out"));
+	const QString User = FCommandLine::SwitchValue(Arguments, QStringLiteral("User"));
+	const QString Password = FCommandLine::SwitchValue(Arguments, QStringLiteral("Password"));
 	// The account's real password: the world panel's shots log in with it.
-	const QString RightPassword = SwitchValue(Arguments, QStringLiteral("RightPassword"));
+	const QString RightPassword = FCommandLine::SwitchValue(Arguments, QStringLiteral("RightPassword"));
 	if (!QFileInfo(ProjectFile).isFile() || OutDir.isEmpty())
 	{
 		std::fprintf(

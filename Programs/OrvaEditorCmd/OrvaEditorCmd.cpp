@@ -1,5 +1,6 @@
 #include "OrvaEditorCmd.h"
 
+#include "CommandLine.h"
 #include "EditorHost.h"
 #include "GameThread.h"
 #include "HotPatcherCommandlets.h"
@@ -16,19 +17,6 @@
 
 namespace
 {
-// "-Name=Value" switches of the engine's command line.
-QString SwitchValue(const QStringList& Arguments, const QString& Name)
-{
-	const QString Prefix = QLatin1Char('-') + Name + QLatin1Char('=');
-	for (const QString& Argument : Arguments)
-	{
-		if (Argument.startsWith(Prefix, Qt::CaseInsensitive))
-		{
-			return Argument.mid(Prefix.size());
-		}
-	}
-	return QString();
-}
 
 void PrintLine(const QString& Text)
 {
@@ -69,7 +57,7 @@ int RunStatus(FEditorHost& Host)
 // -run=OrvaSDK -script=FILE: drives the plugin's subsystems from an automation script.
 int RunOrvaSDKCommandlet(FEditorHost& Host, const QStringList& Arguments, QString& OutFailure)
 {
-	const QString Script = SwitchValue(Arguments, QStringLiteral("script"));
+	const QString Script = FCommandLine::SwitchValue(Arguments, QStringLiteral("script"));
 	if (Script.isEmpty())
 	{
 		OutFailure = QStringLiteral("-run=OrvaSDK needs -script=FILE");
@@ -93,7 +81,8 @@ int RunOrvaSDKCommandlet(FEditorHost& Host, const QStringList& Arguments, QStrin
 int RunOrvaEditorCmd(const QStringList& Arguments)
 {
 	// Reading a pak needs no project.
-	if (SwitchValue(Arguments, QStringLiteral("run")).compare(QLatin1String("PakInfo"), Qt::CaseInsensitive) == 0)
+	if (FCommandLine::SwitchValue(Arguments, QStringLiteral("run"))
+	        .compare(QLatin1String("PakInfo"), Qt::CaseInsensitive) == 0)
 	{
 		QString PakFailure;
 		const int PakExit = RunPakInfoCommandlet(Arguments, PakFailure);
@@ -124,7 +113,7 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 
 	FEditorHostOptions Options;
 	Options.ProjectFile = ProjectFile;
-	Options.EngineDir = SwitchValue(Arguments, QStringLiteral("EngineDir"));
+	Options.EngineDir = FCommandLine::SwitchValue(Arguments, QStringLiteral("EngineDir"));
 	if (Options.EngineDir.isEmpty())
 	{
 		Options.EngineDir = qEnvironmentVariable("ORVA_ENGINE_DIR");
@@ -134,7 +123,7 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 	{
 		Options.EngineDir = QStringLiteral(ORVA_ENGINE_CONTENT_DIR);
 	}
-	const QString Commandlet = SwitchValue(Arguments, QStringLiteral("run"));
+	const QString Commandlet = FCommandLine::SwitchValue(Arguments, QStringLiteral("run"));
 	// The pak build runs beside an open editor: it must not log in, send anything to the service or
 	// write into the editor's log file. Its output goes to the editor that started it.
 	const bool bPakBuild = Commandlet.compare(QLatin1String("HotPatcher"), Qt::CaseInsensitive) == 0;
