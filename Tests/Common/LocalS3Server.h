@@ -42,7 +42,8 @@ public:
 
 	// The command that runs the server: $ORVA_MOTO_SERVER, else "moto_server" on the PATH.
 	static std::string ServerCommand();
-	// Whether ServerCommand() can be found; tests that need the store skip without it.
+	// Whether ServerCommand() can be found; tests that need the store skip without it, except under
+	// CI=true, where its absence also fails the calling test.
 	static bool IsAvailable();
 
 	static constexpr const char* Region = "us-east-1";
