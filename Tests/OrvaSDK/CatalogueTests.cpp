@@ -182,14 +182,22 @@ TEST_F(CatalogueTest, DeleteWorld)
 	Settle();
 	EXPECT_EQ(Server.RequestCount(), 1) << "nothing sent for no ids";
 
+	// Deleting another world leaves the current one open.
 	SelectWorld(QStringLiteral("a"), QStringLiteral("1"));
+	Server.Enqueue(204, QByteArray());
+	Server.Enqueue(200, "[]");
+	Sdk().DeleteWorld({QStringLiteral("w-9")});
+	Settle();
+	EXPECT_EQ(Sdk().CurrWorkspace.WorldId, QStringLiteral("1"));
+
+	SelectWorld(QStringLiteral("a"), QStringLiteral("w-1"));
 	QSignalSpy Changed(&Sdk(), &UOrvaSDKSubsystem::OnWorkspaceChanged);
 	Server.Enqueue(204, QByteArray());
 	Server.Enqueue(200, "[]");
 	Sdk().DeleteWorld({QStringLiteral("w-1"), QStringLiteral("w \"2\"")});
 	Settle();
-	ASSERT_EQ(Server.RequestCount(), 3);
-	const auto& Delete = Server.Requests()[1];
+	ASSERT_EQ(Server.RequestCount(), 5);
+	const auto& Delete = Server.Requests()[3];
 	EXPECT_EQ(Delete.Verb, "DELETE");
 	EXPECT_EQ(Delete.Target, "/api/v1/me/worlds");
 	EXPECT_EQ(Delete.Body, R"({"ids":["w-1","w \"2\""]})");
@@ -204,11 +212,11 @@ TEST_F(CatalogueTest, DeleteWorld)
 	Server.Enqueue(200, "{}");
 	Sdk().DeleteWorld({QStringLiteral("w-2")});
 	Settle();
-	EXPECT_EQ(Server.RequestCount(), 4);
+	EXPECT_EQ(Server.RequestCount(), 6);
 	EXPECT_EQ(Sdk().CurrWorkspace.WorldId, QStringLiteral("2"));
 }
 
-TEST_F(CatalogueTest, WorldPatchesAreExactAndChangeNothingLocally)
+TEST_F(CatalogueTest, WorldPatchesAreExactAndFollowTheServicesAnswer)
 {
 	SelectWorld(QStringLiteral("a"), QStringLiteral("id with/slash"));
 	Sdk().PrivatizeWorld(true);
@@ -225,7 +233,8 @@ TEST_F(CatalogueTest, WorldPatchesAreExactAndChangeNothingLocally)
 	EXPECT_EQ(Last().Target, "/api/v1/worlds/w%201%2B%C3%A9");
 	EXPECT_EQ(Last().Body, R"({"private":true})");
 	EXPECT_EQ(Last().Header("accept"), "application/json");
-	EXPECT_TRUE(Sdk().CurrWorkspace.bIsPublic);
+	// Once the service holds it, the current workspace says so too (the tab shows what it holds).
+	EXPECT_FALSE(Sdk().CurrWorkspace.bIsPublic);
 
 	SelectWorld(QStringLiteral("a"), QStringLiteral("w-1"));
 	Sdk().CurrWorkspace.TitleName = QStringLiteral("Haven ☂");
@@ -258,6 +267,16 @@ TEST_F(CatalogueTest, WorldPatchesAreExactAndChangeNothingLocally)
 	EXPECT_EQ(Log.Count(QStringLiteral("UploadWorld Detials Success")), 1);
 	EXPECT_TRUE(Log.Contains(QStringLiteral("Error for SetTitleImage: Response Is Not Valid")));
 	EXPECT_TRUE(Log.Contains(QStringLiteral("Error for Privatize World: Response Is Not Valid")));
+	// A refused privacy leaves the workspace as the service last confirmed it, and says why.
+	SelectWorld(QStringLiteral("a"), QStringLiteral("w-1"));
+	Sdk().CurrWorkspace.bIsPublic = true;
+	QSignalSpy Failed(&Sdk(), &UOrvaSDKSubsystem::OnServiceRequestFailed);
+	Server.Enqueue(403, R"({"detail":"not your world"})");
+	Sdk().PrivatizeWorld(true);
+	Settle();
+	EXPECT_TRUE(Sdk().CurrWorkspace.bIsPublic);
+	ASSERT_EQ(Failed.count(), 1);
+	EXPECT_EQ(Failed[0][1].toString(), QStringLiteral("the service answered 403: not your world"));
 }
 
 TEST_F(CatalogueTest, Screenshots)

@@ -114,16 +114,20 @@ TEST_F(ImageUploadTest, TheBoundaryIsTheLowWordOfTheLocalTickCount)
 	EXPECT_NEAR(double(UOrvaAsyncImageUploader::NowTicks()), double(Expected), 1e8);
 }
 
-TEST_F(ImageUploadTest, AnswersDecideTheEventNotTheStatus)
+TEST_F(ImageUploadTest, OnlyAStoredScreenshotIsASuccess)
 {
 	const QString Path = WriteShot(QStringLiteral("a.png"), EncodeImage(PatternImage(2, 2), "png"));
-	// A refusal that is a JSON object still counts as an answer, with its members missing.
+	// A refusal that is a JSON object is a failure: nothing claims a success without an id.
 	Server.Enqueue(401, R"({"detail":"Not authenticated"})");
 	auto Outcome = Upload(Path);
-	ASSERT_EQ(Outcome->Succeeded, 1);
-	EXPECT_TRUE(Outcome->Image.Id.isEmpty());
-	EXPECT_TRUE(Outcome->Image.Name.isEmpty());
-	EXPECT_EQ(Outcome->Image.Url, Path);
+	EXPECT_EQ(Outcome->Succeeded, 0);
+	EXPECT_EQ(Outcome->Failed, 1);
+	EXPECT_FALSE(Log.Contains(QStringLiteral("Image Upload Success: ImageId is ")));
+	// So is a success status without an id.
+	Server.Enqueue(201, R"({"name":"a.png"})");
+	Outcome = Upload(Path);
+	EXPECT_EQ(Outcome->Succeeded, 0);
+	EXPECT_EQ(Outcome->Failed, 1);
 
 	Server.Enqueue(200, R"({"name":"big","id":"i","size":3000000000})");
 	Outcome = Upload(Path);

@@ -126,17 +126,21 @@ TEST_F(LoginTest, FailedTokenAnswersReportFalseAndKeepState)
 	Sdk().Login(QStringLiteral("a@b"), QStringLiteral("pw"));
 	Settle();
 	EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).contains(QStringLiteral("Error for Login: Response Is Not Valid")));
+	// The form tells this apart from a refused password: the service could not be reached, and where.
+	EXPECT_EQ(Sdk().GetLastLoginError(), QStringLiteral("cannot reach the service at ") + Server.Url());
 
 	// A body that does not parse.
 	Server.Enqueue(500, "<html>oops</html>");
 	Sdk().Login(QStringLiteral("a@b"), QStringLiteral("pw"));
 	Settle();
 	EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).contains(QStringLiteral("JsonReader Error: Login Failed")));
+	EXPECT_EQ(Sdk().GetLastLoginError(), QStringLiteral("the service answered 500"));
 
 	// A body without a token.
 	Server.Enqueue(401, R"({"detail":"bad password"})");
 	Sdk().Login(QStringLiteral("a@b"), QStringLiteral("pw"));
 	Settle();
+	EXPECT_EQ(Sdk().GetLastLoginError(), QStringLiteral("the service answered 401: bad password"));
 
 	EXPECT_EQ(Log.Count(QStringLiteral("JsonReader Error: Login Failed")), 2);
 	ASSERT_EQ(LoginSpy.count(), 3);

@@ -126,6 +126,19 @@ void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponseP
 		Release();
 		return;
 	}
+	// A refusal comes back as an object too (the service's "detail"): only a stored screenshot has
+	// an id, and only that is a success.
+	const int Status = Response->GetResponseCode();
+	if (Status < 200 || Status >= 300 || FJson::GetString(*Answer, QStringLiteral("id")).isEmpty())
+	{
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("Error for UploadImage: the service did not store %1 (status %2)")
+		           .arg(FPaths::GetCleanFilename(LocalPath))
+		           .arg(Status));
+		Q_EMIT OnUploadFailed(FOrvaImageData());
+		Release();
+		return;
+	}
 	FOrvaImageData Image;
 	Image.Name = FJson::GetString(*Answer, QStringLiteral("name"));
 	// The record's size is 64-bit: a file beyond 2 GiB keeps its real size.

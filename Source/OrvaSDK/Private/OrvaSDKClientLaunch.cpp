@@ -140,6 +140,6 @@ void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 {
 	if (bServerPakIsUploaded)
 	{
-		OpenClientExe();
+		Q_EMIT OnClientLaunched(OpenClientExe());
 	}
 }

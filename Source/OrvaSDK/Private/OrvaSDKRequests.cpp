@@ -8,8 +8,10 @@
 #include "Log.h"
 #include "OrvaDataCacheSubsystem.h"
 
+#include <QCoreApplication>
 #include <QSet>
 #include <QStringDecoder>
+#include <QUrl>
 
 namespace
 {
@@ -62,6 +64,16 @@ void LogPatchAnswer(const FHttpResponsePtr& Response, const QString& Label, cons
 	}
 }
 
+QString OrvaText(const char* Key, const char* Source)
+{
+	return QCoreApplication::translate("OrvaSDK", Source, Key);
+}
+
+bool IsSuccessStatus(const FHttpResponsePtr& Response)
+{
+	return Response && Response->GetResponseCode() >= 200 && Response->GetResponseCode() < 300;
+}
+
 // A condensed object of one key.
 template <class T>
 QString OneKeyObject(const QString& Key, const T& Value)
@@ -99,7 +111,44 @@ void UOrvaSDKSubsystem::Login(QString User, QString Pwd)
 	    CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("auth/token?role=creator"), true, false);
 	Request->SetContentAsString(Writer.Close());
 	UserEmailOrPhone = User;
+	bLoginInFlight = true;
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::Login_ResponseReceived);
+}
+
+void UOrvaSDKSubsystem::FailLogin(const QString& Cause)
+{
+	bLoginInFlight = false;
+	LastLoginError = Cause;
+	Q_EMIT OnOrvaSDKLogin(false);
+	Q_EMIT OnLoginStateChanged(false);
+}
+
+QString UOrvaSDKSubsystem::DescribeServiceFailure(const FHttpResponsePtr& Response) const
+{
+	if (!Response)
+	{
+		const QUrl Url(ServiceBaseUrl);
+		const QString Address = Url.isValid() && !Url.host().isEmpty()
+		                            ? Url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toString()
+		                            : ServiceBaseUrl;
+		return OrvaText("ServiceUnreachable", "cannot reach the service at %1").arg(Address);
+	}
+	// The service says what it refused in "detail"; other services say it in "message".
+	QString Detail;
+	if (const std::optional<QJsonObject> Answer = FJson::ParseObject(QString::fromUtf8(Response->GetContent())))
+	{
+		if (!FJson::TryGetString(*Answer, QStringLiteral("detail"), Detail))
+		{
+			FJson::TryGetString(*Answer, QStringLiteral("message"), Detail);
+		}
+	}
+	// An answer of any length could come back: the creator reads a line of it.
+	Detail = Detail.simplified().left(300);
+	if (Detail.isEmpty())
+	{
+		return OrvaText("ServiceStatus", "the service answered %1").arg(Response->GetResponseCode());
+	}
+	return OrvaText("ServiceStatusDetail", "the service answered %1: %2").arg(Response->GetResponseCode()).arg(Detail);
 }
 
 void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
@@ -107,8 +156,7 @@ void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr
 	if (!Response)
 	{
 		LogNoAnswer(QStringLiteral("Login"));
-		Q_EMIT OnOrvaSDKLogin(false);
-		Q_EMIT OnLoginStateChanged(false);
+		FailLogin(DescribeServiceFailure(Response));
 		return;
 	}
 	// The status is not examined: a body that carries a token is a successful login.
@@ -122,8 +170,7 @@ void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr
 		{
 			UE_LOG(LogTemp, Error, QStringLiteral("Login: refused an access token that is not a plain bearer token"));
 			bIsLoggedin = false;
-			Q_EMIT OnOrvaSDKLogin(false);
-			Q_EMIT OnLoginStateChanged(false);
+			FailLogin(OrvaText("UnusableToken", "the service answered with a token that cannot be used"));
 			return;
 		}
 		bIsLoggedin = !Token.isEmpty();
@@ -137,8 +184,8 @@ void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr
 		}
 	}
 	LogUnreadable(QStringLiteral("Login"));
-	Q_EMIT OnOrvaSDKLogin(false);
-	Q_EMIT OnLoginStateChanged(false);
+	// No token: the service refused the account or password (its status and message say so).
+	FailLogin(DescribeServiceFailure(Response));
 }
 
 void UOrvaSDKSubsystem::GetUserInfo()
@@ -149,22 +196,38 @@ void UOrvaSDKSubsystem::GetUserInfo()
 
 void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
+	// A profile asked for by a login decides it: a refusal then is a failed login the form shows.
+	const bool bDecidesLogin = bLoginInFlight;
 	if (!Response)
 	{
 		LogNoAnswer(QStringLiteral("GetUserInfo"));
+		if (bDecidesLogin)
+		{
+			FailLogin(DescribeServiceFailure(Response));
+		}
 		return;
 	}
 	if (Response->GetResponseCode() != 200)
 	{
 		bIsLoggedin = false;
+		if (bDecidesLogin)
+		{
+			FailLogin(DescribeServiceFailure(Response));
+		}
 		return;
 	}
 	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("GetUserInfo")));
 	if (!Answer)
 	{
 		LogUnreadable(QStringLiteral("GetUserInfo"));
+		if (bDecidesLogin)
+		{
+			FailLogin(OrvaText("UnreadableProfile", "the service's answer to the profile request cannot be read"));
+		}
 		return;
 	}
+	bLoginInFlight = false;
+	LastLoginError.clear();
 	FJson::TryGetString(*Answer, QStringLiteral("display_name"), UserInfo.DisplayName);
 	FJson::TryGetString(*Answer, QStringLiteral("email"), UserInfo.Email);
 	UserInfo.bIsCreator = FJson::GetBool(*Answer, QStringLiteral("is_creator"));
@@ -203,11 +266,18 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 	if (!Response)
 	{
 		LogNoAnswer(QStringLiteral("GetWorldsList"));
+		Q_EMIT OnServiceRequestFailed(OrvaText("WhatWorldsList", "Listing your worlds"),
+		                              DescribeServiceFailure(Response));
 		return;
 	}
 	const std::optional<QJsonArray> Worlds = FJson::ParseArray(AnswerText(Response, QStringLiteral("GetWorldsList")));
 	if (!Worlds)
 	{
+		if (!IsSuccessStatus(Response))
+		{
+			Q_EMIT OnServiceRequestFailed(OrvaText("WhatWorldsList", "Listing your worlds"),
+			                              DescribeServiceFailure(Response));
+		}
 		return;
 	}
 	UOrvaDataCacheSubsystem* Cache = GetDataCache();
@@ -261,6 +331,15 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 		}
 		SeenIdentifiers.insert(Folded);
 		Cache->AddWorldData(World);
+		// The privacy the service holds wins over what a workspace record remembered.
+		if (const FWorkspaceDataPtr Workspace = Cache->GetWorkspace(World->Identifier))
+		{
+			Workspace->bIsPublic = World->bIsPublic;
+		}
+		if (CurrWorkspace.WorldId == World->Id && !World->Id.isEmpty())
+		{
+			CurrWorkspace.bIsPublic = World->bIsPublic;
+		}
 	}
 	Q_EMIT OnWorldsListUpdated();
 }
@@ -281,16 +360,23 @@ void UOrvaSDKSubsystem::NewWorld()
 
 void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
+	const QString What = OrvaText("WhatNewWorld", "Creating a world");
 	if (!Response)
 	{
 		LogNoAnswer(QStringLiteral("NewWorld"));
+		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 		return;
 	}
 	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("NewWorld")));
 	if (!Answer)
 	{
 		LogUnreadable(QStringLiteral("NewWorld"));
+		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 		return;
+	}
+	if (!IsSuccessStatus(Response))
+	{
+		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 	}
 	const QString Identifier = FJson::GetString(*Answer, QStringLiteral("identifier"));
 	if (!Identifier.isEmpty())
@@ -340,21 +426,38 @@ void UOrvaSDKSubsystem::DeleteWorld(const QStringList& InWorldIds)
 	const FHttpRequestPtr Request =
 	    CreateServiceRequest(QStringLiteral("DELETE"), QStringLiteral("me/worlds"), false, true);
 	Request->SetContentAsString(Writer.Close());
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::DeleteWorld_ResponseReceived);
+	Request->OnProcessRequestComplete(this,
+	                                  [this, InWorldIds](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	                                  {
+		                                  DeletedWorldIds = InWorldIds;
+		                                  DeleteWorld_ResponseReceived(Req, Resp, bOk);
+		                                  DeletedWorldIds.clear();
+	                                  });
+	Request->ProcessRequest();
 }
 
 void UOrvaSDKSubsystem::DeleteWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
 {
+	const QString What = OrvaText("WhatDeleteWorld", "Deleting a world");
 	if (!Response || !bWasSuccessful)
 	{
 		LogNoAnswer(QStringLiteral("DeleteWorld"));
+		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 		return;
 	}
 	if (Response->GetResponseCode() == 204)
 	{
 		UE_LOG(LogTemp, Warning, QStringLiteral("Delete World Success"));
 		GetWorldsList();
-		ClearCurrWorkspace();
+		// The world open in the panel stays open unless it is one of those deleted.
+		if (DeletedWorldIds.isEmpty() || DeletedWorldIds.contains(CurrWorkspace.WorldId))
+		{
+			ClearCurrWorkspace();
+		}
+	}
+	else
+	{
+		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 	}
 }
 
@@ -370,10 +473,55 @@ void UOrvaSDKSubsystem::PatchCurrentWorld(const QString& Label, const QString& B
 	SendServiceRequest(Request, Handler);
 }
 
+void UOrvaSDKSubsystem::PatchCurrentWorld(
+    const QString& Label, const QString& Body,
+    std::function<void(const QString& WorldId, FHttpResponsePtr Response, bool bOk)> Handler)
+{
+	const QString Path = CurrentWorldPath(Label);
+	if (Path.isEmpty())
+	{
+		return;
+	}
+	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
+	Request->SetContentAsString(Body);
+	Request->OnProcessRequestComplete(
+	    this, [WorldId = CurrWorkspace.WorldId, Handler](FHttpRequestPtr, FHttpResponsePtr Resp, bool bOk)
+	    { Handler(WorldId, Resp, bOk); });
+	Request->ProcessRequest();
+}
+
 void UOrvaSDKSubsystem::PrivatizeWorld(bool bIsPrivate)
 {
 	PatchCurrentWorld(QStringLiteral("Privatize World"), OneKeyObject(QStringLiteral("private"), bIsPrivate),
-	                  &UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived);
+	                  [this, bIsPrivate](const QString& WorldId, FHttpResponsePtr Response, bool bOk)
+	                  {
+		                  PrivatizeWorld_ResponseReceived(nullptr, Response, bOk);
+		                  if (!IsSuccessStatus(Response) || !bOk)
+		                  {
+			                  return;
+		                  }
+		                  // The service holds it now: the records say so too, so the world shows it
+		                  // when it is opened again.
+		                  if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+		                  {
+			                  for (const FOrvaWorldDataPtr& World : Cache->GetWorldList())
+			                  {
+				                  if (World && World->Id == WorldId)
+				                  {
+					                  World->bIsPublic = !bIsPrivate;
+					                  if (const FWorkspaceDataPtr Workspace = Cache->GetWorkspace(World->Identifier))
+					                  {
+						                  Workspace->bIsPublic = !bIsPrivate;
+					                  }
+				                  }
+			                  }
+		                  }
+		                  if (CurrWorkspace.WorldId == WorldId)
+		                  {
+			                  CurrWorkspace.bIsPublic = !bIsPrivate;
+		                  }
+		                  Q_EMIT OnWorldSaved(WorldId);
+	                  });
 }
 
 void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
@@ -381,6 +529,11 @@ void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpRe
 	if (!Response || !bWasSuccessful)
 	{
 		LogNoAnswer(QStringLiteral("Privatize World"));
+	}
+	if (!Response || !bWasSuccessful || !IsSuccessStatus(Response))
+	{
+		Q_EMIT OnServiceRequestFailed(OrvaText("WhatPrivacy", "Saving the world's privacy"),
+		                              DescribeServiceFailure(Response));
 	}
 }
 
@@ -392,12 +545,38 @@ void UOrvaSDKSubsystem::UploadWorldDetials()
 	Writer.WriteValue(QStringLiteral("description"), CurrWorkspace.Description);
 	Writer.WriteObjectEnd();
 	PatchCurrentWorld(QStringLiteral("UploadWorldDetials"), Writer.Close(),
-	                  &UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived);
+	                  [this, Name = CurrWorkspace.TitleName, Description = CurrWorkspace.Description](
+	                      const QString& WorldId, FHttpResponsePtr Response, bool bOk)
+	                  {
+		                  UploadWorldDetials_ResponseReceived(nullptr, Response, bOk);
+		                  if (!IsSuccessStatus(Response))
+		                  {
+			                  return;
+		                  }
+		                  // The world's tile names what the service holds.
+		                  if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+		                  {
+			                  for (const FOrvaWorldDataPtr& World : Cache->GetWorldList())
+			                  {
+				                  if (World && World->Id == WorldId)
+				                  {
+					                  World->Name = Name;
+					                  World->Description = Description;
+				                  }
+			                  }
+		                  }
+		                  Q_EMIT OnWorldSaved(WorldId);
+	                  });
 }
 
 void UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
 	LogPatchAnswer(Response, QStringLiteral("UploadWorldDetials"), QStringLiteral("UploadWorld Detials Success"));
+	if (!IsSuccessStatus(Response))
+	{
+		Q_EMIT OnServiceRequestFailed(OrvaText("WhatDetails", "Saving the world's name and description"),
+		                              DescribeServiceFailure(Response));
+	}
 }
 
 void UOrvaSDKSubsystem::SetTitleImage(const QString& InImageId)

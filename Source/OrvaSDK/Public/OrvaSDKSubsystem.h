@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 // The records shared by the subsystems, the request handlers and the views. Records that several
@@ -278,6 +279,13 @@ public:
 	// Full path of "OrvaSDK.ini".
 	QString GetSettingsFilePath() const;
 
+	// Why the last login attempt failed, in the creator's words (the service's own message or that
+	// it cannot be reached); empty once a login succeeded.
+	QString GetLastLoginError() const { return LastLoginError; }
+	// The cause of a failed service request: the service's status and message, or that it cannot
+	// be reached at its address.
+	QString DescribeServiceFailure(const FHttpResponsePtr& Response) const;
+
 	// Starts the player client on the registered client pak of the current world (see
 	// docs/ClientLaunch.md); true when a client process was started.
 	Q_INVOKABLE bool OpenClientExe();
@@ -322,6 +330,13 @@ Q_SIGNALS:
 	void OnScreenshotsUpdated();
 	void OnOrvaSDKPaking(bool PakSuccess);
 	void OnNewWorkspace();
+	// A request the creator started failed: What names it, Cause says why (see
+	// DescribeServiceFailure). Views show it until the creator dismisses it.
+	void OnServiceRequestFailed(const QString& What, const QString& Cause);
+	// The service answered that it holds the details or the privacy sent for the world WorldId.
+	void OnWorldSaved(const QString& WorldId);
+	// The client launch after the server pak's upload: whether a client process started.
+	void OnClientLaunched(bool bStarted);
 
 private:
 	friend struct FOrvaSDKSubsystemTestAccess;
@@ -337,6 +352,11 @@ private:
 	void SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler);
 	// PATCH "worlds/<id>" of the current world with Body; nothing is sent without a usable id.
 	void PatchCurrentWorld(const QString& Label, const QString& Body, FResponseHandler Handler);
+	// The same, with an answer handler that knows which world was patched.
+	void PatchCurrentWorld(const QString& Label, const QString& Body,
+	                       std::function<void(const QString& WorldId, FHttpResponsePtr Response, bool bOk)> Handler);
+	// Ends a login attempt that gave no token or no profile: the cause is kept for the form.
+	void FailLogin(const QString& Cause);
 	// "worlds/<id>" for the current workspace's world; empty (with an error line naming Label) when
 	// the id cannot go into a path.
 	QString CurrentWorldPath(const QString& Label) const;
@@ -370,6 +390,11 @@ private:
 	bool bOnlyServer = false;
 	// The running pak build, if any; one at a time, as they write the same files.
 	std::shared_ptr<FProcWorkerThread> PakMission;
+	QString LastLoginError;
+	// A login was sent and its profile answer decides it: a refused profile then fails the login.
+	bool bLoginInFlight = false;
+	// The ids of the deletion whose answer is being handled.
+	QStringList DeletedWorldIds;
 	// Only the answer to the latest world-list request fills the cached list.
 	quint64 WorldsListGeneration = 0;
 };
