@@ -4,6 +4,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins qt6-tools-dev libqt6opengl6-dev
+  qt6-l10n-tools
   libgtest-dev googletest
   libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3 libexpat1-dev nlohmann-json3-dev libcli11-dev
   wrk curl openssl

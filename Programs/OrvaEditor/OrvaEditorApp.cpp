@@ -99,12 +99,23 @@ void FOrvaEditorApp::Shutdown()
 
 void FOrvaEditorApp::LoadTranslation(const QString& PluginDir)
 {
-	auto Candidate = std::make_unique<QTranslator>();
-	const QString Folder = PluginDir + QStringLiteral("/Resources/Localization");
-	if (Candidate->load(QLocale(), QStringLiteral("OrvaSDK"), QStringLiteral("_"), Folder) &&
-	    QCoreApplication::installTranslator(Candidate.get()))
+	// The system's language first; English, the catalogue that polishes the source texts, when
+	// there is none for it. The plugin's folder first, then the build's compiled catalogues.
+	const QStringList Folders{PluginDir + QStringLiteral("/Resources/Localization"),
+	                          QStringLiteral(ORVA_TRANSLATIONS_DIR)};
+	const QList<QLocale> Locales{QLocale(), QLocale(QLocale::English)};
+	for (const QLocale& Locale : Locales)
 	{
-		Translator = std::move(Candidate);
+		for (const QString& Folder : Folders)
+		{
+			auto Candidate = std::make_unique<QTranslator>();
+			if (Candidate->load(Locale, QStringLiteral("OrvaSDK"), QStringLiteral("_"), Folder) &&
+			    QCoreApplication::installTranslator(Candidate.get()))
+			{
+				Translator = std::move(Candidate);
+				return;
+			}
+		}
 	}
 }
 

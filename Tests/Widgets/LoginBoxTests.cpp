@@ -35,15 +35,17 @@ TEST_F(LoginBox, FirstOpenWithoutSettingsShowsEmptyFieldsAndKeepsTheErrorRow)
 	EXPECT_EQ(View->GetWorldView(), nullptr);
 	EXPECT_TRUE(Box->GetUserText()->text().isEmpty());
 	EXPECT_TRUE(Box->GetPasswordText()->text().isEmpty());
-	EXPECT_EQ(Box->GetUserText()->placeholderText(), QStringLiteral("Email or PhoneNumber:"));
-	EXPECT_EQ(Box->GetPasswordText()->placeholderText(), QStringLiteral("Password:"));
+	// In English as the catalogue polishes the source texts.
+	EXPECT_EQ(Box->GetUserText()->placeholderText(), QStringLiteral("Email or phone number"));
+	EXPECT_EQ(Box->GetPasswordText()->placeholderText(), QStringLiteral("Password"));
 	EXPECT_EQ(Box->GetPasswordText()->echoMode(), QLineEdit::Password);
-	EXPECT_EQ(Box->GetUserText()->font().pointSize(), 32);
+	// The same text size as the world panel's boxes.
+	EXPECT_EQ(Box->GetUserText()->font().pointSize(), 13);
 	EXPECT_FALSE(Box->GetErrorText()->isVisible());
 	EXPECT_EQ(Box->GetErrorText()->text(), QStringLiteral("Login Error"));
 	EXPECT_TRUE(Box->GetErrorText()->font().bold());
-	EXPECT_EQ(Box->GetErrorText()->parentWidget()->height(), 60);
-	EXPECT_EQ(Box->GetLoginButton()->size(), QSize(200, 70));
+	EXPECT_GE(Box->GetErrorText()->parentWidget()->height(), 60);
+	EXPECT_FALSE(Box->GetLoginButton()->toolTip().isEmpty());
 	EXPECT_EQ(Box->GetLoginButton()->findChild<QLabel*>()->text(), QStringLiteral("LOG IN"));
 	// Opening the form writes nothing.
 	EXPECT_FALSE(Project.Exists(SettingsRelative()));
@@ -167,6 +169,7 @@ TEST_F(LoginBox, LogoutBringsAFreshPrefilledForm)
 	ASSERT_NE(World, nullptr);
 	ASSERT_TRUE(Sdk()->IsLoggedin());
 
+	static_cast<FPolicyDialogService&>(Editor->Host().Dialogs()).QueueAnswer(EAppReturnType::Yes);
 	QTest::mouseClick(World->GetBackButton(), Qt::LeftButton);
 	FGameThread::RunUntilIdle(20);
 	EXPECT_FALSE(Sdk()->IsLoggedin());
@@ -227,4 +230,37 @@ TEST_F(LoginBox, ViewOpenedWhileLoggedInShowsTheWorldPanel)
 	EXPECT_TRUE(First.isNull());
 	EXPECT_EQ(View->GetChild(), View->GetWorldView());
 	EXPECT_EQ(View->findChildren<SOrvaEditorWorldView*>().size(), 1);
+}
+
+TEST_F(LoginBox, EnterLogsInAndTheErrorTellsARefusedPasswordFromAnUnreachableService)
+{
+	WriteSettings();
+	StartEditor();
+	SOrvaEditorView* View = OpenView();
+	ASSERT_NE(View, nullptr);
+	SOrvaEditorLoginBox* Box = View->GetLoginBox();
+	ASSERT_NE(Box, nullptr);
+	QTest::keyClicks(Box->GetUserText(), QStringLiteral("alice@example.com"));
+	QTest::keyClicks(Box->GetPasswordText(), QStringLiteral("wrong"));
+	Server.Enqueue(401, Refused);
+	QTest::keyClick(Box->GetPasswordText(), Qt::Key_Return);
+	ASSERT_TRUE(Server.WaitForRequests(1));
+	Settle();
+	EXPECT_TRUE(Box->GetErrorText()->isVisible());
+	EXPECT_EQ(Box->GetErrorText()->text(), QStringLiteral("Login Error"));
+	EXPECT_TRUE(Box->GetErrorCause()->isVisible());
+	EXPECT_EQ(Box->GetErrorCause()->text(), QStringLiteral("the service answered 401: Incorrect username or password"));
+
+	// The connection breaks: the same form now says the service cannot be reached, and where.
+	FLoopbackHttpServer::FAnswer Broken;
+	Broken.bDrop = true;
+	Broken.Body = Token;
+	Server.Enqueue(Broken);
+	const QString Url = Server.Url(QStringLiteral("/api/v1/"));
+	QTest::keyClick(Box->GetUserText(), Qt::Key_Return);
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&] { return Box->GetErrorCause()->text().startsWith(QStringLiteral("cannot reach the service at ")); }, 15000))
+	    << Box->GetErrorCause()->text().toStdString();
+	EXPECT_TRUE(Url.startsWith(Box->GetErrorCause()->text().mid(28))) << Box->GetErrorCause()->text().toStdString();
+	EXPECT_TRUE(Box->GetErrorText()->isVisible());
 }

@@ -138,3 +138,23 @@ TEST_F(ObjectPropertyEntryBox, ShownValueFollowsTheOwnerAndReturnPicksTheFirstMa
 	// Nothing stored it: the box still shows the owner's value.
 	EXPECT_EQ(Box->GetObjectPath(), Value);
 }
+
+TEST_F(ObjectPropertyEntryBox, ThePickerStaysOnTheScreenNearItsEdges)
+{
+	auto Box = MakeBox();
+	const QRect Area = Box->screen()->availableGeometry();
+	// In the bottom-right corner: below and to the right there is no room.
+	Box->move(Area.right() - 120, Area.bottom() - 30);
+	FGameThread::RunUntilIdle(20);
+	Box->OpenPicker();
+	QWidget* Picker = Box->GetAssetList()->window();
+	ASSERT_TRUE(Picker->isVisible());
+	// The offscreen platform draws a frame of a few pixels around top-level windows.
+	const QRect At = Picker->geometry();
+	EXPECT_TRUE(Area.adjusted(-4, -4, 4, 4).contains(At))
+	    << At.x() << "," << At.y() << " " << At.width() << "x" << At.height() << " in " << Area.width() << "x"
+	    << Area.height();
+	// Above the box, as there is no room below it.
+	EXPECT_LT(At.top(), Box->mapToGlobal(QPoint(0, 0)).y());
+	Box->ClosePicker();
+}

@@ -56,7 +56,8 @@ TEST_F(PluginModule, WindowMenuAndToolbarOpenOneTabAndFocusItAgain)
 	FGameThread::RunUntilIdle(50);
 	SDockTab* Tab = PluginTab();
 	ASSERT_NE(Tab, nullptr);
-	EXPECT_EQ(Tab->windowTitle(), QStringLiteral("OrvaSDKTab"));
+	// The English catalogue names the tab for the creator; "OrvaSDKTab" stays its id.
+	EXPECT_EQ(Tab->windowTitle(), QStringLiteral("ORVA"));
 	EXPECT_EQ(Tab->GetTabRole(), ETabRole::NomadTab);
 	EXPECT_EQ(Tab->parentWidget(), &Window());
 	EXPECT_NE(Tab->findChild<SOrvaEditorView*>(), nullptr);
@@ -235,4 +236,19 @@ TEST_F(PluginModule, CommandsStyleAndIcons)
 	EXPECT_EQ(Source.size(), QSize(40, 40));
 	EXPECT_TRUE(Source.hasAlphaChannel());
 	EXPECT_EQ(QImage(QStringLiteral(ORVA_SOURCE_DIR "/Resources/Icon128.png")).size(), QSize(128, 128));
+}
+
+TEST_F(PluginModule, ThePluginsDockGrowsWithTheWindow)
+{
+	StartEditor();
+	Window().resize(1000, 800);
+	FGameThread::RunUntilIdle(20);
+	ASSERT_NE(OpenView(), nullptr);
+	SDockTab* Tab = PluginTab();
+	ASSERT_NE(Tab, nullptr);
+	FGameThread::RunUntilIdle(20);
+	const int Before = Tab->width();
+	Window().resize(1800, 800);
+	FGameThread::RunUntilIdle(20);
+	EXPECT_GT(Tab->width(), Before + 200) << Before << " -> " << Tab->width();
 }

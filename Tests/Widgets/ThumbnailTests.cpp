@@ -63,7 +63,9 @@ protected:
 TEST_F(Thumbnail, DefaultTileIsLoadingWithATurningThrobber)
 {
 	StartEditor();
-	auto Tile = Make({});
+	SOrvaThumbnail::FArguments Remote;
+	Remote.ImageName = QStringLiteral("https://cdn.orva.test/title.png");
+	auto Tile = Make(std::move(Remote));
 	EXPECT_EQ(Tile->size(), QSize(250, 250));
 	EXPECT_EQ(Tile->GetThumbnailPadding(), QMargins(5, 5, 5, 5));
 	EXPECT_EQ(Tile->findChild<QFrame*>(QStringLiteral("ThumbnailFrame"))->geometry(), QRect(5, 5, 240, 240));
@@ -113,7 +115,7 @@ TEST_F(Thumbnail, ScreenshotTileNeverShowsTheDeleteComboWorldTileOnlyWhileHovere
 	ASSERT_EQ(World->GetDeleteMenu()->actions().size(), 1);
 	QAction* Delete = World->GetDeleteMenu()->actions().first();
 	EXPECT_EQ(Delete->text(), QStringLiteral("Delete"));
-	EXPECT_EQ(Delete->toolTip(), QStringLiteral("Delete this one"));
+	EXPECT_EQ(Delete->toolTip(), QStringLiteral("Delete this world"));
 	Delete->trigger();
 	World->GetDeleteMenu()->hide();
 	EXPECT_EQ(Deleted, QStringList{QStringLiteral("w-2")});
@@ -183,8 +185,12 @@ TEST_F(Thumbnail, SameTextureTwiceKeepsTheBrushAndANullDownloadKeepsLoading)
 	Args.ImageName = Local;
 	auto Tile = Make(std::move(Args));
 
+	// A failed download stops the spinner and says so, rather than promising a picture.
 	Tile->OnRemoteImageLoaded(nullptr);
-	EXPECT_TRUE(Tile->GetLoadingThrobber()->isVisible());
+	EXPECT_FALSE(Tile->GetLoadingThrobber()->isVisible());
+	EXPECT_FALSE(Tile->IsSpinning());
+	EXPECT_TRUE(Tile->IsFailed());
+	EXPECT_TRUE(Tile->GetFailedMark()->isVisible());
 	EXPECT_FALSE(Tile->GetThumbnailImage()->isVisible());
 	EXPECT_EQ(Tile->GetBrushChanges(), 0);
 
@@ -201,6 +207,9 @@ TEST_F(Thumbnail, SameTextureTwiceKeepsTheBrushAndANullDownloadKeepsLoading)
 	Tile->OnRemoteImageLoaded(Dynamic);
 	Tile->OnRemoteImageLoaded(Dynamic);
 	EXPECT_EQ(Tile->GetBrushChanges(), 2);
+	// The picture came after all: the failure mark goes.
+	EXPECT_FALSE(Tile->IsFailed());
+	EXPECT_FALSE(Tile->GetFailedMark()->isVisible());
 	EXPECT_FALSE(Tile->GetPendingThrobber()->isVisible());
 	EXPECT_FALSE(Tile->IsSpinning());
 	FGameThread::RunUntilIdle(150);
@@ -208,6 +217,24 @@ TEST_F(Thumbnail, SameTextureTwiceKeepsTheBrushAndANullDownloadKeepsLoading)
 	// Its pixels arrive from the render thread later, and are drawn then.
 	ASSERT_TRUE(EnqueueWriteRawDataToTexture(Editor->Host().RenderThread(), Dynamic, std::vector<uint8_t>(16, 0xff)));
 	EXPECT_TRUE(FGameThread::RunUntil([&] { return Tile->GetThumbnailImage()->pixmap().size() == QSize(2, 2); }, 2000));
+}
+
+TEST_F(Thumbnail, ATileWithoutAPictureShowsItsCaptionAndBadgeAndNoSpinner)
+{
+	StartEditor();
+	SOrvaThumbnail::FArguments Args;
+	Args.ThumbnailSize = QSizeF(120.0, 80.0);
+	auto Tile = Make(std::move(Args));
+	EXPECT_FALSE(Tile->GetLoadingThrobber()->isVisible());
+	EXPECT_FALSE(Tile->IsSpinning());
+	EXPECT_FALSE(Tile->GetCaption()->isVisible());
+	Tile->SetCaption(QStringLiteral("A world whose name is far longer than any tile"));
+	Tile->SetBadge(QStringLiteral("Public"));
+	EXPECT_TRUE(Tile->GetCaption()->isVisible());
+	EXPECT_TRUE(Tile->GetCaption()->text().endsWith(QChar(0x2026)));
+	EXPECT_EQ(Tile->GetCaption()->toolTip(), QStringLiteral("A world whose name is far longer than any tile"));
+	EXPECT_TRUE(Tile->GetBadge()->isVisible());
+	EXPECT_EQ(Tile->GetBadge()->text(), QStringLiteral("Public"));
 }
 
 TEST_F(Thumbnail, ReceiverExpiresWithTheTile)

@@ -6,6 +6,7 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "SOrvaThumbnail.h"
 
+#include <QAbstractButton>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -18,6 +19,8 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QtTest/QTest>
+
+#include <csignal>
 
 namespace
 {
@@ -159,10 +162,11 @@ TEST_F(WorldView, PlusTileMakesAWorldThatOpensForEditing)
 	const FWorkspaceData& Workspace = Sdk()->CurrWorkspace;
 	EXPECT_EQ(Workspace.WorldId, Id);
 	EXPECT_TRUE(Panel->GetInfoArea()->isVisible());
-	EXPECT_EQ(Panel->GetTitleText()->text(), QStringLiteral("NewWorld - "));
+	EXPECT_EQ(Panel->GetTitleText()->text(), QStringLiteral("NewWorld"));
 	EXPECT_EQ(Panel->GetWorldNameBox()->text(), QStringLiteral("NewWorld"));
 	EXPECT_EQ(Panel->GetPrivacyCombo()->currentText(), QStringLiteral("Private"));
-	EXPECT_EQ(Panel->GetUploadArea()->GetTitle(), QStringLiteral("Upload (%1)").arg(Workspace.WorldIdentifier));
+	// The English catalogue names the section, not the internal identifier.
+	EXPECT_EQ(Panel->GetUploadArea()->GetTitle(), QStringLiteral("Build and publish"));
 	EXPECT_TRUE(Panel->GetUploadBody()->isVisible());
 	EXPECT_TRUE(Panel->GetActionBar()->isVisible());
 	EXPECT_TRUE(Panel->GetWorldIdRow()->isVisible());
@@ -177,22 +181,44 @@ TEST_F(WorldView, PlusTileMakesAWorldThatOpensForEditing)
 	EXPECT_EQ(Sdk()->CurrWorkspace.WorldId, Id);
 }
 
-TEST_F(WorldView, DeletingAWorldFromItsTileDeletesOnlyThatWorld)
+TEST_F(WorldView, DeletingAWorldFromItsTileAsksAndDeletesOnlyThatWorld)
 {
 	const QList<QJsonObject> Worlds = StartService(3);
 	SOrvaEditorWorldView* Panel = OpenPanel();
 	ASSERT_NE(Panel, nullptr);
 	ASSERT_EQ(Panel->GetWorldTiles().size(), 3);
+	// Another world is open in the panel while one is deleted from its tile.
+	const QString Open = Worlds[0].value(QStringLiteral("id")).toString();
+	Pick(Panel, Open);
+	ASSERT_TRUE(Panel->GetInfoArea()->isVisible());
 	const QString Doomed = Worlds[1].value(QStringLiteral("id")).toString();
-	SOrvaThumbnail* Tile = Panel->FindWorldTile(Doomed);
-	ASSERT_NE(Tile, nullptr);
-	QEnterEvent Enter(QPointF(3, 3), QPointF(3, 3), Tile->mapToGlobal(QPointF(3, 3)));
-	QApplication::sendEvent(Tile, &Enter);
-	ASSERT_TRUE(Tile->GetDeleteCombo()->isVisible());
-	Tile->GetDeleteMenu()->popup(Tile->GetDeleteCombo()->mapToGlobal(QPoint(0, 0)));
-	Tile->GetDeleteMenu()->actions().first()->trigger();
-	Tile->GetDeleteMenu()->hide();
+	const auto ChooseDelete = [&]
+	{
+		SOrvaThumbnail* Tile = Panel->FindWorldTile(Doomed);
+		ASSERT_NE(Tile, nullptr);
+		QEnterEvent Enter(QPointF(3, 3), QPointF(3, 3), Tile->mapToGlobal(QPointF(3, 3)));
+		QApplication::sendEvent(Tile, &Enter);
+		ASSERT_TRUE(Tile->GetDeleteCombo()->isVisible());
+		Tile->GetDeleteMenu()->popup(Tile->GetDeleteCombo()->mapToGlobal(QPoint(0, 0)));
+		Tile->GetDeleteMenu()->actions().first()->trigger();
+		Tile->GetDeleteMenu()->hide();
+	};
+	// A "No" deletes nothing.
+	Dialogs().QueueAnswer(EAppReturnType::No);
+	ChooseDelete();
+	Settle();
+	ASSERT_EQ(Dialogs().ShownMessages().size(), 1);
+	EXPECT_EQ(Dialogs().ShownMessages()[0].Title, QStringLiteral("Delete World"));
+	EXPECT_TRUE(Dialogs().ShownMessages()[0].Message.contains(QStringLiteral("NewWorld")));
+	EXPECT_EQ(JsonOf(Service.Get("me/worlds", Token)).array().size(), 3);
+	Dialogs().QueueAnswer(EAppReturnType::Yes);
+	ChooseDelete();
 	ASSERT_TRUE(FGameThread::RunUntil([&] { return Panel->GetWorldTiles().size() == 2; }, 15000));
+	Settle();
+	Panel->UpdateBoundState();
+	// The open world stays open.
+	EXPECT_EQ(Sdk()->CurrWorkspace.WorldId, Open);
+	EXPECT_TRUE(Panel->GetInfoArea()->isVisible());
 
 	QStringList Left;
 	for (const SOrvaThumbnail* Remaining : Panel->GetWorldTiles())
@@ -234,7 +260,7 @@ TEST_F(WorldView, WorkspaceWithoutItsFolderIsNotAvailableForUpload)
 	ASSERT_NE(Panel, nullptr);
 	Pick(Panel, Worlds[0].value(QStringLiteral("id")).toString());
 	EXPECT_TRUE(Panel->GetInfoArea()->isVisible());
-	EXPECT_EQ(Panel->GetUploadArea()->GetTitle(), QStringLiteral("Upload (Not available)"));
+	EXPECT_EQ(Panel->GetUploadArea()->GetTitle(), QStringLiteral("Build and publish"));
 	EXPECT_FALSE(Panel->GetUploadArea()->isEnabled());
 	EXPECT_FALSE(Panel->GetUploadBody()->isVisible());
 	EXPECT_FALSE(Panel->GetActionBar()->isVisible());
@@ -312,12 +338,21 @@ TEST_F(WorldView, LaunchMenuOpensTheWebSiteAndTheBuildFolder)
 	ASSERT_TRUE(Panel->GetLaunchCombo()->isEnabled());
 
 	QMenu* Menu = Panel->GetLaunchMenu();
+	// Without a configured web site the entry opens nothing and says why.
 	Menu->popup(Panel->GetLaunchCombo()->mapToGlobal(QPoint(0, 0)));
 	ASSERT_EQ(Menu->actions().size(), 2);
+	EXPECT_FALSE(Menu->actions()[0]->isEnabled());
+	EXPECT_EQ(Menu->actions()[0]->toolTip(), QStringLiteral("No sandbox web site is configured for this service"));
+	Menu->hide();
+	Editor->Host().GetConfig()->SetString(QStringLiteral("Development"), QStringLiteral("SandboxUrl"),
+	                                      QStringLiteral("https://play.orva.test/"), Sdk()->GetSettingsFilePath());
+	Menu->popup(Panel->GetLaunchCombo()->mapToGlobal(QPoint(0, 0)));
+	ASSERT_EQ(Menu->actions().size(), 2);
+	EXPECT_TRUE(Menu->actions()[0]->isEnabled());
 	EXPECT_EQ(Menu->actions()[0]->text(), QStringLiteral("Launch Sandbox"));
-	EXPECT_EQ(Menu->actions()[0]->toolTip(), QStringLiteral("Launch ORVAClient on Web"));
+	EXPECT_EQ(Menu->actions()[0]->toolTip(), QStringLiteral("Open the ORVA web site in your browser"));
 	EXPECT_EQ(Menu->actions()[1]->text(), QStringLiteral("Open Build Folder"));
-	EXPECT_EQ(Menu->actions()[1]->toolTip(), QStringLiteral("Open Build Folder"));
+	EXPECT_EQ(Menu->actions()[1]->toolTip(), QStringLiteral("Show the built paks in the file browser"));
 	Menu->actions()[0]->trigger();
 	Menu->hide();
 	// Built anew on each opening.
@@ -327,7 +362,7 @@ TEST_F(WorldView, LaunchMenuOpensTheWebSiteAndTheBuildFolder)
 	Menu->hide();
 
 	ASSERT_EQ(Urls.Opened.size(), 2);
-	EXPECT_EQ(Urls.Opened[0], QUrl(SOrvaEditorWorldView::SandboxUrl()));
+	EXPECT_EQ(Urls.Opened[0], QUrl(QStringLiteral("https://play.orva.test/")));
 	EXPECT_EQ(Urls.Opened[0].path(), QStringLiteral("/"));
 	EXPECT_EQ(Urls.Opened[1].toLocalFile(), Project.ProjectDir() + QStringLiteral("Saved/HotPatcher/Entry"));
 }
@@ -382,7 +417,15 @@ TEST_F(WorldView, ChosenScreenshotsAreUploadedAndARefusedOneStaysMarked)
 	EXPECT_TRUE(FGameThread::RunUntil([&] { return !Tiles[0]->GetPendingThrobber()->isVisible(); }, 5000));
 	FGameThread::RunUntilIdle(200);
 	EXPECT_TRUE(Cache()->GetLocalImageData(Files[1])->Id.isEmpty());
-	EXPECT_TRUE(Tiles[1]->GetPendingThrobber()->isVisible());
+	// The refused one stops turning and says it failed; the panel says so until dismissed.
+	EXPECT_TRUE(Tiles[1]->IsFailed());
+	EXPECT_FALSE(Tiles[1]->GetPendingThrobber()->isVisible());
+	EXPECT_TRUE(Tiles[1]->GetFailedMark()->isVisible());
+	EXPECT_FALSE(Tiles[0]->IsFailed());
+	EXPECT_TRUE(Panel->GetMessageBar()->isVisible());
+	EXPECT_EQ(Panel->GetMessageKind(), SOrvaEditorWorldView::EMessageKind::Error);
+	EXPECT_TRUE(Panel->GetMessageText()->text().contains(QStringLiteral("noise.png")));
+	EXPECT_FALSE(Log.Contains(QStringLiteral("Image Upload Success: ImageId is ")));
 	// The first screenshot became the title image.
 	EXPECT_EQ(ServiceWorld(Id).value(QStringLiteral("image")).toObject().value(QStringLiteral("id")).toString(),
 	          Cache()->GetLocalImageData(Files[0])->Id);
@@ -406,7 +449,7 @@ TEST_F(WorldView, NameAndDescriptionAreCachedOnEveryChange)
 	EXPECT_EQ(Sdk()->CurrWorkspace.TitleName, QStringLiteral("Mo"));
 	EXPECT_EQ(Cache()->GetWorkspace(Identifier)->TitleName, QStringLiteral("Mo"));
 	Panel->UpdateBoundState();
-	EXPECT_EQ(Panel->GetTitleText()->text(), QStringLiteral("Mo - "));
+	EXPECT_EQ(Panel->GetTitleText()->text(), QStringLiteral("Mo"));
 	QTest::keyClicks(Panel->GetDescriptionBox(), QStringLiteral("A cave"));
 	EXPECT_EQ(Cache()->GetWorkspace(Identifier)->Description, QStringLiteral("A cave"));
 }
@@ -438,6 +481,15 @@ TEST_F(WorldView, BackLeavesTheSdkLoggedOutWithoutAToken)
 	SOrvaEditorWorldView* Panel = OpenPanel();
 	ASSERT_NE(Panel, nullptr);
 	ASSERT_FALSE(Sdk()->GetAccessToken().isEmpty());
+	// "Back" logs out: it asks first, and a "No" keeps the creator logged in.
+	Dialogs().QueueAnswer(EAppReturnType::No);
+	QTest::mouseClick(Panel->GetBackButton(), Qt::LeftButton);
+	FGameThread::RunUntilIdle(20);
+	ASSERT_EQ(Dialogs().ShownMessages().size(), 1);
+	EXPECT_EQ(Dialogs().ShownMessages()[0].Title, QStringLiteral("Log Out"));
+	EXPECT_TRUE(Sdk()->IsLoggedin());
+	EXPECT_FALSE(Sdk()->GetAccessToken().isEmpty());
+	Dialogs().QueueAnswer(EAppReturnType::Yes);
 	QTest::mouseClick(Panel->GetBackButton(), Qt::LeftButton);
 	FGameThread::RunUntilIdle(20);
 	EXPECT_FALSE(Sdk()->IsLoggedin());
@@ -446,6 +498,200 @@ TEST_F(WorldView, BackLeavesTheSdkLoggedOutWithoutAToken)
 	ASSERT_NE(View, nullptr);
 	EXPECT_NE(View->GetLoginBox(), nullptr);
 	EXPECT_EQ(View->GetChild(), View->GetLoginBox());
+}
+
+TEST_F(WorldView, CommittedNameAndDescriptionReachTheServiceWhileTheEditorRuns)
+{
+	const QList<QJsonObject> Worlds = StartService(2);
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	const QString Id = Worlds[0].value(QStringLiteral("id")).toString();
+	Pick(Panel, Id);
+
+	// Enter commits the name.
+	QLineEdit* Name = Panel->GetWorldNameBox();
+	Name->setFocus();
+	Name->selectAll();
+	QTest::keyClicks(Name, QStringLiteral("Crystal Caves"));
+	QTest::keyClick(Name, Qt::Key_Return);
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&] { return ServiceWorld(Id).value(QStringLiteral("name")).toString() == QStringLiteral("Crystal Caves"); },
+	    15000));
+
+	// Tab leaves the description (no tab character in it), and leaving it commits it.
+	QPlainTextEdit* Description = Panel->GetDescriptionBox();
+	Description->setFocus();
+	QTest::keyClicks(Description, QStringLiteral("Glowing caves"));
+	QTest::keyClick(Description, Qt::Key_Tab);
+	EXPECT_FALSE(Description->hasFocus());
+	EXPECT_EQ(Description->toPlainText(), QStringLiteral("Glowing caves"));
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&]
+	    { return ServiceWorld(Id).value(QStringLiteral("description")).toString() == QStringLiteral("Glowing caves"); },
+	    15000));
+	Settle();
+	// Each commit went once: Enter and the focus leaving right after coalesce.
+	EXPECT_EQ(Log.Count(QStringLiteral("UploadWorld Detials Success")), 2);
+	// The tile names what the service holds.
+	ASSERT_NE(Panel->FindWorldTile(Id), nullptr);
+	EXPECT_EQ(Panel->FindWorldTile(Id)->GetCaption()->toolTip(), QStringLiteral("Crystal Caves"));
+
+	// Typing without committing, then picking another world: the edit goes to the world it was made in.
+	Name->setFocus();
+	Name->selectAll();
+	QTest::keyClicks(Name, QStringLiteral("Ice Halls"));
+	const QString Other = Worlds[1].value(QStringLiteral("id")).toString();
+	Pick(Panel, Other);
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&] { return ServiceWorld(Id).value(QStringLiteral("name")).toString() == QStringLiteral("Ice Halls"); },
+	    15000));
+	EXPECT_EQ(ServiceWorld(Other).value(QStringLiteral("name")).toString(), QStringLiteral("NewWorld"));
+}
+
+TEST_F(WorldView, PrivacyShowsWhatTheServiceHoldsAfterReopeningAndLoggingInAgain)
+{
+	const QList<QJsonObject> Worlds = StartService(2);
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	const QString Id = Worlds[0].value(QStringLiteral("id")).toString();
+	Pick(Panel, Id);
+	ASSERT_EQ(Panel->GetPrivacyCombo()->currentText(), QStringLiteral("Private"));
+	Panel->HandlePrivacyChanged(QStringLiteral("Public"));
+	ASSERT_TRUE(
+	    FGameThread::RunUntil([&] { return !ServiceWorld(Id).value(QStringLiteral("private")).toBool(true); }, 15000));
+	Settle();
+	EXPECT_EQ(Panel->FindWorldTile(Id)->GetBadge()->text(), QStringLiteral("Public"));
+
+	// Another world, then this one again.
+	Pick(Panel, Worlds[1].value(QStringLiteral("id")).toString());
+	EXPECT_EQ(Panel->GetPrivacyCombo()->currentText(), QStringLiteral("Private"));
+	Pick(Panel, Id);
+	EXPECT_EQ(Panel->GetPrivacyCombo()->currentText(), QStringLiteral("Public"));
+
+	// Logging in again opens a new panel on the same world.
+	Dialogs().QueueAnswer(EAppReturnType::Yes);
+	QTest::mouseClick(Panel->GetBackButton(), Qt::LeftButton);
+	Settle();
+	Sdk()->Login(QString::fromStdString(AliceEmail), QString::fromStdString(AlicePassword));
+	ASSERT_TRUE(FGameThread::RunUntil([this] { return Sdk()->IsLoggedin(); }, 15000));
+	Settle();
+	SOrvaEditorWorldView* Again = PluginTab()->findChild<SOrvaEditorView*>()->GetWorldView();
+	ASSERT_NE(Again, nullptr);
+	Again->UpdateBoundState();
+	EXPECT_EQ(Sdk()->CurrWorkspace.WorldId, Id);
+	EXPECT_EQ(Again->GetPrivacyCombo()->currentText(), QStringLiteral("Public"));
+}
+
+TEST_F(WorldView, AFailedSaveStaysOnScreenWithItsCauseUntilDismissed)
+{
+	const QList<QJsonObject> Worlds = StartService(1);
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	Pick(Panel, Worlds[0].value(QStringLiteral("id")).toString());
+	const int Port = Service.Process().Port();
+	Service.Process().Stop(SIGTERM);
+	QLineEdit* Name = Panel->GetWorldNameBox();
+	Name->setFocus();
+	QTest::keyClicks(Name, QStringLiteral("X"));
+	QTest::keyClick(Name, Qt::Key_Return);
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Panel->GetMessageBar()->isVisible(); }, 15000));
+	const QString Text = Panel->GetMessageText()->text();
+	EXPECT_TRUE(Text.startsWith(QStringLiteral("Saving the world's name and description failed: ")))
+	    << Text.toStdString();
+	EXPECT_TRUE(Text.contains(QStringLiteral("cannot reach the service at http://127.0.0.1:%1").arg(Port)))
+	    << Text.toStdString();
+	EXPECT_TRUE(Panel->GetRetryButton()->isVisible());
+	// It stays.
+	FGameThread::RunUntilIdle(300);
+	EXPECT_TRUE(Panel->GetMessageBar()->isVisible());
+	QTest::mouseClick(Panel->GetDismissButton(), Qt::LeftButton);
+	EXPECT_FALSE(Panel->GetMessageBar()->isVisible());
+}
+
+TEST_F(WorldView, ANewWorldsTileShowsItsNameAndTheEmptyListAHint)
+{
+	StartService(0);
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	EXPECT_TRUE(Panel->GetEmptyListHint()->isVisible());
+	QTest::mouseClick(Panel->GetNewWorldButton(), Qt::LeftButton);
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Panel->GetWorldTiles().size() == 1; }, 15000));
+	Settle();
+	EXPECT_FALSE(Panel->GetEmptyListHint()->isVisible());
+	SOrvaThumbnail* Tile = Panel->GetWorldTiles().first();
+	// No picture to wait for: no spinner, its name and privacy instead.
+	EXPECT_FALSE(Tile->IsSpinning());
+	EXPECT_FALSE(Tile->GetLoadingThrobber()->isVisible());
+	EXPECT_TRUE(Tile->GetCaption()->isVisible());
+	EXPECT_EQ(Tile->GetCaption()->text(), QStringLiteral("NewWorld"));
+	EXPECT_EQ(Tile->GetBadge()->text(), QStringLiteral("Private"));
+	// The creator names it next: the focus is in the name box, not on "Back".
+	QWidget* Focused = QApplication::focusWidget();
+	EXPECT_NE(Focused, Panel->GetBackButton());
+	EXPECT_EQ(Focused, Panel->GetWorldNameBox());
+}
+
+TEST_F(WorldView, EveryControlStaysReachableAtANarrowWidthWithALongName)
+{
+	const QList<QJsonObject> Worlds = StartService(1);
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	Pick(Panel, Worlds[0].value(QStringLiteral("id")).toString());
+	Sdk()->CurrWorkspace.TitleName = QString(120, QLatin1Char('W'));
+	Sdk()->CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry"));
+	// The panel alone, as a 480-pixel dock holds it.
+	SOrvaEditorWorldView Narrow(&Editor->Host());
+	Narrow.resize(480, 1000);
+	Narrow.show();
+	Narrow.HandleWorkspaceChanged(Sdk()->CurrWorkspace);
+	Narrow.ShowMessage(SOrvaEditorWorldView::EMessageKind::Error, QString(40, QLatin1Char('e')) + QStringLiteral(" x"),
+	                   [] {});
+	FGameThread::RunUntilIdle(50);
+	Narrow.UpdateBoundState();
+	FGameThread::RunUntilIdle(50);
+	auto* Scroll = Narrow.findChild<QWidget*>(QStringLiteral("InfoScroll"));
+	ASSERT_NE(Scroll, nullptr);
+	for (QWidget* Control : Narrow.findChildren<QWidget*>())
+	{
+		if (!Control->isVisible() || !(qobject_cast<QAbstractButton*>(Control) || qobject_cast<QComboBox*>(Control) ||
+		                               qobject_cast<QLineEdit*>(Control)))
+		{
+			continue;
+		}
+		const QRect At(Control->mapTo(&Narrow, QPoint(0, 0)), Control->size());
+		EXPECT_GE(At.left(), 0) << Control->objectName().toStdString();
+		EXPECT_LE(At.right(), Narrow.width()) << Control->objectName().toStdString();
+	}
+	// The long name gives way; the privacy box beside it stays whole.
+	EXPECT_TRUE(Narrow.GetTitleText()->IsElided()) << Narrow.GetTitleText()->GetShownText().toStdString();
+	EXPECT_EQ(Narrow.GetTitleText()->toolTip(), QString(120, QLatin1Char('W')));
+	EXPECT_GE(Narrow.GetPrivacyCombo()->width(), Narrow.GetPrivacyCombo()->sizeHint().width());
+}
+
+TEST_F(WorldView, PublishBeforeBuildSaysWhyNothingHappened)
+{
+	const QList<QJsonObject> Worlds = StartService(1);
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	Pick(Panel, Worlds[0].value(QStringLiteral("id")).toString());
+	Sdk()->CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry"));
+	Panel->UpdateBoundState();
+	// The rebuild question is declined.
+	Dialogs().SetDefaultAnswer(EAppReturnType::No);
+	QTest::mouseClick(Panel->GetPublishButton(), Qt::LeftButton);
+	ASSERT_TRUE(Panel->GetMessageBar()->isVisible());
+	EXPECT_EQ(Panel->GetMessageText()->text(),
+	          QStringLiteral("Nothing was published: build the world first (Build), then press Publish."));
+	QTest::mouseClick(Panel->GetLaunchButton(), Qt::LeftButton);
+	EXPECT_EQ(Panel->GetMessageText()->text(), QStringLiteral("Nothing to play yet: build the world first (Build)."));
+	for (QAbstractButton* Button : Panel->findChildren<QAbstractButton*>())
+	{
+		if (Button->isVisible() && Button->objectName() != QLatin1String("qt_scrollarea_hcontainer"))
+		{
+			EXPECT_FALSE(Button->toolTip().isEmpty())
+			    << Button->objectName().toStdString() << " " << Button->text().toStdString();
+		}
+	}
 }
 
 #include "WorldViewTests.moc"

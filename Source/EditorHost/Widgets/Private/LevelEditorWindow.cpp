@@ -8,10 +8,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDockWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QResizeEvent>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -178,4 +180,27 @@ QAction* SLevelEditorWindow::FindPlayToolBarAction(const QString& Name) const
 		}
 	}
 	return nullptr;
+}
+
+void SLevelEditorWindow::resizeEvent(QResizeEvent* Event)
+{
+	const int OldWidth = Event->oldSize().width();
+	QList<QDockWidget*> Docks;
+	QList<int> Widths;
+	if (OldWidth > 0 && Event->size().width() != OldWidth)
+	{
+		for (QDockWidget* Dock : findChildren<QDockWidget*>(Qt::FindDirectChildrenOnly))
+		{
+			if (Dock->isVisible() && !Dock->isFloating() && dockWidgetArea(Dock) == Qt::RightDockWidgetArea)
+			{
+				Docks.append(Dock);
+				Widths.append(int(qint64(Dock->width()) * Event->size().width() / OldWidth));
+			}
+		}
+	}
+	QMainWindow::resizeEvent(Event);
+	if (!Docks.isEmpty())
+	{
+		resizeDocks(Docks, Widths, Qt::Horizontal);
+	}
 }

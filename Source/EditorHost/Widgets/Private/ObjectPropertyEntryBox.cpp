@@ -199,9 +199,25 @@ void SObjectPropertyEntryBox::OpenPicker()
 	RefreshValue();
 	SearchBox->clear();
 	FillAssets();
-	const QPoint Below = mapToGlobal(QPoint(0, height()));
-	Picker->resize(std::max(width(), 360), 320);
-	Picker->move(Below);
+	// Below the box, or above it when there is no room below; never past the screen's edges.
+	QPoint At = mapToGlobal(QPoint(0, height()));
+	QSize Size(std::max(width(), 360), 320);
+	if (const QScreen* Screen = screen())
+	{
+		const QRect Area = Screen->availableGeometry();
+		Size = Size.boundedTo(Area.size());
+		if (At.x() + Size.width() > Area.x() + Area.width())
+		{
+			At.setX(Area.x() + Area.width() - Size.width());
+		}
+		At.setX(std::max(At.x(), Area.x()));
+		if (At.y() + Size.height() > Area.y() + Area.height())
+		{
+			At.setY(std::max(Area.y(), mapToGlobal(QPoint(0, 0)).y() - Size.height()));
+		}
+	}
+	Picker->resize(Size);
+	Picker->move(At);
 	Picker->show();
 	SearchBox->setFocus();
 }

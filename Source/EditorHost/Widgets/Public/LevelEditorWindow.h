@@ -47,6 +47,10 @@ public:
 	void RebuildWindowMenu();
 	void RebuildPlayToolBar();
 
+protected:
+	// Docked tabs keep their share of the window's width as it grows or shrinks.
+	void resizeEvent(QResizeEvent* Event) override;
+
 private:
 	FEditorServices& Services;
 	QMenu* WindowMenu = nullptr;

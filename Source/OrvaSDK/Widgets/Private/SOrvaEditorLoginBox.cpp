@@ -28,26 +28,30 @@ QFont StyleFont(bool bBold, int Size)
 	return Font;
 }
 
-// One slot of the vertical box: Content with the slot's padding, centred both ways.
+// The form's column: as wide as the tab allows up to this, centred.
+constexpr int ColumnWidth = 420;
+// The same text sizes as the world panel's boxes and buttons.
+constexpr int FieldFontSize = 13;
+constexpr int ButtonFontSize = 14;
+
+// One slot of the vertical box: Content with the slot's padding, centred horizontally.
 void AddSlot(QVBoxLayout* Box, QWidget* Content, const QMargins& Padding)
 {
 	auto* Slot = new QWidget();
 	auto* SlotLayout = new QHBoxLayout(Slot);
 	SlotLayout->setContentsMargins(Padding);
-	SlotLayout->addWidget(Content, 0, Qt::AlignCenter);
-	Box->addWidget(Slot, 0, Qt::AlignCenter);
+	SlotLayout->addWidget(Content, 0, Qt::AlignHCenter);
+	Box->addWidget(Slot);
 }
 
-// A box of a fixed size whose content is left-aligned and vertically centred.
+// A field that grows with the tab up to the column's width, never wider than the tab.
 QWidget* MakeFieldBox(QLineEdit* Field)
 {
-	auto* Box = new QWidget();
-	Box->setFixedSize(700, 60);
-	auto* Layout = new QHBoxLayout(Box);
-	Layout->setContentsMargins(0, 0, 0, 0);
-	Layout->addWidget(Field, 1, Qt::AlignLeft | Qt::AlignVCenter);
-	Field->setMinimumWidth(700);
-	return Box;
+	Field->setMinimumWidth(160);
+	Field->setMaximumWidth(ColumnWidth);
+	Field->setMinimumHeight(36);
+	Field->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+	return Field;
 }
 } // namespace
 
@@ -56,7 +60,6 @@ SOrvaEditorLoginBox::SOrvaEditorLoginBox(FEditorHost* InHost, QWidget* Parent)
     , Host(InHost)
 {
 	setObjectName(QStringLiteral("SOrvaEditorLoginBox"));
-	setMinimumSize(800, 500);
 
 	auto* Outer = new QVBoxLayout(this);
 	Outer->setContentsMargins(0, 0, 0, 0);
@@ -65,8 +68,10 @@ SOrvaEditorLoginBox::SOrvaEditorLoginBox(FEditorHost* InHost, QWidget* Parent)
 	Border->setStyleSheet(QStringLiteral("QFrame#LoginBorder { background: #242424; border-radius: 4px; }"));
 	Outer->addWidget(Border);
 	auto* Slots = new QVBoxLayout(Border);
-	Slots->setContentsMargins(4, 2, 4, 2);
+	Slots->setContentsMargins(12, 2, 12, 2);
 	Slots->setSpacing(0);
+	// The form sits in the middle of the tab, however tall it is.
+	Slots->addStretch(1);
 
 	// 1: the logo.
 	auto* Logo = new QLabel();
@@ -80,52 +85,74 @@ SOrvaEditorLoginBox::SOrvaEditorLoginBox(FEditorHost* InHost, QWidget* Parent)
 			Logo->setPixmap(Brush->GetPixmap());
 		}
 	}
-	AddSlot(Slots, Logo, QMargins(0, 15, 0, 0));
+	AddSlot(Slots, Logo, QMargins(0, 15, 0, 10));
 
 	// 2, 3: account and password.
 	UserText = new QLineEdit();
 	UserText->setObjectName(QStringLiteral("UserText"));
 	UserText->setPlaceholderText(LOCTEXT("HintText_User", "Email or PhoneNumber:").ToString());
-	UserText->setFont(StyleFont(false, 32));
-	AddSlot(Slots, MakeFieldBox(UserText), QMargins(50, 20, 0, 0));
+	UserText->setFont(StyleFont(false, FieldFontSize));
+	UserText->setToolTip(
+	    LOCTEXT("HintText_User_Tooltip", "The e-mail address or phone number of your ORVA account").ToString());
+	AddSlot(Slots, MakeFieldBox(UserText), QMargins(0, 10, 0, 0));
 
 	PasswordText = new QLineEdit();
 	PasswordText->setObjectName(QStringLiteral("PasswordText"));
 	PasswordText->setPlaceholderText(LOCTEXT("HintText_Password", "Password:").ToString());
-	PasswordText->setFont(StyleFont(false, 32));
+	PasswordText->setFont(StyleFont(false, FieldFontSize));
 	PasswordText->setEchoMode(QLineEdit::Password);
-	AddSlot(Slots, MakeFieldBox(PasswordText), QMargins(50, 15, 0, 0));
+	AddSlot(Slots, MakeFieldBox(PasswordText), QMargins(0, 10, 0, 0));
 
 	// 4: the error, hidden until an attempt fails; its row is kept so nothing moves when it shows.
 	auto* ErrorBox = new QWidget();
 	ErrorBox->setObjectName(QStringLiteral("ErrorBox"));
-	ErrorBox->setFixedHeight(60);
-	auto* ErrorLayout = new QHBoxLayout(ErrorBox);
+	ErrorBox->setMinimumHeight(60);
+	ErrorBox->setMaximumWidth(ColumnWidth);
+	auto* ErrorLayout = new QVBoxLayout(ErrorBox);
 	ErrorLayout->setContentsMargins(0, 0, 0, 0);
+	ErrorLayout->setSpacing(2);
 	ErrorText = new QLabel(LOCTEXT("Orva_LoginError", "Login Error").ToString());
 	ErrorText->setObjectName(QStringLiteral("ErrorText"));
-	ErrorText->setFont(StyleFont(true, 24));
+	ErrorText->setFont(StyleFont(true, ButtonFontSize));
+	ErrorText->setStyleSheet(QStringLiteral("color: #ff6b6b;"));
 	QSizePolicy Keep = ErrorText->sizePolicy();
 	Keep.setRetainSizeWhenHidden(true);
 	ErrorText->setSizePolicy(Keep);
-	ErrorLayout->addWidget(ErrorText, 0, Qt::AlignCenter);
+	ErrorLayout->addWidget(ErrorText, 0, Qt::AlignHCenter);
 	ErrorText->hide();
-	AddSlot(Slots, ErrorBox, QMargins(0, 25, 0, 0));
+	// Why: the service's own answer, or that it cannot be reached.
+	ErrorCause = new QLabel();
+	ErrorCause->setObjectName(QStringLiteral("ErrorCause"));
+	ErrorCause->setFont(StyleFont(false, 11));
+	ErrorCause->setWordWrap(true);
+	ErrorCause->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+	ErrorCause->setTextInteractionFlags(Qt::TextSelectableByMouse);
+	ErrorCause->hide();
+	ErrorLayout->addWidget(ErrorCause);
+	auto* ErrorSlot = new QWidget();
+	auto* ErrorSlotLayout = new QHBoxLayout(ErrorSlot);
+	ErrorSlotLayout->setContentsMargins(0, 12, 0, 0);
+	ErrorSlotLayout->addWidget(ErrorBox);
+	Slots->addWidget(ErrorSlot);
 
 	// 5: the button.
 	LoginButton = new QPushButton();
 	LoginButton->setObjectName(QStringLiteral("LoginButton"));
-	LoginButton->setFixedSize(200, 70);
+	LoginButton->setFixedSize(160, 44);
+	LoginButton->setToolTip(LOCTEXT("Login_Tooltip", "Log in to ORVA (Enter)").ToString());
 	auto* ButtonLayout = new QHBoxLayout(LoginButton);
 	ButtonLayout->setContentsMargins(4, 2, 4, 2);
 	auto* ButtonText = new QLabel(LOCTEXT("Login", "LOG IN").ToString());
 	ButtonText->setObjectName(QStringLiteral("LoginText"));
-	ButtonText->setFont(StyleFont(true, 27));
+	ButtonText->setFont(StyleFont(true, ButtonFontSize));
 	ButtonText->setAlignment(Qt::AlignCenter);
 	ButtonText->setAttribute(Qt::WA_TransparentForMouseEvents);
 	ButtonLayout->addWidget(ButtonText, 0, Qt::AlignCenter);
 	connect(LoginButton, &QPushButton::clicked, this, [this] { OnLoginClicked(); });
-	AddSlot(Slots, LoginButton, QMargins(0, 20, 0, 25));
+	// Enter in either field logs in, as the button does.
+	connect(UserText, &QLineEdit::returnPressed, this, [this] { OnLoginClicked(); });
+	connect(PasswordText, &QLineEdit::returnPressed, this, [this] { OnLoginClicked(); });
+	AddSlot(Slots, LoginButton, QMargins(0, 12, 0, 25));
 	Slots->addStretch(1);
 
 	if (FConfigCache* Config = Host ? Host->GetConfig() : nullptr)
@@ -183,9 +210,11 @@ bool SOrvaEditorLoginBox::OnLoginClicked()
 	return true;
 }
 
-void SOrvaEditorLoginBox::ShowLoginError()
+void SOrvaEditorLoginBox::ShowLoginError(const QString& Cause)
 {
 	ErrorText->show();
+	ErrorCause->setText(Cause);
+	ErrorCause->setVisible(!Cause.isEmpty());
 }
 
 #undef LOCTEXT_NAMESPACE

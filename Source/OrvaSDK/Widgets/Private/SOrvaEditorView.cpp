@@ -58,7 +58,8 @@ void SOrvaEditorView::HandleLoginStateChanged(bool bLoggedIn)
 	if (!bLoggedIn && LoginBox)
 	{
 		// A failed attempt: the typed account and password stay.
-		LoginBox->ShowLoginError();
+		UOrvaSDKSubsystem* Sdk = Host ? Host->GetEditorSubsystem<UOrvaSDKSubsystem>() : nullptr;
+		LoginBox->ShowLoginError(Sdk ? Sdk->GetLastLoginError() : QString());
 		return;
 	}
 	if (!bLoggedIn)

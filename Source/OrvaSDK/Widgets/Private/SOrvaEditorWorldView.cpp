@@ -2,11 +2,14 @@
 
 #include "AppStyle.h"
 #include "AssetRegistry.h"
+#include "ConfigCache.h"
+#include "Dialogs.h"
 #include "EditorHost.h"
 #include "ExpandableArea.h"
 #include "Log.h"
 #include "ObjectClasses.h"
 #include "ObjectPropertyEntryBox.h"
+#include "OrvaAsyncFileUploader.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "OrvaSDKSubsystem.h"
 #include "Paths.h"
@@ -15,6 +18,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QChildEvent>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -24,9 +28,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -42,6 +48,8 @@ namespace
 {
 // How often the bound values are read again while the panel is shown.
 constexpr int BindingIntervalMs = 100;
+// Committed edits that come together (Enter, then the focus leaving) go out as one.
+constexpr int DetailsDebounceMs = 300;
 const QSizeF WorldTileSize(120.0, 80.0);
 const QSizeF ScreenshotTileSize(189.3, 120.0);
 // The grid's cells; a tile larger than a cell gets a cell of its own size, so tiles never overlap.
@@ -150,7 +158,46 @@ void SetTextIfChanged(QLabel* Label, const QString& Text)
 		Label->setText(Text);
 	}
 }
+
+SOrvaElidingLabel* MakeElidingText(int Size)
+{
+	auto* Label = new SOrvaElidingLabel();
+	Label->setFont(RegularFont(Size));
+	return Label;
+}
 } // namespace
+
+SOrvaElidingLabel::SOrvaElidingLabel(QWidget* Parent)
+    : QLabel(Parent)
+{
+	setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void SOrvaElidingLabel::SetFullText(const QString& Text)
+{
+	if (text() != Text)
+	{
+		setText(Text);
+		setToolTip(Text);
+	}
+}
+
+QString SOrvaElidingLabel::GetShownText() const
+{
+	return fontMetrics().elidedText(text(), Qt::ElideRight, std::max(0, contentsRect().width()));
+}
+
+QSize SOrvaElidingLabel::minimumSizeHint() const
+{
+	return QSize(fontMetrics().horizontalAdvance(QStringLiteral("W...")), QLabel::minimumSizeHint().height());
+}
+
+void SOrvaElidingLabel::paintEvent(QPaintEvent*)
+{
+	QPainter Painter(this);
+	const QRect Area = contentsRect();
+	style()->drawItemText(&Painter, Area, int(alignment()), palette(), isEnabled(), GetShownText(), foregroundRole());
+}
 
 SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
     : QWidget(Parent)
@@ -177,10 +224,47 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 		Layout->setContentsMargins(20, 9, 20, 9);
 		BackButton = MakeImageButton(QStringLiteral("Icons.ChevronLeft"), LOCTEXT("Btn_Back", "Back").ToString(), 15);
 		BackButton->setObjectName(QStringLiteral("BackButton"));
+		BackButton->setToolTip(LOCTEXT("Btn_Back_Tooltip", "Log out and go back to the login form").ToString());
 		connect(BackButton, &QPushButton::clicked, this, &SOrvaEditorWorldView::OnBackClicked);
 		Layout->addWidget(BackButton);
 		Layout->addStretch(1);
 		Slots->addWidget(Row);
+	}
+
+	// What went wrong, or what just happened, stays here until the creator dismisses it.
+	{
+		MessageBar = new QFrame();
+		MessageBar->setObjectName(QStringLiteral("MessageBar"));
+		auto* Layout = new QHBoxLayout(MessageBar);
+		Layout->setContentsMargins(10, 6, 6, 6);
+		MessageText = new QLabel();
+		MessageText->setObjectName(QStringLiteral("MessageText"));
+		MessageText->setWordWrap(true);
+		MessageText->setFont(RegularFont(11));
+		MessageText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+		MessageText->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+		Layout->addWidget(MessageText, 1);
+		RetryButton = new QPushButton(LOCTEXT("Btn_Retry", "Retry").ToString());
+		RetryButton->setObjectName(QStringLiteral("RetryButton"));
+		RetryButton->setToolTip(LOCTEXT("Btn_Retry_Tooltip", "Try the failed step again").ToString());
+		connect(RetryButton, &QPushButton::clicked, this,
+		        [this]
+		        {
+			        const std::function<void()> Retry = RetryAction;
+			        DismissMessage();
+			        if (Retry)
+			        {
+				        Retry();
+			        }
+		        });
+		Layout->addWidget(RetryButton, 0, Qt::AlignTop);
+		DismissButton = new QPushButton(LOCTEXT("Btn_Dismiss", "Dismiss").ToString());
+		DismissButton->setObjectName(QStringLiteral("DismissButton"));
+		DismissButton->setToolTip(LOCTEXT("Btn_Dismiss_Tooltip", "Hide this message").ToString());
+		connect(DismissButton, &QPushButton::clicked, this, &SOrvaEditorWorldView::DismissMessage);
+		Layout->addWidget(DismissButton, 0, Qt::AlignTop);
+		MessageBar->hide();
+		Slots->addWidget(Padded(MessageBar, QMargins(20, 0, 20, 6)));
 	}
 
 	// 2: the world strip under its header.
@@ -193,10 +277,17 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 		Layout->setSpacing(2);
 		auto* Header = new QHBoxLayout();
 		Header->addWidget(MakeText(LOCTEXT("TextBlockWorld", "My Worlds"), 18));
-		Header->addStretch(1);
-		AccountText = MakeText(FText(), 18);
+		EmptyListHint = MakeText(LOCTEXT("EmptyListHint", "No worlds yet: press + to create your first world."), 11);
+		EmptyListHint->setObjectName(QStringLiteral("EmptyListHint"));
+		EmptyListHint->setWordWrap(true);
+		EmptyListHint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+		EmptyListHint->hide();
+		Header->addSpacing(12);
+		Header->addWidget(EmptyListHint, 1);
+		AccountText = MakeElidingText(18);
 		AccountText->setObjectName(QStringLiteral("AccountText"));
-		Header->addWidget(AccountText);
+		AccountText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+		Header->addWidget(AccountText, 1);
 		Layout->addLayout(Header);
 
 		WorldListView = new QListWidget();
@@ -250,32 +341,43 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 		auto* TitleRow = new QHBoxLayout();
 		CloseButton = MakeImageButton(QStringLiteral("Icons.X"));
 		CloseButton->setObjectName(QStringLiteral("CloseButton"));
+		CloseButton->setToolTip(LOCTEXT("Btn_Close_Tooltip", "Close this world's details").ToString());
 		connect(CloseButton, &QPushButton::clicked, this, &SOrvaEditorWorldView::OnCloseClicked);
 		TitleRow->addWidget(CloseButton);
-		TitleRow->addStretch(1);
-		TitleText = MakeText(FText(), 18);
+		TitleRow->addSpacing(8);
+		// A long name gives way: the privacy box beside it stays in view.
+		TitleText = MakeElidingText(18);
 		TitleText->setObjectName(QStringLiteral("TitleText"));
-		TitleRow->addWidget(TitleText);
+		TitleText->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+		TitleRow->addWidget(TitleText, 1);
+		TitleRow->addSpacing(8);
 		PrivacyCombo = new QComboBox();
 		PrivacyCombo->setObjectName(QStringLiteral("PrivacyCombo"));
+		PrivacyCombo->setToolTip(LOCTEXT("PrivacyCombo_Tooltip", "Who can find and play this world").ToString());
 		PrivacyCombo->addItems(PrivacyOptions);
 		PrivacyCombo->setCurrentIndex(int(PrivacyOptions.indexOf(PrivacySelection)));
 		connect(PrivacyCombo, &QComboBox::activated, this,
 		        [this](int Index) { HandlePrivacyChanged(PrivacyOptions.value(Index)); });
 		TitleRow->addWidget(PrivacyCombo);
 		TitleRow->addStretch(1);
+		TitleRow->setStretch(TitleRow->count() - 1, 1);
 		Info->addLayout(TitleRow);
 
 		InformationArea = new SExpandableArea(LOCTEXT("AreaInformation", "Information").ToString());
 		InformationArea->setObjectName(QStringLiteral("InformationArea"));
 		InformationArea->SetTitleFont(RegularFont(16));
 		InformationArea->SetBodyContent(BuildInformation());
+		InformationArea->GetTitleButton()->setToolTip(
+		    LOCTEXT("AreaInformation_Tooltip", "Show or hide the world's name, description and screenshots")
+		        .ToString());
 		Info->addWidget(InformationArea);
 
 		UploadArea = new SExpandableArea(QString());
 		UploadArea->setObjectName(QStringLiteral("UploadArea"));
 		UploadArea->SetTitleFont(RegularFont(16));
 		UploadArea->SetBodyContent(BuildUpload());
+		UploadArea->GetTitleButton()->setToolTip(
+		    LOCTEXT("AreaUpload_Tooltip", "Show or hide the entry map and the build").ToString());
 		Info->addWidget(Padded(UploadArea, QMargins(0, 30, 0, 0)));
 		Info->addStretch(1);
 
@@ -295,10 +397,36 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 	BindingTimer->setInterval(BindingIntervalMs);
 	connect(BindingTimer, &QTimer::timeout, this, &SOrvaEditorWorldView::UpdateBoundState);
 
+	DetailsTimer = new QTimer(this);
+	DetailsTimer->setSingleShot(true);
+	DetailsTimer->setInterval(DetailsDebounceMs);
+	connect(DetailsTimer, &QTimer::timeout, this, [this] { SendWorldDetails(); });
+
 	if (UOrvaSDKSubsystem* Subsystem = Sdk())
 	{
 		WorldNameBox->setText(Subsystem->CurrWorkspace.TitleName);
 		DescriptionBox->setPlainText(Subsystem->CurrWorkspace.Description);
+		// A panel opened on a world (after logging in again) shows the privacy it holds.
+		SyncPrivacyFromWorkspace();
+		LastSentDetails = DetailsKey();
+		connect(Subsystem, &UOrvaSDKSubsystem::OnServiceRequestFailed, this,
+		        &SOrvaEditorWorldView::HandleServiceFailure);
+		connect(Subsystem, &UOrvaSDKSubsystem::OnWorldSaved, this, &SOrvaEditorWorldView::HandleWorldSaved);
+		connect(Subsystem, &UOrvaSDKSubsystem::OnClientLaunched, this, &SOrvaEditorWorldView::HandleClientLaunched);
+		connect(Subsystem, &UOrvaSDKSubsystem::OnNewWorkspace, this,
+		        [this]
+		        {
+			        // The creator names the new world next; the focus must not fall to "Back".
+			        WorldNameBox->setFocus(Qt::OtherFocusReason);
+			        WorldNameBox->selectAll();
+		        });
+		// Uploads are the subsystem's children: the panel follows those its own buttons start.
+		Subsystem->installEventFilter(this);
+		if (UOrvaDataCacheSubsystem* Cache = DataCache())
+		{
+			connect(Cache, &UOrvaDataCacheSubsystem::OnImageUploadEnded, this,
+			        &SOrvaEditorWorldView::HandleImageUploadEnded);
+		}
 		// The panel as context: a panel that is gone is skipped.
 		connect(Subsystem, &UOrvaSDKSubsystem::OnWorldsListUpdated, this, &SOrvaEditorWorldView::RefreshWorldList);
 		Subsystem->GetWorldsList();
@@ -307,8 +435,14 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 	}
 	// Connected after the fill, so opening the panel writes nothing.
 	connect(WorldNameBox, &QLineEdit::textChanged, this, &SOrvaEditorWorldView::OnWorldNameChanged);
-	connect(WorldNameBox, &QLineEdit::editingFinished, this, [this] { OnWorldNameChanged(WorldNameBox->text()); });
+	connect(WorldNameBox, &QLineEdit::editingFinished, this,
+	        [this]
+	        {
+		        OnWorldNameChanged(WorldNameBox->text());
+		        CommitDetails();
+	        });
 	connect(DescriptionBox, &QPlainTextEdit::textChanged, this, &SOrvaEditorWorldView::OnDescriptionChanged);
+	DescriptionBox->installEventFilter(this);
 	UpdateBoundState();
 }
 
@@ -343,6 +477,8 @@ QWidget* SOrvaEditorWorldView::BuildInformation()
 	    LOCTEXT("HintTextDescription", "Write something to description your World ...").ToString());
 	DescriptionBox->setFont(RegularFont(13));
 	DescriptionBox->setFixedHeight(96);
+	// Tab moves on to the next control; a description has no use for tab characters.
+	DescriptionBox->setTabChangesFocus(true);
 	Layout->addWidget(Padded(DescriptionBox, QMargins(30, 0, 30, 0)));
 	Layout->addWidget(Padded(MakeText(LOCTEXT("TextBlockScreenshots", "Screenshots"), 10), QMargins(30, 18, 30, 0)));
 	ScreenshotTileView = new QListWidget();
@@ -375,7 +511,8 @@ QWidget* SOrvaEditorWorldView::BuildUpload()
 
 	auto* Row = new QWidget();
 	auto* RowLayout = new QHBoxLayout(Row);
-	RowLayout->setContentsMargins(0, 0, 0, 0);
+	// The picker's own padding of 6 lines it up with the texts above at 30.
+	RowLayout->setContentsMargins(24, 0, 30, 0);
 	auto* PickerBox = new QWidget();
 	PickerBox->setObjectName(QStringLiteral("EntryMapBox"));
 	PickerBox->setFixedHeight(50);
@@ -401,16 +538,16 @@ QWidget* SOrvaEditorWorldView::BuildUpload()
 	BuildButton = new QPushButton(LOCTEXT("BtnBuild", "Build").ToString());
 	BuildButton->setObjectName(QStringLiteral("BuildButton"));
 	BuildButton->setFont(RegularFont(16));
-	connect(BuildButton, &QPushButton::clicked, this,
-	        [this]
-	        {
-		        if (UOrvaSDKSubsystem* Subsystem = Sdk())
-		        {
-			        Subsystem->BuildPak();
-			        UpdateBoundState();
-		        }
-	        });
-	RowLayout->addWidget(BuildButton);
+	BuildButton->setToolTip(
+	    LOCTEXT("BtnBuild_Tooltip", "Build the client and server paks of the entry map").ToString());
+	connect(BuildButton, &QPushButton::clicked, this, &SOrvaEditorWorldView::OnBuildClicked);
+	RowLayout->addWidget(BuildButton, 0, Qt::AlignVCenter);
+	Layout->addWidget(Row);
+
+	// The progress under the row, so a long stage name never pushes "Build" away.
+	Row = new QWidget();
+	RowLayout = new QHBoxLayout(Row);
+	RowLayout->setContentsMargins(30, 0, 30, 6);
 
 	// What the current workspace's task is doing: the SDK records it rather than telling.
 	ProgressThrobber =
@@ -425,14 +562,12 @@ QWidget* SOrvaEditorWorldView::BuildUpload()
 	connect(Spin, &QVariantAnimation::valueChanged, ProgressThrobber,
 	        [this](const QVariant& Value) { ProgressThrobber->SetAngle(Value.toDouble()); });
 	Spin->start();
-	RowLayout->addSpacing(8);
 	RowLayout->addWidget(ProgressThrobber);
 	ProgressLabel = new QLabel();
 	ProgressLabel->setObjectName(QStringLiteral("ProgressLabel"));
 	ProgressLabel->setFont(RegularFont(11));
-	ProgressLabel->setMinimumWidth(170);
-	RowLayout->addWidget(ProgressLabel);
-	RowLayout->addSpacing(24);
+	ProgressLabel->setWordWrap(true);
+	RowLayout->addWidget(ProgressLabel, 1);
 	Layout->addWidget(Row);
 	return UploadBody;
 }
@@ -454,14 +589,9 @@ QWidget* SOrvaEditorWorldView::BuildActionBar()
 	LaunchButton->setObjectName(QStringLiteral("LaunchButton"));
 	FAppStyle::ApplyButtonStyle(LaunchButton, QStringLiteral("SlimToolBar"));
 	LaunchButton->setFont(RegularFont(16));
-	connect(LaunchButton, &QPushButton::clicked, this,
-	        [this]
-	        {
-		        if (UOrvaSDKSubsystem* Subsystem = Sdk())
-		        {
-			        Subsystem->TaskLaunchORVA();
-		        }
-	        });
+	LaunchButton->setToolTip(
+	    LOCTEXT("Launch_Tooltip", "Store the server pak, then play this build in the ORVA client").ToString());
+	connect(LaunchButton, &QPushButton::clicked, this, &SOrvaEditorWorldView::OnLaunchClicked);
 	GroupLayout->addWidget(LaunchButton);
 	LaunchCombo = new QToolButton();
 	LaunchCombo->setObjectName(QStringLiteral("LaunchCombo"));
@@ -469,6 +599,7 @@ QWidget* SOrvaEditorWorldView::BuildActionBar()
 	LaunchCombo->setIcon(FAppStyle::GetIcon(QStringLiteral("Icons.ChevronDown")));
 	LaunchCombo->setPopupMode(QToolButton::InstantPopup);
 	LaunchCombo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+	LaunchCombo->setToolTip(LOCTEXT("LaunchCombo_Tooltip", "More ways to try the world").ToString());
 	LaunchMenu = new QMenu(LaunchCombo);
 	LaunchMenu->setObjectName(QStringLiteral("LaunchMenu"));
 	LaunchMenu->setToolTipsVisible(true);
@@ -480,14 +611,9 @@ QWidget* SOrvaEditorWorldView::BuildActionBar()
 	PublishButton = new QPushButton(LOCTEXT("BtnPublish", "Publish").ToString());
 	PublishButton->setObjectName(QStringLiteral("PublishButton"));
 	PublishButton->setFont(RegularFont(16));
-	connect(PublishButton, &QPushButton::clicked, this,
-	        [this]
-	        {
-		        if (UOrvaSDKSubsystem* Subsystem = Sdk())
-		        {
-			        Subsystem->TaskPublishPaks();
-		        }
-	        });
+	PublishButton->setToolTip(
+	    LOCTEXT("BtnPublish_Tooltip", "Upload the built paks: the world goes live with them").ToString());
+	connect(PublishButton, &QPushButton::clicked, this, &SOrvaEditorWorldView::OnPublishClicked);
 	Layout->addWidget(Padded(PublishButton, QMargins(0, 0, 30, 20)));
 	return ActionBar;
 }
@@ -497,9 +623,11 @@ QWidget* SOrvaEditorWorldView::BuildWorldIdRow()
 	WorldIdRow = new QWidget();
 	WorldIdRow->setObjectName(QStringLiteral("WorldIdRow"));
 	auto* Layout = new QHBoxLayout(WorldIdRow);
-	Layout->setContentsMargins(0, 0, 0, 0);
+	Layout->setContentsMargins(20, 0, 20, 6);
+	Layout->addWidget(MakeText(LOCTEXT("WorldIdCaption", "World ID:"), 10));
 	WorldIdButton = new QPushButton();
 	WorldIdButton->setObjectName(QStringLiteral("WorldIdButton"));
+	WorldIdButton->setToolTip(LOCTEXT("WorldId_Tooltip", "Copy the world's ID to the clipboard").ToString());
 	FAppStyle::ApplyButtonStyle(WorldIdButton, QStringLiteral("NoBorder"));
 	auto* Content = new QHBoxLayout(WorldIdButton);
 	Content->setContentsMargins(4, 2, 4, 2);
@@ -524,6 +652,14 @@ void SOrvaEditorWorldView::BuildLaunchMenu()
 	QAction* Sandbox = LaunchMenu->addAction(LOCTEXT("LaunchSandbox", "Launch Sandbox").ToString());
 	Sandbox->setObjectName(QStringLiteral("LaunchSandbox"));
 	Sandbox->setToolTip(LOCTEXT("LaunchSandbox_Tooltip", "Launch ORVAClient on Web").ToString());
+	if (SandboxUrl().isEmpty())
+	{
+		// No web site is known to this editor: an entry that opened a made-up address would fail
+		// in the browser instead.
+		Sandbox->setEnabled(false);
+		Sandbox->setToolTip(
+		    LOCTEXT("LaunchSandbox_NoUrl", "No sandbox web site is configured for this service").ToString());
+	}
 	connect(Sandbox, &QAction::triggered, this, &SOrvaEditorWorldView::LaunchSandbox);
 	QAction* Paks = LaunchMenu->addAction(LOCTEXT("OpenPaks", "Open Build Folder").ToString());
 	Paks->setObjectName(QStringLiteral("OpenPaks"));
@@ -563,8 +699,8 @@ void SOrvaEditorWorldView::UpdateBoundState()
 {
 	const UOrvaSDKSubsystem* Subsystem = Sdk();
 	const QString Name = Subsystem ? Subsystem->GetUserInfoRecord().DisplayName : QString();
-	SetTextIfChanged(AccountText,
-	                 LOCTEXT("TextBlockAccount", "Account: {0}").ToString().replace(QStringLiteral("{0}"), Name));
+	AccountText->SetFullText(
+	    LOCTEXT("TextBlockAccount", "Account: {0}").ToString().replace(QStringLiteral("{0}"), Name));
 
 	const bool bEditable = IsEditable();
 	const bool bEntryMap = HasEntryMap();
@@ -573,8 +709,7 @@ void SOrvaEditorWorldView::UpdateBoundState()
 		SetVisibleIfChanged(InfoArea, HasWorld());
 	}
 	const QString Title = Subsystem ? Subsystem->CurrWorkspace.TitleName : QString();
-	SetTextIfChanged(TitleText,
-	                 LOCTEXT("TextBlockWorldName", "{0} - ").ToString().replace(QStringLiteral("{0}"), Title));
+	TitleText->SetFullText(LOCTEXT("TextBlockWorldName", "{0} - ").ToString().replace(QStringLiteral("{0}"), Title));
 	const int Privacy = int(PrivacyOptions.indexOf(PrivacySelection));
 	if (PrivacyCombo->currentIndex() != Privacy)
 	{
@@ -636,6 +771,9 @@ void SOrvaEditorWorldView::RefreshWorldList()
 {
 	UOrvaDataCacheSubsystem* Cache = DataCache();
 	const UOrvaSDKSubsystem* Subsystem = Sdk();
+	// Rebuilding destroys the focused tile; the focus then stays in the strip, never falls to "Back".
+	QWidget* Focused = QApplication::focusWidget();
+	const bool bFocusInStrip = Focused && (Focused == WorldListView || WorldListView->isAncestorOf(Focused));
 	// Rebuilding is no choice of the creator's: it selects nothing.
 	const QSignalBlocker Blocker(WorldListView);
 	WorldListView->clear();
@@ -652,15 +790,12 @@ void SOrvaEditorWorldView::RefreshWorldList()
 			Args.ThumbnailId = World->Id;
 			Args.ThumbnailSize = WorldTileSize;
 			Args.bCanDelete = true;
-			Args.OnDelete = [this](const QString& Id)
-			{
-				if (UOrvaSDKSubsystem* Target = Sdk())
-				{
-					Target->DeleteWorld(QStringList{Id});
-				}
-			};
+			Args.OnDelete = [this](const QString& Id) { OnDeleteWorldClicked(Id); };
 			auto* Tile = new SOrvaThumbnail(Host, std::move(Args));
 			Tile->setToolTip(World->Name);
+			Tile->SetCaption(World->Name);
+			Tile->SetBadge(World->bIsPublic ? LOCTEXT("BadgePublic", "Public").ToString()
+			                                : LOCTEXT("BadgePrivate", "Private").ToString());
 			Row = Tile;
 			if (Cache)
 			{
@@ -676,6 +811,7 @@ void SOrvaEditorWorldView::RefreshWorldList()
 			Layout->setContentsMargins(5, 5, 5, 5);
 			auto* Button = new QPushButton();
 			Button->setObjectName(QStringLiteral("NewWorldButton"));
+			Button->setToolTip(LOCTEXT("NewWorld_Tooltip", "Create a new world").ToString());
 			Button->setIcon(FAppStyle::GetIcon(QStringLiteral("Icons.Plus")));
 			Button->setIconSize(QSize(24, 24));
 			Button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -704,6 +840,20 @@ void SOrvaEditorWorldView::RefreshWorldList()
 			Item->setSelected(true);
 		}
 	}
+	const bool bNoWorlds = std::none_of(ShownWorlds.begin(), ShownWorlds.end(),
+	                                    [](const FOrvaWorldDataPtr& World) { return World && !World->Id.isEmpty(); });
+	EmptyListHint->setVisible(bNoWorlds);
+	if (bFocusInStrip && !WorldListView->hasFocus())
+	{
+		if (InfoArea->isVisible())
+		{
+			WorldNameBox->setFocus(Qt::OtherFocusReason);
+		}
+		else
+		{
+			WorldListView->setFocus(Qt::OtherFocusReason);
+		}
+	}
 }
 
 void SOrvaEditorWorldView::RefreshScreenshots()
@@ -727,6 +877,11 @@ void SOrvaEditorWorldView::RefreshScreenshots()
 			Args.ImageName = Image->Url;
 			Args.ThumbnailSize = ScreenshotTileSize;
 			auto* Thumbnail = new SOrvaThumbnail(Host, std::move(Args));
+			if (FailedScreenshots.contains(Image->Url.toCaseFolded()))
+			{
+				Thumbnail->SetFailed(
+				    LOCTEXT("ScreenshotRefused", "The service did not store this screenshot").ToString());
+			}
 			Tile = Thumbnail;
 			if (Cache)
 			{
@@ -741,6 +896,7 @@ void SOrvaEditorWorldView::RefreshScreenshots()
 			Layout->setContentsMargins(5, 5, 5, 5);
 			auto* Button = new QPushButton();
 			Button->setObjectName(QStringLiteral("AddScreenshotButton"));
+			Button->setToolTip(LOCTEXT("AddScreenshot_Tooltip", "Add screenshots (PNG files)").ToString());
 			Button->setIcon(FAppStyle::GetIcon(QStringLiteral("Icons.Plus")));
 			Button->setIconSize(QSize(24, 24));
 			Button->setFixedSize(48, 48);
@@ -815,6 +971,8 @@ void SOrvaEditorWorldView::HandleWorldSelected(const FOrvaWorldDataPtr& Item)
 	UOrvaSDKSubsystem* Subsystem = Sdk();
 	if (Item && Subsystem && DataCache())
 	{
+		// The edits of the world being left go to that world.
+		SendWorldDetails();
 		Subsystem->ChangeWorkspaceWorld(*Item);
 	}
 }
@@ -837,11 +995,13 @@ void SOrvaEditorWorldView::HandleWorkspaceChanged(const FWorkspaceData& Workspac
 		DescriptionBox->setPlainText(Workspace.Description);
 	}
 	PrivacySelection = Workspace.bIsPublic ? QStringLiteral("Public") : QStringLiteral("Private");
+	LastSentDetails = DetailsKey();
 	UpdateBoundState();
 }
 
 void SOrvaEditorWorldView::OnCloseClicked()
 {
+	SendWorldDetails();
 	bInfoAreaBound = false;
 	InfoArea->hide();
 	WorldListView->clearSelection();
@@ -889,6 +1049,16 @@ void SOrvaEditorWorldView::HandleEntryMapChanged(const FAssetData& AssetData)
 	if (Path != Subsystem->CurrWorkspace.ObjectPath)
 	{
 		Subsystem->SetCurrentLevelPath(Path);
+		if (Path.IsAsset() && !Subsystem->CurrWorkspace.ObjectPath.IsAsset())
+		{
+			// Declining the move (or a map that cannot be used) leaves no entry map: say why.
+			ShowMessage(EMessageKind::Info,
+			            LOCTEXT("EntryMapCleared",
+			                    "The entry map was cleared: %1 uses assets outside this world's folder, and they "
+			                    "were not moved into it. Choose the map again and accept the move to use it.")
+			                .ToString()
+			                .arg(Path.GetAssetName()));
+		}
 	}
 	UpdateBoundState();
 }
@@ -917,9 +1087,29 @@ void SOrvaEditorWorldView::OnCopyWorldIdClicked()
 	}
 }
 
+QString SOrvaEditorWorldView::SandboxUrl() const
+{
+	QString Url;
+	FConfigCache* Config = Host ? Host->GetConfig() : nullptr;
+	const UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (Config && Subsystem)
+	{
+		Config->GetString(QStringLiteral("Development"), QStringLiteral("SandboxUrl"), Url,
+		                  Subsystem->GetSettingsFilePath());
+	}
+	const QUrl Parsed(Url);
+	return Parsed.isValid() && (Parsed.scheme() == QLatin1String("http") || Parsed.scheme() == QLatin1String("https"))
+	           ? Url
+	           : QString();
+}
+
 void SOrvaEditorWorldView::LaunchSandbox()
 {
-	QDesktopServices::openUrl(QUrl(SandboxUrl()));
+	const QString Url = SandboxUrl();
+	if (!Url.isEmpty())
+	{
+		QDesktopServices::openUrl(QUrl(Url));
+	}
 }
 
 QString SOrvaEditorWorldView::GetBuildFolder() const
@@ -944,11 +1134,342 @@ void SOrvaEditorWorldView::OpenBuildFolder()
 
 void SOrvaEditorWorldView::OnBackClicked()
 {
+	UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (!Subsystem)
+	{
+		return;
+	}
+	if (Host->Dialogs().MessageBox(
+	        EAppMsgType::YesNo,
+	        LOCTEXT("ConfirmLogout", "Log out of ORVA? You will need your password to log in again.").ToString(),
+	        LOCTEXT("ConfirmLogoutTitle", "Log Out").ToString()) != EAppReturnType::Yes)
+	{
+		return;
+	}
+	SendWorldDetails();
 	// The subsystem's logout: logged out, the login state broadcast, the access token emptied.
+	Subsystem->Logout();
+}
+
+void SOrvaEditorWorldView::OnDeleteWorldClicked(const QString& WorldId)
+{
+	UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (!Subsystem || WorldId.isEmpty())
+	{
+		return;
+	}
+	QString Name = WorldId;
+	for (const FOrvaWorldDataPtr& World : std::as_const(ShownWorlds))
+	{
+		if (World && World->Id == WorldId && !World->Name.isEmpty())
+		{
+			Name = World->Name;
+		}
+	}
+	if (Host->Dialogs().MessageBox(
+	        EAppMsgType::YesNo,
+	        LOCTEXT("ConfirmDelete", "Delete the world \"%1\" from ORVA? Its builds and screenshots go with it; this "
+	                                 "cannot be undone.")
+	            .ToString()
+	            .arg(Name),
+	        LOCTEXT("ConfirmDeleteTitle", "Delete World").ToString()) != EAppReturnType::Yes)
+	{
+		return;
+	}
+	Subsystem->DeleteWorld(QStringList{WorldId});
+}
+
+QString SOrvaEditorWorldView::DetailsKey() const
+{
+	const UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (!Subsystem)
+	{
+		return QString();
+	}
+	const FWorkspaceData& Workspace = Subsystem->CurrWorkspace;
+	return Workspace.WorldId + QChar(0x1f) + Workspace.TitleName + QChar(0x1f) + Workspace.Description;
+}
+
+void SOrvaEditorWorldView::CommitDetails()
+{
+	DetailsTimer->start();
+}
+
+void SOrvaEditorWorldView::SendWorldDetails(bool bForce)
+{
+	DetailsTimer->stop();
+	UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (!Subsystem || Subsystem->CurrWorkspace.WorldId.isEmpty())
+	{
+		return;
+	}
+	const QString Key = DetailsKey();
+	if (!bForce && Key == LastSentDetails)
+	{
+		return;
+	}
+	LastSentDetails = Key;
+	Subsystem->UploadWorldDetials();
+}
+
+void SOrvaEditorWorldView::OnBuildClicked()
+{
 	if (UOrvaSDKSubsystem* Subsystem = Sdk())
 	{
-		Subsystem->Logout();
+		SendWorldDetails();
+		Subsystem->BuildPak();
+		UpdateBoundState();
 	}
+}
+
+void SOrvaEditorWorldView::OnPublishClicked()
+{
+	UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (!Subsystem)
+	{
+		return;
+	}
+	// The world goes live with the name and description the creator sees.
+	SendWorldDetails(true);
+	WatchedTask = ETask::Publish;
+	UploadsRunning = 0;
+	FailedUploads.clear();
+	StartingTask = ETask::Publish;
+	Subsystem->TaskPublishPaks();
+	StartingTask = ETask::None;
+	if (UploadsRunning > 0)
+	{
+		ShowMessage(EMessageKind::Info, LOCTEXT("Publishing", "Publishing: uploading the built paks...").ToString());
+		return;
+	}
+	WatchedTask = ETask::None;
+	if (Subsystem->IsPakBuildRunning())
+	{
+		ShowMessage(EMessageKind::Info,
+		            LOCTEXT("PublishAfterBuild", "Nothing was published: the paks are being built. Press Publish "
+		                                         "again when the build is done.")
+		                .ToString());
+	}
+	else if (!Subsystem->CheckLocalPaks(true))
+	{
+		ShowMessage(EMessageKind::Info,
+		            LOCTEXT("PublishNeedsBuild", "Nothing was published: build the world first (Build), then press "
+		                                         "Publish.")
+		                .ToString());
+	}
+}
+
+void SOrvaEditorWorldView::OnLaunchClicked()
+{
+	UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (!Subsystem)
+	{
+		return;
+	}
+	WatchedTask = ETask::Launch;
+	UploadsRunning = 0;
+	FailedUploads.clear();
+	StartingTask = ETask::Launch;
+	Subsystem->TaskLaunchORVA();
+	StartingTask = ETask::None;
+	if (UploadsRunning > 0)
+	{
+		ShowMessage(EMessageKind::Info,
+		            LOCTEXT("LaunchUploading", "Launching ORVA: storing the server pak first...").ToString());
+		return;
+	}
+	WatchedTask = ETask::None;
+	if (Subsystem->IsPakBuildRunning())
+	{
+		ShowMessage(EMessageKind::Info, LOCTEXT("LaunchAfterBuild", "The paks are being built. Press Launch ORVA "
+		                                                            "again when the build is done.")
+		                                    .ToString());
+	}
+	else if (!Subsystem->CheckLocalPaks(true))
+	{
+		ShowMessage(EMessageKind::Info,
+		            LOCTEXT("LaunchNeedsBuild", "Nothing to play yet: build the world first (Build).").ToString());
+	}
+}
+
+bool SOrvaEditorWorldView::eventFilter(QObject* Watched, QEvent* Event)
+{
+	if (Event->type() == QEvent::ChildAdded && StartingTask != ETask::None && Watched == Sdk())
+	{
+		if (auto* Uploader = qobject_cast<UOrvaAsyncFileUploader*>(static_cast<QChildEvent*>(Event)->child()))
+		{
+			WatchUpload(Uploader);
+		}
+	}
+	else if (Watched == DescriptionBox && Event->type() == QEvent::FocusOut)
+	{
+		CommitDetails();
+	}
+	return QWidget::eventFilter(Watched, Event);
+}
+
+void SOrvaEditorWorldView::WatchUpload(UOrvaAsyncFileUploader* Uploader)
+{
+	++UploadsRunning;
+	const QString File = FPaths::GetCleanFilename(Uploader->GetTargetFilePath());
+	connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
+	        [this, File](bool bSuccess)
+	        {
+		        --UploadsRunning;
+		        if (!bSuccess)
+		        {
+			        FailedUploads.append(File);
+		        }
+		        FinishPublishIfDone();
+	        });
+}
+
+void SOrvaEditorWorldView::FinishPublishIfDone()
+{
+	if (UploadsRunning > 0 || WatchedTask == ETask::None)
+	{
+		return;
+	}
+	const ETask Task = WatchedTask;
+	if (Task == ETask::Publish)
+	{
+		WatchedTask = ETask::None;
+		if (FailedUploads.isEmpty())
+		{
+			// Each upload ends well only once the service confirmed the stored pak.
+			ShowMessage(EMessageKind::Success, LOCTEXT("Published", "Published").ToString());
+		}
+		else
+		{
+			ShowMessage(EMessageKind::Error,
+			            LOCTEXT("PublishFailed", "Publishing failed: %1 could not be stored (the log says why).")
+			                .ToString()
+			                .arg(FailedUploads.join(QStringLiteral(", "))),
+			            [this] { OnPublishClicked(); });
+		}
+		return;
+	}
+	if (!FailedUploads.isEmpty())
+	{
+		WatchedTask = ETask::None;
+		ShowMessage(EMessageKind::Error,
+		            LOCTEXT("LaunchUploadFailed", "Launch ORVA failed: the server pak %1 could not be stored (the "
+		                                          "log says why).")
+		                .ToString()
+		                .arg(FailedUploads.join(QStringLiteral(", "))),
+		            [this] { OnLaunchClicked(); });
+	}
+	// Otherwise the client launch that follows the stored server pak tells how it went.
+}
+
+void SOrvaEditorWorldView::HandleClientLaunched(bool bStarted)
+{
+	if (WatchedTask != ETask::Launch)
+	{
+		return;
+	}
+	WatchedTask = ETask::None;
+	if (bStarted)
+	{
+		ShowMessage(EMessageKind::Success,
+		            LOCTEXT("ClientStarted", "The ORVA client has started on this build.").ToString());
+	}
+	else
+	{
+		ShowMessage(EMessageKind::Error,
+		            LOCTEXT("ClientNotStarted", "The ORVA client could not be started: it is not installed, or it "
+		                                        "could not be run.")
+		                .ToString(),
+		            [this] { OnLaunchClicked(); });
+	}
+}
+
+void SOrvaEditorWorldView::HandleServiceFailure(const QString& What, const QString& Cause)
+{
+	const QString Text =
+	    LOCTEXT("RequestFailed", "%1 failed: %2").ToString().arg(What, Cause.isEmpty() ? QStringLiteral("?") : Cause);
+	// A failed save is sent again on the next commit, and Retry sends it now.
+	LastSentDetails.clear();
+	SyncPrivacyFromWorkspace();
+	UpdateBoundState();
+	// Saving the details and listing the worlds can be tried again as they stand.
+	std::function<void()> Retry;
+	if (What == QCoreApplication::translate("OrvaSDK", "Saving the world's name and description", "WhatDetails"))
+	{
+		Retry = [this] { SendWorldDetails(true); };
+	}
+	else if (What == QCoreApplication::translate("OrvaSDK", "Listing your worlds", "WhatWorldsList"))
+	{
+		Retry = [this]
+		{
+			if (UOrvaSDKSubsystem* Subsystem = Sdk())
+			{
+				Subsystem->GetWorldsList();
+			}
+		};
+	}
+	ShowMessage(EMessageKind::Error, Text, std::move(Retry));
+}
+
+void SOrvaEditorWorldView::HandleWorldSaved(const QString& WorldId)
+{
+	const UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (Subsystem && Subsystem->CurrWorkspace.WorldId == WorldId)
+	{
+		SyncPrivacyFromWorkspace();
+		UpdateBoundState();
+	}
+	RefreshWorldList();
+}
+
+void SOrvaEditorWorldView::SyncPrivacyFromWorkspace()
+{
+	const UOrvaSDKSubsystem* Subsystem = Sdk();
+	if (Subsystem && !Subsystem->CurrWorkspace.WorldId.isEmpty())
+	{
+		PrivacySelection = Subsystem->CurrWorkspace.bIsPublic ? QStringLiteral("Public") : QStringLiteral("Private");
+	}
+}
+
+void SOrvaEditorWorldView::HandleImageUploadEnded(const FOrvaImageData& ImageData)
+{
+	if (!ImageData.Id.isEmpty())
+	{
+		return;
+	}
+	FailedScreenshots.insert(ImageData.Url.toCaseFolded());
+	for (SOrvaThumbnail* Tile : GetScreenshotTiles())
+	{
+		if (Tile->GetImageUrl().compare(ImageData.Url, Qt::CaseInsensitive) == 0)
+		{
+			Tile->SetFailed(LOCTEXT("ScreenshotRefused", "The service did not store this screenshot").ToString());
+		}
+	}
+	ShowMessage(EMessageKind::Error,
+	            LOCTEXT("ScreenshotFailed", "The screenshot %1 was not stored: the service refused it or could not be "
+	                                        "reached (the log says why).")
+	                .ToString()
+	                .arg(FPaths::GetCleanFilename(ImageData.Url)));
+}
+
+void SOrvaEditorWorldView::ShowMessage(EMessageKind Kind, const QString& Text, std::function<void()> Retry)
+{
+	MessageKind = Kind;
+	RetryAction = std::move(Retry);
+	static const char* const Colours[] = {"#1f4e79", "#1e5631", "#7a1f1f"};
+	MessageBar->setStyleSheet(QStringLiteral("QFrame#MessageBar { background: %1; border-radius: 4px; }"
+	                                         "QFrame#MessageBar QLabel { color: white; }")
+	                              .arg(QLatin1String(Colours[int(Kind)])));
+	MessageText->setText(Text);
+	RetryButton->setVisible(bool(RetryAction));
+	MessageBar->show();
+	UE_LOG(LogTemp, Display, QStringLiteral("OrvaSDK panel: ") + Text);
+}
+
+void SOrvaEditorWorldView::DismissMessage()
+{
+	RetryAction = nullptr;
+	MessageBar->hide();
 }
 
 #undef LOCTEXT_NAMESPACE

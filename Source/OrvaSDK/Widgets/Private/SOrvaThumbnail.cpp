@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <QVariantAnimation>
 
+#include <algorithm>
 #include <cmath>
 
 #define LOCTEXT_NAMESPACE "SOrvaThumbnail"
@@ -116,6 +117,32 @@ SOrvaThumbnail::SOrvaThumbnail(FEditorHost* InHost, FArguments InArgs, QWidget* 
 	        });
 	Layers->addWidget(DeleteCombo, 0, 0, Qt::AlignRight | Qt::AlignTop);
 
+	FailedMark = new QLabel(LOCTEXT("Failed", "Failed").ToString());
+	FailedMark->setObjectName(QStringLiteral("FailedMark"));
+	FailedMark->setAlignment(Qt::AlignCenter);
+	FailedMark->setWordWrap(true);
+	FailedMark->setStyleSheet(QStringLiteral("QLabel#FailedMark { color: white; background: rgba(176, 32, 32, 200); "
+	                                         "border-radius: 3px; padding: 2px 6px; }"));
+	FailedMark->hide();
+	Layers->addWidget(FailedMark, 0, 0, Qt::AlignCenter);
+
+	Badge = new QLabel();
+	Badge->setObjectName(QStringLiteral("Badge"));
+	Badge->setAttribute(Qt::WA_TransparentForMouseEvents);
+	Badge->setStyleSheet(QStringLiteral("QLabel#Badge { color: white; background: rgba(0, 0, 0, 170); "
+	                                    "border-radius: 3px; padding: 0px 4px; font-size: 9pt; }"));
+	Badge->hide();
+	Layers->addWidget(Badge, 0, 0, Qt::AlignLeft | Qt::AlignTop);
+
+	Caption = new QLabel();
+	Caption->setObjectName(QStringLiteral("Caption"));
+	Caption->setAttribute(Qt::WA_TransparentForMouseEvents);
+	Caption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+	Caption->setStyleSheet(QStringLiteral("QLabel#Caption { color: white; background: rgba(0, 0, 0, 150); "
+	                                      "padding: 1px 4px; font-size: 10pt; }"));
+	Caption->hide();
+	Layers->addWidget(Caption, 0, 0, Qt::AlignBottom);
+
 	// One full turn a second, from construction on.
 	SpinCurve = new QVariantAnimation(this);
 	SpinCurve->setStartValue(0.0);
@@ -132,6 +159,13 @@ SOrvaThumbnail::SOrvaThumbnail(FEditorHost* InHost, FArguments InArgs, QWidget* 
 		        UpdateBoundState();
 	        });
 	SpinCurve->start();
+
+	// A tile without a picture (a new world's) has nothing to wait for.
+	if (ImageName.isEmpty())
+	{
+		LoadingThrobber->hide();
+		SpinCurve->stop();
+	}
 
 	// The cache holds this weakly; it expires with the tile.
 	Receiver = std::shared_ptr<IImageReceiver>(static_cast<IImageReceiver*>(this), [](IImageReceiver*) {});
@@ -257,9 +291,20 @@ void SOrvaThumbnail::OnLocalImageLoaded(UTexture2D* Texture)
 
 void SOrvaThumbnail::OnRemoteImageLoaded(UTexture2DDynamic* Texture)
 {
+	if (!Texture && !ImageBrush.ResourceObject)
+	{
+		// The download failed: turning on would promise a picture that is not coming.
+		SetFailed(LOCTEXT("DownloadFailed", "The picture could not be downloaded").ToString());
+		return;
+	}
 	if (!Texture || !ThumbnailImage || ImageBrush.ResourceObject == Texture)
 	{
 		return;
+	}
+	if (bFailed)
+	{
+		bFailed = false;
+		FailedMark->hide();
 	}
 	SetBrushTexture(Texture);
 	ThumbnailImage->show();
@@ -268,6 +313,31 @@ void SOrvaThumbnail::OnRemoteImageLoaded(UTexture2DDynamic* Texture)
 	PendingThrobber->hide();
 	// Both throbbers are gone for good: nothing is left to turn.
 	SpinCurve->stop();
+}
+
+void SOrvaThumbnail::SetCaption(const QString& Text)
+{
+	Caption->setToolTip(Text);
+	Caption->setText(Caption->fontMetrics().elidedText(
+	    Text, Qt::ElideRight, std::max(0, width() - ThumbnailPadding.left() - ThumbnailPadding.right() - 8)));
+	Caption->setVisible(!Text.isEmpty());
+}
+
+void SOrvaThumbnail::SetBadge(const QString& Text)
+{
+	Badge->setText(Text);
+	Badge->setVisible(!Text.isEmpty());
+}
+
+void SOrvaThumbnail::SetFailed(const QString& Reason)
+{
+	bFailed = true;
+	bPendingDismissed = true;
+	LoadingThrobber->hide();
+	PendingThrobber->hide();
+	SpinCurve->stop();
+	FailedMark->setToolTip(Reason);
+	FailedMark->show();
 }
 
 void SOrvaThumbnail::BuildDeleteMenu()

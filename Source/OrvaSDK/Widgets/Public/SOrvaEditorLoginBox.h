@@ -17,17 +17,19 @@ public:
 	explicit SOrvaEditorLoginBox(FEditorHost* InHost, QWidget* Parent = nullptr);
 	~SOrvaEditorLoginBox() override;
 
-	QSize sizeHint() const override { return QSize(800, 500); }
+	QSize sizeHint() const override { return QSize(480, 420); }
 
 	void OnUserTextChanged(const QString& Text);
 	// Hands the typed account and password to the SDK's Login. Always handled.
 	bool OnLoginClicked();
-	// Shows "Login Error"; it stays until the box is replaced.
-	void ShowLoginError();
+	// Shows "Login Error" and, under it, its cause (a refused password, an unreachable service); it
+	// stays until the box is replaced.
+	void ShowLoginError(const QString& Cause = QString());
 
 	QLineEdit* GetUserText() const { return UserText; }
 	QLineEdit* GetPasswordText() const { return PasswordText; }
 	QLabel* GetErrorText() const { return ErrorText; }
+	QLabel* GetErrorCause() const { return ErrorCause; }
 	QPushButton* GetLoginButton() const { return LoginButton; }
 
 private:
@@ -37,5 +39,6 @@ private:
 	QLineEdit* UserText = nullptr;
 	QLineEdit* PasswordText = nullptr;
 	QLabel* ErrorText = nullptr;
+	QLabel* ErrorCause = nullptr;
 	QPushButton* LoginButton = nullptr;
 };

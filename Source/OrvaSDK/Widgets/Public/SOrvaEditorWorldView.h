@@ -3,12 +3,16 @@
 #include "AssetData.h"
 #include "OrvaSDKSubsystem.h"
 
+#include <QLabel>
 #include <QList>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include <functional>
 
 class FEditorHost;
 class QComboBox;
@@ -25,7 +29,27 @@ class SExpandableArea;
 class SObjectPropertyEntryBox;
 class SOrvaSpinningImage;
 class SOrvaThumbnail;
+class UOrvaAsyncFileUploader;
 class UOrvaDataCacheSubsystem;
+struct FOrvaImageData;
+
+// A one-line text that gives way to its neighbours: it draws as much of its text as fits, the rest
+// as "...", and shows the whole text as its tooltip; text() is always the whole text.
+class SOrvaElidingLabel : public QLabel
+{
+	Q_OBJECT
+
+public:
+	explicit SOrvaElidingLabel(QWidget* Parent = nullptr);
+	void SetFullText(const QString& Text);
+	// What is drawn at the current width.
+	QString GetShownText() const;
+	bool IsElided() const { return GetShownText() != text(); }
+	QSize minimumSizeHint() const override;
+
+protected:
+	void paintEvent(QPaintEvent* Event) override;
+};
 
 // The panel shown while the creator is logged in: the creator's worlds as picture tiles (a "+"
 // tile first makes a new one), and for the picked world its name, description, privacy and
@@ -40,8 +64,20 @@ class SOrvaEditorWorldView : public QWidget
 	Q_OBJECT
 
 public:
-	// The platform's web site, opened by "Launch Sandbox".
-	static QString SandboxUrl() { return QStringLiteral("https://orva.example/"); }
+	// The platform's web site, opened by "Launch Sandbox": the "SandboxUrl" of the settings file's
+	// "Development" section; empty (the entry is then disabled) when none is configured.
+	QString SandboxUrl() const;
+
+	// What the message bar says; it stays until dismissed or replaced by the next message.
+	enum class EMessageKind
+	{
+		Info,
+		Success,
+		Error
+	};
+	void ShowMessage(EMessageKind Kind, const QString& Text, std::function<void()> Retry = {});
+	void DismissMessage();
+	EMessageKind GetMessageKind() const { return MessageKind; }
 
 	explicit SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent = nullptr);
 	~SOrvaEditorWorldView() override;
@@ -57,8 +93,17 @@ public:
 	void HandleWorkspaceChanged(const FWorkspaceData& Workspace);
 	void HandleEntryMapChanged(const FAssetData& AssetData);
 	void HandlePrivacyChanged(const QString& Name);
+	// Asks first: logging out needs the password again.
 	void OnBackClicked();
 	void OnCloseClicked();
+	// Asks first, then deletes the world of that id.
+	void OnDeleteWorldClicked(const QString& WorldId);
+	void OnBuildClicked();
+	void OnPublishClicked();
+	void OnLaunchClicked();
+	// Sends the current world's name and description when they differ from what was last sent
+	// (bForce: in any case).
+	void SendWorldDetails(bool bForce = false);
 	void OnAddScreenshotsClicked();
 	void OnCopyWorldIdClicked();
 	void LaunchSandbox();
@@ -78,11 +123,11 @@ public:
 	const QString& GetPrivacySelection() const { return PrivacySelection; }
 
 	QPushButton* GetBackButton() const { return BackButton; }
-	QLabel* GetAccountText() const { return AccountText; }
+	SOrvaElidingLabel* GetAccountText() const { return AccountText; }
 	QListWidget* GetWorldListView() const { return WorldListView; }
 	QListWidget* GetScreenshotTileView() const { return ScreenshotTileView; }
 	QFrame* GetInfoArea() const { return InfoArea; }
-	QLabel* GetTitleText() const { return TitleText; }
+	SOrvaElidingLabel* GetTitleText() const { return TitleText; }
 	QComboBox* GetPrivacyCombo() const { return PrivacyCombo; }
 	QPushButton* GetCloseButton() const { return CloseButton; }
 	QLineEdit* GetWorldNameBox() const { return WorldNameBox; }
@@ -101,6 +146,11 @@ public:
 	QWidget* GetWorldIdRow() const { return WorldIdRow; }
 	QPushButton* GetWorldIdButton() const { return WorldIdButton; }
 	QLabel* GetWorldIdText() const { return WorldIdText; }
+	QFrame* GetMessageBar() const { return MessageBar; }
+	QLabel* GetMessageText() const { return MessageText; }
+	QPushButton* GetRetryButton() const { return RetryButton; }
+	QPushButton* GetDismissButton() const { return DismissButton; }
+	QLabel* GetEmptyListHint() const { return EmptyListHint; }
 
 	// The strip's "+" tile, and the tile of a world by its Id (null when it has none).
 	QPushButton* GetNewWorldButton() const { return NewWorldButton; }
@@ -114,6 +164,7 @@ protected:
 	void showEvent(QShowEvent* Event) override;
 	void hideEvent(QHideEvent* Event) override;
 	void resizeEvent(QResizeEvent* Event) override;
+	bool eventFilter(QObject* Watched, QEvent* Event) override;
 
 private:
 	UOrvaSDKSubsystem* Sdk() const;
@@ -126,6 +177,16 @@ private:
 	void OnWorldNameChanged(const QString& Text);
 	void OnDescriptionChanged();
 	void FitScreenshotGrid();
+	// An edit was committed (Enter, focus leaving a box): the details go out shortly, once.
+	void CommitDetails();
+	QString DetailsKey() const;
+	void HandleServiceFailure(const QString& What, const QString& Cause);
+	void HandleWorldSaved(const QString& WorldId);
+	void HandleImageUploadEnded(const FOrvaImageData& ImageData);
+	void HandleClientLaunched(bool bStarted);
+	void WatchUpload(UOrvaAsyncFileUploader* Uploader);
+	void FinishPublishIfDone();
+	void SyncPrivacyFromWorkspace();
 
 	FEditorHost* Host;
 	QStringList PrivacyOptions;
@@ -135,14 +196,37 @@ private:
 	// The records the strip's rows stand for, row by row.
 	QList<FOrvaWorldDataPtr> ShownWorlds;
 	QTimer* BindingTimer = nullptr;
+	// Commits coalesce: Enter and the focus leaving right after send once.
+	QTimer* DetailsTimer = nullptr;
+	QString LastSentDetails;
+	// Which of the panel's own tasks the uploads started now belong to.
+	enum class ETask
+	{
+		None,
+		Publish,
+		Launch
+	};
+	ETask StartingTask = ETask::None;
+	ETask WatchedTask = ETask::None;
+	int UploadsRunning = 0;
+	QStringList FailedUploads;
+	// Local screenshots the service refused (case-folded paths): their tiles say so when rebuilt.
+	QSet<QString> FailedScreenshots;
+	EMessageKind MessageKind = EMessageKind::Info;
+	std::function<void()> RetryAction;
+	QFrame* MessageBar = nullptr;
+	QLabel* MessageText = nullptr;
+	QPushButton* RetryButton = nullptr;
+	QPushButton* DismissButton = nullptr;
+	QLabel* EmptyListHint = nullptr;
 
 	QPushButton* BackButton = nullptr;
-	QLabel* AccountText = nullptr;
+	SOrvaElidingLabel* AccountText = nullptr;
 	QListWidget* WorldListView = nullptr;
 	QPointer<QPushButton> NewWorldButton;
 	QFrame* InfoArea = nullptr;
 	QPushButton* CloseButton = nullptr;
-	QLabel* TitleText = nullptr;
+	SOrvaElidingLabel* TitleText = nullptr;
 	QComboBox* PrivacyCombo = nullptr;
 	SExpandableArea* InformationArea = nullptr;
 	QLineEdit* WorldNameBox = nullptr;

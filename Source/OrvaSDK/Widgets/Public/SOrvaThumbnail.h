@@ -103,6 +103,18 @@ public:
 	// Evaluates the bound visibilities (the animation does so every frame).
 	void UpdateBoundState();
 
+	// A line of text over the tile's foot (a world's name); empty hides it.
+	void SetCaption(const QString& Text);
+	QLabel* GetCaption() const { return Caption; }
+	// A small mark in the top-left corner (a world's privacy); empty hides it.
+	void SetBadge(const QString& Text);
+	QLabel* GetBadge() const { return Badge; }
+	// The picture will not come (a refused upload, a failed download): the throbbers stop and the
+	// tile says so, with Reason as its tooltip.
+	void SetFailed(const QString& Reason);
+	bool IsFailed() const { return bFailed; }
+	QLabel* GetFailedMark() const { return FailedMark; }
+
 	QSize sizeHint() const override;
 
 protected:
@@ -131,6 +143,10 @@ private:
 	SOrvaSpinningImage* PendingThrobber = nullptr;
 	QToolButton* DeleteCombo = nullptr;
 	QMenu* DeleteMenu = nullptr;
+	QLabel* Caption = nullptr;
+	QLabel* Badge = nullptr;
+	QLabel* FailedMark = nullptr;
+	bool bFailed = false;
 	FOrvaThumbnailBrush ImageBrush;
 	QVariantAnimation* SpinCurve = nullptr;
 	bool bMenuOpen = false;
