@@ -9,6 +9,8 @@
 #include "SOrvaThumbnail.h"
 #include "ScopedEnv.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -94,15 +96,10 @@ protected:
 
 TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 {
-	// Alice has two worlds; this project holds the folder of the second one, and the demo level
-	// with its props and materials outside it.
+	// Alice has a world already; she makes a new one in the tab. The project holds the demo level
+	// with its props and materials.
 	const QJsonObject Other = Service.CreateWorld(Token);
-	const QJsonObject World = Service.CreateWorld(Token);
-	ASSERT_FALSE(World.isEmpty());
-	const QString WorldId = World.value(QStringLiteral("id")).toString();
-	const QString Identifier = World.value(QStringLiteral("identifier")).toString();
 	ASSERT_TRUE(Project.CopyContent(QStringLiteral(ORVA_SOURCE_DIR "/Examples/DemoProject/Content")));
-	ASSERT_TRUE(QDir().mkpath(Project.ContentDir() + Identifier));
 	WriteSettings(QStringLiteral("[AwsS3]\nEndpoint=%1\nbUsePathStyle=True\n")
 	                  .arg(QString::fromStdString(Store.Endpoint()))
 	                  .toUtf8(),
@@ -114,7 +111,7 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	const QString ShotFile = Project.RootDir() + QStringLiteral("cave.png");
 	ASSERT_TRUE(Shot.save(ShotFile, "PNG"));
 
-	// Log in through the form.
+	// Log in through the form, with Enter.
 	StartEditor();
 	SOrvaEditorView* View = OpenView();
 	ASSERT_NE(View, nullptr);
@@ -122,7 +119,7 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	ASSERT_NE(LoginBox, nullptr);
 	QTest::keyClicks(Named<QLineEdit>(LoginBox, "UserText"), QString::fromStdString(AliceEmail));
 	QTest::keyClicks(Named<QLineEdit>(LoginBox, "PasswordText"), QString::fromStdString(AlicePassword));
-	QTest::mouseClick(Named<QPushButton>(LoginBox, "LoginButton"), Qt::LeftButton);
+	QTest::keyClick(Named<QLineEdit>(LoginBox, "PasswordText"), Qt::Key_Return);
 	SOrvaEditorWorldView* Panel = nullptr;
 	ASSERT_TRUE(FGameThread::RunUntil(
 	    [&]
@@ -132,38 +129,62 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	    },
 	    15000));
 
-	// Pick the world by its picture in the strip, once the strip holds both worlds.
-	const auto FindTile = [&]() -> SOrvaThumbnail*
-	{
-		const auto Tiles = Named<QListWidget>(Panel, "WorldListView")->findChildren<SOrvaThumbnail*>();
-		const auto Found =
-		    std::find_if(Tiles.begin(), Tiles.end(),
-		                 [&](const SOrvaThumbnail* Candidate) { return Candidate->GetThumbnailId() == WorldId; });
-		return Tiles.size() == 2 && Found != Tiles.end() ? *Found : nullptr;
-	};
-	ASSERT_TRUE(FGameThread::RunUntil([&] { return FindTile() != nullptr; }, 15000));
+	// Make a new world with the strip's "+": it opens for editing, its tile named, the focus in its name.
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Panel->GetWorldTiles().size() == 1; }, 15000));
 	Settle();
-	SOrvaThumbnail* Tile = FindTile();
-	ASSERT_NE(Tile, nullptr);
-	QTest::mouseClick(Tile, Qt::LeftButton, {}, QPoint(20, 20));
+	QTest::mouseClick(Panel->GetNewWorldButton(), Qt::LeftButton);
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Panel->GetWorldTiles().size() == 2; }, 15000));
+	Settle();
 	QWidget* Info = Named<QWidget>(Panel, "InfoArea");
-	ASSERT_TRUE(FGameThread::RunUntil([&] { return Info->isVisible(); }, 15000));
-	Settle();
-
-	// Rename it and add a screenshot.
+	ASSERT_TRUE(Info->isVisible());
+	const QString WorldId = Sdk()->CurrWorkspace.WorldId;
+	const QString Identifier = Sdk()->CurrWorkspace.WorldIdentifier;
+	ASSERT_FALSE(WorldId.isEmpty());
+	ASSERT_NE(WorldId, Other.value(QStringLiteral("id")).toString());
+	ASSERT_NE(Panel->FindWorldTile(WorldId), nullptr);
+	EXPECT_EQ(Panel->FindWorldTile(WorldId)->GetCaption()->text(), QStringLiteral("NewWorld"));
+	EXPECT_FALSE(Panel->FindWorldTile(WorldId)->IsSpinning());
 	QLineEdit* NameBox = Named<QLineEdit>(Panel, "WorldNameBox");
+	EXPECT_EQ(QApplication::focusWidget(), NameBox);
+
+	// Rename it with Enter: the service holds the name at once, long before any shutdown.
+	const std::string WorldPath = "worlds/" + WorldId.toStdString();
 	NameBox->selectAll();
 	QTest::keyClicks(NameBox, QStringLiteral("Crystal Caves"));
 	QTest::keyClick(NameBox, Qt::Key_Return);
+	ASSERT_TRUE(Eventually(
+	    [&] {
+		    return ServiceObject(WorldPath).value(QStringLiteral("name")).toString() == QStringLiteral("Crystal Caves");
+	    },
+	    15000));
+	Settle();
+	EXPECT_EQ(Panel->GetTitleText()->text(), QStringLiteral("Crystal Caves"));
+	EXPECT_EQ(Panel->FindWorldTile(WorldId)->GetCaption()->text(), QStringLiteral("Crystal Caves"));
+
+	// Make it public: the service holds it and the tab shows it.
+	QComboBox* Privacy = Named<QComboBox>(Panel, "PrivacyCombo");
+	Privacy->setFocus();
+	QTest::keyClick(Privacy, Qt::Key_Down);
+	ASSERT_TRUE(
+	    Eventually([&] { return !ServiceObject(WorldPath).value(QStringLiteral("private")).toBool(true); }, 15000));
+	Settle();
+	Panel->UpdateBoundState();
+	EXPECT_EQ(Privacy->currentText(), QStringLiteral("Public"));
+	EXPECT_EQ(Panel->FindWorldTile(WorldId)->GetBadge()->text(), QStringLiteral("Public"));
+
+	// Add a screenshot: stored, not marked failed.
 	Dialogs().QueueFileChoice({ShotFile});
 	QTest::mouseClick(Named<QPushButton>(Panel, "AddScreenshotButton"), Qt::LeftButton);
-	const std::string WorldPath = "worlds/" + WorldId.toStdString();
 	ASSERT_TRUE(Eventually(
 	    [&] {
 		    return ServiceObject(WorldPath + "/screenshots").value(QStringLiteral("screen_shots")).toArray().size() ==
 		           1;
 	    },
 	    20000));
+	Settle();
+	ASSERT_EQ(Panel->GetScreenshotTiles().size(), 1);
+	EXPECT_FALSE(Panel->GetScreenshotTiles().first()->IsFailed());
+	EXPECT_FALSE(Panel->GetMessageBar()->isVisible());
 
 	// Choose the entry map; its dependencies lie outside the world's folder and move in.
 	Dialogs().QueueAnswer(EAppReturnType::Yes);
@@ -210,22 +231,36 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	    << Progress->text().toStdString();
 	Settle();
 
-	// Publish: both paks go to the store.
+	// Publish: both paks go to the store, and the tab says "Published" once the service has
+	// confirmed both.
 	QPushButton* Publish = Named<QPushButton>(Panel, "PublishButton");
 	ASSERT_TRUE(Publish->isEnabled());
 	QTest::mouseClick(Publish, Qt::LeftButton);
+	EXPECT_EQ(Panel->GetMessageText()->text(), QStringLiteral("Publishing: uploading the built paks..."));
 	const auto Complete = [&](const QString& Platform)
 	{
 		return ServiceObject("components/" + Components.value(Platform).toStdString())
 		    .value(QStringLiteral("complete"))
 		    .toBool();
 	};
-	ASSERT_TRUE(Eventually([&] { return Complete(Platforms[0]) && Complete(Platforms[1]); }, 60000));
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&] { return Panel->GetMessageText()->text() != QStringLiteral("Publishing: uploading the built paks..."); },
+	    60000));
+	EXPECT_EQ(Panel->GetMessageText()->text(), QStringLiteral("Published"));
+	EXPECT_EQ(Panel->GetMessageKind(), SOrvaEditorWorldView::EMessageKind::Success);
+	EXPECT_TRUE(Complete(Platforms[0]) && Complete(Platforms[1]));
 
-	// Launch: the client reads the service's address from the same user settings as the editor.
+	// Launch: the client reads the service's address from the same user settings as the editor;
+	// the tab says that it started.
 	{
 		const FScopedEnv ConfigHome("XDG_CONFIG_HOME", Project.UserSettingsDir().toUtf8());
 		QTest::mouseClick(Named<QPushButton>(Panel, "LaunchButton"), Qt::LeftButton);
+		EXPECT_EQ(Panel->GetMessageText()->text(), QStringLiteral("Launching ORVA: storing the server pak first..."));
+		EXPECT_TRUE(FGameThread::RunUntil(
+		    [&]
+		    { return Panel->GetMessageText()->text() == QStringLiteral("The ORVA client has started on this build."); },
+		    60000))
+		    << Panel->GetMessageText()->text().toStdString();
 		EXPECT_TRUE(Eventually(
 		    [&] { return ReadText(Project.ClientLogFile()).contains(QStringLiteral("ORVAClient exits with")); },
 		    60000));
@@ -267,7 +302,7 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	EXPECT_FALSE(Dialogs().FirstUnanswered().has_value());
 	EXPECT_EQ(Dialogs().ShownMessages().size(), 1);
 
-	// Closing the editor sends the world's details: the new name is the service's.
+	// Closing the editor still sends the world's details; the name stays the service's.
 	Editor->Shutdown();
 	Editor.reset();
 	EXPECT_EQ(ServiceObject(WorldPath).value(QStringLiteral("name")).toString(), QStringLiteral("Crystal Caves"));

@@ -625,7 +625,9 @@ TEST_F(WorldView, ANewWorldsTileShowsItsNameAndTheEmptyListAHint)
 	EXPECT_TRUE(Tile->GetCaption()->isVisible());
 	EXPECT_EQ(Tile->GetCaption()->text(), QStringLiteral("NewWorld"));
 	EXPECT_EQ(Tile->GetBadge()->text(), QStringLiteral("Private"));
-	// The creator names it next: the focus is in the name box, not on "Back".
+	// It opens, and the creator names it next: the focus is in the name box, not on "Back".
+	EXPECT_EQ(Sdk()->CurrWorkspace.WorldId, Tile->GetThumbnailId());
+	EXPECT_TRUE(Panel->GetInfoArea()->isVisible());
 	QWidget* Focused = QApplication::focusWidget();
 	EXPECT_NE(Focused, Panel->GetBackButton());
 	EXPECT_EQ(Focused, Panel->GetWorldNameBox());

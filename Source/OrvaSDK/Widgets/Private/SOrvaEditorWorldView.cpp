@@ -416,9 +416,11 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 		connect(Subsystem, &UOrvaSDKSubsystem::OnNewWorkspace, this,
 		        [this]
 		        {
-			        // The creator names the new world next; the focus must not fall to "Back".
-			        WorldNameBox->setFocus(Qt::OtherFocusReason);
-			        WorldNameBox->selectAll();
+			        // The new world opens as soon as the list holds it (RefreshWorldList).
+			        if (const UOrvaSDKSubsystem* Target = Sdk())
+			        {
+				        NewWorldIdentifier = Target->GetKeyFolderName();
+			        }
 		        });
 		// Uploads are the subsystem's children: the panel follows those its own buttons start.
 		Subsystem->installEventFilter(this);
@@ -843,6 +845,34 @@ void SOrvaEditorWorldView::RefreshWorldList()
 	const bool bNoWorlds = std::none_of(ShownWorlds.begin(), ShownWorlds.end(),
 	                                    [](const FOrvaWorldDataPtr& World) { return World && !World->Id.isEmpty(); });
 	EmptyListHint->setVisible(bNoWorlds);
+	if (!NewWorldIdentifier.isEmpty())
+	{
+		for (const FOrvaWorldDataPtr& World : std::as_const(ShownWorlds))
+		{
+			if (World && !World->Id.isEmpty() &&
+			    World->Identifier.compare(NewWorldIdentifier, Qt::CaseInsensitive) == 0)
+			{
+				NewWorldIdentifier.clear();
+				// Later: the strip is being rebuilt under a blocker now.
+				QMetaObject::invokeMethod(
+				    this,
+				    [this, World]
+				    {
+					    const int Row = int(ShownWorlds.indexOf(World));
+					    if (Row >= 0)
+					    {
+						    // Selecting the row opens the world, as a click does.
+						    WorldListView->setCurrentRow(Row);
+					    }
+					    // The creator names the new world next; the focus must not fall to "Back".
+					    WorldNameBox->setFocus(Qt::OtherFocusReason);
+					    WorldNameBox->selectAll();
+				    },
+				    Qt::QueuedConnection);
+				break;
+			}
+		}
+	}
 	if (bFocusInStrip && !WorldListView->hasFocus())
 	{
 		if (InfoArea->isVisible())

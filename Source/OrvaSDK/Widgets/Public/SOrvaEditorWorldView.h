@@ -212,6 +212,8 @@ private:
 	QStringList FailedUploads;
 	// Local screenshots the service refused (case-folded paths): their tiles say so when rebuilt.
 	QSet<QString> FailedScreenshots;
+	// A world just created, opened once the list holds it.
+	QString NewWorldIdentifier;
 	EMessageKind MessageKind = EMessageKind::Info;
 	std::function<void()> RetryAction;
 	QFrame* MessageBar = nullptr;
