@@ -37,6 +37,7 @@
 #include <QLinearGradient>
 #include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -256,6 +257,57 @@ bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrv
 	bOk &= SaveWithMenu(&Editor.Window(), Panel->GetLaunchMenu(), Combo,
 	                    QDir(OutDir).filePath(QStringLiteral("7-launch-menu.png")));
 	Panel->GetLaunchMenu()->hide();
+
+	// A request the service refuses: the panel keeps the service's own reason on screen.
+	Sdk->DeleteWorld({QStringLiteral("no-such-world")});
+	FGameThread::RunUntil([&] { return Editor.Host().Http().GetPendingCount() == 0; }, 10000);
+	FGameThread::RunUntilIdle(100);
+	bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("10-service-error.png")));
+	Panel->DismissMessage();
+
+	// Deleting a world asks first: the question as the editor's message box shows it.
+	Dialogs.QueueAnswer(EAppReturnType::No);
+	Panel->OnDeleteWorldClicked(Made.size() > 1 ? Made[1]->Id : Made[0]->Id);
+	if (!Dialogs.ShownMessages().isEmpty())
+	{
+		const FPolicyDialogService::FShownMessage Asked = Dialogs.ShownMessages().last();
+		QMessageBox Question(QMessageBox::Question, Asked.Title, Asked.Message, QMessageBox::Yes | QMessageBox::No,
+		                     &Editor.Window());
+		Question.show();
+		FGameThread::RunUntilIdle(100);
+		bOk &= Save(&Question, QDir(OutDir).filePath(QStringLiteral("11-confirm-delete.png")));
+	}
+
+	// A long name in a dock 480 pixels wide: the name gives way, every control stays in view.
+	{
+		const QString KeptName = Sdk->CurrWorkspace.TitleName;
+		Sdk->CurrWorkspace.TitleName =
+		    QStringLiteral("The Crystal Caves of the Northern Ridge, Where the Glow Never Fades");
+		SOrvaEditorWorldView Narrow(&Editor.Host());
+		Narrow.resize(480, 1100);
+		Narrow.show();
+		Narrow.HandleWorkspaceChanged(Sdk->CurrWorkspace);
+		FGameThread::RunUntil([&] { return Editor.Host().Http().GetPendingCount() == 0; }, 10000);
+		FGameThread::RunUntilIdle(200);
+		Narrow.UpdateBoundState();
+		bOk &= Save(&Narrow, QDir(OutDir).filePath(QStringLiteral("12-narrow-long-name.png")));
+		Sdk->CurrWorkspace.TitleName = KeptName;
+	}
+
+	// Build, then publish: "Published" shows once the service has confirmed every stored pak.
+	if (Panel->GetBuildButton()->isEnabled())
+	{
+		Panel->OnBuildClicked();
+		Wait([&] { return !Sdk->IsPakBuildRunning() && Sdk->CheckLocalPaks(true); }, "the build and registration",
+		     240000);
+		FGameThread::RunUntil([&] { return Editor.Host().Http().GetPendingCount() == 0; }, 10000);
+		Panel->OnPublishClicked();
+		Wait([&] { return Panel->GetMessageKind() != SOrvaEditorWorldView::EMessageKind::Info; }, "the publish",
+		     120000);
+		Panel->UpdateBoundState();
+		FGameThread::RunUntilIdle(100);
+		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("13-published.png")));
+	}
 	return bOk;
 }
 

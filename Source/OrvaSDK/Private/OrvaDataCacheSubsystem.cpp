@@ -280,6 +280,8 @@ void UOrvaDataCacheSubsystem::DownloadImageFailed(QString URL, UTexture2DDynamic
 
 void UOrvaDataCacheSubsystem::AddNewLocalImage(const QString& LocalPath)
 {
+	// Added again: this upload decides anew.
+	RefusedLocalImages.remove(LocalPath.toCaseFolded());
 	auto Image = std::make_shared<FOrvaImageData>();
 	Image->Url = LocalPath;
 	if (CurrImageList.isEmpty())
@@ -338,6 +340,7 @@ void UOrvaDataCacheSubsystem::UploadImageSuccess(FOrvaImageData ImageData)
 
 void UOrvaDataCacheSubsystem::UploadImageFailed(const QString& LocalPath)
 {
+	RefusedLocalImages.insert(LocalPath.toCaseFolded());
 	FOrvaImageDataPtr Local;
 	GetLocalImageData(LocalPath, Local);
 	FOrvaImageData Ended;

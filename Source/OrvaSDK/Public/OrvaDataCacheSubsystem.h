@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QList>
+#include <QSet>
 
 class UOrvaAsyncImageDownloader;
 class UTexture2D;
@@ -70,6 +71,11 @@ public:
 	FOrvaImageDataPtr GetLocalImageData(const QString& LocalPath) const;
 	// The same search: the index, with the entry in OutImageData; -1 leaves OutImageData as it was.
 	qint32 GetLocalImageData(const QString& LocalPath, FOrvaImageDataPtr& OutImageData) const;
+	// Whether the upload of that local screenshot ended without the service storing it.
+	bool IsLocalImageRefused(const QString& LocalPath) const
+	{
+		return RefusedLocalImages.contains(LocalPath.toCaseFolded());
+	}
 
 	// Copies of the lists, for reflection-driven callers (automation, Blueprint-like scripts).
 	Q_INVOKABLE QList<FOrvaWorldData> GetWorlds() const;
@@ -98,4 +104,6 @@ private:
 	QHash<QString, UTexture2DDynamic*> ImageCache;
 	QHash<QString, UTexture2D*> LocalImageCache;
 	QHash<QString, UOrvaAsyncImageDownloader*> Downloaders;
+	// Case-folded paths of local screenshots whose upload the service refused (or never answered).
+	QSet<QString> RefusedLocalImages;
 };

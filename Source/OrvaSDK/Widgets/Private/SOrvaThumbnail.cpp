@@ -207,6 +207,15 @@ bool SOrvaThumbnail::IsPendingUpload() const
 
 void SOrvaThumbnail::UpdateBoundState()
 {
+	if (!bFailed && !ImageName.isEmpty() && !ImageName.startsWith(QLatin1String("http"), Qt::CaseInsensitive))
+	{
+		const UOrvaDataCacheSubsystem* Cache = Host ? Host->GetEditorSubsystem<UOrvaDataCacheSubsystem>() : nullptr;
+		if (Cache && Cache->IsLocalImageRefused(ImageName))
+		{
+			// Its upload ended without the service storing it: nothing is pending any more.
+			SetFailed(LOCTEXT("UploadRefused", "The service did not store this screenshot").ToString());
+		}
+	}
 	const bool bPending = !bPendingDismissed && IsPendingUpload();
 	if (PendingThrobber->isHidden() == bPending)
 	{
