@@ -256,11 +256,23 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 		const FScopedEnv ConfigHome("XDG_CONFIG_HOME", Project.UserSettingsDir().toUtf8());
 		QTest::mouseClick(Named<QPushButton>(Panel, "LaunchButton"), Qt::LeftButton);
 		EXPECT_EQ(Panel->GetMessageText()->text(), QStringLiteral("Launching ORVA: storing the server pak first..."));
+		// It says that the client started, then what the client made of the world.
 		EXPECT_TRUE(FGameThread::RunUntil(
-		    [&]
-		    { return Panel->GetMessageText()->text() == QStringLiteral("The ORVA client has started on this build."); },
+		    [&] {
+			    return Panel->GetMessageText()->text().startsWith(
+			        QStringLiteral("The ORVA client has started on this build."));
+		    },
 		    60000))
 		    << Panel->GetMessageText()->text().toStdString();
+		EXPECT_TRUE(FGameThread::RunUntil(
+		    [&]
+		    {
+			    return Panel->GetMessageText()->text().contains(
+			        QStringLiteral("Its verdict: world %1 \"Crystal Caves\" can be played").arg(WorldId));
+		    },
+		    60000))
+		    << Panel->GetMessageText()->text().toStdString();
+		EXPECT_EQ(Panel->GetMessageKind(), SOrvaEditorWorldView::EMessageKind::Success);
 		EXPECT_TRUE(Eventually(
 		    [&] { return ReadText(Project.ClientLogFile()).contains(QStringLiteral("ORVAClient exits with")); },
 		    60000));

@@ -132,6 +132,7 @@ bool UOrvaSDKSubsystem::OpenClientExe()
 		Arguments = BuildClientArguments(ClientPak, Host.EditorSettings().bStereoscopic3D, bLogging);
 	}
 	const bool bStarted = !AppPath.isEmpty() && QProcess::startDetached(AppPath, Arguments);
+	LastClientPath = bStarted ? AppPath : QString();
 	UE_LOG(LogTemp, Warning, QStringLiteral("Target::%1").arg(AppPath));
 	return bStarted;
 }

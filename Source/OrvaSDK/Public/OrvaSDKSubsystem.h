@@ -289,6 +289,8 @@ public:
 	// Starts the player client on the registered client pak of the current world (see
 	// docs/ClientLaunch.md); true when a client process was started.
 	Q_INVOKABLE bool OpenClientExe();
+	// The program the last OpenClientExe started; empty when it started none.
+	QString GetLastClientPath() const { return LastClientPath; }
 	// The client's arguments, one per switch, in the client's order.
 	QStringList BuildClientArguments(const QString& ClientPakPath, bool bStereoscopic, bool bLogging) const;
 	// The file standing in for the current user's registry hive.
@@ -391,6 +393,7 @@ private:
 	// The running pak build, if any; one at a time, as they write the same files.
 	std::shared_ptr<FProcWorkerThread> PakMission;
 	QString LastLoginError;
+	QString LastClientPath;
 	// A login was sent and its profile answer decides it: a refused profile then fails the login.
 	bool bLoginInFlight = false;
 	// The ids of the deletion whose answer is being handled.

@@ -22,6 +22,9 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -401,6 +404,9 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 	DetailsTimer->setSingleShot(true);
 	DetailsTimer->setInterval(DetailsDebounceMs);
 	connect(DetailsTimer, &QTimer::timeout, this, [this] { SendWorldDetails(); });
+	VerdictTimer = new QTimer(this);
+	VerdictTimer->setInterval(500);
+	connect(VerdictTimer, &QTimer::timeout, this, &SOrvaEditorWorldView::PollClientVerdict);
 
 	if (UOrvaSDKSubsystem* Subsystem = Sdk())
 	{
@@ -1403,6 +1409,19 @@ void SOrvaEditorWorldView::HandleClientLaunched(bool bStarted)
 	{
 		ShowMessage(EMessageKind::Success,
 		            LOCTEXT("ClientStarted", "The ORVA client has started on this build.").ToString());
+		// The client writes its verdict on the world to its log, beside its install folder:
+		// "<root>/Saved/Logs/ORVAClient.log", the root being above "Binaries/<platform>".
+		const UOrvaSDKSubsystem* Subsystem = Sdk();
+		QDir Dir = QFileInfo(Subsystem ? Subsystem->GetLastClientPath() : QString()).absoluteDir();
+		QDir Root = Dir;
+		if (Root.cdUp() && Root.dirName() == QLatin1String("Binaries") && Root.cdUp())
+		{
+			Dir = Root;
+		}
+		ClientLogPath = Dir.filePath(QStringLiteral("Saved/Logs/ORVAClient.log"));
+		ClientLogOffset = QFileInfo(ClientLogPath).size();
+		VerdictPolls = 0;
+		VerdictTimer->start();
 	}
 	else
 	{
@@ -1412,6 +1431,39 @@ void SOrvaEditorWorldView::HandleClientLaunched(bool bStarted)
 		                .ToString(),
 		            [this] { OnLaunchClicked(); });
 	}
+}
+
+void SOrvaEditorWorldView::PollClientVerdict()
+{
+	// Two minutes is far longer than a client takes to judge a world.
+	if (++VerdictPolls > 240)
+	{
+		VerdictTimer->stop();
+		return;
+	}
+	QFile Log(ClientLogPath);
+	if (!Log.open(QIODevice::ReadOnly))
+	{
+		return;
+	}
+	if (Log.size() < ClientLogOffset)
+	{
+		ClientLogOffset = 0;
+	}
+	Log.seek(ClientLogOffset);
+	const QString Text = QString::fromUtf8(Log.read(256 * 1024));
+	const qsizetype At = Text.indexOf(QLatin1String("Verdict: "));
+	const qsizetype End = At < 0 ? -1 : Text.indexOf(QLatin1Char('\n'), At);
+	if (End < 0)
+	{
+		return;
+	}
+	VerdictTimer->stop();
+	const QString Verdict = Text.mid(At + 9, End - At - 9).trimmed();
+	const bool bPlayable = !Verdict.contains(QLatin1String("cannot be played"));
+	ShowMessage(
+	    bPlayable ? EMessageKind::Success : EMessageKind::Error,
+	    LOCTEXT("ClientVerdict", "The ORVA client has started on this build. Its verdict: %1").ToString().arg(Verdict));
 }
 
 void SOrvaEditorWorldView::HandleServiceFailure(const QString& What, const QString& Cause)

@@ -184,6 +184,8 @@ private:
 	void HandleWorldSaved(const QString& WorldId);
 	void HandleImageUploadEnded(const FOrvaImageData& ImageData);
 	void HandleClientLaunched(bool bStarted);
+	// Reads the started client's log for its verdict on the world.
+	void PollClientVerdict();
 	void WatchUpload(UOrvaAsyncFileUploader* Uploader);
 	void FinishPublishIfDone();
 	void SyncPrivacyFromWorkspace();
@@ -212,6 +214,11 @@ private:
 	QStringList FailedUploads;
 	// Local screenshots the service refused (case-folded paths): their tiles say so when rebuilt.
 	QSet<QString> FailedScreenshots;
+	// The started client's log, read from where it stood at the launch, until its verdict shows.
+	QTimer* VerdictTimer = nullptr;
+	QString ClientLogPath;
+	qint64 ClientLogOffset = 0;
+	int VerdictPolls = 0;
 	// A world just created, opened once the list holds it.
 	QString NewWorldIdentifier;
 	EMessageKind MessageKind = EMessageKind::Info;
