@@ -4,6 +4,8 @@
 #include <QJsonObject>
 #include <QtTest/QTest>
 
+#include <cstdlib>
+
 namespace
 {
 const QByteArray Refused = R"({"detail":"Incorrect username or password"})";
@@ -46,6 +48,11 @@ TEST_F(LoginBox, FirstOpenWithoutSettingsShowsEmptyFieldsAndKeepsTheErrorRow)
 	EXPECT_TRUE(Box->GetErrorText()->font().bold());
 	EXPECT_GE(Box->GetErrorText()->parentWidget()->height(), 60);
 	EXPECT_FALSE(Box->GetLoginButton()->toolTip().isEmpty());
+	// The fields take the form's column, centred in the tab.
+	FGameThread::RunUntilIdle(20);
+	const QRect User(Box->GetUserText()->mapTo(Box, QPoint(0, 0)), Box->GetUserText()->size());
+	EXPECT_EQ(User.width(), 420);
+	EXPECT_LE(std::abs(User.center().x() - Box->rect().center().x()), 2);
 	EXPECT_EQ(Box->GetLoginButton()->findChild<QLabel*>()->text(), QStringLiteral("LOG IN"));
 	// Opening the form writes nothing.
 	EXPECT_FALSE(Project.Exists(SettingsRelative()));

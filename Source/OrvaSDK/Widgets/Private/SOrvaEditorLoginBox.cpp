@@ -44,6 +44,18 @@ void AddSlot(QVBoxLayout* Box, QWidget* Content, const QMargins& Padding)
 	Box->addWidget(Slot);
 }
 
+// A slot whose field takes the column's width (less when the tab is narrower), centred.
+void AddFieldSlot(QVBoxLayout* Box, QWidget* Field, const QMargins& Padding)
+{
+	auto* Slot = new QWidget();
+	auto* SlotLayout = new QHBoxLayout(Slot);
+	SlotLayout->setContentsMargins(Padding);
+	SlotLayout->addStretch(1);
+	SlotLayout->addWidget(Field, 100);
+	SlotLayout->addStretch(1);
+	Box->addWidget(Slot);
+}
+
 // A field that grows with the tab up to the column's width, never wider than the tab.
 QWidget* MakeFieldBox(QLineEdit* Field)
 {
@@ -94,14 +106,14 @@ SOrvaEditorLoginBox::SOrvaEditorLoginBox(FEditorHost* InHost, QWidget* Parent)
 	UserText->setFont(StyleFont(false, FieldFontSize));
 	UserText->setToolTip(
 	    LOCTEXT("HintText_User_Tooltip", "The e-mail address or phone number of your ORVA account").ToString());
-	AddSlot(Slots, MakeFieldBox(UserText), QMargins(0, 10, 0, 0));
+	AddFieldSlot(Slots, MakeFieldBox(UserText), QMargins(0, 10, 0, 0));
 
 	PasswordText = new QLineEdit();
 	PasswordText->setObjectName(QStringLiteral("PasswordText"));
 	PasswordText->setPlaceholderText(LOCTEXT("HintText_Password", "Password:").ToString());
 	PasswordText->setFont(StyleFont(false, FieldFontSize));
 	PasswordText->setEchoMode(QLineEdit::Password);
-	AddSlot(Slots, MakeFieldBox(PasswordText), QMargins(0, 10, 0, 0));
+	AddFieldSlot(Slots, MakeFieldBox(PasswordText), QMargins(0, 10, 0, 0));
 
 	// 4: the error, hidden until an attempt fails; its row is kept so nothing moves when it shows.
 	auto* ErrorBox = new QWidget();
