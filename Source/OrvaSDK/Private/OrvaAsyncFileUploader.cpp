@@ -294,7 +294,7 @@ void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FH
 	// A refusal (the service found no object of the registered size, say) is no completion.
 	if (Status < 200 || Status >= 300)
 	{
-		QString Detail = QString::fromUtf8(Response->GetContent().left(200)).simplified();
+		const QString Detail = QString::fromUtf8(Response->GetContent().left(200)).simplified();
 		FailCompletion(QStringLiteral("the service answered HTTP %1%2")
 		                   .arg(Status)
 		                   .arg(Detail.isEmpty() ? QString() : QStringLiteral(": ") + Detail));
