@@ -70,6 +70,26 @@ std::string FindOnPath(const std::string& Name)
 	return {};
 }
 
+// The Python that runs moto: the interpreter its launcher names when the launcher is a Python
+// script, else python3 on the PATH (a pyenv or venv shim runs the right one).
+std::string MotoPython(const std::string& Launcher)
+{
+	std::ifstream File(Launcher);
+	std::string First;
+	std::getline(File, First);
+	if (First.rfind("#!", 0) == 0 && First.find("python") != std::string::npos)
+	{
+		std::string Interpreter = First.substr(2);
+		Interpreter.erase(0, Interpreter.find_first_not_of(' '));
+		Interpreter = Interpreter.substr(0, Interpreter.find(' '));
+		if (IsExecutable(Interpreter))
+		{
+			return Interpreter;
+		}
+	}
+	return FindOnPath("python3");
+}
+
 bool WaitForExit(pid_t Pid, std::chrono::milliseconds Limit)
 {
 	const auto Deadline = std::chrono::steady_clock::now() + Limit;
@@ -189,6 +209,14 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 
 	// Everything the child needs is prepared before fork: after it only exec-safe calls run.
 	std::vector<std::string> Arguments = {Program, "-H", "127.0.0.1", "-p", "0"};
+	// moto stores a body whatever its "Content-MD5" says; the store the plugin talks to refuses it.
+	// LocalS3Store.py runs moto with that check added. An explicit ORVA_MOTO_SERVER runs as given.
+	const std::string Script = ORVA_LOCAL_S3_STORE_SCRIPT;
+	const std::string Python = MotoPython(Program);
+	if (ServerCommand() == "moto_server" && !Python.empty() && ::access(Script.c_str(), R_OK) == 0)
+	{
+		Arguments = {Python, Script, "-H", "127.0.0.1", "-p", "0"};
+	}
 	std::vector<char*> Argv;
 	for (std::string& Argument : Arguments)
 	{

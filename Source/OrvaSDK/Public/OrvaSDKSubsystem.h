@@ -325,6 +325,8 @@ Q_SIGNALS:
 
 private:
 	friend struct FOrvaSDKSubsystemTestAccess;
+	// Its service requests go through CreateServiceRequest like every other.
+	friend class UOrvaAsyncFileUploader;
 	using FResponseHandler = void (UOrvaSDKSubsystem::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 
 	void UpdateProgress(EOrvaSDKProgress Progress);
