@@ -237,8 +237,8 @@ void PatchComponentSts(const FApiContext& Context, FApiRequest& Request)
 			return;
 		}
 		std::string Problem;
-		const std::optional<int64_t> Stored =
-		    Context.Config.StorageClient->ObjectSize(Granted->ObjectKey, StoreDeadline(Context.Config.Storage), Problem);
+		const std::optional<int64_t> Stored = Context.Config.StorageClient->ObjectSize(
+		    Granted->ObjectKey, StoreDeadline(Context.Config.Storage), Problem);
 		if (!Stored)
 		{
 			SendError(Request.Response, Problem.empty() ? 409 : 503,

@@ -285,9 +285,9 @@ FTemporaryCredentials FStorageClient::IssueLocked(const std::string& RoleName, c
 	const std::string Trust = R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":")" +
 	                          CallerArn + R"("},"Action":"sts:AssumeRole"}]})";
 	const std::string Policy = PutOnlyPolicy(Options.Bucket, ObjectKey);
-	const FAnswer Created = Action(
-	    "iam", "2010-05-08", {{"Action", "CreateRole"}, {"RoleName", RoleName}, {"AssumeRolePolicyDocument", Trust}},
-	    Deadline);
+	const FAnswer Created =
+	    Action("iam", "2010-05-08",
+	           {{"Action", "CreateRole"}, {"RoleName", RoleName}, {"AssumeRolePolicyDocument", Trust}}, Deadline);
 	std::string RoleArn = XmlText(Created.Body, "Arn");
 	if (Created.Status != 200)
 	{
@@ -346,9 +346,10 @@ std::optional<int64_t> FStorageClient::ObjectSize(const std::string& ObjectKey, 
 	}
 	if (Head.Status != 404)
 	{
-		OutProblem = Head.Status != 0                               ? "HEAD answered " + std::to_string(Head.Status)
-		             : std::chrono::steady_clock::now() >= Deadline ? "the store did not answer before the request's deadline"
-		                                                            : "the store does not answer";
+		OutProblem = Head.Status != 0 ? "HEAD answered " + std::to_string(Head.Status)
+		             : std::chrono::steady_clock::now() >= Deadline
+		                 ? "the store did not answer before the request's deadline"
+		                 : "the store does not answer";
 	}
 	return std::nullopt;
 }

@@ -70,8 +70,7 @@ public:
 	// the store has not answered every call by Deadline. Calls for different roles run side by
 	// side; only those for one role wait for each other.
 	FTemporaryCredentials IssueUploadCredentials(const std::string& RoleName, const std::string& ObjectKey,
-	                                             int64_t DurationSeconds, FDeadline Deadline,
-	                                             std::string& OutProblem);
+	                                             int64_t DurationSeconds, FDeadline Deadline, std::string& OutProblem);
 
 	// The object's size, or nullopt when it is not there (OutProblem says why when the store
 	// could not be asked by Deadline).

@@ -401,9 +401,9 @@ FStorageEndpoint::FStorageEndpoint(const FStorageOptions& InStorage, const FStor
 	Impl->Clock = InClock ? std::move(InClock)
 	                      : []
 	{
-		return int64_t(std::chrono::duration_cast<std::chrono::seconds>(
-		                   std::chrono::steady_clock::now().time_since_epoch())
-		                   .count());
+		return int64_t(
+		    std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+		        .count());
 	};
 }
 
