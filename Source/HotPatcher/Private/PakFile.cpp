@@ -952,7 +952,8 @@ bool FPakReader::Open(const QString& Path)
 			}
 			if (!DecodeEntry(EncodedOffset, Entry))
 			{
-				return Fail(QStringLiteral("the entry of %1 is malformed or compressed").arg(Entry.Path));
+				return Fail(QStringLiteral("the entry of %1 is malformed, compressed or has a negative offset or size")
+				                .arg(Entry.Path));
 			}
 			if (Entry.Offset < 0 || Entry.Size < 0 || Entry.Offset > IndexOffset ||
 			    Entry.Size > IndexOffset - Entry.Offset ||
