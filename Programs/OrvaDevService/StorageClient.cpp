@@ -163,7 +163,9 @@ FStoreAnswer CallStore(const FStoreCall& Call, const AwsSigV4::FCredentials& Key
 		const microseconds Left = duration_cast<microseconds>(*Call.Deadline - steady_clock::now());
 		if (Left <= microseconds::zero())
 		{
-			return {};
+			FStoreAnswer Late;
+			Late.bPastDeadline = true;
+			return Late;
 		}
 		ConnectTimeout = std::min(ConnectTimeout, Left);
 		ReadTimeout = std::min(ReadTimeout, Left);
@@ -182,6 +184,11 @@ FStoreAnswer CallStore(const FStoreCall& Call, const AwsSigV4::FCredentials& Key
 		Answer.Status = Response.status;
 		Answer.Body = std::move(Response.body);
 		Answer.ContentLength = Response.get_header_value("Content-Length");
+	}
+	else if (Call.Deadline)
+	{
+		// A time-out cut short by the deadline may end a moment before it.
+		Answer.bPastDeadline = steady_clock::now() + milliseconds(100) >= *Call.Deadline;
 	}
 	return Answer;
 }
@@ -276,7 +283,7 @@ FTemporaryCredentials FStorageClient::IssueLocked(const std::string& RoleName, c
 	const auto Failed = [&](const char* Step, const FAnswer& Answer)
 	{
 		OutProblem = std::string(Step) + ": " +
-		             (Answer.Status == 0 ? std::chrono::steady_clock::now() >= Deadline
+		             (Answer.Status == 0 ? Answer.bPastDeadline
 		                                       ? std::string("the store did not answer before the request's deadline")
 		                                       : std::string("the store did not answer")
 		                                 : std::to_string(Answer.Status) + " " + XmlText(Answer.Body, "Code"));
@@ -346,10 +353,9 @@ std::optional<int64_t> FStorageClient::ObjectSize(const std::string& ObjectKey, 
 	}
 	if (Head.Status != 404)
 	{
-		OutProblem = Head.Status != 0 ? "HEAD answered " + std::to_string(Head.Status)
-		             : std::chrono::steady_clock::now() >= Deadline
-		                 ? "the store did not answer before the request's deadline"
-		                 : "the store does not answer";
+		OutProblem = Head.Status != 0     ? "HEAD answered " + std::to_string(Head.Status)
+		             : Head.bPastDeadline ? "the store did not answer before the request's deadline"
+		                                  : "the store does not answer";
 	}
 	return std::nullopt;
 }

@@ -33,6 +33,8 @@ struct FStoreAnswer
 	int Status = 0;
 	std::string Body;
 	std::string ContentLength;
+	// No answer because the call's deadline came first.
+	bool bPastDeadline = false;
 };
 
 // One call to the object store, its IAM or its STS, signed in headers with Keys.
