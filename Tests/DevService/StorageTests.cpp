@@ -106,6 +106,50 @@ TEST_F(DevServiceStorage, CredentialsPutOnlyTheComponentsKeyAndCompletionChecksT
 	EXPECT_EQ(Service.PostJson("components/" + ComponentId + "/sts", R"({"size":1})", Alice)->status, 200);
 }
 
+// The issued session policy refuses requests carrying "x-amz-copy-source". moto (5.2.1) cannot show
+// it: it authorizes CopyObject and UploadPartCopy as PutObject on the target alone, leaves session
+// policies out of its checks and takes every policy condition as met (a conditional Deny in the
+// role's policy refuses every PUT there). Run it against a store that evaluates policies as S3 does.
+TEST_F(DevServiceStorage, DISABLED_CredentialsCannotCopyAnotherCreatorsPak)
+{
+	// Bob's pak, uploaded with his own credentials.
+	const std::string Bob = Service.LoginBob();
+	const std::string BobWorld = StringOf(Service.CreateWorld(Bob), "id");
+	const httplib::Result BobRegistered = Service.PostJson(
+	    "worlds/" + BobWorld + "/components",
+	    R"([{"metadata":{"map":"/Game/B/Maps/B","filename":"B_WindowsClient"},"platform":"WindowsClient"}])", Bob);
+	ASSERT_TRUE(BobRegistered);
+	const std::string BobComponent = StringOf(JsonOf(BobRegistered).array().at(0).toObject(), "id");
+	auto Grant = [&](const std::string& Component, const std::string& Token, std::string& OutKey)
+	{
+		const httplib::Result Answer = Service.PostJson("components/" + Component + "/sts", R"({"size":5})", Token);
+		EXPECT_TRUE(Answer && Answer->status == 200);
+		const QJsonObject Sts = ObjectOf(Answer).value(QLatin1String("sts")).toObject();
+		OutKey = StringOf(ObjectOf(Answer).value(QLatin1String("files")).toArray().at(0).toObject(), "url");
+		return AwsSigV4::FCredentials{StringOf(Sts, "access_key_id"), StringOf(Sts, "secret_access_key"),
+		                              StringOf(Sts, "token")};
+	};
+	std::string BobKey;
+	const AwsSigV4::FCredentials BobIssued = Grant(BobComponent, Bob, BobKey);
+	ASSERT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + BobKey, {}, "bobs!", BobIssued).Status, 200);
+
+	// Alice's put-only credentials for her own key.
+	std::string AliceKey;
+	const AwsSigV4::FCredentials AliceIssued = Grant(ComponentId, Alice, AliceKey);
+	ASSERT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + AliceKey, {}, "alice", AliceIssued).Status, 200);
+	const AwsSigV4::FNameValueList CopyBob = {{"x-amz-copy-source", "/" + Bucket + "/" + BobKey}};
+	const auto Copied = Store->Call("s3", "PUT", "/" + Bucket + "/" + AliceKey, {}, "", AliceIssued, CopyBob);
+	EXPECT_EQ(Copied.Status, 403) << Copied.Body;
+
+	const auto Started = Store->Call("s3", "POST", "/" + Bucket + "/" + AliceKey, {{"uploads", ""}}, "", AliceIssued);
+	ASSERT_EQ(Started.Status, 200) << Started.Body;
+	const std::string UploadId = FLocalS3Server::XmlText(Started.Body, "UploadId");
+	const auto PartCopied = Store->Call("s3", "PUT", "/" + Bucket + "/" + AliceKey,
+	                                    {{"partNumber", "1"}, {"uploadId", UploadId}}, "", AliceIssued, CopyBob);
+	EXPECT_EQ(PartCopied.Status, 403) << PartCopied.Body;
+	EXPECT_EQ(Store->GetObject(Bucket, AliceKey).Body, "alice");
+}
+
 TEST(DevServiceStorageStart, AStoreThatRefusesTheKeyStopsTheStart)
 {
 	if (!FLocalS3Server::IsAvailable())
