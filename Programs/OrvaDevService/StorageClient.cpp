@@ -41,27 +41,16 @@ std::string FormBody(const std::vector<std::pair<std::string, std::string>>& For
 	return Out;
 }
 
-std::string PutOnlyStatement(const std::string& Bucket, const std::string& ObjectKey)
-{
-	return R"({"Effect":"Allow","Action":"s3:PutObject","Resource":"arn:aws:s3:::)" + Bucket + "/" + ObjectKey +
-	       R"("})";
-}
-
+// The one object key, and no copies into it: CopyObject and UploadPartCopy are a PutObject on the
+// target, and the read of the source is granted wherever the source's bucket grants it (a bucket
+// that serves paks to clients grants it to everyone), so put-only credentials could otherwise fill
+// their key with another creator's pak. The role's policy and the session's say the same, so that
+// neither alone decides.
 std::string PutOnlyPolicy(const std::string& Bucket, const std::string& ObjectKey)
 {
-	return R"({"Version":"2012-10-17","Statement":[)" + PutOnlyStatement(Bucket, ObjectKey) + "]}";
-}
-
-// The session's own policy also refuses copies: CopyObject and UploadPartCopy are PutObject on the
-// target, and the store checks the reading of the source only where the source's owner says so, so
-// that put-only credentials could otherwise copy another creator's pak into their own key. The
-// refusal lives in the session policy because stores that evaluate identity policies without their
-// conditions (moto does) would read it as a refusal of every PUT in the role's policy, while they
-// keep session policies out of their checks altogether.
-std::string PutOnlySessionPolicy(const std::string& Bucket, const std::string& ObjectKey)
-{
-	return R"({"Version":"2012-10-17","Statement":[)" + PutOnlyStatement(Bucket, ObjectKey) +
-	       R"(,{"Effect":"Deny","Action":"s3:PutObject","Resource":"*","Condition":{"Null":{"s3:x-amz-copy-source":"false"}}}]})";
+	return R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
+	       Bucket + "/" + ObjectKey +
+	       R"("},{"Effect":"Deny","Action":"s3:PutObject","Resource":"*","Condition":{"Null":{"s3:x-amz-copy-source":"false"}}}]})";
 }
 
 struct FXmlSearch
@@ -323,7 +312,7 @@ FTemporaryCredentials FStorageClient::IssueLocked(const std::string& RoleName, c
 	                               {{"Action", "AssumeRole"},
 	                                {"RoleArn", RoleArn},
 	                                {"RoleSessionName", "orva-upload"},
-	                                {"Policy", PutOnlySessionPolicy(Options.Bucket, ObjectKey)},
+	                                {"Policy", Policy},
 	                                {"DurationSeconds", std::to_string(DurationSeconds)}},
 	                               Deadline);
 	FTemporaryCredentials Credentials{XmlText(Assumed.Body, "AccessKeyId"), XmlText(Assumed.Body, "SecretAccessKey"),

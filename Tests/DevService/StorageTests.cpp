@@ -106,11 +106,10 @@ TEST_F(DevServiceStorage, CredentialsPutOnlyTheComponentsKeyAndCompletionChecksT
 	EXPECT_EQ(Service.PostJson("components/" + ComponentId + "/sts", R"({"size":1})", Alice)->status, 200);
 }
 
-// The issued session policy refuses requests carrying "x-amz-copy-source". moto (5.2.1) cannot show
-// it: it authorizes CopyObject and UploadPartCopy as PutObject on the target alone, leaves session
-// policies out of its checks and takes every policy condition as met (a conditional Deny in the
-// role's policy refuses every PUT there). Run it against a store that evaluates policies as S3 does.
-TEST_F(DevServiceStorage, DISABLED_CredentialsCannotCopyAnotherCreatorsPak)
+// A copy is a PutObject on the target. Where the source is readable by everyone (a bucket that serves
+// paks to clients), only the issued policy's refusal of "x-amz-copy-source" keeps one creator's
+// credentials from filling their key with another creator's pak.
+TEST_F(DevServiceStorage, CredentialsCannotCopyAnotherCreatorsPak)
 {
 	// Bob's pak, uploaded with his own credentials.
 	const std::string Bob = Service.LoginBob();
@@ -132,6 +131,18 @@ TEST_F(DevServiceStorage, DISABLED_CredentialsCannotCopyAnotherCreatorsPak)
 	std::string BobKey;
 	const AwsSigV4::FCredentials BobIssued = Grant(BobComponent, Bob, BobKey);
 	ASSERT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + BobKey, {}, "bobs!", BobIssued).Status, 200);
+
+	// Everyone may read the stored paks; the suite's later tests get the bucket back without that.
+	const std::string PublicRead = R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":"*",)"
+	                               R"("Action":"s3:GetObject","Resource":"arn:aws:s3:::)" +
+	                               Bucket + R"(/worlds/*"}]})";
+	const auto Policy = Store->Call("s3", "PUT", "/" + Bucket, {{"policy", ""}}, PublicRead, Store->AdminCredentials());
+	ASSERT_EQ(Policy.Status / 100, 2) << Policy.Body;
+	struct FPolicyRemoval
+	{
+		const FLocalS3Server& Store;
+		~FPolicyRemoval() { Store.Call("s3", "DELETE", "/" + Bucket, {{"policy", ""}}, "", Store.AdminCredentials()); }
+	} RemovePolicy{*Store};
 
 	// Alice's put-only credentials for her own key.
 	std::string AliceKey;

@@ -5,7 +5,6 @@
 #include "StorageClient.h"
 #include "StorageEndpoint.h"
 
-#include <nlohmann/json.hpp>
 
 #include <httplib.h>
 
@@ -169,66 +168,6 @@ TEST(DevServiceStoreCalls, ARequestEndsByItsDeadlineWhenTheStoreStalls)
 	                                        std::chrono::steady_clock::now() - 1s, Problem)
 	                .AccessKeyId.empty());
 	EXPECT_NE(Problem.find("deadline"), std::string::npos) << Problem;
-}
-
-TEST(DevServiceStoreCalls, TheSessionPolicyRefusesCopiesIntoTheKey)
-{
-	// What the credentials are issued with; the local store does not evaluate it (see the disabled
-	// copy test beside the other store tests), so the policy itself is read here.
-	std::string SessionPolicy;
-	std::string RolePolicy;
-	FTestStore Store(
-	    [&](const httplib::Request& Request, httplib::Response& Response)
-	    {
-		    const std::string Action = Request.get_param_value("Action");
-		    if (Action == "PutRolePolicy")
-		    {
-			    RolePolicy = Request.get_param_value("PolicyDocument");
-		    }
-		    if (Action == "AssumeRole")
-		    {
-			    SessionPolicy = Request.get_param_value("Policy");
-			    Response.set_content(
-			        "<AssumeRoleResponse><AssumeRoleResult><Credentials><AccessKeyId>ASIA1</AccessKeyId>"
-			        "<SecretAccessKey>s</SecretAccessKey><SessionToken>t</SessionToken>"
-			        "<Expiration>2030-01-01T00:00:00Z</Expiration></Credentials></AssumeRoleResult>"
-			        "</AssumeRoleResponse>",
-			        "text/xml");
-			    return true;
-		    }
-		    Response.set_content("<R><Arn>arn:aws:iam::123456789012:role/orva-upload-c</Arn></R>", "text/xml");
-		    return true;
-	    });
-	OrvaDev::FStorageClient Client(StorageAt(Store.Endpoint()));
-	std::string Problem;
-	ASSERT_EQ(Client
-	              .IssueUploadCredentials("orva-upload-c", "worlds/w/c.pak", 900,
-	                                      std::chrono::steady_clock::now() + 30s, Problem)
-	              .AccessKeyId,
-	          "ASIA1")
-	    << Problem;
-
-	const nlohmann::json Session = nlohmann::json::parse(SessionPolicy, nullptr, false);
-	ASSERT_TRUE(Session.is_object()) << SessionPolicy;
-	bool bAllowsTheKey = false;
-	bool bDeniesCopies = false;
-	for (const nlohmann::json& Statement : Session.value("Statement", nlohmann::json::array()))
-	{
-		const std::string Effect = Statement.value("Effect", "");
-		const std::string Action = Statement.value("Action", "");
-		bAllowsTheKey =
-		    bAllowsTheKey || (Effect == "Allow" && Action == "s3:PutObject" &&
-		                      Statement.value("Resource", "") == "arn:aws:s3:::orva-components/worlds/w/c.pak");
-		const nlohmann::json Null =
-		    Statement.value("Condition", nlohmann::json::object()).value("Null", nlohmann::json());
-		bDeniesCopies = bDeniesCopies || (Effect == "Deny" && (Action == "s3:PutObject" || Action == "s3:*") &&
-		                                  Statement.value("Resource", "") == "*" && Null.is_object() &&
-		                                  Null.value("s3:x-amz-copy-source", "") == "false");
-	}
-	EXPECT_TRUE(bAllowsTheKey) << SessionPolicy;
-	EXPECT_TRUE(bDeniesCopies) << SessionPolicy;
-	// The role's own policy allows the one key and nothing else.
-	EXPECT_NE(RolePolicy.find("worlds/w/c.pak"), std::string::npos) << RolePolicy;
 }
 
 namespace
