@@ -5,7 +5,6 @@
 #include "StorageClient.h"
 #include "StorageEndpoint.h"
 
-
 #include <httplib.h>
 
 #include <atomic>
