@@ -13,9 +13,9 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSaveFile;
 class QTimer;
 class QUrl;
+class FDurableFileWriter;
 class FHttpModule;
 class FHttpRequest;
 class FHttpResponse;
@@ -194,7 +194,7 @@ private:
 	FHttpResponseSink Sink;
 	bool bHasSink = false;
 	QString ResponseFilePath;
-	std::unique_ptr<QSaveFile> ResponseFile;
+	std::unique_ptr<FDurableFileWriter> ResponseFile;
 	// Decided when the status arrives: whether this answer's body goes to the sink or file.
 	bool bStreaming = false;
 	bool bStatusSeen = false;
@@ -221,6 +221,8 @@ private:
 	bool bStarted = false;
 	bool bFinished = false;
 	bool bTimedOut = false;
+	// The connection broke before the answer and the request was not sent again (see FHttpBodyDevice).
+	bool bResendRefused = false;
 };
 
 // The HTTP module: creates requests and owns the network access manager. Lives on the main thread.
