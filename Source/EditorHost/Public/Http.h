@@ -99,7 +99,10 @@ private:
 };
 
 // One HTTP call. Set the verb, URL, headers and body, bind the completion, then ProcessRequest().
-// The request keeps itself alive until its completion has run.
+// The request keeps itself alive until its completion has run. When the connection breaks before
+// the answer, a GET, HEAD, PUT, DELETE or OPTIONS may be sent once more on a fresh connection; any
+// other verb (POST, PATCH) is sent at most once and fails instead, because the server may have
+// carried it out: retrying it is the caller's decision.
 class FHttpRequest : public std::enable_shared_from_this<FHttpRequest>
 {
 public:
