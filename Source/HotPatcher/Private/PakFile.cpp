@@ -1,5 +1,7 @@
 #include "PakFile.h"
 
+#include "FileHelper.h"
+
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QHash>
@@ -681,9 +683,11 @@ bool FPakWriter::Finish()
 			return false;
 		}
 	}
-	if (!File.flush())
+	QString SyncError;
+	if (!File.flush() || !FFileHelper::SyncFile(File.handle(), &SyncError))
 	{
-		return Fail(QStringLiteral("Cannot write %1: %2").arg(TempPath, File.errorString()));
+		return Fail(
+		    QStringLiteral("Cannot write %1: %2").arg(TempPath, SyncError.isEmpty() ? File.errorString() : SyncError));
 	}
 	File.close();
 	if (File.error() != QFileDevice::NoError)
@@ -697,6 +701,11 @@ bool FPakWriter::Finish()
 		                .arg(TempPath, FinalPath, QString::fromLocal8Bit(std::strerror(errno))));
 	}
 	bOpen = false;
+	// Whoever registers the pak next relies on it being there after a crash.
+	if (!FFileHelper::SyncFolderOf(FinalPath, &SyncError))
+	{
+		return Fail(QStringLiteral("Cannot write %1: %2").arg(FinalPath, SyncError));
+	}
 	return true;
 }
 

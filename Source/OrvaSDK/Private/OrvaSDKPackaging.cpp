@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "EditorHost.h"
 #include "ExportPatchSettings.h"
+#include "FileHelper.h"
 #include "FlibHotPatcherCoreHelper.h"
 #include "FlibPatchParserHelper.h"
 #include "HotPatcherEditor.h"
@@ -28,13 +29,13 @@ QString Localized(const char* Key, const char* Source)
 
 bool SaveText(const QString& Path, const QString& Text)
 {
-	if (!FPaths::CreateDirectoryTree(FPaths::GetPath(Path)))
+	QString Reason;
+	if (!FFileHelper::SaveStringToFile(Text, Path, &Reason))
 	{
+		UE_LOG(LogTemp, Error, QStringLiteral("Cannot write %1: %2").arg(Path, Reason));
 		return false;
 	}
-	QSaveFile File(Path);
-	const QByteArray Bytes = Text.toUtf8();
-	return File.open(QIODevice::WriteOnly) && File.write(Bytes) == Bytes.size() && File.commit();
+	return true;
 }
 
 std::optional<QJsonObject> LoadJsonObject(const QString& Path)
