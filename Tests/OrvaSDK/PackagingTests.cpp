@@ -523,7 +523,8 @@ TEST_F(PackagingTest, WorldsWhoseLevelsShareANameKeepTheirOwnBuilds)
 	{
 		Packed.append(Entry.Path);
 	}
-	EXPECT_TRUE(Packed.contains(QStringLiteral("Content/W1/Props/Crate.uasset"))) << Packed.join(QLatin1Char(' ')).toStdString();
+	EXPECT_TRUE(Packed.contains(QStringLiteral("Content/W1/Props/Crate.uasset")))
+	    << Packed.join(QLatin1Char(' ')).toStdString();
 	EXPECT_FALSE(Packed.contains(QStringLiteral("Content/W2/Props/Barrel.uasset")));
 
 	const int Before = Server.RequestCount();
