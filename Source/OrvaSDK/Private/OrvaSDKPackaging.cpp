@@ -88,6 +88,11 @@ QString UOrvaSDKSubsystem::GetWorldOutputRoot(const QString& WorldIdentifier) co
 	return FPaths::Combine(GetPakOutputRoot(), WorldIdentifier);
 }
 
+QString UOrvaSDKSubsystem::GetCurrentBuildFolder() const
+{
+	return GetLevelOutputFolder(CurrWorkspace.ObjectPath.GetAssetName());
+}
+
 QString UOrvaSDKSubsystem::GetLevelOutputFolder(const QString& LevelName) const
 {
 	const QString WorldRoot = GetWorldOutputRoot(CurrWorkspace.WorldIdentifier);

@@ -258,6 +258,8 @@ public:
 	Q_INVOKABLE bool CheckLocalPaks(bool bNamedByComponent);
 	bool GetCopmonentNamedPakPath(const QString& AssetName, const QString& PlatformName, QString& OutPath);
 	Q_INVOKABLE bool SaveComponentInfoToFile(const QString& ComponentId, const QString& PlatformName);
+	// The folder of the current world's build of its entry level (see GetLevelOutputFolder).
+	Q_INVOKABLE QString GetCurrentBuildFolder() const;
 	Q_INVOKABLE void PakAndUpload();
 	Q_INVOKABLE void TaskPublishPaks();
 	Q_INVOKABLE void TaskLaunchORVA();
