@@ -764,3 +764,36 @@ TEST_F(PackagingTest, SecondPublishOfAWorldWhileItsUploadsRunIsRefused)
 	EXPECT_EQ(Dialogs->ShownMessages().size(), 2);
 	EXPECT_EQ(Count("/api/v1/components/c-server"), 2);
 }
+
+// The client starts on the world whose server pak was uploaded, never on one selected meanwhile.
+TEST_F(PackagingTest, LaunchStartsNoClientWhenAnotherWorldWasSelectedMeanwhile)
+{
+	StartWithWorkspace();
+	for (const auto& [Platform, Id] : {std::pair{QStringLiteral("WindowsServer"), QStringLiteral("c-server")},
+	                                   std::pair{QStringLiteral("WindowsClient"), QStringLiteral("c-client")}})
+	{
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/%1/%2.pak").arg(Platform, Id), "pak");
+		ASSERT_TRUE(Sdk().SaveComponentInfoToFile(Id, Platform));
+	}
+	Dialogs->QueueAnswer(EAppReturnType::No);
+	Sdk().TaskLaunchORVA();
+	auto Uploaders = Sdk().findChildren<UOrvaAsyncFileUploader*>(Qt::FindDirectChildrenOnly);
+	ASSERT_EQ(Uploaders.size(), 1);
+	// As when the store and the service confirmed the server pak.
+	Q_EMIT Uploaders[0]->OnUploadCompleted(true);
+	WaitForUploads();
+	// Same world: the client is looked for (and not found here: the manual question).
+	ASSERT_EQ(Dialogs->ShownMessages().size(), 1);
+	EXPECT_EQ(Dialogs->ShownMessages()[0].Title, QStringLiteral("Select ORVAClient manually"));
+
+	Sdk().TaskLaunchORVA();
+	Uploaders = Sdk().findChildren<UOrvaAsyncFileUploader*>(Qt::FindDirectChildrenOnly);
+	ASSERT_EQ(Uploaders.size(), 1);
+	Sdk().CurrWorkspace.WorldIdentifier = QStringLiteral("W2");
+	Q_EMIT Uploaders[0]->OnUploadCompleted(true);
+	Sdk().CurrWorkspace.WorldIdentifier = QStringLiteral("W1");
+	WaitForUploads();
+	EXPECT_EQ(Dialogs->ShownMessages().size(), 1);
+	EXPECT_TRUE(Log.Contains(
+	    QStringLiteral("The server pak of W1 is uploaded, but W2 is selected now: the client is not started")));
+}

@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <utility>
+
 namespace
 {
 
@@ -122,8 +124,19 @@ bool UOrvaSDKSubsystem::OpenClientExe()
 
 void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 {
-	if (bServerPakIsUploaded)
+	const QString Launched = std::exchange(LaunchWorld, QString());
+	if (!bServerPakIsUploaded)
 	{
-		OpenClientExe();
+		return;
 	}
+	// The client would start on the client pak of whichever world is selected now, beside the
+	// server pak of another.
+	if (!Launched.isEmpty() && Launched != CurrWorkspace.WorldIdentifier)
+	{
+		UE_LOG(LogTemp, Warning,
+		       QStringLiteral("The server pak of %1 is uploaded, but %2 is selected now: the client is not started")
+		           .arg(Launched, CurrWorkspace.WorldIdentifier));
+		return;
+	}
+	OpenClientExe();
 }

@@ -628,6 +628,7 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 	if (GetCopmonentNamedPakPath(CurrWorkspace.ObjectPath.GetAssetName(), QStringLiteral("WindowsServer"), ServerPak))
 	{
 		UOrvaAsyncFileUploader* Uploader = StartUpload(ServerPak);
+		LaunchWorld = CurrWorkspace.WorldIdentifier;
 		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
 		        &UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak);
 	}

@@ -386,6 +386,8 @@ private:
 	bool IsUploadRunning(const QString& WorldIdentifier) const;
 	UOrvaAsyncFileUploader* StartUpload(const QString& PakPath);
 	QHash<QString, QList<QPointer<QObject>>> RunningUploads;
+	// The world whose launch waits for its server pak's upload.
+	QString LaunchWorld;
 	// The bounds CreateServiceRequest gives every request (tests shorten them).
 	double ServiceDeadline = ServiceRequestDeadlineSeconds;
 	qint64 ServiceAnswerLimit = MaxServiceAnswerBytes;
