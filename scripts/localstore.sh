@@ -4,7 +4,9 @@
 # authentication enforced, makes an administrator with a long-term key, and sets STORE_PID,
 # STORE_ENDPOINT, STORE_ADMIN_ID and STORE_ADMIN_SECRET; stop_local_store stops it by its PID
 # (SIGTERM, then SIGKILL after 5 s). store_s3 ARGS... is curl signed with the administrator's key
-# for S3. The command is $ORVA_MOTO_SERVER, else moto_server.
+# for S3. The store is moto_server run through scripts/local_s3_store.py, which adds the checks of
+# the real store that moto leaves out (Content-MD5, policy conditions, session policies, the read of
+# a copy's source); $ORVA_MOTO_SERVER, when set, is run as given instead.
 source "$(dirname "${BASH_SOURCE[0]}")/processes.sh"
 STORE_PID=""
 STORE_ENDPOINT=""
@@ -18,10 +20,21 @@ start_local_store() {
 		echo "The local store needs $moto (moto[server]; scripts/install-deps.sh installs it)" >&2
 		return 1
 	fi
+	local command=("$moto")
+	if [ -z "${ORVA_MOTO_SERVER:-}" ]; then
+		local script python
+		script="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/local_s3_store.py"
+		python="$(_moto_python "$(command -v "$moto")")"
+		if [ -z "$python" ] || [ ! -r "$script" ]; then
+			echo "The local store needs python3 and $script" >&2
+			return 1
+		fi
+		command=("$python" "$script")
+	fi
 	mkdir -p "$dir"
 	# The first three calls (the administrator's user, key and policy) are not authenticated;
 	# every later one is, so the store checks signatures, session tokens and policies.
-	INITIAL_NO_AUTH_ACTION_COUNT=3 PYTHONUNBUFFERED=1 "$moto" -H 127.0.0.1 -p 0 >"$dir/store.log" 2>&1 &
+	INITIAL_NO_AUTH_ACTION_COUNT=3 PYTHONUNBUFFERED=1 "${command[@]}" -H 127.0.0.1 -p 0 >"$dir/store.log" 2>&1 &
 	STORE_PID=$!
 	local port=""
 	for _ in $(seq 1 300); do
@@ -67,6 +80,23 @@ stop_local_store() {
 store_s3() {
 	curl -sf --aws-sigv4 "aws:amz:$STORE_REGION:s3" --user "$STORE_ADMIN_ID:$STORE_ADMIN_SECRET" \
 		-H "x-amz-content-sha256: UNSIGNED-PAYLOAD" "$@"
+}
+
+# The Python that runs moto: the interpreter its launcher names when the launcher is a Python
+# script, else python3 on the PATH (a pyenv or venv shim runs the right one).
+_moto_python() {
+	local first interpreter
+	first="$(head -n 1 "$1" 2>/dev/null)"
+	if [[ "$first" == '#!'*python* ]]; then
+		interpreter="${first#\#!}"
+		interpreter="${interpreter# }"
+		interpreter="${interpreter%% *}"
+		if [ -x "$interpreter" ]; then
+			echo "$interpreter"
+			return
+		fi
+	fi
+	command -v python3
 }
 
 # Unauthenticated calls still name their service in a credential scope.

@@ -249,7 +249,7 @@ FBuildTiming TimeBuild(const QString& Project)
 	Timing.Seconds = double(Timer.nsecsElapsed()) / 1e9;
 	Timing.CpuSeconds = ChildCpuSeconds() - Cpu;
 	Timing.PakBytes =
-	    QFileInfo(Project + QStringLiteral("/Saved/HotPatcher/Entry/WindowsClient/Entry_WindowsClient.pak")).size();
+	    QFileInfo(Project + QStringLiteral("/Saved/HotPatcher/W1/Entry/WindowsClient/Entry_WindowsClient.pak")).size();
 	// No service answers here: the registration the build starts is dropped at shutdown.
 	Host.Shutdown();
 	return Timing;

@@ -16,6 +16,9 @@
 namespace
 {
 
+// Every logged line holds text from outside (the command line, the service's answers, the pak), so
+// each goes through PakFormat::Printable: no name can start a line of its own, such as a verdict.
+
 // Where the editor's pak list puts the client's own project.
 const QString ClientContent = QStringLiteral("../../../ORVAClient/Content/");
 // Answers from the service are small; a level package too.
@@ -169,7 +172,7 @@ void FOrvaClient::Start()
 {
 	for (const QString& Unknown : std::as_const(Line.Unknown))
 	{
-		UE_LOG(LogInit, Display, QStringLiteral("Ignoring the unknown switch %1").arg(Unknown));
+		UE_LOG(LogInit, Display, PakFormat::Printable(QStringLiteral("Ignoring the unknown switch %1").arg(Unknown)));
 	}
 	const QString Problem = Line.Problem();
 	if (!Problem.isEmpty())
@@ -178,10 +181,11 @@ void FOrvaClient::Start()
 		return;
 	}
 	UE_LOG(LogInit, Display,
-	       QStringLiteral("Application type %1%2")
-	           .arg(Line.ApplicationType,
-	                Line.ApplicationType.endsWith(QLatin1String("_VR")) ? QStringLiteral(" (VR)") : QString()));
-	UE_LOG(LogOnline, Display, QStringLiteral("Service: %1").arg(ServiceBaseUrl));
+	       PakFormat::Printable(QStringLiteral("Application type %1%2")
+	                                .arg(Line.ApplicationType, Line.ApplicationType.endsWith(QLatin1String("_VR"))
+	                                                               ? QStringLiteral(" (VR)")
+	                                                               : QString())));
+	UE_LOG(LogOnline, Display, PakFormat::Printable(QStringLiteral("Service: %1").arg(ServiceBaseUrl)));
 	CheckToken();
 }
 
@@ -235,8 +239,8 @@ void FOrvaClient::CheckToken()
 			    return;
 		    }
 		    UE_LOG(LogOnline, Display,
-		           QStringLiteral("Token accepted: signed in as %1 (creator %2)")
-		               .arg(FJson::GetString(Me, QStringLiteral("display_name")), Id));
+		           PakFormat::Printable(QStringLiteral("Token accepted: signed in as %1 (creator %2)")
+		                                    .arg(FJson::GetString(Me, QStringLiteral("display_name")), Id)));
 		    FindWorld();
 	    });
 }
@@ -256,7 +260,8 @@ void FOrvaClient::FindWorld()
 			    return;
 		    }
 		    UE_LOG(LogOnline, Display,
-		           QStringLiteral("World %1 \"%2\", folder %3").arg(Line.WorldId, WorldName, WorldIdentifier));
+		           PakFormat::Printable(
+		               QStringLiteral("World %1 \"%2\", folder %3").arg(Line.WorldId, WorldName, WorldIdentifier)));
 		    FindComponent();
 	    });
 }
@@ -298,8 +303,8 @@ void FOrvaClient::FindComponent()
 			    return;
 		    }
 		    UE_LOG(LogOnline, Display,
-		           QStringLiteral("Component %1 (%2) of world %3: level %4")
-		               .arg(ComponentId, Platform, Line.WorldId, LevelPackage));
+		           PakFormat::Printable(QStringLiteral("Component %1 (%2) of world %3: level %4")
+		                                    .arg(ComponentId, Platform, Line.WorldId, LevelPackage)));
 		    MountPak();
 	    });
 }
@@ -328,10 +333,10 @@ void FOrvaClient::MountPak()
 		ByPath.insert((Reader.GetMountPoint() + Entries[Index].Path).toLower(), Index);
 	}
 	UE_LOG(LogPakFile, Display,
-	       QStringLiteral("Mounted %1 at %2: %3 files, %4 bytes, every hash verified")
-	           .arg(Line.PakPath, Reader.GetMountPoint())
-	           .arg(Entries.size())
-	           .arg(Bytes));
+	       PakFormat::Printable(QStringLiteral("Mounted %1 at %2: %3 files, %4 bytes, every hash verified")
+	                                .arg(Line.PakPath, Reader.GetMountPoint())
+	                                .arg(Entries.size())
+	                                .arg(Bytes)));
 
 	const auto FileOf = [](const QString& PackageName, const char* Extension) -> QString
 	{ return ClientContent + PackageName.mid(6) + QLatin1String(Extension); };
@@ -381,10 +386,11 @@ void FOrvaClient::MountPak()
 		}
 	}
 	UE_LOG(LogWorld, Display,
-	       QStringLiteral("Loaded the level %1 (%2, %3 bytes); the %4 packages it needs are in the pak")
-	           .arg(LevelPackage, LevelEntry.Path)
-	           .arg(LevelEntry.Size)
-	           .arg(Needed));
+	       PakFormat::Printable(
+	           QStringLiteral("Loaded the level %1 (%2, %3 bytes); the %4 packages it needs are in the pak")
+	               .arg(LevelPackage, LevelEntry.Path)
+	               .arg(LevelEntry.Size)
+	               .arg(Needed)));
 	Succeed(LevelPackage);
 }
 
@@ -396,8 +402,8 @@ void FOrvaClient::Fail(const QString& Reason, int ExitCode)
 	}
 	bDone = true;
 	UE_LOG(LogInit, Error,
-	       QStringLiteral("Verdict: world %1 cannot be played: %2")
-	           .arg(Line.WorldId.isEmpty() ? QStringLiteral("(none)") : Line.WorldId, Reason));
+	       PakFormat::Printable(QStringLiteral("Verdict: world %1 cannot be played: %2")
+	                                .arg(Line.WorldId.isEmpty() ? QStringLiteral("(none)") : Line.WorldId, Reason)));
 	Q_EMIT Finished(ExitCode);
 }
 
@@ -405,8 +411,8 @@ void FOrvaClient::Succeed(const QString& Level)
 {
 	bDone = true;
 	UE_LOG(LogInit, Display,
-	       QStringLiteral("Verdict: world %1 \"%2\" can be played: level %3 from %4")
-	           .arg(Line.WorldId, WorldName, Level, Line.PakPath));
+	       PakFormat::Printable(QStringLiteral("Verdict: world %1 \"%2\" can be played: level %3 from %4")
+	                                .arg(Line.WorldId, WorldName, Level, Line.PakPath)));
 	Q_EMIT Finished(ExitPlayable);
 }
 
@@ -443,9 +449,10 @@ QString ServiceBaseUrl()
 		if (!Url.isEmpty())
 		{
 			UE_LOG(LogOnline, Warning,
-			       QStringLiteral("Ignoring ServiceBaseUrl \"%1\": not an absolute http or https address ending "
-			                      "with \"/\"")
-			           .arg(Url));
+			       PakFormat::Printable(
+			           QStringLiteral("Ignoring ServiceBaseUrl \"%1\": not an absolute http or https address ending "
+			                          "with \"/\"")
+			               .arg(Url)));
 		}
 		return QStringLiteral("https://api.orva.example/api/v1/");
 	}

@@ -1,6 +1,7 @@
 // The player client stand-in: plays the world the editor launched it on, or says why it cannot.
 
 #include "OrvaClient.h"
+#include "PakFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,10 +28,10 @@ int main(int argc, char** argv)
 	FLog::SetStderrEnabled(Line.bLog || !bLogFileWritable);
 
 	UE_LOG(LogInit, Display,
-	       QStringLiteral("ORVAClient started with %1 arguments: %2")
-	           .arg(App.arguments().size() - 1)
-	           .arg(Line.Describe()));
-	UE_LOG(LogInit, Display, QStringLiteral("Log file: %1").arg(LogPath));
+	       PakFormat::Printable(QStringLiteral("ORVAClient started with %1 arguments: %2")
+	                                .arg(App.arguments().size() - 1)
+	                                .arg(Line.Describe())));
+	UE_LOG(LogInit, Display, PakFormat::Printable(QStringLiteral("Log file: %1").arg(LogPath)));
 	FOrvaClient Client(Line, OrvaClientPaths::ServiceBaseUrl());
 	int ExitCode = FOrvaClient::ExitNotPlayable;
 	QObject::connect(&Client, &FOrvaClient::Finished, &App,
@@ -42,7 +43,7 @@ int main(int argc, char** argv)
 	// From the event loop: a run that fails at once still ends it.
 	QTimer::singleShot(0, &Client, &FOrvaClient::Start);
 	App.exec();
-	UE_LOG(LogInit, Display, QStringLiteral("ORVAClient exits with %1").arg(ExitCode));
+	UE_LOG(LogInit, Display, PakFormat::Printable(QStringLiteral("ORVAClient exits with %1").arg(ExitCode)));
 	FLog::RemoveSink(&LogFile);
 	return ExitCode;
 }

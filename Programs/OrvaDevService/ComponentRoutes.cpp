@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 namespace OrvaDev
@@ -21,6 +22,11 @@ constexpr size_t MaxComponentsPerRequest = 64;
 constexpr int64_t MaxComponentSize = int64_t{5} * 1000 * 1000 * 1000; // one S3 PUT
 // Up to 64 components of a few short fields each.
 constexpr size_t MaxComponentListBytes = 1024 * 1024;
+
+FStorageClient::FDeadline StoreDeadline(const FStorageOptions& Storage)
+{
+	return std::chrono::steady_clock::now() + std::chrono::seconds(Storage.RequestDeadlineSeconds);
+}
 
 FJson ComponentJson(const FComponentRecord& Component)
 {
@@ -159,7 +165,8 @@ void PostComponentSts(const FApiContext& Context, FApiRequest& Request)
 		RoleName.resize(std::min<size_t>(RoleName.size(), 64));
 		std::string Problem;
 		Issued = Context.Config.StorageClient->IssueUploadCredentials(
-		    RoleName, ObjectKey, std::clamp<int64_t>(Storage.CredentialLifetimeSeconds, 900, 3600), Problem);
+		    RoleName, ObjectKey, std::clamp<int64_t>(Storage.CredentialLifetimeSeconds, 900, 3600),
+		    StoreDeadline(Storage), Problem);
 		if (Issued.AccessKeyId.empty())
 		{
 			std::fprintf(stderr, "OrvaDevService: upload credentials for %s: %s\n", ComponentId.c_str(),
@@ -230,7 +237,8 @@ void PatchComponentSts(const FApiContext& Context, FApiRequest& Request)
 			return;
 		}
 		std::string Problem;
-		const std::optional<int64_t> Stored = Context.Config.StorageClient->ObjectSize(Granted->ObjectKey, Problem);
+		const std::optional<int64_t> Stored = Context.Config.StorageClient->ObjectSize(
+		    Granted->ObjectKey, StoreDeadline(Context.Config.Storage), Problem);
 		if (!Stored)
 		{
 			SendError(Request.Response, Problem.empty() ? 409 : 503,

@@ -252,6 +252,10 @@ struct FCommandLine
 		               "expiry announced with upload credentials")
 		    ->check(CLI::Range(int64_t{1}, int64_t{7} * 24 * 3600))
 		    ->type_name("SECONDS");
+		App.add_option("--storage-request-deadline", Options.Storage.RequestDeadlineSeconds,
+		               "the most time one credentials or completion request may spend on the store's answers")
+		    ->check(CLI::Range(1, 600))
+		    ->type_name("SECONDS");
 		App.add_flag("--storage-endpoint-enable", Options.StorageEndpoint.bEnabled,
 		             "also run the development storage endpoint (presigned multi-part uploads into the storage "
 		             "above, which it signs for with the storage key); implied by the other --storage-endpoint-* "
@@ -265,6 +269,10 @@ struct FCommandLine
 		    ->type_name("HEX");
 		App.add_option("--storage-endpoint-url-lifetime", Options.StorageEndpoint.UrlLifetimeSeconds,
 		               "expiry of the presigned part addresses")
+		    ->check(CLI::Range(1, 7 * 24 * 3600))
+		    ->type_name("SECONDS");
+		App.add_option("--storage-endpoint-upload-lifetime", Options.StorageEndpoint.UploadLifetimeSeconds,
+		               "time a started upload has to be completed; the endpoint forgets it afterwards")
 		    ->check(CLI::Range(1, 7 * 24 * 3600))
 		    ->type_name("SECONDS");
 	}
@@ -310,7 +318,8 @@ EParseOutcome ParseCommandLine(int Argc, const char* const* Argv, FServiceOption
 	{
 		Options.Storage.SessionToken = CommandLine.SessionToken;
 	}
-	for (const char* Flag : {"--storage-endpoint-port", "--storage-endpoint-token", "--storage-endpoint-url-lifetime"})
+	for (const char* Flag : {"--storage-endpoint-port", "--storage-endpoint-token", "--storage-endpoint-url-lifetime",
+	                         "--storage-endpoint-upload-lifetime"})
 	{
 		if (CommandLine.App.count(Flag) > 0)
 		{

@@ -29,6 +29,9 @@ struct FStorageOptions
 	// each upload with a HEAD before marking it complete. The key above is then the service's own
 	// long-term key, never handed out. Without it the key above is handed out as it is.
 	bool bUseSts = false;
+	// The most one request may spend waiting for the store (all of its calls together), so that a
+	// stalled store answers the caller instead of holding it.
+	int RequestDeadlineSeconds = 20;
 };
 
 // The development storage endpoint (presigned multi-part uploads). Off unless asked for; its
@@ -41,6 +44,8 @@ struct FStorageEndpointOptions
 	int Port = DefaultPort; // 0 picks a free one
 	std::string Token = DefaultToken;
 	int UrlLifetimeSeconds = 900;
+	// An upload not completed within this time is forgotten.
+	int UploadLifetimeSeconds = 24 * 3600;
 	std::string KeyPrefix = "uploads/";
 };
 

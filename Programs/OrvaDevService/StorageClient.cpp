@@ -41,10 +41,16 @@ std::string FormBody(const std::vector<std::pair<std::string, std::string>>& For
 	return Out;
 }
 
+// The one object key, and no copies into it: CopyObject and UploadPartCopy are a PutObject on the
+// target, and the read of the source is granted wherever the source's bucket grants it (a bucket
+// that serves paks to clients grants it to everyone), so put-only credentials could otherwise fill
+// their key with another creator's pak. The role's policy and the session's say the same, so that
+// neither alone decides.
 std::string PutOnlyPolicy(const std::string& Bucket, const std::string& ObjectKey)
 {
 	return R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
-	       Bucket + "/" + ObjectKey + R"("}]})";
+	       Bucket + "/" + ObjectKey +
+	       R"("},{"Effect":"Deny","Action":"s3:PutObject","Resource":"*","Condition":{"Null":{"s3:x-amz-copy-source":"false"}}}]})";
 }
 
 struct FXmlSearch
@@ -138,9 +144,26 @@ FStoreAnswer CallStore(const FStoreCall& Call, const AwsSigV4::FCredentials& Key
 		Http.headers.emplace(Name == "host" ? "Host" : Name, Value);
 	}
 	Http.body = Call.Body;
+	using namespace std::chrono;
+	microseconds ConnectTimeout = seconds(5);
+	microseconds ReadTimeout = seconds(Call.ReadTimeoutSeconds);
+	if (Call.Deadline)
+	{
+		const microseconds Left = duration_cast<microseconds>(*Call.Deadline - steady_clock::now());
+		if (Left <= microseconds::zero())
+		{
+			FStoreAnswer Late;
+			Late.bPastDeadline = true;
+			return Late;
+		}
+		ConnectTimeout = std::min(ConnectTimeout, Left);
+		ReadTimeout = std::min(ReadTimeout, Left);
+	}
 	httplib::Client Client(Call.SchemeHostPort);
-	Client.set_connection_timeout(5, 0);
-	Client.set_read_timeout(Call.ReadTimeoutSeconds, 0);
+	Client.set_connection_timeout(duration_cast<seconds>(ConnectTimeout).count(),
+	                              (ConnectTimeout % seconds(1)).count());
+	Client.set_read_timeout(duration_cast<seconds>(ReadTimeout).count(), (ReadTimeout % seconds(1)).count());
+	Client.set_write_timeout(duration_cast<seconds>(ReadTimeout).count(), (ReadTimeout % seconds(1)).count());
 	Client.set_url_encode(false);
 	FStoreAnswer Answer;
 	httplib::Response Response;
@@ -151,12 +174,17 @@ FStoreAnswer CallStore(const FStoreCall& Call, const AwsSigV4::FCredentials& Key
 		Answer.Body = std::move(Response.body);
 		Answer.ContentLength = Response.get_header_value("Content-Length");
 	}
+	else if (Call.Deadline)
+	{
+		// A time-out cut short by the deadline may end a moment before it.
+		Answer.bPastDeadline = steady_clock::now() + milliseconds(100) >= *Call.Deadline;
+	}
 	return Answer;
 }
 
 FStorageClient::FAnswer FStorageClient::Call(const std::string& Service, const std::string& Method,
                                              const std::string& Path, const std::string& Body,
-                                             const std::string& ContentType)
+                                             const std::string& ContentType, std::optional<FDeadline> Deadline)
 {
 	FStoreCall Call;
 	Call.SchemeHostPort = Scheme + "://" + HostPort;
@@ -167,15 +195,39 @@ FStorageClient::FAnswer FStorageClient::Call(const std::string& Service, const s
 	Call.Path = Path;
 	Call.Body = Body;
 	Call.ContentType = ContentType;
+	Call.Deadline = Deadline;
 	return CallStore(Call, {Options.AccessKeyId, Options.SecretAccessKey, ""});
 }
 
 FStorageClient::FAnswer FStorageClient::Action(const std::string& Service, const std::string& Version,
-                                               const std::vector<std::pair<std::string, std::string>>& Form)
+                                               const std::vector<std::pair<std::string, std::string>>& Form,
+                                               std::optional<FDeadline> Deadline)
 {
 	std::vector<std::pair<std::string, std::string>> Full = Form;
 	Full.insert(Full.begin() + 1, {"Version", Version});
-	return Call(Service, "POST", "/", FormBody(Full), "application/x-www-form-urlencoded; charset=utf-8");
+	return Call(Service, "POST", "/", FormBody(Full), "application/x-www-form-urlencoded; charset=utf-8", Deadline);
+}
+
+std::shared_ptr<std::timed_mutex> FStorageClient::RoleLock(const std::string& RoleName)
+{
+	std::lock_guard Guard(RoleLocksMutex);
+	std::shared_ptr<std::timed_mutex>& Lock = RoleLocks[RoleName];
+	if (!Lock)
+	{
+		Lock = std::make_shared<std::timed_mutex>();
+	}
+	return Lock;
+}
+
+void FStorageClient::ReleaseRoleLock(const std::string& RoleName, std::shared_ptr<std::timed_mutex>& Lock)
+{
+	std::lock_guard Guard(RoleLocksMutex);
+	Lock.reset();
+	const auto Found = RoleLocks.find(RoleName);
+	if (Found != RoleLocks.end() && Found->second.use_count() == 1)
+	{
+		RoleLocks.erase(Found);
+	}
 }
 
 std::string FStorageClient::Bootstrap()
@@ -197,53 +249,85 @@ std::string FStorageClient::Bootstrap()
 }
 
 FTemporaryCredentials FStorageClient::IssueUploadCredentials(const std::string& RoleName, const std::string& ObjectKey,
-                                                             int64_t DurationSeconds, std::string& OutProblem)
+                                                             int64_t DurationSeconds, FDeadline Deadline,
+                                                             std::string& OutProblem)
 {
-	std::lock_guard Lock(Mutex);
+	std::shared_ptr<std::timed_mutex> Lock = RoleLock(RoleName);
+	if (!Lock->try_lock_until(Deadline))
+	{
+		ReleaseRoleLock(RoleName, Lock);
+		OutProblem = "another request for the same upload still waits for the store";
+		return {};
+	}
+	FTemporaryCredentials Credentials = IssueLocked(RoleName, ObjectKey, DurationSeconds, Deadline, OutProblem);
+	Lock->unlock();
+	ReleaseRoleLock(RoleName, Lock);
+	return Credentials;
+}
+
+FTemporaryCredentials FStorageClient::IssueLocked(const std::string& RoleName, const std::string& ObjectKey,
+                                                  int64_t DurationSeconds, FDeadline Deadline, std::string& OutProblem)
+{
+	// A store that does not answer in time is told apart from one that refuses.
+	const auto Failed = [&](const char* Step, const FAnswer& Answer)
+	{
+		OutProblem = std::string(Step) + ": " +
+		             (Answer.Status == 0 ? Answer.bPastDeadline
+		                                       ? std::string("the store did not answer before the request's deadline")
+		                                       : std::string("the store did not answer")
+		                                 : std::to_string(Answer.Status) + " " + XmlText(Answer.Body, "Code"));
+		return FTemporaryCredentials{};
+	};
 	const std::string Trust = R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":")" +
 	                          CallerArn + R"("},"Action":"sts:AssumeRole"}]})";
 	const std::string Policy = PutOnlyPolicy(Options.Bucket, ObjectKey);
-	const FAnswer Created = Action(
-	    "iam", "2010-05-08", {{"Action", "CreateRole"}, {"RoleName", RoleName}, {"AssumeRolePolicyDocument", Trust}});
+	const FAnswer Created =
+	    Action("iam", "2010-05-08",
+	           {{"Action", "CreateRole"}, {"RoleName", RoleName}, {"AssumeRolePolicyDocument", Trust}}, Deadline);
 	std::string RoleArn = XmlText(Created.Body, "Arn");
 	if (Created.Status != 200)
 	{
 		if (XmlText(Created.Body, "Code") != "EntityAlreadyExists")
 		{
-			OutProblem = "CreateRole: " + std::to_string(Created.Status) + " " + XmlText(Created.Body, "Code");
-			return {};
+			return Failed("CreateRole", Created);
 		}
-		RoleArn = XmlText(Action("iam", "2010-05-08", {{"Action", "GetRole"}, {"RoleName", RoleName}}).Body, "Arn");
+		const FAnswer Existing = Action("iam", "2010-05-08", {{"Action", "GetRole"}, {"RoleName", RoleName}}, Deadline);
+		RoleArn = XmlText(Existing.Body, "Arn");
+		if (RoleArn.empty())
+		{
+			return Failed("GetRole", Existing);
+		}
 	}
 	const FAnswer Scoped = Action("iam", "2010-05-08",
 	                              {{"Action", "PutRolePolicy"},
 	                               {"RoleName", RoleName},
 	                               {"PolicyName", "put-one-object"},
-	                               {"PolicyDocument", Policy}});
+	                               {"PolicyDocument", Policy}},
+	                              Deadline);
 	if (Scoped.Status != 200 || RoleArn.empty())
 	{
-		OutProblem = "PutRolePolicy: " + std::to_string(Scoped.Status) + " " + XmlText(Scoped.Body, "Code");
-		return {};
+		return Failed("PutRolePolicy", Scoped);
 	}
 	const FAnswer Assumed = Action("sts", "2011-06-15",
 	                               {{"Action", "AssumeRole"},
 	                                {"RoleArn", RoleArn},
 	                                {"RoleSessionName", "orva-upload"},
 	                                {"Policy", Policy},
-	                                {"DurationSeconds", std::to_string(DurationSeconds)}});
+	                                {"DurationSeconds", std::to_string(DurationSeconds)}},
+	                               Deadline);
 	FTemporaryCredentials Credentials{XmlText(Assumed.Body, "AccessKeyId"), XmlText(Assumed.Body, "SecretAccessKey"),
 	                                  XmlText(Assumed.Body, "SessionToken"), XmlText(Assumed.Body, "Expiration")};
 	if (Assumed.Status != 200 || Credentials.AccessKeyId.empty() || Credentials.SessionToken.empty())
 	{
-		OutProblem = "AssumeRole: " + std::to_string(Assumed.Status) + " " + XmlText(Assumed.Body, "Code");
-		return {};
+		return Failed("AssumeRole", Assumed);
 	}
 	return Credentials;
 }
 
-std::optional<int64_t> FStorageClient::ObjectSize(const std::string& ObjectKey, std::string& OutProblem)
+std::optional<int64_t> FStorageClient::ObjectSize(const std::string& ObjectKey, FDeadline Deadline,
+                                                  std::string& OutProblem)
 {
-	const FAnswer Head = Call("s3", "HEAD", "/" + Options.Bucket + "/" + ObjectKey, "", "");
+	const FAnswer Head = Call("s3", "HEAD", "/" + Options.Bucket + "/" + ObjectKey, "", "", Deadline);
 	if (Head.Status == 200)
 	{
 		try
@@ -258,7 +342,9 @@ std::optional<int64_t> FStorageClient::ObjectSize(const std::string& ObjectKey, 
 	}
 	if (Head.Status != 404)
 	{
-		OutProblem = Head.Status == 0 ? "the store does not answer" : "HEAD answered " + std::to_string(Head.Status);
+		OutProblem = Head.Status != 0     ? "HEAD answered " + std::to_string(Head.Status)
+		             : Head.bPastDeadline ? "the store did not answer before the request's deadline"
+		                                  : "the store does not answer";
 	}
 	return std::nullopt;
 }

@@ -8,7 +8,10 @@
 #include "AwsSigV4.h"
 #include "ServiceOptions.h"
 
+#include <chrono>
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -30,6 +33,8 @@ struct FStoreAnswer
 	int Status = 0;
 	std::string Body;
 	std::string ContentLength;
+	// No answer because the call's deadline came first.
+	bool bPastDeadline = false;
 };
 
 // One call to the object store, its IAM or its STS, signed in headers with Keys.
@@ -45,6 +50,8 @@ struct FStoreCall
 	std::string Body;
 	std::string ContentType; // sent and signed when set
 	int ReadTimeoutSeconds = 20;
+	// The call gives up at this time whatever the timeouts above say.
+	std::optional<std::chrono::steady_clock::time_point> Deadline;
 };
 FStoreAnswer CallStore(const FStoreCall& Call, const AwsSigV4::FCredentials& Keys);
 
@@ -57,15 +64,19 @@ public:
 	// success, else what went wrong.
 	std::string Bootstrap();
 
+	using FDeadline = std::chrono::steady_clock::time_point;
+
 	// Credentials that may only PUT Bucket/ObjectKey, for DurationSeconds: a role for that key
 	// (made, or updated, with a policy allowing exactly that PUT), assumed with a session policy
-	// saying the same. Empty access key id, with the reason in OutProblem, on failure.
+	// saying the same. Empty access key id, with the reason in OutProblem, on failure, also when
+	// the store has not answered every call by Deadline. Calls for different roles run side by
+	// side; only those for one role wait for each other.
 	FTemporaryCredentials IssueUploadCredentials(const std::string& RoleName, const std::string& ObjectKey,
-	                                             int64_t DurationSeconds, std::string& OutProblem);
+	                                             int64_t DurationSeconds, FDeadline Deadline, std::string& OutProblem);
 
 	// The object's size, or nullopt when it is not there (OutProblem says why when the store
-	// could not be asked).
-	std::optional<int64_t> ObjectSize(const std::string& ObjectKey, std::string& OutProblem);
+	// could not be asked by Deadline).
+	std::optional<int64_t> ObjectSize(const std::string& ObjectKey, FDeadline Deadline, std::string& OutProblem);
 
 	// The first element called Name in an XML document, as text; empty when absent or when the
 	// document is not well-formed.
@@ -74,15 +85,27 @@ public:
 private:
 	using FAnswer = FStoreAnswer;
 	FAnswer Call(const std::string& Service, const std::string& Method, const std::string& Path,
-	             const std::string& Body, const std::string& ContentType);
+	             const std::string& Body, const std::string& ContentType,
+	             std::optional<FDeadline> Deadline = std::nullopt);
 	FAnswer Action(const std::string& Service, const std::string& Version,
-	               const std::vector<std::pair<std::string, std::string>>& Form);
+	               const std::vector<std::pair<std::string, std::string>>& Form,
+	               std::optional<FDeadline> Deadline = std::nullopt);
+
+	FTemporaryCredentials IssueLocked(const std::string& RoleName, const std::string& ObjectKey,
+	                                  int64_t DurationSeconds, FDeadline Deadline, std::string& OutProblem);
+
+	// The lock of one role, while someone holds or waits for it; the entry goes with its last user.
+	std::shared_ptr<std::timed_mutex> RoleLock(const std::string& RoleName);
+	void ReleaseRoleLock(const std::string& RoleName, std::shared_ptr<std::timed_mutex>& Lock);
 
 	FStorageOptions Options;
 	std::string Scheme;
 	std::string HostPort;
 	std::string CallerArn;
-	std::mutex Mutex; // role changes of one name must not interleave
+	// Guards RoleLocks only, never held across a call to the store.
+	std::mutex RoleLocksMutex;
+	// Role changes of one name must not interleave; different roles do not wait for each other.
+	std::map<std::string, std::shared_ptr<std::timed_mutex>> RoleLocks;
 };
 
 } // namespace OrvaDev

@@ -141,6 +141,7 @@ struct FUpload
 {
 	std::string Key;
 	int64_t PartCount = 0;
+	int64_t StartedAt = 0;
 };
 
 } // namespace
@@ -169,10 +170,20 @@ struct FStorageEndpoint::FImpl
 	std::unique_ptr<FBoundedServer> Server;
 	std::thread Thread;
 	std::atomic<bool> bListenDone{false};
-	std::mutex Mutex;
+	FStorageEndpoint::FClock Clock;
+	mutable std::mutex Mutex;
 	// Uploads this endpoint started, by upload id: completing one needs its key, and an id that is
-	// not here was not handed out by us.
+	// not here was not handed out by us. Those not completed within the upload lifetime are
+	// forgotten, so that abandoned uploads do not pile up.
 	std::unordered_map<std::string, FUpload> Uploads;
+
+	// Under Mutex.
+	void ForgetExpiredUploads()
+	{
+		const int64_t Now = Clock();
+		std::erase_if(Uploads,
+		              [&](const auto& Entry) { return Now - Entry.second.StartedAt >= Options.UploadLifetimeSeconds; });
+	}
 
 	AwsSigV4::FCredentials Credentials() const
 	{
@@ -276,7 +287,8 @@ struct FStorageEndpoint::FImpl
 		}
 		{
 			std::lock_guard Lock(Mutex);
-			Uploads[UploadId] = FUpload{Key, PartCount};
+			ForgetExpiredUploads();
+			Uploads[UploadId] = FUpload{Key, PartCount, Clock()};
 		}
 
 		FJson Urls = FJson::array();
@@ -321,6 +333,7 @@ struct FStorageEndpoint::FImpl
 		FUpload Upload;
 		{
 			std::lock_guard Lock(Mutex);
+			ForgetExpiredUploads();
 			const auto Found = Uploads.find(UploadId);
 			if (Found == Uploads.end())
 			{
@@ -340,7 +353,13 @@ struct FStorageEndpoint::FImpl
 				Answer(Response, 400, 400, "each part needs part_number (integer) and etag (string)");
 				return;
 			}
-			Parts[Number->get<int64_t>()] = Etag->get<std::string>();
+			// The store would take the last of two ETags for one part: a list naming a part twice is
+			// not the list of what was uploaded.
+			if (!Parts.emplace(Number->get<int64_t>(), Etag->get<std::string>()).second)
+			{
+				Answer(Response, 400, 400, "part " + std::to_string(Number->get<int64_t>()) + " is listed twice");
+				return;
+			}
 		}
 		if (static_cast<int64_t>(Parts.size()) != Upload.PartCount || Parts.begin()->first != 1 ||
 		    Parts.rbegin()->first != Upload.PartCount)
@@ -373,11 +392,25 @@ struct FStorageEndpoint::FImpl
 	}
 };
 
-FStorageEndpoint::FStorageEndpoint(const FStorageOptions& InStorage, const FStorageEndpointOptions& InOptions)
+FStorageEndpoint::FStorageEndpoint(const FStorageOptions& InStorage, const FStorageEndpointOptions& InOptions,
+                                   FClock InClock)
     : Impl(std::make_unique<FImpl>())
 {
 	Impl->Storage = InStorage;
 	Impl->Options = InOptions;
+	Impl->Clock = InClock ? std::move(InClock)
+	                      : []
+	{
+		return int64_t(
+		    std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now().time_since_epoch())
+		        .count());
+	};
+}
+
+size_t FStorageEndpoint::PendingUploadCount() const
+{
+	std::lock_guard Lock(Impl->Mutex);
+	return Impl->Uploads.size();
 }
 
 FStorageEndpoint::~FStorageEndpoint()

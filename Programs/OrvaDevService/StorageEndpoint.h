@@ -6,6 +6,8 @@
 
 #include "ServiceOptions.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,7 +17,11 @@ namespace OrvaDev
 class FStorageEndpoint
 {
 public:
-	FStorageEndpoint(const FStorageOptions& InStorage, const FStorageEndpointOptions& InOptions);
+	// Seconds on a clock that never goes back; uploads expire by it.
+	using FClock = std::function<int64_t()>;
+
+	FStorageEndpoint(const FStorageOptions& InStorage, const FStorageEndpointOptions& InOptions,
+	                 FClock InClock = nullptr);
 	~FStorageEndpoint();
 	FStorageEndpoint(const FStorageEndpoint&) = delete;
 	FStorageEndpoint& operator=(const FStorageEndpoint&) = delete;
@@ -25,6 +31,9 @@ public:
 	int Start(const std::string& Host, std::string& OutError);
 	// Finishes the requests in progress and joins the thread. Safe to call twice.
 	void Stop();
+
+	// Uploads started here and neither completed nor expired.
+	size_t PendingUploadCount() const;
 
 	static constexpr const char* RoutePrefix = "/api/storage/";
 

@@ -309,7 +309,7 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 	// Both paks were built, registered and renamed to their component ids, and read back intact.
 	for (const QString& Platform : {QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")})
 	{
-		const QString Folder = Demo + QStringLiteral("/Saved/HotPatcher/Entry/") + Platform;
+		const QString Folder = Demo + QStringLiteral("/Saved/HotPatcher/%1/Entry/").arg(Identifier) + Platform;
 		QFile Component(Folder + QStringLiteral("/Component.json"));
 		ASSERT_TRUE(Component.open(QIODevice::ReadOnly)) << qPrintable(Folder);
 		const QString Id =

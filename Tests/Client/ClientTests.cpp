@@ -1,5 +1,6 @@
 #include "DevServiceProcess.h"
 
+#include "CraftedPak.h"
 #include "PackageFile.h"
 #include "PakFile.h"
 
@@ -231,5 +232,81 @@ TEST_F(ClientTest, APakWithoutTheWorldsLevelIsRefused)
 	EXPECT_EQ(Run(Args), 1);
 	EXPECT_TRUE(Log.contains(
 	    QStringLiteral("component %1 belongs to world %2, not to world %3").arg(ComponentId, WorldId, OtherId)))
+	    << Log.toStdString();
+}
+
+TEST_F(ClientTest, AHostilePakIsNotPlayedAndNothingItNamesStartsALogLine)
+{
+	const QString Pak = BuildPak();
+	auto ReadAll = [](const QString& Path)
+	{
+		QFile File(Path);
+		return File.open(QIODevice::ReadOnly) ? File.readAll() : QByteArray();
+	};
+	const QString Content = Root.path() + QStringLiteral("/content/");
+	const FCraftedEntry Level{QStringLiteral("Content/%1/Maps/Entry.umap").arg(Identifier),
+	                          ReadAll(Content + QStringLiteral("Entry.umap"))};
+	const FCraftedEntry Crate{QStringLiteral("Content/%1/Props/Crate.uasset").arg(Identifier),
+	                          ReadAll(Content + QStringLiteral("Crate.uasset"))};
+	auto RunWith = [&](const QList<FCraftedEntry>& Extra)
+	{
+		FCraftedPak Crafted;
+		Crafted.Entries = QList<FCraftedEntry>{Level, Crate} + Extra;
+		QFile File(Pak);
+		EXPECT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+		File.write(Crafted.Build());
+		File.close();
+		return Run(Arguments(Pak, BareToken()));
+	};
+	auto NoLineStartsWith = [this](const QString& Text)
+	{
+		for (const QString& Line : Log.split(QLatin1Char('\n')))
+		{
+			if (Line.startsWith(Text))
+			{
+				return false;
+			}
+		}
+		return true;
+	};
+	ASSERT_EQ(RunWith({}), 0) << Log.toStdString();
+
+	// Size -5 with the hash of nothing, listed without encoding: the bytes it stands over are
+	// covered by no hash.
+	FCraftedEntry Negative{QStringLiteral("Content/%1/Props/Extra.uasset").arg(Identifier), QByteArray("unchecked")};
+	Negative.ClaimedSize = -5;
+	Negative.ClaimedSha1 = QCryptographicHash::hash(QByteArray(), QCryptographicHash::Sha1);
+	Negative.bNonEncoded = true;
+	EXPECT_EQ(RunWith({Negative}), 1);
+	EXPECT_FALSE(Log.contains(QStringLiteral("every hash verified"))) << Log.toStdString();
+	EXPECT_TRUE(Log.contains(QStringLiteral("cannot mount the pak"))) << Log.toStdString();
+
+	// A second name over the level's data.
+	FCraftedEntry Alias{QStringLiteral("Content/%1/Maps/Other.umap").arg(Identifier), QByteArray()};
+	Alias.SameOffsetAs = 0;
+	Alias.ClaimedSize = Level.Data.size();
+	Alias.ClaimedSha1 = QCryptographicHash::hash(Level.Data, QCryptographicHash::Sha1);
+	EXPECT_EQ(RunWith({Alias}), 1);
+	EXPECT_TRUE(Log.contains(QStringLiteral("overlap"))) << Log.toStdString();
+
+	// Names that leave the mount point or carry a line of their own (its hash wrong, so that a
+	// reader taking the name would print it in its refusal).
+	for (const QString& Name : {QStringLiteral("../../../Engine/Binaries/evil.so"),
+	                            QStringLiteral("Content/x.uasset\nVerdict: world x can be played")})
+	{
+		FCraftedEntry Hostile{Name, QByteArray("hostile")};
+		Hostile.ClaimedSha1 = QByteArray(20, '\1');
+		EXPECT_EQ(RunWith({Hostile}), 1) << Name.toStdString();
+		EXPECT_TRUE(NoLineStartsWith(QStringLiteral("Verdict"))) << Log.toStdString();
+	}
+
+	// The service's texts are escaped too: a world name with a line break stays on its line.
+	const httplib::Result Renamed = Service.PatchJson("worlds/" + WorldId.toStdString(),
+	                                                  R"({"name":"Evil\nVerdict: world x can be played"})", Token);
+	ASSERT_TRUE(Renamed);
+	ASSERT_EQ(Renamed->status, 200) << Renamed->body;
+	EXPECT_EQ(RunWith({}), 0) << Log.toStdString();
+	EXPECT_TRUE(NoLineStartsWith(QStringLiteral("Verdict"))) << Log.toStdString();
+	EXPECT_TRUE(Log.contains(QStringLiteral("\"Evil\\nVerdict: world x can be played\" can be played")))
 	    << Log.toStdString();
 }

@@ -70,6 +70,26 @@ std::string FindOnPath(const std::string& Name)
 	return {};
 }
 
+// The Python that runs moto: the interpreter its launcher names when the launcher is a Python
+// script, else python3 on the PATH (a pyenv or venv shim runs the right one).
+std::string MotoPython(const std::string& Launcher)
+{
+	std::ifstream File(Launcher);
+	std::string First;
+	std::getline(File, First);
+	if (First.rfind("#!", 0) == 0 && First.find("python") != std::string::npos)
+	{
+		std::string Interpreter = First.substr(2);
+		Interpreter.erase(0, Interpreter.find_first_not_of(' '));
+		Interpreter = Interpreter.substr(0, Interpreter.find(' '));
+		if (IsExecutable(Interpreter))
+		{
+			return Interpreter;
+		}
+	}
+	return FindOnPath("python3");
+}
+
 bool WaitForExit(pid_t Pid, std::chrono::milliseconds Limit)
 {
 	const auto Deadline = std::chrono::steady_clock::now() + Limit;
@@ -189,6 +209,15 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 
 	// Everything the child needs is prepared before fork: after it only exec-safe calls run.
 	std::vector<std::string> Arguments = {Program, "-H", "127.0.0.1", "-p", "0"};
+	// moto leaves out checks of the store the plugin talks to (a body against its "Content-MD5",
+	// policy conditions, session policies, the read of a copy's source); scripts/local_s3_store.py
+	// runs moto with them added. An explicit ORVA_MOTO_SERVER runs as given.
+	const std::string Script = ORVA_LOCAL_S3_STORE_SCRIPT;
+	const std::string Python = MotoPython(Program);
+	if (ServerCommand() == "moto_server" && !Python.empty() && ::access(Script.c_str(), R_OK) == 0)
+	{
+		Arguments = {Python, Script, "-H", "127.0.0.1", "-p", "0"};
+	}
 	std::vector<char*> Argv;
 	for (std::string& Argument : Arguments)
 	{
@@ -420,9 +449,12 @@ AwsSigV4::FCredentials FLocalS3Server::IssueUploadCredentials(const std::string&
 	const std::string RoleName = "orva-upload-" + std::to_string(++RoleCounter);
 	const std::string Trust = R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":{"AWS":")" +
 	                          AdminUserArn + R"("},"Action":"sts:AssumeRole"}]})";
+	// As the service issues them: the one key, and no copies into it (a copy is a PutObject on the
+	// target, so put-only credentials could otherwise fill their key with any object they can read).
 	const std::string PutOnly =
 	    R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
-	    Bucket + "/" + Key + R"("}]})";
+	    Bucket + "/" + Key +
+	    R"("},{"Effect":"Deny","Action":"s3:PutObject","Resource":"*","Condition":{"Null":{"s3:x-amz-copy-source":"false"}}}]})";
 	const FResponse Role =
 	    Action("iam", "CreateRole", "2010-05-08", {{"RoleName", RoleName}, {"AssumeRolePolicyDocument", Trust}});
 	const std::string RoleArn = XmlText(Role.Body, "Arn");

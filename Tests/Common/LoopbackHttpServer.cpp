@@ -219,6 +219,11 @@ void FLoopbackHttpServer::OnNewConnection()
 					        {
 						        return;
 					        }
+					        if (Answer.bCloseWithoutAnswer)
+					        {
+						        Guard->disconnectFromHost();
+						        return;
+					        }
 					        if (Answer.bDrop)
 					        {
 						        // The answer breaks off in its body: the client has started reading, so it does not

@@ -41,6 +41,8 @@ public:
 		QList<QPair<QByteArray, QByteArray>> Headers = {{"Content-Type", "application/json"}};
 		// Break the answer off in its body (a transport failure for the client).
 		bool bDrop = false;
+		// Close the connection after reading the request, without a byte of answer.
+		bool bCloseWithoutAnswer = false;
 		// Answer only after this many milliseconds.
 		int DelayMs = 0;
 		// Send the answer one byte every this many milliseconds (a server that keeps a connection busy

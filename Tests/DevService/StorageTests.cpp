@@ -106,6 +106,61 @@ TEST_F(DevServiceStorage, CredentialsPutOnlyTheComponentsKeyAndCompletionChecksT
 	EXPECT_EQ(Service.PostJson("components/" + ComponentId + "/sts", R"({"size":1})", Alice)->status, 200);
 }
 
+// A copy is a PutObject on the target. Where the source is readable by everyone (a bucket that serves
+// paks to clients), only the issued policy's refusal of "x-amz-copy-source" keeps one creator's
+// credentials from filling their key with another creator's pak.
+TEST_F(DevServiceStorage, CredentialsCannotCopyAnotherCreatorsPak)
+{
+	// Bob's pak, uploaded with his own credentials.
+	const std::string Bob = Service.LoginBob();
+	const std::string BobWorld = StringOf(Service.CreateWorld(Bob), "id");
+	const httplib::Result BobRegistered = Service.PostJson(
+	    "worlds/" + BobWorld + "/components",
+	    R"([{"metadata":{"map":"/Game/B/Maps/B","filename":"B_WindowsClient"},"platform":"WindowsClient"}])", Bob);
+	ASSERT_TRUE(BobRegistered);
+	const std::string BobComponent = StringOf(JsonOf(BobRegistered).array().at(0).toObject(), "id");
+	auto Grant = [&](const std::string& Component, const std::string& Token, std::string& OutKey)
+	{
+		const httplib::Result Answer = Service.PostJson("components/" + Component + "/sts", R"({"size":5})", Token);
+		EXPECT_TRUE(Answer && Answer->status == 200);
+		const QJsonObject Sts = ObjectOf(Answer).value(QLatin1String("sts")).toObject();
+		OutKey = StringOf(ObjectOf(Answer).value(QLatin1String("files")).toArray().at(0).toObject(), "url");
+		return AwsSigV4::FCredentials{StringOf(Sts, "access_key_id"), StringOf(Sts, "secret_access_key"),
+		                              StringOf(Sts, "token")};
+	};
+	std::string BobKey;
+	const AwsSigV4::FCredentials BobIssued = Grant(BobComponent, Bob, BobKey);
+	ASSERT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + BobKey, {}, "bobs!", BobIssued).Status, 200);
+
+	// Everyone may read the stored paks; the suite's later tests get the bucket back without that.
+	const std::string PublicRead = R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Principal":"*",)"
+	                               R"("Action":"s3:GetObject","Resource":"arn:aws:s3:::)" +
+	                               Bucket + R"(/worlds/*"}]})";
+	const auto Policy = Store->Call("s3", "PUT", "/" + Bucket, {{"policy", ""}}, PublicRead, Store->AdminCredentials());
+	ASSERT_EQ(Policy.Status / 100, 2) << Policy.Body;
+	struct FPolicyRemoval
+	{
+		const FLocalS3Server& Store;
+		~FPolicyRemoval() { Store.Call("s3", "DELETE", "/" + Bucket, {{"policy", ""}}, "", Store.AdminCredentials()); }
+	} RemovePolicy{*Store};
+
+	// Alice's put-only credentials for her own key.
+	std::string AliceKey;
+	const AwsSigV4::FCredentials AliceIssued = Grant(ComponentId, Alice, AliceKey);
+	ASSERT_EQ(Store->Call("s3", "PUT", "/" + Bucket + "/" + AliceKey, {}, "alice", AliceIssued).Status, 200);
+	const AwsSigV4::FNameValueList CopyBob = {{"x-amz-copy-source", "/" + Bucket + "/" + BobKey}};
+	const auto Copied = Store->Call("s3", "PUT", "/" + Bucket + "/" + AliceKey, {}, "", AliceIssued, CopyBob);
+	EXPECT_EQ(Copied.Status, 403) << Copied.Body;
+
+	const auto Started = Store->Call("s3", "POST", "/" + Bucket + "/" + AliceKey, {{"uploads", ""}}, "", AliceIssued);
+	ASSERT_EQ(Started.Status, 200) << Started.Body;
+	const std::string UploadId = FLocalS3Server::XmlText(Started.Body, "UploadId");
+	const auto PartCopied = Store->Call("s3", "PUT", "/" + Bucket + "/" + AliceKey,
+	                                    {{"partNumber", "1"}, {"uploadId", UploadId}}, "", AliceIssued, CopyBob);
+	EXPECT_EQ(PartCopied.Status, 403) << PartCopied.Body;
+	EXPECT_EQ(Store->GetObject(Bucket, AliceKey).Body, "alice");
+}
+
 TEST(DevServiceStorageStart, AStoreThatRefusesTheKeyStopsTheStart)
 {
 	if (!FLocalS3Server::IsAvailable())

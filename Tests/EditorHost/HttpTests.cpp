@@ -251,3 +251,95 @@ TEST(HttpModuleLifetime, RequestsUnderWayAreReleasedWithTheModule)
 	FGameThread::RunUntilIdle(50);
 	EXPECT_FALSE(bCalled);
 }
+
+// A POST whose answer was lost may still have been carried out: the layer below must not send it
+// again by itself (one NewWorld left two worlds). Whoever sent it decides whether to retry.
+TEST_F(HttpTest, ConnectionClosedBeforeTheAnswerNeverResendsPostOrPatch)
+{
+	QTemporaryDir Dir;
+	const QString BodyFile = Dir.filePath(QStringLiteral("body.bin"));
+	{
+		QFile File(BodyFile);
+		ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+		ASSERT_EQ(File.write(QByteArray(4096, 'b')), 4096);
+	}
+	struct FCase
+	{
+		const char* Verb;
+		QByteArray Bytes;
+		bool bFromFile;
+	};
+	const QList<FCase> Cases = {{"POST", "{\"world_name\":\"w\"}", false},
+	                            {"POST", QByteArray(), false},
+	                            {"POST", QByteArray(), true},
+	                            {"PATCH", "{\"image_id\":\"1\"}", false}};
+	for (const FCase& Case : Cases)
+	{
+		SCOPED_TRACE(testing::Message() << Case.Verb << (Case.bFromFile ? " from a file" : "") << " with "
+		                                << Case.Bytes.size() << " bytes");
+		FLoopbackHttpServer Closing;
+		Closing.SetHandler(
+		    [](const FLoopbackHttpServer::FRecordedRequest&)
+		    {
+			    FLoopbackHttpServer::FAnswer Answer;
+			    Answer.bCloseWithoutAnswer = true;
+			    return Answer;
+		    });
+		FHttpRequestPtr Request = Http.CreateRequest();
+		Request->SetVerb(QString::fromLatin1(Case.Verb));
+		Request->SetURL(Closing.Url(QStringLiteral("/api/v1/worlds")));
+		if (Case.bFromFile)
+		{
+			ASSERT_TRUE(Request->SetContentAsStreamedFile(BodyFile));
+		}
+		else
+		{
+			Request->SetContent(Case.Bytes);
+		}
+		const FOutcome Outcome = SendAndWait(Request, &Context);
+		ASSERT_TRUE(Outcome.bCalled);
+		EXPECT_FALSE(Outcome.bSuccess);
+		EXPECT_FALSE(Outcome.Response);
+		EXPECT_FALSE(Request->HasTimedOut());
+		ASSERT_EQ(Closing.RequestCount(), 1);
+		EXPECT_EQ(Closing.Requests()[0].Body, Case.bFromFile ? QByteArray(4096, 'b') : Case.Bytes);
+	}
+}
+
+// The common case of a resend: the server drops a kept-alive connection after answering one POST.
+// The next POST on it fails once instead of running twice; later ones go through again.
+TEST_F(HttpTest, PostOnAKeptAliveConnectionThatCloses)
+{
+	Server.Enqueue(200, "{}");
+	FLoopbackHttpServer::FAnswer Close;
+	Close.bCloseWithoutAnswer = true;
+	Server.Enqueue(Close);
+	Server.Enqueue(201, "{\"id\":3}");
+	for (const int Expected : {200, -1, 201})
+	{
+		FHttpRequestPtr Request = Http.CreateRequest();
+		Request->SetVerb(QStringLiteral("POST"));
+		Request->SetURL(Server.Url(QStringLiteral("/api/v1/components")));
+		Request->SetContentAsString(QStringLiteral("{\"n\":%1}").arg(Expected));
+		const FOutcome Outcome = SendAndWait(Request, &Context);
+		ASSERT_TRUE(Outcome.bCalled);
+		EXPECT_EQ(Outcome.bSuccess, Expected > 0);
+		EXPECT_EQ(Outcome.Response ? Outcome.Response->GetResponseCode() : -1, Expected);
+	}
+	EXPECT_EQ(Server.RequestCount(), 3);
+}
+
+// Reading is safe to repeat: a GET whose connection closed is still sent again on a fresh one.
+TEST_F(HttpTest, ConnectionClosedBeforeTheAnswerStillResendsGet)
+{
+	FLoopbackHttpServer::FAnswer Close;
+	Close.bCloseWithoutAnswer = true;
+	Server.Enqueue(Close);
+	Server.Enqueue(200, "{\"ok\":true}");
+	FHttpRequestPtr Request = Http.CreateRequest();
+	Request->SetURL(Server.Url(QStringLiteral("/api/v1/worlds")));
+	const FOutcome Outcome = SendAndWait(Request, &Context);
+	ASSERT_TRUE(Outcome.bSuccess);
+	EXPECT_EQ(Outcome.Response->GetResponseCode(), 200);
+	EXPECT_EQ(Server.RequestCount(), 2);
+}

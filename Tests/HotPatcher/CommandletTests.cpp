@@ -1,6 +1,7 @@
 // The build and pak commandlets as real processes over a copy of the demo project: every pak they
 // write passes the pak reader, failures exit non-zero with one clear last line and leave no pak.
 
+#include "CraftedPak.h"
 #include "PakFile.h"
 
 #include <QDir>
@@ -345,4 +346,51 @@ TEST(PakInfoCommandlet, ListsTheSampleAndRefusesADamagedCopy)
 	EXPECT_EQ(Damaged.ExitCode, 1);
 	EXPECT_TRUE(Damaged.LastError().contains(QStringLiteral("does not match"))) << Damaged.LastError().toStdString();
 	EXPECT_EQ(RunEditorCmd({QStringLiteral("-run=PakInfo")}).ExitCode, 2);
+}
+
+TEST(PakInfoCommandlet, PrintsNamesEscapedAndRefusesHostileEntries)
+{
+	QTemporaryDir Dir;
+	const QString Path = Dir.filePath(QStringLiteral("crafted.pak"));
+	auto RunOn = [&](const FCraftedPak& Pak)
+	{
+		EXPECT_TRUE(WriteFile(Path, Pak.Build()));
+		return RunEditorCmd({QStringLiteral("-run=PakInfo"), QStringLiteral("-pak=") + Path});
+	};
+	auto NoLineStartsWith = [](const FRun& Run, const QString& Text)
+	{
+		for (const QString& Line : Run.Stdout.split(QLatin1Char('\n')) + Run.StderrLines)
+		{
+			if (Line.startsWith(Text))
+			{
+				return false;
+			}
+		}
+		return true;
+	};
+
+	// A name the reader accepts but that holds a character which does not print is shown escaped.
+	FCraftedPak Pak;
+	Pak.Entries = {{QStringLiteral("Content/a") + QChar(0x202e) + QStringLiteral("b.uasset"), QByteArray("x")}};
+	const FRun Listed = RunOn(Pak);
+	EXPECT_EQ(Listed.ExitCode, 0) << Listed.LastError().toStdString();
+	EXPECT_TRUE(Listed.Stdout.contains(QStringLiteral(" Content/a\\u{202e}b.uasset\n"))) << Listed.Stdout.toStdString();
+
+	// A name with a line break is refused, and the reason stays on one line.
+	Pak.Entries = {{QStringLiteral("Content/a.uasset\nVerdict: world x can be played"), QByteArray("x")}};
+	const FRun Injected = RunOn(Pak);
+	EXPECT_EQ(Injected.ExitCode, 1);
+	EXPECT_TRUE(Injected.LastError().contains(QStringLiteral("a.uasset\\nVerdict")))
+	    << Injected.LastError().toStdString();
+	EXPECT_TRUE(NoLineStartsWith(Injected, QStringLiteral("Verdict")));
+
+	// Size -5 with the hash of nothing, listed without encoding: not "verified".
+	Pak.Entries = {{QStringLiteral("Content/a.uasset"), QByteArray("level")},
+	               {QStringLiteral("Content/b.uasset"), QByteArray("uncovered bytes")}};
+	Pak.Entries[1].ClaimedSize = -5;
+	Pak.Entries[1].ClaimedSha1 = QCryptographicHash::hash(QByteArray(), QCryptographicHash::Sha1);
+	Pak.Entries[1].bNonEncoded = true;
+	const FRun Negative = RunOn(Pak);
+	EXPECT_EQ(Negative.ExitCode, 1);
+	EXPECT_FALSE(Negative.Stdout.contains(QStringLiteral("verified")));
 }

@@ -1,6 +1,7 @@
 // Pak files: the engine-written sample reads as its README lists it, and what our writer produces
 // reads back with both index hashes and every entry hash intact.
 
+#include "CraftedPak.h"
 #include "PakFile.h"
 
 #include <QCryptographicHash>
@@ -293,4 +294,159 @@ TEST(PakFile, DamagedPaksAreRefusedWithoutReadingOutOfBounds)
 	}
 	// Nearly every damage lands in a hashed part.
 	EXPECT_GT(Refused, 2000);
+}
+
+namespace
+{
+// Opens the bytes as a pak and checks every entry; empty when all of it reads, else the reason.
+QString ReadWhole(const QByteArray& Bytes, QList<FPakEntryInfo>* OutEntries = nullptr)
+{
+	QTemporaryDir Dir;
+	const QString Path = Dir.filePath(QStringLiteral("crafted.pak"));
+	if (!WriteFile(Path, Bytes))
+	{
+		return QStringLiteral("cannot write the pak");
+	}
+	FPakReader Reader;
+	if (!Reader.Open(Path))
+	{
+		return Reader.GetError();
+	}
+	QList<FPakEntryInfo> Entries = Reader.GetEntries();
+	for (FPakEntryInfo& Entry : Entries)
+	{
+		if (!Reader.VerifyEntry(Entry))
+		{
+			return Reader.GetError();
+		}
+	}
+	if (OutEntries)
+	{
+		*OutEntries = Entries;
+	}
+	return QString();
+}
+
+FCraftedPak TwoFiles()
+{
+	FCraftedPak Pak;
+	Pak.Entries = {{QStringLiteral("Content/a.uasset"), QByteArray("level bytes")},
+	               {QStringLiteral("Content/Props/b.uasset"), QByteArray("crate bytes")}};
+	return Pak;
+}
+} // namespace
+
+TEST(PakFile, NegativeOffsetsAndSizesAreRefusedWhereverTheyAreListed)
+{
+	// The crafted form itself reads, listed either way.
+	FCraftedPak Pak = TwoFiles();
+	QList<FPakEntryInfo> Entries;
+	ASSERT_EQ(ReadWhole(Pak.Build(), &Entries), QString());
+	ASSERT_EQ(Entries.size(), 2);
+	Pak.Entries[1].bNonEncoded = true;
+	ASSERT_EQ(ReadWhole(Pak.Build()), QString());
+
+	// Size -5 with the hash of nothing: the entry's real bytes would be covered by no hash.
+	for (const bool bNonEncoded : {true, false})
+	{
+		FCraftedPak Negative = TwoFiles();
+		Negative.Entries[1].ClaimedSize = -5;
+		Negative.Entries[1].ClaimedSha1 = QCryptographicHash::hash(QByteArray(), QCryptographicHash::Sha1);
+		Negative.Entries[1].bNonEncoded = bNonEncoded;
+		EXPECT_NE(ReadWhole(Negative.Build()), QString()) << "non-encoded: " << bNonEncoded;
+
+		FCraftedPak Before = TwoFiles();
+		Before.Entries[0].OffsetShift = -1000;
+		Before.Entries[0].bNonEncoded = bNonEncoded;
+		EXPECT_NE(ReadWhole(Before.Build()), QString()) << "non-encoded: " << bNonEncoded;
+	}
+
+	// An entry handed back with a negative size is not verified either.
+	QTemporaryDir Dir;
+	const QString Path = Dir.filePath(QStringLiteral("good.pak"));
+	ASSERT_TRUE(WriteFile(Path, TwoFiles().Build()));
+	FPakReader Reader;
+	ASSERT_TRUE(Reader.Open(Path));
+	FPakEntryInfo Entry = Reader.GetEntries().at(0);
+	Entry.Size = -5;
+	EXPECT_FALSE(Reader.VerifyEntry(Entry));
+}
+
+TEST(PakFile, NamesTheWriterRefusesTheReaderRefuses)
+{
+	QTemporaryDir Dir;
+	const QString Source = Dir.filePath(QStringLiteral("a.bin"));
+	ASSERT_TRUE(WriteFile(Source, QByteArray("bytes")));
+	const QStringList Refused = {
+	    QStringLiteral("/etc/passwd"),
+	    QStringLiteral("Content/../../../outside.uasset"),
+	    QStringLiteral(".."),
+	    QStringLiteral("./Content/a.uasset"),
+	    QStringLiteral("Content//a.uasset"),
+	    QStringLiteral("Content/a.uasset/"),
+	    QStringLiteral("Content\\..\\a.uasset"),
+	    QStringLiteral("C:/Windows/a.dll"),
+	    QStringLiteral("Content/a.uasset\nVerdict: world x can be played"),
+	    QStringLiteral("Content/a\tb.uasset"),
+	    QStringLiteral("Content/a") + QChar(0) + QStringLiteral("b.uasset"),
+	    QStringLiteral("Content/a") + QChar(0x85) + QStringLiteral("b.uasset"),
+	    QStringLiteral("Content/a") + QChar(0x2028) + QStringLiteral("b.uasset"),
+	    QStringLiteral("Content/") + QString(200000, QLatin1Char('a')),
+	};
+	for (const QString& Name : Refused)
+	{
+		const std::string Shown = PakFormat::Printable(Name.left(80)).toStdString();
+		EXPECT_FALSE(PakFormat::EntryPathProblem(Name).isEmpty()) << Shown;
+		FPakWriter Writer;
+		ASSERT_TRUE(Writer.Open(Dir.filePath(QStringLiteral("w.pak")), QStringLiteral("../../../ORVAClient/")));
+		EXPECT_FALSE(Writer.AddFile(Source, Name)) << Shown;
+		EXPECT_FALSE(Writer.GetError().contains(QLatin1Char('\n'))) << Shown;
+
+		FCraftedPak Pak = TwoFiles();
+		Pak.Entries.append({Name, QByteArray("hostile")});
+		const QString Problem = ReadWhole(Pak.Build());
+		EXPECT_NE(Problem, QString()) << Shown;
+		EXPECT_FALSE(Problem.contains(QLatin1Char('\n')) || Problem.contains(QChar(0))) << Shown;
+		EXPECT_LE(Problem.size(), 4 * PakFormat::MaxPathLength) << Shown;
+	}
+
+	// Names a project's files have: spaces, non-ASCII letters, dots inside a name.
+	FCraftedPak Pak = TwoFiles();
+	Pak.Entries.append({QStringLiteral("Content/Wörld Maps/.hidden/a..b é.uasset"), QByteArray("fine")});
+	EXPECT_EQ(ReadWhole(Pak.Build()), QString());
+	FPakWriter Writer;
+	ASSERT_TRUE(Writer.Open(Dir.filePath(QStringLiteral("w.pak")), QStringLiteral("../../../ORVAClient/")));
+	EXPECT_TRUE(Writer.AddFile(Source, Pak.Entries.last().Path)) << Writer.GetError().toStdString();
+	EXPECT_TRUE(Writer.Finish());
+}
+
+TEST(PakFile, EntriesSharingDataAreRefused)
+{
+	// A second name over the first entry's block: each hash would check out.
+	FCraftedPak Shared = TwoFiles();
+	Shared.Entries.append({QStringLiteral("Content/alias.uasset"), QByteArray()});
+	Shared.Entries.last().SameOffsetAs = 0;
+	Shared.Entries.last().ClaimedSize = Shared.Entries[0].Data.size();
+	Shared.Entries.last().ClaimedSha1 = QCryptographicHash::hash(Shared.Entries[0].Data, QCryptographicHash::Sha1);
+	const QString Problem = ReadWhole(Shared.Build());
+	EXPECT_TRUE(Problem.contains(QStringLiteral("overlap"))) << Problem.toStdString();
+
+	// One that starts inside another's data.
+	FCraftedPak Inside = TwoFiles();
+	Inside.Entries[1].SameOffsetAs = 0;
+	Inside.Entries[1].OffsetShift = PakFormat::EntryHeaderSize + 2;
+	EXPECT_TRUE(ReadWhole(Inside.Build()).contains(QStringLiteral("overlap")));
+}
+
+TEST(PakFile, PrintableKeepsEveryNameOnOneLine)
+{
+	EXPECT_EQ(PakFormat::Printable(QStringLiteral("Content/Wörld Maps/é.uasset")),
+	          QStringLiteral("Content/Wörld Maps/é.uasset"));
+	EXPECT_EQ(PakFormat::Printable(QStringLiteral("a\nVerdict: x\r\tb\\c")),
+	          QStringLiteral("a\\nVerdict: x\\r\\tb\\\\c"));
+	EXPECT_EQ(
+	    PakFormat::Printable(QStringLiteral("a") + QChar(0) + QChar(0x202e) + QChar(0xd800) + QStringLiteral("b")),
+	    QStringLiteral("a\\u{0}\\u{202e}\\u{d800}b"));
+	// A character outside the first plane stays whole.
+	EXPECT_EQ(PakFormat::Printable(QString::fromUcs4(U"x\U0001F600")), QString::fromUcs4(U"x\U0001F600"));
 }

@@ -216,3 +216,88 @@ TEST_F(ImageUploadTest, TheFirstAddedScreenshotBecomesTheTitleImage)
 	EXPECT_EQ(Cache().GetCurrImageList().size(), 4);
 	EXPECT_EQ(Server.RequestCount(), 3);
 }
+
+// The world's screenshot list answer is written by the service before a screenshot added meanwhile
+// is stored: the answer must not drop it, nor keep it from becoming the title image.
+TEST_F(ImageUploadTest, ScreenshotAddedWhileTheListIsFetchedStaysAndBecomesTheTitleImage)
+{
+	const QString Shot = WriteShot(QStringLiteral("shot.png"), EncodeImage(PatternImage(3, 3), "png"));
+	QList<FOrvaImageData> Ended;
+	QObject::connect(&Cache(), &UOrvaDataCacheSubsystem::OnImageUploadEnded, &Keeper,
+	                 [&Ended](const FOrvaImageData& Image) { Ended.append(Image); });
+	int ListAnswers = 0;
+	QObject::connect(&Sdk(), &UOrvaSDKSubsystem::OnScreenshotsUpdated, &Keeper, [&ListAnswers] { ++ListAnswers; });
+
+	// Both orders of the two answers: the list first, then the upload; and the other way round.
+	for (const bool bListFirst : {true, false})
+	{
+		SCOPED_TRACE(bListFirst ? "list answered first" : "upload answered first");
+		Cache().InitCurrImageList();
+		Ended.clear();
+		ListAnswers = 0;
+		const int Before = Server.RequestCount();
+		Server.SetHandler(
+		    [bListFirst](const FLoopbackHttpServer::FRecordedRequest& Request)
+		    {
+			    FLoopbackHttpServer::FAnswer Answer{200, "{}"};
+			    if (Request.Verb == "GET")
+			    {
+				    Answer.Body = R"({"screen_shots":[]})";
+				    Answer.DelayMs = bListFirst ? 0 : 400;
+			    }
+			    else if (Request.Verb == "POST")
+			    {
+				    Answer.Body = R"({"name":"shot.png","id":"id-7","size":10})";
+				    Answer.DelayMs = bListFirst ? 400 : 0;
+			    }
+			    return Answer;
+		    });
+		Sdk().GetScreenshots();
+		Cache().AddNewLocalImage(Shot);
+		ASSERT_TRUE(FGameThread::RunUntil([&] { return Ended.size() == 1 && ListAnswers == 1; }, 10000));
+		Settle();
+
+		ASSERT_EQ(Cache().GetCurrImageList().size(), 2);
+		const FOrvaImageData& First = *Cache().GetCurrImageList()[0];
+		EXPECT_EQ(First.Url, Shot);
+		EXPECT_EQ(First.Id, QStringLiteral("id-7"));
+		EXPECT_EQ(*Cache().GetCurrImageList()[1], FOrvaImageData());
+		const QList<FLoopbackHttpServer::FRecordedRequest> Sent = Server.Requests().mid(Before);
+		ASSERT_EQ(Sent.size(), 3);
+		EXPECT_EQ(Sent[2].Verb, "PATCH");
+		EXPECT_EQ(Sent[2].Body, R"({"image_id":"id-7"})");
+	}
+
+	// Once the service lists it, the entry is the service's, not a second copy.
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest&)
+	    {
+		    return FLoopbackHttpServer::FAnswer{
+		        200, R"({"screen_shots":[{"name":"shot.png","id":"id-7","size":10,"url":"http://x/7.png"}]})"};
+	    });
+	ListAnswers = 0;
+	Sdk().GetScreenshots();
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return ListAnswers == 1; }, 10000));
+	ASSERT_EQ(Cache().GetCurrImageList().size(), 2);
+	EXPECT_EQ(Cache().GetCurrImageList()[0]->Url, QStringLiteral("http://x/7.png"));
+
+	// A screenshot still uploading for one world is not carried into another world's list.
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    FLoopbackHttpServer::FAnswer Answer{200, R"({"screen_shots":[]})"};
+		    if (Request.Verb == "POST")
+		    {
+			    Answer.Body = R"({"name":"shot.png","id":"id-8","size":10})";
+			    Answer.DelayMs = 400;
+		    }
+		    return Answer;
+	    });
+	Ended.clear();
+	ListAnswers = 0;
+	Cache().AddNewLocalImage(Shot);
+	Sdk().CurrWorkspace.WorldId = QStringLiteral("w-2");
+	Sdk().GetScreenshots();
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Ended.size() == 1 && ListAnswers == 1; }, 10000));
+	EXPECT_EQ(Cache().GetCurrImageList().size(), 1);
+}

@@ -6,11 +6,13 @@
 #include "ExportPatchSettings.h"
 #include "HotPatcherEditor.h"
 #include "Json.h"
+#include "OrvaAsyncFileUploader.h"
 #include "PakFile.h"
 #include "SerializeStructJson.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,8 +43,19 @@ class PackagingTest : public FSdkFixture
 {
 protected:
 	QByteArray ComponentsAnswer;
+	int ComponentsStatus = 201;
+	// Holds back the answers about single components (the uploads' first step).
+	int ComponentInfoDelayMs = 0;
+	bool bDropComponents = false;
+	// Registration answers by world id, before ComponentsAnswer.
+	QHash<QByteArray, QByteArray> WorldComponents;
+	// Worlds of the list answer besides W1.
+	QList<QByteArray> MoreWorlds;
 
-	QString Out(const QString& Relative) const { return Project.SavedDir() + QStringLiteral("HotPatcher/") + Relative; }
+	QString Out(const QString& Relative) const
+	{
+		return Project.SavedDir() + QStringLiteral("HotPatcher/W1/") + Relative;
+	}
 
 	// A workspace W1 whose entry level needs a prop, selected as the world view would.
 	void StartWithWorkspace()
@@ -61,14 +74,27 @@ protected:
 		    {
 			    if (Request.Target.endsWith("/me/worlds"))
 			    {
-				    return FLoopbackHttpServer::FAnswer{
-				        200, "[" + WorldJson(QStringLiteral("W1"), QStringLiteral("id-1")) + "]"};
+				    QByteArray Worlds = "[" + WorldJson(QStringLiteral("W1"), QStringLiteral("id-1"));
+				    for (const QByteArray& World : std::as_const(MoreWorlds))
+				    {
+					    Worlds += "," + World;
+				    }
+				    return FLoopbackHttpServer::FAnswer{200, Worlds + "]"};
 			    }
 			    if (Request.Target.endsWith("/components"))
 			    {
-				    return FLoopbackHttpServer::FAnswer{201, ComponentsAnswer};
+				    const QByteArray WorldId = Request.Target.split('/').value(4);
+				    FLoopbackHttpServer::FAnswer Answer{ComponentsStatus,
+				                                        WorldComponents.value(WorldId, ComponentsAnswer)};
+				    Answer.bDrop = bDropComponents;
+				    return Answer;
 			    }
-			    return FLoopbackHttpServer::FAnswer{200, R"({"screen_shots":[]})"};
+			    FLoopbackHttpServer::FAnswer Answer{200, R"({"screen_shots":[]})"};
+			    if (Request.Target.contains("/components/"))
+			    {
+				    Answer.DelayMs = ComponentInfoDelayMs;
+			    }
+			    return Answer;
 		    });
 		Sdk().GetWorldsList();
 		Settle();
@@ -92,6 +118,15 @@ protected:
 			}
 		}
 		return nullptr;
+	}
+
+	// Waits until every upload the subsystem started has ended and been released.
+	void WaitForUploads()
+	{
+		EXPECT_TRUE(FGameThread::RunUntil(
+		    [this] { return Sdk().findChildren<UOrvaAsyncFileUploader*>(Qt::FindDirectChildrenOnly).isEmpty(); },
+		    20000));
+		Settle();
 	}
 
 	// Waits for the build's outcome event.
@@ -165,7 +200,7 @@ TEST_F(PackagingTest, BuildRegistersPaksThatTheReaderAccepts)
 	EXPECT_EQ(Sdk().IdentInProgress, QStringLiteral("W1"));
 
 	// The settings file and the mission line, as the build started them.
-	const QString Config = Project.SavedDir() + QStringLiteral("HotPatcher/Entry_PatchConfig.json");
+	const QString Config = Project.SavedDir() + QStringLiteral("HotPatcher/W1/Entry_PatchConfig.json");
 	ASSERT_TRUE(QFileInfo::exists(Config));
 	FExportPatchSettings Read;
 	QFile ConfigFile(Config);
@@ -210,7 +245,7 @@ TEST_F(PackagingTest, BuildRegistersPaksThatTheReaderAccepts)
 		EXPECT_EQ(Paths.contains(QStringLiteral("../../../ORVAClient/Intro.txt")),
 		          Platform == QLatin1String("WindowsClient"));
 		EXPECT_EQ(
-		    Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/%1/Component.json").arg(Platform)),
+		    Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/%1/Component.json").arg(Platform)),
 		    QStringLiteral("{\"ComponentId\":\"%1\"}").arg(Id).toUtf8());
 		QString Registered;
 		EXPECT_TRUE(Sdk().GetCopmonentNamedPakPath(QStringLiteral("Entry"), Platform, Registered));
@@ -271,7 +306,7 @@ TEST_F(PackagingTest, RegistrationAnswerRefusesHostileNamesAndHandlesTheRest)
 	StartWithWorkspace();
 	for (const QString& Platform : {QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")})
 	{
-		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/%1/Entry_%1.pak").arg(Platform), "pak");
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/%1/Entry_%1.pak").arg(Platform), "pak");
 	}
 	GPatchSettings->VersionId = QStringLiteral("Entry");
 	Sdk().IdentInProgress = QStringLiteral("W1");
@@ -305,7 +340,7 @@ TEST_F(PackagingTest, RegistrationAnswerRefusesHostileNamesAndHandlesTheRest)
 	EXPECT_EQ(QDir(Out(QStringLiteral("Entry"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
 	          (QStringList{QStringLiteral("WindowsClient"), QStringLiteral("WindowsServer")}));
 	EXPECT_TRUE(QFileInfo::exists(Out(QStringLiteral("Entry/WindowsClient/good.pak"))));
-	EXPECT_EQ(Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsClient/Component.json")),
+	EXPECT_EQ(Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsClient/Component.json")),
 	          QByteArray(R"({"ComponentId":"good"})"));
 	EXPECT_TRUE(Sdk().IdentInProgress.isEmpty());
 
@@ -345,7 +380,7 @@ TEST_F(PackagingTest, BookkeepingFindsPaksWhereTheBuildPutsThem)
 	Sdk().CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/W1/Maps/My_Map.My_Map"));
 	Sdk().SetOnlyBuildServer(true);
 	EXPECT_FALSE(Sdk().CheckLocalPaks(false));
-	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/My_Map/WindowsServer/My_Map_WindowsServer.pak"),
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/My_Map/WindowsServer/My_Map_WindowsServer.pak"),
 	                  "p");
 	EXPECT_TRUE(Sdk().CheckLocalPaks(false));
 	EXPECT_FALSE(Sdk().CheckLocalPaks(true));
@@ -357,13 +392,13 @@ TEST_F(PackagingTest, BookkeepingFindsPaksWhereTheBuildPutsThem)
 	EXPECT_TRUE(Sdk().GetCopmonentNamedPakPath(QStringLiteral("My_Map"), QStringLiteral("WindowsServer"), Path));
 	EXPECT_EQ(Path, Out(QStringLiteral("My_Map/WindowsServer/N1.pak")));
 	// A Component.json that would lead elsewhere is no registration.
-	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/My_Map/WindowsServer/Component.json"),
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/My_Map/WindowsServer/Component.json"),
 	                  R"({"ComponentId":"../../x"})");
 	EXPECT_FALSE(Sdk().GetCopmonentNamedPakPath(QStringLiteral("My_Map"), QStringLiteral("WindowsServer"), Path));
 	EXPECT_TRUE(Path.isEmpty());
 
 	EXPECT_EQ(Sdk().GetCheckCode(), QString());
-	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/My_Map/My_Map_PakVersion.json"),
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/My_Map/My_Map_PakVersion.json"),
 	                  R"({"CheckCode":"abc"})");
 	EXPECT_EQ(Sdk().GetCheckCode(), QStringLiteral("abc"));
 
@@ -396,7 +431,7 @@ TEST_F(PackagingTest, PublishStartsOneUploadPerRegisteredPak)
 	for (const auto& [Platform, Id] : {std::pair{QStringLiteral("WindowsServer"), QStringLiteral("c-server")},
 	                                   std::pair{QStringLiteral("WindowsClient"), QStringLiteral("c-client")}})
 	{
-		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/%1/%2.pak").arg(Platform, Id), "pak");
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/%1/%2.pak").arg(Platform, Id), "pak");
 		ASSERT_TRUE(Sdk().SaveComponentInfoToFile(Id, Platform));
 	}
 	ASSERT_TRUE(Sdk().CheckLocalPaks(true));
@@ -412,4 +447,353 @@ TEST_F(PackagingTest, PublishStartsOneUploadPerRegisteredPak)
 	EXPECT_TRUE(Targets.contains("/api/v1/components/c-client"));
 	EXPECT_TRUE(Dialogs->ShownMessages().isEmpty());
 	Settle();
+}
+
+namespace
+{
+QByteArray TwoComponents(const QString& Server, const QString& Client, const QString& Level = QStringLiteral("Entry"))
+{
+	return "[" + ComponentJson(Server, QStringLiteral("WindowsServer"), Level + QStringLiteral("_WindowsServer")) +
+	       "," + ComponentJson(Client, QStringLiteral("WindowsClient"), Level + QStringLiteral("_WindowsClient")) + "]";
+}
+
+QStringList Files(const QString& Folder)
+{
+	return QDir(Folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+} // namespace
+
+// Two worlds whose entry levels are both named Entry: each build, its settings file, version file and
+// records stay in its world's folder, and publishing or launching one world touches only its own paks.
+TEST_F(PackagingTest, WorldsWhoseLevelsShareANameKeepTheirOwnBuilds)
+{
+	Project.WriteFile(
+	    QStringLiteral("TestProject/Content/W2/Lobby/Entry.umap"),
+	    PackageJson(QStringLiteral("/Game/W2/Lobby/Entry"), {QStringLiteral("/Game/W2/Props/Barrel")}, true));
+	Project.WriteFile(QStringLiteral("TestProject/Content/W2/Props/Barrel.uasset"),
+	                  PackageJson(QStringLiteral("/Game/W2/Props/Barrel"), {}, false));
+	Project.WriteFile(QStringLiteral("TestProject/Content/W2/Config/DefaultGame.ini"), "[/Script/Engine]\n");
+	Project.WriteFile(QStringLiteral("TestProject/Content/W2/ExtendFiles/Intro.txt"), "intro 2");
+	MoreWorlds = {WorldJson(QStringLiteral("W2"), QStringLiteral("id-2"))};
+	WorldComponents = {{"id-1", TwoComponents(QStringLiteral("c1-server"), QStringLiteral("c1-client"))},
+	                   {"id-2", TwoComponents(QStringLiteral("c2-server"), QStringLiteral("c2-client"))}};
+	StartWithWorkspace();
+	QSignalSpy Paking(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKPaking);
+	Sdk().BuildPak();
+	ASSERT_EQ(WaitForBuild(Paking).value(0).toBool(), true)
+	    << Log.Messages(ELogVerbosity::Error).join(QLatin1Char('\n')).toStdString();
+	const QString CheckCode1 = Sdk().GetCheckCode();
+
+	FOrvaWorldData World2;
+	World2.Identifier = QStringLiteral("W2");
+	World2.Id = QStringLiteral("id-2");
+	Sdk().ChangeWorkspaceWorld(World2);
+	Settle();
+	Sdk().SetCurrentLevelPath(FSoftObjectPath(QStringLiteral("/Game/W2/Lobby/Entry.Entry")));
+	Settle();
+	ASSERT_EQ(Sdk().CurrWorkspace.WorldIdentifier, QStringLiteral("W2"));
+	Sdk().BuildPak();
+	ASSERT_EQ(WaitForBuild(Paking).value(0).toBool(), true)
+	    << Log.Messages(ELogVerbosity::Error).join(QLatin1Char('\n')).toStdString();
+	EXPECT_NE(Sdk().GetCheckCode(), CheckCode1);
+
+	const QString Root = Project.SavedDir() + QStringLiteral("HotPatcher/");
+	for (const QString& World : {QStringLiteral("W1"), QStringLiteral("W2")})
+	{
+		EXPECT_TRUE(QFileInfo::exists(Root + World + QStringLiteral("/Entry_PatchConfig.json")));
+		EXPECT_TRUE(QFileInfo::exists(Root + World + QStringLiteral("/Entry/Entry_PakVersion.json")));
+	}
+	EXPECT_FALSE(QFileInfo::exists(Root + QStringLiteral("Entry"))) << "nothing is written to the shared folder";
+
+	// World 1 again: its own records, check code and paks.
+	FOrvaWorldData World1;
+	World1.Identifier = QStringLiteral("W1");
+	World1.Id = QStringLiteral("id-1");
+	Sdk().ChangeWorkspaceWorld(World1);
+	Settle();
+	ASSERT_EQ(Sdk().CurrWorkspace.ObjectPath, FSoftObjectPath(QStringLiteral("/Game/W1/Maps/Entry.Entry")));
+	EXPECT_EQ(Sdk().GetCheckCode(), CheckCode1);
+	QString ClientPak;
+	ASSERT_TRUE(Sdk().GetCopmonentNamedPakPath(QStringLiteral("Entry"), QStringLiteral("WindowsClient"), ClientPak));
+	EXPECT_EQ(ClientPak, Root + QStringLiteral("W1/Entry/WindowsClient/c1-client.pak"));
+	FPakReader Reader;
+	ASSERT_TRUE(Reader.Open(ClientPak)) << Reader.GetError().toStdString();
+	QStringList Packed;
+	for (const FPakEntryInfo& Entry : Reader.GetEntries())
+	{
+		Packed.append(Entry.Path);
+	}
+	EXPECT_TRUE(Packed.contains(QStringLiteral("Content/W1/Props/Crate.uasset")))
+	    << Packed.join(QLatin1Char(' ')).toStdString();
+	EXPECT_FALSE(Packed.contains(QStringLiteral("Content/W2/Props/Barrel.uasset")));
+
+	const int Before = Server.RequestCount();
+	Sdk().TaskPublishPaks();
+	ASSERT_TRUE(Server.WaitForRequests(Before + 2));
+	Settle();
+	WaitForUploads();
+	Sdk().TaskLaunchORVA();
+	Settle();
+	QList<QByteArray> Targets;
+	for (int Index = Before; Index < Server.RequestCount(); ++Index)
+	{
+		Targets.append(Server.Requests()[Index].Target);
+	}
+	EXPECT_EQ(Targets.count("/api/v1/components/c1-server"), 2) << Targets.join(' ').toStdString();
+	EXPECT_EQ(Targets.count("/api/v1/components/c1-client"), 1);
+	EXPECT_EQ(Targets.count("/api/v1/components/c2-server") + Targets.count("/api/v1/components/c2-client"), 0);
+}
+
+// A project built before builds were kept per world still publishes what it built; a world
+// identifier that would lead out of the build folder builds and records nothing.
+TEST_F(PackagingTest, SharedFolderOfEarlierBuildsAndUnsafeWorldIdentifiers)
+{
+	StartWithWorkspace();
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsServer/Component.json"),
+	                  R"({"ComponentId":"old-server"})");
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/Entry_PakVersion.json"),
+	                  R"({"CheckCode":"old-code"})");
+	const QString Shared = Project.SavedDir() + QStringLiteral("HotPatcher/Entry/");
+	QString Path;
+	ASSERT_TRUE(Sdk().GetCopmonentNamedPakPath(QStringLiteral("Entry"), QStringLiteral("WindowsServer"), Path));
+	EXPECT_EQ(Path, Shared + QStringLiteral("WindowsServer/old-server.pak"));
+	EXPECT_EQ(Sdk().GetCheckCode(), QStringLiteral("old-code"));
+
+	// Once the world has a build of its own, the shared folder is no longer read.
+	ASSERT_TRUE(Sdk().SaveComponentInfoToFile(QStringLiteral("new-server"), QStringLiteral("WindowsServer")));
+	EXPECT_EQ(Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/Component.json")),
+	          QByteArray(R"({"ComponentId":"new-server"})"));
+	ASSERT_TRUE(Sdk().GetCopmonentNamedPakPath(QStringLiteral("Entry"), QStringLiteral("WindowsServer"), Path));
+	EXPECT_EQ(Path, Out(QStringLiteral("Entry/WindowsServer/new-server.pak")));
+	EXPECT_EQ(Sdk().GetCheckCode(), QString());
+	EXPECT_FALSE(Sdk().GetCopmonentNamedPakPath(QStringLiteral("Entry"), QStringLiteral("WindowsClient"), Path));
+
+	QSignalSpy Paking(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKPaking);
+	for (const QString& Identifier : {QStringLiteral("../W1"), QStringLiteral("a/b"), QStringLiteral("..")})
+	{
+		Sdk().CurrWorkspace.WorldIdentifier = Identifier;
+		Sdk().BuildPak();
+		EXPECT_FALSE(Sdk().IsPakBuildRunning()) << Identifier.toStdString();
+		ASSERT_EQ(Paking.count(), 1);
+		EXPECT_FALSE(Paking.takeFirst().value(0).toBool());
+		EXPECT_TRUE(Sdk().IdentInProgress.isEmpty());
+		EXPECT_FALSE(Sdk().SaveComponentInfoToFile(QStringLiteral("x"), QStringLiteral("WindowsServer")));
+	}
+	EXPECT_FALSE(QFileInfo::exists(Project.SavedDir() + QStringLiteral("W1")));
+	EXPECT_FALSE(QFileInfo::exists(Project.SavedDir() + QStringLiteral("Entry_PatchConfig.json")));
+	EXPECT_FALSE(QFileInfo::exists(Project.SavedDir() + QStringLiteral("HotPatcher/Entry_PatchConfig.json")));
+	EXPECT_FALSE(QFileInfo::exists(Project.SavedDir() + QStringLiteral("HotPatcher/a")));
+}
+
+// Whatever becomes of the registration answer, the task slot is free afterwards and the progress
+// says the registration failed.
+TEST_F(PackagingTest, LostOrRefusedRegistrationFreesTheTaskSlot)
+{
+	StartWithWorkspace();
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/Entry_WindowsServer.pak"),
+	                  "pak");
+	Sdk().SetOnlyBuildServer(true);
+	const QByteArray Listed = "[" +
+	                          ComponentJson(QStringLiteral("c-server"), QStringLiteral("WindowsServer"),
+	                                        QStringLiteral("Entry_WindowsServer")) +
+	                          "]";
+	struct FCase
+	{
+		const char* Name;
+		bool bDrop;
+		int Status;
+		QByteArray Body;
+	};
+	for (const FCase& Case : {FCase{"no answer", true, 201, Listed}, FCase{"refusal", false, 409, Listed},
+	                          FCase{"unreadable", false, 201, "{oops"}})
+	{
+		SCOPED_TRACE(Case.Name);
+		Sdk().IdentInProgress = QStringLiteral("W1");
+		bDropComponents = Case.bDrop;
+		ComponentsStatus = Case.Status;
+		ComponentsAnswer = Case.Body;
+		Sdk().InitUpload();
+		Settle();
+		EXPECT_EQ(Sdk().GetCurrProgress(), EOrvaSDKProgress::PakUploadFailed);
+		EXPECT_TRUE(Sdk().IdentInProgress.isEmpty());
+		// Nothing was registered.
+		EXPECT_EQ(Files(Out(QStringLiteral("Entry/WindowsServer"))),
+		          QStringList{QStringLiteral("Entry_WindowsServer.pak")});
+	}
+	EXPECT_TRUE(Log.Contains(QStringLiteral("Error for UploadComponents: Response Is Not Valid")));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("JsonReader Error: Upload Components Failed")));
+
+	// The next task is not refused.
+	QSignalSpy Paking(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKPaking);
+	Sdk().PakAndUpload();
+	EXPECT_TRUE(Dialogs->ShownMessages().isEmpty());
+	EXPECT_TRUE(Sdk().IsPakBuildRunning());
+	Sdk().CancelPakBuild();
+	WaitForBuild(Paking);
+}
+
+// The record is written before the pak takes its new name: a record that cannot be written
+// leaves the pak under its build name and the earlier registration in force, and says so.
+TEST_F(PackagingTest, RegistrationThatCannotBeRecordedLeavesThePakAndTheEarlierRecord)
+{
+	StartWithWorkspace();
+	Sdk().SetOnlyBuildServer(true);
+	const QString Folder = Out(QStringLiteral("Entry/WindowsServer/"));
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/Entry_WindowsServer.pak"),
+	                  "new pak");
+	ComponentsAnswer =
+	    "[" +
+	    ComponentJson(QStringLiteral("c-2"), QStringLiteral("WindowsServer"), QStringLiteral("Entry_WindowsServer")) +
+	    "]";
+
+	// The record's place is taken by a folder: it cannot be written.
+	ASSERT_TRUE(QDir().mkpath(Folder + QStringLiteral("Component.json")));
+	Sdk().IdentInProgress = QStringLiteral("W1");
+	Sdk().InitUpload();
+	Settle();
+	EXPECT_TRUE(QFileInfo::exists(Folder + QStringLiteral("Entry_WindowsServer.pak")));
+	EXPECT_FALSE(QFileInfo::exists(Folder + QStringLiteral("c-2.pak")));
+	EXPECT_EQ(Sdk().GetCurrProgress(), EOrvaSDKProgress::PakUploadFailed);
+	EXPECT_TRUE(Sdk().IdentInProgress.isEmpty());
+	EXPECT_FALSE(Log.Messages(ELogVerbosity::Error).filter(QStringLiteral("component c-2 is not recorded")).isEmpty());
+	ASSERT_TRUE(QDir(Folder + QStringLiteral("Component.json")).removeRecursively());
+
+	// The pak cannot take its new name: the earlier record stands again, with its pak.
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/Component.json"),
+	                  R"({"ComponentId":"c-1"})");
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/c-1.pak"), "old pak");
+	ASSERT_TRUE(QDir().mkpath(Folder + QStringLiteral("c-2.pak/taken")));
+	Sdk().InitUpload();
+	Settle();
+	EXPECT_EQ(Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/Component.json")),
+	          QByteArray(R"({"ComponentId":"c-1"})"));
+	EXPECT_EQ(Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/c-1.pak")),
+	          QByteArray("old pak"));
+	EXPECT_TRUE(QFileInfo::exists(Folder + QStringLiteral("Entry_WindowsServer.pak")));
+	EXPECT_EQ(Sdk().GetCurrProgress(), EOrvaSDKProgress::PakUploadFailed);
+	EXPECT_FALSE(Log.Messages(ELogVerbosity::Error).filter(QStringLiteral("cannot rename")).isEmpty());
+}
+
+// Each registration removes the pak it superseded and what killed builds left behind, once the new
+// pak is registered, and never while an upload of the world may still read the old one.
+TEST_F(PackagingTest, RegistrationRemovesSupersededPaksAndStaleTemporaries)
+{
+	StartWithWorkspace();
+	Sdk().SetOnlyBuildServer(true);
+	const QString Folder = Out(QStringLiteral("Entry/WindowsServer/"));
+	const QString Relative = QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsServer/");
+	auto Register = [&](const QString& Id)
+	{
+		Project.WriteFile(Relative + QStringLiteral("Entry_WindowsServer.pak"), Id.toUtf8());
+		ComponentsAnswer =
+		    "[" + ComponentJson(Id, QStringLiteral("WindowsServer"), QStringLiteral("Entry_WindowsServer")) + "]";
+		Sdk().IdentInProgress = QStringLiteral("W1");
+		Sdk().InitUpload();
+		Settle();
+	};
+	Register(QStringLiteral("c-1"));
+	EXPECT_EQ(Files(Folder), (QStringList{QStringLiteral("Component.json"), QStringLiteral("c-1.pak")}));
+
+	// A killed build left its temporary; the next registration clears both.
+	Project.WriteFile(Relative + QStringLiteral("Entry_WindowsServer.pak.tmp"), "half");
+	Register(QStringLiteral("c-2"));
+	EXPECT_EQ(Files(Folder), (QStringList{QStringLiteral("Component.json"), QStringLiteral("c-2.pak")}));
+	EXPECT_EQ(Project.ReadFile(Relative + QStringLiteral("c-2.pak")), QByteArray("c-2"));
+
+	// A registration that could not be recorded removes nothing.
+	ASSERT_TRUE(QDir().mkpath(Folder + QStringLiteral("c-3.pak/taken")));
+	Register(QStringLiteral("c-3"));
+	EXPECT_TRUE(QFileInfo::exists(Folder + QStringLiteral("c-2.pak")));
+	EXPECT_EQ(Project.ReadFile(Relative + QStringLiteral("Component.json")), QByteArray(R"({"ComponentId":"c-2"})"));
+	ASSERT_TRUE(QDir(Folder + QStringLiteral("c-3.pak")).removeRecursively());
+	QFile::remove(Folder + QStringLiteral("Entry_WindowsServer.pak"));
+
+	// While the world's upload runs (the service holds its first answer back), the pak it was
+	// given stays.
+	ComponentInfoDelayMs = 3000;
+	Sdk().TaskPublishPaks();
+	Project.WriteFile(Relative + QStringLiteral("Entry_WindowsServer.pak"), "c-4");
+	ComponentsAnswer =
+	    "[" +
+	    ComponentJson(QStringLiteral("c-4"), QStringLiteral("WindowsServer"), QStringLiteral("Entry_WindowsServer")) +
+	    "]";
+	Sdk().IdentInProgress = QStringLiteral("W1");
+	Sdk().InitUpload();
+	ASSERT_TRUE(FGameThread::RunUntil([this] { return Sdk().IdentInProgress.isEmpty(); }, 20000));
+	EXPECT_TRUE(QFileInfo::exists(Folder + QStringLiteral("c-2.pak")));
+	EXPECT_TRUE(QFileInfo::exists(Folder + QStringLiteral("c-4.pak")));
+	WaitForUploads();
+}
+
+// A second publish or launch of a world while its uploads run is refused as a second task is.
+TEST_F(PackagingTest, SecondPublishOfAWorldWhileItsUploadsRunIsRefused)
+{
+	StartWithWorkspace();
+	for (const auto& [Platform, Id] : {std::pair{QStringLiteral("WindowsServer"), QStringLiteral("c-server")},
+	                                   std::pair{QStringLiteral("WindowsClient"), QStringLiteral("c-client")}})
+	{
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/%1/%2.pak").arg(Platform, Id), "pak");
+		ASSERT_TRUE(Sdk().SaveComponentInfoToFile(Id, Platform));
+	}
+	const int Before = Server.RequestCount();
+	Sdk().TaskPublishPaks();
+	Sdk().TaskPublishPaks();
+	Sdk().TaskLaunchORVA();
+	ASSERT_EQ(Dialogs->ShownMessages().size(), 2);
+	for (const auto& Shown : Dialogs->ShownMessages())
+	{
+		EXPECT_EQ(Shown.Message, QStringLiteral("This Project has one task in folder: W1, please waiting."));
+		EXPECT_EQ(Shown.Title, QStringLiteral("One Task in progress"));
+	}
+	WaitForUploads();
+	auto Count = [&](const QByteArray& Target)
+	{
+		int Found = 0;
+		for (int Index = Before; Index < Server.RequestCount(); ++Index)
+		{
+			Found += Server.Requests()[Index].Target == Target;
+		}
+		return Found;
+	};
+	EXPECT_EQ(Count("/api/v1/components/c-server"), 1);
+	EXPECT_EQ(Count("/api/v1/components/c-client"), 1);
+
+	// Once they ended, the world may be published again.
+	Sdk().TaskPublishPaks();
+	WaitForUploads();
+	EXPECT_EQ(Dialogs->ShownMessages().size(), 2);
+	EXPECT_EQ(Count("/api/v1/components/c-server"), 2);
+}
+
+// The client starts on the world whose server pak was uploaded, never on one selected meanwhile.
+TEST_F(PackagingTest, LaunchStartsNoClientWhenAnotherWorldWasSelectedMeanwhile)
+{
+	StartWithWorkspace();
+	for (const auto& [Platform, Id] : {std::pair{QStringLiteral("WindowsServer"), QStringLiteral("c-server")},
+	                                   std::pair{QStringLiteral("WindowsClient"), QStringLiteral("c-client")}})
+	{
+		Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/%1/%2.pak").arg(Platform, Id), "pak");
+		ASSERT_TRUE(Sdk().SaveComponentInfoToFile(Id, Platform));
+	}
+	Dialogs->QueueAnswer(EAppReturnType::No);
+	Sdk().TaskLaunchORVA();
+	auto Uploaders = Sdk().findChildren<UOrvaAsyncFileUploader*>(Qt::FindDirectChildrenOnly);
+	ASSERT_EQ(Uploaders.size(), 1);
+	// As when the store and the service confirmed the server pak.
+	Q_EMIT Uploaders[0]->OnUploadCompleted(true);
+	WaitForUploads();
+	// Same world: the client is looked for (and not found here: the manual question).
+	ASSERT_EQ(Dialogs->ShownMessages().size(), 1);
+	EXPECT_EQ(Dialogs->ShownMessages()[0].Title, QStringLiteral("Select ORVAClient manually"));
+
+	Sdk().TaskLaunchORVA();
+	Uploaders = Sdk().findChildren<UOrvaAsyncFileUploader*>(Qt::FindDirectChildrenOnly);
+	ASSERT_EQ(Uploaders.size(), 1);
+	Sdk().CurrWorkspace.WorldIdentifier = QStringLiteral("W2");
+	Q_EMIT Uploaders[0]->OnUploadCompleted(true);
+	Sdk().CurrWorkspace.WorldIdentifier = QStringLiteral("W1");
+	WaitForUploads();
+	EXPECT_EQ(Dialogs->ShownMessages().size(), 1);
+	EXPECT_TRUE(Log.Contains(
+	    QStringLiteral("The server pak of W1 is uploaded, but W2 is selected now: the client is not started")));
 }

@@ -210,3 +210,101 @@ TEST_F(UploaderTest, TheTwoGibLimitIsKeptAndEndsWithFalse)
 	ASSERT_EQ(Server.RequestCount(), 3);
 	EXPECT_EQ(Server.Requests()[2].Body, "{\"size\":2147483648}");
 }
+
+TEST_F(UploaderTest, SuccessShowsOnlyOnceTheServiceConfirmedTheCompletion)
+{
+	const std::string Key = "worlds/w1/c-7.pak";
+	// What the creator saw when the completion reached the service.
+	bool bSuccessShownBeforeAnswer = true;
+	Server.SetHandler(
+	    [&](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    if (Request.Verb == "PATCH")
+		    {
+			    bSuccessShownBeforeAnswer = Log.Contains(QStringLiteral("c-7 is upload Successfully."));
+		    }
+		    return FLoopbackHttpServer::FAnswer{200, R"({"id":"c-7","complete":true})"};
+	    });
+	Server.Enqueue(200, R"({"id":"c-7","complete":false})");
+	Server.Enqueue(200, StsAnswer(Key));
+	EXPECT_EQ(Upload().Results, QList<bool>({true}));
+	ASSERT_EQ(Server.RequestCount(), 3);
+	EXPECT_FALSE(bSuccessShownBeforeAnswer);
+	EXPECT_TRUE(Log.Contains(QStringLiteral("c-7 is upload Successfully.")));
+
+	// A refused completion: the object is stored, yet the creator sees the failure and its cause.
+	const QStringList Refusals = {QStringLiteral("409"), QStringLiteral("500")};
+	for (const QString& Status : Refusals)
+	{
+		SCOPED_TRACE(Status.toStdString());
+		Log.Clear();
+		Server.SetHandler({});
+		Server.Enqueue(200, R"({"id":"c-7","complete":false})");
+		Server.Enqueue(200, StsAnswer(Key));
+		Server.Enqueue(Status.toInt(), R"({"detail":"no object of the registered size"})");
+		EXPECT_EQ(Upload().Results, QList<bool>({false}));
+		EXPECT_FALSE(Log.Contains(QStringLiteral("c-7 is upload Successfully.")));
+		EXPECT_TRUE(Log.Contains(QStringLiteral("c-7 is upload faild.")));
+		EXPECT_TRUE(Log.Contains(QStringLiteral("Error for CompleteComponents: Response Is Not Valid")));
+		EXPECT_FALSE(
+		    Log.Messages(ELogVerbosity::Error)
+		        .filter(QStringLiteral("HTTP %1: {\"detail\":\"no object of the registered size\"}").arg(Status))
+		        .isEmpty());
+		const auto Items = Host->Notifications().GetItems();
+		ASSERT_FALSE(Items.isEmpty());
+		EXPECT_EQ(Items.last()->GetCompletionState(), ENotificationState::Fail);
+	}
+}
+
+TEST_F(UploaderTest, TheCompletionCarriesTheCheckCodeOfTheBuildTheUploadStartedWith)
+{
+	// Another world, built too, with its own check code.
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Lobby/Lobby_PakVersion.json"),
+	                  R"({"VersionId":"Lobby","CheckCode":"check-99"})");
+	const QByteArray Sts = StsAnswer("worlds/w1/c-7.pak");
+	Server.SetHandler(
+	    [&](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    if (Request.Verb == "GET")
+		    {
+			    // The creator selects the other world while the upload runs.
+			    Sdk().CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/W2/Maps/Lobby.Lobby"));
+			    return FLoopbackHttpServer::FAnswer{200, R"({"id":"c-7","complete":false})"};
+		    }
+		    return FLoopbackHttpServer::FAnswer{200, Request.Verb == "POST" ? Sts : QByteArray("{}")};
+	    });
+	EXPECT_EQ(Upload().Results, QList<bool>({true}));
+	ASSERT_EQ(Server.RequestCount(), 3);
+	EXPECT_EQ(Server.Requests()[2].Verb, "PATCH");
+	EXPECT_EQ(Server.Requests()[2].Body, R"({"checksum":"check-42"})");
+
+	// A caller that knows the build's check code hands it over.
+	Server.SetHandler({});
+	Server.Enqueue(200, R"({"complete":false})");
+	Server.Enqueue(200, StsAnswer("worlds/w1/c-7.pak"));
+	Server.Enqueue(200, "{}");
+	bool bEnded = false;
+	UOrvaAsyncFileUploader* Uploader =
+	    UOrvaAsyncFileUploader::UploadFile(&Sdk(), PakPath, QStringLiteral("c-7"), false, QStringLiteral("check-7"));
+	QObject::connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, Host.get(), [&] { bEnded = true; });
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return bEnded; }, 30000));
+	EXPECT_EQ(Server.Requests().last().Body, R"({"checksum":"check-7"})");
+}
+
+TEST_F(UploaderTest, ServiceRequestsHaveTheDeadlineAndAnswerBoundOfEveryServiceRequest)
+{
+	FOrvaSDKSubsystemTestAccess::SetServiceBounds(Sdk(), 1.0, 1000);
+	// An answer over the bound is no answer.
+	Server.Enqueue(200, R"({"complete":false,"pad":")" + QByteArray(2000, 'x') + R"("})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_EQ(Log.Count(QStringLiteral("Error for GetComponents: Response Is Not Valid")), 1);
+	EXPECT_EQ(Server.RequestCount(), 1);
+
+	// A service that keeps a request busy byte by byte does not hold the upload.
+	Server.Enqueue(200, R"({"complete":false})");
+	FLoopbackHttpServer::FAnswer Trickle{200, StsAnswer("worlds/w1/c-7.pak")};
+	Trickle.TrickleMs = 100;
+	Server.Enqueue(Trickle);
+	EXPECT_EQ(Upload(20000).Results, QList<bool>({false}));
+	EXPECT_EQ(Log.Count(QStringLiteral("Error for IssueComponentSts: Response Is Not Valid")), 1);
+}

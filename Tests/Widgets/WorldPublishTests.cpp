@@ -206,7 +206,7 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	QPushButton* Build = Named<QPushButton>(Panel, "BuildButton");
 	ASSERT_TRUE(FGameThread::RunUntil([&] { return Build->isEnabled(); }, 5000));
 	QTest::mouseClick(Build, Qt::LeftButton);
-	const QString Output = Project.SavedDir() + QStringLiteral("HotPatcher/Entry/");
+	const QString Output = Project.SavedDir() + QStringLiteral("HotPatcher/%1/Entry/").arg(Identifier);
 	const QStringList Platforms{QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")};
 	QHash<QString, QString> Components;
 	ASSERT_TRUE(Eventually(

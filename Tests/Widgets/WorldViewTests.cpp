@@ -364,7 +364,10 @@ TEST_F(WorldView, LaunchMenuOpensTheWebSiteAndTheBuildFolder)
 	ASSERT_EQ(Urls.Opened.size(), 2);
 	EXPECT_EQ(Urls.Opened[0], QUrl(QStringLiteral("https://play.orva.test/")));
 	EXPECT_EQ(Urls.Opened[0].path(), QStringLiteral("/"));
-	EXPECT_EQ(Urls.Opened[1].toLocalFile(), Project.ProjectDir() + QStringLiteral("Saved/HotPatcher/Entry"));
+	// The world's own build folder.
+	EXPECT_EQ(Urls.Opened[1].toLocalFile(),
+	          Project.ProjectDir() +
+	              QStringLiteral("Saved/HotPatcher/%1/Entry").arg(Sdk()->CurrWorkspace.WorldIdentifier));
 }
 
 TEST_F(WorldView, ChosenScreenshotsAreUploadedAndARefusedOneStaysMarked)

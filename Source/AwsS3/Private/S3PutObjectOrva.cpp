@@ -9,15 +9,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
+#include <QRandomGenerator>
 #include <QThreadPool>
 #include <openssl/evp.h>
 
 #include <atomic>
-
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <chrono>
 
 namespace
@@ -49,6 +45,28 @@ bool IsHexMd5(const QString& Value)
 	return true;
 }
 
+// Worth another attempt: the store was busy or failed inside, or gave up waiting for the body.
+bool IsTransient(const FS3Error& Error)
+{
+	switch (Error.HttpStatus)
+	{
+	case 500:
+	case 502:
+	case 503:
+	case 504:
+		return true;
+	default:
+		break;
+	}
+	return Error.Code == QLatin1String("SlowDown") || Error.Code == QLatin1String("RequestTimeout") ||
+	       Error.Code == QLatin1String("InternalError") || Error.Code == QLatin1String("ServiceUnavailable");
+}
+
+QString AttemptsNote(int Attempts)
+{
+	return Attempts > 1 ? QStringLiteral(" after %1 attempts").arg(Attempts) : QString();
+}
+
 } // namespace
 
 // The worker reads only FilePath and the flag; Owner is read on the main thread only.
@@ -78,6 +96,7 @@ US3PutObjectOrva::~US3PutObjectOrva()
 	}
 	if (HttpRequest && !HttpRequest->IsFinished())
 	{
+		HttpRequest->OnProcessRequestComplete(this, nullptr);
 		HttpRequest->CancelRequest();
 	}
 }
@@ -105,6 +124,10 @@ void US3PutObjectOrva::Cancel()
 	if (bFinished)
 	{
 		return;
+	}
+	if (RetryTimer)
+	{
+		RetryTimer->stop();
 	}
 	if (HttpRequest && !HttpRequest->IsFinished())
 	{
@@ -139,19 +162,12 @@ void US3PutObjectOrva::Start()
 		     QStringLiteral("%1 has %2 bytes, more than one PUT may store").arg(Request.LocalFile).arg(FileSize));
 		return;
 	}
-	if (PayloadSigningPolicy == EAwsS3PayloadSigningPolicy::Always)
-	{
-		// A signed payload needs its SHA-256 before the first byte goes: one pass over the file on
-		// a worker thread, which gives the MD5 as well; the send starts when it is done.
-		bPrehash = true;
-		StartHashing(true);
-		return;
-	}
-	Send(QString::fromLatin1(AwsSigV4::UnsignedPayload.data(), qsizetype(AwsSigV4::UnsignedPayload.size())));
-	StartHashing(false);
+	// The store can only check the body against a digest it is given before the body: one pass
+	// over the file on a worker thread, then the send.
+	StartHashing(PayloadSigningPolicy == EAwsS3PayloadSigningPolicy::Always);
 }
 
-void US3PutObjectOrva::Send(const QString& PayloadHash)
+void US3PutObjectOrva::Send()
 {
 	QString Problem;
 	const AwsS3::FS3ObjectAddress Address =
@@ -162,6 +178,7 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 		return;
 	}
 
+	++Result.Attempts;
 	HttpRequest = Configuration.Http->CreateRequest();
 	HttpRequest->SetVerb(QStringLiteral("PUT"));
 	HttpRequest->SetURL(Address.Url);
@@ -169,7 +186,9 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 	{
 		HttpRequest->SetHeader(QStringLiteral("Content-Type"), Request.ContentType);
 	}
-	// The length checked and hashed is the length sent: a file that shrinks fails the request.
+	HttpRequest->SetHeader(QStringLiteral("Content-MD5"), QString::fromLatin1(ContentMd5Base64));
+	// The length hashed is the length sent: a file that shrinks fails the request, one whose bytes
+	// changed since the hash is refused by the store.
 	if (!HttpRequest->SetContentSource(FHttpBody::FromFileRange(Request.LocalFile, 0, FileSize)))
 	{
 		HttpRequest.reset();
@@ -196,9 +215,13 @@ void US3PutObjectOrva::Send(const QString& PayloadHash)
 		    Signed.Headers.emplace_back("host", Address.Host.toStdString());
 		    for (const auto& Header : Headers)
 		    {
-			    if (Header.first.compare("content-type", Qt::CaseInsensitive) == 0)
+			    // The digest is signed: nobody on the way can swap it for the digest of other bytes.
+			    for (const char* Name : {"content-type", "content-md5"})
 			    {
-				    Signed.Headers.emplace_back("content-type", Header.second.toStdString());
+				    if (Header.first.compare(Name, Qt::CaseInsensitive) == 0)
+				    {
+					    Signed.Headers.emplace_back(Name, Header.second.toStdString());
+				    }
 			    }
 		    }
 		    Signed.PayloadHash = Hash;
@@ -230,31 +253,25 @@ void US3PutObjectOrva::StartHashing(bool bWithSha256)
 	HashJob->FilePath = Request.LocalFile;
 	HashJob->Owner = this;
 	HashJob->bWithSha256 = bWithSha256;
-	// Threads of their own: they run niced (see HashOnWorker).
 	static QThreadPool HashPool;
 	HashPool.start([Job = HashJob] { HashOnWorker(Job); });
 }
 
 void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 {
-	// The check may lag the transfer a little; it must not take the processor from the transfer
-	// (or from a local store on the same machine). Linux nice values are per thread, and these
-	// threads do nothing else.
-	::setpriority(PRIO_PROCESS, id_t(::syscall(SYS_gettid)), 10);
-	// OpenSSL's digests: the check competes with the transfer for the processor, and these are
-	// the fastest at hand.
+	// OpenSSL's digests: the fastest at hand, and the send waits for them.
 	struct FDigest
 	{
 		EVP_MD_CTX* Context = EVP_MD_CTX_new();
 		explicit FDigest(const EVP_MD* Type) { EVP_DigestInit_ex(Context, Type, nullptr); }
 		~FDigest() { EVP_MD_CTX_free(Context); }
 		void Add(QByteArrayView Bytes) { EVP_DigestUpdate(Context, Bytes.data(), size_t(Bytes.size())); }
-		QString Hex()
+		QByteArray Final()
 		{
 			unsigned char Out[EVP_MAX_MD_SIZE];
 			unsigned int Length = 0;
 			EVP_DigestFinal_ex(Context, Out, &Length);
-			return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(Out), int(Length)).toHex());
+			return QByteArray(reinterpret_cast<const char*>(Out), int(Length));
 		}
 	};
 	FDigest Md5(EVP_md5());
@@ -294,49 +311,44 @@ void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 	{
 		return;
 	}
-	const QString Md5Hex = Md5.Hex();
-	const QString Sha256Hex = Job->bWithSha256 ? Sha256.Hex() : QString();
+	const QByteArray Md5Bytes = Md5.Final();
+	const QString Sha256Hex = Job->bWithSha256 ? QString::fromLatin1(Sha256.Final().toHex()) : QString();
 	// The application object outlives every action; the owner is looked up on the main thread.
-	auto Deliver = [Job, Md5Hex, Sha256Hex, Total, Problem]
+	auto Deliver = [Job, Md5Bytes, Sha256Hex, Total, Problem]
 	{
 		if (Job->Owner)
 		{
-			Job->Owner->OnHashed(Md5Hex, Sha256Hex, Total, Problem);
+			Job->Owner->OnHashed(Md5Bytes, Sha256Hex, Total, Problem);
 		}
 	};
 	QMetaObject::invokeMethod(QCoreApplication::instance(), Deliver, Qt::QueuedConnection);
 }
 
-void US3PutObjectOrva::OnHashed(const QString& Md5Hex, const QString& Sha256Hex, qint64 BytesRead,
+void US3PutObjectOrva::OnHashed(const QByteArray& Md5, const QString& Sha256Hex, qint64 BytesRead,
                                 const QString& Problem)
 {
+	HashJob.reset();
 	if (bFinished)
 	{
 		return;
 	}
-	bHashed = true;
-	HashedBytes = BytesRead;
-	HashProblem = Problem;
-	if (Problem.isEmpty())
+	// Without the file's digest the store could not check the body: nothing is sent.
+	if (!Problem.isEmpty() || BytesRead != FileSize)
 	{
-		Result.ContentMd5 = Md5Hex;
-	}
-	if (bPrehash && !HttpRequest && !Answer)
-	{
-		if (!Problem.isEmpty() || BytesRead != FileSize)
-		{
-			Fail(ES3Errors::FileError,
-			     QStringLiteral("cannot read %1 to sign it: %2")
-			         .arg(Request.LocalFile, Problem.isEmpty() ? QStringLiteral("it changed") : Problem));
-			return;
-		}
-		Send(Sha256Hex);
+		Fail(ES3Errors::FileError,
+		     Problem.isEmpty() ? QStringLiteral("%1 changed while it was read to hash it (%2 bytes, then %3)")
+		                             .arg(Request.LocalFile)
+		                             .arg(FileSize)
+		                             .arg(BytesRead)
+		                       : QStringLiteral("cannot read %1 to hash it: %2").arg(Request.LocalFile, Problem));
 		return;
 	}
-	if (Answer)
-	{
-		Conclude();
-	}
+	Result.ContentMd5 = QString::fromLatin1(Md5.toHex());
+	ContentMd5Base64 = Md5.toBase64();
+	PayloadHash = Sha256Hex.isEmpty() ? QString::fromLatin1(AwsSigV4::UnsignedPayload.data(),
+	                                                        qsizetype(AwsSigV4::UnsignedPayload.size()))
+	                                  : Sha256Hex;
+	Send();
 }
 
 void US3PutObjectOrva::ReportProgress(qint64 BytesSent)
@@ -351,6 +363,39 @@ void US3PutObjectOrva::ReportProgress(qint64 BytesSent)
 		LastPercent = Percent;
 		Q_EMIT Progress(Request.LocalFile, Percent);
 	}
+}
+
+bool US3PutObjectOrva::RetryLater(const QString& Why)
+{
+	if (Result.Attempts >= Configuration.MaxAttempts)
+	{
+		return false;
+	}
+	// Full jitter: a random pause below the exponential bound.
+	const double Bound = qMin(Configuration.RetryMaxDelaySeconds,
+	                          Configuration.RetryBaseDelaySeconds * double(qint64(1) << qMin(Result.Attempts - 1, 30)));
+	const int DelayMs = int(QRandomGenerator::global()->bounded(qMax(Bound, 0.0)) * 1000.0);
+	UE_LOG(LogAwsS3, Warning,
+	       QStringLiteral("PutObject %1: %2; attempt %3 of %4 in %5 ms")
+	           .arg(Request.Key, Why)
+	           .arg(Result.Attempts + 1)
+	           .arg(Configuration.MaxAttempts)
+	           .arg(DelayMs));
+	if (!RetryTimer)
+	{
+		RetryTimer = new QTimer(this);
+		RetryTimer->setSingleShot(true);
+		connect(RetryTimer, &QTimer::timeout, this,
+		        [this]
+		        {
+			        if (!bFinished)
+			        {
+				        Send();
+			        }
+		        });
+	}
+	RetryTimer->start(DelayMs);
+	return true;
 }
 
 void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bWasSuccessful)
@@ -371,8 +416,13 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 			         .arg(Configuration.RequestTimeoutSeconds));
 			return;
 		}
-		Fail(ES3Errors::NetworkError,
-		     QStringLiteral("no answer from the store for %1 (connection refused or broken)").arg(Request.Key));
+		// The whole object goes again: a PUT of it is idempotent.
+		if (RetryLater(QStringLiteral("the connection broke before the answer")))
+		{
+			return;
+		}
+		Fail(ES3Errors::NetworkError, QStringLiteral("no answer from the store for %1 (connection refused or broken)%2")
+		                                  .arg(Request.Key, AttemptsNote(Result.Attempts)));
 		return;
 	}
 	Result.HttpStatus = Response->GetResponseCode();
@@ -382,56 +432,39 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 	if (Result.HttpStatus < 200 || Result.HttpStatus >= 300)
 	{
 		const FS3Error Error = AwsS3::ParseErrorResponse(Result.HttpStatus, Response->GetContent());
-		Fail(Error.Kind == ES3Errors::None ? ES3Errors::Unknown : Error.Kind, Error.Describe());
+		if (IsTransient(Error) && RetryLater(Error.Describe()))
+		{
+			return;
+		}
+		Fail(Error.Kind == ES3Errors::None ? ES3Errors::Unknown : Error.Kind,
+		     Error.Describe() + AttemptsNote(Result.Attempts));
 		return;
 	}
 	Result.BytesSent = FileSize;
-	Answer = Response;
-	// The answer may come before the file's MD5 does: the hash finishes the decision then.
-	if (bHashed)
-	{
-		Conclude();
-	}
+	Conclude();
 }
 
 void US3PutObjectOrva::Conclude()
 {
-	if (bFinished)
-	{
-		return;
-	}
-	if (!HashProblem.isEmpty() || HashedBytes != FileSize)
-	{
-		// The file changed or became unreadable while it was sent: what the store holds is not it.
-		Fail(ES3Errors::FileError,
-		     HashProblem.isEmpty()
-		         ? QStringLiteral("%1 changed while it was sent (%2 bytes sent, %3 bytes now)")
-		               .arg(Request.LocalFile)
-		               .arg(FileSize)
-		               .arg(HashedBytes)
-		         : QStringLiteral("cannot read %1 to check it: %2").arg(Request.LocalFile, HashProblem));
-		return;
-	}
 	const bool bKms = Result.ServerSideEncryption.startsWith(QLatin1String("aws:kms"), Qt::CaseInsensitive);
 	if (bKms || Result.ETag.isEmpty() || !IsHexMd5(Result.ETag))
 	{
 		UE_LOG(LogAwsS3, Display,
-		       QStringLiteral("%1: the store's answer gives no MD5 to compare (%2), the checksum check is skipped")
+		       QStringLiteral("%1: the store's answer gives no MD5 to compare (%2); the store checked the body "
+		                      "against its Content-MD5")
 		           .arg(Request.Key, bKms ? QStringLiteral("encrypted with KMS")
 		                                  : (Result.ETag.isEmpty() ? QStringLiteral("no ETag")
 		                                                           : QStringLiteral("ETag is not an MD5"))));
 	}
 	else if (Result.ETag.compare(Result.ContentMd5, Qt::CaseInsensitive) != 0)
 	{
+		// A store that ignored the Content-MD5 and kept other bytes.
 		Fail(ES3Errors::ChecksumMismatch,
 		     QStringLiteral("%1 arrived damaged: the store holds MD5 %2, the file sent has %3")
 		         .arg(Request.Key, Result.ETag, Result.ContentMd5));
 		return;
 	}
-	else
-	{
-		Result.bChecksumVerified = true;
-	}
+	Result.bChecksumVerified = true;
 	ReportProgress(FileSize);
 	Finish(true, ES3Errors::None, QString());
 }

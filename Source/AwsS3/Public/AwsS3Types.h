@@ -19,8 +19,8 @@ struct FAwsCredentials
 };
 
 // How the body of a request is covered by the signature. RequestDependent (0, what the plugin
-// passes) and Never send "UNSIGNED-PAYLOAD", so a large file is read once, while it is sent.
-// Always hashes the file (on a worker thread) before sending it and signs that hash.
+// passes) and Never send "UNSIGNED-PAYLOAD"; the body is still covered by the signed
+// "Content-MD5". Always also signs the body's SHA-256, taken in the same pass over the file.
 enum class EAwsS3PayloadSigningPolicy : quint8
 {
 	RequestDependent = 0,
@@ -39,6 +39,14 @@ struct FS3ClientConfiguration
 	bool bUsePathStyle = false;
 	// A request that makes no progress for this long fails with ES3Errors::Timeout.
 	double RequestTimeoutSeconds = 60.0;
+	// Transient store errors (500, 502, 503, 504, SlowDown, RequestTimeout, a connection lost
+	// before the answer) are tried again, up to this many attempts in all. Before attempt N+1 the
+	// put waits a random time below RetryBaseDelaySeconds * 2^(N-1), capped at
+	// RetryMaxDelaySeconds ("full jitter", as the AWS SDKs do), so that many clients turned away
+	// together do not come back together.
+	int MaxAttempts = 4;
+	double RetryBaseDelaySeconds = 0.25;
+	double RetryMaxDelaySeconds = 20.0;
 	// The host's HTTP module: every request of the client goes through it. Not owned.
 	FHttpModule* Http = nullptr;
 };
@@ -82,12 +90,15 @@ struct FPutObjectResult
 	QString VersionId;
 	// "x-amz-server-side-encryption" of the answer ("AES256", "aws:kms", ...).
 	QString ServerSideEncryption;
-	// Hex MD5 of the bytes that were sent, computed while they streamed.
+	// Hex MD5 of the file as read from disk before sending; sent as "Content-MD5" (base64).
 	QString ContentMd5;
-	// Whether the ETag could be and was compared with ContentMd5.
+	// The store took the body against the signed "Content-MD5" (a store refuses a body whose MD5
+	// differs with BadDigest), and where its ETag is the object's MD5, that matched too.
 	bool bChecksumVerified = false;
 	qint64 BytesSent = 0;
 	int HttpStatus = 0;
+	// How many times the body was sent (1 without retries).
+	int Attempts = 0;
 };
 
 Q_DECLARE_METATYPE(FPutObjectResult)

@@ -7,14 +7,18 @@
 #include <QCryptographicHash>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <memory>
 
-// One object PUT from a local file: the body streams from disk as it is sent, with
-// "UNSIGNED-PAYLOAD" in the signature. The file's MD5 is computed on a worker thread while the body
-// streams (no pass over the file before the first byte goes) and compared with the ETag of the
-// answer (the object's MD5 for a single PUT stored without KMS). A mismatch is a failure. The action owns itself from
-// PutObject until its completion has been broadcast. Main thread only; its events arrive on the main thread.
+// One object PUT from a local file. Before the first byte goes, a worker thread reads the file
+// once for its MD5 (and its SHA-256 with payload signing policy Always); the PUT carries the MD5 as
+// a signed "Content-MD5", so the store itself refuses a body damaged on the way, or a file changed
+// since it was hashed, with BadDigest. The body then streams from disk ("UNSIGNED-PAYLOAD" unless
+// signed). Where the answer's ETag is the object's MD5 it is compared as well, for stores that
+// ignore "Content-MD5". Transient store errors are tried again with jittered exponential backoff
+// (the whole-object PUT is idempotent). The action owns itself from PutObject until its completion
+// has been broadcast. Main thread only; its events arrive on the main thread.
 class US3PutObjectOrva : public QObject
 {
 	Q_OBJECT
@@ -48,15 +52,17 @@ private:
 	~US3PutObjectOrva() override;
 
 	void Start();
-	void Send(const QString& PayloadHash);
+	// One attempt: a fresh request, signed as it goes.
+	void Send();
 	void OnSent(FHttpRequestPtr HttpRequest, FHttpResponsePtr Response, bool bWasSuccessful);
 	// Hashes the file on a worker thread; OnHashed gets the result on the main thread.
 	void StartHashing(bool bWithSha256);
 	struct FHashJob;
 	static void HashOnWorker(const std::shared_ptr<FHashJob>& Job);
-	void OnHashed(const QString& Md5Hex, const QString& Sha256Hex, qint64 BytesRead, const QString& Problem);
-	// Decides once both the answer and the file's MD5 are in.
+	void OnHashed(const QByteArray& Md5, const QString& Sha256Hex, qint64 BytesRead, const QString& Problem);
 	void Conclude();
+	// Sends again after a jittered pause when attempts are left; false when they are not.
+	bool RetryLater(const QString& Why);
 	void ReportProgress(qint64 BytesSent);
 	void Fail(ES3Errors Error, const QString& Message);
 	void Finish(bool bSuccess, ES3Errors Error, const QString& Message);
@@ -69,13 +75,12 @@ private:
 	FPutObjectRequest Request;
 	FPutObjectResult Result;
 	FHttpRequestPtr HttpRequest;
-	FHttpResponsePtr Answer;
 	std::shared_ptr<FHashJob> HashJob;
-	bool bHashed = false;
-	// Payload signing policy Always: the send waits for the file's SHA-256.
-	bool bPrehash = false;
-	QString HashProblem;
-	qint64 HashedBytes = 0;
+	// What every attempt sends: the x-amz-content-sha256 value and the base64 "Content-MD5".
+	QString PayloadHash;
+	QByteArray ContentMd5Base64;
+	// The pause before the next attempt; a cancel stops it.
+	QTimer* RetryTimer = nullptr;
 	qint64 FileSize = 0;
 	int LastPercent = -1;
 	bool bActivated = false;

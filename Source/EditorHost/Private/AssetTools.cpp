@@ -476,7 +476,12 @@ void FAssetTools::UndoMove(FPendingMove& Move) const
 	Move.Written.clear();
 	if (Move.bOverwroteReplaced)
 	{
-		FPackageFile::WriteFileAtomically(Move.ReplacedFile, Move.ReplacedBytes);
+		QString Reason;
+		if (!FPackageFile::WriteFileAtomically(Move.ReplacedFile, Move.ReplacedBytes, &Reason))
+		{
+			UE_LOG(LogEditorHost, Error,
+			       QStringLiteral("Cannot restore ") + Move.ReplacedFile + QStringLiteral(": ") + Reason);
+		}
 		Move.bOverwroteReplaced = false;
 	}
 	if (!Move.RedirectorTemp.isEmpty())

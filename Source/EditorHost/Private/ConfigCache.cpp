@@ -1,12 +1,13 @@
 #include "ConfigCache.h"
 
+#include "FileHelper.h"
+
 #include "Log.h"
 #include "Paths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace
@@ -689,28 +690,13 @@ bool FConfigCache::Flush(bool bRemoveFromCache, const QString& Filename)
 		{
 			return Fail(Key, QStringLiteral("cannot create folder %1").arg(Folder));
 		}
-		QSaveFile Out(Key);
-		if (!Out.open(QIODevice::WriteOnly))
+		// Written for the owner only from the first byte on, so that a private file is never
+		// readable by others, not even briefly.
+		QString Reason;
+		if (!FFileHelper::SaveArrayToFile(File.Serialize(), Key, &Reason,
+		                                  bPrivate ? EFileWrite::OwnerOnly : EFileWrite::None))
 		{
-			return Fail(Key, Out.errorString());
-		}
-		// Set on the temporary file, so the file is never readable by others, not even briefly.
-		if (bPrivate && !Out.setPermissions(PrivatePermissions))
-		{
-			const QString Reason = Out.errorString();
-			Out.cancelWriting();
 			return Fail(Key, Reason);
-		}
-		const QByteArray Bytes = File.Serialize();
-		if (Out.write(Bytes) != Bytes.size())
-		{
-			const QString Reason = Out.errorString();
-			Out.cancelWriting();
-			return Fail(Key, Reason);
-		}
-		if (!Out.commit())
-		{
-			return Fail(Key, Out.errorString());
 		}
 		File.bDirty = false;
 	}

@@ -1,5 +1,6 @@
 #include "DurableWrite.h"
 
+#include "FileHelper.h"
 #include "Paths.h"
 
 #include <QFile>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 
 // The asset layer runs on POSIX systems; syncfs() is Linux only.
 #include <fcntl.h>
@@ -29,6 +32,24 @@ bool Fail(QString* OutError, const QString& Error)
 QString ErrnoText(int Error)
 {
 	return QString::fromLocal8Bit(std::strerror(Error));
+}
+
+std::mutex FaultMutex;
+FScopedFileWriteFault::FHook* FaultHook = nullptr;
+
+// The errno a test injects at this step, or 0.
+int InjectedFault(EFileWriteStep Step, const QString& TargetPath)
+{
+	FScopedFileWriteFault::FHook Hook;
+	{
+		std::lock_guard Lock(FaultMutex);
+		if (!FaultHook)
+		{
+			return 0;
+		}
+		Hook = *FaultHook;
+	}
+	return Hook(Step, TargetPath);
 }
 
 QString TemporaryName(const QString& FilePath)
@@ -54,12 +75,16 @@ int CreateNew(const QString& Path, mode_t Mode)
 	return Fd;
 }
 
-bool WriteAll(int Fd, const QByteArray& Bytes, int& OutErrno)
+bool WriteAll(int Fd, const char* Data, qint64 Size, const QString& TargetPath, int& OutErrno)
 {
-	qsizetype Done = 0;
-	while (Done < Bytes.size())
+	if (Size > 0 && (OutErrno = InjectedFault(EFileWriteStep::Write, TargetPath)) != 0)
 	{
-		const ssize_t Written = ::write(Fd, Bytes.constData() + Done, size_t(Bytes.size() - Done));
+		return false;
+	}
+	qint64 Done = 0;
+	while (Done < Size)
+	{
+		const ssize_t Written = ::write(Fd, Data + Done, size_t(Size - Done));
 		if (Written < 0 && errno == EINTR)
 		{
 			continue;
@@ -74,81 +99,39 @@ bool WriteAll(int Fd, const QByteArray& Bytes, int& OutErrno)
 	return true;
 }
 
-#ifndef Q_OS_LINUX
-bool SyncPath(const QString& Path, bool bDirectory, QString* OutError)
+// fsync, retried on EINTR only: after any other failure the kernel may have dropped the dirty
+// pages, so a second fsync could succeed without the data being on disk.
+bool SyncFileDescriptor(int Fd, const QString& TargetPath, int& OutErrno)
 {
-	const int Fd = ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC | (bDirectory ? O_DIRECTORY : 0));
-	if (Fd < 0)
+	if ((OutErrno = InjectedFault(EFileWriteStep::Sync, TargetPath)) != 0)
 	{
-		return errno == ENOENT || Fail(OutError, Path + QStringLiteral(": ") + ErrnoText(errno));
+		return false;
 	}
-	const bool bOk = ::fsync(Fd) == 0;
-	const int Error = errno;
-	::close(Fd);
-	return bOk || Fail(OutError, QStringLiteral("syncing ") + Path + QStringLiteral(" failed: ") + ErrnoText(Error));
-}
-#endif
-} // namespace
-
-bool DurableWrite::WriteTemporary(const QString& FilePath, const QByteArray& Bytes, QString& OutTempPath,
-                                  QString* OutError)
-{
-	const QString Folder = FPaths::GetPath(FilePath);
-	if (!Folder.isEmpty() && !FPaths::DirectoryExists(Folder) && !FPaths::CreateDirectoryTree(Folder))
+	int Result;
+	do
 	{
-		return Fail(OutError, QStringLiteral("cannot create the folder ") + Folder);
-	}
-	// A replacement keeps the permissions of the file it replaces, as QSaveFile does.
-	mode_t Mode = 0666;
-	struct stat Existing;
-	const bool bReplaces = ::stat(QFile::encodeName(FilePath).constData(), &Existing) == 0;
-	if (bReplaces)
-	{
-		// A file that is read-only to us stays as it is, as with QSaveFile.
-		if (::access(QFile::encodeName(FilePath).constData(), W_OK) != 0 && errno == EACCES)
-		{
-			return Fail(OutError, QStringLiteral("Existing file ") + FilePath + QStringLiteral(" is not writable"));
-		}
-		Mode = Existing.st_mode & 07777;
-	}
-	for (int Attempt = 0; Attempt < 16; ++Attempt)
-	{
-		const QString TempPath = TemporaryName(FilePath);
-		const int Fd = CreateNew(TempPath, Mode);
-		if (Fd < 0 && errno == EEXIST)
-		{
-			continue;
-		}
-		if (Fd < 0)
-		{
-			return Fail(OutError, ErrnoText(errno));
-		}
-		int Error = 0;
-		bool bOk = WriteAll(Fd, Bytes, Error);
-		// The creation mode went through the umask; a replacement gets exactly the old permissions.
-		if (bOk && bReplaces && ::fchmod(Fd, Mode) != 0)
-		{
-			Error = errno;
-			bOk = false;
-		}
-		if (::close(Fd) != 0 && bOk)
-		{
-			Error = errno;
-			bOk = false;
-		}
-		if (!bOk)
-		{
-			::unlink(QFile::encodeName(TempPath).constData());
-			return Fail(OutError, ErrnoText(Error));
-		}
-		OutTempPath = TempPath;
-		return true;
-	}
-	return Fail(OutError, QStringLiteral("no free temporary name beside ") + FilePath);
+		Result = ::fsync(Fd);
+	} while (Result != 0 && errno == EINTR);
+	OutErrno = Result == 0 ? 0 : errno;
+	return Result == 0;
 }
 
-bool DurableWrite::Replace(const QString& TempPath, const QString& FilePath, QString* OutError)
+// Closes Fd whatever happens; false when the close reported an error (on some file systems, the
+// first sign that the data did not fit).
+bool CloseFile(int Fd, const QString& TargetPath, int& OutErrno)
 {
+	const int Injected = InjectedFault(EFileWriteStep::Close, TargetPath);
+	const bool bClosed = ::close(Fd) == 0;
+	OutErrno = Injected != 0 ? Injected : (bClosed ? 0 : errno);
+	return OutErrno == 0;
+}
+
+bool RenameOver(const QString& TempPath, const QString& FilePath, QString* OutError)
+{
+	if (const int Injected = InjectedFault(EFileWriteStep::Rename, FilePath))
+	{
+		return Fail(OutError, ErrnoText(Injected));
+	}
 	std::error_code Error;
 	std::filesystem::rename(std::filesystem::path(QFile::encodeName(TempPath).toStdString()),
 	                        std::filesystem::path(QFile::encodeName(FilePath).toStdString()), Error);
@@ -157,6 +140,131 @@ bool DurableWrite::Replace(const QString& TempPath, const QString& FilePath, QSt
 		return Fail(OutError, QString::fromLocal8Bit(Error.message()));
 	}
 	return true;
+}
+
+bool SyncPath(const QString& Path, bool bDirectory, const QString& TargetPath, QString* OutError)
+{
+	if (bDirectory)
+	{
+		if (const int Injected = InjectedFault(EFileWriteStep::SyncFolder, TargetPath))
+		{
+			return Fail(OutError,
+			            QStringLiteral("syncing ") + Path + QStringLiteral(" failed: ") + ErrnoText(Injected));
+		}
+	}
+	const int Fd = ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC | (bDirectory ? O_DIRECTORY : 0));
+	if (Fd < 0)
+	{
+		return errno == ENOENT || Fail(OutError, Path + QStringLiteral(": ") + ErrnoText(errno));
+	}
+	int Result;
+	do
+	{
+		Result = ::fsync(Fd);
+	} while (Result != 0 && errno == EINTR);
+	const int Error = errno;
+	::close(Fd);
+	// Some file systems cannot sync a folder; their entries are then as safe as they get.
+	const bool bOk = Result == 0 || (bDirectory && (Error == EINVAL || Error == ENOTSUP));
+	return bOk || Fail(OutError, QStringLiteral("syncing ") + Path + QStringLiteral(" failed: ") + ErrnoText(Error));
+}
+
+// Creates a new temporary file beside FilePath (and the missing folders), with the permissions
+// the finished file must have: ForcedMode when given, else those of the file it replaces, else
+// the default ones.
+bool OpenTemporary(const QString& FilePath, std::optional<mode_t> ForcedMode, QString& OutTempPath, int& OutFd,
+                   QString* OutError)
+{
+	const QString Folder = FPaths::GetPath(FilePath);
+	if (!Folder.isEmpty() && !FPaths::DirectoryExists(Folder) && !FPaths::CreateDirectoryTree(Folder))
+	{
+		return Fail(OutError, QStringLiteral("cannot create the folder ") + Folder);
+	}
+	mode_t Mode = 0666;
+	bool bExactMode = false;
+	struct stat Existing;
+	if (::stat(QFile::encodeName(FilePath).constData(), &Existing) == 0)
+	{
+		// A file that is read-only to us stays as it is.
+		if (::access(QFile::encodeName(FilePath).constData(), W_OK) != 0 && errno == EACCES)
+		{
+			return Fail(OutError, QStringLiteral("Existing file ") + FilePath + QStringLiteral(" is not writable"));
+		}
+		Mode = Existing.st_mode & 07777;
+		bExactMode = true;
+	}
+	if (ForcedMode)
+	{
+		Mode = *ForcedMode;
+		bExactMode = true;
+	}
+	if (const int Injected = InjectedFault(EFileWriteStep::Create, FilePath))
+	{
+		return Fail(OutError, ErrnoText(Injected));
+	}
+	for (int Attempt = 0; Attempt < 16; ++Attempt)
+	{
+		const QString TempPath = TemporaryName(FilePath);
+		// Created for the owner at most, so that the file is never wider than it should be, not
+		// even for a moment; then set exactly.
+		const int Fd = CreateNew(TempPath, bExactMode ? (Mode & 0600) : Mode);
+		if (Fd < 0 && errno == EEXIST)
+		{
+			continue;
+		}
+		if (Fd < 0)
+		{
+			return Fail(OutError, ErrnoText(errno));
+		}
+		if (bExactMode && ::fchmod(Fd, Mode) != 0)
+		{
+			const int Error = errno;
+			::close(Fd);
+			::unlink(QFile::encodeName(TempPath).constData());
+			return Fail(OutError, ErrnoText(Error));
+		}
+		OutTempPath = TempPath;
+		OutFd = Fd;
+		return true;
+	}
+	return Fail(OutError, QStringLiteral("no free temporary name beside ") + FilePath);
+}
+
+void RemoveTemporary(const QString& TempPath)
+{
+	::unlink(QFile::encodeName(TempPath).constData());
+}
+} // namespace
+
+bool DurableWrite::WriteTemporary(const QString& FilePath, const QByteArray& Bytes, QString& OutTempPath,
+                                  QString* OutError)
+{
+	QString TempPath;
+	int Fd = -1;
+	if (!OpenTemporary(FilePath, std::nullopt, TempPath, Fd, OutError))
+	{
+		return false;
+	}
+	int Error = 0;
+	bool bOk = WriteAll(Fd, Bytes.constData(), Bytes.size(), FilePath, Error);
+	int CloseError = 0;
+	if (!CloseFile(Fd, FilePath, CloseError) && bOk)
+	{
+		Error = CloseError;
+		bOk = false;
+	}
+	if (!bOk)
+	{
+		RemoveTemporary(TempPath);
+		return Fail(OutError, ErrnoText(Error));
+	}
+	OutTempPath = TempPath;
+	return true;
+}
+
+bool DurableWrite::Replace(const QString& TempPath, const QString& FilePath, QString* OutError)
+{
+	return RenameOver(TempPath, FilePath, OutError);
 }
 
 bool DurableWrite::WriteUnsynced(const QString& FilePath, const QByteArray& Bytes, QString* OutError)
@@ -168,10 +276,125 @@ bool DurableWrite::WriteUnsynced(const QString& FilePath, const QByteArray& Byte
 	}
 	if (!Replace(TempPath, FilePath, OutError))
 	{
-		QFile::remove(TempPath);
+		RemoveTemporary(TempPath);
 		return false;
 	}
 	return true;
+}
+
+bool FFileHelper::SaveArrayToFile(const QByteArray& Bytes, const QString& Path, QString* OutError, EFileWrite Flags)
+{
+	FDurableFileWriter Writer(Path, Flags);
+	return Writer.Open(OutError) && Writer.Write(Bytes, OutError) && Writer.Commit(OutError);
+}
+
+bool FFileHelper::SaveStringToFile(const QString& Text, const QString& Path, QString* OutError, EFileWrite Flags)
+{
+	return SaveArrayToFile(Text.toUtf8(), Path, OutError, Flags);
+}
+
+bool FFileHelper::SyncFile(int FileDescriptor, QString* OutError)
+{
+	int Error = 0;
+	return SyncFileDescriptor(FileDescriptor, QString(), Error) || Fail(OutError, ErrnoText(Error));
+}
+
+bool FFileHelper::SyncFolderOf(const QString& Path, QString* OutError)
+{
+	const QString Folder = FPaths::GetPath(FPaths::ConvertRelativePathToFull(Path));
+	return SyncPath(Folder.isEmpty() ? QStringLiteral(".") : Folder, true, Path, OutError);
+}
+
+FDurableFileWriter::FDurableFileWriter(const QString& InTargetPath, EFileWrite InFlags)
+    : TargetPath(InTargetPath)
+    , Flags(InFlags)
+{
+}
+
+FDurableFileWriter::~FDurableFileWriter()
+{
+	Cancel();
+}
+
+bool FDurableFileWriter::Open(QString* OutError)
+{
+	Cancel();
+	bFailed = false;
+	const std::optional<mode_t> Mode =
+	    Flags == EFileWrite::OwnerOnly ? std::optional<mode_t>(S_IRUSR | S_IWUSR) : std::nullopt;
+	return OpenTemporary(TargetPath, Mode, TempPath, Fd, OutError);
+}
+
+bool FDurableFileWriter::Write(const char* Data, qint64 Size, QString* OutError)
+{
+	if (Fd < 0 || bFailed)
+	{
+		return Fail(OutError, QStringLiteral("the file is not open for writing"));
+	}
+	int Error = 0;
+	if (!WriteAll(Fd, Data, Size, TargetPath, Error))
+	{
+		bFailed = true;
+		return Fail(OutError, ErrnoText(Error));
+	}
+	return true;
+}
+
+bool FDurableFileWriter::Commit(QString* OutError)
+{
+	if (Fd < 0 || bFailed)
+	{
+		Cancel();
+		return Fail(OutError, QStringLiteral("the file is not open for writing"));
+	}
+	int Error = 0;
+	const bool bSynced = SyncFileDescriptor(Fd, TargetPath, Error);
+	int CloseError = 0;
+	const bool bClosed = CloseFile(Fd, TargetPath, CloseError);
+	Fd = -1;
+	if (!bSynced || !bClosed)
+	{
+		RemoveTemporary(TempPath);
+		TempPath.clear();
+		return Fail(OutError, ErrnoText(bSynced ? CloseError : Error));
+	}
+	if (!RenameOver(TempPath, TargetPath, OutError))
+	{
+		RemoveTemporary(TempPath);
+		TempPath.clear();
+		return false;
+	}
+	TempPath.clear();
+	// The rename is durable only once the folder's entries are.
+	return FFileHelper::SyncFolderOf(TargetPath, OutError);
+}
+
+void FDurableFileWriter::Cancel()
+{
+	if (Fd >= 0)
+	{
+		::close(Fd);
+		Fd = -1;
+	}
+	if (!TempPath.isEmpty())
+	{
+		RemoveTemporary(TempPath);
+		TempPath.clear();
+	}
+}
+
+FScopedFileWriteFault::FScopedFileWriteFault(FHook Hook)
+{
+	std::lock_guard Lock(FaultMutex);
+	Q_ASSERT(!FaultHook);
+	FaultHook = new FHook(std::move(Hook));
+}
+
+FScopedFileWriteFault::~FScopedFileWriteFault()
+{
+	std::lock_guard Lock(FaultMutex);
+	delete FaultHook;
+	FaultHook = nullptr;
 }
 
 bool DurableWrite::SyncAll(const QStringList& Paths, QString* OutError)
@@ -219,7 +442,7 @@ bool DurableWrite::SyncAll(const QStringList& Paths, QString* OutError)
 	QSet<QString> Folders;
 	for (const QString& Path : Paths)
 	{
-		if (!SyncPath(Path, false, OutError))
+		if (!SyncPath(Path, false, Path, OutError))
 		{
 			return false;
 		}
@@ -227,7 +450,7 @@ bool DurableWrite::SyncAll(const QStringList& Paths, QString* OutError)
 	}
 	for (const QString& Folder : Folders)
 	{
-		if (!Folder.isEmpty() && !SyncPath(Folder, true, OutError))
+		if (!Folder.isEmpty() && !SyncPath(Folder, true, Folder, OutError))
 		{
 			return false;
 		}

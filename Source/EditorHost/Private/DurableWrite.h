@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-// Writes whose durability is paid once for many files. A single atomic write (QSaveFile) syncs each
+// Writes whose durability is paid once for many files. A single durable write (FFileHelper) syncs each
 // file on its own, which for thousands of small packages costs more than everything else of a
 // move; here files are written beside their targets without syncing, and one barrier makes a whole
 // batch durable before anything that relies on it happens.

@@ -1,5 +1,6 @@
 #include "Http.h"
 
+#include "FileHelper.h"
 #include "Log.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,6 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 
@@ -86,13 +86,20 @@ FHttpBody& FHttpBody::Append(const FHttpBody& Part)
 	return *this;
 }
 
-// Reads an FHttpBody as one random-access device of its exact length, so the network layer can
-// rewind it to resend on a fresh connection. One file is open at a time.
+// Reads an FHttpBody as one random-access device of its exact length. One file is open at a time.
+//
+// When a connection breaks before the answer, Qt's network layer rewinds the body and sends the
+// request again on a fresh connection, whatever its verb, and no request attribute turns that off.
+// That is right for GET and PUT, but a POST that reached the service and lost only its answer
+// would be carried out twice (two worlds, two registrations). Every resend rewinds the body first,
+// so a body that refuses to rewind stops it: the request then fails, and whoever sent it decides
+// whether to try again.
 class FHttpBodyDevice : public QIODevice
 {
 public:
-	explicit FHttpBodyDevice(std::shared_ptr<const FHttpBody> InBody)
+	FHttpBodyDevice(std::shared_ptr<const FHttpBody> InBody, std::function<void()> InOnResendRefused)
 	    : Body(std::move(InBody))
+	    , OnResendRefused(std::move(InOnResendRefused))
 	{
 	}
 
@@ -101,12 +108,22 @@ public:
 
 	bool seek(qint64 Position) override
 	{
+		if (OnResendRefused && Position < ReadPos)
+		{
+			return RefuseResend();
+		}
 		if (Position < 0 || Position > Body->Length || !QIODevice::seek(Position))
 		{
 			return false;
 		}
 		ReadPos = Position;
 		return true;
+	}
+
+	bool reset() override
+	{
+		// Only ever asked for to send the body again.
+		return OnResendRefused ? RefuseResend() : seek(0);
 	}
 
 protected:
@@ -166,7 +183,16 @@ protected:
 	qint64 writeData(const char*, qint64) override { return -1; }
 
 private:
+	bool RefuseResend()
+	{
+		setErrorString(QStringLiteral("the request is not sent twice"));
+		OnResendRefused();
+		return false;
+	}
+
 	std::shared_ptr<const FHttpBody> Body;
+	// Set for requests that must not be sent twice.
+	std::function<void()> OnResendRefused;
 	qint64 ReadPos = 0;
 	QFile File;
 	int OpenIndex = -1;
@@ -398,10 +424,29 @@ bool FHttpRequest::ProcessRequest()
 		Request.setAttribute(QNetworkRequest::EmitAllUploadProgressSignalsAttribute, true);
 	}
 
+	// Safe to send again by their nature (RFC 9110, 9.2.2); anything else goes out at most once.
+	static const QList<QByteArray> IdempotentVerbs = {"GET", "HEAD", "PUT", "DELETE", "OPTIONS", "TRACE"};
+	const bool bSendOnce = !IdempotentVerbs.contains(Verb);
+	if (bSendOnce && !Source)
+	{
+		// Only a body of ours can refuse the rewind that every resend starts with.
+		Source = std::make_shared<FHttpBody>(FHttpBody::FromBytes(Body));
+	}
 	QIODevice* Upload = nullptr;
 	if (Source)
 	{
-		auto* Device = new FHttpBodyDevice(Source);
+		std::function<void()> OnResendRefused;
+		if (bSendOnce)
+		{
+			OnResendRefused = [Weak = weak_from_this()]
+			{
+				if (FHttpRequestPtr Self = Weak.lock())
+				{
+					Self->bResendRefused = true;
+				}
+			};
+		}
+		auto* Device = new FHttpBodyDevice(Source, std::move(OnResendRefused));
 		Device->open(QIODevice::ReadOnly);
 		Request.setHeader(QNetworkRequest::ContentLengthHeader, ContentLength);
 		Upload = Device;
@@ -527,7 +572,7 @@ void FHttpRequest::GiveUp(const QString& Reason, bool bTimeout)
 	Dropped->deleteLater();
 	if (ResponseFile)
 	{
-		ResponseFile->cancelWriting();
+		ResponseFile->Cancel();
 		ResponseFile.reset();
 	}
 	Buffered.clear();
@@ -557,10 +602,10 @@ void FHttpRequest::OnReadyRead()
 		ReceiveTotal = Declared.isValid() ? Declared.toLongLong() : -1;
 		if (bStreaming && !ResponseFilePath.isEmpty())
 		{
-			ResponseFile = std::make_unique<QSaveFile>(ResponseFilePath);
-			if (!ResponseFile->open(QIODevice::WriteOnly))
+			ResponseFile = std::make_unique<FDurableFileWriter>(ResponseFilePath);
+			QString Why;
+			if (!ResponseFile->Open(&Why))
 			{
-				const QString Why = ResponseFile->errorString();
 				ResponseFile.reset();
 				GiveUp(QStringLiteral("cannot write %1: %2").arg(ResponseFilePath, Why));
 				return;
@@ -590,9 +635,10 @@ void FHttpRequest::OnReadyRead()
 	}
 	else if (ResponseFile)
 	{
-		if (ResponseFile->write(Chunk) != Chunk.size())
+		QString Why;
+		if (!ResponseFile->Write(Chunk, &Why))
 		{
-			GiveUp(QStringLiteral("cannot write %1: %2").arg(ResponseFilePath, ResponseFile->errorString()));
+			GiveUp(QStringLiteral("cannot write %1: %2").arg(ResponseFilePath, Why));
 			return;
 		}
 	}
@@ -668,12 +714,14 @@ void FHttpRequest::OnReplyFinished()
 		// disconnect the reply first, so a cancelled reply that gets here ran out of its transfer
 		// time-out.
 		bTimedOut = Error == QNetworkReply::TimeoutError || Error == QNetworkReply::OperationCanceledError;
-		UE_LOG(LogEditorHost, Display,
-		       QStringLiteral("%1 %2 failed: %3")
-		           .arg(VerbText, LoggedUrl(UrlText), LoggedError(Finished->errorString(), Finished->url())));
+		const QString Why =
+		    bResendRefused
+		        ? QStringLiteral("the connection broke before the answer; the request is not sent again by itself")
+		        : LoggedError(Finished->errorString(), Finished->url());
+		UE_LOG(LogEditorHost, Display, QStringLiteral("%1 %2 failed: %3").arg(VerbText, LoggedUrl(UrlText), Why));
 		if (ResponseFile)
 		{
-			ResponseFile->cancelWriting();
+			ResponseFile->Cancel();
 			ResponseFile.reset();
 		}
 		Finish(nullptr, false);
@@ -681,8 +729,8 @@ void FHttpRequest::OnReplyFinished()
 	}
 	if (ResponseFile)
 	{
-		const bool bCommitted = ResponseFile->commit();
-		const QString Why = ResponseFile->errorString();
+		QString Why;
+		const bool bCommitted = ResponseFile->Commit(&Why);
 		ResponseFile.reset();
 		if (!bCommitted)
 		{
@@ -758,7 +806,7 @@ void FHttpRequest::Abandon()
 	StopTimers();
 	if (ResponseFile)
 	{
-		ResponseFile->cancelWriting();
+		ResponseFile->Cancel();
 		ResponseFile.reset();
 	}
 	if (Reply)

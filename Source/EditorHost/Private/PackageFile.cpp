@@ -1,5 +1,7 @@
 #include "PackageFile.h"
 
+#include "FileHelper.h"
+
 #include "ObjectClasses.h"
 #include "PackageName.h"
 #include "Paths.h"
@@ -8,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSet>
 
 namespace
@@ -265,27 +266,7 @@ bool FPackageFile::SaveToFile(const QString& FilePath, QString* OutError) const
 
 bool FPackageFile::WriteFileAtomically(const QString& FilePath, const QByteArray& Bytes, QString* OutError)
 {
-	const QString Folder = FPaths::GetPath(FilePath);
-	if (!Folder.isEmpty() && !FPaths::DirectoryExists(Folder) && !FPaths::CreateDirectoryTree(Folder))
-	{
-		return Fail(OutError, QStringLiteral("cannot create the folder ") + Folder);
-	}
-	QSaveFile File(FilePath);
-	if (!File.open(QIODevice::WriteOnly))
-	{
-		return Fail(OutError, File.errorString());
-	}
-	if (File.write(Bytes) != Bytes.size())
-	{
-		const QString Error = File.errorString();
-		File.cancelWriting();
-		return Fail(OutError, Error);
-	}
-	if (!File.commit())
-	{
-		return Fail(OutError, File.errorString());
-	}
-	return true;
+	return FFileHelper::SaveArrayToFile(Bytes, FilePath, OutError);
 }
 
 FPackageFile FPackageFile::MakeRedirector(const QList<QPair<QString, QString>>& NamesAndDestinations)

@@ -13,9 +13,9 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
-class QSaveFile;
 class QTimer;
 class QUrl;
+class FDurableFileWriter;
 class FHttpModule;
 class FHttpRequest;
 class FHttpResponse;
@@ -99,7 +99,10 @@ private:
 };
 
 // One HTTP call. Set the verb, URL, headers and body, bind the completion, then ProcessRequest().
-// The request keeps itself alive until its completion has run.
+// The request keeps itself alive until its completion has run. When the connection breaks before
+// the answer, a GET, HEAD, PUT, DELETE or OPTIONS may be sent once more on a fresh connection; any
+// other verb (POST, PATCH) is sent at most once and fails instead, because the server may have
+// carried it out: retrying it is the caller's decision.
 class FHttpRequest : public std::enable_shared_from_this<FHttpRequest>
 {
 public:
@@ -194,7 +197,7 @@ private:
 	FHttpResponseSink Sink;
 	bool bHasSink = false;
 	QString ResponseFilePath;
-	std::unique_ptr<QSaveFile> ResponseFile;
+	std::unique_ptr<FDurableFileWriter> ResponseFile;
 	// Decided when the status arrives: whether this answer's body goes to the sink or file.
 	bool bStreaming = false;
 	bool bStatusSeen = false;
@@ -221,6 +224,8 @@ private:
 	bool bStarted = false;
 	bool bFinished = false;
 	bool bTimedOut = false;
+	// The connection broke before the answer and the request was not sent again (see FHttpBodyDevice).
+	bool bResendRefused = false;
 };
 
 // The HTTP module: creates requests and owns the network access manager. Lives on the main thread.

@@ -1,6 +1,7 @@
 #include "AssetRegistry.h"
 #include "EditorHost.h"
 #include "ExportPatchSettings.h"
+#include "FileHelper.h"
 #include "HotPatcherCommandlets.h"
 #include "Json.h"
 #include "Log.h"
@@ -17,7 +18,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -581,11 +581,10 @@ bool FHotPatcherBuild::Run(QString& OutFailure)
 	Writer.WriteObjectEnd();
 
 	const QString VersionFile = FPaths::Combine(VersionDir, Settings.VersionId + QStringLiteral("_PakVersion.json"));
-	QSaveFile Save(VersionFile);
-	const QByteArray Bytes = Writer.Close().toUtf8();
-	if (!Save.open(QIODevice::WriteOnly) || Save.write(Bytes) != Bytes.size() || !Save.commit())
+	QString Reason;
+	if (!FFileHelper::SaveStringToFile(Writer.Close(), VersionFile, &Reason))
 	{
-		Fail(QStringLiteral("Cannot write %1: %2").arg(VersionFile, Save.errorString()));
+		Fail(QStringLiteral("Cannot write %1: %2").arg(VersionFile, Reason));
 		return Finish(false);
 	}
 	UE_LOG(LogHotPatcher, Display, QStringLiteral("Wrote %1").arg(VersionFile));

@@ -1,5 +1,7 @@
 #include "PakFile.h"
 
+#include "FileHelper.h"
+
 #include <QCryptographicHash>
 #include <QFileInfo>
 #include <QHash>
@@ -9,6 +11,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -338,6 +341,85 @@ quint64 PakFormat::HashPath(const QString& RelativePath, quint64 Seed)
 	return Hash;
 }
 
+QString PakFormat::EntryPathProblem(const QString& Path)
+{
+	if (Path.isEmpty())
+	{
+		return QStringLiteral("an empty name");
+	}
+	if (Path.size() > MaxPathLength)
+	{
+		return QStringLiteral("a name of %1 characters, more than %2").arg(Path.size()).arg(MaxPathLength);
+	}
+	for (const QChar Ch : Path)
+	{
+		if (Ch == QLatin1Char('\\') || Ch == QLatin1Char(':'))
+		{
+			return QStringLiteral("a name holding \"%1\"").arg(Ch);
+		}
+		if (Ch.unicode() < 0x20 || Ch.category() == QChar::Other_Control || Ch.category() == QChar::Separator_Line ||
+		    Ch.category() == QChar::Separator_Paragraph)
+		{
+			return QStringLiteral("a name holding the control character U+%1")
+			    .arg(Ch.unicode(), 4, 16, QLatin1Char('0'));
+		}
+	}
+	for (const QStringView Part : QStringView(Path).split(QLatin1Char('/')))
+	{
+		if (Part.isEmpty())
+		{
+			return QStringLiteral("not a file path below the mount point");
+		}
+		if (Part == QLatin1String(".") || Part == QLatin1String(".."))
+		{
+			return QStringLiteral("a name with a \"%1\" part").arg(Part);
+		}
+	}
+	return QString();
+}
+
+QString PakFormat::Printable(const QString& Text)
+{
+	QString Out;
+	Out.reserve(Text.size());
+	for (qsizetype Index = 0; Index < Text.size(); ++Index)
+	{
+		char32_t Code = Text[Index].unicode();
+		qsizetype Units = 1;
+		if (Text[Index].isHighSurrogate() && Index + 1 < Text.size() && Text[Index + 1].isLowSurrogate())
+		{
+			Code = QChar::surrogateToUcs4(Text[Index], Text[Index + 1]);
+			Units = 2;
+		}
+		if (Code == U'\\')
+		{
+			Out += QLatin1String("\\\\");
+		}
+		else if (Code == U'\n')
+		{
+			Out += QLatin1String("\\n");
+		}
+		else if (Code == U'\r')
+		{
+			Out += QLatin1String("\\r");
+		}
+		else if (Code == U'\t')
+		{
+			Out += QLatin1String("\\t");
+		}
+		else if (!QChar::isPrint(Code))
+		{
+			Out += QStringLiteral("\\u{%1}").arg(quint32(Code), 0, 16);
+		}
+		else
+		{
+			Out += QStringView(Text).mid(Index, Units);
+		}
+		Index += Units - 1;
+	}
+	return Out;
+}
+
 FPakWriter::FPakWriter() = default;
 
 FPakWriter::~FPakWriter()
@@ -402,10 +484,11 @@ bool FPakWriter::AddFile(const QString& SourceFile, const QString& PathInPak, FP
 	{
 		return Fail(QStringLiteral("The pak %1 is not open").arg(FinalPath));
 	}
-	if (PathInPak.isEmpty() || PathInPak.startsWith(QLatin1Char('/')) || PathInPak.endsWith(QLatin1Char('/')))
+	const QString Problem = PakFormat::EntryPathProblem(PathInPak);
+	if (!Problem.isEmpty())
 	{
-		return Fail(QStringLiteral("Cannot pack %1 as \"%2\": not a file path below the mount point")
-		                .arg(SourceFile, PathInPak));
+		return Fail(
+		    QStringLiteral("Cannot pack %1 as \"%2\": %3").arg(SourceFile, PakFormat::Printable(PathInPak), Problem));
 	}
 	for (const FPakEntryInfo& Existing : Entries)
 	{
@@ -600,9 +683,11 @@ bool FPakWriter::Finish()
 			return false;
 		}
 	}
-	if (!File.flush())
+	QString SyncError;
+	if (!File.flush() || !FFileHelper::SyncFile(File.handle(), &SyncError))
 	{
-		return Fail(QStringLiteral("Cannot write %1: %2").arg(TempPath, File.errorString()));
+		return Fail(
+		    QStringLiteral("Cannot write %1: %2").arg(TempPath, SyncError.isEmpty() ? File.errorString() : SyncError));
 	}
 	File.close();
 	if (File.error() != QFileDevice::NoError)
@@ -616,6 +701,11 @@ bool FPakWriter::Finish()
 		                .arg(TempPath, FinalPath, QString::fromLocal8Bit(std::strerror(errno))));
 	}
 	bOpen = false;
+	// Whoever registers the pak next relies on it being there after a crash.
+	if (!FFileHelper::SyncFolderOf(FinalPath, &SyncError))
+	{
+		return Fail(QStringLiteral("Cannot write %1: %2").arg(FinalPath, SyncError));
+	}
 	return true;
 }
 
@@ -634,7 +724,7 @@ void FPakWriter::Abort()
 
 bool FPakReader::Fail(const QString& Message)
 {
-	Error = QStringLiteral("%1: %2").arg(File.fileName(), Message);
+	Error = QStringLiteral("%1: %2").arg(PakFormat::Printable(File.fileName()), Message);
 	return false;
 }
 
@@ -740,6 +830,13 @@ bool FPakReader::Open(const QString& Path)
 	{
 		return Fail(QStringLiteral("the primary index is malformed"));
 	}
+	if (MountPoint.size() > PakFormat::MaxPathLength ||
+	    std::any_of(MountPoint.cbegin(), MountPoint.cend(),
+	                [](QChar Ch) { return Ch.unicode() < 0x20 || Ch.category() == QChar::Other_Control; }))
+	{
+		return Fail(
+		    QStringLiteral("the mount point \"%1\" is not a folder name").arg(PakFormat::Printable(MountPoint)));
+	}
 	// Entries stored without encoding: the full entry record, as in the data headers.
 	struct FRawEntry
 	{
@@ -799,7 +896,7 @@ bool FPakReader::Open(const QString& Path)
 			}
 			Out.Offset = NonEncoded[Index].Offset;
 			Out.Size = NonEncoded[Index].Size;
-			return true;
+			return Out.Offset >= 0 && Out.Size >= 0;
 		}
 		if (EncodedOffset > Encoded.size())
 		{
@@ -837,21 +934,38 @@ bool FPakReader::Open(const QString& Path)
 		{
 			return Fail(QStringLiteral("the full directory index is malformed"));
 		}
+		if (DirectoryName != QLatin1String("/") && !DirectoryName.endsWith(QLatin1Char('/')))
+		{
+			return Fail(QStringLiteral("the directory \"%1\" of the full directory index is not a folder name")
+			                .arg(PakFormat::Printable(DirectoryName)));
+		}
 		const QString Prefix = DirectoryName == QLatin1String("/") ? QString() : DirectoryName;
 		for (qint32 Index = 0; Index < FileCount && Directory.Ok(); ++Index)
 		{
 			FPakEntryInfo Entry;
-			Entry.Path = Prefix + Directory.String();
+			const QString FileName = Directory.String();
+			Entry.Path = Prefix + FileName;
 			const qint32 EncodedOffset = Directory.I32();
 			if (!Directory.Ok())
 			{
 				break;
 			}
+			// The writer packs no other names; one that leaves the mount point, or that a log or a
+			// listing would print as more than itself, is not a file of this pak.
+			const QString Problem = FileName.contains(QLatin1Char('/')) ? QStringLiteral("a file name holding \"/\"")
+			                                                            : PakFormat::EntryPathProblem(Entry.Path);
+			if (!Problem.isEmpty())
+			{
+				return Fail(QStringLiteral("the entry \"%1\" cannot be mounted: %2")
+				                .arg(PakFormat::Printable(Entry.Path.left(PakFormat::MaxPathLength)), Problem));
+			}
 			if (!DecodeEntry(EncodedOffset, Entry))
 			{
-				return Fail(QStringLiteral("the entry of %1 is malformed or compressed").arg(Entry.Path));
+				return Fail(QStringLiteral("the entry of %1 is malformed, compressed or has a negative offset or size")
+				                .arg(Entry.Path));
 			}
-			if (Entry.Offset > IndexOffset || Entry.Size > IndexOffset - Entry.Offset ||
+			if (Entry.Offset < 0 || Entry.Size < 0 || Entry.Offset > IndexOffset ||
+			    Entry.Size > IndexOffset - Entry.Offset ||
 			    PakFormat::EntryHeaderSize > IndexOffset - Entry.Offset - Entry.Size)
 			{
 				return Fail(QStringLiteral("the data of %1 lies outside the file's data").arg(Entry.Path));
@@ -872,6 +986,24 @@ bool FPakReader::Open(const QString& Path)
 	{
 		return Fail(
 		    QStringLiteral("the index counts %1 entries, its directory lists %2").arg(EntryCount).arg(Entries.size()));
+	}
+	// Each entry owns its header and data alone: two names over one block would let a hash checked
+	// under one name vouch for bytes read under another.
+	QList<const FPakEntryInfo*> ByOffset;
+	ByOffset.reserve(Entries.size());
+	for (const FPakEntryInfo& Entry : std::as_const(Entries))
+	{
+		ByOffset.append(&Entry);
+	}
+	std::sort(ByOffset.begin(), ByOffset.end(),
+	          [](const FPakEntryInfo* A, const FPakEntryInfo* B) { return A->Offset < B->Offset; });
+	for (qsizetype Index = 1; Index < ByOffset.size(); ++Index)
+	{
+		const FPakEntryInfo& Before = *ByOffset[Index - 1];
+		if (ByOffset[Index]->Offset - Before.Offset < PakFormat::EntryHeaderSize + Before.Size)
+		{
+			return Fail(QStringLiteral("the entries %1 and %2 overlap").arg(Before.Path, ByOffset[Index]->Path));
+		}
 	}
 
 	// The path hash index must find every entry where the directory index does.
@@ -905,7 +1037,7 @@ bool FPakReader::Open(const QString& Path)
 
 bool FPakReader::VerifyEntry(FPakEntryInfo& Entry)
 {
-	if (!File.isOpen() || !File.seek(Entry.Offset))
+	if (!File.isOpen() || Entry.Offset < 0 || Entry.Size < 0 || !File.seek(Entry.Offset))
 	{
 		return Fail(QStringLiteral("cannot read the entry of %1").arg(Entry.Path));
 	}

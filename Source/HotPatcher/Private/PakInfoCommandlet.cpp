@@ -36,7 +36,7 @@ int RunPakInfoCommandlet(const QStringList& Arguments, QString& OutFailure)
 		OutFailure = Reader.GetError();
 		return 1;
 	}
-	std::fprintf(stdout, "mount %s\n", qUtf8Printable(Reader.GetMountPoint()));
+	std::fprintf(stdout, "mount %s\n", qUtf8Printable(PakFormat::Printable(Reader.GetMountPoint())));
 	QList<FPakEntryInfo> Entries = Reader.GetEntries();
 	std::sort(Entries.begin(), Entries.end(),
 	          [](const FPakEntryInfo& A, const FPakEntryInfo& B) { return A.Path < B.Path; });
@@ -50,7 +50,7 @@ int RunPakInfoCommandlet(const QStringList& Arguments, QString& OutFailure)
 			return 1;
 		}
 		std::fprintf(stdout, "%10lld %s %s\n", static_cast<long long>(Entry.Size), Entry.Sha1.toHex().constData(),
-		             qUtf8Printable(Entry.Path));
+		             qUtf8Printable(PakFormat::Printable(Entry.Path)));
 		Total += Entry.Size;
 	}
 	std::fprintf(stdout, "verified %lld entries, %lld bytes\n", static_cast<long long>(Entries.size()),

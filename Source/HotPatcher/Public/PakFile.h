@@ -29,8 +29,22 @@ inline constexpr qint32 Version = 11;
 inline constexpr qint64 EntryHeaderSize = 53;
 inline constexpr qint64 FooterSize = 221;
 
+// Longer names are not ones a project's files have; the bound also keeps a hostile index from
+// handing the client names of any length.
+inline constexpr qsizetype MaxPathLength = 1024;
+
 // FNV-1a 64 of the path lowercased, as UTF-16LE bytes, with the seed added to the offset basis.
 quint64 HashPath(const QString& RelativePath, quint64 Seed);
+
+// Why the path cannot name a file below a mount point, or empty when it can: "/" separated names
+// with no empty, "." or ".." part, no backslash, colon, NUL or other control character, at most
+// MaxPathLength characters. The writer packs only such paths and the reader accepts only them, so
+// that no entry of a pak can reach outside its mount point when it is mounted.
+QString EntryPathProblem(const QString& Path);
+
+// The text with backslashes, control and other non-printing characters escaped (\\, \n, \t,
+// \u{7f}), so that a name read from a pak always prints as one line that says what it holds.
+QString Printable(const QString& Text);
 } // namespace PakFormat
 
 // Writes a pak by streaming each file through SHA-1 into it: memory stays flat whatever the sizes.

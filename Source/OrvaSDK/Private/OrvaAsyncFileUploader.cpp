@@ -34,11 +34,20 @@ QString OrvaText(const char* Key, const char* Source, const QStringList& Argumen
 UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
                                                            const QString& ComponentId, bool bIsSandbox)
 {
+	// Read now, not at the end: the creator may select another world while the upload runs.
+	return UploadFile(Sdk, TargetFilePath, ComponentId, bIsSandbox, Sdk ? Sdk->GetCheckCode() : QString());
+}
+
+UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
+                                                           const QString& ComponentId, bool bIsSandbox,
+                                                           const QString& CheckCode)
+{
 	auto* Uploader = new UOrvaAsyncFileUploader();
 	Uploader->Sdk = Sdk;
 	Uploader->TargetFilePath = TargetFilePath;
 	Uploader->ComponentId = ComponentId;
 	Uploader->bIsSandbox = bIsSandbox;
+	Uploader->CheckCode = CheckCode;
 	// Still its own keeper until it ends; a subsystem that goes first takes its uploads with it.
 	// Set once the fields are, so that whoever watches the subsystem's children sees them.
 	Uploader->setParent(Sdk);
@@ -73,16 +82,8 @@ void UOrvaAsyncFileUploader::Send(const QString& Verb, const QString& RelativePa
 		AsyncTask(ENamedThreads::GameThread, this, [this] { End(false); });
 		return;
 	}
-	FHttpRequestPtr Request = Sdk->GetHost()->Http().CreateRequest();
-	Request->SetVerb(Verb);
 	// The token is read as each request is built: a new login in between is honoured.
-	Request->SetURL(Sdk->GetServiceBaseUrl() + RelativePath);
-	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
-	if (bAccept)
-	{
-		Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
-	}
-	Request->SetHeader(QStringLiteral("Authorization"), Sdk->AccessToken);
+	const FHttpRequestPtr Request = Sdk->CreateServiceRequest(Verb, RelativePath, bAccept, true);
 	if (!Body.isNull())
 	{
 		Request->SetContentAsString(Body);
@@ -253,7 +254,7 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	Q_UNUSED(Result);
 	if (bSuccess)
 	{
-		SpawnUploadSuccessNotification();
+		// Stored and checked by the store; success shows once the service confirms the completion.
 		CompleteUpload();
 		UE_LOG(LogTemp, Warning, QStringLiteral("Aws3S Upload Success!!!"));
 	}
@@ -273,14 +274,6 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 
 void UOrvaAsyncFileUploader::CompleteUpload()
 {
-	QString CheckCode;
-	// The build's check code comes from the pak bookkeeping (GetCheckCode), called by name: it is
-	// an invokable operation of the subsystem.
-	if (!Sdk ||
-	    !QMetaObject::invokeMethod(Sdk.data(), "GetCheckCode", Qt::DirectConnection, Q_RETURN_ARG(QString, CheckCode)))
-	{
-		UE_LOG(LogTemp, Error, QStringLiteral("CompleteUpload: the build's check code cannot be read"));
-	}
 	FCondensedJsonWriter Writer;
 	Writer.WriteObjectStart();
 	Writer.WriteValue(QStringLiteral("checksum"), CheckCode);
@@ -292,14 +285,33 @@ void UOrvaAsyncFileUploader::CompleteUpload()
 void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response,
                                                              bool bWasSuccessful)
 {
-	// A refusal (the service found no object of the registered size, say) is no completion.
-	if (Response && bWasSuccessful && Response->GetResponseCode() >= 200 && Response->GetResponseCode() < 300)
+	if (!Response || !bWasSuccessful)
 	{
-		End(true);
-		UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
+		FailCompletion(QStringLiteral("no answer from the service"));
 		return;
 	}
+	const int Status = Response->GetResponseCode();
+	// A refusal (the service found no object of the registered size, say) is no completion.
+	if (Status < 200 || Status >= 300)
+	{
+		const QString Detail = QString::fromUtf8(Response->GetContent().left(200)).simplified();
+		FailCompletion(QStringLiteral("the service answered HTTP %1%2")
+		                   .arg(Status)
+		                   .arg(Detail.isEmpty() ? QString() : QStringLiteral(": ") + Detail));
+		return;
+	}
+	SpawnUploadSuccessNotification();
+	End(true);
+	UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
+}
+
+void UOrvaAsyncFileUploader::FailCompletion(const QString& Cause)
+{
 	UE_LOG(LogTemp, Error, QStringLiteral("Error for CompleteComponents: Response Is Not Valid"));
+	UE_LOG(LogTemp, Error,
+	       QStringLiteral("Upload of %1 stored but not completed (component %2): %3")
+	           .arg(FileLabel(), ComponentId, Cause));
+	SpawnUploadFailNotification();
 	End(false);
 }
 

@@ -9,6 +9,8 @@
 #include "Paths.h"
 #include "Texture.h"
 
+#include <QSet>
+
 namespace
 {
 // The engine's string equality: same length, equal ignoring case.
@@ -123,12 +125,41 @@ void UOrvaDataCacheSubsystem::InitCurrImageList()
 {
 	CurrImageList.clear();
 	CurrImageList.append(std::make_shared<FOrvaImageData>());
+	AddedImages.clear();
 }
 
 void UOrvaDataCacheSubsystem::SetCurrImageList(const QList<FOrvaImageDataPtr>& ImageList)
 {
+	QSet<QString> Answered;
+	for (const FOrvaImageDataPtr& Image : ImageList)
+	{
+		if (Image && !Image->Id.isEmpty())
+		{
+			Answered.insert(Image->Id);
+		}
+	}
+	QList<FOrvaImageDataPtr> Kept;
+	for (const FOrvaImageDataPtr& Added : std::as_const(AddedImages))
+	{
+		// Gone from the list meanwhile (another world's list replaced it), or known to the service.
+		if (CurrImageList.contains(Added) && !Answered.contains(Added->Id))
+		{
+			Kept.append(Added);
+		}
+	}
+	AddedImages = Kept;
 	CurrImageList = ImageList;
+	CurrImageList.append(Kept);
 	CurrImageList.append(std::make_shared<FOrvaImageData>());
+}
+
+void UOrvaDataCacheSubsystem::BeginImageListFetch(const QString& World)
+{
+	if (World.compare(AddedImagesWorld, Qt::CaseInsensitive) != 0)
+	{
+		AddedImages.clear();
+		AddedImagesWorld = World;
+	}
 }
 
 const QList<FOrvaImageDataPtr>& UOrvaDataCacheSubsystem::GetCurrImageList() const
@@ -289,6 +320,7 @@ void UOrvaDataCacheSubsystem::AddNewLocalImage(const QString& LocalPath)
 		CurrImageList.append(std::make_shared<FOrvaImageData>());
 	}
 	CurrImageList.insert(CurrImageList.size() - 1, Image);
+	AddedImages.append(Image);
 	UOrvaAsyncImageUploader* Uploader = UOrvaAsyncImageUploader::UploadImage(*GetHost(), LocalPath);
 	connect(Uploader, &UOrvaAsyncImageUploader::OnUploadSucceeded, this,
 	        [this](FOrvaImageData ImageData) { UploadImageSuccess(std::move(ImageData)); });
@@ -343,6 +375,8 @@ void UOrvaDataCacheSubsystem::UploadImageFailed(const QString& LocalPath)
 	RefusedLocalImages.insert(LocalPath.toCaseFolded());
 	FOrvaImageDataPtr Local;
 	GetLocalImageData(LocalPath, Local);
+	// Not stored: a later list answer has nothing to wait for.
+	AddedImages.removeOne(Local);
 	FOrvaImageData Ended;
 	Ended.Url = LocalPath;
 	Q_EMIT OnImageUploadEnded(Local ? *Local : Ended);

@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QProcess>
 
+#include <utility>
+
 namespace
 {
 
@@ -28,22 +30,6 @@ const QString ClientBelowInstallFolder = QStringLiteral("ORVAClient/Binaries/Lin
 QString OrvaText(const char* Key, const char* Source)
 {
 	return QCoreApplication::translate("OrvaSDK", Source, Key);
-}
-
-// The registered pak of a level and platform: the build output's "Component.json" names the
-// component, whose id names the pak beside it (the rule of GetCopmonentNamedPakPath).
-QString FindRegisteredPak(const QString& AssetName, const QString& Platform, const FPaths& Paths)
-{
-	const QString Folder = FPaths::Combine({FPaths::ConvertRelativePathToFull(Paths.ProjectSavedDir()),
-	                                        QStringLiteral("HotPatcher"), AssetName, Platform});
-	QFile File(FPaths::Combine(Folder, QStringLiteral("Component.json")));
-	if (AssetName.isEmpty() || !File.open(QIODevice::ReadOnly))
-	{
-		return QString();
-	}
-	const std::optional<QJsonObject> Info = FJson::ParseObject(File.readAll());
-	const QString ComponentId = Info ? FJson::GetString(*Info, QStringLiteral("ComponentId")) : QString();
-	return ComponentId.isEmpty() ? QString() : FPaths::Combine(Folder, ComponentId + QStringLiteral(".pak"));
 }
 
 } // namespace
@@ -125,9 +111,9 @@ bool UOrvaSDKSubsystem::OpenClientExe()
 	}
 
 	QStringList Arguments;
-	const QString ClientPak =
-	    FindRegisteredPak(CurrWorkspace.ObjectPath.GetAssetName(), QStringLiteral("WindowsClient"), Host.Paths());
-	if (!ClientPak.isEmpty())
+	QString ClientPak;
+	// The registered client pak of the selected world only (the bookkeeping's rule).
+	if (GetCopmonentNamedPakPath(CurrWorkspace.ObjectPath.GetAssetName(), QStringLiteral("WindowsClient"), ClientPak))
 	{
 		Arguments = BuildClientArguments(ClientPak, Host.EditorSettings().bStereoscopic3D, bLogging);
 	}
@@ -139,8 +125,20 @@ bool UOrvaSDKSubsystem::OpenClientExe()
 
 void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 {
-	if (bServerPakIsUploaded)
+	const QString Launched = std::exchange(LaunchWorld, QString());
+	if (!bServerPakIsUploaded)
 	{
-		Q_EMIT OnClientLaunched(OpenClientExe());
+		return;
 	}
+	// The client would start on the client pak of whichever world is selected now, beside the
+	// server pak of another.
+	if (!Launched.isEmpty() && Launched != CurrWorkspace.WorldIdentifier)
+	{
+		UE_LOG(LogTemp, Warning,
+		       QStringLiteral("The server pak of %1 is uploaded, but %2 is selected now: the client is not started")
+		           .arg(Launched, CurrWorkspace.WorldIdentifier));
+		Q_EMIT OnClientLaunched(false);
+		return;
+	}
+	Q_EMIT OnClientLaunched(OpenClientExe());
 }

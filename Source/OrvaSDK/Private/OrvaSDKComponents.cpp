@@ -12,9 +12,14 @@
 
 void UOrvaSDKSubsystem::InitUpload()
 {
+	InitUploadFor(CurrWorkspace);
+}
+
+void UOrvaSDKSubsystem::InitUploadFor(const FWorkspaceData& Workspace)
+{
 	UpdateProgress(EOrvaSDKProgress::PakUploading);
-	const QString AssetName = CurrWorkspace.ObjectPath.GetAssetName();
-	const QString PackageName = CurrWorkspace.ObjectPath.GetLongPackageName();
+	const QString AssetName = Workspace.ObjectPath.GetAssetName();
+	const QString PackageName = Workspace.ObjectPath.GetLongPackageName();
 	const bool bSandbox = TargetPlatforms.size() == 1 &&
 	                      TargetPlatforms.first().compare(QLatin1String("WindowsServer"), Qt::CaseInsensitive) == 0;
 
@@ -34,8 +39,8 @@ void UOrvaSDKSubsystem::InitUpload()
 	}
 	Writer.WriteArrayEnd();
 
-	const QString WorldPath = CurrentWorldPath(QStringLiteral("UploadComponents"));
-	if (WorldPath.isEmpty())
+	const QString Path = WorldPath(QStringLiteral("UploadComponents"), Workspace.WorldId);
+	if (Path.isEmpty())
 	{
 		// Nothing is sent, so no answer will free the task slot.
 		UpdateProgress(EOrvaSDKProgress::PakUploadFailed);
@@ -43,26 +48,51 @@ void UOrvaSDKSubsystem::InitUpload()
 		return;
 	}
 	const FHttpRequestPtr Request =
-	    CreateServiceRequest(QStringLiteral("POST"), WorldPath + QStringLiteral("/components"), true, true);
+	    CreateServiceRequest(QStringLiteral("POST"), Path + QStringLiteral("/components"), true, true);
 	Request->SetContentAsString(Writer.Close());
+	PendingRegistrations.insert(Request.get(), FRegistration{Workspace.WorldIdentifier, AssetName});
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::InitUpload_ResponseReceived);
 }
 
-void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
+void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool)
 {
+	// The answer belongs to the world it was sent for; called without a request of ours, it is
+	// handled for the current one.
+	const auto Pending = PendingRegistrations.constFind(Request.get());
+	const FRegistration Registration =
+	    Pending != PendingRegistrations.cend()
+	        ? *Pending
+	        : FRegistration{CurrWorkspace.WorldIdentifier, CurrWorkspace.ObjectPath.GetAssetName()};
+	PendingRegistrations.remove(Request.get());
+	// Whatever the outcome, the chain of this build ends here: the next task may start.
+	auto Fail = [this]
+	{
+		UpdateProgress(EOrvaSDKProgress::PakUploadFailed);
+		IdentInProgress.clear();
+	};
 	if (!Response)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadComponents: Response Is Not Valid"));
+		Fail();
 		return;
 	}
 	const std::optional<QJsonArray> Answer = FJson::ParseArray(Response->GetContent());
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: Upload Components Failed"));
-		UpdateProgress(EOrvaSDKProgress::PakUploadFailed);
-		IdentInProgress.clear();
+		Fail();
 		return;
 	}
+	const int Code = Response->GetResponseCode();
+	if (Code < 200 || Code >= 300)
+	{
+		// A refusal registered nothing, whatever its body lists.
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("UploadComponents: the service refused the components (HTTP %1)").arg(Code));
+		Fail();
+		return;
+	}
+	bool bAllRecorded = true;
 	for (const QJsonValue& Element : *Answer)
 	{
 		if (!Element.isObject())
@@ -97,15 +127,12 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr, FHttpRespon
 		{
 			continue;
 		}
-		// Only the file's own name changes, never a folder that happens to contain the same text.
-		const QString OldPath = GetPakPathByPakName(FileName);
-		const QString NewPath = FPaths::Combine(FPaths::GetPath(OldPath), ComponentId + QStringLiteral(".pak"));
-		if (OldPath != NewPath)
-		{
-			QFile::rename(OldPath, NewPath);
-		}
-		SaveComponentInfoToFile(ComponentId, Platform);
+		bAllRecorded &= RegisterComponent(Registration, ComponentId, Platform, FileName);
 	}
-	// The chain of this build ends here: the next task may start.
+	if (!bAllRecorded)
+	{
+		Fail();
+		return;
+	}
 	IdentInProgress.clear();
 }

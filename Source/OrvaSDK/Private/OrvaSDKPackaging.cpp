@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "EditorHost.h"
 #include "ExportPatchSettings.h"
+#include "FileHelper.h"
 #include "FlibHotPatcherCoreHelper.h"
 #include "FlibPatchParserHelper.h"
 #include "HotPatcherEditor.h"
@@ -16,8 +17,15 @@
 #include "SerializeStructJson.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
 #include <QSaveFile>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -28,13 +36,13 @@ QString Localized(const char* Key, const char* Source)
 
 bool SaveText(const QString& Path, const QString& Text)
 {
-	if (!FPaths::CreateDirectoryTree(FPaths::GetPath(Path)))
+	QString Reason;
+	if (!FFileHelper::SaveStringToFile(Text, Path, &Reason))
 	{
+		UE_LOG(LogTemp, Error, QStringLiteral("Cannot write %1: %2").arg(Path, Reason));
 		return false;
 	}
-	QSaveFile File(Path);
-	const QByteArray Bytes = Text.toUtf8();
-	return File.open(QIODevice::WriteOnly) && File.write(Bytes) == Bytes.size() && File.commit();
+	return true;
 }
 
 std::optional<QJsonObject> LoadJsonObject(const QString& Path)
@@ -52,12 +60,52 @@ bool NamesLevelAsset(const FSoftObjectPath& Path)
 {
 	return !Path.GetLongPackageName().isEmpty() && Path.GetSubPathString().isEmpty();
 }
+
+// What "Component.json" holds: the compact object with the one member "ComponentId".
+QString ComponentInfoText(const QString& ComponentId)
+{
+	FCondensedJsonWriter Writer;
+	Writer.WriteObjectStart();
+	Writer.WriteValue(QStringLiteral("ComponentId"), ComponentId);
+	Writer.WriteObjectEnd();
+	return Writer.Close();
+}
 } // namespace
 
 QString UOrvaSDKSubsystem::GetPakOutputRoot() const
 {
 	return FPaths::ConvertRelativePathToFull(
 	    FPaths::Combine(GetHost()->Paths().ProjectSavedDir(), QStringLiteral("HotPatcher")));
+}
+
+QString UOrvaSDKSubsystem::GetWorldOutputRoot(const QString& WorldIdentifier) const
+{
+	// Two worlds whose entry levels share a name must not share their paks and records: each
+	// world builds into a folder of its own, which its identifier must not lead out of.
+	if (!IsSafeIdentifier(WorldIdentifier))
+	{
+		return QString();
+	}
+	return FPaths::Combine(GetPakOutputRoot(), WorldIdentifier);
+}
+
+QString UOrvaSDKSubsystem::GetCurrentBuildFolder() const
+{
+	return GetLevelOutputFolder(CurrWorkspace.ObjectPath.GetAssetName());
+}
+
+QString UOrvaSDKSubsystem::GetLevelOutputFolder(const QString& LevelName) const
+{
+	const QString WorldRoot = GetWorldOutputRoot(CurrWorkspace.WorldIdentifier);
+	const QString Own = WorldRoot.isEmpty() ? QString() : FPaths::Combine(WorldRoot, LevelName);
+	const QString Shared = FPaths::Combine(GetPakOutputRoot(), LevelName);
+	// A project built before output was kept per world keeps publishing what it built, until the
+	// world's first build of its own.
+	if (Own.isEmpty() || (!FPaths::DirectoryExists(Own) && FPaths::DirectoryExists(Shared)))
+	{
+		return Shared;
+	}
+	return Own;
 }
 
 void UOrvaSDKSubsystem::UpdateHotPatcherSettings(const QString& PackageName, const FSoftObjectPath& TargetObject)
@@ -146,6 +194,13 @@ void UOrvaSDKSubsystem::ExcutePatcher()
 		UE_LOG(LogTemp, Error, QStringLiteral("No HotPatcher settings: nothing is built"));
 		return;
 	}
+	const QString WorldRoot = GetWorldOutputRoot(CurrWorkspace.WorldIdentifier);
+	if (WorldRoot.isEmpty())
+	{
+		FailPakBuild(QStringLiteral("The world identifier \"%1\" cannot name a build folder: nothing is built")
+		                 .arg(CurrWorkspace.WorldIdentifier));
+		return;
+	}
 	// A build is a task of its workspace, so its progress shows in the workspace's record.
 	if (IdentInProgress.isEmpty())
 	{
@@ -155,16 +210,18 @@ void UOrvaSDKSubsystem::ExcutePatcher()
 
 	FExportPatchSettings Copy;
 	Copy = *GPatchSettings;
+	// The paks, the version file and the settings file of this build lie in the world's folder.
+	Copy.SavePath = WorldRoot;
 	QString Json;
 	TSerializeStructAsJsonString(Copy, Json);
-	const QString ConfigPath = FPaths::ConvertRelativePathToFull(
-	    FPaths::Combine({GetHost()->Paths().ProjectSavedDir(), QStringLiteral("HotPatcher"),
-	                     QStringLiteral("%1_PatchConfig.json").arg(Copy.VersionId)}));
+	const QString ConfigPath = FPaths::Combine(WorldRoot, QStringLiteral("%1_PatchConfig.json").arg(Copy.VersionId));
 	if (!SaveText(ConfigPath, Json))
 	{
-		// The commandlet then cannot read it and the build fails with that reason.
-		UE_LOG(LogTemp, Error, QStringLiteral("Cannot write the pak settings file %1").arg(ConfigPath));
+		// A build from the settings file left by an earlier build would publish the wrong level.
+		FailPakBuild(QStringLiteral("Cannot write the pak settings file %1").arg(ConfigPath));
+		return;
 	}
+	PakBuildWorkspace = CurrWorkspace;
 
 	const QString AdditionalArgs = Copy.GetCombinedAdditionalCommandletArgs();
 	const QString CommandLine =
@@ -201,6 +258,7 @@ void UOrvaSDKSubsystem::FailPakBuild(const QString& Reason)
 	UpdateProgress(EOrvaSDKProgress::AssetPakFailed);
 	IdentInProgress.clear();
 	PakMission.reset();
+	PakBuildWorkspace.reset();
 	Q_EMIT OnOrvaSDKPaking(false);
 }
 
@@ -211,11 +269,13 @@ void UOrvaSDKSubsystem::PatcherSuccess(FProcWorkerThread* Worker)
 		FailPakBuild(QStringLiteral("Pak build failed"));
 		return;
 	}
+	// The build belongs to the world it was started for, whichever is current by now.
+	const FWorkspaceData Built = PakBuildWorkspace.value_or(CurrWorkspace);
 	// A process that says it succeeded has not built anything until its paks are there.
-	const QString Level = CurrWorkspace.ObjectPath.GetAssetName();
+	const QString Level = Built.ObjectPath.GetAssetName();
 	for (const QString& Platform : std::as_const(TargetPlatforms))
 	{
-		const QString PakPath = GetPakPathByPakName(Level + QLatin1Char('_') + Platform);
+		const QString PakPath = GetPakPathByPakName(Level + QLatin1Char('_') + Platform, Built.WorldIdentifier);
 		if (!FPaths::FileExists(PakPath))
 		{
 			FailPakBuild(QStringLiteral("Pak build %1 reported success, but %2 is missing")
@@ -224,12 +284,10 @@ void UOrvaSDKSubsystem::PatcherSuccess(FProcWorkerThread* Worker)
 		}
 	}
 	PakMission.reset();
+	PakBuildWorkspace.reset();
 	Q_EMIT OnOrvaSDKPaking(true);
-	if (CheckLocalPaks(false))
-	{
-		InitUpload();
-		UpdateProgress(EOrvaSDKProgress::AssetPakSuccess);
-	}
+	InitUploadFor(Built);
+	UpdateProgress(EOrvaSDKProgress::AssetPakSuccess);
 }
 
 void UOrvaSDKSubsystem::PathcerFailed(FProcWorkerThread* Worker)
@@ -250,18 +308,33 @@ void UOrvaSDKSubsystem::OpenHotPatcher()
 
 QString UOrvaSDKSubsystem::GetPakPathByPakName(const QString& PakName) const
 {
+	return GetPakPathByPakName(PakName, CurrWorkspace.WorldIdentifier);
+}
+
+QString UOrvaSDKSubsystem::GetPakPathByPakName(const QString& PakName, const QString& WorldIdentifier) const
+{
 	const int Split = PakName.lastIndexOf(QLatin1Char('_'));
 	const QString Left = Split >= 0 ? PakName.left(Split) : QString();
 	const QString Right = Split >= 0 ? PakName.mid(Split + 1) : QString();
-	return FPaths::Combine({GetPakOutputRoot(), Left, Right, PakName + QStringLiteral(".pak")});
+	// No world, no folder of its own: the name leads to the shared folder, where no build of ours
+	// writes any more.
+	QString Root = GetWorldOutputRoot(WorldIdentifier);
+	if (Root.isEmpty())
+	{
+		Root = GetPakOutputRoot();
+	}
+	return FPaths::Combine({Root, Left, Right, PakName + QStringLiteral(".pak")});
 }
 
 bool UOrvaSDKSubsystem::GetCopmonentNamedPakPath(const QString& AssetName, const QString& PlatformName,
                                                  QString& OutPath)
 {
-	const QString Root = GPatchSettings ? GPatchSettings->GetSaveAbsPath() : GetPakOutputRoot();
-	const QString Folder = FPaths::Combine({Root, AssetName, PlatformName});
 	OutPath.clear();
+	if (!IsSafeIdentifier(AssetName) || !IsSafeIdentifier(PlatformName))
+	{
+		return false;
+	}
+	const QString Folder = FPaths::Combine(GetLevelOutputFolder(AssetName), PlatformName);
 	const std::optional<QJsonObject> Info = LoadJsonObject(FPaths::Combine(Folder, QStringLiteral("Component.json")));
 	if (!Info)
 	{
@@ -279,16 +352,101 @@ bool UOrvaSDKSubsystem::GetCopmonentNamedPakPath(const QString& AssetName, const
 
 bool UOrvaSDKSubsystem::SaveComponentInfoToFile(const QString& ComponentId, const QString& PlatformName)
 {
-	FCondensedJsonWriter Writer;
-	Writer.WriteObjectStart();
-	Writer.WriteValue(QStringLiteral("ComponentId"), ComponentId);
-	Writer.WriteObjectEnd();
-	const QString Path =
-	    GPatchSettings
-	        ? QString(FPaths::Combine(GPatchSettings->GetCurrentVersionSavePath(), PlatformName) +
-	                  QStringLiteral("/Component.json"))
-	        : QString(GetHost()->Paths().ProjectSavedDir() + PlatformName + QStringLiteral("/Component.json"));
-	return SaveText(Path, Writer.Close());
+	const QString WorldRoot = GetWorldOutputRoot(CurrWorkspace.WorldIdentifier);
+	const QString Level = CurrWorkspace.ObjectPath.GetAssetName();
+	if (WorldRoot.isEmpty() || !IsSafeIdentifier(Level) || !IsSafeIdentifier(PlatformName))
+	{
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("Component %1 of %2 is not recorded: no world folder for \"%3\"")
+		           .arg(ComponentId, PlatformName, CurrWorkspace.WorldIdentifier));
+		return false;
+	}
+	return SaveText(FPaths::Combine({WorldRoot, Level, PlatformName, QStringLiteral("Component.json")}),
+	                ComponentInfoText(ComponentId));
+}
+
+bool UOrvaSDKSubsystem::RegisterComponent(const FRegistration& Registration, const QString& ComponentId,
+                                          const QString& Platform, const QString& FileName)
+{
+	const QString WorldRoot = GetWorldOutputRoot(Registration.WorldIdentifier);
+	if (WorldRoot.isEmpty())
+	{
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("UploadComponents: the world identifier \"%1\" cannot name a folder; %2 is not recorded")
+		           .arg(Registration.WorldIdentifier, ComponentId));
+		return false;
+	}
+	const QString InfoPath =
+	    FPaths::Combine({WorldRoot, Registration.LevelName, Platform, QStringLiteral("Component.json")});
+	// The record is written before the pak takes its new name: a failed write leaves the pak
+	// under the name of its build and the earlier record as it was, never a renamed pak that
+	// nothing records.
+	QFile Previous(InfoPath);
+	const bool bHadPrevious = Previous.open(QIODevice::ReadOnly);
+	const QByteArray PreviousInfo = bHadPrevious ? Previous.readAll() : QByteArray();
+	Previous.close();
+	if (!SaveText(InfoPath, ComponentInfoText(ComponentId)))
+	{
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("UploadComponents: cannot write %1; component %2 is not recorded")
+		           .arg(InfoPath, ComponentId));
+		return false;
+	}
+	// Only the file's own name changes, never a folder that happens to contain the same text.
+	const QString OldPath = GetPakPathByPakName(FileName, Registration.WorldIdentifier);
+	const QString NewPath = FPaths::Combine(FPaths::GetPath(OldPath), ComponentId + QStringLiteral(".pak"));
+	if (OldPath != NewPath && QFileInfo::exists(OldPath))
+	{
+		// rename(2) replaces a pak of the same id left by an earlier registration in one step.
+		if (std::rename(QFile::encodeName(OldPath).constData(), QFile::encodeName(NewPath).constData()) != 0)
+		{
+			const QString Reason = QString::fromLocal8Bit(std::strerror(errno));
+			// The record named a pak that is not there: the earlier one stands again.
+			const bool bRestored =
+			    bHadPrevious ? SaveText(InfoPath, QString::fromUtf8(PreviousInfo)) : QFile::remove(InfoPath);
+			UE_LOG(LogTemp, Error,
+			       QStringLiteral("UploadComponents: cannot rename %1 to %2: %3; component %4 is not recorded%5")
+			           .arg(OldPath, NewPath, Reason, ComponentId,
+			                bRestored ? QString() : QStringLiteral(" (and %1 could not be restored)").arg(InfoPath)));
+			return false;
+		}
+	}
+	if (FPaths::GetPath(NewPath) == FPaths::GetPath(InfoPath) && QFileInfo::exists(NewPath))
+	{
+		RemoveSupersededFiles(Registration.WorldIdentifier, NewPath);
+	}
+	return true;
+}
+
+void UOrvaSDKSubsystem::RemoveSupersededFiles(const QString& WorldIdentifier, const QString& KeptPak)
+{
+	// A running build may be writing its temporary here, and a running upload may not have opened
+	// the pak it was given yet: both wait for the next registration.
+	if (IsPakBuildRunning() || IsUploadRunning(WorldIdentifier))
+	{
+		return;
+	}
+	const QFileInfo Kept(KeptPak);
+	QDir Folder = Kept.absoluteDir();
+	const QFileInfoList Files =
+	    Folder.entryInfoList({QStringLiteral("*.pak"), QStringLiteral("*.tmp")}, QDir::Files | QDir::Hidden);
+	for (const QFileInfo& File : Files)
+	{
+		if (File.fileName() == Kept.fileName())
+		{
+			continue;
+		}
+		if (QFile::remove(File.absoluteFilePath()))
+		{
+			UE_LOG(LogTemp, Display,
+			       QStringLiteral("Removed %1: superseded by %2").arg(File.absoluteFilePath(), KeptPak));
+		}
+		else
+		{
+			UE_LOG(LogTemp, Warning,
+			       QStringLiteral("Cannot remove %1, superseded by %2").arg(File.absoluteFilePath(), KeptPak));
+		}
+	}
 }
 
 bool UOrvaSDKSubsystem::CheckLocalPaks(bool bNamedByComponent)
@@ -326,7 +484,7 @@ QString UOrvaSDKSubsystem::GetCheckCode()
 	if (GPatchSettings)
 	{
 		const QString Name = FPaths::GetBaseFilename(CurrWorkspace.ObjectPath.ToString());
-		const QString File = FPaths::Combine({GetPakOutputRoot(), Name, Name + QStringLiteral("_PakVersion.json")});
+		const QString File = FPaths::Combine(GetLevelOutputFolder(Name), Name + QStringLiteral("_PakVersion.json"));
 		if (FPaths::FileExists(File))
 		{
 			if (const std::optional<QJsonObject> Version = LoadJsonObject(File))
@@ -339,15 +497,20 @@ QString UOrvaSDKSubsystem::GetCheckCode()
 	return CheckCode;
 }
 
+void UOrvaSDKSubsystem::ShowTaskInProgress(const QString& Folder)
+{
+	GetHost()->Dialogs().MessageBox(
+	    EAppMsgType::Ok,
+	    Localized("OrvaSDK_TaskInProgress", "This Project has one task in folder: {0}, please waiting.")
+	        .replace(QStringLiteral("{0}"), Folder),
+	    Localized("OrvaSDK_TaskInProgressTitle", "One Task in progress"));
+}
+
 void UOrvaSDKSubsystem::PakAndUpload()
 {
 	if (!IdentInProgress.isEmpty())
 	{
-		GetHost()->Dialogs().MessageBox(
-		    EAppMsgType::Ok,
-		    Localized("OrvaSDK_TaskInProgress", "This Project has one task in folder: {0}, please waiting.")
-		        .replace(QStringLiteral("{0}"), IdentInProgress),
-		    Localized("OrvaSDK_TaskInProgressTitle", "One Task in progress"));
+		ShowTaskInProgress(IdentInProgress);
 		return;
 	}
 	const QStringList NeedMove = CheckFoldersNeedMove(CurrWorkspace.ObjectPath);
@@ -389,15 +552,57 @@ void UOrvaSDKSubsystem::TaskPublishPaks()
 		}
 		return;
 	}
+	// A second publish would put every pak a second time.
+	if (IsUploadRunning(CurrWorkspace.WorldIdentifier))
+	{
+		ShowTaskInProgress(CurrWorkspace.WorldIdentifier);
+		return;
+	}
 	const QString Level = CurrWorkspace.ObjectPath.GetAssetName();
 	for (const QString& Platform : std::as_const(TargetPlatforms))
 	{
 		QString Path;
 		if (GetCopmonentNamedPakPath(Level, Platform, Path))
 		{
-			UOrvaAsyncFileUploader::UploadFile(this, Path, FPaths::GetBaseFilename(Path), bOnlyServer);
+			StartUpload(Path);
 		}
 	}
+}
+
+bool UOrvaSDKSubsystem::IsUploadRunning(const QString& WorldIdentifier) const
+{
+	const auto Found = RunningUploads.constFind(WorldIdentifier);
+	if (Found == RunningUploads.cend())
+	{
+		return false;
+	}
+	return std::any_of(Found->cbegin(), Found->cend(),
+	                   [](const QPointer<QObject>& Uploader) { return !Uploader.isNull(); });
+}
+
+UOrvaAsyncFileUploader* UOrvaSDKSubsystem::StartUpload(const QString& PakPath)
+{
+	UOrvaAsyncFileUploader* Uploader =
+	    UOrvaAsyncFileUploader::UploadFile(this, PakPath, FPaths::GetBaseFilename(PakPath), bOnlyServer);
+	const QString World = CurrWorkspace.WorldIdentifier;
+	RunningUploads[World].append(QPointer<QObject>(Uploader));
+	// The upload ends once; its pointer also clears when it is released.
+	connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
+	        [this, World, Uploader]
+	        {
+		        auto Found = RunningUploads.find(World);
+		        if (Found == RunningUploads.end())
+		        {
+			        return;
+		        }
+		        Found->removeIf([Uploader](const QPointer<QObject>& Running)
+		                        { return Running.isNull() || Running.data() == Uploader; });
+		        if (Found->isEmpty())
+		        {
+			        RunningUploads.erase(Found);
+		        }
+	        });
+	return Uploader;
 }
 
 void UOrvaSDKSubsystem::TaskLaunchORVA()
@@ -414,11 +619,17 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 	{
 		return;
 	}
+	// The launch puts the server pak too: not a second time beside a running publish.
+	if (IsUploadRunning(CurrWorkspace.WorldIdentifier))
+	{
+		ShowTaskInProgress(CurrWorkspace.WorldIdentifier);
+		return;
+	}
 	QString ServerPak;
 	if (GetCopmonentNamedPakPath(CurrWorkspace.ObjectPath.GetAssetName(), QStringLiteral("WindowsServer"), ServerPak))
 	{
-		UOrvaAsyncFileUploader* Uploader =
-		    UOrvaAsyncFileUploader::UploadFile(this, ServerPak, FPaths::GetBaseFilename(ServerPak), bOnlyServer);
+		UOrvaAsyncFileUploader* Uploader = StartUpload(ServerPak);
+		LaunchWorld = CurrWorkspace.WorldIdentifier;
 		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
 		        &UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak);
 	}

@@ -597,6 +597,10 @@ void UOrvaSDKSubsystem::GetScreenshots()
 	{
 		return;
 	}
+	if (UOrvaDataCacheSubsystem* Cache = GetDataCache())
+	{
+		Cache->BeginImageListFetch(Path);
+	}
 	const FHttpRequestPtr Request =
 	    CreateServiceRequest(QStringLiteral("GET"), Path + QStringLiteral("/screenshots"), true, true);
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::GetScreenshots_ResponseReceived);

@@ -259,17 +259,22 @@ void UOrvaSDKSubsystem::SendServiceRequest(const FHttpRequestPtr& Request, FResp
 
 QString UOrvaSDKSubsystem::CurrentWorldPath(const QString& Label) const
 {
-	if (CurrWorkspace.WorldId.isEmpty())
+	return WorldPath(Label, CurrWorkspace.WorldId);
+}
+
+QString UOrvaSDKSubsystem::WorldPath(const QString& Label, const QString& WorldId) const
+{
+	if (WorldId.isEmpty())
 	{
 		UE_LOG(LogTemp, Display, QStringLiteral("%1: no world is selected, nothing sent").arg(Label));
 		return QString();
 	}
-	if (!IsSafeIdentifier(CurrWorkspace.WorldId))
+	if (!IsSafeIdentifier(WorldId))
 	{
-		UE_LOG(LogTemp, Error,
-		       QStringLiteral("%1: no request sent, the world id \"%2\" cannot go into an address")
-		           .arg(Label, CurrWorkspace.WorldId));
+		UE_LOG(
+		    LogTemp, Error,
+		    QStringLiteral("%1: no request sent, the world id \"%2\" cannot go into an address").arg(Label, WorldId));
 		return QString();
 	}
-	return QStringLiteral("worlds/") + FHttpModule::UrlEncode(CurrWorkspace.WorldId);
+	return QStringLiteral("worlds/") + FHttpModule::UrlEncode(WorldId);
 }

@@ -21,9 +21,13 @@ class UOrvaAsyncFileUploader : public QObject
 	Q_OBJECT
 
 public:
-	// Sdk is the subsystem whose service address, access token and check code the uploader uses
-	// (the engine finds it by lookup; here the caller hands it over). The first request is under
-	// way when this returns; its answer comes on a later turn of the event loop.
+	// Sdk is the subsystem whose service address and access token the uploader uses (the engine
+	// finds it by lookup; here the caller hands it over). CheckCode is the check code of the build
+	// that produced the pak; the completion carries it, whatever is selected by then. The first
+	// request is under way when this returns; its answer comes on a later turn of the event loop.
+	static UOrvaAsyncFileUploader* UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
+	                                          const QString& ComponentId, bool bIsSandbox, const QString& CheckCode);
+	// As above, with the check code the subsystem gives now (GetCheckCode), taken at the start.
 	static UOrvaAsyncFileUploader* UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
 	                                          const QString& ComponentId, bool bIsSandbox);
 
@@ -31,10 +35,11 @@ public:
 	QString GetBucketName() const { return BucketName; }
 	QString GetKeyUrl() const { return KeyUrl; }
 	QString GetTargetFilePath() const { return TargetFilePath; }
+	QString GetCheckCode() const { return CheckCode; }
 
 Q_SIGNALS:
-	// The uploader's end: true when the object is stored and the service knows it (or already
-	// knew), false otherwise. Broadcast once.
+	// The uploader's end: true when the object is stored and the service confirmed the completion
+	// (or already had it), false otherwise. Broadcast once.
 	void OnUploadCompleted(bool bSuccess);
 
 private:
@@ -56,8 +61,11 @@ private:
 	void SpawnUploadingNotification();
 	void SpawnUploadSuccessNotification();
 	void SpawnUploadFailNotification();
+	// Ends a completion the service did not confirm: the failure step, the cause in the log.
+	void FailCompletion(const QString& Cause);
 
-	// A request to the service with the shared header rules, its answer bound to Handler.
+	// A request to the service built by the subsystem's one request path (headers, deadline, answer
+	// bound), its answer bound to Handler.
 	using FHandler = void (UOrvaAsyncFileUploader::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 	void Send(const QString& Verb, const QString& RelativePath, const QString& Body, bool bAccept, FHandler Handler);
 	// Broadcasts the end once and releases the uploader.
@@ -72,6 +80,8 @@ private:
 	QString KeyUrl;
 	QString ComponentId;
 	bool bIsSandbox = false;
+	// Fixed when the upload starts.
+	QString CheckCode;
 	QPointer<UAwsS3ClientObject> CurrAwsS3Client;
 	FNotificationItemPtr UploadNotification;
 

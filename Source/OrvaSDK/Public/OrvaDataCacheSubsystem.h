@@ -51,7 +51,13 @@ public:
 
 	// Screenshot list of the current world; its last entry is always the placeholder.
 	Q_INVOKABLE void InitCurrImageList();
+	// The list as the service answered it, followed by the screenshots added here since the fetch
+	// of World began that the answer does not hold yet (still uploading, or stored after the
+	// service wrote its answer), so that they keep their place and their upload ends on them.
 	void SetCurrImageList(const QList<FOrvaImageDataPtr>& ImageList);
+	// The screenshot list of World (any key naming one world) is being fetched. Screenshots added
+	// for another world are no longer carried over.
+	void BeginImageListFetch(const QString& World);
 	// Logs "ImageList Generated" on each call.
 #ifdef Q_MOC_RUN
 	Q_INVOKABLE QList<FOrvaImageDataPtr> GetCurrImageList() const;
@@ -99,6 +105,10 @@ private:
 
 	QList<FOrvaWorldDataPtr> WorldList;
 	QList<FOrvaImageDataPtr> CurrImageList;
+	// Screenshots added by AddNewLocalImage that a list answer may not hold yet, and the world
+	// whose list they belong to.
+	QList<FOrvaImageDataPtr> AddedImages;
+	QString AddedImagesWorld;
 	QList<FWorkspaceDataPtr> WorkspaceList;
 	// Keyed by the case-folded name. Textures and downloaders are children of the cache.
 	QHash<QString, UTexture2DDynamic*> ImageCache;

@@ -4,6 +4,7 @@
 #include "Http.h"
 #include "SoftObjectPath.h"
 
+#include <QHash>
 #include <QList>
 #include <QMetaType>
 #include <QObject>
@@ -15,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // The records shared by the subsystems, the request handlers and the views. Records that several
 // holders share live behind shared pointers and are changed in place.
@@ -157,6 +159,7 @@ class FExportPatchSettings;
 class FLoadedObject;
 class FProcWorkerThread;
 struct FAssetData;
+class UOrvaAsyncFileUploader;
 class UOrvaDataCacheSubsystem;
 
 // The plugin's central editor subsystem: login state, the current workspace, the pak build's
@@ -256,6 +259,8 @@ public:
 	Q_INVOKABLE bool CheckLocalPaks(bool bNamedByComponent);
 	bool GetCopmonentNamedPakPath(const QString& AssetName, const QString& PlatformName, QString& OutPath);
 	Q_INVOKABLE bool SaveComponentInfoToFile(const QString& ComponentId, const QString& PlatformName);
+	// The folder of the current world's build of its entry level (see GetLevelOutputFolder).
+	Q_INVOKABLE QString GetCurrentBuildFolder() const;
 	Q_INVOKABLE void PakAndUpload();
 	Q_INVOKABLE void TaskPublishPaks();
 	Q_INVOKABLE void TaskLaunchORVA();
@@ -342,6 +347,8 @@ Q_SIGNALS:
 
 private:
 	friend struct FOrvaSDKSubsystemTestAccess;
+	// Its service requests go through CreateServiceRequest like every other.
+	friend class UOrvaAsyncFileUploader;
 	using FResponseHandler = void (UOrvaSDKSubsystem::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 
 	void UpdateProgress(EOrvaSDKProgress Progress);
@@ -362,13 +369,49 @@ private:
 	// "worlds/<id>" for the current workspace's world; empty (with an error line naming Label) when
 	// the id cannot go into a path.
 	QString CurrentWorldPath(const QString& Label) const;
+	// "worlds/<id>" for WorldId, under the same rules.
+	QString WorldPath(const QString& Label, const QString& WorldId) const;
 	void ReadServiceBaseUrlOverride();
-	// R / Left / Right / PakName + ".pak", split at the last "_" of PakName.
+	// The world's output folder / Left / Right / PakName + ".pak", split at the last "_" of PakName,
+	// for the current world.
 	QString GetPakPathByPakName(const QString& PakName) const;
+	// The same for the world WorldIdentifier.
+	QString GetPakPathByPakName(const QString& PakName, const QString& WorldIdentifier) const;
 	// The project's saved "HotPatcher" folder, absolute.
 	QString GetPakOutputRoot() const;
+	// Where builds of one world write: the output root / WorldIdentifier. Empty when the identifier
+	// cannot name a folder of its own there.
+	QString GetWorldOutputRoot(const QString& WorldIdentifier) const;
+	// Where the output of a level of the current world is read: the world's own folder, or the
+	// shared folder builds used before output was kept per world, when only that one exists.
+	QString GetLevelOutputFolder(const QString& LevelName) const;
 	// Ends a build that did not give its paks: progress, the task slot, the event.
 	void FailPakBuild(const QString& Reason);
+	// The one message box of a refused task, naming the folder whose task runs.
+	void ShowTaskInProgress(const QString& Folder);
+
+	// Component registration of Workspace's build; the answer is handled for that world even if
+	// another one is current by then.
+	void InitUploadFor(const FWorkspaceData& Workspace);
+	struct FRegistration
+	{
+		QString WorldIdentifier;
+		QString LevelName;
+	};
+	// Registers one element of the answer; false when it could not be recorded.
+	bool RegisterComponent(const FRegistration& Registration, const QString& ComponentId, const QString& Platform,
+	                       const QString& FileName);
+	// Removes the paks a registration superseded and temporaries of killed builds from the folder
+	// of the registered pak KeptPak.
+	void RemoveSupersededFiles(const QString& WorldIdentifier, const QString& KeptPak);
+	QHash<const void*, FRegistration> PendingRegistrations;
+
+	// Uploads of each world that have not ended yet; a second publish of a world waits for them.
+	bool IsUploadRunning(const QString& WorldIdentifier) const;
+	UOrvaAsyncFileUploader* StartUpload(const QString& PakPath);
+	QHash<QString, QList<QPointer<QObject>>> RunningUploads;
+	// The world whose launch waits for its server pak's upload.
+	QString LaunchWorld;
 	// The bounds CreateServiceRequest gives every request (tests shorten them).
 	double ServiceDeadline = ServiceRequestDeadlineSeconds;
 	qint64 ServiceAnswerLimit = MaxServiceAnswerBytes;
@@ -398,6 +441,8 @@ private:
 	bool bLoginInFlight = false;
 	// The ids of the deletion whose answer is being handled.
 	QStringList DeletedWorldIds;
+	// The workspace the running build was started for: its paks are registered for that world.
+	std::optional<FWorkspaceData> PakBuildWorkspace;
 	// Only the answer to the latest world-list request fills the cached list.
 	quint64 WorldsListGeneration = 0;
 };

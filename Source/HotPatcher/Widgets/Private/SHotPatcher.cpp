@@ -1,6 +1,7 @@
 #include "SHotPatcher.h"
 
 #include "EditorHost.h"
+#include "FileHelper.h"
 #include "FlibHotPatcherCoreHelper.h"
 #include "FlibPatchParserHelper.h"
 #include "HotPatcherEditor.h"
@@ -21,7 +22,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QScrollArea>
 #include <QSplitter>
 #include <QTableWidget>
@@ -166,11 +166,10 @@ bool WriteTextFile(const QString& Path, const QString& Text, QString& OutError)
 		OutError = Tr("CannotCreateFolder", "Cannot create the folder %1").arg(FPaths::GetPath(Path));
 		return false;
 	}
-	QSaveFile File(Path);
-	const QByteArray Bytes = Text.toUtf8();
-	if (!File.open(QIODevice::WriteOnly) || File.write(Bytes) != Bytes.size() || !File.commit())
+	QString Reason;
+	if (!FFileHelper::SaveStringToFile(Text, Path, &Reason))
 	{
-		OutError = Tr("CannotWriteFile", "Cannot write %1: %2").arg(Path, File.errorString());
+		OutError = Tr("CannotWriteFile", "Cannot write %1: %2").arg(Path, Reason);
 		return false;
 	}
 	return true;

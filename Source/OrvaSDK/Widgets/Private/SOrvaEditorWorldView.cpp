@@ -1155,12 +1155,12 @@ QString SOrvaEditorWorldView::GetBuildFolder() const
 	{
 		Folder += QLatin1Char('/');
 	}
-	Folder += QStringLiteral("Saved/HotPatcher/");
 	if (const UOrvaSDKSubsystem* Subsystem = Sdk())
 	{
-		Folder += Subsystem->CurrWorkspace.ObjectPath.GetAssetName();
+		// Each world builds into a folder of its own.
+		return Subsystem->GetCurrentBuildFolder();
 	}
-	return Folder;
+	return Folder + QStringLiteral("Saved/HotPatcher/");
 }
 
 void SOrvaEditorWorldView::OpenBuildFolder()
