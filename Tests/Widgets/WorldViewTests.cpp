@@ -636,6 +636,34 @@ TEST_F(WorldView, ANewWorldsTileShowsItsNameAndTheEmptyListAHint)
 	EXPECT_EQ(Focused, Panel->GetWorldNameBox());
 }
 
+TEST_F(WorldView, AWorldChosenWhileANewOneIsListedStaysChosen)
+{
+	const QList<QJsonObject> Worlds = StartService(1);
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Panel->GetWorldTiles().size() == 1; }, 15000));
+	const QString Chosen = Worlds[0].value(QStringLiteral("id")).toString();
+	FOrvaWorldData Old;
+	for (const FOrvaWorldDataPtr& World : Cache()->GetWorldList())
+	{
+		if (World && World->Id == Chosen)
+		{
+			Old = *World;
+		}
+	}
+	ASSERT_EQ(Old.Id, Chosen);
+	QTest::mouseClick(Panel->GetNewWorldButton(), Qt::LeftButton);
+	// The new world's answer makes it the workspace; the creator picks the other world before the
+	// list that holds the new one arrives.
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&] { return !Sdk()->GetKeyFolderName().isEmpty() && Sdk()->GetKeyFolderName() != Old.Identifier; }, 15000));
+	Sdk()->ChangeWorkspaceWorld(Old);
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Panel->GetWorldTiles().size() == 2; }, 15000));
+	Settle();
+	EXPECT_EQ(Sdk()->CurrWorkspace.WorldId, Chosen);
+	EXPECT_EQ(Sdk()->GetKeyFolderName(), Old.Identifier);
+}
+
 TEST_F(WorldView, EveryControlStaysReachableAtANarrowWidthWithALongName)
 {
 	const QList<QJsonObject> Worlds = StartService(1);

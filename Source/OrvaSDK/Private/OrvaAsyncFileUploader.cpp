@@ -18,15 +18,25 @@ namespace
 
 constexpr qint64 MaxUploadBytes = qint64(2147483648);
 
-// A localisable text of the namespace "OrvaSDK" with {0}, {1} filled in.
-QString OrvaText(const char* Key, const char* Source, const QStringList& Arguments)
+QString FillArguments(QString Text, const QStringList& Arguments)
 {
-	QString Text = QCoreApplication::translate("OrvaSDK", Source, Key);
 	for (qsizetype I = 0; I < Arguments.size(); ++I)
 	{
 		Text.replace(QLatin1Char('{') + QString::number(I) + QLatin1Char('}'), Arguments[I]);
 	}
 	return Text;
+}
+
+// A localisable text of the namespace "OrvaSDK" with {0}, {1} filled in.
+QString OrvaText(const char* Key, const char* Source, const QStringList& Arguments)
+{
+	return FillArguments(QCoreApplication::translate("OrvaSDK", Source, Key), Arguments);
+}
+
+// The log keeps the system's own text whatever language the notification is shown in.
+QString SourceText(const char* Source, const QStringList& Arguments)
+{
+	return FillArguments(QString::fromUtf8(Source), Arguments);
 }
 
 } // namespace
@@ -344,11 +354,10 @@ void UOrvaAsyncFileUploader::SpawnUploadSuccessNotification()
 		          {
 			          return;
 		          }
-		          const QString Text = OrvaText("UploadSuccessMessage", "{0} is upload Successfully.", {Label});
-		          Item->SetText(Text);
+		          Item->SetText(OrvaText("UploadSuccessMessage", "{0} is upload Successfully.", {Label}));
 		          Item->SetCompletionState(ENotificationState::Success);
 		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Display, Text);
+		          UE_LOG(LogTemp, Display, SourceText("{0} is upload Successfully.", {Label}));
 	          });
 }
 
@@ -361,11 +370,10 @@ void UOrvaAsyncFileUploader::SpawnUploadFailNotification()
 		          {
 			          return;
 		          }
-		          const QString Text = OrvaText("UploadFailedMessage", "{0} is upload faild.", {Label});
-		          Item->SetText(Text);
+		          Item->SetText(OrvaText("UploadFailedMessage", "{0} is upload faild.", {Label}));
 		          Item->SetCompletionState(ENotificationState::Fail);
 		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Error, Text);
+		          UE_LOG(LogTemp, Error, SourceText("{0} is upload faild.", {Label}));
 	          });
 }
 

@@ -864,6 +864,13 @@ void SOrvaEditorWorldView::RefreshWorldList()
 				    this,
 				    [this, World]
 				    {
+					    // A world chosen since the new one was made stays chosen: opening the new
+					    // one now would send what follows (screenshots, details) to the wrong world.
+					    const UOrvaSDKSubsystem* Target = Sdk();
+					    if (!Target || Target->GetKeyFolderName().compare(World->Identifier, Qt::CaseInsensitive) != 0)
+					    {
+						    return;
+					    }
 					    const int Row = int(ShownWorlds.indexOf(World));
 					    if (Row >= 0)
 					    {
