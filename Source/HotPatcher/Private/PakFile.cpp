@@ -33,8 +33,9 @@ constexpr qint64 PipelinedFileSize = 256 * 1024;
 constexpr qint64 MaxIndexSize = qint64(512) << 20;
 // Blocks compressed per hand-over to the workers: enough to keep both cores busy, little memory.
 constexpr int BlocksPerBatch = 32;
-// zlib's default: within a few percent of its best ratio at several times the speed.
-constexpr int CompressionLevel = Z_DEFAULT_COMPRESSION;
+// On package-like data level 5 takes about half the time of zlib's default (6) for about 1% more
+// bytes; per 64 KiB block that stays within a few percent of gzip -6 over the whole file.
+constexpr int CompressionLevel = 5;
 // The only method written or read; its slot in the footer's table is 1.
 constexpr char ZlibMethodName[] = "Zlib";
 constexpr int MethodNameSlots = 5;
