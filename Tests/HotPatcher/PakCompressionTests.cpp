@@ -225,43 +225,46 @@ TEST(PakCompression, HostileBlocksAreRefused)
 	struct FCase
 	{
 		const char* Name;
+		const char* Reason;
 		std::function<void(FCraftedPak&)> Damage;
 	};
+	auto Claim = [](FCraftedPak& Pak, qint64 First, qint64 Second) {
+		Pak.Entries[0].ClaimedBlockSizes = QList<qint64>{First, Second};
+	};
 	const QList<FCase> Cases = {
-	    {"a block that inflates past its stated size",
+	    {"a block that inflates past its stated size", "inflates past its stated size of 36864 bytes",
 	     [&](FCraftedPak& Pak) { Pak.Entries[0].Blocks[1] = Deflate(File.mid(0, 60 * 1024)); }},
-	    {"a block that inflates to fewer bytes than stated",
+	    {"a block that inflates to fewer bytes than stated", "inflates to 100 bytes, not 36864",
 	     [&](FCraftedPak& Pak) { Pak.Entries[0].Blocks[1] = Deflate(File.mid(0, 100)); }},
-	    {"a block that is not zlib", [&](FCraftedPak& Pak) { Pak.Entries[0].Blocks[1] = QByteArray(500, 'x'); }},
-	    {"a file size that needs more blocks than listed",
+	    {"a block that is not zlib", "is not a whole zlib stream",
+	     [&](FCraftedPak& Pak) { Pak.Entries[0].Blocks[1] = QByteArray(500, 'x'); }},
+	    {"a file size that needs more blocks than listed", "2 compression blocks for 204800 bytes",
 	     [&](FCraftedPak& Pak) { Pak.Entries[0].UncompressedSize = 200 * 1024; }},
-	    {"a block table past the entry",
+	    {"a block table past the entry", "compression blocks of",
+	     [&](FCraftedPak& Pak)
+	     { Claim(Pak, Pak.Entries[0].Blocks[0].size(), Pak.Entries[0].Blocks[1].size() + 4000); }},
+	    {"blocks ending short of the stored bytes", "compression blocks of",
+	     [&](FCraftedPak& Pak) { Claim(Pak, Pak.Entries[0].Blocks[0].size(), Pak.Entries[0].Blocks[1].size() - 1); }},
+	    {"blocks and stored bytes past the file", "lies outside the file's data",
 	     [&](FCraftedPak& Pak)
 	     {
-		     Pak.Entries[0].ClaimedBlockSizes =
-		         QList<qint64>{Pak.Entries[0].Blocks[0].size(), Pak.Entries[0].Blocks[1].size() + 4000};
+		     const qint64 First = Pak.Entries[0].Blocks[0].size();
+		     const qint64 Second = Pak.Entries[0].Blocks[1].size() + 40000;
+		     Claim(Pak, First, Second);
+		     Pak.Entries[0].ClaimedSize = First + Second;
 	     }},
-	    {"blocks ending short of the stored bytes",
-	     [&](FCraftedPak& Pak)
-	     {
-		     Pak.Entries[0].ClaimedBlockSizes =
-		         QList<qint64>{Pak.Entries[0].Blocks[0].size(), Pak.Entries[0].Blocks[1].size() - 1};
-	     }},
-	    {"stored bytes past the file", [&](FCraftedPak& Pak) { Pak.Entries[0].ClaimedSize = qint64(1) << 40; }},
-	    {"a block of no bytes",
-	     [&](FCraftedPak& Pak)
-	     {
-		     Pak.Entries[0].ClaimedBlockSizes =
-		         QList<qint64>{0, Pak.Entries[0].Blocks[0].size() + Pak.Entries[0].Blocks[1].size()};
-	     }},
-	    {"a block size too large to inflate whole",
+	    {"a block of no bytes", "a compression block of 0 bytes",
+	     [&](FCraftedPak& Pak) { Claim(Pak, 0, Pak.Entries[0].Blocks[0].size() + Pak.Entries[0].Blocks[1].size()); }},
+	    {"a block size too large to inflate whole", "a compression block size of",
 	     [&](FCraftedPak& Pak)
 	     {
 		     Pak.Entries[0].BlockSize = quint32(PakFormat::MaxCompressionBlockSize + 1);
 		     Pak.Entries[0].UncompressedSize = PakFormat::MaxCompressionBlockSize + 2;
 	     }},
-	    {"a method the footer does not name Zlib", [&](FCraftedPak& Pak) { Pak.MethodName = "Oodle"; }},
-	    {"a hash over the file's bytes, not the stored ones", [&](FCraftedPak& Pak)
+	    {"a method the footer does not name Zlib", "(\"Oodle\"), only Zlib is read",
+	     [&](FCraftedPak& Pak) { Pak.MethodName = "Oodle"; }},
+	    {"a hash over the file's bytes, not the stored ones", "does not match its hash",
+	     [&](FCraftedPak& Pak)
 	     { Pak.Entries[0].ClaimedSha1 = QCryptographicHash::hash(File, QCryptographicHash::Sha1); }},
 	};
 	for (const bool bNonEncoded : {false, true})
@@ -272,7 +275,9 @@ TEST(PakCompression, HostileBlocksAreRefused)
 			Pak.Entries = {TwoBlocks(File)};
 			Pak.Entries[0].bNonEncoded = bNonEncoded;
 			Case.Damage(Pak);
-			EXPECT_NE(ReadAll(Pak.Build()), QString()) << Case.Name << ", non-encoded: " << bNonEncoded;
+			const QString Error = ReadAll(Pak.Build());
+			EXPECT_TRUE(Error.contains(QLatin1String(Case.Reason)))
+			    << Case.Name << ", non-encoded: " << bNonEncoded << ": " << Error.toStdString();
 		}
 	}
 }
