@@ -1464,11 +1464,12 @@ bool FPakReader::VerifyEntry(FPakEntryInfo& Entry)
 bool FPakReader::ReadEntry(FPakEntryInfo& Entry, qint64 MaxBytes, QByteArray& OutData)
 {
 	OutData.clear();
-	if (Entry.UncompressedSize > MaxBytes || Entry.Size > MaxBytes)
+	// Stored bytes are read a block at a time; only the file's own size needs a bound.
+	if (Entry.UncompressedSize > MaxBytes)
 	{
 		return Fail(QStringLiteral("%1 holds %2 bytes, more than the %3 read at most")
 		                .arg(Entry.Path)
-		                .arg(qMax(Entry.UncompressedSize, Entry.Size))
+		                .arg(Entry.UncompressedSize)
 		                .arg(MaxBytes));
 	}
 	return ReadStored(Entry, &OutData);
