@@ -306,7 +306,8 @@ void EncodeEntry(FArchiveWriter& Ar, const FPakEntryInfo& Entry)
 // How many blocks of BlockSize a file of Size bytes takes.
 qint64 BlockCount(qint64 Size, qint64 BlockSize)
 {
-	return BlockSize <= 0 ? 0 : (Size + BlockSize - 1) / BlockSize;
+	// Without Size + BlockSize - 1, which a hostile size near the largest int64 would overflow.
+	return BlockSize <= 0 ? 0 : Size / BlockSize + (Size % BlockSize != 0 ? 1 : 0);
 }
 
 // The full entry record (as in front of each entry's data, and in the primary index's list of
