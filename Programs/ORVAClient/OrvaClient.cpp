@@ -329,7 +329,7 @@ void FOrvaClient::MountPak()
 			Fail(QStringLiteral("the pak failed its hash check: %1").arg(Reader.GetError()));
 			return;
 		}
-		Bytes += Entries[Index].Size;
+		Bytes += Entries[Index].UncompressedSize;
 		ByPath.insert((Reader.GetMountPoint() + Entries[Index].Path).toLower(), Index);
 	}
 	UE_LOG(LogPakFile, Display,

@@ -10,6 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 // The client as the editor starts it: installed below a folder of its own (so that its log lands
@@ -149,6 +151,74 @@ TEST_F(ClientTest, AGoodPakPlaysAndTheTokenStaysOutOfTheLog)
 	    << Log.toStdString();
 	EXPECT_FALSE(Log.contains(BareToken()));
 	EXPECT_TRUE(Log.contains(QStringLiteral("-ApplicationToken=<hidden>")));
+}
+
+TEST_F(ClientTest, APakTheCommandletCompressedPlaysAndADamagedBlockIsRefused)
+{
+	// A project holding the world's level and the crate it needs, packed by -run=HotPatcher with
+	// its default settings (compression on).
+	const QString Project = Root.path() + QStringLiteral("/Proj");
+	const QString Content = Project + QStringLiteral("/Content/") + Identifier;
+	FPackageFile Level;
+	Level.Assets = {{QStringLiteral("Entry"), QStringLiteral("/Script/Engine.World"), QString()}};
+	Level.HardDependencies = {QStringLiteral("/Game/%1/Props/Crate").arg(Identifier)};
+	FPackageFile Crate;
+	Crate.Assets = {{QStringLiteral("Crate"), QStringLiteral("/Script/Engine.StaticMesh"), QString()}};
+	Crate.Payload = QStringLiteral("crate mesh data, vertex 0 0 1, ").repeated(4000);
+	ASSERT_TRUE(QDir().mkpath(Content + QStringLiteral("/Maps")) && QDir().mkpath(Content + QStringLiteral("/Props")));
+	ASSERT_TRUE(Level.SaveToFile(Content + QStringLiteral("/Maps/Entry.umap")));
+	ASSERT_TRUE(Crate.SaveToFile(Content + QStringLiteral("/Props/Crate.uasset")));
+	QFile ProjectFile(Project + QStringLiteral("/Proj.uproject"));
+	ASSERT_TRUE(ProjectFile.open(QIODevice::WriteOnly) && ProjectFile.write("{\"FileVersion\":3}\n") > 0);
+	ProjectFile.close();
+	const QString Config = Root.path() + QStringLiteral("/Entry_PatchConfig.json");
+	QFile ConfigFile(Config);
+	ASSERT_TRUE(ConfigFile.open(QIODevice::WriteOnly));
+	ConfigFile.write(QStringLiteral(R"({"VersionId":"Entry","PakTargetPlatforms":["WindowsClient"],)"
+	                                R"("IncludeSpecifyAssets":[{"Asset":"/Game/%1/Maps/Entry.Entry"}],)"
+	                                R"("ReplacePakListTexts":[{"From":"../../../Proj","To":"../../../ORVAClient"}]})")
+	                     .arg(Identifier)
+	                     .toUtf8());
+	ConfigFile.close();
+	QProcess Build;
+	Build.start(QStringLiteral(ORVA_EDITOR_CMD),
+	            {Project + QStringLiteral("/Proj.uproject"), QStringLiteral("-run=HotPatcher"),
+	             QStringLiteral("-config=") + Config});
+	ASSERT_TRUE(Build.waitForFinished(60000));
+	ASSERT_EQ(Build.exitCode(), 0) << Build.readAllStandardError().toStdString();
+	// The client takes the component from the pak's name, as the editor hands it over.
+	const QString Pak = Root.path() + QStringLiteral("/") + ComponentId + QStringLiteral(".pak");
+	ASSERT_TRUE(
+	    QFile::copy(Project + QStringLiteral("/Saved/HotPatcher/Entry/WindowsClient/Entry_WindowsClient.pak"), Pak));
+
+	FPakReader Reader;
+	ASSERT_TRUE(Reader.Open(Pak)) << Reader.GetError().toStdString();
+	std::optional<FPakEntryInfo> Packed;
+	for (const FPakEntryInfo& Entry : Reader.GetEntries())
+	{
+		if (Entry.Path.endsWith(QLatin1String("Crate.uasset")))
+		{
+			Packed = Entry;
+		}
+	}
+	ASSERT_TRUE(Packed && Packed->IsCompressed());
+	ASSERT_LT(Packed->Size, Packed->UncompressedSize / 4);
+
+	EXPECT_EQ(Run(Arguments(Pak, BareToken())), 0) << Log.toStdString();
+	EXPECT_TRUE(Log.contains(QStringLiteral("every hash verified"))) << Log.toStdString();
+	EXPECT_TRUE(Log.contains(QStringLiteral("can be played: level /Game/%1/Maps/Entry").arg(Identifier)))
+	    << Log.toStdString();
+
+	// One changed byte inside the crate's compressed blocks.
+	QFile File(Pak);
+	ASSERT_TRUE(File.open(QIODevice::ReadWrite));
+	QByteArray Bytes = File.readAll();
+	Bytes[Packed->Offset + Packed->HeaderSize() + Packed->Size / 2] ^= 0x10;
+	File.seek(0);
+	File.write(Bytes);
+	File.close();
+	EXPECT_EQ(Run(Arguments(Pak, BareToken())), 1);
+	EXPECT_TRUE(Log.contains(QStringLiteral("the pak failed its hash check"))) << Log.toStdString();
 }
 
 TEST_F(ClientTest, OneChangedByteInThePakIsRefused)

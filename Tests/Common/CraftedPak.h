@@ -29,6 +29,41 @@ struct FCraftedEntry
 	std::optional<int> SameOffsetAs;
 	// Added to the offset the index gives.
 	qint64 OffsetShift = 0;
+	// When not empty, the entry is compressed with method 1: these blocks are its stored bytes
+	// (Data is not used), for a file of UncompressedSize bytes in blocks of BlockSize. The header
+	// and the index claim ClaimedBlockSizes when set, else the blocks' own sizes.
+	QList<QByteArray> Blocks;
+	qint64 UncompressedSize = 0;
+	quint32 BlockSize = 0;
+	std::optional<QList<qint64>> ClaimedBlockSizes;
+
+	bool IsCompressed() const { return !Blocks.isEmpty(); }
+	QByteArray Stored() const
+	{
+		if (!IsCompressed())
+		{
+			return Data;
+		}
+		QByteArray Bytes;
+		for (const QByteArray& Block : Blocks)
+		{
+			Bytes.append(Block);
+		}
+		return Bytes;
+	}
+	QList<qint64> ListedBlockSizes() const
+	{
+		if (ClaimedBlockSizes)
+		{
+			return *ClaimedBlockSizes;
+		}
+		QList<qint64> Sizes;
+		for (const QByteArray& Block : Blocks)
+		{
+			Sizes.append(Block.size());
+		}
+		return Sizes;
+	}
 };
 
 class FCraftedPak
@@ -36,6 +71,8 @@ class FCraftedPak
 public:
 	QString MountPoint = QStringLiteral("../../../ORVAClient/");
 	QList<FCraftedEntry> Entries;
+	// The footer's first compression-method name.
+	QByteArray MethodName = "Zlib";
 
 	QByteArray Build() const
 	{
@@ -44,15 +81,8 @@ public:
 		for (const FCraftedEntry& Entry : Entries)
 		{
 			Offsets.append(File.size());
-			const qint64 Size = Entry.ClaimedSize.value_or(Entry.Data.size());
-			I64(File, 0);
-			I64(File, Size);
-			I64(File, Size);
-			U32(File, 0);
-			File.append(Entry.ClaimedSha1.value_or(QCryptographicHash::hash(Entry.Data, QCryptographicHash::Sha1)));
-			File.append('\0');
-			U32(File, 0);
-			File.append(Entry.Data);
+			File.append(Record(Entry, 0));
+			File.append(Entry.Stored());
 		}
 
 		QByteArray Encoded;
@@ -64,25 +94,35 @@ public:
 			const FCraftedEntry& Entry = Entries[Index];
 			const qint64 Offset =
 			    (Entry.SameOffsetAs ? Offsets[*Entry.SameOffsetAs] : Offsets[Index]) + Entry.OffsetShift;
-			const qint64 Size = Entry.ClaimedSize.value_or(Entry.Data.size());
+			const qint64 Size = Entry.ClaimedSize.value_or(Entry.Stored().size());
 			if (Entry.bNonEncoded)
 			{
 				IndexOffsets.append(-(++NonEncodedCount));
-				I64(NonEncoded, Offset);
-				I64(NonEncoded, Size);
-				I64(NonEncoded, Size);
-				U32(NonEncoded, 0);
-				NonEncoded.append(
-				    Entry.ClaimedSha1.value_or(QCryptographicHash::hash(Entry.Data, QCryptographicHash::Sha1)));
-				NonEncoded.append('\0');
-				U32(NonEncoded, 0);
+				NonEncoded.append(Record(Entry, Offset));
 				continue;
 			}
 			IndexOffsets.append(qint32(Encoded.size()));
 			// Offset and sizes in 64 bits: negative values stay what they are.
-			U32(Encoded, 0);
+			if (!Entry.IsCompressed())
+			{
+				U32(Encoded, 0);
+				I64(Encoded, Offset);
+				I64(Encoded, Size);
+				continue;
+			}
+			const QList<qint64> Sizes = Entry.ListedBlockSizes();
+			U32(Encoded, (1u << 23) | (quint32(Sizes.size()) << 6) | 0x3f);
+			U32(Encoded, Entry.BlockSize);
 			I64(Encoded, Offset);
+			I64(Encoded, Entry.UncompressedSize);
 			I64(Encoded, Size);
+			if (Sizes.size() != 1)
+			{
+				for (const qint64 BlockSize : Sizes)
+				{
+					U32(Encoded, quint32(BlockSize));
+				}
+			}
 		}
 
 		constexpr quint64 Seed = 0x5eed;
@@ -149,11 +189,42 @@ public:
 		I64(File, IndexOffset);
 		I64(File, PrimaryIndex.size());
 		File.append(QCryptographicHash::hash(PrimaryIndex, QCryptographicHash::Sha1));
-		File.append(5 * 32, '\0');
+		QByteArray Name = MethodName;
+		Name.resize(32, '\0');
+		File.append(Name);
+		File.append(4 * 32, '\0');
 		return File;
 	}
 
 private:
+	// The full entry record, as in front of the data and in the list of entries without encoding.
+	static QByteArray Record(const FCraftedEntry& Entry, qint64 Offset)
+	{
+		QByteArray Out;
+		const QByteArray Stored = Entry.Stored();
+		const qint64 Size = Entry.ClaimedSize.value_or(Stored.size());
+		I64(Out, Offset);
+		I64(Out, Size);
+		I64(Out, Entry.IsCompressed() ? Entry.UncompressedSize : Size);
+		U32(Out, Entry.IsCompressed() ? 1 : 0);
+		Out.append(Entry.ClaimedSha1.value_or(QCryptographicHash::hash(Stored, QCryptographicHash::Sha1)));
+		if (Entry.IsCompressed())
+		{
+			const QList<qint64> Sizes = Entry.ListedBlockSizes();
+			I32(Out, qint32(Sizes.size()));
+			qint64 Start = PakFormat::EntryHeaderSize + 4 + 16 * Sizes.size();
+			for (const qint64 BlockSize : Sizes)
+			{
+				I64(Out, Start);
+				I64(Out, Start + BlockSize);
+				Start += BlockSize;
+			}
+		}
+		Out.append('\0');
+		U32(Out, Entry.IsCompressed() ? Entry.BlockSize : 0);
+		return Out;
+	}
+
 	static void U32(QByteArray& Out, quint32 Value)
 	{
 		char Data[4];

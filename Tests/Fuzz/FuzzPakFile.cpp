@@ -1,9 +1,11 @@
 // The pak reader on arbitrary file contents: it must refuse or accept without faults, every entry
-// it accepts must lie within the file, and the entries of an accepted pak written again by our
-// writer must read back with the same paths and hashes.
+// it accepts (stored as it is or compressed in blocks) must lie within the file, an entry it
+// verifies must also read, and the files of an accepted pak written again by our writer, compressed
+// or not, must read back with the same paths and bytes.
 #include "FuzzSupport.h"
 #include "PakFile.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 #include <algorithm>
@@ -24,20 +26,27 @@ QList<FPakEntryInfo> SortedByPath(QList<FPakEntryInfo> Entries)
 	return Entries;
 }
 
-// Packs the verified entries again, from their bytes in the input.
-void CheckRewrite(const QString& MountPoint, const QList<FPakEntryInfo>& Entries, const uint8_t* Data)
+// The files of an accepted pak, read whole: small enough to pack again.
+struct FReadFile
+{
+	QString Path;
+	QByteArray Data;
+};
+
+// Packs the files again, compressed or not, and reads them back.
+void CheckRewrite(const QString& MountPoint, const QList<FReadFile>& Files, bool bCompressed)
 {
 	const QString Pak = FFuzz::ScratchDir() + QStringLiteral("Again.pak");
 	const QString Source = FFuzz::ScratchDir() + QStringLiteral("Entry.bin");
 	FPakWriter Writer;
+	Writer.SetCompressed(bCompressed);
 	if (!Writer.Open(Pak, MountPoint))
 	{
 		return;
 	}
-	for (const FPakEntryInfo& Entry : Entries)
+	for (const FReadFile& File : Files)
 	{
-		const char* Bytes = reinterpret_cast<const char*>(Data) + Entry.Offset + PakFormat::EntryHeaderSize;
-		if (!WriteFile(Source, Bytes, Entry.Size) || !Writer.AddFile(Source, Entry.Path))
+		if (!WriteFile(Source, File.Data.constData(), File.Data.size()) || !Writer.AddFile(Source, File.Path))
 		{
 			Writer.Abort();
 			return;
@@ -52,24 +61,18 @@ void CheckRewrite(const QString& MountPoint, const QList<FPakEntryInfo>& Entries
 	{
 		std::abort();
 	}
-	QList<FPakEntryInfo> Read = Again.GetEntries();
-	for (FPakEntryInfo& Entry : Read)
-	{
-		if (!Again.VerifyEntry(Entry))
-		{
-			std::abort();
-		}
-	}
-	const QList<FPakEntryInfo> Want = SortedByPath(Entries);
-	Read = SortedByPath(Read);
+	QList<FPakEntryInfo> Read = SortedByPath(Again.GetEntries());
+	QList<FReadFile> Want = Files;
+	std::sort(Want.begin(), Want.end(), [](const FReadFile& A, const FReadFile& B) { return A.Path < B.Path; });
 	if (Read.size() != Want.size())
 	{
 		std::abort();
 	}
 	for (qsizetype Index = 0; Index < Read.size(); ++Index)
 	{
-		if (Read[Index].Path != Want[Index].Path || Read[Index].Size != Want[Index].Size ||
-		    Read[Index].Sha1 != Want[Index].Sha1)
+		QByteArray Data;
+		if (Read[Index].Path != Want[Index].Path || !Again.ReadEntry(Read[Index], Want[Index].Data.size(), Data) ||
+		    Data != Want[Index].Data)
 		{
 			std::abort();
 		}
@@ -90,19 +93,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 	{
 		return 0;
 	}
-	bool bAllVerified = true;
+	bool bAllRead = true;
+	QList<FReadFile> Files;
 	QList<FPakEntryInfo> Entries = Reader.GetEntries();
 	for (FPakEntryInfo& Entry : Entries)
 	{
-		if (Entry.Offset < 0 || Entry.Size < 0 || Entry.Offset + PakFormat::EntryHeaderSize + Entry.Size > qint64(Size))
+		if (Entry.Offset < 0 || Entry.Size < 0 || Entry.UncompressedSize < 0 ||
+		    Entry.Offset + Entry.HeaderSize() + Entry.Size > qint64(Size))
 		{
 			std::abort();
 		}
-		bAllVerified = Reader.VerifyEntry(Entry) && bAllVerified;
+		const bool bVerified = Reader.VerifyEntry(Entry);
+		QByteArray Data;
+		const bool bRead = Reader.ReadEntry(Entry, qint64(1) << 20, Data);
+		// The same checks over the same bytes: a verified entry of a bounded size reads.
+		if (bVerified != bRead && Entry.UncompressedSize <= (qint64(1) << 20))
+		{
+			std::abort();
+		}
+		if (bRead && Data.size() != Entry.UncompressedSize)
+		{
+			std::abort();
+		}
+		bAllRead = bRead && bAllRead;
+		Files.append({Entry.Path, Data});
 	}
-	if (bAllVerified && Entries.size() <= 16)
+	if (bAllRead && Entries.size() <= 16)
 	{
-		CheckRewrite(Reader.GetMountPoint(), Entries, Data);
+		CheckRewrite(Reader.GetMountPoint(), Files, Size % 2 == 0);
 	}
 	return 0;
 }

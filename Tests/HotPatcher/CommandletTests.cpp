@@ -4,6 +4,7 @@
 #include "CraftedPak.h"
 #include "PakFile.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -242,6 +243,59 @@ TEST_F(HotPatcherCommandlet, BaseVersionLeavesOutWhatTheClientHasWithTheSameByte
 	EXPECT_EQ(Broken.ExitCode, 1);
 	EXPECT_TRUE(Broken.LastError().contains(QStringLiteral("is not a JSON object")))
 	    << Broken.LastError().toStdString();
+}
+
+TEST_F(HotPatcherCommandlet, PaksAreCompressedUnlessTheSettingsTurnItOffAndListTheFilesOwnHashes)
+{
+	// Every file of the client pak: its stored form (compressed or not) and its own bytes' SHA-1
+	// as the version file lists it.
+	auto Build = [this](bool bCompressed, QHash<QString, bool>& OutCompressed, QHash<QString, QString>& OutListed)
+	{
+		QJsonObject Object = Settings();
+		Object[QStringLiteral("bCompressPak")] = bCompressed;
+		Object[QStringLiteral("bByBaseVersion")] = false;
+		WriteSettings(Object);
+		const FRun Run = this->Build();
+		ASSERT_EQ(Run.ExitCode, 0) << Run.LastError().toStdString();
+		const QString Pak = Out(QStringLiteral("WindowsClient/Entry_WindowsClient.pak"));
+		ReadPak(Pak);
+		FPakReader Reader;
+		ASSERT_TRUE(Reader.Open(Pak)) << Reader.GetError().toStdString();
+		for (const FPakEntryInfo& Entry : Reader.GetEntries())
+		{
+			OutCompressed.insert(Reader.GetMountPoint() + Entry.Path, Entry.IsCompressed());
+		}
+		const QJsonObject Version = ReadJson(Out(QStringLiteral("Entry_PakVersion.json")));
+		for (const QJsonValue Platform : Version.value(QStringLiteral("Platforms")).toArray())
+		{
+			for (const QJsonValue File : Platform.toObject().value(QStringLiteral("Files")).toArray())
+			{
+				OutListed.insert(File.toObject().value(QStringLiteral("Path")).toString(),
+				                 File.toObject().value(QStringLiteral("Hash")).toString());
+			}
+		}
+		OutListed.insert(QStringLiteral("CheckCode"), Version.value(QStringLiteral("CheckCode")).toString());
+	};
+	QHash<QString, bool> Compressed;
+	QHash<QString, QString> Listed;
+	Build(true, Compressed, Listed);
+	QHash<QString, bool> Plain;
+	QHash<QString, QString> PlainListed;
+	Build(false, Plain, PlainListed);
+
+	const QString Level = QStringLiteral("../../../ORVAClient/Content/Maps/Entry.umap");
+	EXPECT_TRUE(Compressed.value(Level));
+	EXPECT_FALSE(Plain.value(Level));
+	EXPECT_FALSE(Plain.values().contains(true));
+	// The five-byte movie would only grow.
+	EXPECT_FALSE(Compressed.value(QStringLiteral("../../../ORVAClient/Movies/Intro.txt"), true));
+
+	// The version file names the files' own bytes, so a base version means the same either way.
+	QFile LevelFile(Project + QStringLiteral("/Content/Maps/Entry.umap"));
+	ASSERT_TRUE(LevelFile.open(QIODevice::ReadOnly));
+	EXPECT_EQ(Listed.value(Level),
+	          QString::fromLatin1(QCryptographicHash::hash(LevelFile.readAll(), QCryptographicHash::Sha1).toHex()));
+	EXPECT_EQ(Listed, PlainListed);
 }
 
 TEST_F(HotPatcherCommandlet, FailuresExitWithOneClearLineAndLeaveNoPak)

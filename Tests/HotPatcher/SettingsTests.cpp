@@ -60,6 +60,16 @@ TEST(PatchSettings, JsonFormReadsBackWhole)
 	EXPECT_EQ(Read.AddExternAssetsToPlatform[0].AddExternDirectoryToPak[0].DirectoryPath,
 	          QStringLiteral("/p/Content/W1/ExtendFiles"));
 	EXPECT_EQ(Read.GetCombinedAdditionalCommandletArgs(), QStringLiteral("-NoShaderCompile -a=\"b c\""));
+
+	// Compression is on unless the file turns it off.
+	EXPECT_TRUE(Read.bCompressPak);
+	EXPECT_TRUE(Object.value(QStringLiteral("bCompressPak")).toBool());
+	FExportPatchSettings Off;
+	ASSERT_TRUE(TDeserializeJsonStringAsStruct(QStringLiteral("{\"bCompressPak\":false}"), Off, &Error));
+	EXPECT_FALSE(Off.bCompressPak);
+	FExportPatchSettings Unsaid;
+	ASSERT_TRUE(TDeserializeJsonStringAsStruct(QStringLiteral("{\"VersionId\":\"Entry\"}"), Unsaid, &Error));
+	EXPECT_TRUE(Unsaid.bCompressPak);
 }
 
 TEST(PatchSettings, BadFilesAreRefusedNamingTheKey)
@@ -80,6 +90,7 @@ TEST(PatchSettings, BadFilesAreRefusedNamingTheKey)
 	    {"{\"AddExternAssetsToPlatform\":[{\"TargetPlatform\":\"WindowsClient\",\"AddExternDirectoryToPak\":[7]}]}",
 	     "AddExternAssetsToPlatform[0].AddExternDirectoryToPak[0]"},
 	    {"{\"bByBaseVersion\":\"yes\"}", "bByBaseVersion"},
+	    {"{\"bCompressPak\":1}", "bCompressPak"},
 	};
 	for (const FCase& Case : Cases)
 	{

@@ -383,6 +383,7 @@ bool FHotPatcherBuild::WritePak(const QString& PakPath, const QList<FPakListEntr
 		return Fail(QStringLiteral("Cannot create the folder %1").arg(FPaths::GetPath(PakPath)));
 	}
 	FPakWriter Writer;
+	Writer.SetCompressed(Settings.bCompressPak);
 	if (!Writer.Open(PakPath, MountPoint))
 	{
 		return Fail(Writer.GetError());
@@ -555,7 +556,7 @@ bool FHotPatcherBuild::Run(QString& OutFailure)
 		CheckCode.addData(QByteArray(Result.Platform.toUtf8() + '\n'));
 		for (const auto& [MountPath, Info] : Result.Files)
 		{
-			CheckCode.addData(QByteArray(MountPath.toUtf8() + '\n' + Info.Sha1.toHex() + '\n'));
+			CheckCode.addData(QByteArray(MountPath.toUtf8() + '\n' + Info.FileSha1.toHex() + '\n'));
 		}
 	}
 	Writer.WriteValue(QStringLiteral("CheckCode"), QString::fromLatin1(CheckCode.result().toHex()));
@@ -570,8 +571,10 @@ bool FHotPatcherBuild::Run(QString& OutFailure)
 		{
 			Writer.WriteObjectStart();
 			Writer.WriteValue(QStringLiteral("Path"), MountPath);
-			Writer.WriteValue(QStringLiteral("Hash"), QString::fromLatin1(Info.Sha1.toHex()));
-			Writer.WriteValue(QStringLiteral("Size"), Info.Size);
+			// The file's own hash and size, whatever the pak stores: a later build compares its
+			// files with them.
+			Writer.WriteValue(QStringLiteral("Hash"), QString::fromLatin1(Info.FileSha1.toHex()));
+			Writer.WriteValue(QStringLiteral("Size"), Info.UncompressedSize);
 			Writer.WriteObjectEnd();
 		}
 		Writer.WriteArrayEnd();

@@ -49,9 +49,9 @@ int RunPakInfoCommandlet(const QStringList& Arguments, QString& OutFailure)
 			OutFailure = Reader.GetError();
 			return 1;
 		}
-		std::fprintf(stdout, "%10lld %s %s\n", static_cast<long long>(Entry.Size), Entry.Sha1.toHex().constData(),
-		             qUtf8Printable(PakFormat::Printable(Entry.Path)));
-		Total += Entry.Size;
+		std::fprintf(stdout, "%10lld %s %s\n", static_cast<long long>(Entry.UncompressedSize),
+		             Entry.Sha1.toHex().constData(), qUtf8Printable(PakFormat::Printable(Entry.Path)));
+		Total += Entry.UncompressedSize;
 	}
 	std::fprintf(stdout, "verified %lld entries, %lld bytes\n", static_cast<long long>(Entries.size()),
 	             static_cast<long long>(Total));

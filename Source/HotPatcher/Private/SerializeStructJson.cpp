@@ -186,6 +186,7 @@ bool TSerializeStructAsJsonString<FExportPatchSettings>(const FExportPatchSettin
 		Writer.WriteValue(Argument);
 	}
 	Writer.WriteArrayEnd();
+	Writer.WriteValue(QStringLiteral("bCompressPak"), Struct.bCompressPak);
 	Writer.WriteObjectEnd();
 	OutJsonString = Writer.Close();
 	return true;
@@ -321,6 +322,7 @@ bool TDeserializeJsonStringAsStruct<FExportPatchSettings>(const QString& JsonStr
 	Reader.Bool(Root, QStringLiteral("bByBaseVersion"), Top, Settings.bByBaseVersion);
 	Reader.String(Root, QStringLiteral("BaseVersion"), Top, Settings.BaseVersion);
 	Reader.String(Root, QStringLiteral("SavePath"), Top, Settings.SavePath);
+	Reader.Bool(Root, QStringLiteral("bCompressPak"), Top, Settings.bCompressPak);
 	if (Root.contains(QStringLiteral("AdditionalCommandletArgs")))
 	{
 		const QJsonValue Value = Root.value(QStringLiteral("AdditionalCommandletArgs"));

@@ -106,6 +106,8 @@ public:
 	// Where the build output goes; see GetSaveAbsPath().
 	QString SavePath = QStringLiteral("[PROJECT_SAVED_DIR]/HotPatcher");
 	QStringList AdditionalCommandletArgs;
+	// Compress the paks' entries with zlib in blocks, as the engine's packer does.
+	bool bCompressPak = true;
 
 	QList<FPatcherSpecifyAsset> IncludeSpecifyAssets;
 	QList<FPlatformExternAssets> AddExternAssetsToPlatform;

@@ -8,18 +8,35 @@
 #include <functional>
 #include <memory>
 
-// Pak files of version 11, uncompressed and unencrypted, as the engine writes and mounts them. The
-// layout is described in docs/HotPatcher.md.
+// Pak files of version 11, unencrypted, their entries stored as they are or compressed with zlib in
+// blocks, as the engine writes and mounts them. The layout is described in docs/HotPatcher.md.
 
 // One file of a pak: its path relative to the pak's mount point, where its data lies and the SHA-1
-// of that data.
+// of the bytes stored for it.
 struct FPakEntryInfo
 {
 	QString Path;
-	// Where the entry's header starts; the data follows the 53-byte header.
+	// Where the entry's header starts; the stored bytes follow the header (HeaderSize()).
 	qint64 Offset = 0;
+	// The bytes stored after the header: the file's data, or its compressed blocks back to back.
 	qint64 Size = 0;
+	// The file's own size; Size when it is stored as it is.
+	qint64 UncompressedSize = 0;
+	// 0 when stored as it is, else the 1-based slot of the footer's method names (only "Zlib").
+	quint32 CompressionMethod = 0;
+	// Bytes of the file each block holds (the last may hold fewer); 0 when stored as it is.
+	quint32 CompressionBlockSize = 0;
+	// The stored size of each block, in file order.
+	QList<qint64> BlockSizes;
+	// SHA-1 of the stored bytes, as the entry header holds it.
 	QByteArray Sha1;
+	// SHA-1 of the file's own bytes; the writer fills it (the version file lists it), the reader
+	// does not.
+	QByteArray FileSha1;
+
+	bool IsCompressed() const { return CompressionMethod != 0; }
+	// 53 bytes, and the block table's count and (start, end) pairs when compressed.
+	qint64 HeaderSize() const;
 };
 
 namespace PakFormat
@@ -28,6 +45,10 @@ inline constexpr quint32 Magic = 0x5A6F12E1;
 inline constexpr qint32 Version = 11;
 inline constexpr qint64 EntryHeaderSize = 53;
 inline constexpr qint64 FooterSize = 221;
+// The engine packer's block size; a file of one block uses its own size.
+inline constexpr qint64 CompressionBlockSize = 64 * 1024;
+// The largest block the reader inflates: blocks are inflated whole, so this bounds its memory.
+inline constexpr qint64 MaxCompressionBlockSize = 16 * 1024 * 1024;
 
 // Longer names are not ones a project's files have; the bound also keeps a hostile index from
 // handing the client names of any length.
@@ -58,6 +79,10 @@ public:
 	FPakWriter(const FPakWriter&) = delete;
 	FPakWriter& operator=(const FPakWriter&) = delete;
 
+	// Compress each entry in blocks with zlib, keeping it as it is when it does not shrink. Off
+	// until set; takes effect at the next Open().
+	void SetCompressed(bool bInCompressed) { bCompressed = bInCompressed; }
+
 	// MountPoint ends with "/" ("../../../ORVAClient/").
 	bool Open(const QString& FinalPath, const QString& MountPoint);
 	// Adds SourceFile under PathInPak (relative to the mount point, "/" separated). The returned
@@ -68,13 +93,16 @@ public:
 	// Drops the temporary file; the final path is left as it was.
 	void Abort();
 
-	// Bytes of file data written so far; for progress reports.
+	// Bytes stored for files so far (compressed where they are); for progress reports.
 	qint64 GetDataBytesWritten() const { return DataBytes; }
 	QString GetError() const { return Error; }
 
 private:
 	bool Fail(const QString& Message);
 	bool WriteAll(const char* Data, qint64 Size);
+	bool CopyStored(QFile& Source, FPakEntryInfo& Entry);
+	// False with Error empty when the entry would not shrink: the caller stores it as it is.
+	bool CopyCompressed(QFile& Source, FPakEntryInfo& Entry);
 
 	QString FinalPath;
 	QString TempPath;
@@ -83,10 +111,13 @@ private:
 	QList<FPakEntryInfo> Entries;
 	QByteArray Buffers[4];
 	std::unique_ptr<class FHashPipeline> Pipeline;
+	std::unique_ptr<class FCompressPool> Compressor;
 	qint64 DataBytes = 0;
 	qint64 Position = 0;
 	QString Error;
 	bool bOpen = false;
+	bool bCompressed = false;
+	bool bWriteCompressed = false;
 };
 
 // Reads a pak's indexes and checks them: the footer, the primary index and its hash, the path hash
@@ -103,15 +134,18 @@ public:
 	// In the order of the full directory index.
 	const QList<FPakEntryInfo>& GetEntries() const { return Entries; }
 
-	// Streams the entry's data through SHA-1 and compares it with the hash in its header; also
-	// checks that the header agrees with the index. Fills Entry.Sha1 from the header.
+	// Streams the entry's stored bytes through SHA-1 and compares it with the hash in its header;
+	// also checks that the header agrees with the index, and inflates every block of a compressed
+	// entry into a block-sized buffer to check it holds what the entry says. Fills Entry.Sha1.
 	bool VerifyEntry(FPakEntryInfo& Entry);
-	// The entry's data, checked like VerifyEntry. Refused (false) when it is larger than MaxBytes,
-	// so a hostile index cannot make the reader allocate what it names.
+	// The entry's file data, checked like VerifyEntry. Refused (false) when the file is larger than
+	// MaxBytes, before anything is read, so a hostile index cannot make the reader allocate what
+	// it names.
 	bool ReadEntry(FPakEntryInfo& Entry, qint64 MaxBytes, QByteArray& OutData);
 
 private:
 	bool Fail(const QString& Message);
+	bool ReadStored(FPakEntryInfo& Entry, QByteArray* OutData);
 
 	QFile File;
 	qint64 FileSize = 0;
