@@ -49,3 +49,19 @@ point_settings_at_service() {
 	printf '[Development]\nServiceBaseUrl=%s\n' "$BASE_URL" >"$config_home/BrackenfoldStudios/ORVA/OrvaSDK.ini"
 	chmod 600 "$config_home/BrackenfoldStudios/ORVA/OrvaSDK.ini"
 }
+
+# point_settings_at_store CONFIG_HOME ENDPOINT: the paks go to that S3 endpoint, path-style.
+point_settings_at_store() {
+	printf '[AwsS3]\nEndpoint=%s\nbUsePathStyle=True\n' "$2" >>"$1/BrackenfoldStudios/ORVA/OrvaSDK.ini"
+}
+
+# install_client CONFIG_HOME INSTALL_DIR CLIENT_BINARY: the player client, installed under INSTALL_DIR
+# where the installer's record (which stands in for the registry) says, as the plugin finds it.
+install_client() {
+	local config_home="$1" install="$2"
+	mkdir -p "$install/ORVAClient/Binaries/Linux" "$config_home/Registry"
+	cp "$3" "$install/ORVAClient/Binaries/Linux/ORVAClient"
+	printf '[%s]\nInstallLocation=%s\n' \
+		'Software\Microsoft\Windows\CurrentVersion\Uninstall\{6A1D3C90-2F7B-4E55-8B14-0C9E7A2D4F61}_is1' "$install" \
+		>"$config_home/Registry/HKEY_CURRENT_USER.ini"
+}

@@ -36,16 +36,11 @@ start_dev_service "$BIN/OrvaDevService/OrvaDevService" "$RUN/service" "$RUN/serv
 export XDG_CONFIG_HOME="$RUN/config"
 point_settings_at_service "$XDG_CONFIG_HOME"
 # The store for the paks. No sandbox web site runs locally, so "Launch Sandbox" stays disabled.
-printf '[AwsS3]\nEndpoint=%s\nbUsePathStyle=True\n' "$STORE_ENDPOINT" \
-	>>"$XDG_CONFIG_HOME/BrackenfoldStudios/ORVA/OrvaSDK.ini"
+point_settings_at_store "$XDG_CONFIG_HOME" "$STORE_ENDPOINT"
 
 # The player client, installed where the installer's record says, as the plugin finds it.
 INSTALL="$RUN/Orva"
-mkdir -p "$INSTALL/ORVAClient/Binaries/Linux" "$XDG_CONFIG_HOME/Registry"
-cp "$BIN/ORVAClient/ORVAClient" "$INSTALL/ORVAClient/Binaries/Linux/ORVAClient"
-printf '[%s]\nInstallLocation=%s\n' \
-	'Software\Microsoft\Windows\CurrentVersion\Uninstall\{6A1D3C90-2F7B-4E55-8B14-0C9E7A2D4F61}_is1' "$INSTALL" \
-	>"$XDG_CONFIG_HOME/Registry/HKEY_CURRENT_USER.ini"
+install_client "$XDG_CONFIG_HOME" "$INSTALL" "$BIN/ORVAClient/ORVAClient"
 cp -R "$REPO/Examples/DemoProject" "$RUN/DemoProject"
 
 echo "Local store:    $STORE_ENDPOINT (bucket $BUCKET)"

@@ -38,8 +38,7 @@ start_dev_service "$BIN/OrvaDevService/OrvaDevService" "$RUN/service" "$RUN/serv
 	--storage-access-key-id "$STORE_ADMIN_ID" --storage-secret-access-key "$STORE_ADMIN_SECRET"
 export XDG_CONFIG_HOME="$RUN/config"
 point_settings_at_service "$XDG_CONFIG_HOME"
-printf '[AwsS3]\nEndpoint=%s\nbUsePathStyle=True\n' "$STORE_ENDPOINT" \
-	>>"$XDG_CONFIG_HOME/BrackenfoldStudios/ORVA/OrvaSDK.ini"
+point_settings_at_store "$XDG_CONFIG_HOME" "$STORE_ENDPOINT"
 cp -R "$REPO/Examples/DemoProject" "$RUN/DemoProject"
 
 export QT_QPA_PLATFORM=offscreen
