@@ -2,8 +2,9 @@
 relies on. Arguments are moto_server's. Used by Tests/Common/LocalS3Server.cpp and
 scripts/localstore.sh.
 
-- A PUT of an object whose body does not have the MD5 its "Content-MD5" header names is refused
-  with BadDigest (a value that is no base64 MD5 with InvalidDigest), and nothing is stored.
+- A PUT of an object or of a multipart upload's part whose body does not have the MD5 its
+  "Content-MD5" header names is refused with BadDigest (a value that is no base64 MD5 with
+  InvalidDigest), and nothing is stored.
 - Policy conditions are evaluated against the request (moto takes every condition as met, so a
   conditional Deny refuses everything and a conditional Allow grants everything): Null, the String
   operators (Equals, NotEquals, EqualsIgnoreCase, NotEqualsIgnoreCase, Like, NotLike) and Bool,
@@ -52,8 +53,9 @@ class InvalidDigest(S3ClientError):
     message = "The Content-MD5 you specified was invalid."
 
 _put_object = S3Response.put_object
+_upload_part = S3Response.upload_part
 
-def put_object(self):
+def check_content_md5(self):
     given = self.headers.get("Content-MD5")
     if given is not None:
         try:
@@ -64,9 +66,17 @@ def put_object(self):
             raise InvalidDigest()
         if hashlib.md5(self.body or b"").digest() != expected:
             raise BadDigest()
+
+def put_object(self):
+    check_content_md5(self)
     return _put_object(self)
 
+def upload_part(self):
+    check_content_md5(self)
+    return _upload_part(self)
+
 S3Response.put_object = put_object
+S3Response.upload_part = upload_part
 
 # --- Policy conditions -------------------------------------------------------------------------
 

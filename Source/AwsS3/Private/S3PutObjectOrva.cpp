@@ -2,6 +2,7 @@
 
 #include "AwsSigV4.h"
 #include "GameThread.h"
+#include "S3MultipartState.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -45,23 +46,6 @@ bool IsHexMd5(const QString& Value)
 	return true;
 }
 
-// Worth another attempt: the store was busy or failed inside, or gave up waiting for the body.
-bool IsTransient(const FS3Error& Error)
-{
-	switch (Error.HttpStatus)
-	{
-	case 500:
-	case 502:
-	case 503:
-	case 504:
-		return true;
-	default:
-		break;
-	}
-	return Error.Code == QLatin1String("SlowDown") || Error.Code == QLatin1String("RequestTimeout") ||
-	       Error.Code == QLatin1String("InternalError") || Error.Code == QLatin1String("ServiceUnavailable");
-}
-
 QString AttemptsNote(int Attempts)
 {
 	return Attempts > 1 ? QStringLiteral(" after %1 attempts").arg(Attempts) : QString();
@@ -94,6 +78,8 @@ US3PutObjectOrva::~US3PutObjectOrva()
 	{
 		HashJob->bCancelled = true;
 	}
+	// Gone mid-transfer (the editor closing): what the store holds stays for a later publish.
+	CancelMultipartRequests();
 	if (HttpRequest && !HttpRequest->IsFinished())
 	{
 		HttpRequest->OnProcessRequestComplete(this, nullptr);
@@ -134,6 +120,7 @@ void US3PutObjectOrva::Cancel()
 		HttpRequest->OnProcessRequestComplete(this, nullptr);
 		HttpRequest->CancelRequest();
 	}
+	CancelMultipartRequests();
 	Fail(ES3Errors::Cancelled, QStringLiteral("the upload of %1 was cancelled").arg(Request.LocalFile));
 }
 
@@ -156,6 +143,11 @@ void US3PutObjectOrva::Start()
 		return;
 	}
 	FileSize = File.size();
+	if (FileSize > Configuration.MultipartThresholdBytes)
+	{
+		StartMultipart();
+		return;
+	}
 	if (FileSize > MaxSinglePutBytes)
 	{
 		Fail(ES3Errors::EntityTooLarge,
@@ -432,7 +424,7 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 	if (Result.HttpStatus < 200 || Result.HttpStatus >= 300)
 	{
 		const FS3Error Error = AwsS3::ParseErrorResponse(Result.HttpStatus, Response->GetContent());
-		if (IsTransient(Error) && RetryLater(Error.Describe()))
+		if (AwsS3::IsTransientError(Error) && RetryLater(Error.Describe()))
 		{
 			return;
 		}
@@ -471,7 +463,23 @@ void US3PutObjectOrva::Conclude()
 
 void US3PutObjectOrva::Fail(ES3Errors Error, const QString& Message)
 {
+	if (bFinished)
+	{
+		return;
+	}
 	UE_LOG(LogAwsS3, Error, QStringLiteral("PutObject %1 failed: %2").arg(Request.Key, Message));
+	// A link that gave out leaves the upload and its journal for the next put of the file;
+	// anything else will not go better later.
+	const bool bResumable = Error == ES3Errors::NetworkError || Error == ES3Errors::Timeout;
+	if (Multipart && !Multipart->UploadId.isEmpty() && !Multipart->bAborting && !bResumable)
+	{
+		AbortMultipartThenFinish(Error, Message);
+		return;
+	}
+	if (Multipart)
+	{
+		CancelMultipartRequests();
+	}
 	Finish(false, Error, Message);
 }
 
