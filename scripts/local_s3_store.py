@@ -15,6 +15,8 @@ scripts/localstore.sh.
 - The session policy given to AssumeRole limits the session's credentials as on AWS: a request
   is allowed only when the role's policies and the session policy both allow it, and neither
   denies it (moto ignores session policies).
+- Temporary credentials past their expiration are refused with ExpiredToken (400) on S3 requests,
+  as AWS does (moto keeps accepting them), so short-lived credentials really run out.
 - CopyObject and UploadPartCopy also need s3:GetObject (s3:GetObjectVersion with a versionId) on
   the source object, granted to the caller's credentials or by the source bucket's policy, as on
   AWS (moto checks only s3:PutObject on the target).
@@ -31,6 +33,7 @@ from urllib.parse import parse_qs, unquote, urlparse
 from moto import settings
 from moto.core.authorization import ActionAuthenticatorMixin
 from moto.core.responses import BaseResponse
+from moto.core.utils import utcnow
 from moto.iam.access_control import (
     AssumedRoleAccessKey,
     IAMPolicy,
@@ -200,13 +203,21 @@ BaseResponse.setup_class = setup_class
 
 # --- Session policies --------------------------------------------------------------------------
 
-def session_policy(access_key):
+class ExpiredToken(S3ClientError):
+    code = "ExpiredToken"
+    message = "The provided token has expired."
+
+def assumed_role_of(access_key):
     if not isinstance(access_key, AssumedRoleAccessKey):
         return None
     for assumed in sts_backends[access_key.account_id][access_key.partition].assumed_roles:
         if assumed.access_key_id == access_key._access_key_id:
-            return assumed.policy or None
+            return assumed
     return None
+
+def session_policy(access_key):
+    assumed = assumed_role_of(access_key)
+    return (assumed.policy or None) if assumed is not None else None
 
 def _session_verdict(request, resource):
     policy = session_policy(request._access_key)
@@ -217,6 +228,9 @@ def _session_verdict(request, resource):
 _check_action_permitted = IAMRequestBase.check_action_permitted
 
 def check_action_permitted(self, resource):
+    assumed = assumed_role_of(self._access_key) if isinstance(self, S3IAMRequest) else None
+    if assumed is not None and assumed.expiration <= utcnow():
+        raise ExpiredToken()
     _check_action_permitted(self, resource)
     if self._action == "sts:GetCallerIdentity":
         return

@@ -70,7 +70,8 @@ struct FPutOutcome
 // Runs one put as the plugin does; OnProgress may act on the running action (cancel it).
 FPutOutcome RunPut(const FAwsCredentials& Credentials, const FS3ClientConfiguration& Configuration,
                    const FPutObjectRequest& Request,
-                   const std::function<void(US3PutObjectOrva*, int)>& OnProgress = nullptr)
+                   const std::function<void(US3PutObjectOrva*, int)>& OnProgress = nullptr,
+                   const std::function<FAwsCredentials()>& Renew = nullptr)
 {
 	FPutOutcome Outcome;
 	QObject Context;
@@ -99,6 +100,13 @@ FPutOutcome RunPut(const FAwsCredentials& Credentials, const FS3ClientConfigurat
 				                     OnProgress(Put, Percent);
 			                     }
 		                     });
+		    if (Renew)
+		    {
+			    // As the uploader does: fresh credentials arrive later, from the service.
+			    QObject::connect(Put, &US3PutObjectOrva::CredentialsExpired, &Context,
+			                     [Put, Renew]
+			                     { FGameThread::Post(Put, [Put, Renew] { Put->RenewCredentials(Renew()); }); });
+		    }
 		    QObject::connect(Put, &QObject::destroyed, &Context,
 		                     [&] { Outcome.bKilled = Outcome.CompletedCount == 0; });
 		    Put->Activate();
@@ -248,6 +256,61 @@ TEST_F(S3MultipartPutTest, A64MiBPakArrivesByteForByteThroughEveryFault)
 	EXPECT_EQ(Outcome.Percents.last(), 100);
 	EXPECT_TRUE(std::is_sorted(Outcome.Percents.begin(), Outcome.Percents.end()));
 	EXPECT_EQ(std::adjacent_find(Outcome.Percents.begin(), Outcome.Percents.end()), Outcome.Percents.end());
+}
+
+// Credentials that run out mid-transfer: the put asks for fresh ones and goes on with them; without
+// anyone to ask, or when none come, it ends with the store's ExpiredToken.
+TEST_F(S3MultipartPutTest, ExpiredCredentialsAreRenewedAndTheTransferGoesOn)
+{
+	const QByteArray Bytes = RandomBytes(24 * MiB + 1, 29);
+	const QString Path = WriteFile(QStringLiteral("Expiring.pak"), Bytes);
+	const std::string Key = "worlds/w25/expiring.pak";
+	auto ExpireOnPartThree = [](const FFaultProxy::FSeen& Seen)
+	{ return Seen.PartNumber == 3 && Seen.PartAttempt == 1 ? EFault::ExpiredToken : EFault::None; };
+	{
+		FFaultProxy Proxy(Server->Port(), ExpireOnPartThree);
+		int Renewed = 0;
+		const FPutOutcome Outcome = RunPut(ToQt(Server->IssueUploadCredentials(Bucket, Key)),
+		                                   Configuration(Proxy.Port()), RequestFor(Key, Path), nullptr,
+		                                   [&]
+		                                   {
+			                                   ++Renewed;
+			                                   return ToQt(Server->IssueUploadCredentials(Bucket, Key));
+		                                   });
+		ASSERT_TRUE(Outcome.bSuccess) << Outcome.Message.toStdString();
+		EXPECT_EQ(Renewed, 1);
+		EXPECT_TRUE(Server->GetObject(Bucket, Key).Body == Bytes.toStdString());
+	}
+	{
+		FFaultProxy Proxy(Server->Port(), ExpireOnPartThree);
+		const FPutOutcome Outcome =
+		    RunPut(ToQt(Server->IssueUploadCredentials(Bucket, Key)), Configuration(Proxy.Port()),
+		           RequestFor(Key, Path), nullptr, [] { return FAwsCredentials(); });
+		EXPECT_FALSE(Outcome.bSuccess);
+		EXPECT_EQ(Outcome.Error, ES3Errors::ExpiredToken) << Outcome.Message.toStdString();
+	}
+	{
+		FFaultProxy Proxy(Server->Port(), ExpireOnPartThree);
+		const FPutOutcome Outcome = RunPut(ToQt(Server->IssueUploadCredentials(Bucket, Key)),
+		                                   Configuration(Proxy.Port()), RequestFor(Key, Path));
+		EXPECT_FALSE(Outcome.bSuccess);
+		EXPECT_EQ(Outcome.Error, ES3Errors::ExpiredToken) << Outcome.Message.toStdString();
+	}
+	{
+		// Known to be past their expiry: renewed before the parts are sent with them.
+		FAwsCredentials Expiring = ToQt(Server->IssueUploadCredentials(Bucket, Key));
+		Expiring.Expiration = QDateTime::currentDateTimeUtc().addSecs(-1);
+		int Renewed = 0;
+		const FPutOutcome Outcome = RunPut(Expiring, Configuration(Server->Port()), RequestFor(Key, Path), nullptr,
+		                                   [&]
+		                                   {
+			                                   ++Renewed;
+			                                   return ToQt(Server->IssueUploadCredentials(Bucket, Key));
+		                                   });
+		ASSERT_TRUE(Outcome.bSuccess) << Outcome.Message.toStdString();
+		EXPECT_EQ(Renewed, 1);
+	}
+	EXPECT_EQ(OpenUploads(Key), 0);
 }
 
 // A part the store keeps refusing, a key the credentials may not write, a cancel mid-transfer: each

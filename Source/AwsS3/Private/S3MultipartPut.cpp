@@ -284,6 +284,10 @@ void US3PutObjectOrva::OnPartsListed(FHttpResponsePtr Response, bool bOk)
 	}
 	const int Status = Response && bOk ? Response->GetResponseCode() : 0;
 	const FS3Error Error = AwsS3::ParseErrorResponse(Status, Response ? Response->GetContent() : QByteArray());
+	if (Error.Kind == ES3Errors::ExpiredToken && AwaitFreshCredentials([this] { SendListParts(QString()); }))
+	{
+		return;
+	}
 	if (Status == 0 || Error.IsError())
 	{
 		if ((Status == 0 || AwsS3::IsTransientError(Error)) && Multipart->ControlAttempts < Configuration.MaxAttempts)
@@ -602,6 +606,11 @@ void US3PutObjectOrva::OnMultipartCreated(FHttpResponsePtr Response, bool bOk)
 	const QString UploadId = Status == 200 && !Error.IsError()
 	                             ? XmlElementText(Response->GetContent(), QLatin1StringView("UploadId"))
 	                             : QString();
+	if (UploadId.isEmpty() && Error.Kind == ES3Errors::ExpiredToken &&
+	    AwaitFreshCredentials([this] { SendCreateMultipart(); }))
+	{
+		return;
+	}
 	if (UploadId.isEmpty())
 	{
 		// An upload created but unanswered stays behind in the store; the lifecycle rule of a
@@ -635,7 +644,12 @@ void US3PutObjectOrva::OnMultipartCreated(FHttpResponsePtr Response, bool bOk)
 
 void US3PutObjectOrva::PumpParts()
 {
-	if (bFinished || !Multipart || Multipart->UploadId.isEmpty() || Multipart->bCompleting || Multipart->bAborting)
+	if (bFinished || !Multipart || Multipart->UploadId.isEmpty() || Multipart->bCompleting || Multipart->bAborting ||
+	    bAwaitingCredentials)
+	{
+		return;
+	}
+	if (CredentialsAboutToExpire() && AwaitFreshCredentials([this] { PumpParts(); }))
 	{
 		return;
 	}
@@ -715,6 +729,16 @@ void US3PutObjectOrva::OnPartSent(int Index, FHttpRequestPtr Sent, FHttpResponse
 		{
 			return;
 		}
+		if (Error.Kind == ES3Errors::ExpiredToken)
+		{
+			// Not the part's fault: it goes again with the fresh credentials, as a first try.
+			Part.State = FMultipart::EPart::Ready;
+			--Part.Attempts;
+			if (AwaitFreshCredentials([this] { PumpParts(); }))
+			{
+				return;
+			}
+		}
 		if (Error.Kind == ES3Errors::BadDigest && !Part.bReread)
 		{
 			// Damaged on the way, or the file changed: the part is read again, and goes again only
@@ -747,6 +771,7 @@ void US3PutObjectOrva::OnPartSent(int Index, FHttpRequestPtr Sent, FHttpResponse
 	}
 	Part.ETag = ETag.isEmpty() ? Expected : ETag;
 	Part.State = FMultipart::EPart::Done;
+	Renewals = 0;
 	Multipart->AcknowledgedBytes += Part.Length;
 	Result.BytesSent = Multipart->AcknowledgedBytes;
 	ReportProgress(Multipart->AcknowledgedBytes);
@@ -827,6 +852,10 @@ void US3PutObjectOrva::OnMultipartCompleted(FHttpResponsePtr Response, bool bOk)
 	Result.HttpStatus = Status;
 	// The store may answer 200 and still report an error in the body.
 	const FS3Error Error = AwsS3::ParseErrorResponse(Status, Response ? Response->GetContent() : QByteArray());
+	if (Error.Kind == ES3Errors::ExpiredToken && AwaitFreshCredentials([this] { SendCompleteMultipart(); }))
+	{
+		return;
+	}
 	if (Status == 0 || Error.IsError())
 	{
 		if ((Status == 0 || AwsS3::IsTransientError(Error)) && Multipart->ControlAttempts < Configuration.MaxAttempts)

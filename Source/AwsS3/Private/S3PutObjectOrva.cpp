@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QThreadPool>
@@ -100,6 +101,7 @@ void US3PutObjectOrva::Activate()
 		return;
 	}
 	Credentials = Client->GetCredentials();
+	CredentialsReceived = QDateTime::currentDateTimeUtc();
 	Configuration = Client->GetConfiguration();
 	PayloadSigningPolicy = Client->GetPayloadSigningPolicy();
 	Start();
@@ -161,6 +163,10 @@ void US3PutObjectOrva::Start()
 
 void US3PutObjectOrva::Send()
 {
+	if (CredentialsAboutToExpire() && AwaitFreshCredentials([this] { Send(); }))
+	{
+		return;
+	}
 	QString Problem;
 	const AwsS3::FS3ObjectAddress Address =
 	    AwsS3::ResolveObjectAddress(Configuration, Request.Bucket, Request.Key, Problem);
@@ -428,6 +434,10 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 		{
 			return;
 		}
+		if (Error.Kind == ES3Errors::ExpiredToken && AwaitFreshCredentials([this] { Send(); }))
+		{
+			return;
+		}
 		Fail(Error.Kind == ES3Errors::None ? ES3Errors::Unknown : Error.Kind,
 		     Error.Describe() + AttemptsNote(Result.Attempts));
 		return;
@@ -459,6 +469,65 @@ void US3PutObjectOrva::Conclude()
 	Result.bChecksumVerified = true;
 	ReportProgress(FileSize);
 	Finish(true, ES3Errors::None, QString());
+}
+
+bool US3PutObjectOrva::CredentialsAboutToExpire() const
+{
+	if (!Credentials.Expiration.isValid() || !CredentialsReceived.isValid())
+	{
+		return false;
+	}
+	// A minute ahead, or half their life for credentials that live less than two minutes, so that
+	// fresh short-lived ones are used before they are renewed again.
+	const qint64 LifeMs = CredentialsReceived.msecsTo(Credentials.Expiration);
+	const qint64 AheadMs = qMin<qint64>(qint64(RenewBeforeExpirySeconds) * 1000, LifeMs / 2);
+	return QDateTime::currentDateTimeUtc().msecsTo(Credentials.Expiration) <= AheadMs;
+}
+
+bool US3PutObjectOrva::AwaitFreshCredentials(std::function<void()> Then)
+{
+	if (bFinished || !isSignalConnected(QMetaMethod::fromSignal(&US3PutObjectOrva::CredentialsExpired)) ||
+	    (!bAwaitingCredentials && Renewals >= Configuration.MaxAttempts))
+	{
+		return false;
+	}
+	AfterRenewal.append(std::move(Then));
+	if (!bAwaitingCredentials)
+	{
+		bAwaitingCredentials = true;
+		UE_LOG(LogAwsS3, Display,
+		       QStringLiteral("PutObject %1: the credentials expired; asking for fresh ones").arg(Request.Key));
+		Q_EMIT CredentialsExpired();
+	}
+	return true;
+}
+
+void US3PutObjectOrva::RenewCredentials(const FAwsCredentials& Fresh)
+{
+	if (bFinished || !bAwaitingCredentials)
+	{
+		return;
+	}
+	bAwaitingCredentials = false;
+	const QList<std::function<void()>> Waiting = std::exchange(AfterRenewal, {});
+	if (!Fresh.IsUsable())
+	{
+		Fail(ES3Errors::ExpiredToken,
+		     QStringLiteral("the store refused the credentials for %1 as expired, and no fresh ones came")
+		         .arg(Request.Key));
+		return;
+	}
+	Credentials = Fresh;
+	CredentialsReceived = QDateTime::currentDateTimeUtc();
+	++Renewals;
+	for (const auto& Then : Waiting)
+	{
+		if (bFinished || bAwaitingCredentials)
+		{
+			break;
+		}
+		Then();
+	}
 }
 
 void US3PutObjectOrva::Fail(ES3Errors Error, const QString& Message)

@@ -2,6 +2,7 @@
 
 #include "AwsS3Errors.h"
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QString>
 
@@ -14,6 +15,8 @@ struct FAwsCredentials
 	QString SecretAccessKey;
 	// The temporary security token; empty for a long-term key.
 	QString SessionToken;
+	// When temporary credentials stop working, where the issuer said so; invalid when unknown.
+	QDateTime Expiration;
 
 	bool IsUsable() const { return !AccessKeyId.isEmpty() && !SecretAccessKey.isEmpty(); }
 };

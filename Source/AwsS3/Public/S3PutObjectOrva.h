@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 
 // One object PUT from a local file. Before the first byte goes, a worker thread reads the file
@@ -46,6 +47,12 @@ public:
 	Q_INVOKABLE void Activate();
 	// Gives up a running transfer: Completed(false, ..., Cancelled, ...).
 	Q_INVOKABLE void Cancel();
+	// The answer to CredentialsExpired: the transfer goes on with Fresh. Unusable credentials end
+	// it with ExpiredToken.
+	Q_INVOKABLE void RenewCredentials(const FAwsCredentials& Fresh);
+
+	// Before renewing, the credentials are taken as expired this long before their Expiration.
+	static constexpr int RenewBeforeExpirySeconds = 60;
 
 	const FPutObjectRequest& GetRequest() const { return Request; }
 
@@ -59,6 +66,10 @@ Q_SIGNALS:
 	// The progress event: the local file and the whole percent sent, each percent at most once,
 	// rising; 100 is reported before a successful completion.
 	void Progress(const QString& FileName, int Percentage);
+	// The store refused the credentials as expired, or they expire within a minute: whoever issued
+	// them answers with RenewCredentials, and the transfer waits for that. Without a receiver the
+	// put fails with ExpiredToken.
+	void CredentialsExpired();
 
 private:
 	US3PutObjectOrva() = default;
@@ -74,6 +85,11 @@ private:
 	static void HashOnWorker(const std::shared_ptr<FHashJob>& Job);
 	void OnHashed(const QByteArray& Md5, const QString& Sha256Hex, qint64 BytesRead, const QString& Problem);
 	void Conclude();
+	// Waits for RenewCredentials, then runs Then; false when nobody can renew them (no receiver,
+	// or renewed too often already).
+	bool AwaitFreshCredentials(std::function<void()> Then);
+	// The credentials are known to expire within RenewBeforeExpirySeconds.
+	bool CredentialsAboutToExpire() const;
 	// Sends again after a jittered pause when attempts are left; false when they are not.
 	bool RetryLater(const QString& Why);
 	void ReportProgress(qint64 BytesSent);
@@ -127,6 +143,13 @@ private:
 	qint64 FileSize = 0;
 	int LastPercent = -1;
 	std::unique_ptr<FMultipart> Multipart;
+	// What waits for fresh credentials.
+	QList<std::function<void()>> AfterRenewal;
+	bool bAwaitingCredentials = false;
+	// Renewals since the store last acknowledged anything: a service that keeps handing out
+	// credentials the store refuses does not keep the transfer going for ever.
+	int Renewals = 0;
+	QDateTime CredentialsReceived;
 	bool bActivated = false;
 	bool bFinished = false;
 };
