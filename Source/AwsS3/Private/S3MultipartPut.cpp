@@ -241,7 +241,7 @@ void US3PutObjectOrva::StartMultipart()
 		Job->Ranges.append({Multipart->Parts[Index].Offset, Multipart->Parts[Index].Length});
 		Job->Indexes.append(Index);
 	}
-	Multipart->HashJob = Job;
+	Multipart->HashJobs.append(Job);
 	PartHashPool().start([Job] { HashPartsOnWorker(Job); });
 	if (bResume)
 	{
@@ -751,7 +751,7 @@ void US3PutObjectOrva::OnPartSent(int Index, FHttpRequestPtr Sent, FHttpResponse
 			Job->bWithSha256 = !Part.Sha256Hex.isEmpty();
 			Job->Ranges.append({Part.Offset, Part.Length});
 			Job->Indexes.append(Index);
-			Multipart->HashJob = Job;
+			Multipart->HashJobs.append(Job);
 			PartHashPool().start([Job] { HashPartsOnWorker(Job); });
 			return;
 		}
@@ -910,9 +910,9 @@ void US3PutObjectOrva::CancelMultipartRequests()
 	{
 		return;
 	}
-	if (Multipart->HashJob)
+	for (const auto& Job : Multipart->HashJobs)
 	{
-		Multipart->HashJob->bCancelled = true;
+		Job->bCancelled = true;
 	}
 	for (FMultipart::FPart& Part : Multipart->Parts)
 	{

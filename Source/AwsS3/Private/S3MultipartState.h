@@ -60,7 +60,8 @@ struct US3PutObjectOrva::FMultipart
 	// CreateMultipartUpload, CompleteMultipartUpload or AbortMultipartUpload on the way.
 	FHttpRequestPtr ControlRequest;
 	int ControlAttempts = 0;
-	std::shared_ptr<FPartHashJob> HashJob;
+	// The file's pass, and the re-reads of parts refused with BadDigest.
+	QList<std::shared_ptr<FPartHashJob>> HashJobs;
 	bool bCompleting = false;
 	bool bAborting = false;
 };
