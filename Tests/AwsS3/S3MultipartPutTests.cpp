@@ -161,8 +161,9 @@ protected:
 		Result.RetryBaseDelaySeconds = 0.05;
 		Result.RetryMaxDelaySeconds = 0.2;
 		Result.MaxAttempts = 4;
-		// A stalled part is given up after this long without progress.
-		Result.RequestTimeoutSeconds = 2.0;
+		// A stalled part is given up after this long without progress; long enough for a loaded
+		// store to answer a part it has whole.
+		Result.RequestTimeoutSeconds = 10.0;
 		return Result;
 	}
 
@@ -235,6 +236,8 @@ TEST_F(S3MultipartPutTest, A64MiBPakArrivesByteForByteThroughEveryFault)
 		                  }
 	                  });
 	ASSERT_GT(Proxy.Port(), 0);
+	// Held until the client gives up on it.
+	Proxy.StallSeconds = 60.0;
 
 	const FPutOutcome Outcome = RunPut(Temporary, Configuration(Proxy.Port()), RequestFor(Key, Path));
 	ASSERT_TRUE(Outcome.bSuccess) << Outcome.Message.toStdString();
