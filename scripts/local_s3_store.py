@@ -2,8 +2,9 @@
 relies on. Arguments are moto_server's. Used by Tests/Common/LocalS3Server.cpp and
 scripts/localstore.sh.
 
-- A PUT of an object whose body does not have the MD5 its "Content-MD5" header names is refused
-  with BadDigest (a value that is no base64 MD5 with InvalidDigest), and nothing is stored.
+- A PUT of an object or of a multipart upload's part whose body does not have the MD5 its
+  "Content-MD5" header names is refused with BadDigest (a value that is no base64 MD5 with
+  InvalidDigest), and nothing is stored.
 - Policy conditions are evaluated against the request (moto takes every condition as met, so a
   conditional Deny refuses everything and a conditional Allow grants everything): Null, the String
   operators (Equals, NotEquals, EqualsIgnoreCase, NotEqualsIgnoreCase, Like, NotLike) and Bool,
@@ -14,6 +15,8 @@ scripts/localstore.sh.
 - The session policy given to AssumeRole limits the session's credentials as on AWS: a request
   is allowed only when the role's policies and the session policy both allow it, and neither
   denies it (moto ignores session policies).
+- Temporary credentials past their expiration are refused with ExpiredToken (400) on S3 requests,
+  as AWS does (moto keeps accepting them), so short-lived credentials really run out.
 - CopyObject and UploadPartCopy also need s3:GetObject (s3:GetObjectVersion with a versionId) on
   the source object, granted to the caller's credentials or by the source bucket's policy, as on
   AWS (moto checks only s3:PutObject on the target).
@@ -30,6 +33,7 @@ from urllib.parse import parse_qs, unquote, urlparse
 from moto import settings
 from moto.core.authorization import ActionAuthenticatorMixin
 from moto.core.responses import BaseResponse
+from moto.core.utils import utcnow
 from moto.iam.access_control import (
     AssumedRoleAccessKey,
     IAMPolicy,
@@ -52,8 +56,9 @@ class InvalidDigest(S3ClientError):
     message = "The Content-MD5 you specified was invalid."
 
 _put_object = S3Response.put_object
+_upload_part = S3Response.upload_part
 
-def put_object(self):
+def check_content_md5(self):
     given = self.headers.get("Content-MD5")
     if given is not None:
         try:
@@ -64,9 +69,17 @@ def put_object(self):
             raise InvalidDigest()
         if hashlib.md5(self.body or b"").digest() != expected:
             raise BadDigest()
+
+def put_object(self):
+    check_content_md5(self)
     return _put_object(self)
 
+def upload_part(self):
+    check_content_md5(self)
+    return _upload_part(self)
+
 S3Response.put_object = put_object
+S3Response.upload_part = upload_part
 
 # --- Policy conditions -------------------------------------------------------------------------
 
@@ -190,13 +203,21 @@ BaseResponse.setup_class = setup_class
 
 # --- Session policies --------------------------------------------------------------------------
 
-def session_policy(access_key):
+class ExpiredToken(S3ClientError):
+    code = "ExpiredToken"
+    message = "The provided token has expired."
+
+def assumed_role_of(access_key):
     if not isinstance(access_key, AssumedRoleAccessKey):
         return None
     for assumed in sts_backends[access_key.account_id][access_key.partition].assumed_roles:
         if assumed.access_key_id == access_key._access_key_id:
-            return assumed.policy or None
+            return assumed
     return None
+
+def session_policy(access_key):
+    assumed = assumed_role_of(access_key)
+    return (assumed.policy or None) if assumed is not None else None
 
 def _session_verdict(request, resource):
     policy = session_policy(request._access_key)
@@ -207,6 +228,9 @@ def _session_verdict(request, resource):
 _check_action_permitted = IAMRequestBase.check_action_permitted
 
 def check_action_permitted(self, resource):
+    assumed = assumed_role_of(self._access_key) if isinstance(self, S3IAMRequest) else None
+    if assumed is not None and assumed.expiration <= utcnow():
+        raise ExpiredToken()
     _check_action_permitted(self, resource)
     if self._action == "sts:GetCallerIdentity":
         return

@@ -1,9 +1,9 @@
 // Times one object PUT through the editor's S3 client (US3PutObjectOrva over the host's HTTP
 // module) and prints what the editor paid for it: wall time, throughput, peak RSS growth and the
-// longest stall of the main thread's event loop while the upload ran.
+// longest stall of the main thread's event loop while the upload ran, and its CPU time.
 //
 // Usage: S3PutBench --endpoint URL --bucket B --key K --file F --access-key ID --secret S
-//                   [--token T] [--region R]
+//                   [--token T] [--region R] [--threshold BYTES] [--part-size BYTES] [--in-flight N]
 // Prints "key=value" lines; exits 0 when the put succeeded.
 
 #include "AwsS3Client.h"
@@ -16,6 +16,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
+
+#include <sys/resource.h>
 
 #include <cstdio>
 
@@ -43,6 +45,15 @@ qint64 StatusKiB(const char* Field)
 
 } // namespace
 
+// User and system time of every thread of this process so far.
+double CpuSeconds()
+{
+	rusage Usage{};
+	getrusage(RUSAGE_SELF, &Usage);
+	return double(Usage.ru_utime.tv_sec + Usage.ru_stime.tv_sec) +
+	       double(Usage.ru_utime.tv_usec + Usage.ru_stime.tv_usec) / 1e6;
+}
+
 int main(int argc, char** argv)
 {
 	QCoreApplication App(argc, argv);
@@ -68,6 +79,19 @@ int main(int argc, char** argv)
 	Configuration.Endpoint = Options.value(QStringLiteral("--endpoint"));
 	Configuration.bUsePathStyle = true;
 	Configuration.Http = &Http;
+	// The transfer's settings, as [AwsS3] of OrvaSDK.ini would give them.
+	if (Options.contains(QStringLiteral("--threshold")))
+	{
+		Configuration.MultipartThresholdBytes = Options.value(QStringLiteral("--threshold")).toLongLong();
+	}
+	if (Options.contains(QStringLiteral("--part-size")))
+	{
+		Configuration.MultipartPartSizeBytes = Options.value(QStringLiteral("--part-size")).toLongLong();
+	}
+	if (Options.contains(QStringLiteral("--in-flight")))
+	{
+		Configuration.MaxPartsInFlight = Options.value(QStringLiteral("--in-flight")).toInt();
+	}
 	const FAwsCredentials Credentials{Options.value(QStringLiteral("--access-key")),
 	                                  Options.value(QStringLiteral("--secret")),
 	                                  Options.value(QStringLiteral("--token"))};
@@ -102,9 +126,10 @@ int main(int argc, char** argv)
 	                 [&]
 	                 {
 		                 const qint64 Now = Clock.nsecsElapsed();
-		                 if (LastTick >= 0)
+		                 if (LastTick >= 0 && Now - LastTick > LongestGap)
 		                 {
-			                 LongestGap = qMax(LongestGap, Now - LastTick);
+			                 LongestGap = Now - LastTick;
+			                 LongestGapAt = Now;
 		                 }
 		                 LastTick = Now;
 	                 });
@@ -116,6 +141,7 @@ int main(int argc, char** argv)
 	qint64 EndNs = 0;
 	int LastPercent = -1;
 	const qint64 RssBefore = StatusKiB("VmRSS");
+	const double CpuBefore = CpuSeconds();
 	Clock.start();
 	Ticker.start();
 
@@ -148,6 +174,7 @@ int main(int argc, char** argv)
 	Ticker.stop();
 	Client->DestroyS3Object();
 	const qint64 RssPeak = StatusKiB("VmHWM");
+	const double Cpu = CpuSeconds() - CpuBefore;
 
 	const double Seconds = double(EndNs - StartNs) / 1e9;
 	std::printf("success=%d\n", bSuccess ? 1 : 0);
@@ -163,5 +190,6 @@ int main(int argc, char** argv)
 	std::printf("longest_stall_ms=%.1f\n", double(qMax<qint64>(0, LongestGap - 5'000'000)) / 1e6);
 	std::printf("longest_stall_at_ms=%.0f\n", double(LongestGapAt - StartNs) / 1e6);
 	std::printf("run_ms=%.0f\n", double(EndNs - StartNs) / 1e6);
+	std::printf("cpu_seconds=%.3f\n", Cpu);
 	return bSuccess ? 0 : 1;
 }

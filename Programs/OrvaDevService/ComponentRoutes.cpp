@@ -165,7 +165,8 @@ void PostComponentSts(const FApiContext& Context, FApiRequest& Request)
 		RoleName.resize(std::min<size_t>(RoleName.size(), 64));
 		std::string Problem;
 		Issued = Context.Config.StorageClient->IssueUploadCredentials(
-		    RoleName, ObjectKey, std::clamp<int64_t>(Storage.CredentialLifetimeSeconds, 900, 3600),
+		    RoleName, ObjectKey,
+		    std::clamp<int64_t>(Storage.CredentialLifetimeSeconds, Storage.bShortLivedCredentials ? 1 : 900, 3600),
 		    StoreDeadline(Storage), Problem);
 		if (Issued.AccessKeyId.empty())
 		{

@@ -252,6 +252,9 @@ struct FCommandLine
 		               "expiry announced with upload credentials")
 		    ->check(CLI::Range(int64_t{1}, int64_t{7} * 24 * 3600))
 		    ->type_name("SECONDS");
+		App.add_flag("--storage-short-lived-credentials", Options.Storage.bShortLivedCredentials,
+		             "with --storage-sts, issue credentials for --storage-credential-lifetime even below 15 "
+		             "minutes (for tests)");
 		App.add_option("--storage-request-deadline", Options.Storage.RequestDeadlineSeconds,
 		               "the most time one credentials or completion request may spend on the store's answers")
 		    ->check(CLI::Range(1, 600))

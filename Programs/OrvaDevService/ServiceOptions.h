@@ -25,6 +25,9 @@ struct FStorageOptions
 	// Empty: a fresh random session token per credentials answer, as a real STS would issue.
 	std::optional<std::string> SessionToken;
 	int64_t CredentialLifetimeSeconds = 3600;
+	// The store's credentials then live CredentialLifetimeSeconds even below its 15-minute minimum
+	// (a local store takes any): tests of credentials that run out during an upload.
+	bool bShortLivedCredentials = false;
 	// Issue real temporary credentials from the store's STS, scoped to the one object, and check
 	// each upload with a HEAD before marking it complete. The key above is then the service's own
 	// long-term key, never handed out. Without it the key above is handed out as it is.

@@ -48,7 +48,7 @@ std::string FormBody(const std::vector<std::pair<std::string, std::string>>& For
 // neither alone decides.
 std::string PutOnlyPolicy(const std::string& Bucket, const std::string& ObjectKey)
 {
-	return R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
+	return R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":["s3:PutObject","s3:AbortMultipartUpload","s3:ListMultipartUploadParts"],"Resource":"arn:aws:s3:::)" +
 	       Bucket + "/" + ObjectKey +
 	       R"("},{"Effect":"Deny","Action":"s3:PutObject","Resource":"*","Condition":{"Null":{"s3:x-amz-copy-source":"false"}}}]})";
 }

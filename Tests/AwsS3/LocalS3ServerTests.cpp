@@ -4,7 +4,9 @@
 
 #include <signal.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 // One store for the whole suite: it takes a few seconds to start.
 class LocalS3ServerTest : public ::testing::Test
@@ -172,4 +174,28 @@ TEST_F(LocalS3ServerTest, EvaluatesConditionsSessionPoliciesAndTheReadOfACopysSo
 	                     {{"x-amz-server-side-encryption", "AES256"}})
 	              .Status,
 	          200);
+}
+
+// Short-lived credentials really run out: past their expiration the store refuses them as AWS does,
+// and the issued role allows the multipart calls on its one key but no listing of the bucket.
+TEST_F(LocalS3ServerTest, RefusesExpiredTemporaryCredentialsAndAllowsTheMultipartCallsOfTheKey)
+{
+	ASSERT_TRUE(Server->CreateBucket("orva-expiry"));
+	const std::string Key = "worlds/w1/c9.pak";
+	const AwsSigV4::FCredentials Lasting = Server->IssueUploadCredentials("orva-expiry", Key);
+	const auto Created = Server->Call("s3", "POST", "/orva-expiry/" + Key, {{"uploads", ""}}, "", Lasting);
+	const std::string UploadId = FLocalS3Server::XmlText(Created.Body, "UploadId");
+	ASSERT_FALSE(UploadId.empty()) << Created.Body;
+	EXPECT_EQ(Server->Call("s3", "GET", "/orva-expiry/" + Key, {{"uploadId", UploadId}}, "", Lasting).Status, 200);
+	EXPECT_EQ(Server->Call("s3", "GET", "/orva-expiry", {{"uploads", ""}}, "", Lasting).Status, 403);
+	EXPECT_EQ(Server->Call("s3", "DELETE", "/orva-expiry/" + Key, {{"uploadId", UploadId}}, "", Lasting).Status, 204);
+
+	const AwsSigV4::FCredentials Brief = Server->IssueUploadCredentials("orva-expiry", Key, 1);
+	ASSERT_FALSE(Brief.AccessKeyId.empty()) << Server->GetLastProblem();
+	// Waits for the expiry; the outcome does not depend on how long beyond it.
+	std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+	const auto Expired = Server->Call("s3", "PUT", "/orva-expiry/" + Key, {}, "late", Brief);
+	EXPECT_EQ(Expired.Status, 400) << Expired.Body;
+	EXPECT_EQ(FLocalS3Server::XmlText(Expired.Body, "Code"), "ExpiredToken");
+	EXPECT_EQ(Server->HeadObject("orva-expiry", Key).Status, 404);
 }

@@ -452,7 +452,7 @@ AwsSigV4::FCredentials FLocalS3Server::IssueUploadCredentials(const std::string&
 	// As the service issues them: the one key, and no copies into it (a copy is a PutObject on the
 	// target, so put-only credentials could otherwise fill their key with any object they can read).
 	const std::string PutOnly =
-	    R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":"s3:PutObject","Resource":"arn:aws:s3:::)" +
+	    R"({"Version":"2012-10-17","Statement":[{"Effect":"Allow","Action":["s3:PutObject","s3:AbortMultipartUpload","s3:ListMultipartUploadParts"],"Resource":"arn:aws:s3:::)" +
 	    Bucket + "/" + Key +
 	    R"("},{"Effect":"Deny","Action":"s3:PutObject","Resource":"*","Condition":{"Null":{"s3:x-amz-copy-source":"false"}}}]})";
 	const FResponse Role =

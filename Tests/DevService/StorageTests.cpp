@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+
+#include <chrono>
 #include <memory>
+#include <thread>
 
 // The service against the local store: real temporary credentials scoped to one object, and
 // uploads checked with a HEAD before they count as complete.
@@ -176,4 +180,58 @@ TEST(DevServiceStorageStart, AStoreThatRefusesTheKeyStopsTheStart)
 	EXPECT_NE(Problem, "");
 	EXPECT_NE(Service.Process().StderrText().find("does not accept the service's key"), std::string::npos)
 	    << Service.Process().StderrText();
+}
+
+// The issued role covers the multipart transfer of its one key (create, parts, list parts, abort,
+// complete) and nothing else of the bucket; with short-lived credentials asked for, they really run
+// out within the lifetime given, below the store's usual 15 minutes.
+TEST_F(DevServiceStorage, IssuedCredentialsCoverTheMultipartTransferAndShortLivedOnesRunOut)
+{
+	FTestService Short;
+	ASSERT_EQ(Short.Start({"--storage-sts", "--storage-short-lived-credentials", "--storage-credential-lifetime", "1",
+	                       "--storage-endpoint", Store->Endpoint(), "--storage-bucket", Bucket,
+	                       "--storage-access-key-id", Store->AdminCredentials().AccessKeyId,
+	                       "--storage-secret-access-key", Store->AdminCredentials().SecretAccessKey}),
+	          "");
+	const std::string Creator = Short.LoginAlice();
+	const std::string World = StringOf(Short.CreateWorld(Creator), "id");
+	const httplib::Result Registered = Short.PostJson(
+	    "worlds/" + World + "/components",
+	    R"([{"metadata":{"map":"/Game/W/Maps/A","filename":"A_WindowsServer"},"name":"environment","platform":"WindowsServer","sandbox":false}])",
+	    Creator);
+	ASSERT_TRUE(Registered);
+	const std::string Component = StringOf(JsonOf(Registered).array().at(0).toObject(), "id");
+
+	// The long-lived service's credentials: the multipart calls on the key, no listing of the bucket.
+	const httplib::Result Grant = Service.PostJson("components/" + ComponentId + "/sts", R"({"size":5})", Alice);
+	ASSERT_TRUE(Grant);
+	const QJsonObject Sts = ObjectOf(Grant).value(QLatin1String("sts")).toObject();
+	const AwsSigV4::FCredentials Issued{StringOf(Sts, "access_key_id"), StringOf(Sts, "secret_access_key"),
+	                                    StringOf(Sts, "token")};
+	const std::string Key = StringOf(ObjectOf(Grant).value(QLatin1String("files")).toArray().at(0).toObject(), "url");
+	const auto Created = Store->Call("s3", "POST", "/" + Bucket + "/" + Key, {{"uploads", ""}}, "", Issued);
+	const std::string UploadId = FLocalS3Server::XmlText(Created.Body, "UploadId");
+	ASSERT_FALSE(UploadId.empty()) << Created.Body;
+	EXPECT_EQ(Store->Call("s3", "GET", "/" + Bucket + "/" + Key, {{"uploadId", UploadId}}, "", Issued).Status, 200);
+	EXPECT_EQ(Store->Call("s3", "GET", "/" + Bucket, {{"uploads", ""}}, "", Issued).Status, 403);
+	EXPECT_EQ(Store->Call("s3", "GET", "/" + Bucket + "/" + Key, {}, "", Issued).Status, 403);
+	EXPECT_EQ(Store->Call("s3", "DELETE", "/" + Bucket + "/" + Key, {{"uploadId", UploadId}}, "", Issued).Status, 204);
+
+	const httplib::Result ShortGrant = Short.PostJson("components/" + Component + "/sts", R"({"size":5})", Creator);
+	ASSERT_TRUE(ShortGrant);
+	ASSERT_EQ(ShortGrant->status, 200) << ShortGrant->body;
+	const QJsonObject ShortSts = ObjectOf(ShortGrant).value(QLatin1String("sts")).toObject();
+	const AwsSigV4::FCredentials Brief{StringOf(ShortSts, "access_key_id"), StringOf(ShortSts, "secret_access_key"),
+	                                   StringOf(ShortSts, "token")};
+	const QDateTime Expiration =
+	    QDateTime::fromString(QString::fromStdString(StringOf(ShortSts, "expiration")), Qt::ISODateWithMs);
+	ASSERT_TRUE(Expiration.isValid()) << StringOf(ShortSts, "expiration");
+	EXPECT_LT(QDateTime::currentDateTimeUtc().secsTo(Expiration), 60);
+	const std::string ShortKey =
+	    StringOf(ObjectOf(ShortGrant).value(QLatin1String("files")).toArray().at(0).toObject(), "url");
+	// Waits for the expiry; the outcome does not depend on how long beyond it.
+	std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+	const auto Late = Store->Call("s3", "PUT", "/" + Bucket + "/" + ShortKey, {}, "late", Brief);
+	EXPECT_EQ(Late.Status, 400) << Late.Body;
+	EXPECT_EQ(FLocalS3Server::XmlText(Late.Body, "Code"), "ExpiredToken");
 }

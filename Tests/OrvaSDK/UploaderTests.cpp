@@ -1,11 +1,16 @@
 #include "SdkFixture.h"
 
+#include "FaultProxy.h"
 #include "LocalS3Server.h"
 #include "Notifications.h"
 #include "OrvaAsyncFileUploader.h"
+#include "S3PutObjectOrva.h"
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QPointer>
+
+#include <atomic>
 
 namespace
 {
@@ -307,4 +312,113 @@ TEST_F(UploaderTest, ServiceRequestsHaveTheDeadlineAndAnswerBoundOfEveryServiceR
 	Server.Enqueue(Trickle);
 	EXPECT_EQ(Upload(20000).Results, QList<bool>({false}));
 	EXPECT_EQ(Log.Count(QStringLiteral("Error for IssueComponentSts: Response Is Not Valid")), 1);
+}
+
+namespace
+{
+
+// Points the uploader's store settings at Endpoint, with parts of the store's minimum size.
+void UseStoreAt(FEditorHost& Host, const QString& SettingsFile, int Port)
+{
+	Host.GetConfig()->SetString(QStringLiteral("AwsS3"), QStringLiteral("Endpoint"),
+	                            QStringLiteral("http://127.0.0.1:%1").arg(Port), SettingsFile);
+	Host.GetConfig()->SetString(QStringLiteral("AwsS3"), QStringLiteral("MultipartThresholdBytes"),
+	                            QString::number(AwsS3::MinPartBytes), SettingsFile);
+	Host.GetConfig()->SetString(QStringLiteral("AwsS3"), QStringLiteral("MultipartPartSizeBytes"),
+	                            QString::number(AwsS3::MinPartBytes), SettingsFile);
+}
+
+} // namespace
+
+TEST_F(UploaderTest, ASizeRefusalShowsAFailureAndASettingRaisesTheLimit)
+{
+	ASSERT_TRUE(QFile::resize(PakPath, qint64(2147483648) + 1));
+	Server.Enqueue(200, R"({"complete":false})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("FileSize is more than 2 GB")));
+	const auto Items = Host->Notifications().GetItems();
+	ASSERT_EQ(Items.size(), 1);
+	EXPECT_EQ(Items.last()->GetCompletionState(), ENotificationState::Fail);
+	EXPECT_TRUE(Items.last()->GetText().startsWith(QStringLiteral("c-7 is too large to upload")))
+	    << Items.last()->GetText().toStdString();
+
+	// Raised: the same pak is no longer refused for its size (the service is asked for credentials).
+	Host->GetConfig()->SetString(QStringLiteral("AwsS3"), QStringLiteral("MaxUploadBytes"),
+	                             QString::number(qint64(6) * 1024 * 1024 * 1024), Sdk().GetSettingsFilePath());
+	Log.Clear();
+	Server.Enqueue(200, R"({"complete":false})");
+	Server.Enqueue(200, R"({"files":[]})");
+	EXPECT_EQ(Upload().Results, QList<bool>({false}));
+	EXPECT_FALSE(Log.Contains(QStringLiteral("FileSize is more than")));
+	ASSERT_EQ(Server.RequestCount(), 3);
+	EXPECT_EQ(Server.Requests()[2].Body, "{\"size\":2147483649}");
+}
+
+TEST_F(UploaderTest, ExpiredCredentialsAreIssuedAgainByTheServiceAndTheUploadGoesOn)
+{
+	const std::string Key = "worlds/w1/c-7.pak";
+	Pak = Patterned(12 * 1024 * 1024 + 3);
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsServer/c-7.pak"), Pak);
+	std::atomic<int> Puts{0};
+	FFaultProxy Proxy(GStore->Port(),
+	                  [&](const FFaultProxy::FSeen& Seen) {
+		                  return Seen.Method == "PUT" && ++Puts == 2 ? FFaultProxy::EFault::ExpiredToken
+		                                                             : FFaultProxy::EFault::None;
+	                  });
+	UseStoreAt(*Host, Sdk().GetSettingsFilePath(), Proxy.Port());
+	Server.Enqueue(200, R"({"id":"c-7","complete":false})");
+	Server.Enqueue(200, StsAnswer(Key));
+	Server.Enqueue(200, StsAnswer(Key));
+	Server.Enqueue(200, R"({"id":"c-7","complete":true})");
+	EXPECT_EQ(Upload(60000).Results, QList<bool>({true}));
+	ASSERT_EQ(Server.RequestCount(), 4);
+	EXPECT_EQ(Server.Requests()[1].Target, Server.Requests()[2].Target);
+	EXPECT_EQ(Server.Requests()[1].Body, Server.Requests()[2].Body);
+	EXPECT_EQ(Server.Requests()[3].Verb, "PATCH");
+	EXPECT_TRUE(GStore->GetObject(Bucket, Key).Body == Pak.toStdString());
+}
+
+TEST_F(UploaderTest, ACancelledUploadEndsWithFalseACancelledStepAndNoPartsInTheStore)
+{
+	const std::string Key = "worlds/w1/c-7-cancelled.pak";
+	Pak = Patterned(16 * 1024 * 1024 + 3);
+	Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/Entry/WindowsServer/c-7.pak"), Pak);
+	// The first part goes; the others hang on the way until the cancel.
+	FFaultProxy Proxy(GStore->Port(), [](const FFaultProxy::FSeen& Seen)
+	                  { return Seen.PartNumber > 1 ? FFaultProxy::EFault::Stall : FFaultProxy::EFault::None; });
+	Proxy.StallSeconds = 30.0;
+	UseStoreAt(*Host, Sdk().GetSettingsFilePath(), Proxy.Port());
+	Server.Enqueue(200, R"({"id":"c-7","complete":false})");
+	Server.Enqueue(200, StsAnswer(Key));
+
+	QList<bool> Ends;
+	UOrvaAsyncFileUploader* Uploader =
+	    UOrvaAsyncFileUploader::UploadFile(&Sdk(), PakPath, QStringLiteral("c-7"), false);
+	QPointer<UOrvaAsyncFileUploader> Alive(Uploader);
+	QObject::connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, Host.get(),
+	                 [&Ends](bool bSuccess) { Ends.append(bSuccess); });
+	// Cancelled once the first part is acknowledged (the progress text moved off 0 %).
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&]
+	    {
+		    const auto Items = Host->Notifications().GetItems();
+		    return !Items.isEmpty() && Items.last()->GetText().contains(QStringLiteral("Uploading:")) &&
+		           !Items.last()->GetText().endsWith(QStringLiteral(" 0%"));
+	    },
+	    60000));
+	ASSERT_TRUE(Alive);
+	Alive->Cancel();
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return !Ends.isEmpty(); }, 30000));
+	Settle();
+	EXPECT_EQ(Ends, QList<bool>({false}));
+	EXPECT_TRUE(Log.Contains(QStringLiteral("c-7 upload cancelled.")));
+	const auto Items = Host->Notifications().GetItems();
+	ASSERT_FALSE(Items.isEmpty());
+	EXPECT_EQ(Items.last()->GetCompletionState(), ENotificationState::Fail);
+	EXPECT_EQ(Items.last()->GetText(), QStringLiteral("c-7 upload cancelled."));
+	const auto Listed = GStore->Call("s3", "GET", "/" + Bucket, {{"uploads", ""}}, "", GStore->AdminCredentials());
+	EXPECT_EQ(Listed.Body.find("<Key>" + Key + "</Key>"), std::string::npos) << Listed.Body;
+	EXPECT_FALSE(QFile::exists(US3PutObjectOrva::JournalPathFor(PakPath)));
+	// Only the component state and the credentials were asked: no completion.
+	EXPECT_EQ(Server.RequestCount(), 2);
 }

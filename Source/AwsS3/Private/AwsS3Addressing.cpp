@@ -1,10 +1,14 @@
 #include "AwsS3Types.h"
 
+#include "AwsS3Client.h"
+
 #include "AwsSigV4.h"
 #include "ConfigCache.h"
 
 #include <QRegularExpression>
 #include <QUrl>
+
+#include <type_traits>
 
 namespace
 {
@@ -56,8 +60,45 @@ FS3ClientConfiguration LoadClientConfiguration(FConfigCache* Config, const QStri
 		{
 			Configuration.bUsePathStyle = bPathStyle;
 		}
+		// Whole numbers only; a value that is not one keeps the default and says so.
+		auto ReadCount = [&](const QString& Key, qint64 Minimum, auto& Target)
+		{
+			QString Text;
+			if (!Config->GetString(Section, Key, Text, IniFile))
+			{
+				return;
+			}
+			bool bOk = false;
+			const qint64 Value = Text.trimmed().toLongLong(&bOk);
+			if (!bOk || Value < Minimum)
+			{
+				UE_LOG(LogAwsS3, Warning,
+				       QStringLiteral("[AwsS3] %1=%2 is not a whole number of at least %3; %4 stays")
+				           .arg(Key, Text)
+				           .arg(Minimum)
+				           .arg(qint64(Target)));
+				return;
+			}
+			Target = static_cast<std::remove_reference_t<decltype(Target)>>(Value);
+		};
+		ReadCount(QStringLiteral("MultipartThresholdBytes"), 0, Configuration.MultipartThresholdBytes);
+		ReadCount(QStringLiteral("MultipartPartSizeBytes"), 1, Configuration.MultipartPartSizeBytes);
+		ReadCount(QStringLiteral("MaxPartsInFlight"), 1, Configuration.MaxPartsInFlight);
+		Configuration.MaxPartsInFlight = qMin(Configuration.MaxPartsInFlight, 64);
 	}
 	return Configuration;
+}
+
+qint64 ChoosePartSize(qint64 FileSize, qint64 Wanted)
+{
+	constexpr qint64 MiB = 1024 * 1024;
+	qint64 Size = qMax(Wanted, MinPartBytes);
+	const qint64 Needed = (FileSize + MaxParts - 1) / MaxParts;
+	if (Size < Needed)
+	{
+		Size = (Needed + MiB - 1) / MiB * MiB;
+	}
+	return Size;
 }
 
 FS3ObjectAddress ResolveObjectAddress(const FS3ClientConfiguration& Configuration, const QString& Bucket,

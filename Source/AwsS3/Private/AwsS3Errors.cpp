@@ -218,4 +218,20 @@ FS3Error ParseErrorResponse(int HttpStatus, const QByteArray& Body)
 	return Error;
 }
 
+bool IsTransientError(const FS3Error& Error)
+{
+	switch (Error.HttpStatus)
+	{
+	case 500:
+	case 502:
+	case 503:
+	case 504:
+		return true;
+	default:
+		break;
+	}
+	return Error.Code == QLatin1String("SlowDown") || Error.Code == QLatin1String("RequestTimeout") ||
+	       Error.Code == QLatin1String("InternalError") || Error.Code == QLatin1String("ServiceUnavailable");
+}
+
 } // namespace AwsS3

@@ -2,12 +2,14 @@
 
 #include "AwsSigV4.h"
 #include "GameThread.h"
+#include "S3MultipartState.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaMethod>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QThreadPool>
@@ -45,23 +47,6 @@ bool IsHexMd5(const QString& Value)
 	return true;
 }
 
-// Worth another attempt: the store was busy or failed inside, or gave up waiting for the body.
-bool IsTransient(const FS3Error& Error)
-{
-	switch (Error.HttpStatus)
-	{
-	case 500:
-	case 502:
-	case 503:
-	case 504:
-		return true;
-	default:
-		break;
-	}
-	return Error.Code == QLatin1String("SlowDown") || Error.Code == QLatin1String("RequestTimeout") ||
-	       Error.Code == QLatin1String("InternalError") || Error.Code == QLatin1String("ServiceUnavailable");
-}
-
 QString AttemptsNote(int Attempts)
 {
 	return Attempts > 1 ? QStringLiteral(" after %1 attempts").arg(Attempts) : QString();
@@ -94,6 +79,8 @@ US3PutObjectOrva::~US3PutObjectOrva()
 	{
 		HashJob->bCancelled = true;
 	}
+	// Gone mid-transfer (the editor closing): what the store holds stays for a later publish.
+	CancelMultipartRequests();
 	if (HttpRequest && !HttpRequest->IsFinished())
 	{
 		HttpRequest->OnProcessRequestComplete(this, nullptr);
@@ -114,6 +101,7 @@ void US3PutObjectOrva::Activate()
 		return;
 	}
 	Credentials = Client->GetCredentials();
+	CredentialsReceived = QDateTime::currentDateTimeUtc();
 	Configuration = Client->GetConfiguration();
 	PayloadSigningPolicy = Client->GetPayloadSigningPolicy();
 	Start();
@@ -134,6 +122,7 @@ void US3PutObjectOrva::Cancel()
 		HttpRequest->OnProcessRequestComplete(this, nullptr);
 		HttpRequest->CancelRequest();
 	}
+	CancelMultipartRequests();
 	Fail(ES3Errors::Cancelled, QStringLiteral("the upload of %1 was cancelled").arg(Request.LocalFile));
 }
 
@@ -156,6 +145,11 @@ void US3PutObjectOrva::Start()
 		return;
 	}
 	FileSize = File.size();
+	if (FileSize > Configuration.MultipartThresholdBytes)
+	{
+		StartMultipart();
+		return;
+	}
 	if (FileSize > MaxSinglePutBytes)
 	{
 		Fail(ES3Errors::EntityTooLarge,
@@ -169,6 +163,10 @@ void US3PutObjectOrva::Start()
 
 void US3PutObjectOrva::Send()
 {
+	if (CredentialsAboutToExpire() && AwaitFreshCredentials([this] { Send(); }))
+	{
+		return;
+	}
 	QString Problem;
 	const AwsS3::FS3ObjectAddress Address =
 	    AwsS3::ResolveObjectAddress(Configuration, Request.Bucket, Request.Key, Problem);
@@ -432,7 +430,11 @@ void US3PutObjectOrva::OnSent(FHttpRequestPtr Sent, FHttpResponsePtr Response, b
 	if (Result.HttpStatus < 200 || Result.HttpStatus >= 300)
 	{
 		const FS3Error Error = AwsS3::ParseErrorResponse(Result.HttpStatus, Response->GetContent());
-		if (IsTransient(Error) && RetryLater(Error.Describe()))
+		if (AwsS3::IsTransientError(Error) && RetryLater(Error.Describe()))
+		{
+			return;
+		}
+		if (Error.Kind == ES3Errors::ExpiredToken && AwaitFreshCredentials([this] { Send(); }))
 		{
 			return;
 		}
@@ -469,9 +471,84 @@ void US3PutObjectOrva::Conclude()
 	Finish(true, ES3Errors::None, QString());
 }
 
+bool US3PutObjectOrva::CredentialsAboutToExpire() const
+{
+	if (!Credentials.Expiration.isValid() || !CredentialsReceived.isValid())
+	{
+		return false;
+	}
+	// A minute ahead, or half their life for credentials that live less than two minutes, so that
+	// fresh short-lived ones are used before they are renewed again.
+	const qint64 LifeMs = CredentialsReceived.msecsTo(Credentials.Expiration);
+	const qint64 AheadMs = qMin<qint64>(qint64(RenewBeforeExpirySeconds) * 1000, LifeMs / 2);
+	return QDateTime::currentDateTimeUtc().msecsTo(Credentials.Expiration) <= AheadMs;
+}
+
+bool US3PutObjectOrva::AwaitFreshCredentials(std::function<void()> Then)
+{
+	if (bFinished || !isSignalConnected(QMetaMethod::fromSignal(&US3PutObjectOrva::CredentialsExpired)) ||
+	    (!bAwaitingCredentials && Renewals >= Configuration.MaxAttempts))
+	{
+		return false;
+	}
+	AfterRenewal.append(std::move(Then));
+	if (!bAwaitingCredentials)
+	{
+		bAwaitingCredentials = true;
+		UE_LOG(LogAwsS3, Display,
+		       QStringLiteral("PutObject %1: the credentials expired; asking for fresh ones").arg(Request.Key));
+		Q_EMIT CredentialsExpired();
+	}
+	return true;
+}
+
+void US3PutObjectOrva::RenewCredentials(const FAwsCredentials& Fresh)
+{
+	if (bFinished || !bAwaitingCredentials)
+	{
+		return;
+	}
+	bAwaitingCredentials = false;
+	const QList<std::function<void()>> Waiting = std::exchange(AfterRenewal, {});
+	if (!Fresh.IsUsable())
+	{
+		Fail(ES3Errors::ExpiredToken,
+		     QStringLiteral("the store refused the credentials for %1 as expired, and no fresh ones came")
+		         .arg(Request.Key));
+		return;
+	}
+	Credentials = Fresh;
+	CredentialsReceived = QDateTime::currentDateTimeUtc();
+	++Renewals;
+	for (const auto& Then : Waiting)
+	{
+		if (bFinished || bAwaitingCredentials)
+		{
+			break;
+		}
+		Then();
+	}
+}
+
 void US3PutObjectOrva::Fail(ES3Errors Error, const QString& Message)
 {
+	if (bFinished)
+	{
+		return;
+	}
 	UE_LOG(LogAwsS3, Error, QStringLiteral("PutObject %1 failed: %2").arg(Request.Key, Message));
+	// A link that gave out leaves the upload and its journal for the next put of the file;
+	// anything else will not go better later.
+	const bool bResumable = Error == ES3Errors::NetworkError || Error == ES3Errors::Timeout;
+	if (Multipart && !Multipart->UploadId.isEmpty() && !Multipart->bAborting && !bResumable)
+	{
+		AbortMultipartThenFinish(Error, Message);
+		return;
+	}
+	if (Multipart)
+	{
+		CancelMultipartRequests();
+	}
 	Finish(false, Error, Message);
 }
 

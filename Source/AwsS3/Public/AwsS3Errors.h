@@ -65,4 +65,7 @@ QString ErrorKindName(ES3Errors Kind);
 // <ErrorResponse><Error>... wrapping of the query APIs). A status of 300 and up without a
 // readable body is mapped by its status. Status 2xx without an error body answers Kind None.
 FS3Error ParseErrorResponse(int HttpStatus, const QByteArray& Body);
+// Worth another attempt: the store was busy or failed inside, or gave up waiting for the body
+// (500, 502, 503, 504, SlowDown, RequestTimeout, InternalError, ServiceUnavailable).
+bool IsTransientError(const FS3Error& Error);
 } // namespace AwsS3

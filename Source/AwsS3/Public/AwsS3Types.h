@@ -2,6 +2,7 @@
 
 #include "AwsS3Errors.h"
 
+#include <QDateTime>
 #include <QMetaType>
 #include <QString>
 
@@ -14,6 +15,8 @@ struct FAwsCredentials
 	QString SecretAccessKey;
 	// The temporary security token; empty for a long-term key.
 	QString SessionToken;
+	// When temporary credentials stop working, where the issuer said so; invalid when unknown.
+	QDateTime Expiration;
 
 	bool IsUsable() const { return !AccessKeyId.isEmpty() && !SecretAccessKey.isEmpty(); }
 };
@@ -47,13 +50,30 @@ struct FS3ClientConfiguration
 	int MaxAttempts = 4;
 	double RetryBaseDelaySeconds = 0.25;
 	double RetryMaxDelaySeconds = 20.0;
+	// Files larger than this go up in parts (CreateMultipartUpload, UploadPart, CompleteMultipart-
+	// Upload), each part checked by the store against its own "Content-MD5" and sent again alone
+	// when it fails; smaller files go in one PUT.
+	qint64 MultipartThresholdBytes = qint64(16) * 1024 * 1024;
+	// The size of each part but the last. It grows with the file so that no upload needs more than
+	// MaxParts parts, and never goes below the store's minimum, MinPartBytes.
+	qint64 MultipartPartSizeBytes = qint64(8) * 1024 * 1024;
+	// Parts on the way at once: one TCP stream rarely fills a long or lossy link.
+	int MaxPartsInFlight = 4;
 	// The host's HTTP module: every request of the client goes through it. Not owned.
 	FHttpModule* Http = nullptr;
 };
 
 namespace AwsS3
 {
-// The defaults, overridden by section "AwsS3" of IniFile: "Endpoint" and "bUsePathStyle".
+inline constexpr qint64 MinPartBytes = qint64(5) * 1024 * 1024;
+inline constexpr int MaxParts = 10000;
+
+// The part size a multipart upload of FileSize bytes uses with the configured size Wanted: at
+// least MinPartBytes, and large enough (rounded up to whole MiB) that MaxParts parts hold the file.
+qint64 ChoosePartSize(qint64 FileSize, qint64 Wanted);
+
+// The defaults, overridden by section "AwsS3" of IniFile: "Endpoint", "bUsePathStyle",
+// "MultipartThresholdBytes", "MultipartPartSizeBytes" and "MaxPartsInFlight".
 // Config may be null (no settings: the defaults stand).
 FS3ClientConfiguration LoadClientConfiguration(FConfigCache* Config, const QString& IniFile);
 

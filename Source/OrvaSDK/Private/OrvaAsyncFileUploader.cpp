@@ -1,6 +1,7 @@
 #include "OrvaAsyncFileUploader.h"
 
 #include "AwsS3Client.h"
+#include "ConfigCache.h"
 #include "EditorHost.h"
 #include "Json.h"
 #include "Log.h"
@@ -16,7 +17,8 @@
 namespace
 {
 
-constexpr qint64 MaxUploadBytes = qint64(2147483648);
+// The platform's rule; the settings may raise it (multipart uploads take far larger files).
+constexpr qint64 DefaultMaxUploadBytes = qint64(2147483648);
 
 QString FillArguments(QString Text, const QStringList& Arguments)
 {
@@ -98,8 +100,15 @@ void UOrvaAsyncFileUploader::Send(const QString& Verb, const QString& RelativePa
 	{
 		Request->SetContentAsString(Body);
 	}
-	Request->OnProcessRequestComplete(this, [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
-	                                  { (this->*Handler)(std::move(Req), std::move(Resp), bOk); });
+	Request->OnProcessRequestComplete(this,
+	                                  [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	                                  {
+		                                  // Cancelled meanwhile: the answer no longer matters.
+		                                  if (!bEnded)
+		                                  {
+			                                  (this->*Handler)(std::move(Req), std::move(Resp), bOk);
+		                                  }
+	                                  });
 	Request->ProcessRequest();
 }
 
@@ -151,9 +160,20 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 		End(false);
 		return;
 	}
-	if (Size > MaxUploadBytes)
+	const qint64 Limit = MaxUploadBytes();
+	if (Size > Limit)
 	{
-		UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than 2 GB"));
+		if (Limit == DefaultMaxUploadBytes)
+		{
+			UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than 2 GB"));
+		}
+		else
+		{
+			UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than %1 bytes").arg(Limit));
+		}
+		SpawnRefusalNotification(OrvaText("UploadTooLargeMessage",
+		                                  "{0} is too large to upload ({1} bytes, at most {2}).",
+		                                  {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)}));
 		End(false);
 		return;
 	}
@@ -161,7 +181,8 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 	Writer.WriteObjectStart();
 	Writer.WriteValue(QStringLiteral("size"), Size);
 	Writer.WriteObjectEnd();
-	Send(QStringLiteral("POST"), QStringLiteral("components/%1/sts").arg(ComponentId), Writer.Close(), true,
+	StsRequestBody = Writer.Close();
+	Send(QStringLiteral("POST"), QStringLiteral("components/%1/sts").arg(ComponentId), StsRequestBody, true,
 	     &UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived);
 }
 
@@ -189,10 +210,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 		End(false);
 		return;
 	}
-	Credentials.SessionToken = FJson::GetString(*Sts, QStringLiteral("token"));
-	Credentials.AccessKeyId = FJson::GetString(*Sts, QStringLiteral("access_key_id"));
-	Credentials.SecretAccessKey = FJson::GetString(*Sts, QStringLiteral("secret_access_key"));
-	Region = FJson::GetString(*Sts, QStringLiteral("region"));
+	ReadCredentials(*Sts, Credentials, Region);
 	const QJsonArray Files = FJson::GetArray(*Answer, QStringLiteral("files"));
 	if (Files.size() == 1 && Files.first().isObject())
 	{
@@ -241,8 +259,10 @@ void UOrvaAsyncFileUploader::ExcuteUpload(UAwsS3ClientObject* Client)
 	Request.Key = KeyUrl;
 	Request.LocalFile = TargetFilePath;
 	US3PutObjectOrva* Put = US3PutObjectOrva::PutObject(nullptr, Client, Request);
+	CurrentPut = Put;
 	connect(Put, &US3PutObjectOrva::Completed, this, &UOrvaAsyncFileUploader::Aws3SPutObjectCallback);
 	connect(Put, &US3PutObjectOrva::Progress, this, &UOrvaAsyncFileUploader::OnUploadPercents);
+	connect(Put, &US3PutObjectOrva::CredentialsExpired, this, &UOrvaAsyncFileUploader::RenewComponentSts);
 	// Posted before the put can post its end, so the failure step always finds the item.
 	SpawnUploadingNotification();
 	Put->Activate();
@@ -268,6 +288,11 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 		CompleteUpload();
 		UE_LOG(LogTemp, Warning, QStringLiteral("Aws3S Upload Success!!!"));
 	}
+	else if (Error == ES3Errors::Cancelled)
+	{
+		SpawnUploadCancelledNotification();
+		UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
+	}
 	else
 	{
 		SpawnUploadFailNotification();
@@ -280,6 +305,91 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	{
 		End(false);
 	}
+}
+
+bool UOrvaAsyncFileUploader::ReadCredentials(const QJsonObject& Sts, FAwsCredentials& OutCredentials,
+                                             QString& OutRegion)
+{
+	OutCredentials.SessionToken = FJson::GetString(Sts, QStringLiteral("token"));
+	OutCredentials.AccessKeyId = FJson::GetString(Sts, QStringLiteral("access_key_id"));
+	OutCredentials.SecretAccessKey = FJson::GetString(Sts, QStringLiteral("secret_access_key"));
+	// Known, the put renews the credentials before they run out instead of after a refusal.
+	OutCredentials.Expiration =
+	    QDateTime::fromString(FJson::GetString(Sts, QStringLiteral("expiration")), Qt::ISODateWithMs);
+	OutRegion = FJson::GetString(Sts, QStringLiteral("region"));
+	return OutCredentials.IsUsable();
+}
+
+void UOrvaAsyncFileUploader::RenewComponentSts()
+{
+	if (bEnded)
+	{
+		return;
+	}
+	UE_LOG(LogTemp, Display, QStringLiteral("Upload of %1: asking for fresh credentials").arg(FileLabel()));
+	Send(QStringLiteral("POST"), QStringLiteral("components/%1/sts").arg(ComponentId), StsRequestBody, true,
+	     &UOrvaAsyncFileUploader::RenewComponentSts_ResponseReceived);
+}
+
+void UOrvaAsyncFileUploader::RenewComponentSts_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response,
+                                                                bool bWasSuccessful)
+{
+	FAwsCredentials Fresh;
+	QString FreshRegion;
+	const std::optional<QJsonObject> Answer =
+	    Response && bWasSuccessful ? FJson::ParseObject(Response->GetContent()) : std::nullopt;
+	const std::optional<QJsonObject> Sts = Answer ? FJson::GetObject(*Answer, QStringLiteral("sts")) : std::nullopt;
+	if (!Sts || !ReadCredentials(*Sts, Fresh, FreshRegion))
+	{
+		UE_LOG(LogTemp, Error,
+		       QStringLiteral("Upload of %1: the service gave no fresh credentials (HTTP %2)")
+		           .arg(FileLabel())
+		           .arg(Response ? Response->GetResponseCode() : 0));
+		Fresh = FAwsCredentials();
+	}
+	if (CurrentPut)
+	{
+		CurrentPut->RenewCredentials(Fresh);
+	}
+}
+
+void UOrvaAsyncFileUploader::Cancel()
+{
+	if (bEnded)
+	{
+		return;
+	}
+	if (CurrentPut)
+	{
+		// Its completion ends the uploader, once the store dropped the parts.
+		CurrentPut->Cancel();
+		return;
+	}
+	UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
+	SpawnUploadCancelledNotification();
+	End(false);
+}
+
+qint64 UOrvaAsyncFileUploader::MaxUploadBytes() const
+{
+	QString Text;
+	FEditorHost* Host = Sdk ? Sdk->GetHost() : nullptr;
+	if (!Host || !Host->GetConfig() ||
+	    !Host->GetConfig()->GetString(QStringLiteral("AwsS3"), QStringLiteral("MaxUploadBytes"), Text,
+	                                  Sdk->GetSettingsFilePath()))
+	{
+		return DefaultMaxUploadBytes;
+	}
+	bool bOk = false;
+	const qint64 Value = Text.trimmed().toLongLong(&bOk);
+	if (!bOk || Value <= 0)
+	{
+		UE_LOG(LogTemp, Warning,
+		       QStringLiteral("[AwsS3] MaxUploadBytes=%1 is not a positive whole number; the 2 GiB limit stays")
+		           .arg(Text));
+		return DefaultMaxUploadBytes;
+	}
+	return Value;
 }
 
 void UOrvaAsyncFileUploader::CompleteUpload()
@@ -374,6 +484,40 @@ void UOrvaAsyncFileUploader::SpawnUploadFailNotification()
 		          Item->SetCompletionState(ENotificationState::Fail);
 		          Item->ExpireAndFadeout();
 		          UE_LOG(LogTemp, Error, SourceText("{0} is upload faild.", {Label}));
+	          });
+}
+
+void UOrvaAsyncFileUploader::SpawnUploadCancelledNotification()
+{
+	AsyncTask(ENamedThreads::GameThread, StepContext(),
+	          [Item = UploadNotification, Label = FileLabel()]
+	          {
+		          if (!Item)
+		          {
+			          return;
+		          }
+		          const QString Text = OrvaText("UploadCancelledMessage", "{0} upload cancelled.", {Label});
+		          Item->SetText(Text);
+		          Item->SetCompletionState(ENotificationState::Fail);
+		          Item->ExpireAndFadeout();
+		          UE_LOG(LogTemp, Warning, Text);
+	          });
+}
+
+void UOrvaAsyncFileUploader::SpawnRefusalNotification(const QString& Text)
+{
+	AsyncTask(ENamedThreads::GameThread, StepContext(),
+	          [Sdk = Sdk, Text]
+	          {
+		          if (!Sdk || !Sdk->GetHost())
+		          {
+			          return;
+		          }
+		          FNotificationInfo Info(Text);
+		          const FNotificationItemPtr Item = Sdk->GetHost()->Notifications().AddNotification(Info);
+		          Item->SetCompletionState(ENotificationState::Fail);
+		          Item->ExpireAndFadeout();
+		          UE_LOG(LogTemp, Error, Text);
 	          });
 }
 

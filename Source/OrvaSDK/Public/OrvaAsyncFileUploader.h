@@ -8,7 +8,9 @@
 #include <QPointer>
 #include <QString>
 
+class QJsonObject;
 class UAwsS3ClientObject;
+class US3PutObjectOrva;
 class UOrvaSDKSubsystem;
 
 // Uploads one registered component pak to the object store and tells the service it is done:
@@ -37,6 +39,10 @@ public:
 	QString GetTargetFilePath() const { return TargetFilePath; }
 	QString GetCheckCode() const { return CheckCode; }
 
+	// Stops the upload wherever it is: the store drops what it holds of it, the notification shows
+	// the cancelled step, and the uploader ends with false.
+	Q_INVOKABLE void Cancel();
+
 Q_SIGNALS:
 	// The uploader's end: true when the object is stored and the service confirmed the completion
 	// (or already had it), false otherwise. Broadcast once.
@@ -56,11 +62,21 @@ private:
 
 	void GetComponentInfo_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
 	void IssueComponentSts_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
+	// Fresh credentials for a put whose credentials expired: the same request as the first ones.
+	void RenewComponentSts();
+	void RenewComponentSts_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
 	void CompleteUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
 
 	void SpawnUploadingNotification();
 	void SpawnUploadSuccessNotification();
 	void SpawnUploadFailNotification();
+	void SpawnUploadCancelledNotification();
+	// A failure before anything was sent (the file is too large): its own item, in the fail state.
+	void SpawnRefusalNotification(const QString& Text);
+	// Reads the "sts" object of a credentials answer; false when it holds no usable key.
+	static bool ReadCredentials(const QJsonObject& Sts, FAwsCredentials& OutCredentials, QString& OutRegion);
+	// The most bytes a pak may have: 2 GiB, or [AwsS3] MaxUploadBytes of the settings when set.
+	qint64 MaxUploadBytes() const;
 	// Ends a completion the service did not confirm: the failure step, the cause in the log.
 	void FailCompletion(const QString& Cause);
 
@@ -83,6 +99,9 @@ private:
 	// Fixed when the upload starts.
 	QString CheckCode;
 	QPointer<UAwsS3ClientObject> CurrAwsS3Client;
+	QPointer<US3PutObjectOrva> CurrentPut;
+	// The body of the credentials request, sent again for fresh ones.
+	QString StsRequestBody;
 	FNotificationItemPtr UploadNotification;
 
 	FAwsCredentials Credentials;
