@@ -1088,13 +1088,9 @@ bool FPakWriter::Finish()
 			return false;
 		}
 	}
-<<<<<<< HEAD
-	QString SyncError;
-	if (!File.flush() || !FFileHelper::SyncFile(File.handle(), &SyncError))
-=======
 	// An entry stored as it is after a compressed attempt may have left longer bytes behind.
-	if (!File.flush() || !File.resize(Position))
->>>>>>> wip/zlib
+	QString SyncError;
+	if (!File.flush() || !File.resize(Position) || !FFileHelper::SyncFile(File.handle(), &SyncError))
 	{
 		return Fail(
 		    QStringLiteral("Cannot write %1: %2").arg(TempPath, SyncError.isEmpty() ? File.errorString() : SyncError));
