@@ -10,12 +10,14 @@
 #include "PakFile.h"
 #include "SerializeStructJson.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 
 namespace
 {
@@ -796,4 +798,112 @@ TEST_F(PackagingTest, LaunchStartsNoClientWhenAnotherWorldWasSelectedMeanwhile)
 	EXPECT_EQ(Dialogs->ShownMessages().size(), 1);
 	EXPECT_TRUE(Log.Contains(
 	    QStringLiteral("The server pak of W1 is uploaded, but W2 is selected now: the client is not started")));
+}
+
+// A build keeps the published components only while the record, the registration and the paks
+// all still agree; anything else registers the new paks.
+TEST_F(PackagingTest, PublishedRecordKeepsComponentsOnlyWhileEverythingAgrees)
+{
+	StartWithWorkspace();
+	ComponentsAnswer = "[" +
+	                   ComponentJson(QStringLiteral("c-server"), QStringLiteral("WindowsServer"),
+	                                 QStringLiteral("Entry_WindowsServer")) +
+	                   "," +
+	                   ComponentJson(QStringLiteral("c-client"), QStringLiteral("WindowsClient"),
+	                                 QStringLiteral("Entry_WindowsClient")) +
+	                   "]";
+	auto Registrations = [this]
+	{
+		int Count = 0;
+		for (const auto& Request : Server.Requests())
+		{
+			Count += Request.Target.endsWith("/components") ? 1 : 0;
+		}
+		return Count;
+	};
+	// Builds; whether the build kept the published components.
+	auto Build = [this]
+	{
+		QSignalSpy Paking(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKPaking);
+		QSignalSpy Unchanged(&Sdk(), &UOrvaSDKSubsystem::OnBuildUnchanged);
+		Sdk().BuildPak();
+		EXPECT_TRUE(FGameThread::RunUntil([&] { return !Paking.isEmpty() && Sdk().IdentInProgress.isEmpty(); }, 60000));
+		Settle();
+		EXPECT_EQ(Sdk().GetCurrProgress(), EOrvaSDKProgress::AssetPakSuccess);
+		return Unchanged.count() == 1;
+	};
+	// The record as a confirmed completion of both registered paks writes it.
+	auto Record = [this](const QString& CheckCode)
+	{
+		QJsonObject Platforms;
+		for (const auto& [Platform, Id] : {std::pair{QStringLiteral("WindowsServer"), QStringLiteral("c-server")},
+		                                   std::pair{QStringLiteral("WindowsClient"), QStringLiteral("c-client")}})
+		{
+			QFile Pak(Out(QStringLiteral("Entry/%1/%2.pak").arg(Platform, Id)));
+			EXPECT_TRUE(Pak.open(QIODevice::ReadOnly));
+			const QByteArray Bytes = Pak.readAll();
+			Platforms.insert(
+			    Platform,
+			    QJsonObject{{QStringLiteral("ComponentId"), Id},
+			                {QStringLiteral("Sha256"),
+			                 QString::fromLatin1(QCryptographicHash::hash(Bytes, QCryptographicHash::Sha256).toHex())},
+			                {QStringLiteral("Size"), Bytes.size()},
+			                {QStringLiteral("CheckCode"), CheckCode},
+			                {QStringLiteral("PublishedAt"), QStringLiteral("2026-01-01T00:00:00Z")}});
+		}
+		EXPECT_TRUE(Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/Published.json"),
+		                              QJsonDocument(QJsonObject{{QStringLiteral("Platforms"), Platforms}}).toJson()));
+	};
+
+	EXPECT_FALSE(Build());
+	ASSERT_EQ(Registrations(), 1);
+	const QString CheckCode = Sdk().GetCheckCode();
+	ASSERT_EQ(CheckCode.size(), 40);
+
+	Record(CheckCode);
+	EXPECT_TRUE(Build());
+	EXPECT_EQ(Registrations(), 1);
+	EXPECT_FALSE(QFileInfo::exists(Out(QStringLiteral("Entry/WindowsClient/Entry_WindowsClient.pak"))));
+	EXPECT_TRUE(Sdk().CheckLocalPaks(true));
+
+	// Another check code for the same bytes.
+	Record(QStringLiteral("0000000000000000000000000000000000000000"));
+	EXPECT_FALSE(Build());
+	EXPECT_EQ(Registrations(), 2);
+
+	// The client's registration names another component than the published one.
+	Record(CheckCode);
+	ASSERT_TRUE(Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/WindowsClient/Component.json"),
+	                              R"({"ComponentId":"c-other"})"));
+	EXPECT_FALSE(Build());
+	EXPECT_EQ(Registrations(), 3);
+
+	// A published pak whose bytes differ though its size is the same.
+	QFile ServerPak(Out(QStringLiteral("Entry/WindowsServer/c-server.pak")));
+	ASSERT_TRUE(ServerPak.open(QIODevice::ReadOnly));
+	QByteArray Bytes = ServerPak.readAll();
+	ServerPak.close();
+	Record(CheckCode);
+	QJsonObject Broken = QJsonDocument::fromJson(
+	                         Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/Published.json")))
+	                         .object();
+	QJsonObject Platforms = Broken.value(QStringLiteral("Platforms")).toObject();
+	QJsonObject ServerEntry = Platforms.value(QStringLiteral("WindowsServer")).toObject();
+	Bytes[Bytes.size() / 2] = char(Bytes[Bytes.size() / 2] ^ 1);
+	ServerEntry.insert(QStringLiteral("Sha256"),
+	                   QString::fromLatin1(QCryptographicHash::hash(Bytes, QCryptographicHash::Sha256).toHex()));
+	Platforms.insert(QStringLiteral("WindowsServer"), ServerEntry);
+	Broken.insert(QStringLiteral("Platforms"), Platforms);
+	ASSERT_TRUE(Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/Published.json"),
+	                              QJsonDocument(Broken).toJson()));
+	EXPECT_FALSE(Build());
+	EXPECT_EQ(Registrations(), 4);
+
+	// A record that is no JSON object keeps nothing and loses nothing.
+	ASSERT_TRUE(Project.WriteFile(QStringLiteral("TestProject/Saved/HotPatcher/W1/Entry/Published.json"), "[1,"));
+	EXPECT_FALSE(Build());
+	EXPECT_EQ(Registrations(), 5);
+	EXPECT_EQ(Log.Messages(ELogVerbosity::Warning).filter(QStringLiteral("Published.json is not a JSON object")).size(),
+	          1);
+	EXPECT_TRUE(Sdk().CheckLocalPaks(true));
 }

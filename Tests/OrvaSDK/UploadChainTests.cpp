@@ -5,12 +5,15 @@
 #include "PackageFile.h"
 #include "PakFile.h"
 #include "ScopedEnv.h"
+#include "ThreadPool.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -258,4 +261,179 @@ TEST_F(UploadChainTest, LaunchUploadsOnlyTheServerPakThenThePlayerClientPlaysThe
 	    << Verdict.toStdString();
 	EXPECT_TRUE(Verdict.contains(QStringLiteral("ORVAClient exits with 0")));
 	EXPECT_FALSE(Verdict.contains(QString::fromStdString(Token)));
+}
+
+// A rebuild sends nothing that the service already holds complete: the real build, registration,
+// uploads and a restart of the editor, against the development service and the local store.
+class UnchangedRebuildTest : public UploadChainTest
+{
+protected:
+	void SetUp() override
+	{
+		UploadChainTest::SetUp();
+		if (IsSkipped() || HasFatalFailure())
+		{
+			return;
+		}
+		const auto WorldAnswer = Client->Get(QUrl(BaseUrl).path().toStdString() + "worlds/" + WorldId,
+		                                     {{"Authorization", "Bearer " + Token}});
+		ASSERT_TRUE(WorldAnswer && WorldAnswer->status == 200);
+		Identifier = QJsonDocument::fromJson(QByteArray::fromStdString(WorldAnswer->body))
+		                 .object()
+		                 .value(QStringLiteral("identifier"))
+		                 .toString();
+		ASSERT_FALSE(Identifier.isEmpty());
+		WritePackage(QStringLiteral("Maps/Entry.umap"), QStringLiteral("Entry"), QStringLiteral("/Script/Engine.World"),
+		             {QStringLiteral("/Game/%1/Props/Crate").arg(Identifier)});
+		WritePackage(QStringLiteral("Props/Crate.uasset"), QStringLiteral("Crate"),
+		             QStringLiteral("/Script/Engine.StaticMesh"), {});
+		ASSERT_TRUE(Project.WriteFile(Content(QStringLiteral("Config/DefaultGame.ini")), "[/Script/Engine]\n"));
+		ASSERT_TRUE(Project.WriteFile(Content(QStringLiteral("ExtendFiles/Intro.txt")), "intro"));
+		SelectWorld();
+	}
+
+	QString Content(const QString& Relative) const
+	{
+		return QStringLiteral("TestProject/Content/%1/%2").arg(Identifier, Relative);
+	}
+
+	void WritePackage(const QString& Relative, const QString& Name, const QString& Class, const QStringList& Hard)
+	{
+		const QJsonObject Root{{QStringLiteral("OrvaPackage"), 1},
+		                       {QStringLiteral("Assets"), QJsonArray{QJsonObject{{QStringLiteral("Name"), Name},
+		                                                                         {QStringLiteral("Class"), Class}}}},
+		                       {QStringLiteral("HardDependencies"), QJsonArray::fromStringList(Hard)},
+		                       {QStringLiteral("SoftDependencies"), QJsonArray()}};
+		ASSERT_TRUE(Project.WriteFile(Content(Relative), QJsonDocument(Root).toJson()));
+	}
+
+	// The world and its entry level chosen as the world view does, after the host started.
+	void SelectWorld()
+	{
+		Sdk().AccessToken = QStringLiteral("Bearer ") + QString::fromStdString(Token);
+		Sdk().GetWorldsList();
+		Settle();
+		FOrvaWorldData World;
+		World.Identifier = Identifier;
+		World.Id = QString::fromStdString(WorldId);
+		Sdk().ChangeWorkspaceWorld(World);
+		Settle();
+		Sdk().SetCurrentLevelPath(FSoftObjectPath(QStringLiteral("/Game/%1/Maps/Entry.Entry").arg(Identifier)));
+		Settle();
+		ASSERT_EQ(Sdk().CurrWorkspace.WorldIdentifier, Identifier);
+	}
+
+	// Builds and waits until the chain of the build has ended; whether the build was kept.
+	bool Build()
+	{
+		QSignalSpy Paking(&Sdk(), &UOrvaSDKSubsystem::OnOrvaSDKPaking);
+		QSignalSpy Unchanged(&Sdk(), &UOrvaSDKSubsystem::OnBuildUnchanged);
+		Sdk().BuildPak();
+		EXPECT_TRUE(FGameThread::RunUntil([&] { return !Paking.isEmpty() && Sdk().IdentInProgress.isEmpty(); }, 60000));
+		Settle();
+		EXPECT_EQ(Paking.value(0).value(0).toBool(), true)
+		    << Log.Messages(ELogVerbosity::Error).join(QLatin1Char('\n')).toStdString();
+		EXPECT_EQ(Sdk().GetCurrProgress(), EOrvaSDKProgress::AssetPakSuccess);
+		return Unchanged.count() == 1 && Unchanged.value(0).value(0).toString() == Identifier;
+	}
+
+	void Publish()
+	{
+		Sdk().TaskPublishPaks();
+		EXPECT_TRUE(FGameThread::RunUntil(
+		    [this] { return Sdk().findChildren<UOrvaAsyncFileUploader*>(Qt::FindDirectChildrenOnly).isEmpty(); },
+		    60000));
+		Settle();
+		// The record is written on the main thread once a pool thread has hashed the pak.
+		EXPECT_TRUE(FGameThread::RunUntil([] { return GThreadPool->WaitForIdle(0); }, 20000));
+		FGameThread::RunUntilIdle();
+	}
+
+	// The request lines the service logged so far (path only, never a secret).
+	QStringList ServiceRequests()
+	{
+		ServiceLog += QString::fromUtf8(Service.readAllStandardError());
+		return ServiceLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+	}
+
+	int Registrations()
+	{
+		return ServiceRequests()
+		    .filter(QStringLiteral("POST %1worlds/%2/components ")
+		                .arg(QUrl(BaseUrl).path(), QString::fromStdString(WorldId)))
+		    .size();
+	}
+
+	int StoredObjects() const
+	{
+		return int(
+		    QString::fromStdString(Store.LogText()).count(QStringLiteral("\"PUT /") + QString::fromStdString(Bucket)));
+	}
+
+	QByteArray Output(const QString& Relative) const
+	{
+		return Project.ReadFile(QStringLiteral("TestProject/Saved/HotPatcher/%1/Entry/%2").arg(Identifier, Relative));
+	}
+
+	QString Identifier;
+	QString ServiceLog;
+};
+
+TEST_F(UnchangedRebuildTest, RebuildWithoutChangeSendsNothingAndAChangedPackageGoesUpAgain)
+{
+	// The fixture registered a component of its own.
+	const int EarlierRegistrations = Registrations();
+	const int EarlierObjects = StoredObjects();
+	ASSERT_FALSE(Build());
+	ASSERT_EQ(Registrations(), EarlierRegistrations + 1);
+	Publish();
+	ASSERT_EQ(StoredObjects(), EarlierObjects + 2) << Store.LogText();
+	const QJsonObject Published = QJsonDocument::fromJson(Output(QStringLiteral("Published.json"))).object();
+	const QJsonObject Platforms = Published.value(QStringLiteral("Platforms")).toObject();
+	ASSERT_EQ(Platforms.keys(), (QStringList{QStringLiteral("WindowsClient"), QStringLiteral("WindowsServer")}));
+	for (const QString& Platform : Platforms.keys())
+	{
+		const QJsonObject Entry = Platforms.value(Platform).toObject();
+		const QString Id = Entry.value(QStringLiteral("ComponentId")).toString();
+		const QByteArray Pak = Output(QStringLiteral("%1/%2.pak").arg(Platform, Id));
+		EXPECT_EQ(Entry.value(QStringLiteral("Sha256")).toString(),
+		          QString::fromLatin1(QCryptographicHash::hash(Pak, QCryptographicHash::Sha256).toHex()));
+		EXPECT_EQ(Entry.value(QStringLiteral("Size")).toInteger(), Pak.size());
+		EXPECT_EQ(Entry.value(QStringLiteral("CheckCode")).toString().size(), 40);
+		EXPECT_FALSE(Entry.value(QStringLiteral("PublishedAt")).toString().isEmpty());
+	}
+	const QByteArray ServerInfo = Output(QStringLiteral("WindowsServer/Component.json"));
+
+	// The same content again: neither the service nor the store hears of it, the components stay.
+	const int ServiceLines = ServiceRequests().size();
+	const int StoreLines = int(QString::fromStdString(Store.LogText()).count(QLatin1Char('\n')));
+	EXPECT_TRUE(Build());
+	EXPECT_EQ(ServiceRequests().size(), ServiceLines) << ServiceLog.toStdString();
+	EXPECT_EQ(int(QString::fromStdString(Store.LogText()).count(QLatin1Char('\n'))), StoreLines);
+	EXPECT_EQ(Output(QStringLiteral("WindowsServer/Component.json")), ServerInfo);
+	EXPECT_TRUE(Output(QStringLiteral("WindowsServer/Entry_WindowsServer.pak")).isEmpty());
+	EXPECT_TRUE(Sdk().CheckLocalPaks(true));
+	// Publish finds both complete and puts nothing.
+	Publish();
+	EXPECT_EQ(StoredObjects(), EarlierObjects + 2);
+	EXPECT_EQ(Registrations(), EarlierRegistrations + 1);
+
+	// What was published is remembered across a restart of the editor.
+	Host->Shutdown();
+	Host.reset();
+	StartHost();
+	SelectWorld();
+	const int ServiceLinesAfterRestart = ServiceRequests().size();
+	EXPECT_TRUE(Build());
+	EXPECT_EQ(ServiceRequests().size(), ServiceLinesAfterRestart) << ServiceLog.toStdString();
+	EXPECT_EQ(Registrations(), EarlierRegistrations + 1);
+
+	// One package changes: both paks are registered and stored again.
+	WritePackage(QStringLiteral("Props/Crate.uasset"), QStringLiteral("Crate"),
+	             QStringLiteral("/Script/Engine.SkeletalMesh"), {});
+	EXPECT_FALSE(Build());
+	EXPECT_EQ(Registrations(), EarlierRegistrations + 2);
+	EXPECT_NE(Output(QStringLiteral("WindowsServer/Component.json")), ServerInfo);
+	Publish();
+	EXPECT_EQ(StoredObjects(), EarlierObjects + 4);
 }

@@ -250,6 +250,33 @@ TEST_F(WorldPublish, ACreatorPublishesAndPlaysAWorldThroughTheTab)
 	EXPECT_EQ(Panel->GetMessageKind(), SOrvaEditorWorldView::EMessageKind::Success);
 	EXPECT_TRUE(Complete(Platforms[0]) && Complete(Platforms[1]));
 
+	// Build again without a change: the published components stay, and the tab says so.
+	ASSERT_TRUE(Eventually(
+	    [&]
+	    {
+		    return QJsonDocument::fromJson(ReadText(Output + QStringLiteral("Published.json")).toUtf8())
+		               .object()
+		               .value(QStringLiteral("Platforms"))
+		               .toObject()
+		               .size() == 2;
+	    },
+	    20000));
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Build->isEnabled(); }, 5000));
+	QTest::mouseClick(Build, Qt::LeftButton);
+	ASSERT_TRUE(FGameThread::RunUntil(
+	    [&] { return Panel->GetMessageText()->text() == QStringLiteral("No changes since the last publish"); }, 120000))
+	    << Panel->GetMessageText()->text().toStdString();
+	EXPECT_EQ(Panel->GetMessageKind(), SOrvaEditorWorldView::EMessageKind::Success);
+	for (const QString& Platform : Platforms)
+	{
+		EXPECT_EQ(QJsonDocument::fromJson(ReadText(Output + Platform + QStringLiteral("/Component.json")).toUtf8())
+		              .object()
+		              .value(QStringLiteral("ComponentId"))
+		              .toString(),
+		          Components.value(Platform));
+	}
+	Settle();
+
 	// Launch: the client reads the service's address from the same user settings as the editor;
 	// the tab says that it started.
 	{

@@ -1088,8 +1088,8 @@ bool FPakWriter::Finish()
 			return false;
 		}
 	}
-	QString SyncError;
 	// An entry stored as it is after a compressed attempt may have left longer bytes behind.
+	QString SyncError;
 	if (!File.flush() || !File.resize(Position) || !FFileHelper::SyncFile(File.handle(), &SyncError))
 	{
 		return Fail(

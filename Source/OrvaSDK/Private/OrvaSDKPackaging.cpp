@@ -286,8 +286,7 @@ void UOrvaSDKSubsystem::PatcherSuccess(FProcWorkerThread* Worker)
 	PakMission.reset();
 	PakBuildWorkspace.reset();
 	Q_EMIT OnOrvaSDKPaking(true);
-	InitUploadFor(Built);
-	UpdateProgress(EOrvaSDKProgress::AssetPakSuccess);
+	RegisterUnlessPublished(Built);
 }
 
 void UOrvaSDKSubsystem::PathcerFailed(FProcWorkerThread* Worker)
@@ -588,8 +587,14 @@ UOrvaAsyncFileUploader* UOrvaSDKSubsystem::StartUpload(const QString& PakPath)
 	RunningUploads[World].append(QPointer<QObject>(Uploader));
 	// The upload ends once; its pointer also clears when it is released.
 	connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
-	        [this, World, Uploader]
+	        [this, World, Uploader](bool bSuccess)
 	        {
+		        // Only a completion the service confirmed counts as held complete.
+		        if (bSuccess)
+		        {
+			        RecordPublishedPak(Uploader->GetTargetFilePath(), Uploader->GetComponentId(),
+			                           Uploader->GetCheckCode());
+		        }
 		        auto Found = RunningUploads.find(World);
 		        if (Found == RunningUploads.end())
 		        {

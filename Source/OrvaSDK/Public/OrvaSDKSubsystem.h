@@ -344,6 +344,9 @@ Q_SIGNALS:
 	void OnWorldSaved(const QString& WorldId);
 	// The client launch after the server pak's upload: whether a client process started.
 	void OnClientLaunched(bool bStarted);
+	// A build of WorldIdentifier gave the very paks whose components the service already holds
+	// complete: they were kept, nothing is registered and a publish uploads nothing.
+	void OnBuildUnchanged(const QString& WorldIdentifier);
 
 private:
 	friend struct FOrvaSDKSubsystemTestAccess;
@@ -405,6 +408,25 @@ private:
 	// of the registered pak KeptPak.
 	void RemoveSupersededFiles(const QString& WorldIdentifier, const QString& KeptPak);
 	QHash<const void*, FRegistration> PendingRegistrations;
+
+	// What the service confirmed holding complete of a level, per platform: Published.json in the
+	// level's build folder, written when an upload's completion is confirmed.
+	struct FPublishedPak
+	{
+		QString ComponentId;
+		QString Sha256;
+		qint64 Size = -1;
+		QString CheckCode;
+		QString PublishedAt;
+	};
+	static QHash<QString, FPublishedPak> LoadPublishedRecord(const QString& LevelFolder);
+	// Records the pak PakPath (LevelFolder/Platform/ComponentId.pak) as held complete; the hash is
+	// taken on a pool thread, the record written on the main thread.
+	void RecordPublishedPak(const QString& PakPath, const QString& ComponentId, const QString& CheckCode);
+	void WritePublishedPak(const QString& PakPath, const FPublishedPak& Published);
+	// After a build: keeps the published components when every new pak equals its published one,
+	// else registers the new paks.
+	void RegisterUnlessPublished(const FWorkspaceData& Built);
 
 	// Uploads of each world that have not ended yet; a second publish of a world waits for them.
 	bool IsUploadRunning(const QString& WorldIdentifier) const;

@@ -419,6 +419,16 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 		        &SOrvaEditorWorldView::HandleServiceFailure);
 		connect(Subsystem, &UOrvaSDKSubsystem::OnWorldSaved, this, &SOrvaEditorWorldView::HandleWorldSaved);
 		connect(Subsystem, &UOrvaSDKSubsystem::OnClientLaunched, this, &SOrvaEditorWorldView::HandleClientLaunched);
+		connect(Subsystem, &UOrvaSDKSubsystem::OnBuildUnchanged, this,
+		        [this](const QString& WorldIdentifier)
+		        {
+			        const UOrvaSDKSubsystem* Target = Sdk();
+			        if (Target && Target->CurrWorkspace.WorldIdentifier == WorldIdentifier)
+			        {
+				        ShowMessage(EMessageKind::Success,
+				                    LOCTEXT("NoChangesSincePublish", "No changes since the last publish").ToString());
+			        }
+		        });
 		connect(Subsystem, &UOrvaSDKSubsystem::OnNewWorkspace, this,
 		        [this]
 		        {
