@@ -260,19 +260,7 @@ void US3PutObjectOrva::SendListParts(const QString& Marker)
 	{
 		Query.append({QStringLiteral("part-number-marker"), Marker});
 	}
-	QString Problem;
-	FHttpRequestPtr Call =
-	    NewStoreRequest(QStringLiteral("GET"), Query, FHttpBody::FromBytes({}), Sha256HexOf({}), {}, Problem);
-	if (!Call)
-	{
-		Fail(ES3Errors::InvalidConfiguration, Problem);
-		return;
-	}
-	++Multipart->ControlAttempts;
-	Multipart->ControlRequest = Call;
-	Call->OnProcessRequestComplete(this, [this](FHttpRequestPtr, FHttpResponsePtr Response, bool bOk)
-	                               { OnPartsListed(std::move(Response), bOk); });
-	Call->ProcessRequest();
+	SendControlRequest(QStringLiteral("GET"), Query, {}, {}, &US3PutObjectOrva::OnPartsListed);
 }
 
 void US3PutObjectOrva::OnPartsListed(FHttpResponsePtr Response, bool bOk)
@@ -579,19 +567,8 @@ void US3PutObjectOrva::SendCreateMultipart()
 	{
 		Headers.append({QStringLiteral("Content-Type"), Request.ContentType});
 	}
-	QString Problem;
-	FHttpRequestPtr Call = NewStoreRequest(QStringLiteral("POST"), {{QStringLiteral("uploads"), QString()}},
-	                                       FHttpBody::FromBytes({}), Sha256HexOf({}), Headers, Problem);
-	if (!Call)
-	{
-		Fail(ES3Errors::InvalidConfiguration, Problem);
-		return;
-	}
-	++Multipart->ControlAttempts;
-	Multipart->ControlRequest = Call;
-	Call->OnProcessRequestComplete(this, [this](FHttpRequestPtr, FHttpResponsePtr Response, bool bOk)
-	                               { OnMultipartCreated(std::move(Response), bOk); });
-	Call->ProcessRequest();
+	SendControlRequest(QStringLiteral("POST"), {{QStringLiteral("uploads"), QString()}}, {}, Headers,
+	                   &US3PutObjectOrva::OnMultipartCreated);
 }
 
 void US3PutObjectOrva::OnMultipartCreated(FHttpResponsePtr Response, bool bOk)
@@ -823,22 +800,31 @@ void US3PutObjectOrva::SendCompleteMultipart()
 	Body += "</CompleteMultipartUpload>";
 	Result.ContentMd5 = QString::fromLatin1(QCryptographicHash::hash(Md5s, QCryptographicHash::Md5).toHex()) +
 	                    QLatin1Char('-') + QString::number(Multipart->Parts.size());
+	UE_LOG(LogAwsS3, Log,
+	       QStringLiteral("PutObject %1: completing %2 parts").arg(Request.Key).arg(Multipart->Parts.size()));
+	SendControlRequest(QStringLiteral("POST"), {{QStringLiteral("uploadId"), Multipart->UploadId}}, Body,
+	                   {{QStringLiteral("Content-Type"), QStringLiteral("application/xml")}},
+	                   &US3PutObjectOrva::OnMultipartCompleted);
+}
+
+bool US3PutObjectOrva::SendControlRequest(const QString& Verb, const FQuery& Query, const QByteArray& Body,
+                                          const FQuery& Headers,
+                                          void (US3PutObjectOrva::*Handler)(FHttpResponsePtr, bool))
+{
 	QString Problem;
-	FHttpRequestPtr Call = NewStoreRequest(
-	    QStringLiteral("POST"), {{QStringLiteral("uploadId"), Multipart->UploadId}}, FHttpBody::FromBytes(Body),
-	    Sha256HexOf(Body), {{QStringLiteral("Content-Type"), QStringLiteral("application/xml")}}, Problem);
+	FHttpRequestPtr Call =
+	    NewStoreRequest(Verb, Query, FHttpBody::FromBytes(Body), Sha256HexOf(Body), Headers, Problem);
 	if (!Call)
 	{
 		Fail(ES3Errors::InvalidConfiguration, Problem);
-		return;
+		return false;
 	}
 	++Multipart->ControlAttempts;
 	Multipart->ControlRequest = Call;
-	Call->OnProcessRequestComplete(this, [this](FHttpRequestPtr, FHttpResponsePtr Response, bool bOk)
-	                               { OnMultipartCompleted(std::move(Response), bOk); });
-	UE_LOG(LogAwsS3, Log,
-	       QStringLiteral("PutObject %1: completing %2 parts").arg(Request.Key).arg(Multipart->Parts.size()));
+	Call->OnProcessRequestComplete(this, [this, Handler](FHttpRequestPtr, FHttpResponsePtr Response, bool bOk)
+	                               { (this->*Handler)(std::move(Response), bOk); });
 	Call->ProcessRequest();
+	return true;
 }
 
 void US3PutObjectOrva::OnMultipartCompleted(FHttpResponsePtr Response, bool bOk)

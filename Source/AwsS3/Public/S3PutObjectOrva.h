@@ -124,6 +124,11 @@ private:
 	FHttpRequestPtr NewStoreRequest(const QString& Verb, const QList<QPair<QString, QString>>& Query,
 	                                const FHttpBody& Body, const QString& PayloadHashHex,
 	                                const QList<QPair<QString, QString>>& Headers, QString& OutProblem);
+	// Sends one control call of the multipart transfer (create, list, complete), counted as an
+	// attempt; its answer goes to Handler. False, with the put failed, when it cannot be made.
+	bool SendControlRequest(const QString& Verb, const QList<QPair<QString, QString>>& Query, const QByteArray& Body,
+	                        const QList<QPair<QString, QString>>& Headers,
+	                        void (US3PutObjectOrva::*Handler)(FHttpResponsePtr, bool));
 	void Finish(bool bSuccess, ES3Errors Error, const QString& Message);
 
 	QPointer<UAwsS3ClientObject> Client;
