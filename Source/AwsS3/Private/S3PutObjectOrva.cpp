@@ -67,6 +67,19 @@ US3PutObjectOrva* US3PutObjectOrva::PutObject(QObject* WorldContextObject, UAwsS
                                               const FPutObjectRequest& Request)
 {
 	Q_UNUSED(WorldContextObject);
+	// The digests run on pool threads. OpenSSL's one-time set-up of a digest, done on a pool
+	// thread, leaves state its clean-up at exit never frees: it is done here, on the main thread.
+	static const bool bDigestsReady = []
+	{
+		for (const EVP_MD* Type : {EVP_md5(), EVP_sha256()})
+		{
+			EVP_MD_CTX* Context = EVP_MD_CTX_new();
+			EVP_DigestInit_ex(Context, Type, nullptr);
+			EVP_MD_CTX_free(Context);
+		}
+		return true;
+	}();
+	Q_UNUSED(bDigestsReady);
 	auto* Action = new US3PutObjectOrva();
 	Action->Client = Client;
 	Action->Request = Request;
