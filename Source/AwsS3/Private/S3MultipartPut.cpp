@@ -1,5 +1,6 @@
 #include "AwsSigV4.h"
 #include "FileHelper.h"
+#include "S3Digest.h"
 #include "S3MultipartState.h"
 
 #include <QCoreApplication>
@@ -45,30 +46,6 @@ QString XmlElementText(const QByteArray& Xml, QLatin1StringView Name)
 	}
 	return QString();
 }
-
-class FDigest
-{
-public:
-	explicit FDigest(const EVP_MD* Type)
-	    : Context(EVP_MD_CTX_new())
-	{
-		EVP_DigestInit_ex(Context, Type, nullptr);
-	}
-	~FDigest() { EVP_MD_CTX_free(Context); }
-	FDigest(const FDigest&) = delete;
-	FDigest& operator=(const FDigest&) = delete;
-	void Add(const char* Data, qint64 Size) { EVP_DigestUpdate(Context, Data, size_t(Size)); }
-	QByteArray Final()
-	{
-		unsigned char Out[EVP_MAX_MD_SIZE];
-		unsigned int Length = 0;
-		EVP_DigestFinal_ex(Context, Out, &Length);
-		return QByteArray(reinterpret_cast<const char*>(Out), int(Length));
-	}
-
-private:
-	EVP_MD_CTX* Context;
-};
 
 QString UnsignedPayloadText()
 {
@@ -408,8 +385,8 @@ void US3PutObjectOrva::HashPartsOnWorker(const std::shared_ptr<FPartHashJob>& Jo
 	for (int I = 0; I < Job->Ranges.size() && !Job->bCancelled.load(std::memory_order_relaxed); ++I)
 	{
 		const auto [Offset, Length] = Job->Ranges[I];
-		FDigest Md5(EVP_md5());
-		FDigest Sha256(EVP_sha256());
+		FS3Digest Md5(EVP_md5());
+		FS3Digest Sha256(EVP_sha256());
 		QString Problem = bOpen ? QString() : File.errorString();
 		if (bOpen && !File.seek(Offset))
 		{
@@ -425,10 +402,10 @@ void US3PutObjectOrva::HashPartsOnWorker(const std::shared_ptr<FPartHashJob>& Jo
 				                   : QStringLiteral("the file ends %1 bytes before the part does").arg(Left);
 				break;
 			}
-			Md5.Add(Chunk.constData(), Read);
+			Md5.Add(QByteArrayView(Chunk.constData(), Read));
 			if (Job->bWithSha256)
 			{
-				Sha256.Add(Chunk.constData(), Read);
+				Sha256.Add(QByteArrayView(Chunk.constData(), Read));
 			}
 			Left -= Read;
 		}

@@ -2,6 +2,7 @@
 
 #include "AwsSigV4.h"
 #include "GameThread.h"
+#include "S3Digest.h"
 #include "S3MultipartState.h"
 
 #include <QCoreApplication>
@@ -270,23 +271,8 @@ void US3PutObjectOrva::StartHashing(bool bWithSha256)
 
 void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 {
-	// OpenSSL's digests: the fastest at hand, and the send waits for them.
-	struct FDigest
-	{
-		EVP_MD_CTX* Context = EVP_MD_CTX_new();
-		explicit FDigest(const EVP_MD* Type) { EVP_DigestInit_ex(Context, Type, nullptr); }
-		~FDigest() { EVP_MD_CTX_free(Context); }
-		void Add(QByteArrayView Bytes) { EVP_DigestUpdate(Context, Bytes.data(), size_t(Bytes.size())); }
-		QByteArray Final()
-		{
-			unsigned char Out[EVP_MAX_MD_SIZE];
-			unsigned int Length = 0;
-			EVP_DigestFinal_ex(Context, Out, &Length);
-			return QByteArray(reinterpret_cast<const char*>(Out), int(Length));
-		}
-	};
-	FDigest Md5(EVP_md5());
-	FDigest Sha256(EVP_sha256());
+	FS3Digest Md5(EVP_md5());
+	FS3Digest Sha256(EVP_sha256());
 	QString Problem;
 	qint64 Total = 0;
 	QFile File(Job->FilePath);
