@@ -1,7 +1,7 @@
 #include "AwsSigV4.h"
 #include "FileHelper.h"
-#include "S3Digest.h"
 #include "S3MultipartState.h"
+#include "S3PutShared.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -502,38 +502,7 @@ FHttpRequestPtr US3PutObjectOrva::NewStoreRequest(const QString& Verb, const FQu
 	}
 	Call->SetTimeout(Configuration.RequestTimeoutSeconds);
 	Call->SetStallTimeout(Configuration.RequestTimeoutSeconds);
-	const AwsSigV4::FCredentials Keys{Credentials.AccessKeyId.toStdString(), Credentials.SecretAccessKey.toStdString(),
-	                                  Credentials.SessionToken.toStdString()};
-	const QString Region = Configuration.Region.isEmpty() ? QStringLiteral("us-east-1") : Configuration.Region;
-	const AwsSigV4::FScope Scope{Region.toStdString(), "s3"};
-	Call->SetPreSendHook(
-	    [Keys, Scope, Address, SignedQuery, Hash = PayloadHashHex.toStdString()](const QString& SentVerb, const QUrl&,
-	                                                                             FHttpHeaderList& SentHeaders, qint64)
-	    {
-		    AwsSigV4::FRequest Signed;
-		    Signed.Method = SentVerb.toStdString();
-		    Signed.Path = Address.Path.toStdString();
-		    Signed.Query = SignedQuery;
-		    Signed.Headers.emplace_back("host", Address.Host.toStdString());
-		    for (const auto& Header : SentHeaders)
-		    {
-			    for (const char* Name : {"content-type", "content-md5"})
-			    {
-				    if (Header.first.compare(Name, Qt::CaseInsensitive) == 0)
-				    {
-					    Signed.Headers.emplace_back(Name, Header.second.toStdString());
-				    }
-			    }
-		    }
-		    Signed.PayloadHash = Hash;
-		    const size_t Before = Signed.Headers.size();
-		    AwsSigV4::Sign(Signed, Keys, Scope, AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
-		    for (size_t I = Before; I < Signed.Headers.size(); ++I)
-		    {
-			    SentHeaders.append({QByteArray::fromStdString(Signed.Headers[I].first),
-			                        QByteArray::fromStdString(Signed.Headers[I].second)});
-		    }
-	    });
+	AwsS3::SignWhenSent(*Call, Credentials, Configuration, Address, SignedQuery, PayloadHashHex);
 	return Call;
 }
 

@@ -2,8 +2,8 @@
 
 #include "AwsSigV4.h"
 #include "GameThread.h"
-#include "S3Digest.h"
 #include "S3MultipartState.h"
+#include "S3PutShared.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -212,39 +212,7 @@ void US3PutObjectOrva::Send()
 	HttpRequest->SetStallTimeout(Configuration.RequestTimeoutSeconds);
 	// Signed just before it goes, so the timestamp is the sending time and the headers are the
 	// ones on the wire.
-	const AwsSigV4::FCredentials Keys{Credentials.AccessKeyId.toStdString(), Credentials.SecretAccessKey.toStdString(),
-	                                  Credentials.SessionToken.toStdString()};
-	const QString Region = Configuration.Region.isEmpty() ? QStringLiteral("us-east-1") : Configuration.Region;
-	const AwsSigV4::FScope Scope{Region.toStdString(), "s3"};
-	HttpRequest->SetPreSendHook(
-	    [Keys, Scope, Address, Hash = PayloadHash.toStdString()](const QString& Verb, const QUrl&,
-	                                                             FHttpHeaderList& Headers, qint64)
-	    {
-		    AwsSigV4::FRequest Signed;
-		    Signed.Method = Verb.toStdString();
-		    Signed.Path = Address.Path.toStdString();
-		    // The HTTP layer writes "Host" from the URL: the same value that is signed here.
-		    Signed.Headers.emplace_back("host", Address.Host.toStdString());
-		    for (const auto& Header : Headers)
-		    {
-			    // The digest is signed: nobody on the way can swap it for the digest of other bytes.
-			    for (const char* Name : {"content-type", "content-md5"})
-			    {
-				    if (Header.first.compare(Name, Qt::CaseInsensitive) == 0)
-				    {
-					    Signed.Headers.emplace_back(Name, Header.second.toStdString());
-				    }
-			    }
-		    }
-		    Signed.PayloadHash = Hash;
-		    const size_t Before = Signed.Headers.size();
-		    AwsSigV4::Sign(Signed, Keys, Scope, AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
-		    for (size_t I = Before; I < Signed.Headers.size(); ++I)
-		    {
-			    Headers.append({QByteArray::fromStdString(Signed.Headers[I].first),
-			                    QByteArray::fromStdString(Signed.Headers[I].second)});
-		    }
-	    });
+	AwsS3::SignWhenSent(*HttpRequest, Credentials, Configuration, Address, {}, PayloadHash);
 	HttpRequest->OnRequestProgress(this,
 	                               [this](FHttpRequestPtr, qint64 BytesSent, qint64)
 	                               {
@@ -570,4 +538,44 @@ void US3PutObjectOrva::Finish(bool bSuccess, ES3Errors Error, const QString& Mes
 		                  Q_EMIT Completed(bSuccess, Result, Error, Message);
 		                  deleteLater();
 	                  });
+}
+
+void AwsS3::SignWhenSent(FHttpRequest& Call, const FAwsCredentials& Credentials,
+                         const FS3ClientConfiguration& Configuration, const FS3ObjectAddress& Address,
+                         const AwsSigV4::FNameValueList& Query, const QString& PayloadHashHex)
+{
+	const AwsSigV4::FCredentials Keys{Credentials.AccessKeyId.toStdString(), Credentials.SecretAccessKey.toStdString(),
+	                                  Credentials.SessionToken.toStdString()};
+	const QString Region = Configuration.Region.isEmpty() ? QStringLiteral("us-east-1") : Configuration.Region;
+	const AwsSigV4::FScope Scope{Region.toStdString(), "s3"};
+	Call.SetPreSendHook(
+	    [Keys, Scope, Address, Query, Hash = PayloadHashHex.toStdString()](const QString& Verb, const QUrl&,
+	                                                                       FHttpHeaderList& Headers, qint64)
+	    {
+		    AwsSigV4::FRequest Signed;
+		    Signed.Method = Verb.toStdString();
+		    Signed.Path = Address.Path.toStdString();
+		    Signed.Query = Query;
+		    // The HTTP layer writes "Host" from the URL: the same value that is signed here.
+		    Signed.Headers.emplace_back("host", Address.Host.toStdString());
+		    for (const auto& Header : Headers)
+		    {
+			    // The digest is signed: nobody on the way can swap it for the digest of other bytes.
+			    for (const char* Name : {"content-type", "content-md5"})
+			    {
+				    if (Header.first.compare(Name, Qt::CaseInsensitive) == 0)
+				    {
+					    Signed.Headers.emplace_back(Name, Header.second.toStdString());
+				    }
+			    }
+		    }
+		    Signed.PayloadHash = Hash;
+		    const size_t Before = Signed.Headers.size();
+		    AwsSigV4::Sign(Signed, Keys, Scope, AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
+		    for (size_t I = Before; I < Signed.Headers.size(); ++I)
+		    {
+			    Headers.append({QByteArray::fromStdString(Signed.Headers[I].first),
+			                    QByteArray::fromStdString(Signed.Headers[I].second)});
+		    }
+	    });
 }

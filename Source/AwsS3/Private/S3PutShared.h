@@ -1,9 +1,15 @@
 #pragma once
 
+#include "AwsS3Types.h"
+#include "AwsSigV4.h"
+#include "Http.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
 #include <openssl/evp.h>
+
+// What the single and the multi-part put share.
 
 // One running OpenSSL digest (MD5 for Content-MD5, SHA-256 for signed payloads): the fastest at
 // hand, and a send waits for it.
@@ -31,3 +37,12 @@ public:
 private:
 	EVP_MD_CTX* Context;
 };
+
+namespace AwsS3
+{
+// Signs Call with SigV4 just before it goes (the sending time, the verb and the Content-Type and
+// Content-MD5 on the wire), for the object at Address with Query and the payload's SHA-256.
+void SignWhenSent(FHttpRequest& Call, const FAwsCredentials& Credentials, const FS3ClientConfiguration& Configuration,
+                  const FS3ObjectAddress& Address, const AwsSigV4::FNameValueList& Query,
+                  const QString& PayloadHashHex);
+} // namespace AwsS3
