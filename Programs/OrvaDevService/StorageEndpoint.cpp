@@ -2,11 +2,13 @@
 
 #include "AwsSigV4.h"
 #include "HttpServer.h"
+#include "PresignedRequest.h"
 #include "ServiceJson.h"
 #include "StorageClient.h"
 
 #include <httplib.h>
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include <sys/socket.h>
 
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <thread>
@@ -32,6 +35,11 @@ constexpr int64_t MiB = 1024 * 1024;
 constexpr int64_t MaxParts = 10000;
 constexpr size_t MaxNameBytes = 200;
 constexpr size_t MaxCompleteBodyBytes = 2 * 1024 * 1024;
+// The largest slice handed out, and so the largest part body the part route reads.
+constexpr int64_t MaxSliceMiB = 5 * 1024;
+// Parts travel at a creator's pace: the body of one may take this long.
+constexpr std::chrono::minutes PartBodyTimeout{30};
+constexpr const char* PartRoute = "upload/";
 
 // Where the object store is and how its requests are addressed (path style).
 struct FStoreAddress
@@ -137,12 +145,111 @@ std::string StoreProblem(const FStoreAnswer& Store)
 	       (Message.empty() ? "" : ": " + Message) + ")";
 }
 
+// An S3-style error answer; the address asked for is not repeated in it (its query is a credential).
+void AnswerXmlError(httplib::Response& Response, int Status, const std::string& Code, const std::string& Message)
+{
+	Response.status = Status;
+	Response.set_content("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Error><Code>" + XmlEscape(Code) +
+	                         "</Code><Message>" + XmlEscape(Message) + "</Message></Error>",
+	                     "application/xml");
+}
+
+// host[:port] as a client may address us with; the part addresses are made for it.
+bool IsPlainHostHeader(const std::string& Host)
+{
+	static const std::regex Pattern(R"(^([A-Za-z0-9.\-]+|\[[0-9A-Fa-f:.]+\])(:[0-9]{1,5})?$)");
+	return Host.size() <= 260 && std::regex_match(Host, Pattern);
+}
+
 struct FUpload
 {
 	std::string Key;
 	int64_t PartCount = 0;
+	int64_t SliceBytes = 0;
+	int64_t FileSize = 0;
 	int64_t StartedAt = 0;
 };
+
+// A part's body on its way from the client to the store: spooled to an unnamed temporary file
+// (parts are up to 5 GiB), digested as it arrives.
+class FPartSpool
+{
+public:
+	FPartSpool()
+	    : File(std::tmpfile())
+	    , Md5(EVP_MD_CTX_new())
+	    , Sha256(EVP_MD_CTX_new())
+	{
+		EVP_DigestInit_ex(Md5, EVP_md5(), nullptr);
+		EVP_DigestInit_ex(Sha256, EVP_sha256(), nullptr);
+	}
+	~FPartSpool()
+	{
+		if (File)
+		{
+			std::fclose(File);
+		}
+		EVP_MD_CTX_free(Md5);
+		EVP_MD_CTX_free(Sha256);
+	}
+	FPartSpool(const FPartSpool&) = delete;
+	FPartSpool& operator=(const FPartSpool&) = delete;
+
+	bool IsOpen() const { return File != nullptr; }
+
+	bool Add(const char* Data, size_t Size)
+	{
+		EVP_DigestUpdate(Md5, Data, Size);
+		EVP_DigestUpdate(Sha256, Data, Size);
+		Bytes += Size;
+		return std::fwrite(Data, 1, Size, File) == Size;
+	}
+
+	// The digests of everything added; once only.
+	void Finish()
+	{
+		unsigned int Length = 0;
+		Md5Bytes.resize(EVP_MAX_MD_SIZE);
+		EVP_DigestFinal_ex(Md5, reinterpret_cast<unsigned char*>(Md5Bytes.data()), &Length);
+		Md5Bytes.resize(Length);
+		unsigned char Sha[EVP_MAX_MD_SIZE];
+		EVP_DigestFinal_ex(Sha256, Sha, &Length);
+		Sha256Hex = AwsSigV4::HexLower(Sha, Length);
+		std::fflush(File);
+	}
+
+	// Length bytes at Offset, for the forwarded request.
+	bool Read(size_t Offset, char* Out, size_t Length)
+	{
+		return std::fseek(File, long(Offset), SEEK_SET) == 0 && std::fread(Out, 1, Length, File) == Length;
+	}
+
+	size_t Bytes = 0;
+	std::string Md5Bytes;
+	std::string Sha256Hex;
+
+private:
+	std::FILE* File;
+	EVP_MD_CTX* Md5;
+	EVP_MD_CTX* Sha256;
+};
+
+// The 16 bytes a Content-MD5 header stands for; empty when it is no base64 of 16 bytes.
+std::string DecodeContentMd5(const std::string& Header)
+{
+	if (Header.size() != 24)
+	{
+		return {};
+	}
+	unsigned char Out[18];
+	const int Length = EVP_DecodeBlock(Out, reinterpret_cast<const unsigned char*>(Header.data()), 24);
+	// Two "=" of padding: 18 decoded, of which 16 are the digest.
+	if (Length != 18 || Header[22] != '=' || Header[23] != '=')
+	{
+		return {};
+	}
+	return std::string(reinterpret_cast<const char*>(Out), 16);
+}
 
 } // namespace
 
@@ -209,17 +316,20 @@ struct FStorageEndpoint::FImpl
 		return CallStore(Call, Credentials());
 	}
 
-	std::string PresignPart(const std::string& Key, int64_t PartNumber, const std::string& UploadId) const
+	// The address of one part on this endpoint's part route, for a client that reaches us as Host:
+	// the endpoint checks the signature itself (the local store cannot check query signatures) and
+	// passes the part on to the store.
+	std::string PresignPart(const std::string& Host, const std::string& Key, int64_t PartNumber,
+	                        const std::string& UploadId) const
 	{
 		AwsSigV4::FRequest Request;
 		Request.Method = "PUT";
-		Request.Path = ObjectPath(Key);
+		Request.Path = std::string(RoutePrefix) + PartRoute + Key;
 		Request.Query = {{"partNumber", std::to_string(PartNumber)}, {"uploadId", UploadId}};
-		Request.Headers = {{"host", Store.HostHeader}};
+		Request.Headers = {{"host", Host}};
 		AwsSigV4::Presign(Request, Credentials(), {Storage.Region, "s3"},
 		                  AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()), Options.UrlLifetimeSeconds);
-		return Store.SchemeHostPort + AwsSigV4::UriEncode(Request.Path, true) + "?" +
-		       AwsSigV4::EncodeQuery(Request.Query);
+		return "http://" + Host + AwsSigV4::UriEncode(Request.Path, true) + "?" + AwsSigV4::EncodeQuery(Request.Query);
 	}
 
 	bool CheckToken(const httplib::Request& Request, httplib::Response& Response) const
@@ -254,7 +364,7 @@ struct FStorageEndpoint::FImpl
 			Answer(Response, 400, 400, "file_size must be a whole number of bytes");
 			return;
 		}
-		if (!ParseInteger(Request.get_param_value("slice_size"), SliceMiB) || SliceMiB < 1 || SliceMiB > 5 * 1024)
+		if (!ParseInteger(Request.get_param_value("slice_size"), SliceMiB) || SliceMiB < 1 || SliceMiB > MaxSliceMiB)
 		{
 			Answer(Response, 400, 400, "slice_size must be 1 to 5120 (MiB)");
 			return;
@@ -277,6 +387,13 @@ struct FStorageEndpoint::FImpl
 			return;
 		}
 
+		const std::string Host = Request.get_header_value("Host");
+		if (!IsPlainHostHeader(Host))
+		{
+			Answer(Response, 400, 400, "the Host header must be host[:port]");
+			return;
+		}
+
 		const std::string Key = Options.KeyPrefix + Name;
 		const FStoreAnswer Started = Call("POST", Key, {{"uploads", ""}}, {});
 		const std::string UploadId = FStorageClient::XmlText(Started.Body, "UploadId");
@@ -288,14 +405,14 @@ struct FStorageEndpoint::FImpl
 		{
 			std::lock_guard Lock(Mutex);
 			ForgetExpiredUploads();
-			Uploads[UploadId] = FUpload{Key, PartCount, Clock()};
+			Uploads[UploadId] = FUpload{Key, PartCount, SliceBytes, FileSize, Clock()};
 		}
 
 		FJson Urls = FJson::array();
 		for (int64_t Part = 1; Part <= PartCount; ++Part)
 		{
 			FJsonObject Entry(3);
-			Entry.Add("url", PresignPart(Key, Part, UploadId)).Add("part_number", Part).Add("upload_id", UploadId);
+			Entry.Add("url", PresignPart(Host, Key, Part, UploadId)).Add("part_number", Part).Add("upload_id", UploadId);
 			Urls.push_back(Entry.Take());
 		}
 		FJsonObject Data(3);
@@ -303,19 +420,191 @@ struct FStorageEndpoint::FImpl
 		Answer(Response, 200, 0, "ok", Data.Take());
 	}
 
+	// A presigned part: checked here, then sent on to the store as an UploadPart signed with the
+	// service's key, whose answer (the ETag, or the store's error) is the client's answer.
+	void UploadPart(const httplib::Request& Request, httplib::Response& Response, const httplib::ContentReader& Reader)
+	{
+		// Whatever is refused before its body was read leaves the connection unusable.
+		const auto RefuseUnread = [&](int Status, const std::string& Code, const std::string& Message)
+		{
+			AnswerXmlError(Response, Status, Code, Message);
+			FBoundedServer::CloseAfterResponse(Request);
+		};
+		FPresignedRequest Presigned;
+		Presigned.Method = Request.method;
+		Presigned.Path = Request.path;
+		for (const auto& Parameter : Request.params)
+		{
+			Presigned.Query.push_back(Parameter);
+		}
+		Presigned.Header = [&Request](const std::string& Name) { return Request.get_header_value(Name.c_str()); };
+		const FPresignedRefusal Refusal =
+		    CheckPresignedRequest(Presigned, Credentials(), {Storage.Region, "s3"}, std::chrono::system_clock::now());
+		if (Refusal.IsRefused())
+		{
+			RefuseUnread(Refusal.Status, Refusal.Code, Refusal.Message);
+			return;
+		}
+
+		const std::string Key = Request.matches[1].str();
+		const std::string UploadId = Request.get_param_value("uploadId");
+		int64_t PartNumber = 0;
+		if (!ParseInteger(Request.get_param_value("partNumber"), PartNumber))
+		{
+			RefuseUnread(400, "InvalidArgument", "Part number must be an integer between 1 and 10000, inclusive");
+			return;
+		}
+		FUpload Upload;
+		{
+			std::lock_guard Lock(Mutex);
+			ForgetExpiredUploads();
+			const auto Found = Uploads.find(UploadId);
+			if (Found == Uploads.end())
+			{
+				RefuseUnread(404, "NoSuchUpload", "The specified upload does not exist.");
+				return;
+			}
+			Upload = Found->second;
+		}
+		if (Upload.Key != Key)
+		{
+			RefuseUnread(403, "AccessDenied", "The upload is not one of this key.");
+			return;
+		}
+		if (PartNumber < 1 || PartNumber > Upload.PartCount)
+		{
+			RefuseUnread(400, "InvalidArgument",
+			             "Part number must be between 1 and " + std::to_string(Upload.PartCount) + " for this upload");
+			return;
+		}
+		int64_t Length = -1;
+		if (!Request.has_header("Content-Length") || !ParseInteger(Request.get_header_value("Content-Length"), Length) ||
+		    Length < 0)
+		{
+			RefuseUnread(411, "MissingContentLength", "You must provide the Content-Length HTTP header.");
+			return;
+		}
+		const int64_t Expected = std::min(Upload.SliceBytes, Upload.FileSize - (PartNumber - 1) * Upload.SliceBytes);
+		if (Length > Upload.SliceBytes)
+		{
+			RefuseUnread(400, "EntityTooLarge", "The part is larger than the slice it was presigned for.");
+			return;
+		}
+		std::string ClaimedMd5;
+		if (Request.has_header("Content-MD5"))
+		{
+			ClaimedMd5 = DecodeContentMd5(Request.get_header_value("Content-MD5"));
+			if (ClaimedMd5.empty())
+			{
+				RefuseUnread(400, "InvalidDigest", "The Content-MD5 you specified was invalid.");
+				return;
+			}
+		}
+
+		FPartSpool Spool;
+		if (!Spool.IsOpen())
+		{
+			RefuseUnread(503, "ServiceUnavailable", "The endpoint has no room for the part now.");
+			return;
+		}
+		bool bWritten = true;
+		const bool bRead = Reader(
+		    [&](const char* Data, size_t Size)
+		    {
+			    bWritten = bWritten && Spool.Add(Data, Size);
+			    return bWritten && Spool.Bytes <= size_t(Length);
+		    });
+		if (!bRead || !bWritten || Spool.Bytes != size_t(Length))
+		{
+			RefuseUnread(bWritten ? 400 : 503, bWritten ? "IncompleteBody" : "ServiceUnavailable",
+			             bWritten ? "You did not provide the number of bytes specified by the Content-Length HTTP "
+			                        "header."
+			                      : "The endpoint could not hold the part.");
+			return;
+		}
+		Spool.Finish();
+		if (!ClaimedMd5.empty() && CRYPTO_memcmp(ClaimedMd5.data(), Spool.Md5Bytes.data(), 16) != 0)
+		{
+			AnswerXmlError(Response, 400, "BadDigest", "The Content-MD5 you specified did not match what we received.");
+			return;
+		}
+		// Only the last part may be short; a short middle part would fail the completion much later.
+		if (Length != Expected && PartNumber != Upload.PartCount)
+		{
+			AnswerXmlError(Response, 400, "InvalidArgument",
+			               "Part " + std::to_string(PartNumber) + " must be " + std::to_string(Expected) + " bytes");
+			return;
+		}
+
+		AwsSigV4::FRequest Signed;
+		Signed.Method = "PUT";
+		Signed.Path = ObjectPath(Key);
+		Signed.Query = {{"partNumber", std::to_string(PartNumber)}, {"uploadId", UploadId}};
+		Signed.Headers = {{"host", Store.HostHeader}};
+		if (!ClaimedMd5.empty())
+		{
+			Signed.Headers.emplace_back("content-md5", Request.get_header_value("Content-MD5"));
+		}
+		Signed.PayloadHash = Spool.Sha256Hex;
+		AwsSigV4::Sign(Signed, Credentials(), {Storage.Region, "s3"},
+		               AwsSigV4::FormatTimestamp(std::chrono::system_clock::now()));
+		httplib::Headers Headers;
+		for (const auto& [Name, Value] : Signed.Headers)
+		{
+			Headers.emplace(Name == "host" ? "Host" : Name, Value);
+		}
+		httplib::Client Client(Store.SchemeHostPort);
+		Client.set_connection_timeout(5, 0);
+		Client.set_read_timeout(120, 0);
+		Client.set_write_timeout(120, 0);
+		Client.set_url_encode(false);
+		const httplib::Result Stored = Client.Put(
+		    AwsSigV4::UriEncode(Signed.Path, true) + "?" + AwsSigV4::EncodeQuery(Signed.Query), Headers,
+		    size_t(Length),
+		    [&Spool](size_t Offset, size_t Size, httplib::DataSink& Sink)
+		    {
+			    char Buffer[65536];
+			    const size_t Chunk = std::min(Size, sizeof(Buffer));
+			    return Spool.Read(Offset, Buffer, Chunk) && Sink.write(Buffer, Chunk);
+		    },
+		    "application/octet-stream");
+		if (!Stored)
+		{
+			AnswerXmlError(Response, 503, "ServiceUnavailable", "The object store did not answer.");
+			return;
+		}
+		Response.status = Stored->status;
+		if (Stored->status == 200)
+		{
+			Response.set_header("ETag", Stored->get_header_value("ETag"));
+			return;
+		}
+		Response.set_content(Stored->body, "application/xml");
+	}
+
 	// {"upload_id": "...", "parts": [{"part_number": 1, "etag": "\"...\""}, ...]}
-	void CompleteUpload(const httplib::Request& Request, httplib::Response& Response)
+	void CompleteUpload(const httplib::Request& Request, httplib::Response& Response, const httplib::ContentReader& Reader)
 	{
 		if (!CheckToken(Request, Response))
 		{
+			FBoundedServer::CloseAfterResponse(Request);
 			return;
 		}
-		if (Request.body.size() > MaxCompleteBodyBytes)
+		// Read here, with our own bound: the server's bound is that of a part.
+		std::string Text;
+		const bool bRead = Reader(
+		    [&Text](const char* Data, size_t Size)
+		    {
+			    Text.append(Data, Size);
+			    return Text.size() <= MaxCompleteBodyBytes;
+		    });
+		if (!bRead || Text.size() > MaxCompleteBodyBytes)
 		{
 			Answer(Response, 413, 413, "body too large");
+			FBoundedServer::CloseAfterResponse(Request);
 			return;
 		}
-		const FJsonParseResult Parsed = ParseJson(Request.body, FJsonLimits{8, 4 * MaxParts});
+		const FJsonParseResult Parsed = ParseJson(Text, FJsonLimits{8, 4 * MaxParts});
 		if (!Parsed.Value || !Parsed.Value->is_object())
 		{
 			Answer(Response, 400, 400, "the body must be a JSON object");
@@ -426,11 +715,32 @@ int FStorageEndpoint::Start(const std::string& Host, std::string& OutError)
 		return -1;
 	}
 	FConnectionLimits Limits;
-	Limits.MaxBodyBytes = MaxCompleteBodyBytes;
+	Limits.MaxBodyBytes = size_t(MaxSliceMiB * MiB);
+	Limits.BodyTimeout = PartBodyTimeout;
 	Limits.MaxWorkers = 32;
 	Impl->Server = std::make_unique<FBoundedServer>(Limits);
 	httplib::Server& Server = *Impl->Server;
-	Server.set_payload_max_length(MaxCompleteBodyBytes);
+	Server.set_payload_max_length(size_t(MaxSliceMiB * MiB));
+	// Only the part route takes large bodies, and it reads them itself; any other request with a
+	// body larger than a completion is turned away before the body is read.
+	Server.set_pre_routing_handler(
+	    [](const httplib::Request& Request, httplib::Response& Response)
+	    {
+		    const bool bPartRoute = Request.method == "PUT" &&
+		                            Request.path.rfind(std::string(RoutePrefix) + PartRoute, 0) == 0;
+		    int64_t Length = 0;
+		    const bool bLarge = Request.has_header("Transfer-Encoding") ||
+		                        (Request.has_header("Content-Length") &&
+		                         (!ParseInteger(Request.get_header_value("Content-Length"), Length) ||
+		                          Length > int64_t(MaxCompleteBodyBytes)));
+		    if (bPartRoute || !bLarge)
+		    {
+			    return httplib::Server::HandlerResponse::Unhandled;
+		    }
+		    Answer(Response, 413, 413, "body too large");
+		    FBoundedServer::CloseAfterResponse(Request);
+		    return httplib::Server::HandlerResponse::Handled;
+	    });
 	Server.set_socket_options(
 	    [](int Fd)
 	    {
@@ -449,8 +759,11 @@ int FStorageEndpoint::Start(const std::string& Host, std::string& OutError)
 	           [State](const httplib::Request& Request, httplib::Response& Response)
 	           { State->PresignUploadUrl(Request, Response); });
 	Server.Post(std::string(RoutePrefix) + "complete_upload",
-	            [State](const httplib::Request& Request, httplib::Response& Response)
-	            { State->CompleteUpload(Request, Response); });
+	            [State](const httplib::Request& Request, httplib::Response& Response,
+	                    const httplib::ContentReader& Reader) { State->CompleteUpload(Request, Response, Reader); });
+	Server.Put(std::string(RoutePrefix) + PartRoute + "(.+)",
+	           [State](const httplib::Request& Request, httplib::Response& Response,
+	                   const httplib::ContentReader& Reader) { State->UploadPart(Request, Response, Reader); });
 
 	int Port = Impl->Options.Port;
 	if (Port == 0)

@@ -1,9 +1,11 @@
 #include "SdkFixture.h"
 
+#include "FaultProxy.h"
 #include "LocalS3Server.h"
 #include "OrvaPakUploadSubsystem.h"
 #include "OrvaSDKModule.h"
 #include "PakUploadTask.h"
+#include "AwsS3Types.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -14,6 +16,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrlQuery>
+
+#include <chrono>
+#include <map>
+#include <vector>
 
 namespace
 {
@@ -175,6 +181,8 @@ TEST_F(PakUploadTest, PartsCarryTheirSliceAndTheUploadCompletesWithEveryEtag)
 		EXPECT_EQ(Part.Verb, "PUT");
 		EXPECT_EQ(Part.Header("Content-Type"), "application/octet-stream");
 		EXPECT_EQ(Part.Body, Bytes.mid((Number - 1) * MiB, MiB)) << "part " << Number;
+		// So that a part damaged on the way is refused rather than stored.
+		EXPECT_EQ(Part.Header("Content-MD5"), QCryptographicHash::hash(Part.Body, QCryptographicHash::Md5).toBase64());
 	}
 	const QList<FAwsUploader> Records = Pak().GetAwsUploader();
 	ASSERT_EQ(Records.size(), 3);
@@ -243,7 +251,80 @@ TEST_F(PakUploadTest, LaterAnswersAppendAndEveryHeldRecordIsSentAgain)
 	EXPECT_EQ(Pak().GetAwsUploader().size(), 3);
 }
 
-TEST_F(PakUploadTest, AFailedPartLeavesTheUploadIncomplete)
+TEST_F(PakUploadTest, ABusyStoreIsAskedAgainAndARefusalEndsTheUpload)
+{
+	StartPakHost();
+	const QByteArray Bytes = Patterned(MiB + 10);
+	const QString Path = WriteFile(QStringLiteral("Busy.pak"), Bytes);
+	QSignalSpy PartsDone(&Pak(), &UOrvaPakUploadSubsystem::OnPakPartUploaded);
+	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
+
+	// Each part is turned away once (503 SlowDown, a broken connection), then taken.
+	std::atomic<int> PartRequests{0};
+	Server.SetHandler(
+	    [&PartRequests](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    FLoopbackHttpServer::FAnswer Answer;
+		    if (Request.Target == "/api/storage/complete_upload")
+		    {
+			    Answer.Body = R"({"code":0,"msg":"ok","data":{"key":"uploads/x"}})";
+			    return Answer;
+		    }
+		    const int Seen = ++PartRequests;
+		    if (Seen == 1)
+		    {
+			    Answer.Status = 503;
+			    Answer.Body = "<Error><Code>SlowDown</Code><Message>Please reduce your request rate.</Message></Error>";
+			    return Answer;
+		    }
+		    Answer.bCloseWithoutAnswer = Seen == 2;
+		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
+		    return Answer;
+	    });
+	Server.Enqueue(200, AddressAnswer(QStringLiteral("up-busy"), 1, 2));
+	Pak().TestGetUploadAddress(Path, 1);
+	ASSERT_TRUE(WaitFor([&] { return Finished.size() == 1; }, 20000));
+	EXPECT_TRUE(Finished[0][1].toBool()) << Pak().GetUploadProblem(QStringLiteral("up-busy")).toStdString();
+	EXPECT_EQ(RequestsTo("/part/").size(), 4);
+	ASSERT_EQ(PartsDone.size(), 2);
+	EXPECT_TRUE(PartsDone[0][2].toBool());
+	EXPECT_TRUE(PartsDone[1][2].toBool());
+	EXPECT_EQ(RequestsTo("/api/storage/complete_upload").size(), 1);
+	EXPECT_TRUE(Log.Contains(QStringLiteral("FPakUploadTask: part ")));
+
+}
+
+// A refusal is not tried again: the upload ends at once, with the store's code, uncompleted.
+TEST_F(PakUploadTest, ARefusedPartIsNotSentAgainAndEndsTheUploadWithTheStoresCode)
+{
+	StartPakHost();
+	const QByteArray Bytes = Patterned(MiB + 10);
+	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    FLoopbackHttpServer::FAnswer Answer;
+		    Answer.Status = Request.Target.endsWith("/2") ? 403 : 200;
+		    Answer.Body = Answer.Status == 403 ? QByteArray("<Error><Code>AccessDenied</Code><Message>Request has "
+		                                                   "expired</Message></Error>")
+		                                       : QByteArray();
+		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
+		    return Answer;
+	    });
+	Server.Enqueue(200, AddressAnswer(QStringLiteral("up-refused"), 1, 2));
+	const QString Other = WriteFile(QStringLiteral("Refused.pak"), Bytes);
+	Pak().TestGetUploadAddress(Other, 1);
+	ASSERT_TRUE(WaitFor([&] { return Finished.size() >= 1 && RequestsTo("/part/up-refused/").size() == 2; }));
+	Settle();
+	ASSERT_EQ(Finished.size(), 1);
+	EXPECT_EQ(Finished[0][0].toString(), QStringLiteral("up-refused"));
+	EXPECT_FALSE(Finished[0][1].toBool());
+	EXPECT_EQ(RequestsTo("/part/up-refused/2").size(), 1);
+	EXPECT_TRUE(RequestsTo("/api/storage/complete_upload").isEmpty());
+	EXPECT_TRUE(Pak().GetUploadProblem(QStringLiteral("up-refused")).contains(QStringLiteral("AccessDenied")));
+}
+
+TEST_F(PakUploadTest, APartFailingEveryAttemptEndsTheUploadAndTheEditorMayCloseMeanwhile)
 {
 	StartPakHost();
 	const QString Path = WriteFile(QStringLiteral("Failing.pak"), Patterned(MiB + 10));
@@ -252,11 +333,15 @@ TEST_F(PakUploadTest, AFailedPartLeavesTheUploadIncomplete)
 	QSignalSpy PartsDone(&Pak(), &UOrvaPakUploadSubsystem::OnPakPartUploaded);
 	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
 	Pak().TestGetUploadAddress(Path, 1);
-	ASSERT_TRUE(WaitFor([&] { return PartsDone.size() == 2; }));
+	ASSERT_TRUE(WaitFor([&] { return PartsDone.size() == 2; }, 30000));
 	Settle();
 	EXPECT_FALSE(PartsDone[0][2].toBool());
 	EXPECT_FALSE(PartsDone[1][2].toBool());
-	EXPECT_TRUE(Finished.isEmpty());
+	// Each part was tried as often as the store's own puts try, then the upload ended once.
+	EXPECT_EQ(RequestsTo("/part/up-f/1").size(), FS3ClientConfiguration().MaxAttempts);
+	EXPECT_EQ(RequestsTo("/part/up-f/2").size(), FS3ClientConfiguration().MaxAttempts);
+	ASSERT_EQ(Finished.size(), 1);
+	EXPECT_FALSE(Finished[0][1].toBool());
 	EXPECT_TRUE(RequestsTo("/api/storage/complete_upload").isEmpty());
 	for (const FAwsUploader& Record : Pak().GetAwsUploader())
 	{
@@ -275,8 +360,7 @@ TEST_F(PakUploadTest, AFailedPartLeavesTheUploadIncomplete)
 		    return Answer;
 	    });
 	QMetaObject::invokeMethod(&Pak(), "TestAwsUpload");
-	ASSERT_TRUE(WaitFor([&] { return PartsDone.size() == 3 && RequestsTo("/part/").size() == 4; }));
-	EXPECT_FALSE(PartsDone[2][2].toBool());
+	ASSERT_TRUE(WaitFor([&] { return RequestsTo("/part/up-f/1").size() >= FS3ClientConfiguration().MaxAttempts + 2; }));
 	Host->Shutdown();
 	Host.reset();
 	FGameThread::RunUntilIdle(200);
@@ -310,7 +394,9 @@ TEST_F(PakUploadTest, UnusableSettingsFallBackToTheDefaults)
 	}
 }
 
-// The whole path: OrvaDevService's storage endpoint over the local S3 store.
+// The whole path: OrvaDevService's storage endpoint over the local S3 store, which checks every
+// signature. The part addresses point at the endpoint, which checks their query signatures itself
+// and passes each part on to the store.
 class PakUploadEndToEndTest : public PakUploadTest
 {
 protected:
@@ -320,9 +406,7 @@ protected:
 		{
 			GTEST_SKIP() << "moto_server is not installed";
 		}
-		// The parts go to presigned addresses, which this store cannot check (see EAuthentication);
-		// the signer's presigned form is checked against AWS's published example instead.
-		const std::string Problem = Store.Start(FLocalS3Server::EAuthentication::NotChecked);
+		const std::string Problem = Store.Start();
 		ASSERT_TRUE(Problem.empty()) << Problem;
 		ASSERT_TRUE(Store.CreateBucket(Bucket));
 		ASSERT_TRUE(Data.isValid());
@@ -346,6 +430,117 @@ protected:
 		        .match(QString::fromUtf8(Lines));
 		ASSERT_TRUE(Match.hasMatch()) << Lines.constData() << Service.readAllStandardError().constData();
 		StorageUrl = Match.captured(1);
+		ServiceOutput = Lines;
+	}
+
+	int EndpointPort() const { return QUrl(StorageUrl).port(); }
+
+	// Everything the service wrote, so far.
+	QByteArray ServiceLog()
+	{
+		ServiceOutput += Service.readAllStandardOutput();
+		ServiceOutput += Service.readAllStandardError();
+		return ServiceOutput;
+	}
+
+	struct FFetched
+	{
+		int Status = 0;
+		QByteArray Body;
+	};
+	FFetched Fetch(const QString& Verb, const QString& Url, const QByteArray& Body = QByteArray(),
+	               const QList<QPair<QString, QString>>& Headers = {})
+	{
+		FHttpRequestPtr Request = Host->Http().CreateRequest();
+		Request->SetVerb(Verb);
+		Request->SetURL(Url);
+		for (const auto& [Name, Value] : Headers)
+		{
+			Request->SetHeader(Name, Value);
+		}
+		if (!Body.isEmpty())
+		{
+			Request->SetContent(Body);
+		}
+		FFetched Out;
+		bool bDone = false;
+		Request->OnProcessRequestComplete(Host.get(),
+		                                  [&](FHttpRequestPtr, FHttpResponsePtr Response, bool)
+		                                  {
+			                                  Out.Status = Response ? Response->GetResponseCode() : -1;
+			                                  Out.Body = Response ? Response->GetContent() : QByteArray();
+			                                  bDone = true;
+		                                  });
+		Request->ProcessRequest();
+		EXPECT_TRUE(WaitFor([&] { return bDone; }, 30000));
+		return Out;
+	}
+
+	// Starts an upload on the endpoint directly; its answer's "data".
+	QJsonObject StartUpload(const QString& Name, qint64 Size, int SliceMiB)
+	{
+		const FFetched Answer =
+		    Fetch(QStringLiteral("GET"),
+		          StorageUrl + QStringLiteral("/api/storage/presign_upload_url?name=%1&file_size=%2&multi_part=%3&"
+		                                      "slice_size=%4")
+		                           .arg(Name)
+		                           .arg(Size)
+		                           .arg(qint64(SliceMiB) * MiB < Size ? QStringLiteral("true") : QStringLiteral("false"))
+		                           .arg(SliceMiB),
+		          {}, {{QStringLiteral("Token"), UOrvaPakUploadSubsystem::DefaultStorageToken()}});
+		EXPECT_EQ(Answer.Status, 200) << Answer.Body.constData();
+		return QJsonDocument::fromJson(Answer.Body).object().value(QStringLiteral("data")).toObject();
+	}
+
+	// Url signed anew with the service's key at Timestamp, for Expires seconds, in Region: a
+	// signature whose arithmetic is right, so only its time or scope can make it wrong.
+	QString Resigned(const QString& Url, const std::string& Timestamp, int Expires,
+	                 const std::string& Region = FLocalS3Server::Region) const
+	{
+		const QUrl Parsed(Url);
+		const QUrlQuery Query(Parsed);
+		AwsSigV4::FRequest Request;
+		Request.Method = "PUT";
+		Request.Path = Parsed.path(QUrl::FullyDecoded).toStdString();
+		Request.Query = {
+		    {"partNumber", Query.queryItemValue(QStringLiteral("partNumber"), QUrl::FullyDecoded).toStdString()},
+		    {"uploadId", Query.queryItemValue(QStringLiteral("uploadId"), QUrl::FullyDecoded).toStdString()}};
+		const std::string HostPort = QStringLiteral("%1:%2").arg(Parsed.host()).arg(Parsed.port()).toStdString();
+		Request.Headers = {{"host", HostPort}};
+		AwsSigV4::Presign(Request, Store.AdminCredentials(), {Region, "s3"}, Timestamp, Expires);
+		return QString::fromStdString("http://" + HostPort + AwsSigV4::UriEncode(Request.Path, true) + "?" +
+		                              AwsSigV4::EncodeQuery(Request.Query));
+	}
+
+	// The parts the store holds of an upload.
+	int StoredParts(const QString& Key, const QString& UploadId) const
+	{
+		const FLocalS3Server::FResponse Listed = Store.Call("s3", "GET", "/" + Bucket + "/" + Key.toStdString(),
+		                                                    {{"uploadId", UploadId.toStdString()}}, "",
+		                                                    Store.AdminCredentials());
+		EXPECT_EQ(Listed.Status, 200) << Listed.Body;
+		int Count = 0;
+		for (size_t At = Listed.Body.find("<Part>"); At != std::string::npos; At = Listed.Body.find("<Part>", At + 1))
+		{
+			++Count;
+		}
+		return Count;
+	}
+
+	// Waits for the upload's end; whether it succeeded.
+	bool WaitForUpload(QSignalSpy& Finished, int TimeoutMs = 120000)
+	{
+		EXPECT_TRUE(WaitFor([&] { return !Finished.isEmpty(); }, TimeoutMs));
+		Settle();
+		return !Finished.isEmpty() && Finished[0][1].toBool();
+	}
+
+	void ExpectStored(const QString& Key, const QByteArray& Bytes) const
+	{
+		const FLocalS3Server::FResponse Stored = Store.GetObject(Bucket, Key.toStdString());
+		ASSERT_EQ(Stored.Status, 200);
+		EXPECT_EQ(QCryptographicHash::hash(QByteArray::fromStdString(Stored.Body), QCryptographicHash::Sha256).toHex(),
+		          QCryptographicHash::hash(Bytes, QCryptographicHash::Sha256).toHex());
 	}
 
 	void TearDown() override
@@ -367,6 +562,7 @@ protected:
 	QTemporaryDir Data;
 	QProcess Service;
 	QString StorageUrl;
+	QByteArray ServiceOutput;
 };
 
 TEST_F(PakUploadEndToEndTest, TwentyFiveMibInFiveMibSlicesArriveByteForByte)
@@ -401,10 +597,22 @@ TEST_F(PakUploadEndToEndTest, TwentyFiveMibInFiveMibSlicesArriveByteForByte)
 		EXPECT_EQ(Records[Index].Part_Number, Index + 1);
 		EXPECT_EQ(Records[Index].Etag.toUtf8(), Md5Etag(Bytes.mid(Index * 5 * MiB, 5 * MiB)));
 	}
-	const FLocalS3Server::FResponse Stored = Store.GetObject(Bucket, "uploads/World_Client");
-	ASSERT_EQ(Stored.Status, 200);
-	EXPECT_EQ(QCryptographicHash::hash(QByteArray::fromStdString(Stored.Body), QCryptographicHash::Sha256).toHex(),
-	          QCryptographicHash::hash(Bytes, QCryptographicHash::Sha256).toHex());
+	ExpectStored(QStringLiteral("uploads/World_Client"), Bytes);
+
+	// The part addresses are credentials: neither the editor nor the service writes one down.
+	const QByteArray Written = ServiceLog();
+	for (const FAwsUploader& Record : Records)
+	{
+		const QString Signature =
+		    QUrlQuery(QUrl(Record.Url)).queryItemValue(QStringLiteral("X-Amz-Signature"), QUrl::FullyDecoded);
+		ASSERT_EQ(Signature.size(), 64);
+		EXPECT_FALSE(Written.contains(Signature.toLatin1()));
+		for (const QString& Line : Log.Messages())
+		{
+			EXPECT_FALSE(Line.contains(Signature));
+		}
+	}
+	EXPECT_FALSE(Written.contains("X-Amz-"));
 }
 
 TEST_F(PakUploadEndToEndTest, TheEndpointRefusesWrongTokensAndUnsafeNames)
@@ -434,4 +642,150 @@ TEST_F(PakUploadEndToEndTest, TheEndpointRefusesWrongTokensAndUnsafeNames)
 	ASSERT_TRUE(WaitFor([&] { return Status != 0; }));
 	EXPECT_EQ(Status, 400);
 	EXPECT_EQ(QJsonDocument::fromJson(Body).object().value(QStringLiteral("code")).toInt(), 400);
+}
+
+TEST_F(PakUploadEndToEndTest, ABusyAnswerOrADroppedPartIsSentAgainAndThePakStillArrivesWhole)
+{
+	// In front of the endpoint: part 2's first attempt is answered 503 SlowDown, part 3's first
+	// attempt loses its connection halfway through the body.
+	FFaultProxy Proxy(EndpointPort(),
+	                  [](const FFaultProxy::FSeen& Seen)
+	                  {
+		                  if (Seen.PartAttempt != 1)
+		                  {
+			                  return FFaultProxy::EFault::None;
+		                  }
+		                  return Seen.PartNumber == 2   ? FFaultProxy::EFault::SlowDown
+		                         : Seen.PartNumber == 3 ? FFaultProxy::EFault::DropMidBody
+		                                                : FFaultProxy::EFault::None;
+	                  });
+	ASSERT_GT(Proxy.Port(), 0);
+	StartPakHost(QByteArray(), QStringLiteral("http://127.0.0.1:%1").arg(Proxy.Port()));
+	const QByteArray Bytes = Patterned(15 * MiB + 123, 4);
+	const QString Path = WriteFile(QStringLiteral("Retried_Client.pak"), Bytes);
+	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
+	Pak().TestGetUploadAddress(Path, 5);
+	ASSERT_TRUE(WaitForUpload(Finished)) << Pak().GetUploadProblem(Pak().GetAwsUploader().value(0).Upload_Id).toStdString()
+	                                     << ServiceLog().constData();
+
+	EXPECT_EQ(Proxy.FaultsDone(), (std::vector{FFaultProxy::EFault::SlowDown, FFaultProxy::EFault::DropMidBody}));
+	std::map<int, int> Attempts;
+	for (const FFaultProxy::FSeen& Seen : Proxy.Requests())
+	{
+		Attempts[Seen.PartNumber] = std::max(Attempts[Seen.PartNumber], Seen.PartAttempt);
+	}
+	EXPECT_EQ(Attempts[1], 1);
+	EXPECT_EQ(Attempts[2], 2);
+	EXPECT_EQ(Attempts[3], 2);
+	EXPECT_EQ(Attempts[4], 1);
+	ExpectStored(QStringLiteral("uploads/Retried_Client"), Bytes);
+}
+
+TEST_F(PakUploadEndToEndTest, TamperedExpiredMisscopedOrReusedAddressesAreRefusedAndTheUploadFails)
+{
+	// The address answers come from the loopback server, carrying addresses the endpoint really
+	// issued, changed as a thief or a stale cache would change them.
+	StartPakHost();
+	const QByteArray Bytes = Patterned(6 * MiB, 6);
+	const QString Path = WriteFile(QStringLiteral("Stolen.pak"), Bytes);
+	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
+
+	const std::string LongAgo = AwsSigV4::FormatTimestamp(std::chrono::system_clock::now() - std::chrono::hours(2));
+	const std::string Now = AwsSigV4::FormatTimestamp(std::chrono::system_clock::now());
+	struct FCase
+	{
+		const char* Name;
+		std::function<QString(const QJsonObject& Data)> Address;
+		int PartNumber;
+		const char* Code;
+	};
+	const auto PartUrl = [](const QJsonObject& Data, int Index)
+	{ return Data.value(QStringLiteral("urls")).toArray().at(Index).toObject().value(QStringLiteral("url")).toString(); };
+	const std::vector<FCase> Cases = {
+	    {"tampered signature",
+	     [&](const QJsonObject& Data)
+	     {
+		     QString Url = PartUrl(Data, 0);
+		     const qsizetype At = Url.indexOf(QStringLiteral("X-Amz-Signature=")) + 16;
+		     Url[At] = Url[At] == QLatin1Char('0') ? QLatin1Char('1') : QLatin1Char('0');
+		     return Url;
+	     },
+	     1, "SignatureDoesNotMatch"},
+	    {"expired", [&](const QJsonObject& Data) { return Resigned(PartUrl(Data, 0), LongAgo, 60); }, 1,
+	     "AccessDenied"},
+	    {"another region", [&](const QJsonObject& Data) { return Resigned(PartUrl(Data, 0), Now, 600, "eu-west-1"); },
+	     1, "SignatureDoesNotMatch"},
+	    {"part 1's address for part 2",
+	     [&](const QJsonObject& Data)
+	     { return PartUrl(Data, 0).replace(QStringLiteral("partNumber=1&"), QStringLiteral("partNumber=2&")); },
+	     2, "SignatureDoesNotMatch"},
+	};
+	for (const FCase& Case : Cases)
+	{
+		SCOPED_TRACE(Case.Name);
+		const QJsonObject Data = StartUpload(QStringLiteral("Stolen"), Bytes.size(), 5);
+		const QString UploadId = Data.value(QStringLiteral("upload_id")).toString();
+		ASSERT_FALSE(UploadId.isEmpty());
+		const QString Address = Case.Address(Data);
+		ASSERT_NE(Address, PartUrl(Data, Case.PartNumber - 1));
+		const QJsonObject Answer{
+		    {QStringLiteral("code"), 0},
+		    {QStringLiteral("msg"), QStringLiteral("ok")},
+		    {QStringLiteral("data"),
+		     QJsonObject{{QStringLiteral("urls"), QJsonArray{QJsonObject{{QStringLiteral("url"), Address},
+		                                                                 {QStringLiteral("part_number"), Case.PartNumber},
+		                                                                 {QStringLiteral("upload_id"), UploadId}}}}}}};
+		Server.Enqueue(200, QJsonDocument(Answer).toJson(QJsonDocument::Compact));
+		// Every held address goes again with each answer, those of the earlier cases too: only this
+		// case's upload is looked at.
+		Finished.clear();
+		Pak().TestGetUploadAddress(Path, 5);
+		const auto Ends = [&]
+		{
+			QList<bool> Found;
+			for (const QList<QVariant>& End : Finished)
+			{
+				if (End[0].toString() == UploadId)
+				{
+					Found.append(End[1].toBool());
+				}
+			}
+			return Found;
+		};
+		ASSERT_TRUE(WaitFor([&] { return !Ends().isEmpty(); }, 30000));
+		Settle();
+		EXPECT_EQ(Ends(), QList<bool>{false});
+		const QString Problem = Pak().GetUploadProblem(UploadId);
+		EXPECT_TRUE(Problem.contains(QStringLiteral("(HTTP 403)"))) << Problem.toStdString();
+		EXPECT_TRUE(Problem.contains(QString::fromLatin1(Case.Code))) << Problem.toStdString();
+		EXPECT_EQ(StoredParts(QStringLiteral("uploads/Stolen"), UploadId), 0);
+		// The refusal is final: the part went once.
+		EXPECT_TRUE(RequestsTo("/api/storage/complete_upload").isEmpty());
+	}
+}
+
+TEST_F(PakUploadEndToEndTest, APartDamagedOnTheWayIsRefusedAsBadDigestAndNotReportedAsSuccess)
+{
+	FFaultProxy Proxy(EndpointPort(),
+	                  [](const FFaultProxy::FSeen& Seen)
+	                  { return Seen.PartNumber == 2 ? FFaultProxy::EFault::FlipByte : FFaultProxy::EFault::None; });
+	ASSERT_GT(Proxy.Port(), 0);
+	StartPakHost(QByteArray(), QStringLiteral("http://127.0.0.1:%1").arg(Proxy.Port()));
+	const QByteArray Bytes = Patterned(8 * MiB, 8);
+	const QString Path = WriteFile(QStringLiteral("Flipped_Client.pak"), Bytes);
+	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
+	Pak().TestGetUploadAddress(Path, 5);
+	EXPECT_FALSE(WaitForUpload(Finished, 60000));
+	ASSERT_FALSE(Finished.isEmpty());
+	const QString UploadId = Finished[0][0].toString();
+	const QString Problem = Pak().GetUploadProblem(UploadId);
+	EXPECT_TRUE(Problem.contains(QStringLiteral("BadDigest"))) << Problem.toStdString();
+	EXPECT_EQ(Proxy.FaultsDone(), std::vector{FFaultProxy::EFault::FlipByte});
+	for (const FFaultProxy::FSeen& Seen : Proxy.Requests())
+	{
+		EXPECT_EQ(Seen.Target.find("complete_upload"), std::string::npos);
+	}
+	EXPECT_EQ(Store.GetObject(Bucket, "uploads/Flipped_Client").Status, 404);
+	// Only the undamaged part reached the store.
+	EXPECT_EQ(StoredParts(QStringLiteral("uploads/Flipped_Client"), UploadId), 1);
 }

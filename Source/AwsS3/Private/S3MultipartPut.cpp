@@ -1,3 +1,4 @@
+#include "AwsS3Retry.h"
 #include "AwsSigV4.h"
 #include "FileHelper.h"
 #include "S3MultipartState.h"
@@ -705,13 +706,11 @@ void US3PutObjectOrva::OnPartSent(int Index, FHttpRequestPtr Sent, FHttpResponse
 bool US3PutObjectOrva::RetryPartLater(int Index, const QString& Why)
 {
 	FMultipart::FPart& Part = Multipart->Parts[Index];
-	if (Part.Attempts >= Configuration.MaxAttempts)
+	if (!AwsS3::MayRetry(Part.Attempts, Configuration))
 	{
 		return false;
 	}
-	const double Bound = qMin(Configuration.RetryMaxDelaySeconds,
-	                          Configuration.RetryBaseDelaySeconds * double(qint64(1) << qMin(Part.Attempts - 1, 30)));
-	const int DelayMs = int(QRandomGenerator::global()->bounded(qMax(Bound, 0.0)) * 1000.0);
+	const int DelayMs = AwsS3::RetryDelayMs(Part.Attempts, Configuration);
 	UE_LOG(LogAwsS3, Warning,
 	       QStringLiteral("PutObject %1: %2; attempt %3 of %4 in %5 ms")
 	           .arg(Request.Key, Why)
@@ -792,10 +791,7 @@ void US3PutObjectOrva::OnMultipartCompleted(FHttpResponsePtr Response, bool bOk)
 	{
 		if ((Status == 0 || AwsS3::IsTransientError(Error)) && Multipart->ControlAttempts < Configuration.MaxAttempts)
 		{
-			const double Bound = qMin(Configuration.RetryMaxDelaySeconds,
-			                          Configuration.RetryBaseDelaySeconds *
-			                              double(qint64(1) << qMin(Multipart->ControlAttempts - 1, 30)));
-			QTimer::singleShot(int(QRandomGenerator::global()->bounded(qMax(Bound, 0.0)) * 1000.0), this,
+			QTimer::singleShot(AwsS3::RetryDelayMs(Multipart->ControlAttempts, Configuration), this,
 			                   [this]
 			                   {
 				                   if (!bFinished)

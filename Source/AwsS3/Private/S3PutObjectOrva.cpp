@@ -1,5 +1,6 @@
 #include "S3PutObjectOrva.h"
 
+#include "AwsS3Retry.h"
 #include "AwsSigV4.h"
 #include "GameThread.h"
 #include "S3MultipartState.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QMetaMethod>
 #include <QPointer>
-#include <QRandomGenerator>
 #include <QThreadPool>
 #include <openssl/evp.h>
 
@@ -332,14 +332,11 @@ void US3PutObjectOrva::ReportProgress(qint64 BytesSent)
 
 bool US3PutObjectOrva::RetryLater(const QString& Why)
 {
-	if (Result.Attempts >= Configuration.MaxAttempts)
+	if (!AwsS3::MayRetry(Result.Attempts, Configuration))
 	{
 		return false;
 	}
-	// Full jitter: a random pause below the exponential bound.
-	const double Bound = qMin(Configuration.RetryMaxDelaySeconds,
-	                          Configuration.RetryBaseDelaySeconds * double(qint64(1) << qMin(Result.Attempts - 1, 30)));
-	const int DelayMs = int(QRandomGenerator::global()->bounded(qMax(Bound, 0.0)) * 1000.0);
+	const int DelayMs = AwsS3::RetryDelayMs(Result.Attempts, Configuration);
 	UE_LOG(LogAwsS3, Warning,
 	       QStringLiteral("PutObject %1: %2; attempt %3 of %4 in %5 ms")
 	           .arg(Request.Key, Why)

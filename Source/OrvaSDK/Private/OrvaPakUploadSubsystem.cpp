@@ -189,6 +189,8 @@ void UOrvaPakUploadSubsystem::TestGetUploadAddress_ResponseReceived(FHttpRequest
 
 void UOrvaPakUploadSubsystem::TestAwsUpload()
 {
+	// A new round of every held part: what failed before may go through now.
+	FailedUploads.clear();
 	for (const FAwsUploader& Record : AwsUploader)
 	{
 		const auto Found = Sources.constFind(Record.Upload_Id);
@@ -215,12 +217,20 @@ void UOrvaPakUploadSubsystem::TestTask(qint32 TaskCount)
 	Q_UNUSED(TaskCount);
 }
 
-void UOrvaPakUploadSubsystem::PartAnswered(const FAwsUploader& Answered, const QString& Etag, bool bSuccess)
+void UOrvaPakUploadSubsystem::PartAnswered(const FAwsUploader& Answered, const QString& Etag, bool bSuccess,
+                                           const QString& Problem)
 {
 	Q_EMIT OnPakPartUploaded(Answered.Upload_Id, Answered.Part_Number, bSuccess);
 	if (!bSuccess)
 	{
-		// The upload stays incomplete; a later TestAwsUpload may send the part again.
+		// The upload cannot complete without the part: it ends here, once, and is not completed. A
+		// later TestAwsUpload may send its parts again.
+		if (!FailedUploads.contains(Answered.Upload_Id))
+		{
+			FailedUploads.insert(Answered.Upload_Id,
+			                     QStringLiteral("part %1 %2").arg(Answered.Part_Number).arg(Problem));
+			Q_EMIT OnPakUploadFinished(Answered.Upload_Id, false);
+		}
 		return;
 	}
 	bool bAllHaveEtags = true;
@@ -236,7 +246,7 @@ void UOrvaPakUploadSubsystem::PartAnswered(const FAwsUploader& Answered, const Q
 		}
 		bAllHaveEtags = bAllHaveEtags && !Record.Etag.isEmpty();
 	}
-	if (bAllHaveEtags && !CompletionSent.contains(Answered.Upload_Id))
+	if (bAllHaveEtags && !CompletionSent.contains(Answered.Upload_Id) && !FailedUploads.contains(Answered.Upload_Id))
 	{
 		CompleteUpload(Answered.Upload_Id);
 	}

@@ -1,8 +1,14 @@
 #include "PakUploadTask.h"
 
+#include "AwsS3Errors.h"
+#include "AwsS3Retry.h"
 #include "EditorHost.h"
 #include "Log.h"
 #include "ThreadName.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTimer>
 
 #include <memory>
 
@@ -10,6 +16,46 @@ namespace
 {
 // A part is up to 5 GiB: no overall deadline, but a transfer that stops moving is given up.
 constexpr double PartStallSeconds = 60.0;
+
+// The attempts and pauses of the store's own puts.
+const FS3ClientConfiguration& RetryRule()
+{
+	static const FS3ClientConfiguration Defaults;
+	return Defaults;
+}
+
+// The MD5 of Length bytes at Offset of the file, read in pieces; empty when they cannot be read.
+QByteArray RangeMd5(const QString& FilePath, qint64 Offset, qint64 Length)
+{
+	QFile File(FilePath);
+	if (Offset < 0 || Length < 0 || !File.open(QIODevice::ReadOnly) || !File.seek(Offset))
+	{
+		return {};
+	}
+	QCryptographicHash Hash(QCryptographicHash::Md5);
+	QByteArray Buffer(qsizetype(qMin<qint64>(Length, 1024 * 1024)), Qt::Uninitialized);
+	qint64 Left = Length;
+	while (Left > 0)
+	{
+		const qint64 Read = File.read(Buffer.data(), qMin<qint64>(Left, Buffer.size()));
+		if (Read <= 0)
+		{
+			return {};
+		}
+		Hash.addData(QByteArrayView(Buffer.constData(), qsizetype(Read)));
+		Left -= Read;
+	}
+	return Hash.result();
+}
+
+QString Unquoted(QString Etag)
+{
+	if (Etag.size() >= 2 && Etag.startsWith(QLatin1Char('"')) && Etag.endsWith(QLatin1Char('"')))
+	{
+		Etag = Etag.mid(1, Etag.size() - 2);
+	}
+	return Etag;
+}
 } // namespace
 
 FPakUploadTask::FPakUploadTask(const FAwsUploader& InRecord, const QString& InFilePath, qint64 InOffset,
@@ -27,6 +73,8 @@ void FPakUploadTask::DoWork()
 	Log(QStringLiteral("FPakUploadTask::DoWork"));
 	// The pool deletes this task when DoWork returns; the copy lives on in the request's completion.
 	auto Task = std::make_shared<FPakUploadTask>(*this);
+	// Hashing reads the whole part: here, off the main thread.
+	Task->Md5 = RangeMd5(FilePath, Offset, Length);
 	AsyncTask(ENamedThreads::GameThread, Owner, [Task] { Task->SendPart(); });
 }
 
@@ -37,24 +85,24 @@ void FPakUploadTask::SendPart()
 	{
 		return;
 	}
+	// Another part of this upload already ended it: a retry would only add bytes to a failed upload.
+	if (Attempts > 0 && Subsystem->HasUploadFailed(Record.Upload_Id))
+	{
+		return;
+	}
 	FHttpRequestPtr Request = Subsystem->GetHost()->Http().CreateRequest();
 	Request->SetVerb(QStringLiteral("PUT"));
 	Request->SetURL(Record.Url);
 	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/octet-stream"));
+	Request->SetHeader(QStringLiteral("Content-MD5"), QString::fromLatin1(Md5.toBase64()));
 	Request->SetDeadline(-1);
 	Request->SetStallTimeout(PartStallSeconds);
-	if (!Request->SetContentSource(FHttpBody::FromFileRange(FilePath, Offset, Length)))
+	if (Md5.isEmpty() || !Request->SetContentSource(FHttpBody::FromFileRange(FilePath, Offset, Length)))
 	{
-		UE_LOG(LogTemp, Error,
-		       QStringLiteral("FPakUploadTask: part %1 of upload %2: cannot read %3 bytes at %4 of %5")
-		           .arg(Record.Part_Number)
-		           .arg(Record.Upload_Id)
-		           .arg(Length)
-		           .arg(Offset)
-		           .arg(FilePath));
-		Subsystem->PartAnswered(Record, QString(), false);
+		Fail(QStringLiteral("cannot read %1 bytes at %2 of %3").arg(Length).arg(Offset).arg(FilePath));
 		return;
 	}
+	++Attempts;
 	auto Self = std::make_shared<FPakUploadTask>(*this);
 	Request->OnProcessRequestComplete(
 	    Subsystem, [Self](FHttpRequestPtr InRequest, FHttpResponsePtr Response, bool bWasSuccessful)
@@ -64,36 +112,81 @@ void FPakUploadTask::SendPart()
 
 void FPakUploadTask::ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful)
 {
-	Q_UNUSED(Request);
-	QString Etag;
-	bool bSuccess = false;
 	if (Response)
 	{
 		UE_LOG(LogTemp, Warning, QStringLiteral("%1").arg(Response->GetContentAsString()));
-		Etag = Response->GetHeader(QStringLiteral("ETag"));
-		const int Code = Response->GetResponseCode();
-		bSuccess = bWasSuccessful && Code >= 200 && Code < 300 && !Etag.isEmpty();
-		if (!bSuccess)
-		{
-			// The presigned address is a credential of its own: it is not logged.
-			UE_LOG(LogTemp, Error,
-			       QStringLiteral("FPakUploadTask: part %1 of upload %2 was refused (HTTP %3%4)")
-			           .arg(Record.Part_Number)
-			           .arg(Record.Upload_Id)
-			           .arg(Code)
-			           .arg(Etag.isEmpty() ? QStringLiteral(", no ETag") : QString()));
-		}
 	}
-	else
+	if (!Response || !bWasSuccessful)
 	{
-		UE_LOG(LogTemp, Error,
-		       QStringLiteral("FPakUploadTask: part %1 of upload %2 got no answer")
-		           .arg(Record.Part_Number)
-		           .arg(Record.Upload_Id));
+		// The presigned address is a credential of its own: it is not logged.
+		const QString Why = Request && Request->HasTimedOut() ? QStringLiteral("the part stalled")
+		                                                      : QStringLiteral("the connection broke");
+		if (!RetryLater(Why))
+		{
+			Fail(QStringLiteral("%1, after %2 attempts").arg(Why).arg(Attempts));
+		}
+		return;
+	}
+	const int Code = Response->GetResponseCode();
+	if (Code < 200 || Code >= 300)
+	{
+		const FS3Error Error = AwsS3::ParseErrorResponse(Code, Response->GetContent());
+		if (AwsS3::IsTransientError(Error) && RetryLater(Error.Describe()))
+		{
+			return;
+		}
+		Fail(QStringLiteral("refused: %1").arg(Error.Describe()));
+		return;
+	}
+	const QString Etag = Response->GetHeader(QStringLiteral("ETag"));
+	if (Etag.isEmpty())
+	{
+		Fail(QStringLiteral("answered HTTP %1 without an ETag").arg(Code));
+		return;
+	}
+	// A store's ETag of a part is the MD5 of what it stored.
+	const QString Stored = Unquoted(Etag);
+	const QString Sent = QString::fromLatin1(Md5.toHex());
+	if (Stored.size() == 32 && Stored.compare(Sent, Qt::CaseInsensitive) != 0)
+	{
+		Fail(QStringLiteral("arrived damaged: the store holds MD5 %1, the part sent has %2").arg(Stored, Sent));
+		return;
 	}
 	if (auto* Subsystem = qobject_cast<UOrvaPakUploadSubsystem*>(Owner.Get()))
 	{
-		Subsystem->PartAnswered(Record, bSuccess ? Etag : QString(), bSuccess);
+		Subsystem->PartAnswered(Record, Etag, true);
+	}
+}
+
+bool FPakUploadTask::RetryLater(const QString& Why)
+{
+	auto* Subsystem = qobject_cast<UOrvaPakUploadSubsystem*>(Owner.Get());
+	if (!Subsystem || !AwsS3::MayRetry(Attempts, RetryRule()))
+	{
+		return false;
+	}
+	const int DelayMs = AwsS3::RetryDelayMs(Attempts, RetryRule());
+	UE_LOG(LogTemp, Warning,
+	       QStringLiteral("FPakUploadTask: part %1 of upload %2: %3; attempt %4 of %5 in %6 ms")
+	           .arg(Record.Part_Number)
+	           .arg(Record.Upload_Id, Why)
+	           .arg(Attempts + 1)
+	           .arg(RetryRule().MaxAttempts)
+	           .arg(DelayMs));
+	auto Again = std::make_shared<FPakUploadTask>(*this);
+	QTimer::singleShot(DelayMs, Subsystem, [Again] { Again->SendPart(); });
+	return true;
+}
+
+void FPakUploadTask::Fail(const QString& Problem)
+{
+	UE_LOG(LogTemp, Error,
+	       QStringLiteral("FPakUploadTask: part %1 of upload %2 %3")
+	           .arg(Record.Part_Number)
+	           .arg(Record.Upload_Id, Problem));
+	if (auto* Subsystem = qobject_cast<UOrvaPakUploadSubsystem*>(Owner.Get()))
+	{
+		Subsystem->PartAnswered(Record, QString(), false, Problem);
 	}
 }
 

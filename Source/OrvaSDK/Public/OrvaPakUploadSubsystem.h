@@ -54,12 +54,17 @@ public:
 	Q_INVOKABLE void TestTask(qint32 TaskCount);
 
 	const QList<FAwsUploader>& GetAwsUploader() const { return AwsUploader; }
+	// Why the upload failed in its latest round (the part and the store's code), or empty.
+	QString GetUploadProblem(const QString& UploadId) const { return FailedUploads.value(UploadId); }
+	bool HasUploadFailed(const QString& UploadId) const { return FailedUploads.contains(UploadId); }
 	QString GetStorageEndpoint() const { return StorageEndpoint; }
 
 Q_SIGNALS:
-	// One part's PUT was answered (bSuccess: with a 2xx and an ETag) or failed.
+	// One part's PUT was answered (bSuccess: with a 2xx and an ETag) or failed for good (refused,
+	// or still failing after its last attempt).
 	void OnPakPartUploaded(const QString& UploadId, qint32 PartNumber, bool bSuccess);
-	// The endpoint completed the upload (or refused to): the object is in the store when true.
+	// The endpoint completed the upload (or refused to), or a part failed for good: the object is
+	// in the store when true. False comes once per round of parts.
 	void OnPakUploadFinished(const QString& UploadId, bool bSuccess);
 
 private:
@@ -77,8 +82,9 @@ private:
 
 	void TestGetUploadAddress_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful,
 	                                           const FUploadSource& Source);
-	// A task's answer, on the main thread.
-	void PartAnswered(const FAwsUploader& Record, const QString& Etag, bool bSuccess);
+	// A task's answer, on the main thread; Problem says why a part failed.
+	void PartAnswered(const FAwsUploader& Record, const QString& Etag, bool bSuccess,
+	                  const QString& Problem = QString());
 	void CompleteUpload(const QString& UploadId);
 	void CompleteUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful,
 	                                     const QString& UploadId);
@@ -87,6 +93,8 @@ private:
 	QHash<QString, FUploadSource> Sources;
 	// Uploads whose completion was sent or succeeded: completed once only.
 	QSet<QString> CompletionSent;
+	// Uploads a part of which failed for good in this round, with why.
+	QHash<QString, QString> FailedUploads;
 	QString StorageEndpoint;
 	QString StorageToken;
 };

@@ -14,6 +14,10 @@ class UOrvaPakUploadSubsystem;
 //   (new FAutoDeleteAsyncTask<FPakUploadTask>(Record, Path, Offset, Length, Owner))->StartBackgroundTask();
 // The task holds its own copy of its record, so records appended later cannot move what it reads,
 // and a copy of the task rides with its request until the answer has been handled.
+// The part carries its "Content-MD5" (hashed on the pool thread), so a part damaged on the way is
+// refused. A part the store could not take (500, 503, SlowDown, RequestTimeout, a dropped
+// connection, a stall) goes again after a jittered exponential pause, as the store's own puts do;
+// a refusal, or the last attempt failing, ends the upload with the store's code.
 class FPakUploadTask : public FNonAbandonableTask
 {
 public:
@@ -33,10 +37,16 @@ public:
 
 private:
 	void SendPart();
+	// Sends the part again after a pause when attempts are left; false when none are.
+	bool RetryLater(const QString& Why);
+	void Fail(const QString& Problem);
 
 	FAwsUploader Record;
 	QString FilePath;
 	qint64 Offset = 0;
 	qint64 Length = 0;
 	FWeakContext Owner;
+	// The part's MD5, raw; empty when its bytes could not be read.
+	QByteArray Md5;
+	int Attempts = 0;
 };
