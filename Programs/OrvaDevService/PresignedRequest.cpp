@@ -75,8 +75,8 @@ std::optional<std::chrono::system_clock::time_point> ParseTimestamp(const std::s
 	{
 		return std::nullopt;
 	}
-	if (Month < 1 || Month > 12 || Parts.tm_mday < 1 || Parts.tm_mday > 31 || Parts.tm_hour > 23 ||
-	    Parts.tm_min > 59 || Parts.tm_sec > 60)
+	if (Month < 1 || Month > 12 || Parts.tm_mday < 1 || Parts.tm_mday > 31 || Parts.tm_hour > 23 || Parts.tm_min > 59 ||
+	    Parts.tm_sec > 60)
 	{
 		return std::nullopt;
 	}
@@ -185,8 +185,8 @@ FPresignedRefusal CheckPresignedRequest(const FPresignedRequest& Request, const 
 	const std::string StringToSign = AwsSigV4::StringToSign(*Timestamp, AwsSigV4::CredentialScope(Date, Scope),
 	                                                        AwsSigV4::CanonicalRequest(Canonical));
 	const auto Key = AwsSigV4::SigningKey(Keys.SecretAccessKey, Date, Scope);
-	const auto Mac = AwsSigV4::HmacSha256(std::string_view(reinterpret_cast<const char*>(Key.data()), Key.size()),
-	                                      StringToSign);
+	const auto Mac =
+	    AwsSigV4::HmacSha256(std::string_view(reinterpret_cast<const char*>(Key.data()), Key.size()), StringToSign);
 	const std::string Expected = AwsSigV4::HexLower(Mac.data(), Mac.size());
 	if (Signature->size() != Expected.size() || !IsLowerHex(*Signature) ||
 	    CRYPTO_memcmp(Signature->data(), Expected.data(), Expected.size()) != 0)

@@ -40,6 +40,8 @@ constexpr int64_t MaxSliceMiB = 5 * 1024;
 // Parts travel at a creator's pace: the body of one may take this long.
 constexpr std::chrono::minutes PartBodyTimeout{30};
 constexpr const char* PartRoute = "upload/";
+// The most of a refused part's body that is read only to be dropped.
+constexpr int64_t MaxDrainedBytes = 64 * MiB;
 
 // Where the object store is and how its requests are addressed (path style).
 struct FStoreAddress
@@ -412,7 +414,9 @@ struct FStorageEndpoint::FImpl
 		for (int64_t Part = 1; Part <= PartCount; ++Part)
 		{
 			FJsonObject Entry(3);
-			Entry.Add("url", PresignPart(Host, Key, Part, UploadId)).Add("part_number", Part).Add("upload_id", UploadId);
+			Entry.Add("url", PresignPart(Host, Key, Part, UploadId))
+			    .Add("part_number", Part)
+			    .Add("upload_id", UploadId);
 			Urls.push_back(Entry.Take());
 		}
 		FJsonObject Data(3);
@@ -424,11 +428,25 @@ struct FStorageEndpoint::FImpl
 	// service's key, whose answer (the ETag, or the store's error) is the client's answer.
 	void UploadPart(const httplib::Request& Request, httplib::Response& Response, const httplib::ContentReader& Reader)
 	{
-		// Whatever is refused before its body was read leaves the connection unusable.
+		// The client is still sending when we refuse: the body is read and dropped, so that it hears
+		// the refusal rather than a broken connection (which it would send again). A body too large
+		// to be worth that closes the connection instead.
 		const auto RefuseUnread = [&](int Status, const std::string& Code, const std::string& Message)
 		{
+			int64_t Announced = -1;
+			const bool bSmall = ParseInteger(Request.get_header_value("Content-Length"), Announced) && Announced >= 0 &&
+			                    Announced <= MaxDrainedBytes;
+			size_t Drained = 0;
+			if (!bSmall || !Reader(
+			                   [&](const char*, size_t Size)
+			                   {
+				                   Drained += Size;
+				                   return Drained <= size_t(Announced);
+			                   }))
+			{
+				FBoundedServer::CloseAfterResponse(Request);
+			}
 			AnswerXmlError(Response, Status, Code, Message);
-			FBoundedServer::CloseAfterResponse(Request);
 		};
 		FPresignedRequest Presigned;
 		Presigned.Method = Request.method;
@@ -478,8 +496,8 @@ struct FStorageEndpoint::FImpl
 			return;
 		}
 		int64_t Length = -1;
-		if (!Request.has_header("Content-Length") || !ParseInteger(Request.get_header_value("Content-Length"), Length) ||
-		    Length < 0)
+		if (!Request.has_header("Content-Length") ||
+		    !ParseInteger(Request.get_header_value("Content-Length"), Length) || Length < 0)
 		{
 			RefuseUnread(411, "MissingContentLength", "You must provide the Content-Length HTTP header.");
 			return;
@@ -559,8 +577,7 @@ struct FStorageEndpoint::FImpl
 		Client.set_write_timeout(120, 0);
 		Client.set_url_encode(false);
 		const httplib::Result Stored = Client.Put(
-		    AwsSigV4::UriEncode(Signed.Path, true) + "?" + AwsSigV4::EncodeQuery(Signed.Query), Headers,
-		    size_t(Length),
+		    AwsSigV4::UriEncode(Signed.Path, true) + "?" + AwsSigV4::EncodeQuery(Signed.Query), Headers, size_t(Length),
 		    [&Spool](size_t Offset, size_t Size, httplib::DataSink& Sink)
 		    {
 			    char Buffer[65536];
@@ -583,7 +600,8 @@ struct FStorageEndpoint::FImpl
 	}
 
 	// {"upload_id": "...", "parts": [{"part_number": 1, "etag": "\"...\""}, ...]}
-	void CompleteUpload(const httplib::Request& Request, httplib::Response& Response, const httplib::ContentReader& Reader)
+	void CompleteUpload(const httplib::Request& Request, httplib::Response& Response,
+	                    const httplib::ContentReader& Reader)
 	{
 		if (!CheckToken(Request, Response))
 		{
@@ -726,8 +744,8 @@ int FStorageEndpoint::Start(const std::string& Host, std::string& OutError)
 	Server.set_pre_routing_handler(
 	    [](const httplib::Request& Request, httplib::Response& Response)
 	    {
-		    const bool bPartRoute = Request.method == "PUT" &&
-		                            Request.path.rfind(std::string(RoutePrefix) + PartRoute, 0) == 0;
+		    const bool bPartRoute =
+		        Request.method == "PUT" && Request.path.rfind(std::string(RoutePrefix) + PartRoute, 0) == 0;
 		    int64_t Length = 0;
 		    const bool bLarge = Request.has_header("Transfer-Encoding") ||
 		                        (Request.has_header("Content-Length") &&

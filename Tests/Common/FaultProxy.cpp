@@ -327,6 +327,8 @@ void FFaultProxy::Serve(int Socket)
 	httplib::Client Store("127.0.0.1", StorePort);
 	Store.set_read_timeout(120, 0);
 	Store.set_write_timeout(120, 0);
+	// The answer passes on as the store encoded it (a gzip body keeps its Content-Encoding).
+	Store.set_decompress(false);
 	httplib::Request Forwarded;
 	Forwarded.method = Request.Method;
 	Forwarded.path = Request.Target;

@@ -1,11 +1,11 @@
 #include "SdkFixture.h"
 
+#include "AwsS3Types.h"
 #include "FaultProxy.h"
 #include "LocalS3Server.h"
 #include "OrvaPakUploadSubsystem.h"
 #include "OrvaSDKModule.h"
 #include "PakUploadTask.h"
-#include "AwsS3Types.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QUrlQuery>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <vector>
@@ -127,6 +128,13 @@ protected:
 	bool WaitFor(const std::function<bool()>& Condition, int TimeoutMs = 10000)
 	{
 		return FGameThread::RunUntil(Condition, TimeoutMs);
+	}
+
+	// Whether a logged line holds Text.
+	bool LogHas(const QString& Text) const
+	{
+		const QStringList Lines = Log.Messages();
+		return std::any_of(Lines.begin(), Lines.end(), [&](const QString& Line) { return Line.contains(Text); });
 	}
 };
 
@@ -290,8 +298,7 @@ TEST_F(PakUploadTest, ABusyStoreIsAskedAgainAndARefusalEndsTheUpload)
 	EXPECT_TRUE(PartsDone[0][2].toBool());
 	EXPECT_TRUE(PartsDone[1][2].toBool());
 	EXPECT_EQ(RequestsTo("/api/storage/complete_upload").size(), 1);
-	EXPECT_TRUE(Log.Contains(QStringLiteral("FPakUploadTask: part ")));
-
+	EXPECT_TRUE(LogHas(QStringLiteral("; attempt 2 of 4 in ")));
 }
 
 // A refusal is not tried again: the upload ends at once, with the store's code, uncompleted.
@@ -306,7 +313,7 @@ TEST_F(PakUploadTest, ARefusedPartIsNotSentAgainAndEndsTheUploadWithTheStoresCod
 		    FLoopbackHttpServer::FAnswer Answer;
 		    Answer.Status = Request.Target.endsWith("/2") ? 403 : 200;
 		    Answer.Body = Answer.Status == 403 ? QByteArray("<Error><Code>AccessDenied</Code><Message>Request has "
-		                                                   "expired</Message></Error>")
+		                                                    "expired</Message></Error>")
 		                                       : QByteArray();
 		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
 		    return Answer;
@@ -329,24 +336,27 @@ TEST_F(PakUploadTest, APartFailingEveryAttemptEndsTheUploadAndTheEditorMayCloseM
 	StartPakHost();
 	const QString Path = WriteFile(QStringLiteral("Failing.pak"), Patterned(MiB + 10));
 	Server.Enqueue(200, AddressAnswer(QStringLiteral("up-f"), 1, 2));
-	AnswerPartsAndCompletions(500);
+	// Part 1 always meets a failing store; part 2 is taken.
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    FLoopbackHttpServer::FAnswer Answer;
+		    Answer.Status = Request.Target.endsWith("/1") ? 500 : 200;
+		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
+		    return Answer;
+	    });
 	QSignalSpy PartsDone(&Pak(), &UOrvaPakUploadSubsystem::OnPakPartUploaded);
 	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
 	Pak().TestGetUploadAddress(Path, 1);
 	ASSERT_TRUE(WaitFor([&] { return PartsDone.size() == 2; }, 30000));
 	Settle();
-	EXPECT_FALSE(PartsDone[0][2].toBool());
-	EXPECT_FALSE(PartsDone[1][2].toBool());
-	// Each part was tried as often as the store's own puts try, then the upload ended once.
+	// Part 1 was tried as often as the store's own puts try, then the upload ended, once.
 	EXPECT_EQ(RequestsTo("/part/up-f/1").size(), FS3ClientConfiguration().MaxAttempts);
-	EXPECT_EQ(RequestsTo("/part/up-f/2").size(), FS3ClientConfiguration().MaxAttempts);
+	EXPECT_EQ(RequestsTo("/part/up-f/2").size(), 1);
 	ASSERT_EQ(Finished.size(), 1);
 	EXPECT_FALSE(Finished[0][1].toBool());
+	EXPECT_TRUE(Pak().GetUploadProblem(QStringLiteral("up-f")).contains(QStringLiteral("after 4 attempts")));
 	EXPECT_TRUE(RequestsTo("/api/storage/complete_upload").isEmpty());
-	for (const FAwsUploader& Record : Pak().GetAwsUploader())
-	{
-		EXPECT_TRUE(Record.Etag.isEmpty());
-	}
 
 	// A part whose connection breaks, and a part still under way when the editor closes: the
 	// answers (or their absence) are handled without touching what is gone.
@@ -479,15 +489,15 @@ protected:
 	// Starts an upload on the endpoint directly; its answer's "data".
 	QJsonObject StartUpload(const QString& Name, qint64 Size, int SliceMiB)
 	{
-		const FFetched Answer =
-		    Fetch(QStringLiteral("GET"),
-		          StorageUrl + QStringLiteral("/api/storage/presign_upload_url?name=%1&file_size=%2&multi_part=%3&"
-		                                      "slice_size=%4")
-		                           .arg(Name)
-		                           .arg(Size)
-		                           .arg(qint64(SliceMiB) * MiB < Size ? QStringLiteral("true") : QStringLiteral("false"))
-		                           .arg(SliceMiB),
-		          {}, {{QStringLiteral("Token"), UOrvaPakUploadSubsystem::DefaultStorageToken()}});
+		const FFetched Answer = Fetch(
+		    QStringLiteral("GET"),
+		    StorageUrl + QStringLiteral("/api/storage/presign_upload_url?name=%1&file_size=%2&multi_part=%3&"
+		                                "slice_size=%4")
+		                     .arg(Name)
+		                     .arg(Size)
+		                     .arg(qint64(SliceMiB) * MiB < Size ? QStringLiteral("true") : QStringLiteral("false"))
+		                     .arg(SliceMiB),
+		    {}, {{QStringLiteral("Token"), UOrvaPakUploadSubsystem::DefaultStorageToken()}});
 		EXPECT_EQ(Answer.Status, 200) << Answer.Body.constData();
 		return QJsonDocument::fromJson(Answer.Body).object().value(QStringLiteral("data")).toObject();
 	}
@@ -515,9 +525,9 @@ protected:
 	// The parts the store holds of an upload.
 	int StoredParts(const QString& Key, const QString& UploadId) const
 	{
-		const FLocalS3Server::FResponse Listed = Store.Call("s3", "GET", "/" + Bucket + "/" + Key.toStdString(),
-		                                                    {{"uploadId", UploadId.toStdString()}}, "",
-		                                                    Store.AdminCredentials());
+		const FLocalS3Server::FResponse Listed =
+		    Store.Call("s3", "GET", "/" + Bucket + "/" + Key.toStdString(), {{"uploadId", UploadId.toStdString()}}, "",
+		               Store.AdminCredentials());
 		EXPECT_EQ(Listed.Status, 200) << Listed.Body;
 		int Count = 0;
 		for (size_t At = Listed.Body.find("<Part>"); At != std::string::npos; At = Listed.Body.find("<Part>", At + 1))
@@ -665,10 +675,12 @@ TEST_F(PakUploadEndToEndTest, ABusyAnswerOrADroppedPartIsSentAgainAndThePakStill
 	const QString Path = WriteFile(QStringLiteral("Retried_Client.pak"), Bytes);
 	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
 	Pak().TestGetUploadAddress(Path, 5);
-	ASSERT_TRUE(WaitForUpload(Finished)) << Pak().GetUploadProblem(Pak().GetAwsUploader().value(0).Upload_Id).toStdString()
-	                                     << ServiceLog().constData();
+	ASSERT_TRUE(WaitForUpload(Finished))
+	    << Pak().GetUploadProblem(Pak().GetAwsUploader().value(0).Upload_Id).toStdString() << ServiceLog().constData();
 
-	EXPECT_EQ(Proxy.FaultsDone(), (std::vector{FFaultProxy::EFault::SlowDown, FFaultProxy::EFault::DropMidBody}));
+	std::vector<FFaultProxy::EFault> Faults = Proxy.FaultsDone();
+	std::sort(Faults.begin(), Faults.end());
+	EXPECT_EQ(Faults, (std::vector{FFaultProxy::EFault::DropMidBody, FFaultProxy::EFault::SlowDown}));
 	std::map<int, int> Attempts;
 	for (const FFaultProxy::FSeen& Seen : Proxy.Requests())
 	{
@@ -699,8 +711,14 @@ TEST_F(PakUploadEndToEndTest, TamperedExpiredMisscopedOrReusedAddressesAreRefuse
 		int PartNumber;
 		const char* Code;
 	};
-	const auto PartUrl = [](const QJsonObject& Data, int Index)
-	{ return Data.value(QStringLiteral("urls")).toArray().at(Index).toObject().value(QStringLiteral("url")).toString(); };
+	const auto PartUrl = [](const QJsonObject& Data, int Index) {
+		return Data.value(QStringLiteral("urls"))
+		    .toArray()
+		    .at(Index)
+		    .toObject()
+		    .value(QStringLiteral("url"))
+		    .toString();
+	};
 	const std::vector<FCase> Cases = {
 	    {"tampered signature",
 	     [&](const QJsonObject& Data)
@@ -728,13 +746,13 @@ TEST_F(PakUploadEndToEndTest, TamperedExpiredMisscopedOrReusedAddressesAreRefuse
 		ASSERT_FALSE(UploadId.isEmpty());
 		const QString Address = Case.Address(Data);
 		ASSERT_NE(Address, PartUrl(Data, Case.PartNumber - 1));
-		const QJsonObject Answer{
-		    {QStringLiteral("code"), 0},
-		    {QStringLiteral("msg"), QStringLiteral("ok")},
-		    {QStringLiteral("data"),
-		     QJsonObject{{QStringLiteral("urls"), QJsonArray{QJsonObject{{QStringLiteral("url"), Address},
-		                                                                 {QStringLiteral("part_number"), Case.PartNumber},
-		                                                                 {QStringLiteral("upload_id"), UploadId}}}}}}};
+		const QJsonObject Answer{{QStringLiteral("code"), 0},
+		                         {QStringLiteral("msg"), QStringLiteral("ok")},
+		                         {QStringLiteral("data"),
+		                          QJsonObject{{QStringLiteral("urls"),
+		                                       QJsonArray{QJsonObject{{QStringLiteral("url"), Address},
+		                                                              {QStringLiteral("part_number"), Case.PartNumber},
+		                                                              {QStringLiteral("upload_id"), UploadId}}}}}}};
 		Server.Enqueue(200, QJsonDocument(Answer).toJson(QJsonDocument::Compact));
 		// Every held address goes again with each answer, those of the earlier cases too: only this
 		// case's upload is looked at.
@@ -766,8 +784,7 @@ TEST_F(PakUploadEndToEndTest, TamperedExpiredMisscopedOrReusedAddressesAreRefuse
 
 TEST_F(PakUploadEndToEndTest, APartDamagedOnTheWayIsRefusedAsBadDigestAndNotReportedAsSuccess)
 {
-	FFaultProxy Proxy(EndpointPort(),
-	                  [](const FFaultProxy::FSeen& Seen)
+	FFaultProxy Proxy(EndpointPort(), [](const FFaultProxy::FSeen& Seen)
 	                  { return Seen.PartNumber == 2 ? FFaultProxy::EFault::FlipByte : FFaultProxy::EFault::None; });
 	ASSERT_GT(Proxy.Port(), 0);
 	StartPakHost(QByteArray(), QStringLiteral("http://127.0.0.1:%1").arg(Proxy.Port()));

@@ -131,11 +131,14 @@ void FPakUploadTask::ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr 
 	if (Code < 200 || Code >= 300)
 	{
 		const FS3Error Error = AwsS3::ParseErrorResponse(Code, Response->GetContent());
-		if (AwsS3::IsTransientError(Error) && RetryLater(Error.Describe()))
+		if (!AwsS3::IsTransientError(Error))
 		{
-			return;
+			Fail(QStringLiteral("refused: %1").arg(Error.Describe()));
 		}
-		Fail(QStringLiteral("refused: %1").arg(Error.Describe()));
+		else if (!RetryLater(Error.Describe()))
+		{
+			Fail(QStringLiteral("failed: %1, after %2 attempts").arg(Error.Describe()).arg(Attempts));
+		}
 		return;
 	}
 	const QString Etag = Response->GetHeader(QStringLiteral("ETag"));
