@@ -22,7 +22,8 @@ public:
 
 	// Whether the store checks what signs a request. moto checks signatures sent in the
 	// "Authorization" header only: a query-string (presigned) signature makes it fail the request
-	// with a 500, so presigned addresses can only be exercised on a store that does not check.
+	// with a 500. The development storage endpoint checks presigned part addresses itself and
+	// passes the parts on signed in headers, so that path runs against an enforcing store too.
 	enum class EAuthentication
 	{
 		Enforced,
