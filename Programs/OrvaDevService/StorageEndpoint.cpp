@@ -502,10 +502,18 @@ struct FStorageEndpoint::FImpl
 			RefuseUnread(411, "MissingContentLength", "You must provide the Content-Length HTTP header.");
 			return;
 		}
+		// Each part is its slice of the file announced: a short part would fail the completion much
+		// later, or complete an object that is not the file.
 		const int64_t Expected = std::min(Upload.SliceBytes, Upload.FileSize - (PartNumber - 1) * Upload.SliceBytes);
 		if (Length > Upload.SliceBytes)
 		{
 			RefuseUnread(400, "EntityTooLarge", "The part is larger than the slice it was presigned for.");
+			return;
+		}
+		if (Length != Expected)
+		{
+			RefuseUnread(400, "InvalidArgument",
+			             "Part " + std::to_string(PartNumber) + " must be " + std::to_string(Expected) + " bytes");
 			return;
 		}
 		std::string ClaimedMd5;
@@ -544,13 +552,6 @@ struct FStorageEndpoint::FImpl
 		if (!ClaimedMd5.empty() && CRYPTO_memcmp(ClaimedMd5.data(), Spool.Md5Bytes.data(), 16) != 0)
 		{
 			AnswerXmlError(Response, 400, "BadDigest", "The Content-MD5 you specified did not match what we received.");
-			return;
-		}
-		// Only the last part may be short; a short middle part would fail the completion much later.
-		if (Length != Expected && PartNumber != Upload.PartCount)
-		{
-			AnswerXmlError(Response, 400, "InvalidArgument",
-			               "Part " + std::to_string(PartNumber) + " must be " + std::to_string(Expected) + " bytes");
 			return;
 		}
 
