@@ -806,3 +806,27 @@ TEST_F(PakUploadEndToEndTest, APartDamagedOnTheWayIsRefusedAsBadDigestAndNotRepo
 	// Only the undamaged part reached the store.
 	EXPECT_EQ(StoredParts(QStringLiteral("uploads/Flipped_Client"), UploadId), 1);
 }
+
+TEST_F(PakUploadEndToEndTest, AFileThatChangedSizeSinceItsAddressesWereIssuedIsRefusedBeforeTheStore)
+{
+	// The addresses were issued for 6 MiB; the file on disk is half a MiB shorter by now.
+	StartPakHost();
+	const QJsonObject Data = StartUpload(QStringLiteral("Shrunk"), 6 * MiB, 5);
+	const QString UploadId = Data.value(QStringLiteral("upload_id")).toString();
+	ASSERT_FALSE(UploadId.isEmpty());
+	const QString Path = WriteFile(QStringLiteral("Shrunk.pak"), Patterned(6 * MiB - MiB / 2, 3));
+	QJsonArray Urls = Data.value(QStringLiteral("urls")).toArray();
+	Server.Enqueue(200,
+	               QJsonDocument(QJsonObject{{QStringLiteral("code"), 0},
+	                                         {QStringLiteral("msg"), QStringLiteral("ok")},
+	                                         {QStringLiteral("data"), QJsonObject{{QStringLiteral("urls"), Urls}}}})
+	                   .toJson(QJsonDocument::Compact));
+	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
+	Pak().TestGetUploadAddress(Path, 5);
+	EXPECT_FALSE(WaitForUpload(Finished, 60000));
+	ASSERT_EQ(Finished.size(), 1);
+	const QString Problem = Pak().GetUploadProblem(UploadId);
+	EXPECT_TRUE(Problem.startsWith(QStringLiteral("part 2 refused: InvalidArgument"))) << Problem.toStdString();
+	EXPECT_TRUE(Problem.contains(QStringLiteral("(HTTP 400)"))) << Problem.toStdString();
+	EXPECT_EQ(StoredParts(QStringLiteral("uploads/Shrunk"), UploadId), 1);
+}
