@@ -691,6 +691,10 @@ TEST_F(PakUploadEndToEndTest, ABusyAnswerOrADroppedPartIsSentAgainAndThePakStill
 	EXPECT_EQ(Attempts[3], 2);
 	EXPECT_EQ(Attempts[4], 1);
 	ExpectStored(QStringLiteral("uploads/Retried_Client"), Bytes);
+	// Failed attempts are logged without their address's query, on both sides.
+	EXPECT_TRUE(LogHas(QStringLiteral("; attempt 2 of 4 in ")));
+	EXPECT_FALSE(LogHas(QStringLiteral("X-Amz-")));
+	EXPECT_FALSE(ServiceLog().contains("X-Amz-"));
 }
 
 TEST_F(PakUploadEndToEndTest, TamperedExpiredMisscopedOrReusedAddressesAreRefusedAndTheUploadFails)
