@@ -134,16 +134,12 @@ protected:
 
 TEST_F(ActivityPanel, APublishShowsItsStepsAFailedUploadIsRetriedACancelledOneTooAndTheOutcomeStays)
 {
-	const QJsonObject Created = Service.CreateWorld(Token);
-	const QString WorldId = Created.value(QStringLiteral("id")).toString();
-	ASSERT_FALSE(WorldId.isEmpty());
 	ASSERT_TRUE(Project.CopyContent(QStringLiteral(ORVA_SOURCE_DIR "/Examples/DemoProject/Content")));
 	FFaultProxy Proxy(Store.Port(), [this](const FFaultProxy::FSeen& Seen) { return FaultFor(Seen); });
 	Proxy.StallSeconds = 60.0;
-	WriteSettings(QStringLiteral("[AwsS3]\nEndpoint=http://127.0.0.1:%1\nbUsePathStyle=True\n")
-	                  .arg(Proxy.Port())
-	                  .toUtf8(),
-	              QStringLiteral("http://127.0.0.1:%1/api/v1/").arg(Service.Process().Port()));
+	WriteSettings(
+	    QStringLiteral("[AwsS3]\nEndpoint=http://127.0.0.1:%1\nbUsePathStyle=True\n").arg(Proxy.Port()).toUtf8(),
+	    QStringLiteral("http://127.0.0.1:%1/api/v1/").arg(Service.Process().Port()));
 	StartEditor();
 	SOrvaActivityPanel* Panel = OpenActivityTab();
 	ASSERT_NE(Panel, nullptr);
@@ -152,7 +148,8 @@ TEST_F(ActivityPanel, APublishShowsItsStepsAFailedUploadIsRetriedACancelledOneTo
 	// Logged in, the world selected, its entry map chosen: the relocation is the first step.
 	Sdk()->Login(QString::fromStdString(AliceEmail), QString::fromStdString(AlicePassword));
 	ASSERT_TRUE(FGameThread::RunUntil([&] { return Sdk()->IsLoggedin(); }, 15000));
-	Sdk()->GetWorldsList();
+	// A world made here, as the tab's "+" does: its workspace folder lies in this project.
+	Sdk()->NewWorld();
 	auto* Cache = Editor->Host().GetEditorSubsystem<UOrvaDataCacheSubsystem>();
 	FOrvaWorldDataPtr World;
 	ASSERT_TRUE(FGameThread::RunUntil(
@@ -160,16 +157,19 @@ TEST_F(ActivityPanel, APublishShowsItsStepsAFailedUploadIsRetriedACancelledOneTo
 	    {
 		    for (const FOrvaWorldDataPtr& Item : Cache->GetWorldList())
 		    {
-			    World = Item && Item->Id == WorldId ? Item : World;
+			    const FWorkspaceDataPtr Workspace = Item ? Cache->GetWorkspace(Item->Identifier) : nullptr;
+			    World = Workspace && Workspace->bEditable ? Item : World;
 		    }
 		    return World != nullptr;
 	    },
 	    15000));
 	Sdk()->ChangeWorkspaceWorld(*World);
+	ASSERT_TRUE(Sdk()->CurrWorkspace.bEditable);
 	const QString Identifier = Sdk()->CurrWorkspace.WorldIdentifier;
 	Dialogs().QueueAnswer(EAppReturnType::Yes);
 	Sdk()->SetCurrentLevelPath(FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
-	ASSERT_TRUE(FGameThread::RunUntil([&] { return Ended(EOrvaActivityStep::Relocation); }, 60000));
+	ASSERT_TRUE(FGameThread::RunUntil([&] { return Ended(EOrvaActivityStep::Relocation); }, 60000))
+	    << Log.Messages().join(QLatin1Char('\n')).toStdString();
 	{
 		const auto Moved = Newest(EOrvaActivityStep::Relocation);
 		EXPECT_EQ(Moved->State, EEditorJobState::Succeeded);
@@ -190,6 +190,8 @@ TEST_F(ActivityPanel, APublishShowsItsStepsAFailedUploadIsRetriedACancelledOneTo
 		ASSERT_TRUE(Building.has_value());
 		EXPECT_EQ(Building->State, EEditorJobState::Running);
 		EXPECT_TRUE(Building->bCanCancel);
+		// A row added to the shown list shows on the next turn of the loop.
+		FGameThread::RunUntilIdle(20);
 		EXPECT_TRUE(Panel->FindRowWidget(Building->Id)->GetCancelButton()->isVisibleTo(Panel));
 		EXPECT_EQ(Panel->GetRowWidgets().first()->GetId(), Building->Id) << "the newest row comes first";
 	}
@@ -199,8 +201,10 @@ TEST_F(ActivityPanel, APublishShowsItsStepsAFailedUploadIsRetriedACancelledOneTo
 	EXPECT_EQ(Newest(EOrvaActivityStep::Registration)->State, EEditorJobState::Succeeded);
 
 	const QString Output = Project.SavedDir() + QStringLiteral("HotPatcher/%1/Entry/").arg(Identifier);
-	const QString ServerId = JsonString(Output + QStringLiteral("WindowsServer/Component.json"), QStringLiteral("ComponentId"));
-	const QString ClientId = JsonString(Output + QStringLiteral("WindowsClient/Component.json"), QStringLiteral("ComponentId"));
+	const QString ServerId =
+	    JsonString(Output + QStringLiteral("WindowsServer/Component.json"), QStringLiteral("ComponentId"));
+	const QString ClientId =
+	    JsonString(Output + QStringLiteral("WindowsClient/Component.json"), QStringLiteral("ComponentId"));
 	ASSERT_FALSE(ServerId.isEmpty());
 	ASSERT_FALSE(ClientId.isEmpty());
 
@@ -212,10 +216,12 @@ TEST_F(ActivityPanel, APublishShowsItsStepsAFailedUploadIsRetriedACancelledOneTo
 	ASSERT_TRUE(FGameThread::RunUntil([&] { return Ended(EOrvaActivityStep::Upload, ClientId); }, 60000));
 	const auto ClientFailed = Newest(EOrvaActivityStep::Upload, ClientId);
 	EXPECT_EQ(ClientFailed->State, EEditorJobState::Failed);
-	EXPECT_TRUE(ClientFailed->Cause.startsWith(QStringLiteral("The store refused the pak"))) << ClientFailed->Cause.toStdString();
+	EXPECT_TRUE(ClientFailed->Cause.startsWith(QStringLiteral("The store refused the pak")))
+	    << ClientFailed->Cause.toStdString();
 	EXPECT_TRUE(ClientFailed->bCanRetry);
 	EXPECT_TRUE(ClientFailed->bBytes);
-	EXPECT_EQ(ClientFailed->Total, QFileInfo(Output + QStringLiteral("WindowsClient/") + ClientId + QStringLiteral(".pak")).size());
+	EXPECT_EQ(ClientFailed->Total,
+	          QFileInfo(Output + QStringLiteral("WindowsClient/") + ClientId + QStringLiteral(".pak")).size());
 	SOrvaActivityRow* ClientRow = Panel->FindRowWidget(ClientFailed->Id);
 	ASSERT_NE(ClientRow, nullptr);
 	EXPECT_EQ(ClientRow->GetStateText()->text(), QStringLiteral("Failed"));
@@ -259,7 +265,8 @@ TEST_F(ActivityPanel, APublishShowsItsStepsAFailedUploadIsRetriedACancelledOneTo
 	EXPECT_EQ(PutsOf(Proxy, ServerId), 2);
 	for (const QString& Id : {ServerId, ClientId})
 	{
-		EXPECT_TRUE(ObjectOf(Service.Get("components/" + Id.toStdString(), Token)).value(QStringLiteral("complete")).toBool());
+		EXPECT_TRUE(
+		    ObjectOf(Service.Get("components/" + Id.toStdString(), Token)).value(QStringLiteral("complete")).toBool());
 	}
 
 	// Rows stay as the history until dismissed.

@@ -54,6 +54,17 @@ void UEditorJob::SetTitle(const QString& InTitle)
 	Q_EMIT Changed(this);
 }
 
+void UEditorJob::SetCancellable(bool bInCancellable)
+{
+	if (bCancellable == bInCancellable)
+	{
+		return;
+	}
+	bCancellable = bInCancellable;
+	// Whoever shows the job offers the cancel only while it can be asked for.
+	Q_EMIT Changed(this);
+}
+
 void UEditorJob::SetPhase(const QString& InPhase)
 {
 	if (Phase == InPhase || HasEnded())

@@ -75,7 +75,7 @@ protected:
 	// Starts stopping the work; false when it cannot stop. The work then ends with FinishCancelled.
 	virtual bool DoCancel() { return false; }
 
-	void SetCancellable(bool bInCancellable) { bCancellable = bInCancellable; }
+	void SetCancellable(bool bInCancellable);
 	void SetProgress(qint64 InDone, qint64 InTotal, bool bBytes);
 	void SetPhase(const QString& InPhase);
 	void FinishSucceeded();

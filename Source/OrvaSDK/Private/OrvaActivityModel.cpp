@@ -137,8 +137,8 @@ void UOrvaActivityModel::Update(FEntry& Entry, UEditorJob* Job)
 	Row.Rate = Job->GetRate();
 	Row.SecondsLeft = Job->GetSecondsLeft();
 	Row.bCanCancel = !Job->HasEnded() && Job->IsCancellable();
-	Row.bCanRetry = bool(Entry.Retry) &&
-	                (Row.State == EEditorJobState::Failed || Row.State == EEditorJobState::Cancelled);
+	Row.bCanRetry =
+	    bool(Entry.Retry) && (Row.State == EEditorJobState::Failed || Row.State == EEditorJobState::Cancelled);
 }
 
 UOrvaActivityModel::FEntry* UOrvaActivityModel::Find(int Id)

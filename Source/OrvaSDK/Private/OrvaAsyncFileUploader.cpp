@@ -136,12 +136,10 @@ void UOrvaAsyncFileUploader::GetComponentInfo()
 		UE_LOG(LogTemp, Error,
 		       QStringLiteral("Upload of %1: \"%2\" cannot name a component").arg(TargetFilePath, ComponentId));
 		// Later, so that whoever started the upload has bound its handler.
-		AsyncTask(ENamedThreads::GameThread, this,
-		          [this]
-		          {
-			          End(false, OrvaText("UploadCauseBadComponent", "\"{0}\" cannot name a component.",
-			                              {ComponentId}));
-		          });
+		AsyncTask(
+		    ENamedThreads::GameThread, this,
+		    [this]
+		    { End(false, OrvaText("UploadCauseBadComponent", "\"{0}\" cannot name a component.", {ComponentId})); });
 		return;
 	}
 	SetPhase(OrvaText("UploadPhaseState", "Asking the service about the component", {}));
@@ -338,10 +336,9 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	DestroyClient();
 	if (!bSuccess)
 	{
-		End(false, Error == ES3Errors::Cancelled
-		               ? QString()
-		               : OrvaText("UploadCausePut", "The store refused the pak ({0}): {1}",
-		                          {AwsS3::ErrorKindName(Error), ErrorMessage}));
+		End(false, Error == ES3Errors::Cancelled ? QString()
+		                                         : OrvaText("UploadCausePut", "The store refused the pak ({0}): {1}",
+		                                                    {AwsS3::ErrorKindName(Error), ErrorMessage}));
 	}
 }
 

@@ -8,8 +8,8 @@
 #include "OrvaAsyncFileUploader.h"
 #include "Paths.h"
 
-UEditorStepJob* UOrvaSDKSubsystem::BeginActivityStep(EOrvaActivityStep Step, const QString& Title,
-                                                     const QString& World, std::function<void()> Retry)
+UEditorStepJob* UOrvaSDKSubsystem::BeginActivityStep(EOrvaActivityStep Step, const QString& Title, const QString& World,
+                                                     std::function<void()> Retry)
 {
 	auto* Job = new UEditorStepJob(Title, this);
 	Job->Start();
@@ -23,8 +23,8 @@ UEditorStepJob* UOrvaSDKSubsystem::BeginActivityStep(EOrvaActivityStep Step, con
 UOrvaAsyncFileUploader* UOrvaSDKSubsystem::StartUpload(const QString& PakPath, const QString& World,
                                                        const QString& CheckCode)
 {
-	UOrvaAsyncFileUploader* Uploader = UOrvaAsyncFileUploader::UploadFile(
-	    this, PakPath, FPaths::GetBaseFilename(PakPath), bOnlyServer, CheckCode);
+	UOrvaAsyncFileUploader* Uploader =
+	    UOrvaAsyncFileUploader::UploadFile(this, PakPath, FPaths::GetBaseFilename(PakPath), bOnlyServer, CheckCode);
 	RunningUploads[World].append(QPointer<QObject>(Uploader));
 	// The upload ends once; its pointer also clears when it is released.
 	connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,

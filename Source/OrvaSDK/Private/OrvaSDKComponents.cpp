@@ -41,10 +41,11 @@ void UOrvaSDKSubsystem::InitUploadFor(const FWorkspaceData& Workspace)
 	}
 	Writer.WriteArrayEnd();
 
-	UEditorStepJob* Job = BeginActivityStep(
-	    EOrvaActivityStep::Registration,
-	    QCoreApplication::translate("OrvaSDK", "Register the paks of {0}", "ActivityRegister").replace(QStringLiteral("{0}"), AssetName),
-	    Workspace.WorldIdentifier, [this, Workspace] { InitUploadFor(Workspace); });
+	UEditorStepJob* Job =
+	    BeginActivityStep(EOrvaActivityStep::Registration,
+	                      QCoreApplication::translate("OrvaSDK", "Register the paks of {0}", "ActivityRegister")
+	                          .replace(QStringLiteral("{0}"), AssetName),
+	                      Workspace.WorldIdentifier, [this, Workspace] { InitUploadFor(Workspace); });
 	const QString Path = WorldPath(QStringLiteral("UploadComponents"), Workspace.WorldId);
 	if (Path.isEmpty())
 	{

@@ -655,17 +655,17 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 			Earlier->FinishCancelled(Localized("ActivityLaunchReplaced", "Replaced by a later launch"));
 		}
 		const QString World = CurrWorkspace.WorldIdentifier;
-		LaunchJob = BeginActivityStep(EOrvaActivityStep::Launch, Localized("ActivityLaunch", "Launch ORVA"), World,
-		                              [this, World]
-		                              {
-			                              if (CurrWorkspace.WorldIdentifier != World)
-			                              {
-				                              UE_LOG(LogTemp, Warning,
-				                                     QStringLiteral("Select the world %1 to launch it again").arg(World));
-				                              return;
-			                              }
-			                              TaskLaunchORVA();
-		                              });
+		LaunchJob = BeginActivityStep(
+		    EOrvaActivityStep::Launch, Localized("ActivityLaunch", "Launch ORVA"), World,
+		    [this, World]
+		    {
+			    if (CurrWorkspace.WorldIdentifier != World)
+			    {
+				    UE_LOG(LogTemp, Warning, QStringLiteral("Select the world %1 to launch it again").arg(World));
+				    return;
+			    }
+			    TaskLaunchORVA();
+		    });
 		LaunchJob->SetPhase(Localized("ActivityLaunchWaiting", "Waiting for the server pak to be stored"));
 		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
 		        &UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak);

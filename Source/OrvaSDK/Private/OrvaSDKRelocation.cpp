@@ -289,7 +289,8 @@ bool UOrvaSDKSubsystem::SureAutoMovePackages(const QStringList& PackageNamesToMo
 	// A relocation started while one runs takes its place, as its timer does.
 	if (UEditorStepJob* Earlier = RelocationJob.data())
 	{
-		Earlier->FinishCancelled(QCoreApplication::translate("OrvaSDK", "Replaced by a later move", "ActivityMoveReplaced"));
+		Earlier->FinishCancelled(
+		    QCoreApplication::translate("OrvaSDK", "Replaced by a later move", "ActivityMoveReplaced"));
 	}
 	RelocationJob = BeginActivityStep(
 	    EOrvaActivityStep::Relocation,

@@ -118,8 +118,8 @@ SOrvaActivityRow::SOrvaActivityRow(UOrvaActivityModel* InModel, int InId, QWidge
 	RetryButton = SmallButton(LOCTEXT("Retry", "Retry"), "RetryButton",
 	                          LOCTEXT("Retry_Tooltip", "Run this step again; what the service already holds "
 	                                                   "complete is not sent again"));
-	DismissButton =
-	    SmallButton(LOCTEXT("Dismiss", "Dismiss"), "DismissButton", LOCTEXT("Dismiss_Tooltip", "Remove it from the list"));
+	DismissButton = SmallButton(LOCTEXT("Dismiss", "Dismiss"), "DismissButton",
+	                            LOCTEXT("Dismiss_Tooltip", "Remove it from the list"));
 	ShowLogButton = new QToolButton();
 	ShowLogButton->setObjectName(QStringLiteral("ShowLogButton"));
 	ShowLogButton->setText(LOCTEXT("ShowLog", "Show log").ToString());
@@ -256,13 +256,11 @@ void SOrvaActivityRow::Refresh()
 		ProgressBar->setRange(0, 1000);
 		ProgressBar->setValue(Row->Total > 0 ? int(qBound(qint64(0), Row->Done * 1000 / Row->Total, qint64(1000))) : 0);
 	}
-	ProgressBar->setStyleSheet(
-	    QStringLiteral("QProgressBar { border: none; background: #2c2c2c; border-radius: 4px; }"
-	                   "QProgressBar::chunk { background: %1; border-radius: 4px; }")
-	        .arg(QLatin1String(Look.Colour)));
+	ProgressBar->setStyleSheet(QStringLiteral("QProgressBar { border: none; background: #2c2c2c; border-radius: 4px; }"
+	                                          "QProgressBar::chunk { background: %1; border-radius: 4px; }")
+	                               .arg(QLatin1String(Look.Colour)));
 	DetailText->setText(DescribeProgress(*Row));
-	DetailText->setStyleSheet(Row->State == EEditorJobState::Failed ? QStringLiteral("color: #ff8080;")
-	                                                                : QString());
+	DetailText->setStyleSheet(Row->State == EEditorJobState::Failed ? QStringLiteral("color: #ff8080;") : QString());
 
 	CancelButton->setVisible(Row->bCanCancel);
 	RetryButton->setVisible(Row->bCanRetry);
@@ -280,8 +278,9 @@ void SOrvaActivityRow::RefreshLog()
 		return;
 	}
 	const QStringList Lines = Model->GetLogLines(Id);
-	const QString Text = Lines.isEmpty() ? LOCTEXT("NoLogLines", "No log lines were written during this step.").ToString()
-	                                     : Lines.join(QLatin1Char('\n'));
+	const QString Text = Lines.isEmpty()
+	                         ? LOCTEXT("NoLogLines", "No log lines were written during this step.").ToString()
+	                         : Lines.join(QLatin1Char('\n'));
 	if (LogView->toPlainText() != Text)
 	{
 		LogView->setPlainText(Text);
@@ -415,10 +414,10 @@ void SOrvaActivityPanel::RefreshOutcome()
 {
 	const QString World = Sdk ? Sdk->CurrWorkspace.WorldIdentifier : QString();
 	const QString Text = Model && !World.isEmpty() ? DescribeOutcome(*Model, World) : QString();
-	OutcomeText->setText(Text.isEmpty() && !World.isEmpty()
-	                         ? LOCTEXT("NeverPublished", "This world has not been published from this project yet.")
-	                               .ToString()
-	                         : Text);
+	OutcomeText->setText(
+	    Text.isEmpty() && !World.isEmpty()
+	        ? LOCTEXT("NeverPublished", "This world has not been published from this project yet.").ToString()
+	        : Text);
 	OutcomeText->setVisible(!World.isEmpty());
 }
 
