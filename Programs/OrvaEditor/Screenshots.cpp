@@ -308,14 +308,14 @@ bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrv
 		    {
 			    for (const FOrvaActivityRow& Row : Sdk->GetActivity()->GetRows())
 			    {
-				    if (Row.Step == EOrvaActivityStep::Build && Row.State == EEditorJobState::Running && Row.Done >= 20)
+				    if (Row.Step == EOrvaActivityStep::Build && Row.State == EEditorJobState::Running)
 				    {
 					    return true;
 				    }
 			    }
 			    return false;
 		    },
-		    "the build's progress", 240000);
+		    "the build to start", 240000);
 		if (Activity)
 		{
 			bOk &= Save(Activity, QDir(OutDir).filePath(QStringLiteral("14-activity-during-publish.png")));

@@ -233,6 +233,26 @@
         <comment>ActivityLaunchWaiting</comment>
         <translation>Waiting for the server pak to be stored</translation>
     </message>
+    <message>
+        <source>Stored and confirmed by the service</source>
+        <comment>UploadPhaseDone</comment>
+        <translation>Stored and confirmed by the service</translation>
+    </message>
+    <message>
+        <source>The world id "{0}" cannot go into a request</source>
+        <comment>ActivityRegisterBadWorld</comment>
+        <translation>The world id "{0}" cannot go into a request</translation>
+    </message>
+    <message>
+        <source>The service's answer is not a list of components</source>
+        <comment>ActivityRegisterUnreadable</comment>
+        <translation>The service's answer is not a list of components</translation>
+    </message>
+    <message>
+        <source>Not every component could be recorded here; the log says which</source>
+        <comment>ActivityRegisterNotRecorded</comment>
+        <translation>Not every component could be recorded here; the log says which</translation>
+    </message>
 </context>
 <context>
     <name>SOrvaActivityPanel</name>
@@ -362,6 +382,11 @@
         <source>This world has not been published from this project yet.</source>
         <comment>NeverPublished</comment>
         <translation>This world has not been published from this project yet.</translation>
+    </message>
+    <message>
+        <source>{0}%</source>
+        <comment>Percent</comment>
+        <translation>{0}%</translation>
     </message>
 </context>
 </TS>

@@ -459,6 +459,7 @@ void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FH
 		return;
 	}
 	SpawnUploadSuccessNotification();
+	SetPhase(OrvaText("UploadPhaseDone", "Stored and confirmed by the service", {}));
 	End(true);
 	UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
 }

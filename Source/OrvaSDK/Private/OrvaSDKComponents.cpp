@@ -52,7 +52,9 @@ void UOrvaSDKSubsystem::InitUploadFor(const FWorkspaceData& Workspace)
 		// Nothing is sent, so no answer will free the task slot.
 		UpdateProgress(EOrvaSDKProgress::PakUploadFailed);
 		IdentInProgress.clear();
-		Job->FinishFailed(QStringLiteral("The world id \"%1\" cannot go into a request").arg(Workspace.WorldId));
+		Job->FinishFailed(QCoreApplication::translate("OrvaSDK", "The world id \"{0}\" cannot go into a request",
+		                                              "ActivityRegisterBadWorld")
+		                      .replace(QStringLiteral("{0}"), Workspace.WorldId));
 		return;
 	}
 	const FHttpRequestPtr Request =
@@ -93,8 +95,10 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: Upload Components Failed"));
-		Fail(Code < 200 || Code >= 300 ? DescribeServiceFailure(Response)
-		                               : QStringLiteral("The service's answer is not a list of components"));
+		Fail(Code < 200 || Code >= 300
+		         ? DescribeServiceFailure(Response)
+		         : QCoreApplication::translate("OrvaSDK", "The service's answer is not a list of components",
+		                                       "ActivityRegisterUnreadable"));
 		return;
 	}
 	if (Code < 200 || Code >= 300)
@@ -144,7 +148,8 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 	}
 	if (!bAllRecorded)
 	{
-		Fail(QStringLiteral("Not every component could be recorded here; the log says which"));
+		Fail(QCoreApplication::translate("OrvaSDK", "Not every component could be recorded here; the log says which",
+		                                 "ActivityRegisterNotRecorded"));
 		return;
 	}
 	IdentInProgress.clear();

@@ -2,6 +2,7 @@
 
 #include "EditorHost.h"
 #include "OrvaActivityModel.h"
+#include "OrvaDataCacheSubsystem.h"
 #include "OrvaSDKSubsystem.h"
 #include "Text.h"
 
@@ -72,6 +73,16 @@ QString TimeLeft(qint64 Seconds)
 	            {QLocale().toString(Seconds / 3600), QLocale().toString((Seconds % 3600) / 60)});
 }
 
+// The world's name as the creator gave it, when this editor knows it; its identifier otherwise.
+QString WorldName(const UOrvaActivityModel* Model, const QString& World)
+{
+	const auto* Sdk = Model ? qobject_cast<const UOrvaSDKSubsystem*>(Model->parent()) : nullptr;
+	FEditorHost* Host = Sdk ? Sdk->GetHost() : nullptr;
+	const auto* Cache = Host ? Host->GetEditorSubsystem<UOrvaDataCacheSubsystem>() : nullptr;
+	const FWorkspaceDataPtr Workspace = Cache ? Cache->GetWorkspace(World) : nullptr;
+	return Workspace && !Workspace->TitleName.isEmpty() ? Workspace->TitleName : World;
+}
+
 QPushButton* SmallButton(const FText& Text, const char* Name, const FText& Tooltip)
 {
 	auto* Button = new QPushButton(Text.ToString());
@@ -107,6 +118,9 @@ SOrvaActivityRow::SOrvaActivityRow(UOrvaActivityModel* InModel, int InId, QWidge
 	Bold.setBold(true);
 	WhatText->setFont(Bold);
 	WhatText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+	// Long titles (component ids) wrap rather than widen the list past its dock.
+	WhatText->setWordWrap(true);
+	WhatText->setMinimumWidth(120);
 	Top->addWidget(WhatText, 1);
 	WorldText = new QLabel();
 	WorldText->setObjectName(QStringLiteral("WorldText"));
@@ -204,7 +218,12 @@ QString SOrvaActivityRow::DescribeProgress(const FOrvaActivityRow& Row)
 	{
 		Parts.append(Row.Phase);
 	}
-	if (Row.State == EEditorJobState::Running && Row.Total > 0)
+	if (Row.State == EEditorJobState::Running && Row.Total > 0 && !Row.bBytes)
+	{
+		Parts.append(Fill(LOCTEXT("Percent", "{0}%").ToString(),
+		                  {QLocale().toString(qBound(qint64(0), Row.Done * 100 / Row.Total, qint64(100)))}));
+	}
+	else if (Row.State == EEditorJobState::Running && Row.Total > 0)
 	{
 		Parts.append(Fill(LOCTEXT("DoneOfTotal", "{0} of {1}").ToString(),
 		                  {Amount(Row.Done, Row.bBytes), Amount(Row.Total, Row.bBytes)}));
@@ -237,7 +256,7 @@ void SOrvaActivityRow::Refresh()
 	    QStringLiteral("QLabel { color: white; background: %1; border-radius: 3px; padding: 1px 6px; }")
 	        .arg(QLatin1String(Look.Colour)));
 	WhatText->setText(Row->What);
-	WorldText->setText(Row->World);
+	WorldText->setText(WorldName(Model, Row->World));
 	WorldText->setToolTip(Fill(LOCTEXT("World_Tooltip", "World {0}").ToString(), {Row->World}));
 
 	const bool bRunning = Row->State == EEditorJobState::Running;
@@ -301,6 +320,8 @@ SOrvaActivityPanel::SOrvaActivityPanel(FEditorHost* InHost, QWidget* Parent)
 	Layout->setSpacing(6);
 	OutcomeText = new QLabel();
 	OutcomeText->setObjectName(QStringLiteral("OutcomeText"));
+	OutcomeText->setStyleSheet(QStringLiteral(
+	    "QLabel { background: #323a44; border: 1px solid #46505c; border-radius: 4px; padding: 6px 10px; }"));
 	OutcomeText->setWordWrap(true);
 	OutcomeText->setTextInteractionFlags(Qt::TextSelectableByMouse);
 	Layout->addWidget(OutcomeText);
