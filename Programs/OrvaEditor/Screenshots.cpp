@@ -16,6 +16,7 @@
 #include "NotificationList.h"
 #include "Notifications.h"
 #include "ObjectPropertyEntryBox.h"
+#include "OrvaActivityModel.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "OrvaEditorApp.h"
 #include "OrvaLevelChooser.h"
@@ -135,6 +136,8 @@ bool SaveWithMenu(QWidget* Window, QMenu* Menu, QWidget* Button, const QString& 
 
 // The world panel's states: several worlds with title images, a chosen world with screenshots
 // (the last one refused by the service, so still marked as waiting) and the launch menu.
+SDockTab* OpenActivityTab(FOrvaEditorApp& Editor);
+
 bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrvaEditorView* View,
                      const QString& OutDir, const QString& WorkDir)
 {
@@ -294,10 +297,29 @@ bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrv
 		Sdk->CurrWorkspace.TitleName = KeptName;
 	}
 
-	// Build, then publish: "Published" shows once the service has confirmed every stored pak.
+	// Build, then publish: "Published" shows once the service has confirmed every stored pak. The
+	// activity tab is shot while the build runs and once all is done.
 	if (Panel->GetBuildButton()->isEnabled())
 	{
 		Panel->OnBuildClicked();
+		SDockTab* Activity = OpenActivityTab(Editor);
+		Wait(
+		    [&]
+		    {
+			    for (const FOrvaActivityRow& Row : Sdk->GetActivity()->GetRows())
+			    {
+				    if (Row.Step == EOrvaActivityStep::Build && Row.State == EEditorJobState::Running)
+				    {
+					    return true;
+				    }
+			    }
+			    return false;
+		    },
+		    "the build to start", 240000);
+		if (Activity)
+		{
+			bOk &= Save(Activity, QDir(OutDir).filePath(QStringLiteral("14-activity-during-publish.png")));
+		}
 		Wait([&] { return !Sdk->IsPakBuildRunning() && Sdk->CheckLocalPaks(true); }, "the build and registration",
 		     240000);
 		FGameThread::RunUntil([&] { return Editor.Host().Http().GetPendingCount() == 0; }, 10000);
@@ -307,8 +329,34 @@ bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrv
 		Panel->UpdateBoundState();
 		FGameThread::RunUntilIdle(100);
 		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("13-published.png")));
+		if (Activity)
+		{
+			// The outcome is on disk once the paks' digests are taken.
+			Wait([&] { return !Sdk->GetActivity()->GetLastOutcome(Sdk->CurrWorkspace.WorldIdentifier).IsEmpty(); },
+			     "the recorded outcome");
+			FGameThread::RunUntilIdle(100);
+			bOk &= Save(Activity, QDir(OutDir).filePath(QStringLiteral("15-activity-after-publish.png")));
+		}
 	}
 	return bOk;
+}
+
+// Opens the activity tab from the Window menu, floating beside the editor at a size that shows
+// its rows whole.
+SDockTab* OpenActivityTab(FOrvaEditorApp& Editor)
+{
+	if (QAction* Entry = Editor.Window().FindWindowMenuAction(FOrvaSDKModule::ActivityTabName()))
+	{
+		Entry->trigger();
+	}
+	FGameThread::RunUntilIdle(200);
+	SDockTab* Tab = Editor.Services().TabManager().FindExistingLiveTab(FOrvaSDKModule::ActivityTabName());
+	if (Tab)
+	{
+		Tab->setFloating(true);
+		Tab->resize(960, 560);
+	}
+	return Tab;
 }
 
 // Opens the plugin's tab the way a creator does: the Window menu's entry.

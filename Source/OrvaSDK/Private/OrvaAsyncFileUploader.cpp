@@ -41,6 +41,13 @@ QString SourceText(const char* Source, const QStringList& Arguments)
 	return FillArguments(QString::fromUtf8(Source), Arguments);
 }
 
+// The cause of an answer that was not the JSON object asked for.
+QString UnreadableAnswer(const FHttpResponsePtr& Response)
+{
+	return OrvaText("UploadCauseUnreadable", "The service gave an answer that cannot be read (HTTP {0}).",
+	                {QString::number(Response ? Response->GetResponseCode() : 0)});
+}
+
 } // namespace
 
 UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
@@ -63,8 +70,17 @@ UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sd
 	// Still its own keeper until it ends; a subsystem that goes first takes its uploads with it.
 	// Set once the fields are, so that whoever watches the subsystem's children sees them.
 	Uploader->setParent(Sdk);
-	Uploader->GetComponentInfo();
+	// The pak lies in the folder of its platform.
+	Uploader->SetTitle(OrvaText("UploadJobTitle", "Upload the {0} pak ({1})",
+	                            {FPaths::GetCleanFilename(FPaths::GetPath(TargetFilePath)), ComponentId}));
+	Uploader->SetCancellable(true);
+	Uploader->Start();
 	return Uploader;
+}
+
+void UOrvaAsyncFileUploader::DoStart()
+{
+	GetComponentInfo();
 }
 
 UOrvaAsyncFileUploader::~UOrvaAsyncFileUploader()
@@ -91,7 +107,8 @@ void UOrvaAsyncFileUploader::Send(const QString& Verb, const QString& RelativePa
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Upload of %1: the SDK subsystem is gone").arg(TargetFilePath));
 		// Later: this may run inside UploadFile, before the caller has bound OnUploadCompleted.
-		AsyncTask(ENamedThreads::GameThread, this, [this] { End(false); });
+		AsyncTask(ENamedThreads::GameThread, this,
+		          [this] { End(false, OrvaText("UploadCauseNoSdk", "The SDK is not running.", {})); });
 		return;
 	}
 	// The token is read as each request is built: a new login in between is honoured.
@@ -119,9 +136,13 @@ void UOrvaAsyncFileUploader::GetComponentInfo()
 		UE_LOG(LogTemp, Error,
 		       QStringLiteral("Upload of %1: \"%2\" cannot name a component").arg(TargetFilePath, ComponentId));
 		// Later, so that whoever started the upload has bound its handler.
-		AsyncTask(ENamedThreads::GameThread, this, [this] { End(false); });
+		AsyncTask(
+		    ENamedThreads::GameThread, this,
+		    [this]
+		    { End(false, OrvaText("UploadCauseBadComponent", "\"{0}\" cannot name a component.", {ComponentId})); });
 		return;
 	}
+	SetPhase(OrvaText("UploadPhaseState", "Asking the service about the component", {}));
 	Send(QStringLiteral("GET"), QStringLiteral("components/%1").arg(ComponentId), QString(), true,
 	     &UOrvaAsyncFileUploader::GetComponentInfo_ResponseReceived);
 }
@@ -131,18 +152,20 @@ void UOrvaAsyncFileUploader::GetComponentInfo_ResponseReceived(FHttpRequestPtr, 
 	if (!Response)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for GetComponents: Response Is Not Valid"));
-		End(false);
+		End(false, Sdk ? Sdk->DescribeServiceFailure(Response) : QString());
 		return;
 	}
 	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: GetComponentInfo Failed"));
-		End(false);
+		End(false, UnreadableAnswer(Response));
 		return;
 	}
 	if (FJson::GetBool(*Answer, QStringLiteral("complete")))
 	{
+		// A retry after a failure passes over what the service holds already.
+		SetPhase(OrvaText("UploadPhaseHeld", "Already held complete by the service: skipped", {}));
 		End(true);
 		UE_LOG(LogTemp, Warning, QStringLiteral("%1 is already uploaded").arg(ComponentId));
 		return;
@@ -157,7 +180,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 	if (Size < 0)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("The pak file to upload is missing: %1").arg(TargetFilePath));
-		End(false);
+		End(false, OrvaText("UploadCauseMissing", "The pak file is missing: {0}", {TargetFilePath}));
 		return;
 	}
 	const qint64 Limit = MaxUploadBytes();
@@ -174,7 +197,8 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 		SpawnRefusalNotification(OrvaText("UploadTooLargeMessage",
 		                                  "{0} is too large to upload ({1} bytes, at most {2}).",
 		                                  {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)}));
-		End(false);
+		End(false, OrvaText("UploadCauseTooLarge", "The pak is too large to upload ({0} bytes, at most {1}).",
+		                    {QLocale().toString(Size), QLocale().toString(Limit)}));
 		return;
 	}
 	FCondensedJsonWriter Writer;
@@ -182,6 +206,9 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 	Writer.WriteValue(QStringLiteral("size"), Size);
 	Writer.WriteObjectEnd();
 	StsRequestBody = Writer.Close();
+	FileSize = Size;
+	SetProgress(0, Size, true);
+	SetPhase(OrvaText("UploadPhaseCredentials", "Asking for storage credentials", {}));
 	Send(QStringLiteral("POST"), QStringLiteral("components/%1/sts").arg(ComponentId), StsRequestBody, true,
 	     &UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived);
 }
@@ -191,13 +218,13 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 	if (!Response)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for IssueComponentSts: Response Is Not Valid"));
-		End(false);
+		End(false, Sdk ? Sdk->DescribeServiceFailure(Response) : QString());
 		return;
 	}
 	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
 	if (!Answer)
 	{
-		End(false);
+		End(false, UnreadableAnswer(Response));
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: IssueComponentSts Failed"));
 		return;
 	}
@@ -207,7 +234,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 		UE_LOG(LogTemp, Error,
 		       QStringLiteral("IssueComponentSts: the answer (HTTP %1) holds no \"sts\" object")
 		           .arg(Response->GetResponseCode()));
-		End(false);
+		End(false, Sdk ? Sdk->DescribeServiceFailure(Response) : QString());
 		return;
 	}
 	ReadCredentials(*Sts, Credentials, Region);
@@ -226,7 +253,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 		    QStringLiteral("IssueComponentSts: the answer names no bucket and object key for %1 (%2 \"files\" entries)")
 		        .arg(ComponentId)
 		        .arg(Files.size()));
-		End(false);
+		End(false, OrvaText("UploadCauseNoKey", "The service named no place in the store for the pak.", {}));
 		return;
 	}
 	UE_LOG(LogTemp, Warning, QStringLiteral("Ready To Upload"));
@@ -234,7 +261,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 	FEditorHost* Host = Sdk ? Sdk->GetHost() : nullptr;
 	if (!Host)
 	{
-		End(false);
+		End(false, OrvaText("UploadCauseNoSdk", "The SDK is not running.", {}));
 		return;
 	}
 	FS3ClientConfiguration Configuration =
@@ -265,11 +292,16 @@ void UOrvaAsyncFileUploader::ExcuteUpload(UAwsS3ClientObject* Client)
 	connect(Put, &US3PutObjectOrva::CredentialsExpired, this, &UOrvaAsyncFileUploader::RenewComponentSts);
 	// Posted before the put can post its end, so the failure step always finds the item.
 	SpawnUploadingNotification();
+	SetPhase(OrvaText("UploadPhasePut", "Uploading", {}));
 	Put->Activate();
 }
 
 void UOrvaAsyncFileUploader::OnUploadPercents(const QString& UploadFilename, int Percentage)
 {
+	if (FileSize >= 0)
+	{
+		SetProgress(FileSize * qBound(0, Percentage, 100) / 100, FileSize, true);
+	}
 	if (UploadNotification)
 	{
 		UploadNotification->SetText(
@@ -290,6 +322,7 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	}
 	else if (Error == ES3Errors::Cancelled)
 	{
+		bCancelled = true;
 		SpawnUploadCancelledNotification();
 		UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
 	}
@@ -303,7 +336,9 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	DestroyClient();
 	if (!bSuccess)
 	{
-		End(false);
+		End(false, Error == ES3Errors::Cancelled ? QString()
+		                                         : OrvaText("UploadCausePut", "The store refused the pak ({0}): {1}",
+		                                                    {AwsS3::ErrorKindName(Error), ErrorMessage}));
 	}
 }
 
@@ -353,21 +388,23 @@ void UOrvaAsyncFileUploader::RenewComponentSts_ResponseReceived(FHttpRequestPtr,
 	}
 }
 
-void UOrvaAsyncFileUploader::Cancel()
+bool UOrvaAsyncFileUploader::DoCancel()
 {
 	if (bEnded)
 	{
-		return;
+		return false;
 	}
+	bCancelled = true;
 	if (CurrentPut)
 	{
 		// Its completion ends the uploader, once the store dropped the parts.
 		CurrentPut->Cancel();
-		return;
+		return true;
 	}
 	UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
 	SpawnUploadCancelledNotification();
 	End(false);
+	return true;
 }
 
 qint64 UOrvaAsyncFileUploader::MaxUploadBytes() const
@@ -398,6 +435,7 @@ void UOrvaAsyncFileUploader::CompleteUpload()
 	Writer.WriteObjectStart();
 	Writer.WriteValue(QStringLiteral("checksum"), CheckCode);
 	Writer.WriteObjectEnd();
+	SetPhase(OrvaText("UploadPhaseComplete", "Confirming the upload with the service", {}));
 	Send(QStringLiteral("PATCH"), QStringLiteral("components/%1/sts").arg(ComponentId), Writer.Close(), false,
 	     &UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived);
 }
@@ -421,6 +459,7 @@ void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FH
 		return;
 	}
 	SpawnUploadSuccessNotification();
+	SetPhase(OrvaText("UploadPhaseDone", "Stored and confirmed by the service", {}));
 	End(true);
 	UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
 }
@@ -432,7 +471,7 @@ void UOrvaAsyncFileUploader::FailCompletion(const QString& Cause)
 	       QStringLiteral("Upload of %1 stored but not completed (component %2): %3")
 	           .arg(FileLabel(), ComponentId, Cause));
 	SpawnUploadFailNotification();
-	End(false);
+	End(false, OrvaText("UploadCauseCompletion", "Stored, but the service did not confirm it: {0}", {Cause}));
 }
 
 void UOrvaAsyncFileUploader::SpawnUploadingNotification()
@@ -530,7 +569,7 @@ void UOrvaAsyncFileUploader::DestroyClient()
 	}
 }
 
-void UOrvaAsyncFileUploader::End(bool bSuccess)
+void UOrvaAsyncFileUploader::End(bool bSuccess, const QString& Cause)
 {
 	if (bEnded)
 	{
@@ -539,6 +578,18 @@ void UOrvaAsyncFileUploader::End(bool bSuccess)
 	bEnded = true;
 	Q_EMIT OnUploadCompleted(bSuccess);
 	DestroyClient();
-	// The notification steps already posted still run: they hold the item, not the uploader.
-	deleteLater();
+	// The notification steps already posted still run: they hold the item, not the uploader. The
+	// job's end releases the uploader.
+	if (bSuccess)
+	{
+		FinishSucceeded();
+	}
+	else if (bCancelled)
+	{
+		FinishCancelled(OrvaText("UploadCauseCancelled", "Cancelled", {}));
+	}
+	else
+	{
+		FinishFailed(Cause.isEmpty() ? OrvaText("UploadCauseUnknown", "The upload failed.", {}) : Cause);
+	}
 }

@@ -126,8 +126,17 @@ bool UOrvaSDKSubsystem::OpenClientExe()
 void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 {
 	const QString Launched = std::exchange(LaunchWorld, QString());
+	UEditorStepJob* Job = std::exchange(LaunchJob, nullptr).data();
+	auto Fail = [Job](const char* Key, const char* Text)
+	{
+		if (Job)
+		{
+			Job->FinishFailed(QCoreApplication::translate("OrvaSDK", Text, Key));
+		}
+	};
 	if (!bServerPakIsUploaded)
 	{
+		Fail("ActivityLaunchNoServerPak", "The server pak was not stored: the client was not started");
 		return;
 	}
 	// The client would start on the client pak of whichever world is selected now, beside the
@@ -137,8 +146,18 @@ void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 		UE_LOG(LogTemp, Warning,
 		       QStringLiteral("The server pak of %1 is uploaded, but %2 is selected now: the client is not started")
 		           .arg(Launched, CurrWorkspace.WorldIdentifier));
+		Fail("ActivityLaunchOtherWorld", "Another world was selected meanwhile: the client was not started");
 		Q_EMIT OnClientLaunched(false);
 		return;
 	}
-	Q_EMIT OnClientLaunched(OpenClientExe());
+	const bool bStarted = OpenClientExe();
+	if (!bStarted)
+	{
+		Fail("ActivityLaunchNoClient", "The ORVA client could not be started; the log says why");
+	}
+	else if (Job)
+	{
+		Job->FinishSucceeded();
+	}
+	Q_EMIT OnClientLaunched(bStarted);
 }

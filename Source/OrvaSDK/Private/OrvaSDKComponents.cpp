@@ -6,8 +6,10 @@
 #include "EditorHost.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaActivityModel.h"
 #include "Paths.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 void UOrvaSDKSubsystem::InitUpload()
@@ -39,18 +41,26 @@ void UOrvaSDKSubsystem::InitUploadFor(const FWorkspaceData& Workspace)
 	}
 	Writer.WriteArrayEnd();
 
+	UEditorStepJob* Job =
+	    BeginActivityStep(EOrvaActivityStep::Registration,
+	                      QCoreApplication::translate("OrvaSDK", "Register the paks of {0}", "ActivityRegister")
+	                          .replace(QStringLiteral("{0}"), AssetName),
+	                      Workspace.WorldIdentifier, [this, Workspace] { InitUploadFor(Workspace); });
 	const QString Path = WorldPath(QStringLiteral("UploadComponents"), Workspace.WorldId);
 	if (Path.isEmpty())
 	{
 		// Nothing is sent, so no answer will free the task slot.
 		UpdateProgress(EOrvaSDKProgress::PakUploadFailed);
 		IdentInProgress.clear();
+		Job->FinishFailed(QCoreApplication::translate("OrvaSDK", "The world id \"{0}\" cannot go into a request",
+		                                              "ActivityRegisterBadWorld")
+		                      .replace(QStringLiteral("{0}"), Workspace.WorldId));
 		return;
 	}
 	const FHttpRequestPtr Request =
 	    CreateServiceRequest(QStringLiteral("POST"), Path + QStringLiteral("/components"), true, true);
 	Request->SetContentAsString(Writer.Close());
-	PendingRegistrations.insert(Request.get(), FRegistration{Workspace.WorldIdentifier, AssetName});
+	PendingRegistrations.insert(Request.get(), FRegistration{Workspace.WorldIdentifier, AssetName, Job});
 	SendServiceRequest(Request, &UOrvaSDKSubsystem::InitUpload_ResponseReceived);
 }
 
@@ -65,31 +75,38 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 	        : FRegistration{CurrWorkspace.WorldIdentifier, CurrWorkspace.ObjectPath.GetAssetName()};
 	PendingRegistrations.remove(Request.get());
 	// Whatever the outcome, the chain of this build ends here: the next task may start.
-	auto Fail = [this]
+	auto Fail = [this, Job = Registration.Job](const QString& Cause)
 	{
 		UpdateProgress(EOrvaSDKProgress::PakUploadFailed);
 		IdentInProgress.clear();
+		if (Job)
+		{
+			Job->FinishFailed(Cause);
+		}
 	};
 	if (!Response)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadComponents: Response Is Not Valid"));
-		Fail();
+		Fail(DescribeServiceFailure(Response));
 		return;
 	}
 	const std::optional<QJsonArray> Answer = FJson::ParseArray(Response->GetContent());
+	const int Code = Response->GetResponseCode();
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: Upload Components Failed"));
-		Fail();
+		Fail(Code < 200 || Code >= 300
+		         ? DescribeServiceFailure(Response)
+		         : QCoreApplication::translate("OrvaSDK", "The service's answer is not a list of components",
+		                                       "ActivityRegisterUnreadable"));
 		return;
 	}
-	const int Code = Response->GetResponseCode();
 	if (Code < 200 || Code >= 300)
 	{
 		// A refusal registered nothing, whatever its body lists.
 		UE_LOG(LogTemp, Error,
 		       QStringLiteral("UploadComponents: the service refused the components (HTTP %1)").arg(Code));
-		Fail();
+		Fail(DescribeServiceFailure(Response));
 		return;
 	}
 	bool bAllRecorded = true;
@@ -131,8 +148,13 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 	}
 	if (!bAllRecorded)
 	{
-		Fail();
+		Fail(QCoreApplication::translate("OrvaSDK", "Not every component could be recorded here; the log says which",
+		                                 "ActivityRegisterNotRecorded"));
 		return;
 	}
 	IdentInProgress.clear();
+	if (Registration.Job)
+	{
+		Registration.Job->FinishSucceeded();
+	}
 }

@@ -12,6 +12,7 @@
 #include "HotPatcherEditor.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaActivityModel.h"
 #include "OrvaAsyncFileUploader.h"
 #include "Paths.h"
 #include "SerializeStructJson.h"
@@ -237,6 +238,27 @@ void UOrvaSDKSubsystem::ExcutePatcher()
 	PakMission = FHotPatcherEditorModule::Get().RunProcMission(Executable, CommandLine, Copy.VersionId, NotifyText);
 	connect(PakMission.get(), &FProcWorkerThread::ProcSuccessed, this, &UOrvaSDKSubsystem::PatcherSuccess);
 	connect(PakMission.get(), &FProcWorkerThread::ProcFaild, this, &UOrvaSDKSubsystem::PathcerFailed);
+
+	const QString World = CurrWorkspace.WorldIdentifier;
+	BuildJob = BeginActivityStep(EOrvaActivityStep::Build,
+	                             Localized("ActivityBuild", "Build {0} for {1}")
+	                                 .replace(QStringLiteral("{0}"), Copy.VersionId)
+	                                 .replace(QStringLiteral("{1}"), TargetPlatforms.join(QStringLiteral(", "))),
+	                             World,
+	                             [this, World]
+	                             {
+		                             // The build reads the selected world's entry level.
+		                             if (CurrWorkspace.WorldIdentifier != World)
+		                             {
+			                             UE_LOG(LogTemp, Warning,
+			                                    QStringLiteral("Select the world %1 to build it again").arg(World));
+			                             return;
+		                             }
+		                             BuildPak();
+	                             });
+	BuildJob->SetOnCancel([this] { CancelPakBuild(); });
+	connect(PakMission.get(), &FProcWorkerThread::ProcProgress, BuildJob,
+	        [Job = BuildJob.data()](FProcWorkerThread*, int Percent) { Job->SetProgress(Percent, 100, false); });
 }
 
 bool UOrvaSDKSubsystem::IsPakBuildRunning() const
@@ -255,6 +277,19 @@ void UOrvaSDKSubsystem::CancelPakBuild()
 void UOrvaSDKSubsystem::FailPakBuild(const QString& Reason)
 {
 	UE_LOG(LogTemp, Error, Reason);
+	if (UEditorStepJob* Job = BuildJob.data())
+	{
+		BuildJob = nullptr;
+		// A job gives up its cancel once one was asked for.
+		if (!Job->IsCancellable())
+		{
+			Job->FinishCancelled(Reason);
+		}
+		else
+		{
+			Job->FinishFailed(Reason);
+		}
+	}
 	UpdateProgress(EOrvaSDKProgress::AssetPakFailed);
 	IdentInProgress.clear();
 	PakMission.reset();
@@ -285,6 +320,11 @@ void UOrvaSDKSubsystem::PatcherSuccess(FProcWorkerThread* Worker)
 	}
 	PakMission.reset();
 	PakBuildWorkspace.reset();
+	if (UEditorStepJob* Job = BuildJob.data())
+	{
+		BuildJob = nullptr;
+		Job->FinishSucceeded();
+	}
 	Q_EMIT OnOrvaSDKPaking(true);
 	RegisterUnlessPublished(Built);
 }
@@ -581,33 +621,8 @@ bool UOrvaSDKSubsystem::IsUploadRunning(const QString& WorldIdentifier) const
 
 UOrvaAsyncFileUploader* UOrvaSDKSubsystem::StartUpload(const QString& PakPath)
 {
-	UOrvaAsyncFileUploader* Uploader =
-	    UOrvaAsyncFileUploader::UploadFile(this, PakPath, FPaths::GetBaseFilename(PakPath), bOnlyServer);
-	const QString World = CurrWorkspace.WorldIdentifier;
-	RunningUploads[World].append(QPointer<QObject>(Uploader));
-	// The upload ends once; its pointer also clears when it is released.
-	connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
-	        [this, World, Uploader](bool bSuccess)
-	        {
-		        // Only a completion the service confirmed counts as held complete.
-		        if (bSuccess)
-		        {
-			        RecordPublishedPak(Uploader->GetTargetFilePath(), Uploader->GetComponentId(),
-			                           Uploader->GetCheckCode());
-		        }
-		        auto Found = RunningUploads.find(World);
-		        if (Found == RunningUploads.end())
-		        {
-			        return;
-		        }
-		        Found->removeIf([Uploader](const QPointer<QObject>& Running)
-		                        { return Running.isNull() || Running.data() == Uploader; });
-		        if (Found->isEmpty())
-		        {
-			        RunningUploads.erase(Found);
-		        }
-	        });
-	return Uploader;
+	// The check code is read now, not at the end: the creator may select another world meanwhile.
+	return StartUpload(PakPath, CurrWorkspace.WorldIdentifier, GetCheckCode());
 }
 
 void UOrvaSDKSubsystem::TaskLaunchORVA()
@@ -635,6 +650,23 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 	{
 		UOrvaAsyncFileUploader* Uploader = StartUpload(ServerPak);
 		LaunchWorld = CurrWorkspace.WorldIdentifier;
+		if (UEditorStepJob* Earlier = LaunchJob.data())
+		{
+			Earlier->FinishCancelled(Localized("ActivityLaunchReplaced", "Replaced by a later launch"));
+		}
+		const QString World = CurrWorkspace.WorldIdentifier;
+		LaunchJob = BeginActivityStep(
+		    EOrvaActivityStep::Launch, Localized("ActivityLaunch", "Launch ORVA"), World,
+		    [this, World]
+		    {
+			    if (CurrWorkspace.WorldIdentifier != World)
+			    {
+				    UE_LOG(LogTemp, Warning, QStringLiteral("Select the world %1 to launch it again").arg(World));
+				    return;
+			    }
+			    TaskLaunchORVA();
+		    });
+		LaunchJob->SetPhase(Localized("ActivityLaunchWaiting", "Waiting for the server pak to be stored"));
 		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
 		        &UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak);
 	}

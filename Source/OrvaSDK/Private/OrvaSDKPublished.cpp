@@ -6,6 +6,7 @@
 #include "FileHelper.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaActivityModel.h"
 #include "Paths.h"
 #include "ThreadPool.h"
 
@@ -155,6 +156,12 @@ void UOrvaSDKSubsystem::WritePublishedPak(const QString& PakPath, const FPublish
 		UE_LOG(
 		    LogTemp, Error,
 		    QStringLiteral("Cannot write %1: %2; the next build of the level registers anew").arg(RecordPath, Reason));
+		return;
+	}
+	if (Activity)
+	{
+		// The level's folder lies in the world's own folder, named by its identifier.
+		Activity->NotifyOutcomeRecorded(FPaths::GetCleanFilename(FPaths::GetPath(LevelFolder)));
 	}
 }
 

@@ -12,9 +12,11 @@
 #include "EditorHost.h"
 #include "Log.h"
 #include "ObjectClasses.h"
+#include "OrvaActivityModel.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
+#include <QCoreApplication>
 #include <QSet>
 
 #include <utility>
@@ -284,10 +286,24 @@ bool UOrvaSDKSubsystem::SureAutoMovePackages(const QStringList& PackageNamesToMo
 		AssetViewUtils::MoveAssets(Tools, RecordMovedObjects, Destination, QString());
 	}
 	FolderMoveIndex = 0;
+	// A relocation started while one runs takes its place, as its timer does.
+	if (UEditorStepJob* Earlier = RelocationJob.data())
+	{
+		Earlier->FinishCancelled(
+		    QCoreApplication::translate("OrvaSDK", "Replaced by a later move", "ActivityMoveReplaced"));
+	}
+	RelocationJob = BeginActivityStep(
+	    EOrvaActivityStep::Relocation,
+	    QCoreApplication::translate("OrvaSDK", "Move the entry map's packages into {0}", "ActivityMove")
+	        .replace(QStringLiteral("{0}"), Destination),
+	    CurrWorkspace.WorldIdentifier);
+	RelocationJob->SetProgress(0, RecordMovedFolders.size(), false);
 
 	if (!GetHost()->HasEditorWorld())
 	{
 		UE_LOG(LogTemp, Warning, QStringLiteral("No World"));
+		RelocationJob->FinishFailed(QCoreApplication::translate(
+		    "OrvaSDK", "No level is open in the editor: the folders were not moved", "ActivityMoveNoWorld"));
 		return true;
 	}
 	if (!FolderMoveTimer)
@@ -319,6 +335,10 @@ void UOrvaSDKSubsystem::ExcuteFolderMoving()
 	{
 		AssetViewUtils::MoveFolders(GetHost()->AssetTools(), {RecordMovedFolders[FolderMoveIndex]}, Destination);
 		++FolderMoveIndex;
+		if (RelocationJob)
+		{
+			RelocationJob->SetProgress(FolderMoveIndex, RecordMovedFolders.size(), false);
+		}
 		return;
 	}
 
@@ -347,6 +367,11 @@ void UOrvaSDKSubsystem::ExcuteFolderMoving()
 	SaveCurrWorldInfo();
 	FixUpAllRedirectors();
 	UpdateProgress(EOrvaSDKProgress::FolderMoveSuccess);
+	if (UEditorStepJob* Job = RelocationJob.data())
+	{
+		RelocationJob = nullptr;
+		Job->FinishSucceeded();
+	}
 }
 
 void UOrvaSDKSubsystem::FixUpAllRedirectors()

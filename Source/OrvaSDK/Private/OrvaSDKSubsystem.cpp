@@ -5,6 +5,7 @@
 #include "ExportPatchSettings.h"
 #include "HotPatcherEditor.h"
 #include "Log.h"
+#include "OrvaActivityModel.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
@@ -58,6 +59,10 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 	PatchSettings = std::make_shared<FExportPatchSettings>();
 	PatchSettings->SetProjectDir(GetHost()->Paths().ProjectDir());
 	GPatchSettings = PatchSettings.get();
+	if (!Activity)
+	{
+		Activity = new UOrvaActivityModel(this);
+	}
 	// The build's notification shows in this editor's stack.
 	FHotPatcherEditorModule::Get().SetNotificationService(&GetHost()->Notifications());
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AwsS3Types.h"
+#include "EditorJob.h"
 #include "Http.h"
 #include "Notifications.h"
 
@@ -15,10 +16,11 @@ class UOrvaSDKSubsystem;
 
 // Uploads one registered component pak to the object store and tells the service it is done:
 // component state, temporary credentials, the put with a progress notification, completion.
-// The uploader owns itself from UploadFile until it ends, when it broadcasts OnUploadCompleted
-// exactly once and releases itself with deleteLater(). It is a child of the subsystem that started
-// it, so it never outlives that subsystem. Main thread only.
-class UOrvaAsyncFileUploader : public QObject
+// The uploader is a job: it owns itself from UploadFile until it ends, when it broadcasts
+// OnUploadCompleted exactly once, finishes as a job (with the cause when it failed) and releases
+// itself. Its progress is the bytes of the pak put so far. It is a child of the subsystem that
+// started it, so it never outlives that subsystem. Main thread only.
+class UOrvaAsyncFileUploader : public UEditorJob
 {
 	Q_OBJECT
 
@@ -39,14 +41,16 @@ public:
 	QString GetTargetFilePath() const { return TargetFilePath; }
 	QString GetCheckCode() const { return CheckCode; }
 
-	// Stops the upload wherever it is: the store drops what it holds of it, the notification shows
-	// the cancelled step, and the uploader ends with false.
-	Q_INVOKABLE void Cancel();
-
 Q_SIGNALS:
 	// The uploader's end: true when the object is stored and the service confirmed the completion
 	// (or already had it), false otherwise. Broadcast once.
 	void OnUploadCompleted(bool bSuccess);
+
+protected:
+	void DoStart() override;
+	// Stops the upload wherever it is: the store drops what it holds of it, the notification shows
+	// the cancelled step, and the uploader ends with false.
+	bool DoCancel() override;
 
 private:
 	UOrvaAsyncFileUploader() = default;
@@ -84,8 +88,8 @@ private:
 	// bound), its answer bound to Handler.
 	using FHandler = void (UOrvaAsyncFileUploader::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 	void Send(const QString& Verb, const QString& RelativePath, const QString& Body, bool bAccept, FHandler Handler);
-	// Broadcasts the end once and releases the uploader.
-	void End(bool bSuccess);
+	// Broadcasts the end once and releases the uploader; Cause says why it failed.
+	void End(bool bSuccess, const QString& Cause = QString());
 	void DestroyClient();
 	QString FileLabel() const;
 	QObject* StepContext() const;
@@ -106,5 +110,7 @@ private:
 
 	FAwsCredentials Credentials;
 	QString Region;
+	qint64 FileSize = -1;
 	bool bEnded = false;
+	bool bCancelled = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EditorJob.h"
 #include "EditorSubsystem.h"
 #include "Http.h"
 #include "SoftObjectPath.h"
@@ -159,6 +160,8 @@ class FExportPatchSettings;
 class FLoadedObject;
 class FProcWorkerThread;
 struct FAssetData;
+class UOrvaActivityModel;
+enum class EOrvaActivityStep;
 class UOrvaAsyncFileUploader;
 class UOrvaDataCacheSubsystem;
 
@@ -303,6 +306,8 @@ public:
 	// Bound to the server pak's upload: the client starts once it is stored.
 	Q_INVOKABLE void TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded);
 	const std::shared_ptr<FExportPatchSettings>& GetPatchSettings() const { return PatchSettings; }
+	// The steps of this project's publishes, as the activity list shows them.
+	UOrvaActivityModel* GetActivity() const { return Activity; }
 
 	// Whether an identifier from the service can safely name a folder and a request path segment.
 	static bool IsSafeIdentifier(const QString& Identifier);
@@ -352,6 +357,8 @@ private:
 	friend struct FOrvaSDKSubsystemTestAccess;
 	// Its service requests go through CreateServiceRequest like every other.
 	friend class UOrvaAsyncFileUploader;
+	// Reads the published records of a world.
+	friend class UOrvaActivityModel;
 	using FResponseHandler = void (UOrvaSDKSubsystem::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 
 	void UpdateProgress(EOrvaSDKProgress Progress);
@@ -400,6 +407,7 @@ private:
 	{
 		QString WorldIdentifier;
 		QString LevelName;
+		QPointer<UEditorStepJob> Job;
 	};
 	// Registers one element of the answer; false when it could not be recorded.
 	bool RegisterComponent(const FRegistration& Registration, const QString& ComponentId, const QString& Platform,
@@ -431,6 +439,11 @@ private:
 	// Uploads of each world that have not ended yet; a second publish of a world waits for them.
 	bool IsUploadRunning(const QString& WorldIdentifier) const;
 	UOrvaAsyncFileUploader* StartUpload(const QString& PakPath);
+	// The same for the world World with the check code of its build (a retry of a failed upload).
+	UOrvaAsyncFileUploader* StartUpload(const QString& PakPath, const QString& World, const QString& CheckCode);
+	// Starts a step the subsystem carries out itself and lists it; Retry, when given, runs it again.
+	UEditorStepJob* BeginActivityStep(EOrvaActivityStep Step, const QString& Title, const QString& World,
+	                                  std::function<void()> Retry = {});
 	QHash<QString, QList<QPointer<QObject>>> RunningUploads;
 	// The world whose launch waits for its server pak's upload.
 	QString LaunchWorld;
@@ -457,6 +470,11 @@ private:
 	bool bOnlyServer = false;
 	// The running pak build, if any; one at a time, as they write the same files.
 	std::shared_ptr<FProcWorkerThread> PakMission;
+	UOrvaActivityModel* Activity = nullptr;
+	// The listed steps of the running relocation, build and launch.
+	QPointer<UEditorStepJob> RelocationJob;
+	QPointer<UEditorStepJob> BuildJob;
+	QPointer<UEditorStepJob> LaunchJob;
 	QString LastLoginError;
 	QString LastClientPath;
 	// A login was sent and its profile answer decides it: a refused profile then fails the login.

@@ -4,9 +4,11 @@
 #include "OrvaSDKCommands.h"
 #include "OrvaSDKStyle.h"
 #include "OrvaSDKSubsystem.h"
+#include "SOrvaActivityPanel.h"
 #include "SOrvaEditorView.h"
 
 #include <QLabel>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 #define LOCTEXT_NAMESPACE "FOrvaSDKModule"
@@ -43,6 +45,12 @@ void FOrvaSDKModule::StartupModule()
 	    .RegisterNomadTabSpawner(TabName(), [this](const FSpawnTabArgs& Args) { return OnSpawnPluginTab(Args); })
 	    .SetDisplayName(LOCTEXT("FOrvaSDKTabTitle", "OrvaSDKTab"))
 	    .SetMenuType(ETabSpawnerMenuType::Hidden);
+	// Listed in the Window menu beside the output log, so it can be docked wherever it helps.
+	Editor.TabManager()
+	    .RegisterNomadTabSpawner(ActivityTabName(),
+	                             [this](const FSpawnTabArgs& Args) { return OnSpawnActivityTab(Args); })
+	    .SetDisplayName(LOCTEXT("FOrvaSDKActivityTabTitle", "Orva Activity"))
+	    .SetMenuType(ETabSpawnerMenuType::Enabled);
 }
 
 void FOrvaSDKModule::ShutdownModule()
@@ -57,6 +65,7 @@ void FOrvaSDKModule::ShutdownModule()
 	FOrvaSDKStyle::Shutdown();
 	FOrvaSDKCommands::Unregister();
 	Editor.TabManager().UnregisterNomadTabSpawner(TabName());
+	Editor.TabManager().UnregisterNomadTabSpawner(ActivityTabName());
 	PluginCommands.reset();
 }
 
@@ -103,6 +112,30 @@ SDockTab* FOrvaSDKModule::OnSpawnPluginTab(const FSpawnTabArgs&)
 	}
 	auto* Tab = new SDockTab(ETabRole::NomadTab);
 	Tab->SetContent(Box);
+	return Tab;
+}
+
+SDockTab* FOrvaSDKModule::OnSpawnActivityTab(const FSpawnTabArgs&)
+{
+	FEditorHost* Host = Editor.GetHost();
+	QWidget* Content = nullptr;
+	if (Host && Host->GetEditorSubsystem<UOrvaSDKSubsystem>())
+	{
+		auto* Scroll = new QScrollArea();
+		Scroll->setWidgetResizable(true);
+		Scroll->setFrameShape(QFrame::NoFrame);
+		Scroll->setWidget(new SOrvaActivityPanel(Host));
+		Content = Scroll;
+	}
+	else
+	{
+		auto* Text = new QLabel(LOCTEXT("OrvaSDK_ErrorText", "OrvaSDKSubsystem is error").ToString());
+		Text->setObjectName(QStringLiteral("OrvaSDK_ErrorText"));
+		Text->setAlignment(Qt::AlignCenter);
+		Content = Text;
+	}
+	auto* Tab = new SDockTab(ETabRole::NomadTab);
+	Tab->SetContent(Content);
 	return Tab;
 }
 

@@ -13,6 +13,7 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "OrvaSDKSubsystem.h"
 #include "Paths.h"
+#include "SOrvaActivityPanel.h"
 #include "SOrvaThumbnail.h"
 #include "Text.h"
 
@@ -382,6 +383,15 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 		UploadArea->GetTitleButton()->setToolTip(
 		    LOCTEXT("AreaUpload_Tooltip", "Show or hide the entry map and the build").ToString());
 		Info->addWidget(Padded(UploadArea, QMargins(0, 30, 0, 0)));
+
+		// The publish steps of this project, and how the selected world was last published.
+		auto* ActivityArea = new SExpandableArea(LOCTEXT("AreaActivity", "Activity").ToString());
+		ActivityArea->setObjectName(QStringLiteral("ActivityArea"));
+		ActivityArea->SetTitleFont(RegularFont(16));
+		ActivityArea->SetBodyContent(new SOrvaActivityPanel(Host));
+		ActivityArea->GetTitleButton()->setToolTip(
+		    LOCTEXT("AreaActivity_Tooltip", "Show or hide the steps of the builds, publishes and launches").ToString());
+		Info->addWidget(Padded(ActivityArea, QMargins(0, 30, 0, 0)));
 		Info->addStretch(1);
 
 		ScrollLayout->addWidget(InfoArea);

@@ -13,6 +13,8 @@ class FOrvaSDKModule : public IModuleInterface
 {
 public:
 	static QString TabName() { return QStringLiteral("OrvaSDKTab"); }
+	// The dockable tab of the activity list.
+	static QString ActivityTabName() { return QStringLiteral("OrvaSDKActivityTab"); }
 
 	explicit FOrvaSDKModule(FEditorServices& InEditor);
 	~FOrvaSDKModule() override;
@@ -25,6 +27,7 @@ public:
 	// The tool-menu start-up callback.
 	void RegisterMenus();
 	SDockTab* OnSpawnPluginTab(const FSpawnTabArgs& SpawnTabArgs);
+	SDockTab* OnSpawnActivityTab(const FSpawnTabArgs& SpawnTabArgs);
 
 	// Binds PluginAction to PluginButtonClicked; from start-up to shut-down.
 	std::shared_ptr<FUICommandList> PluginCommands;
