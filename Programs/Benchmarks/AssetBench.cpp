@@ -2,7 +2,13 @@
 // scan (with the plugin's subsystems registered, as in the editor), the relocation check's
 // dependency walk from the entry level, and moving one top-level folder the way one folder-move
 // tick does.
-// Usage: AssetBench [package counts...]   (default: 10000 100000)
+// The scan is paired with a plain C++ reader of the same package files (a directory walk, then
+// every file read whole with open/read/close), once on one thread and once on two, for at least 5
+// rounds per count, alternating whether the scan goes first or last; it prints each round, the
+// min / median / max of the ratios, and whether the scan's targets are met: median within 1.5 x the
+// one-thread reader and 2 x the two-thread one.
+// Usage: AssetBench [--rounds N] [--scan-only] [package counts...]   (default: 10000 100000)
+//        (--scan-only leaves out the dependency walk and the folder move)
 //
 // The generated projects are removed only when every count has run: on ext4 without a journal the
 // inode allocator steps over every inode freed within the last minute, so creating files right
@@ -21,12 +27,19 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
 
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -76,7 +89,159 @@ struct FFigures
 	FTiming Move;
 };
 
-bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
+QString LoadAverage()
+{
+	QFile Load(QStringLiteral("/proc/loadavg"));
+	return Load.open(QIODevice::ReadOnly) ? QString::fromLatin1(Load.readAll()).trimmed() : QStringLiteral("unknown");
+}
+
+double Median(std::vector<double> Values)
+{
+	std::sort(Values.begin(), Values.end());
+	const size_t Mid = Values.size() / 2;
+	return Values.size() % 2 ? Values[Mid] : (Values[Mid - 1] + Values[Mid]) / 2;
+}
+
+// The peer of the start-up scan: what any program has to do to look at every package file once.
+// Lists the content folder, then reads each package file whole into a reused buffer, on Threads
+// threads taking files in turn. Returns the wall time in ms, or -1 when a file did not read.
+double PlainRead(const QString& ContentDir, int Threads, qint64& OutFiles)
+{
+	QElapsedTimer Wall;
+	Wall.start();
+	std::vector<std::string> Paths;
+	for (const std::filesystem::directory_entry& Entry :
+	     std::filesystem::recursive_directory_iterator(ContentDir.toStdString()))
+	{
+		if (Entry.is_regular_file())
+		{
+			const std::string Extension = Entry.path().extension().string();
+			if (Extension == ".uasset" || Extension == ".umap")
+			{
+				Paths.push_back(Entry.path().string());
+			}
+		}
+	}
+	std::atomic<size_t> Next{0};
+	std::atomic<bool> bFailed{false};
+	auto Work = [&]
+	{
+		std::vector<char> Buffer(64 * 1024);
+		for (size_t Index = Next.fetch_add(1); Index < Paths.size(); Index = Next.fetch_add(1))
+		{
+			const int Fd = ::open(Paths[Index].c_str(), O_RDONLY | O_CLOEXEC);
+			if (Fd < 0)
+			{
+				bFailed = true;
+				continue;
+			}
+			size_t Size = 0;
+			for (;;)
+			{
+				if (Size == Buffer.size())
+				{
+					Buffer.resize(Buffer.size() * 2);
+				}
+				const ssize_t Read = ::read(Fd, Buffer.data() + Size, Buffer.size() - Size);
+				if (Read <= 0)
+				{
+					bFailed = bFailed || Read < 0;
+					break;
+				}
+				Size += size_t(Read);
+			}
+			::close(Fd);
+		}
+	};
+	std::vector<std::thread> Helpers;
+	for (int Index = 1; Index < Threads; ++Index)
+	{
+		Helpers.emplace_back(Work);
+	}
+	Work();
+	for (std::thread& Helper : Helpers)
+	{
+		Helper.join();
+	}
+	OutFiles = qint64(Paths.size());
+	return bFailed ? -1.0 : double(Wall.nsecsElapsed()) / 1e6;
+}
+
+// The start-up scan against the plain reader on one and on two threads, in rounds; true when the
+// scan's targets are met.
+bool PairedScan(const FSyntheticProject& Project, const QTemporaryDir& Temp, int Rounds)
+{
+	const QString ContentDir = QFileInfo(Project.ProjectFile).absolutePath() + QStringLiteral("/Content");
+	std::vector<double> OneRatios;
+	std::vector<double> TwoRatios;
+	std::printf("  load before the scan rounds: %s\n", qPrintable(LoadAverage()));
+	for (int Round = 0; Round < Rounds; ++Round)
+	{
+		double OursMs = -1;
+		double OursCpuMs = 0;
+		int Indexed = 0;
+		auto RunOurs = [&]
+		{
+			FEditorHostOptions HostOptions;
+			HostOptions.ProjectFile = Project.ProjectFile;
+			HostOptions.UserSettingsDir = Temp.path() + QStringLiteral("/UserSettings");
+			HostOptions.bLogToFile = false;
+			HostOptions.bWithEditorWorld = false;
+			FEditorHost Host(HostOptions);
+			RegisterOrvaSDKSubsystems(Host);
+			FStopwatch Scan;
+			Host.Start();
+			const FTiming Timing = Scan.Stop();
+			OursMs = Timing.WallMs;
+			OursCpuMs = Timing.CpuMs;
+			Indexed = Host.AssetRegistry().GetPackageCount();
+			Host.Shutdown();
+		};
+		// The scan goes first in even rounds and last in odd ones; the two readers swap too.
+		const bool bOursFirst = Round % 2 == 0;
+		qint64 Files = 0;
+		if (bOursFirst)
+		{
+			RunOurs();
+		}
+		const double OneMs = bOursFirst ? PlainRead(ContentDir, 1, Files) : PlainRead(ContentDir, 2, Files);
+		const double TwoMs = bOursFirst ? PlainRead(ContentDir, 2, Files) : PlainRead(ContentDir, 1, Files);
+		const double ReadOneMs = bOursFirst ? OneMs : TwoMs;
+		const double ReadTwoMs = bOursFirst ? TwoMs : OneMs;
+		if (!bOursFirst)
+		{
+			RunOurs();
+		}
+		if (ReadOneMs < 0 || ReadTwoMs < 0 || Indexed != Project.PackageCount || Files != Project.PackageCount)
+		{
+			std::printf("  scan round %d: a run did not read every package (scan %d, reader %lld of %d)\n", Round + 1,
+			            Indexed, Files, Project.PackageCount);
+			return false;
+		}
+		OneRatios.push_back(OursMs / ReadOneMs);
+		TwoRatios.push_back(OursMs / ReadTwoMs);
+		std::printf("  scan round %d (%s first): scan %8.1f ms (cpu %8.1f ms), reader 1 thread %8.1f ms, 2 threads "
+		            "%8.1f ms; x%.2f / x%.2f\n",
+		            Round + 1, bOursFirst ? "scan" : "readers", OursMs, OursCpuMs, ReadOneMs, ReadTwoMs,
+		            OneRatios.back(), TwoRatios.back());
+	}
+	std::printf("  load after the scan rounds: %s\n", qPrintable(LoadAverage()));
+	bool bMet = true;
+	auto Verdict = [&](const char* What, const std::vector<double>& Ratios, double Target)
+	{
+		const double Mid = Median(Ratios);
+		bMet = bMet && Mid <= Target;
+		std::printf("  scan / reader on %s: min %.2f, median %.2f, max %.2f: %s (median <= %.1f)\n", What,
+		            *std::min_element(Ratios.begin(), Ratios.end()), Mid,
+		            *std::max_element(Ratios.begin(), Ratios.end()), Mid <= Target ? "target met" : "TARGET MISSED",
+		            Target);
+	};
+	Verdict("1 thread ", OneRatios, 1.5);
+	Verdict("2 threads", TwoRatios, 2.0);
+	return bMet;
+}
+
+bool Run(int PackageCount, const QTemporaryDir& Temp, int ScanRounds, bool bScanOnly, bool& bOutScanMet, FFigures& Out)
 {
 	FSyntheticProjectOptions Options;
 	Options.RootDir = Temp.path() + QStringLiteral("/Project");
@@ -95,6 +260,11 @@ bool Run(int PackageCount, const QTemporaryDir& Temp, FFigures& Out)
 	std::printf("N = %d: %d package files (%d levels, %d partitioned, %d external), generated in %lld ms\n",
 	            PackageCount, Project->PackageCount, int(Project->Levels.size()),
 	            int(Project->PartitionedLevels.size()), Project->ExternalPackageCount, Timer.elapsed());
+	bOutScanMet = PairedScan(*Project, Temp, ScanRounds);
+	if (bScanOnly)
+	{
+		return true;
+	}
 
 	FEditorHostOptions HostOptions;
 	HostOptions.ProjectFile = Project->ProjectFile;
@@ -173,9 +343,23 @@ int main(int argc, char** argv)
 	FLog::SetStderrEnabled(false);
 	std::setvbuf(stdout, nullptr, _IOLBF, 0);
 	QList<int> Counts;
+	int ScanRounds = 5;
+	bool bScanOnly = false;
 	for (int Index = 1; Index < argc; ++Index)
 	{
-		Counts.append(QByteArray(argv[Index]).toInt());
+		const QByteArray Argument(argv[Index]);
+		if (Argument == "--rounds" && Index + 1 < argc)
+		{
+			ScanRounds = std::max(5, QByteArray(argv[++Index]).toInt());
+		}
+		else if (Argument == "--scan-only")
+		{
+			bScanOnly = true;
+		}
+		else
+		{
+			Counts.append(Argument.toInt());
+		}
 	}
 	if (Counts.isEmpty())
 	{
@@ -184,14 +368,17 @@ int main(int argc, char** argv)
 	QList<FFigures> Figures;
 	std::vector<std::unique_ptr<QTemporaryDir>> Projects;
 	bool bOk = true;
+	bool bScanMet = true;
 	for (const int Count : Counts)
 	{
 		FFigures Result;
+		bool bMet = false;
 		Projects.push_back(std::make_unique<QTemporaryDir>());
-		bOk = Run(Count, *Projects.back(), Result) && bOk;
+		bOk = Run(Count, *Projects.back(), ScanRounds, bScanOnly, bMet, Result) && bOk;
+		bScanMet = bScanMet && bMet;
 		Figures.append(Result);
 	}
-	if (Figures.size() >= 2)
+	if (Figures.size() >= 2 && !bScanOnly)
 	{
 		const FFigures& Small = Figures.first();
 		const FFigures& Large = Figures.last();
@@ -206,5 +393,6 @@ int main(int argc, char** argv)
 	{
 		std::printf("A run did not index, reach or move every package it should have\n");
 	}
-	return bOk ? 0 : 1;
+	std::printf("start-up scan targets: %s\n", bScanMet ? "met at every count" : "MISSED");
+	return bOk && bScanMet ? 0 : 1;
 }

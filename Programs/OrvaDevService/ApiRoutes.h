@@ -26,6 +26,7 @@ namespace OrvaDev
 class FAuthService;
 class FStorageClient;
 class FStore;
+class FWorldListCache;
 
 struct FApiConfig
 {
@@ -42,6 +43,7 @@ struct FApiContext
 	FStore& Store;
 	FAuthService& Auth;
 	const FApiConfig& Config;
+	FWorldListCache& WorldLists;
 };
 
 enum class EAccess

@@ -328,7 +328,7 @@ FApiService::FApiService(FStore& InStore, FAuthService& InAuth, FApiConfig InCon
 
 void FApiService::Register(httplib::Server& Server)
 {
-	Router = std::make_unique<FApiRouter>(Server, FApiContext{Store, Auth, Config});
+	Router = std::make_unique<FApiRouter>(Server, FApiContext{Store, Auth, Config, WorldLists});
 
 	Server.set_pre_routing_handler(
 	    [this](const httplib::Request& Request, httplib::Response& Response)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ApiRoutes.h"
+#include "WorldListCache.h"
 
 #include <memory>
 
@@ -10,7 +11,8 @@ namespace OrvaDev
 // The REST API under /api/v1/: the routes of every resource, the JSON answers for errors httplib
 // produces itself (404, 413, 400), the per-request log line and the bounds on bodies. Handlers
 // keep no state of their own between requests; everything lasting goes through FStore and
-// FAuthService, so any worker thread may serve any request.
+// FAuthService (and the world lists built from the store, kept while the store says they hold), so
+// any worker thread may serve any request.
 class FApiService
 {
 public:
@@ -24,6 +26,7 @@ private:
 	FStore& Store;
 	FAuthService& Auth;
 	FApiConfig Config;
+	FWorldListCache WorldLists;
 	std::unique_ptr<FApiRouter> Router;
 };
 

@@ -186,13 +186,23 @@ public:
 	{
 		if (Begin == End)
 		{
-			if (Budget == 0 || !WaitReadable())
+			if (Budget == 0 || Clock::now() >= Deadline)
 			{
 				// httplib may still answer 400, but what follows on this connection is no request.
 				bClose = true;
 				return -1;
 			}
-			const ssize_t Count = ::recv(Socket, Buffer, std::min(sizeof(Buffer), Budget), 0);
+			// Most reads find their bytes waiting; only an empty socket costs the wait's poll.
+			ssize_t Count = ::recv(Socket, Buffer, std::min(sizeof(Buffer), Budget), MSG_DONTWAIT);
+			if (Count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+			{
+				if (!WaitReadable())
+				{
+					bClose = true;
+					return -1;
+				}
+				Count = ::recv(Socket, Buffer, std::min(sizeof(Buffer), Budget), 0);
+			}
 			if (Count <= 0)
 			{
 				return Count;
@@ -209,6 +219,13 @@ public:
 
 	ssize_t write(const char* Data, size_t Size) override
 	{
+		// An answer usually fits the socket's buffer at once; the wait (with its timeout) is for
+		// a client that does not read.
+		const ssize_t Sent = ::send(Socket, Data, Size, MSG_NOSIGNAL | MSG_DONTWAIT);
+		if (Sent >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+		{
+			return Sent;
+		}
 		if (!is_writable())
 		{
 			return -1;
@@ -216,8 +233,15 @@ public:
 		return ::send(Socket, Data, Size, MSG_NOSIGNAL);
 	}
 
-	void get_remote_ip_and_port(std::string& Ip, int& Port) const override { Address(::getpeername, Ip, Port); }
-	void get_local_ip_and_port(std::string& Ip, int& Port) const override { Address(::getsockname, Ip, Port); }
+	// httplib asks for both addresses on every request; they do not change on a connection.
+	void get_remote_ip_and_port(std::string& Ip, int& Port) const override
+	{
+		CachedAddress(::getpeername, Remote, Ip, Port);
+	}
+	void get_local_ip_and_port(std::string& Ip, int& Port) const override
+	{
+		CachedAddress(::getsockname, Local, Ip, Port);
+	}
 	socket_t socket() const override { return Socket; }
 
 private:
@@ -253,6 +277,25 @@ private:
 			}
 		}
 		return false;
+	}
+
+	struct FAddress
+	{
+		bool bKnown = false;
+		std::string Ip;
+		int Port = 0;
+	};
+
+	template <typename TQuery>
+	void CachedAddress(TQuery Query, FAddress& Cache, std::string& Ip, int& Port) const
+	{
+		if (!Cache.bKnown)
+		{
+			Address(Query, Cache.Ip, Cache.Port);
+			Cache.bKnown = true;
+		}
+		Ip = Cache.Ip;
+		Port = Cache.Port;
 	}
 
 	template <typename TQuery>
@@ -291,6 +334,8 @@ private:
 	Clock::time_point Deadline;
 	size_t Budget = 0;
 	bool bClose = false;
+	mutable FAddress Remote;
+	mutable FAddress Local;
 	char Buffer[16 * 1024];
 	size_t Begin = 0;
 	size_t End = 0;

@@ -461,6 +461,36 @@ void FStore::Open(const std::filesystem::path& DatabasePath)
 	Transaction.Commit();
 }
 
+// Declared before the write's transaction, so that it moves the version on after the commit (or
+// the rollback): a reader that saw the old version has read the old rows, never the other way round.
+class FStore::FWorldListChange
+{
+public:
+	FWorldListChange(FStore& InStore, int64_t InCreatorId)
+	    : Store(InStore)
+	    , CreatorId(InCreatorId)
+	{
+	}
+	~FWorldListChange()
+	{
+		std::lock_guard Lock(Store.VersionMutex);
+		++Store.WorldListVersions[CreatorId];
+	}
+	FWorldListChange(const FWorldListChange&) = delete;
+	FWorldListChange& operator=(const FWorldListChange&) = delete;
+
+private:
+	FStore& Store;
+	const int64_t CreatorId;
+};
+
+uint64_t FStore::WorldListVersion(int64_t CreatorId)
+{
+	std::lock_guard Lock(VersionMutex);
+	const auto Found = WorldListVersions.find(CreatorId);
+	return Found != WorldListVersions.end() ? Found->second : 0;
+}
+
 std::unique_ptr<FSqliteConnection> FStore::OpenConnection()
 {
 	return std::make_unique<FSqliteConnection>(Path);
@@ -644,6 +674,7 @@ FWorldRecord FStore::CreateWorld(int64_t CreatorId, const std::string& Name, con
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
 	std::lock_guard Lock(WriteMutex);
+	FWorldListChange Change(*this, CreatorId);
 	FTransaction Transaction(Db, true);
 
 	FWorldRecord World;
@@ -692,6 +723,7 @@ EStoreStatus FStore::UpdateWorld(int64_t CreatorId, std::string_view WorldId, co
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
 	std::lock_guard Lock(WriteMutex);
+	FWorldListChange Change(*this, CreatorId);
 	FTransaction Transaction(Db, true);
 
 	if (!OwnsWorld(Db, CreatorId, WorldId))
@@ -742,6 +774,7 @@ EStoreStatus FStore::DeleteWorlds(int64_t CreatorId, const std::vector<std::stri
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
 	std::lock_guard Lock(WriteMutex);
+	FWorldListChange Change(*this, CreatorId);
 	FTransaction Transaction(Db, true);
 
 	std::vector<std::string> WorldIds;
@@ -786,6 +819,7 @@ EStoreStatus FStore::AddScreenshot(int64_t CreatorId, FImageRecord& Image)
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
 	std::lock_guard Lock(WriteMutex);
+	FWorldListChange Change(*this, CreatorId);
 	FTransaction Transaction(Db, true);
 
 	if (!OwnsWorld(Db, CreatorId, Image.WorldId))
@@ -859,6 +893,7 @@ std::optional<std::vector<FComponentRecord>> FStore::AddComponents(int64_t Creat
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
 	std::lock_guard Lock(WriteMutex);
+	FWorldListChange Change(*this, CreatorId);
 	FTransaction Transaction(Db, true);
 	if (!OwnsWorld(Db, CreatorId, WorldId))
 	{
@@ -902,6 +937,7 @@ std::optional<FComponentRecord> FStore::RecordUploadGrant(int64_t CreatorId, std
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
 	std::lock_guard Lock(WriteMutex);
+	FWorldListChange Change(*this, CreatorId);
 	FTransaction Transaction(Db, true);
 	if (!SelectComponent(Db, CreatorId, ComponentId))
 	{
@@ -920,6 +956,7 @@ std::optional<FComponentRecord> FStore::CompleteComponent(int64_t CreatorId, std
 	FLease Connection = Acquire();
 	FSqliteConnection& Db = *Connection;
 	std::lock_guard Lock(WriteMutex);
+	FWorldListChange Change(*this, CreatorId);
 	FTransaction Transaction(Db, true);
 	const std::optional<FComponentRecord> Existing = SelectComponent(Db, CreatorId, ComponentId);
 	if (!Existing)

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -65,6 +66,9 @@ public:
 
 	// Worlds.
 	std::vector<FWorldRecord> ListWorlds(int64_t CreatorId);
+	// Moves on after every committed write to a creator's worlds, screenshots or components, so an
+	// answer built from ListWorlds may be kept as long as this has not moved. Read it before the list.
+	uint64_t WorldListVersion(int64_t CreatorId);
 	FWorldRecord CreateWorld(int64_t CreatorId, const std::string& Name, const std::string& Description, bool bPrivate,
 	                         int64_t Capacity);
 	std::optional<FWorldRecord> FindWorld(int64_t CreatorId, std::string_view WorldId);
@@ -93,6 +97,7 @@ public:
 
 private:
 	class FLease;
+	class FWorldListChange;
 	FLease Acquire();
 	void Release(std::unique_ptr<FSqliteConnection> Connection);
 	std::unique_ptr<FSqliteConnection> OpenConnection();
@@ -101,6 +106,8 @@ private:
 	std::mutex PoolMutex;
 	std::vector<std::unique_ptr<FSqliteConnection>> Idle;
 	std::mutex WriteMutex;
+	std::mutex VersionMutex;
+	std::unordered_map<int64_t, uint64_t> WorldListVersions;
 };
 
 } // namespace OrvaDev

@@ -2,6 +2,7 @@
 
 #include "ApiRoutes.h"
 #include "Store.h"
+#include "WorldListCache.h"
 
 namespace OrvaDev
 {
@@ -18,12 +19,22 @@ constexpr size_t MaxWorldBodyBytes = 64 * 1024;
 
 void GetMyWorlds(const FApiContext& Context, FApiRequest& Request)
 {
-	FJson Worlds = FJson::array();
-	for (const FWorldRecord& World : Context.Store.ListWorlds(Request.CreatorId))
+	// The version is read before the rows: a write that lands in between moves it on, so what is
+	// kept here is at worst rebuilt once more, never served stale.
+	const uint64_t Version = Context.Store.WorldListVersion(Request.CreatorId);
+	std::shared_ptr<const std::string> Answer = Context.WorldLists.Find(Request.CreatorId, Version);
+	if (!Answer)
 	{
-		Worlds.push_back(WorldJson(Context.Config, World));
+		FJson Worlds = FJson::array();
+		for (const FWorldRecord& World : Context.Store.ListWorlds(Request.CreatorId))
+		{
+			Worlds.push_back(WorldJson(Context.Config, World));
+		}
+		Answer = std::make_shared<const std::string>(WriteJson(Worlds));
+		Context.WorldLists.Keep(Request.CreatorId, Version, Answer);
 	}
-	SendJson(Request.Response, 200, Worlds);
+	Request.Response.status = 200;
+	Request.Response.set_content(*Answer, "application/json");
 }
 
 void PostMyWorlds(const FApiContext& Context, FApiRequest& Request)

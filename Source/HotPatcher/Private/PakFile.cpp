@@ -21,14 +21,24 @@
 #include <limits>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <vector>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h> // sync_file_range
+#endif
 
 namespace
 {
-// Large enough that the per-call costs of read, hash and write vanish, small enough for flat memory.
-constexpr qint64 CopyChunkSize = 1 << 20;
+// Large enough that the per-call costs of read, hash and write vanish, small enough that a chunk
+// is still in the core's cache when it is written out and hashed: with 1 MiB chunks the kernel's
+// copy into the pak took several times as long as with these (measured: 0.45 to 1.6 s against
+// 0.17 to 0.19 s of system time per 512 MiB), and the build spent twice the CPU of tar.
+constexpr qint64 CopyChunkSize = 128 * 1024;
+// How much of the pak is written before it is handed to the disk (see WriteAll).
+constexpr qint64 WriteBackStep = qint64(8) << 20;
 // Chunks in flight between the copy and the hashing thread; the buffers are allocated once.
-constexpr int PipelineDepth = 4;
+constexpr int PipelineDepth = 8;
 // Below this a file is hashed in line: handing it to the thread would cost more than it saves.
 constexpr qint64 PipelinedFileSize = 256 * 1024;
 // An index larger than this is not one we wrote or the engine would mount.
@@ -728,8 +738,10 @@ bool FPakWriter::Open(const QString& InFinalPath, const QString& InMountPoint)
 	Abort();
 	Error.clear();
 	Entries.clear();
+	FoldedPaths.clear();
 	DataBytes = 0;
 	Position = 0;
+	WrittenBack = 0;
 	FinalPath = InFinalPath;
 	MountPoint = InMountPoint;
 	bWriteCompressed = bCompressed;
@@ -741,6 +753,7 @@ bool FPakWriter::Open(const QString& InFinalPath, const QString& InMountPoint)
 		Error = QStringLiteral("Cannot create %1: %2").arg(TempPath, File.errorString());
 		return false;
 	}
+	static_assert(std::extent_v<decltype(Buffers)> == PipelineDepth);
 	for (QByteArray& Chunk : Buffers)
 	{
 		Chunk.resize(CopyChunkSize);
@@ -762,6 +775,15 @@ bool FPakWriter::WriteAll(const char* Data, qint64 Size)
 		Size -= Written;
 		Position += Written;
 	}
+#ifdef Q_OS_LINUX
+	// The pak is synced before it takes its final name. Handing what is written to the disk as the
+	// build goes keeps the disk busy alongside the copy, so that the final sync finds little left.
+	if (Position - WrittenBack >= WriteBackStep)
+	{
+		::sync_file_range(File.handle(), WrittenBack, Position - WrittenBack, SYNC_FILE_RANGE_WRITE);
+		WrittenBack = Position;
+	}
+#endif
 	return true;
 }
 
@@ -777,12 +799,12 @@ bool FPakWriter::AddFile(const QString& SourceFile, const QString& PathInPak, FP
 		return Fail(
 		    QStringLiteral("Cannot pack %1 as \"%2\": %3").arg(SourceFile, PakFormat::Printable(PathInPak), Problem));
 	}
-	for (const FPakEntryInfo& Existing : Entries)
+	// A lookup, not a pass over the entries: a build of a few thousand files spent a noticeable part
+	// of its CPU comparing each new path with every earlier one.
+	const QString Folded = PathInPak.toCaseFolded();
+	if (FoldedPaths.contains(Folded))
 	{
-		if (Existing.Path.compare(PathInPak, Qt::CaseInsensitive) == 0)
-		{
-			return Fail(QStringLiteral("Cannot pack %1: the pak already holds \"%2\"").arg(SourceFile, PathInPak));
-		}
+		return Fail(QStringLiteral("Cannot pack %1: the pak already holds \"%2\"").arg(SourceFile, PathInPak));
 	}
 	QFile Source(SourceFile);
 	if (!Source.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
@@ -830,6 +852,7 @@ bool FPakWriter::AddFile(const QString& SourceFile, const QString& PathInPak, FP
 	Position = End;
 	DataBytes += Entry.Size;
 	Entries.append(Entry);
+	FoldedPaths.insert(Folded);
 	if (OutEntry)
 	{
 		*OutEntry = Entry;

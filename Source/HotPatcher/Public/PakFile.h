@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -109,11 +110,13 @@ private:
 	QString MountPoint;
 	QFile File;
 	QList<FPakEntryInfo> Entries;
-	QByteArray Buffers[4];
+	QSet<QString> FoldedPaths; // of Entries, case-folded: the pak's paths are unique ignoring case
+	QByteArray Buffers[8];     // the copy's chunks in flight
 	std::unique_ptr<class FHashPipeline> Pipeline;
 	std::unique_ptr<class FCompressPool> Compressor;
 	qint64 DataBytes = 0;
 	qint64 Position = 0;
+	qint64 WrittenBack = 0; // the pak's bytes before this are on their way to the disk
 	QString Error;
 	bool bOpen = false;
 	bool bCompressed = false;
