@@ -1,6 +1,7 @@
 // Times one object PUT through the editor's S3 client (US3PutObjectOrva over the host's HTTP
 // module) and prints what the editor paid for it: wall time, throughput, peak RSS growth and the
-// longest stall of the main thread's event loop while the upload ran, and its CPU time.
+// longest stall of the main thread's event loop while the upload ran (and when, in ms since the
+// round's start), and its CPU time.
 //
 // Usage: S3PutBench --endpoint URL --bucket B --key K --file F --access-key ID --secret S
 //                   [--token T] [--region R] [--threshold BYTES] [--part-size BYTES] [--in-flight N]
@@ -12,6 +13,7 @@
 #include "S3PutObjectOrva.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -115,6 +117,8 @@ int main(int argc, char** argv)
 	}
 
 	// The main thread's stall: the longest gap between ticks of a 5 ms timer, less the interval.
+	// Times are from the round's start (the clock starts just before the client is made), and a
+	// stall is placed where it began: the put's own set-up counts as much as its transfer.
 	QElapsedTimer Clock;
 	qint64 LastTick = -1;
 	qint64 LongestGap = 0;
@@ -129,7 +133,7 @@ int main(int argc, char** argv)
 		                 if (LastTick >= 0 && Now - LastTick > LongestGap)
 		                 {
 			                 LongestGap = Now - LastTick;
-			                 LongestGapAt = Now;
+			                 LongestGapAt = LastTick;
 		                 }
 		                 LastTick = Now;
 	                 });
@@ -139,10 +143,12 @@ int main(int argc, char** argv)
 	QString Message;
 	qint64 StartNs = 0;
 	qint64 EndNs = 0;
+	qint64 AllSentNs = -1;
 	int LastPercent = -1;
 	const qint64 RssBefore = StatusKiB("VmRSS");
 	const double CpuBefore = CpuSeconds();
 	Clock.start();
+	const qint64 ClockStartEpochMs = QDateTime::currentMSecsSinceEpoch();
 	Ticker.start();
 
 	UAwsS3ClientObject* Client = UAwsS3ClientObject::CreateAwsS3ObjClient(Credentials, Configuration,
@@ -153,7 +159,14 @@ int main(int argc, char** argv)
 	                          {
 		                          US3PutObjectOrva* Put = US3PutObjectOrva::PutObject(nullptr, Ready, Request);
 		                          QObject::connect(Put, &US3PutObjectOrva::Progress, &Context,
-		                                           [&](const QString&, int Percent) { LastPercent = Percent; });
+		                                           [&](const QString&, int Percent)
+		                                           {
+			                                           LastPercent = Percent;
+			                                           if (Percent == 100 && AllSentNs < 0)
+			                                           {
+				                                           AllSentNs = Clock.nsecsElapsed();
+			                                           }
+		                                           });
 		                          QObject::connect(
 		                              Put, &US3PutObjectOrva::Completed, &Context,
 		                              [&](bool bOk, const FPutObjectResult&, ES3Errors, const QString& Text)
@@ -188,8 +201,13 @@ int main(int argc, char** argv)
 	std::printf("last_percent=%d\n", LastPercent);
 	std::printf("rss_growth_mib=%.1f\n", double(RssPeak - RssBefore) / 1024.0);
 	std::printf("longest_stall_ms=%.1f\n", double(qMax<qint64>(0, LongestGap - 5'000'000)) / 1e6);
-	std::printf("longest_stall_at_ms=%.0f\n", double(LongestGapAt - StartNs) / 1e6);
-	std::printf("run_ms=%.0f\n", double(EndNs - StartNs) / 1e6);
+	std::printf("longest_stall_at_ms=%.0f\n", double(LongestGapAt) / 1e6);
+	std::printf("put_started_at_ms=%.0f\n", double(StartNs) / 1e6);
+	// Where the times above start, for a caller that places them in a longer run of its own.
+	std::printf("clock_start_epoch_ms=%lld\n", static_cast<long long>(ClockStartEpochMs));
+	// Every byte acknowledged by the store; what follows is the store putting the object together.
+	std::printf("all_sent_at_ms=%.0f\n", double(AllSentNs < 0 ? EndNs : AllSentNs) / 1e6);
+	std::printf("completed_at_ms=%.0f\n", double(EndNs) / 1e6);
 	std::printf("cpu_seconds=%.3f\n", Cpu);
 	return bSuccess ? 0 : 1;
 }
