@@ -1,6 +1,7 @@
 // Times one object PUT through the editor's S3 client (US3PutObjectOrva over the host's HTTP
 // module) and prints what the editor paid for it: wall time, throughput, peak RSS growth and the
-// longest stall of the main thread's event loop while the upload ran, and its CPU time.
+// longest stall of the main thread's event loop while the upload ran (and when, in ms since the
+// round's start), and its CPU time.
 //
 // Usage: S3PutBench --endpoint URL --bucket B --key K --file F --access-key ID --secret S
 //                   [--token T] [--region R] [--threshold BYTES] [--part-size BYTES] [--in-flight N]
@@ -12,14 +13,18 @@
 #include "S3PutObjectOrva.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 namespace
 {
@@ -44,6 +49,31 @@ qint64 StatusKiB(const char* Field)
 }
 
 } // namespace
+
+// CPU time of the calling thread so far, in ns.
+qint64 ThreadCpuNs()
+{
+	timespec Now{};
+	clock_gettime(CLOCK_THREAD_CPUTIME_ID, &Now);
+	return qint64(Now.tv_sec) * 1'000'000'000 + Now.tv_nsec;
+}
+
+// Time the calling thread spent runnable but waiting for a core so far, in ns (the kernel's
+// schedstat of the thread); -1 where the kernel does not keep it.
+qint64 ThreadRunQueueNs()
+{
+	// Read afresh each time: a stdio stream would answer a rewind from its buffer.
+	static const int Stat = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+	char Text[128] = {};
+	long long Running = 0;
+	long long Waiting = -1;
+	if (Stat < 0 || pread(Stat, Text, sizeof(Text) - 1, 0) <= 0 ||
+	    std::sscanf(Text, "%lld %lld", &Running, &Waiting) != 2)
+	{
+		return -1;
+	}
+	return Waiting;
+}
 
 // User and system time of every thread of this process so far.
 double CpuSeconds()
@@ -115,10 +145,18 @@ int main(int argc, char** argv)
 	}
 
 	// The main thread's stall: the longest gap between ticks of a 5 ms timer, less the interval.
+	// Times are from the round's start (the clock starts just before the client is made), and a
+	// stall is placed where it began: the put's own set-up counts as much as its transfer.
 	QElapsedTimer Clock;
 	qint64 LastTick = -1;
 	qint64 LongestGap = 0;
 	qint64 LongestGapAt = 0;
+	// The main thread's own CPU time over the longest gap: near the gap, the thread was busy with
+	// work of its own; near zero, it waited (for a lock, a disk, or a core on a loaded machine).
+	qint64 LastTickCpu = 0;
+	qint64 LongestGapCpu = 0;
+	qint64 LastTickQueued = 0;
+	qint64 LongestGapQueued = 0;
 	QTimer Ticker;
 	Ticker.setTimerType(Qt::PreciseTimer);
 	Ticker.setInterval(5);
@@ -126,12 +164,18 @@ int main(int argc, char** argv)
 	                 [&]
 	                 {
 		                 const qint64 Now = Clock.nsecsElapsed();
+		                 const qint64 NowCpu = ThreadCpuNs();
+		                 const qint64 NowQueued = ThreadRunQueueNs();
 		                 if (LastTick >= 0 && Now - LastTick > LongestGap)
 		                 {
 			                 LongestGap = Now - LastTick;
-			                 LongestGapAt = Now;
+			                 LongestGapAt = LastTick;
+			                 LongestGapCpu = NowCpu - LastTickCpu;
+			                 LongestGapQueued = NowQueued < 0 ? -1 : NowQueued - LastTickQueued;
 		                 }
+		                 LastTickQueued = NowQueued;
 		                 LastTick = Now;
+		                 LastTickCpu = NowCpu;
 	                 });
 
 	bool bDone = false;
@@ -139,10 +183,12 @@ int main(int argc, char** argv)
 	QString Message;
 	qint64 StartNs = 0;
 	qint64 EndNs = 0;
+	qint64 AllSentNs = -1;
 	int LastPercent = -1;
 	const qint64 RssBefore = StatusKiB("VmRSS");
 	const double CpuBefore = CpuSeconds();
 	Clock.start();
+	const qint64 ClockStartEpochMs = QDateTime::currentMSecsSinceEpoch();
 	Ticker.start();
 
 	UAwsS3ClientObject* Client = UAwsS3ClientObject::CreateAwsS3ObjClient(Credentials, Configuration,
@@ -153,7 +199,14 @@ int main(int argc, char** argv)
 	                          {
 		                          US3PutObjectOrva* Put = US3PutObjectOrva::PutObject(nullptr, Ready, Request);
 		                          QObject::connect(Put, &US3PutObjectOrva::Progress, &Context,
-		                                           [&](const QString&, int Percent) { LastPercent = Percent; });
+		                                           [&](const QString&, int Percent)
+		                                           {
+			                                           LastPercent = Percent;
+			                                           if (Percent == 100 && AllSentNs < 0)
+			                                           {
+				                                           AllSentNs = Clock.nsecsElapsed();
+			                                           }
+		                                           });
 		                          QObject::connect(
 		                              Put, &US3PutObjectOrva::Completed, &Context,
 		                              [&](bool bOk, const FPutObjectResult&, ES3Errors, const QString& Text)
@@ -188,8 +241,16 @@ int main(int argc, char** argv)
 	std::printf("last_percent=%d\n", LastPercent);
 	std::printf("rss_growth_mib=%.1f\n", double(RssPeak - RssBefore) / 1024.0);
 	std::printf("longest_stall_ms=%.1f\n", double(qMax<qint64>(0, LongestGap - 5'000'000)) / 1e6);
-	std::printf("longest_stall_at_ms=%.0f\n", double(LongestGapAt - StartNs) / 1e6);
-	std::printf("run_ms=%.0f\n", double(EndNs - StartNs) / 1e6);
+	std::printf("longest_stall_at_ms=%.0f\n", double(LongestGapAt) / 1e6);
+	std::printf("longest_stall_cpu_ms=%.1f\n", double(LongestGapCpu) / 1e6);
+	// Of the longest stall, how long the main thread was ready to run but had no core.
+	std::printf("longest_stall_queued_ms=%.1f\n", LongestGapQueued < 0 ? -1.0 : double(LongestGapQueued) / 1e6);
+	std::printf("put_started_at_ms=%.0f\n", double(StartNs) / 1e6);
+	// Where the times above start, for a caller that places them in a longer run of its own.
+	std::printf("clock_start_epoch_ms=%lld\n", static_cast<long long>(ClockStartEpochMs));
+	// Every byte acknowledged by the store; what follows is the store putting the object together.
+	std::printf("all_sent_at_ms=%.0f\n", double(AllSentNs < 0 ? EndNs : AllSentNs) / 1e6);
+	std::printf("completed_at_ms=%.0f\n", double(EndNs) / 1e6);
 	std::printf("cpu_seconds=%.3f\n", Cpu);
 	return bSuccess ? 0 : 1;
 }

@@ -6,15 +6,18 @@
 #include "S3PutObjectOrva.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace
 {
@@ -402,6 +405,61 @@ TEST_F(S3MultipartPutTest, TheLocalStoreRefusesAPartWithTheWrongDigest)
 	                                {{"content-md5", RightMd5.toStdString()}});
 	EXPECT_EQ(Right.Status, 200) << Right.Body;
 	Server->Call("s3", "DELETE", "/" + Bucket + "/" + Key, {{"uploadId", UploadId}}, "", Admin);
+}
+
+// The editor's main thread is busy (a level loading, a dialog's own loop): the parts already on
+// their way keep streaming from the file, since neither their reading nor their sending waits
+// for it, and the put finishes once the main thread is back.
+TEST_F(S3MultipartPutTest, PartsKeepStreamingWhileTheMainThreadIsBusy)
+{
+	const QByteArray Bytes = RandomBytes(4 * AwsS3::MinPartBytes, 7);
+	const QString Path = WriteFile(QStringLiteral("Busy.pak"), Bytes);
+	const std::string Key = "worlds/w25/busy.pak";
+	const FAwsCredentials Temporary = ToQt(Server->IssueUploadCredentials(Bucket, Key));
+	ASSERT_FALSE(Temporary.SessionToken.isEmpty()) << Server->GetLastProblem();
+	FFaultProxy Proxy(Server->Port(), [](const FFaultProxy::FSeen&) { return EFault::None; });
+	ASSERT_GT(Proxy.Port(), 0);
+
+	// Once a second part has started, the main thread runs nothing until every part started by
+	// then has reached the store (the proxy counts a part's bytes when its body is through). Fed
+	// from the main thread, the newest part gets no further than its socket buffers.
+	const auto PartsStarted = [&Proxy]
+	{
+		const auto Seen = Proxy.Requests();
+		return std::count_if(Seen.begin(), Seen.end(),
+		                     [](const FFaultProxy::FSeen& One) { return One.PartNumber > 0; });
+	};
+	long long StartedAtBusy = -1;
+	long long ArrivedAfterBusy = -1;
+	QTimer Watch;
+	Watch.setInterval(1);
+	QObject::connect(&Watch, &QTimer::timeout, &Watch,
+	                 [&]
+	                 {
+		                 if (StartedAtBusy >= 0 || PartsStarted() < 2)
+		                 {
+			                 return;
+		                 }
+		                 StartedAtBusy = PartsStarted();
+		                 QElapsedTimer Busy;
+		                 Busy.start();
+		                 while (Proxy.PartBodyBytes() < StartedAtBusy * AwsS3::MinPartBytes && Busy.elapsed() < 60000)
+		                 {
+			                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
+		                 }
+		                 ArrivedAfterBusy = Proxy.PartBodyBytes();
+	                 });
+	Watch.start();
+
+	const FPutOutcome Outcome = RunPut(Temporary, Configuration(Proxy.Port()), RequestFor(Key, Path));
+	ASSERT_TRUE(Outcome.bSuccess) << Outcome.Message.toStdString();
+	ASSERT_GE(StartedAtBusy, 2);
+	EXPECT_EQ(ArrivedAfterBusy, StartedAtBusy * AwsS3::MinPartBytes)
+	    << "part bytes through by the end of the main thread's busy spell, of " << StartedAtBusy << " parts started";
+	EXPECT_EQ(Outcome.Result.ETag, MultipartEtag(Bytes, AwsS3::MinPartBytes));
+	const auto Stored = Server->GetObject(Bucket, Key);
+	ASSERT_EQ(Stored.Status, 200);
+	EXPECT_TRUE(Stored.Body == Bytes.toStdString());
 }
 
 // The editor closed mid-transfer: the next put of the same file asks the store what it holds and

@@ -3,6 +3,7 @@
 #include "FileHelper.h"
 #include "S3MultipartState.h"
 #include "S3PutShared.h"
+#include "S3TransferThread.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -469,7 +470,7 @@ void US3PutObjectOrva::OnPartHashed(int Index, const QByteArray& Md5, const QStr
 
 FHttpRequestPtr US3PutObjectOrva::NewStoreRequest(const QString& Verb, const FQuery& Query, const FHttpBody& Body,
                                                   const QString& PayloadHashHex, const FQuery& Headers,
-                                                  QString& OutProblem)
+                                                  QString& OutProblem, FHttpModule* Http)
 {
 	const AwsS3::FS3ObjectAddress Address =
 	    AwsS3::ResolveObjectAddress(Configuration, Request.Bucket, Request.Key, OutProblem);
@@ -488,7 +489,7 @@ FHttpRequestPtr US3PutObjectOrva::NewStoreRequest(const QString& Verb, const FQu
 		// Encoded exactly as the signature encodes it, so the store canonicalises the same bytes.
 		Url += QLatin1Char('?') + QString::fromStdString(AwsSigV4::EncodeQuery(SignedQuery));
 	}
-	FHttpRequestPtr Call = Configuration.Http->CreateRequest();
+	FHttpRequestPtr Call = (Http != nullptr ? Http : Configuration.Http)->CreateRequest();
 	Call->SetVerb(Verb);
 	Call->SetURL(Url);
 	for (const auto& [Name, Value] : Headers)
@@ -602,12 +603,13 @@ void US3PutObjectOrva::SendPart(int Index)
 	FMultipart::FPart& Part = Multipart->Parts[Index];
 	FQuery Headers{{QStringLiteral("Content-MD5"), QString::fromLatin1(Part.Md5.toBase64())}};
 	QString Problem;
-	// The part streams from its byte range of the file; nothing holds it in memory.
+	// The part streams from its byte range of the file; nothing holds it in memory. It is read and
+	// sent on the transfer thread, so the main thread only hears when it is through.
 	FHttpRequestPtr Call = NewStoreRequest(
 	    QStringLiteral("PUT"),
 	    {{QStringLiteral("partNumber"), QString::number(Index + 1)}, {QStringLiteral("uploadId"), Multipart->UploadId}},
 	    FHttpBody::FromFileRange(Request.LocalFile, Part.Offset, Part.Length),
-	    Part.Sha256Hex.isEmpty() ? UnsignedPayloadText() : Part.Sha256Hex, Headers, Problem);
+	    Part.Sha256Hex.isEmpty() ? UnsignedPayloadText() : Part.Sha256Hex, Headers, Problem, &AwsS3::TransferModule());
 	if (!Call)
 	{
 		Fail(ES3Errors::FileError, Problem);
@@ -618,9 +620,26 @@ void US3PutObjectOrva::SendPart(int Index)
 	Part.State = FMultipart::EPart::InFlight;
 	Part.Request = Call;
 	++Multipart->InFlight;
-	Call->OnProcessRequestComplete(this, [this, Index](FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bOk)
-	                               { OnPartSent(Index, std::move(Sent), std::move(Response), bOk); });
-	Call->ProcessRequest();
+	// Made here, read on the main thread only: the put may be gone when the answer gets there.
+	auto Owner = std::make_shared<QPointer<US3PutObjectOrva>>(this);
+	Call->OnProcessRequestComplete(&AwsS3::TransferModule(),
+	                               [Owner, Index](FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bOk)
+	                               {
+		                               AwsS3::RunOnMainThread(
+		                                   [Owner, Index, Sent = std::move(Sent), Response = std::move(Response), bOk]
+		                                   {
+			                                   US3PutObjectOrva* Put = Owner->data();
+			                                   // A part cancelled meanwhile (or sent again) is no longer this
+			                                   // request's.
+			                                   if (Put != nullptr && Put->Multipart &&
+			                                       Index < Put->Multipart->Parts.size() &&
+			                                       Put->Multipart->Parts[Index].Request == Sent)
+			                                   {
+				                                   Put->OnPartSent(Index, Sent, Response, bOk);
+			                                   }
+		                                   });
+	                               });
+	AwsS3::RunOnTransferThread([Call] { Call->ProcessRequest(); });
 }
 
 void US3PutObjectOrva::OnPartSent(int Index, FHttpRequestPtr Sent, FHttpResponsePtr Response, bool bOk)
@@ -844,10 +863,16 @@ void US3PutObjectOrva::CancelMultipartRequests()
 	}
 	for (FMultipart::FPart& Part : Multipart->Parts)
 	{
-		if (Part.Request && !Part.Request->IsFinished())
+		if (Part.Request)
 		{
-			Part.Request->OnProcessRequestComplete(this, nullptr);
-			Part.Request->CancelRequest();
+			// The request is the transfer thread's; an answer already on its way here finds the
+			// part without it and is dropped.
+			AwsS3::RunOnTransferThread(
+			    [Call = Part.Request]
+			    {
+				    Call->OnProcessRequestComplete(nullptr, nullptr);
+				    Call->CancelRequest();
+			    });
 		}
 		Part.Request.reset();
 	}

@@ -121,9 +121,11 @@ private:
 	void AbortMultipartThenFinish(ES3Errors Error, const QString& Message);
 	// A request to the object's address with Query, signed as it goes (Content-MD5 and
 	// Content-Type among Headers are signed too); null with OutProblem when it cannot be made.
+	// Made from Http, the host's module unless given.
 	FHttpRequestPtr NewStoreRequest(const QString& Verb, const QList<QPair<QString, QString>>& Query,
 	                                const FHttpBody& Body, const QString& PayloadHashHex,
-	                                const QList<QPair<QString, QString>>& Headers, QString& OutProblem);
+	                                const QList<QPair<QString, QString>>& Headers, QString& OutProblem,
+	                                FHttpModule* Http = nullptr);
 	// Sends one control call of the multipart transfer (create, list, complete), counted as an
 	// attempt; its answer goes to Handler. False, with the put failed, when it cannot be made.
 	bool SendControlRequest(const QString& Verb, const QList<QPair<QString, QString>>& Query, const QByteArray& Body,

@@ -160,7 +160,8 @@ protected:
 					}
 					OpenIndex = Index;
 				}
-				if (!File.seek(Part.Offset + Within))
+				// Reads follow each other; only a rewind or a jump needs the seek.
+				if (File.pos() != Part.Offset + Within && !File.seek(Part.Offset + Within))
 				{
 					setErrorString(File.errorString());
 					return -1;
@@ -447,7 +448,9 @@ bool FHttpRequest::ProcessRequest()
 			};
 		}
 		auto* Device = new FHttpBodyDevice(Source, std::move(OnResendRefused));
-		Device->open(QIODevice::ReadOnly);
+		// Qt's network layer reads it in pieces of its own into a buffer of its own: a buffer here
+		// would only copy every byte once more.
+		Device->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
 		Request.setHeader(QNetworkRequest::ContentLengthHeader, ContentLength);
 		Upload = Device;
 		SendTotal = ContentLength;
