@@ -116,7 +116,8 @@ bool Measure(const char* Label, const QString& ProjectFile, const QString& Entry
 	Sdk->CurrWorkspace.WorldId = QStringLiteral("bench-world");
 	Sdk->CurrWorkspace.TitleName = QStringLiteral("Bench");
 	Sdk->CurrWorkspace.bEditable = true;
-	Sdk->CurrWorkspace.ObjectPath = FSoftObjectPath(EntryLevel + QLatin1Char('.') + EntryLevel.section('/', -1));
+	Sdk->CurrWorkspace.ObjectPath =
+	    FSoftObjectPath(EntryLevel + QLatin1Char('.') + EntryLevel.section(QLatin1Char('/'), -1));
 	const QString Content = Host.Paths().ProjectContentDir();
 	::sync();
 

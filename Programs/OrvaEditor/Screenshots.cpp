@@ -26,6 +26,7 @@
 #include "SOrvaEditorLoginBox.h"
 #include "SOrvaEditorView.h"
 #include "SOrvaEditorWorldView.h"
+#include "SOrvaPreflightReportView.h"
 #include "SOrvaThumbnail.h"
 
 #include <QAction>
@@ -160,7 +161,7 @@ bool WriteText(const QString& Path, const QByteArray& Bytes)
 // package nobody has, a prop spelled twice in different case, a lamp whose installed path is too
 // long for Windows, and a rope from a shared folder outside the world's folder. Written into the
 // project copy, so the report finds them as it finds any problem.
-bool ShootPreflightReport(FOrvaEditorApp& Editor, SOrvaEditorWorldView* Panel, const QString& OutDir)
+bool ShootPreflightReport(FOrvaEditorApp& Editor, const QString& OutDir)
 {
 	UOrvaSDKSubsystem* Sdk = Editor.Host().GetEditorSubsystem<UOrvaSDKSubsystem>();
 	const QString Key = Sdk->GetKeyFolderName();
@@ -174,6 +175,7 @@ bool ShootPreflightReport(FOrvaEditorApp& Editor, SOrvaEditorWorldView* Panel, c
 	const QString Mesh = QStringLiteral("/Script/Engine.StaticMesh");
 	const QString Lamp = Game + QStringLiteral("/Environment/Harbour_Northern_Pier_Night_Market/"
 	                                           "Lighting_Fixtures_Hanging_Lamps_With_Painted_Glass_Shades/"
+	                                           "Artist_Review_Second_Pass_Approved/"
 	                                           "SM_Hanging_Lamp_Painted_Glass_Shade_Warm_Light_Variant_03");
 	const QString Entry = Sdk->CurrWorkspace.ObjectPath.GetLongPackageName();
 	bool bOk =
@@ -194,29 +196,41 @@ bool ShootPreflightReport(FOrvaEditorApp& Editor, SOrvaEditorWorldView* Panel, c
 		return false;
 	}
 	Editor.Host().AssetRegistry().ScanPathsSynchronous({QStringLiteral("/Game")}, true);
+	const FSoftObjectPath KeptEntry = Sdk->CurrWorkspace.ObjectPath;
 	Sdk->CurrWorkspace.ObjectPath = FSoftObjectPath(Game + QStringLiteral("/Maps/Harbour.Harbour"));
-	Sdk->CacheCurrWorkspace();
-	Panel->UpdateBoundState();
-	Panel->OnBuildClicked();
-	Panel->UpdateBoundState();
+	// A panel of its own, clear of the publish's toasts, with the information area folded so the
+	// build section and its report are in view.
+	SOrvaEditorWorldView Shot(&Editor.Host());
+	Shot.resize(760, 1240);
+	Shot.show();
+	Shot.HandleWorkspaceChanged(Sdk->CurrWorkspace);
+	FGameThread::RunUntil([&] { return Editor.Host().Http().GetPendingCount() == 0; }, 10000);
+	Shot.GetInformationArea()->SetExpanded(false);
+	Shot.UpdateBoundState();
+	Shot.OnBuildClicked();
+	Shot.UpdateBoundState();
 	FGameThread::RunUntilIdle(200);
-	// The report lies below the fold of the panel's scroll area: bring it into view.
-	QWidget* Report = Panel->GetPreflightView();
-	if (!Report || !Report->isVisible())
+	SOrvaPreflightReportView* Report = Shot.GetPreflightView();
+	const bool bShown = Report && Report->isVisible() && Report->GetReport().HasErrors();
+	bOk = bShown;
+	if (!bShown)
 	{
 		std::fprintf(stderr, "Build did not show the pre-flight report\n");
-		return false;
 	}
-	for (QWidget* Parent = Report->parentWidget(); Parent; Parent = Parent->parentWidget())
+	else
 	{
-		if (auto* Scroll = qobject_cast<QScrollArea*>(Parent))
+		for (QWidget* Parent = Report->parentWidget(); Parent; Parent = Parent->parentWidget())
 		{
-			Scroll->ensureWidgetVisible(Report, 0, 0);
-			break;
+			if (auto* Scroll = qobject_cast<QScrollArea*>(Parent))
+			{
+				Scroll->ensureWidgetVisible(Report, 0, 0);
+				break;
+			}
 		}
+		bOk = Save(&Shot, QDir(OutDir).filePath(QStringLiteral("14-preflight-report.png")));
 	}
-	FGameThread::RunUntilIdle(100);
-	return Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("14-preflight-report.png")));
+	Sdk->CurrWorkspace.ObjectPath = KeptEntry;
+	return bOk;
 }
 
 // The world panel's states: several worlds with title images, a chosen world with screenshots
@@ -395,7 +409,7 @@ bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrv
 		bOk &= Save(&Editor.Window(), QDir(OutDir).filePath(QStringLiteral("13-published.png")));
 	}
 
-	bOk &= ShootPreflightReport(Editor, Panel, OutDir);
+	bOk &= ShootPreflightReport(Editor, OutDir);
 	return bOk;
 }
 

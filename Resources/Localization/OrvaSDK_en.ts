@@ -373,6 +373,31 @@
         <comment>Preflight_PakSize</comment>
         <translation>The {0} pak will be about {1} ({2} in {3} files before compression), within the upload limit of {4}.</translation>
     </message>
+    <message>
+        <source>The entry map needs no other package; its file has {0}.</source>
+        <comment>Preflight_ClosureAlone</comment>
+        <translation>The entry map needs no other package; its file has {0}.</translation>
+    </message>
+    <message>
+        <source>1 package the map needs lies outside the world's folder {0}.</source>
+        <comment>Preflight_OutsideOne</comment>
+        <translation>1 package the map needs lies outside the world's folder {0}.</translation>
+    </message>
+    <message>
+        <source>Moves whole to {0}: 1 package the map needs, and everything else in the folder.</source>
+        <comment>Preflight_FolderMovesOne</comment>
+        <translation>Moves whole to {0}: 1 package the map needs, and everything else in the folder.</translation>
+    </message>
+    <message>
+        <source>The map uses {1}, content of the plugin {0} (from {2}); the pak does not carry it and the player client does not have it.</source>
+        <comment>Preflight_PluginContentOne</comment>
+        <translation>The map uses {1}, content of the plugin {0} (from {2}); the pak does not carry it and the player client does not have it.</translation>
+    </message>
+    <message>
+        <source>The map uses the engine package {0} (from {1}); the pak does not carry it.</source>
+        <comment>Preflight_EngineContentOne</comment>
+        <translation>The map uses the engine package {0} (from {1}); the pak does not carry it.</translation>
+    </message>
 </context>
 <context>
     <name>SOrvaPreflightReportView</name>

@@ -145,7 +145,7 @@ private:
 	QStringList Closure;
 	// The packages of Closure outside the workspace folder.
 	QStringList Outside;
-	QSet<QString> OutsideFolded;
+	bool bEntryOutside = false;
 	QList<FPackedFile> Packages;
 	QList<FPackedFile> ConfigFiles;
 	QList<FPackedFile> ExtendFiles;
@@ -268,7 +268,8 @@ private:
 			if (!bInside)
 			{
 				Outside.append(Name);
-				OutsideFolded.insert(Name.toCaseFolded());
+				// The walk answers the entry map first.
+				bEntryOutside |= Outside.size() == 1 && Name == Closure.constFirst();
 			}
 			// Only the project's own content is packed.
 			if (FPackageName::GetMountPointName(Name).compare(GameMount, Qt::CaseInsensitive) != 0)
@@ -288,8 +289,11 @@ private:
 			                            Data->DiskSize});
 		}
 		Add(EOrvaPreflightLevel::Note, EntryPackage,
-		    Text("Preflight_Closure", "The entry map needs {0} packages with {1} of files, itself included.",
-		         {Number(Report.PackageCount), Bytes(Report.TotalBytes)}),
+		    Report.PackageCount == 1
+		        ? Text("Preflight_ClosureAlone", "The entry map needs no other package; its file has {0}.",
+		               {Bytes(Report.TotalBytes)})
+		        : Text("Preflight_Closure", "The entry map needs {0} packages with {1} of files, itself included.",
+		               {Number(Report.PackageCount), Bytes(Report.TotalBytes)}),
 		    Text("Preflight_ClosureHint", "Every one of them goes into each pak."));
 	}
 
@@ -300,7 +304,7 @@ private:
 			return;
 		}
 		const QString Destination = WorkspaceFolder();
-		if (OutsideFolded.contains(EntryPackage.toCaseFolded()))
+		if (bEntryOutside)
 		{
 			Add(EOrvaPreflightLevel::Error, EntryPackage,
 			    Text("Preflight_EntryOutside",
@@ -313,8 +317,11 @@ private:
 			         {Destination}));
 		}
 		Add(EOrvaPreflightLevel::Warning, Destination,
-		    Text("Preflight_Outside", "{0} packages the map needs lie outside the world's folder {1}.",
-		         {Number(Outside.size()), Destination}),
+		    Outside.size() == 1
+		        ? Text("Preflight_OutsideOne", "1 package the map needs lies outside the world's folder {0}.",
+		               {Destination})
+		        : Text("Preflight_Outside", "{0} packages the map needs lie outside the world's folder {1}.",
+		               {Number(Outside.size()), Destination}),
 		    Text("Preflight_OutsideHint",
 		         "When the map is chosen, the question to move packages moves them into {0}: the folders below "
 		         "whole, with everything else in them.",
@@ -354,10 +361,16 @@ private:
 				          }
 			          }
 			          const QString Moved = Destination + QLatin1Char('/') + Folder.section(QLatin1Char('/'), -1);
-			          QString Message = Text("Preflight_FolderMoves",
+			          const int Needed = NeededPerFolder.value(Folder);
+			          QString Message =
+			              Needed == 1 ? Text("Preflight_FolderMovesOne",
+			                                 "Moves whole to {0}: 1 package the map needs, and everything else in the "
+			                                 "folder.",
+			                                 {Moved})
+			                          : Text("Preflight_FolderMoves",
 			                                 "Moves whole to {0}: {1} packages the map needs, and everything else "
 			                                 "in the folder.",
-			                                 {Moved, Number(NeededPerFolder.value(Folder))});
+			                                 {Moved, Number(Needed)});
 			          if (!Others.isEmpty())
 			          {
 				          const QStringList Shown = Others.mid(0, 5);
@@ -395,6 +408,9 @@ private:
 		QStringList EngineUsed;
 		QHash<QString, QStringList> PluginUsed;
 		QHash<QString, QString> FirstReferencer;
+		// Most references spell a package as its file does: the exact spelling is looked up first,
+		// so a name is folded only the first time it is met in a spelling.
+		QSet<QString> SeenSpelled;
 		QSet<QString> Seen;
 		const QList<FMountPoint> Mounts = Registry.GetMountPoints();
 		QSet<QString> Mounted;
@@ -413,6 +429,11 @@ private:
 				{
 					continue;
 				}
+				if (SeenSpelled.contains(Dependency))
+				{
+					continue;
+				}
+				SeenSpelled.insert(Dependency);
 				const QString Folded = Dependency.toCaseFolded();
 				if (Seen.contains(Folded))
 				{
@@ -481,10 +502,15 @@ private:
 		{
 			const QString Example = It.value().constFirst();
 			Add(EOrvaPreflightLevel::Warning, QLatin1Char('/') + It.key(),
-			    Text("Preflight_PluginContent",
-			         "The map uses {0} packages of the plugin {1} (for example {2}, from {3}); the pak does not carry "
-			         "them and the player client does not have them.",
-			         {Number(It.value().size()), It.key(), Example, FirstReferencer.value(Example)}),
+			    It.value().size() == 1
+			        ? Text("Preflight_PluginContentOne",
+			               "The map uses {1}, content of the plugin {0} (from {2}); the pak does not carry it and the "
+			               "player client does not have it.",
+			               {It.key(), Example, FirstReferencer.value(Example)})
+			        : Text("Preflight_PluginContent",
+			               "The map uses {0} packages of the plugin {1} (for example {2}, from {3}); the pak does not "
+			               "carry them and the player client does not have them.",
+			               {Number(It.value().size()), It.key(), Example, FirstReferencer.value(Example)}),
 			    Text("Preflight_PluginContentHint",
 			         "Copy what the world needs from /{0} into {1}, and point the "
 			         "references there.",
@@ -494,9 +520,13 @@ private:
 		{
 			const QString Example = EngineUsed.constFirst();
 			Add(EOrvaPreflightLevel::Note, QStringLiteral("/Engine"),
-			    Text("Preflight_EngineContent",
-			         "The map uses {0} engine packages (for example {1}, from {2}); the pak does not carry them.",
-			         {Number(EngineUsed.size()), Example, FirstReferencer.value(Example)}),
+			    EngineUsed.size() == 1
+			        ? Text("Preflight_EngineContentOne",
+			               "The map uses the engine package {0} (from {1}); the pak does not carry it.",
+			               {Example, FirstReferencer.value(Example)})
+			        : Text("Preflight_EngineContent",
+			               "The map uses {0} engine packages (for example {1}, from {2}); the pak does not carry them.",
+			               {Number(EngineUsed.size()), Example, FirstReferencer.value(Example)}),
 			    Text("Preflight_EngineContentHint",
 			         "The player client brings the engine's own content; nothing to do unless you changed it."));
 		}

@@ -14,12 +14,14 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #define LOCTEXT_NAMESPACE "SOrvaPreflightReportView"
 
 namespace
 {
 // Long enough for a screen of findings; the panel around it keeps room for the buttons.
-constexpr int MaxRowsHeight = 380;
+constexpr int MaxRowsHeight = 560;
 constexpr int RowIconSize = 16;
 constexpr int HeadlineIconSize = 22;
 
@@ -187,14 +189,14 @@ SOrvaPreflightReportView::SOrvaPreflightReportView(QWidget* Parent)
 	RowsLayout = new QVBoxLayout(Rows);
 	RowsLayout->setContentsMargins(0, 0, 0, 0);
 	RowsLayout->setSpacing(1);
-	auto* Scroll = new QScrollArea();
-	Scroll->setObjectName(QStringLiteral("PreflightRows"));
-	Scroll->setWidgetResizable(true);
-	Scroll->setFrameShape(QFrame::StyledPanel);
-	Scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-	Scroll->setMaximumHeight(MaxRowsHeight);
-	Scroll->setWidget(Rows);
-	Layout->addWidget(Scroll);
+	RowsScroll = new QScrollArea();
+	RowsScroll->setObjectName(QStringLiteral("PreflightRows"));
+	RowsScroll->setWidgetResizable(true);
+	RowsScroll->setFrameShape(QFrame::StyledPanel);
+	RowsScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+	RowsScroll->setMaximumHeight(MaxRowsHeight);
+	RowsScroll->setWidget(Rows);
+	Layout->addWidget(RowsScroll);
 }
 
 QPixmap SOrvaPreflightReportView::LevelIcon(EOrvaPreflightLevel Level, int Size, qreal DevicePixelRatio)
@@ -280,7 +282,12 @@ void SOrvaPreflightReportView::SetReport(const FOrvaPreflightReport& InReport, c
 	}
 	Parts.append(Fill(LOCTEXT("FiguresCounts", "{0}, {1}, {2}").ToString(),
 	                  {CountedErrors(Errors), CountedWarnings(Warnings), CountedNotes(Notes)}));
-	Figures->setText(Parts.join(QStringLiteral("  \u00b7  ")));
+	// Each figure stays on one line; the line breaks between them.
+	for (QString& Part : Parts)
+	{
+		Part.replace(QLatin1Char(' '), QChar(0x00a0));
+	}
+	Figures->setText(Parts.join(QStringLiteral(" \u00b7 ")));
 
 	while (QLayoutItem* Item = RowsLayout->takeAt(0))
 	{
@@ -292,6 +299,8 @@ void SOrvaPreflightReportView::SetReport(const FOrvaPreflightReport& InReport, c
 		RowsLayout->addWidget(MakeRow(Report.Findings[Index], Index % 2 == 1));
 	}
 	RowsLayout->addStretch(1);
+	// The panel around gives the report only what it asks for: ask for the rows, up to a screenful.
+	RowsScroll->setMinimumHeight(std::min(Rows->sizeHint().height() + 2 * RowsScroll->frameWidth(), MaxRowsHeight));
 	show();
 }
 

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 class QLabel;
+class QScrollArea;
 class QVBoxLayout;
 
 // Shows a pre-flight report: a headline (how many errors, warnings and notes, or why a build was
@@ -37,5 +38,6 @@ private:
 	QLabel* Headline = nullptr;
 	QLabel* Figures = nullptr;
 	QWidget* Rows = nullptr;
+	QScrollArea* RowsScroll = nullptr;
 	QVBoxLayout* RowsLayout = nullptr;
 };
