@@ -7,7 +7,8 @@
 # service's body limit, shown failed, with the panel's message) and the launch menu; a request the
 # service refuses with its cause; the question before deleting a world; the panel 480 pixels wide
 # with a long name; the published state after a build and publish to the local object store; the
-# activity tab while the build runs and after the publish (its steps and the recorded outcome); the
+# pre-flight report with its findings, shown by a build it refused; the activity tab while the
+# build runs and after the publish (its steps and the recorded outcome); the
 # packaging panel after a build it ran; the level chooser with its picker open. Prints the folder.
 # Usage: scripts/screenshots.sh [OUT_DIR]   (PRESET=release to use the release build)
 set -euo pipefail

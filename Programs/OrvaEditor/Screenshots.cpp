@@ -2,9 +2,9 @@
 // open on the login box, the login box after a refused login, and the tab's error text when the
 // SDK subsystem is missing; how the editor draws notifications; and, after a real login, the world
 // panel with several worlds, a chosen world with its screenshots (one still waiting for its upload)
-// and the launch menu; the packaging panel after a build it ran, and the level chooser with its
-// picker open. It drives the real editor; the login goes to the service named in the user's
-// "OrvaSDK.ini", and the worlds, screenshots and title images are made there through the plugin.
+// and the launch menu; the pre-flight report that a refused build shows; the packaging panel after
+// a build it ran, and the level chooser with its picker open. It drives the real editor; the login goes to the service
+// named in the user's "OrvaSDK.ini", and the worlds, screenshots and title images are made there through the plugin.
 #include "AssetRegistry.h"
 #include "CommandLine.h"
 #include "EditorHost.h"
@@ -22,17 +22,23 @@
 #include "OrvaLevelChooser.h"
 #include "OrvaSDK.h"
 #include "OrvaSDKSubsystem.h"
+#include "Paths.h"
 #include "SHotPatcher.h"
 #include "SOrvaEditorLoginBox.h"
 #include "SOrvaEditorView.h"
 #include "SOrvaEditorWorldView.h"
+#include "SOrvaPreflightReportView.h"
 #include "SOrvaThumbnail.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLinearGradient>
@@ -42,6 +48,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScrollArea>
 #include <QTableWidget>
 #include <QToolButton>
 
@@ -132,6 +139,99 @@ bool SaveWithMenu(QWidget* Window, QMenu* Menu, QWidget* Button, const QString& 
 	}
 	std::fprintf(stdout, "%s\n", qUtf8Printable(Path));
 	return true;
+}
+
+QByteArray PackageText(const QString& Name, const QString& Class, const QStringList& Hard)
+{
+	return QJsonDocument(
+	           QJsonObject{{QStringLiteral("OrvaPackage"), 1},
+	                       {QStringLiteral("Assets"),
+	                        QJsonArray{QJsonObject{{QStringLiteral("Name"), Name}, {QStringLiteral("Class"), Class}}}},
+	                       {QStringLiteral("HardDependencies"), QJsonArray::fromStringList(Hard)}})
+	    .toJson();
+}
+
+bool WriteText(const QString& Path, const QByteArray& Bytes)
+{
+	QDir().mkpath(QFileInfo(Path).absolutePath());
+	QFile File(Path);
+	return File.open(QIODevice::WriteOnly) && File.write(Bytes) == Bytes.size();
+}
+
+// The pre-flight report as a refused build shows it: a second map of the chosen world that needs a
+// package nobody has, a prop spelled twice in different case, a lamp whose installed path is too
+// long for Windows, and a rope from a shared folder outside the world's folder. Written into the
+// project copy, so the report finds them as it finds any problem.
+bool ShootPreflightReport(FOrvaEditorApp& Editor, const QString& OutDir)
+{
+	UOrvaSDKSubsystem* Sdk = Editor.Host().GetEditorSubsystem<UOrvaSDKSubsystem>();
+	const QString Key = Sdk->GetKeyFolderName();
+	if (Key.isEmpty() || !Sdk->CurrWorkspace.bEditable)
+	{
+		std::fprintf(stderr, "No editable world for the pre-flight report\n");
+		return false;
+	}
+	const QString Content = Editor.Host().Paths().ProjectContentDir();
+	const QString Game = QStringLiteral("/Game/") + Key;
+	const QString Mesh = QStringLiteral("/Script/Engine.StaticMesh");
+	const QString Lamp = Game + QStringLiteral("/Environment/Harbour_Northern_Pier_Night_Market/"
+	                                           "Lighting_Fixtures_Hanging_Lamps_With_Painted_Glass_Shades/"
+	                                           "Artist_Review_Second_Pass_Approved/"
+	                                           "SM_Hanging_Lamp_Painted_Glass_Shade_Warm_Light_Variant_03");
+	const QString Entry = Sdk->CurrWorkspace.ObjectPath.GetLongPackageName();
+	bool bOk =
+	    WriteText(Content + Key + QStringLiteral("/Maps/Harbour.umap"),
+	              PackageText(QStringLiteral("Harbour"), QStringLiteral("/Script/Engine.World"),
+	                          {Entry, Game + QStringLiteral("/Props/Lantern"), Lamp,
+	                           QStringLiteral("/Game/Shared/Rope"), QStringLiteral("/Engine/BasicShapes/Cube")}));
+	bOk &= WriteText(Content + Key + QStringLiteral("/Props/Lantern.uasset"),
+	                 PackageText(QStringLiteral("Lantern"), Mesh, {Game + QStringLiteral("/Props/LanternGlass")}));
+	bOk &= WriteText(Content + Key + QStringLiteral("/Props/lantern.uasset"),
+	                 PackageText(QStringLiteral("lantern"), Mesh, {}));
+	bOk &= WriteText(Content + Lamp.mid(6) + QStringLiteral(".uasset"),
+	                 PackageText(Lamp.section(QLatin1Char('/'), -1), Mesh, {}));
+	bOk &= WriteText(Content + QStringLiteral("Shared/Rope.uasset"), PackageText(QStringLiteral("Rope"), Mesh, {}));
+	if (!bOk)
+	{
+		std::fprintf(stderr, "Cannot write the pre-flight report's packages\n");
+		return false;
+	}
+	Editor.Host().AssetRegistry().ScanPathsSynchronous({QStringLiteral("/Game")}, true);
+	const FSoftObjectPath KeptEntry = Sdk->CurrWorkspace.ObjectPath;
+	Sdk->CurrWorkspace.ObjectPath = FSoftObjectPath(Game + QStringLiteral("/Maps/Harbour.Harbour"));
+	// A panel of its own, clear of the publish's toasts, with the information area folded so the
+	// build section and its report are in view.
+	SOrvaEditorWorldView Shot(&Editor.Host());
+	Shot.resize(760, 1240);
+	Shot.show();
+	Shot.HandleWorkspaceChanged(Sdk->CurrWorkspace);
+	FGameThread::RunUntil([&] { return Editor.Host().Http().GetPendingCount() == 0; }, 10000);
+	Shot.GetInformationArea()->SetExpanded(false);
+	Shot.UpdateBoundState();
+	Shot.OnBuildClicked();
+	Shot.UpdateBoundState();
+	FGameThread::RunUntilIdle(200);
+	SOrvaPreflightReportView* Report = Shot.GetPreflightView();
+	const bool bShown = Report && Report->isVisible() && Report->GetReport().HasErrors();
+	bOk = bShown;
+	if (!bShown)
+	{
+		std::fprintf(stderr, "Build did not show the pre-flight report\n");
+	}
+	else
+	{
+		for (QWidget* Parent = Report->parentWidget(); Parent; Parent = Parent->parentWidget())
+		{
+			if (auto* Scroll = qobject_cast<QScrollArea*>(Parent))
+			{
+				Scroll->ensureWidgetVisible(Report, 0, 0);
+				break;
+			}
+		}
+		bOk = Save(&Shot, QDir(OutDir).filePath(QStringLiteral("14-preflight-report.png")));
+	}
+	Sdk->CurrWorkspace.ObjectPath = KeptEntry;
+	return bOk;
 }
 
 // The world panel's states: several worlds with title images, a chosen world with screenshots
@@ -318,7 +418,7 @@ bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrv
 		    "the build to start", 240000);
 		if (Activity)
 		{
-			bOk &= Save(Activity, QDir(OutDir).filePath(QStringLiteral("14-activity-during-publish.png")));
+			bOk &= Save(Activity, QDir(OutDir).filePath(QStringLiteral("15-activity-during-publish.png")));
 		}
 		Wait([&] { return !Sdk->IsPakBuildRunning() && Sdk->CheckLocalPaks(true); }, "the build and registration",
 		     240000);
@@ -335,9 +435,11 @@ bool ShootWorldPanel(FOrvaEditorApp& Editor, FPolicyDialogService& Dialogs, SOrv
 			Wait([&] { return !Sdk->GetActivity()->GetLastOutcome(Sdk->CurrWorkspace.WorldIdentifier).IsEmpty(); },
 			     "the recorded outcome");
 			FGameThread::RunUntilIdle(100);
-			bOk &= Save(Activity, QDir(OutDir).filePath(QStringLiteral("15-activity-after-publish.png")));
+			bOk &= Save(Activity, QDir(OutDir).filePath(QStringLiteral("16-activity-after-publish.png")));
 		}
 	}
+
+	bOk &= ShootPreflightReport(Editor, OutDir);
 	return bOk;
 }
 

@@ -1,9 +1,11 @@
 #include "EditorFixture.h"
 
+#include "AssetRegistry.h"
 #include "DevServiceProcess.h"
 #include "ExpandableArea.h"
 #include "ObjectPropertyEntryBox.h"
 #include "OrvaDataCacheSubsystem.h"
+#include "SOrvaPreflightReportView.h"
 #include "SOrvaThumbnail.h"
 
 #include <QAbstractButton>
@@ -728,3 +730,54 @@ TEST_F(WorldView, PublishBeforeBuildSaysWhyNothingHappened)
 }
 
 #include "WorldViewTests.moc"
+
+TEST_F(WorldView, BuildIsRefusedWhileTheReportHasErrorsAndNotForWarnings)
+{
+	const QList<QJsonObject> Worlds = StartService(1);
+	const QString Identifier = Worlds[0].value(QStringLiteral("identifier")).toString();
+	QJsonObject Map = QJsonDocument::fromJson(WorldPackage()).object();
+	Map.insert(QStringLiteral("HardDependencies"), QJsonArray{QStringLiteral("/Game/%1/Props/Crate").arg(Identifier)});
+	Project.WriteFile(QStringLiteral("TestProject/Content/%1/Maps/Entry.umap").arg(Identifier),
+	                  QJsonDocument(Map).toJson());
+	SOrvaEditorWorldView* Panel = OpenPanel();
+	ASSERT_NE(Panel, nullptr);
+	Pick(Panel, Worlds[0].value(QStringLiteral("id")).toString());
+	Sdk()->CurrWorkspace.ObjectPath = FSoftObjectPath(QStringLiteral("/Game/%1/Maps/Entry.Entry").arg(Identifier));
+	Panel->UpdateBoundState();
+	ASSERT_TRUE(Panel->GetCheckButton()->isEnabled());
+	SOrvaPreflightReportView* Report = Panel->GetPreflightView();
+	EXPECT_FALSE(Report->isVisible());
+
+	// Check shows the report: the missing package is an error, one row per finding.
+	QTest::mouseClick(Panel->GetCheckButton(), Qt::LeftButton);
+	ASSERT_TRUE(Report->isVisible());
+	EXPECT_TRUE(Report->GetReport().HasErrors());
+	EXPECT_EQ(Report->GetRowCount(), Report->GetReport().Findings.size());
+	EXPECT_TRUE(Report->GetHeadline().contains(QStringLiteral("cannot be built"))) << qPrintable(Report->GetHeadline());
+	QTest::mouseClick(Report->findChild<QPushButton*>(QStringLiteral("PreflightClose")), Qt::LeftButton);
+	EXPECT_FALSE(Report->isVisible());
+
+	// Build shows the same report instead of building.
+	QTest::mouseClick(Panel->GetBuildButton(), Qt::LeftButton);
+	EXPECT_FALSE(Sdk()->IsPakBuildRunning());
+	EXPECT_NE(Sdk()->GetCurrProgress(), EOrvaSDKProgress::AssetPaking);
+	ASSERT_TRUE(Report->isVisible());
+	EXPECT_EQ(Report->GetHeadline(), QStringLiteral("Not built: fix the error below first, then press Build again."));
+	EXPECT_EQ(Report->GetReport().Findings[0].Subject, QStringLiteral("/Game/%1/Props/Crate").arg(Identifier));
+
+	// With the package there, only warnings are left (the world has no title image): Build builds.
+	QJsonObject Crate{
+	    {QStringLiteral("OrvaPackage"), 1},
+	    {QStringLiteral("Assets"),
+	     QJsonArray{QJsonObject{{QStringLiteral("Name"), QStringLiteral("Crate")},
+	                            {QStringLiteral("Class"), QStringLiteral("/Script/Engine.StaticMesh")}}}}};
+	Project.WriteFile(QStringLiteral("TestProject/Content/%1/Props/Crate.uasset").arg(Identifier),
+	                  QJsonDocument(Crate).toJson());
+	Editor->Host().AssetRegistry().ScanPathsSynchronous({QStringLiteral("/Game/") + Identifier}, true);
+	QTest::mouseClick(Panel->GetBuildButton(), Qt::LeftButton);
+	EXPECT_FALSE(Report->GetReport().HasErrors());
+	EXPECT_GT(Report->GetReport().Count(EOrvaPreflightLevel::Warning), 0);
+	EXPECT_EQ(Sdk()->GetCurrProgress(), EOrvaSDKProgress::AssetPaking);
+	Sdk()->CancelPakBuild();
+	FGameThread::RunUntil([&] { return !Sdk()->IsPakBuildRunning(); }, 10000);
+}

@@ -409,6 +409,11 @@ bool UOrvaAsyncFileUploader::DoCancel()
 
 qint64 UOrvaAsyncFileUploader::MaxUploadBytes() const
 {
+	return UploadLimitFor(Sdk);
+}
+
+qint64 UOrvaAsyncFileUploader::UploadLimitFor(const UOrvaSDKSubsystem* Sdk)
+{
 	QString Text;
 	FEditorHost* Host = Sdk ? Sdk->GetHost() : nullptr;
 	if (!Host || !Host->GetConfig() ||

@@ -192,24 +192,59 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	}
 }
 
-QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, const QString& FolderName) const
+QStringList UOrvaSDKSubsystem::GetDependencyClosure(const QString& PackageName) const
 {
 	FNameSet All;
 	All.Add(PackageName);
 	QSet<QString> ScannedPaths;
 	RecursiveGetDependencies(PackageName, All, ScannedPaths);
+	return std::move(All.Names);
+}
 
+bool UOrvaSDKSubsystem::LiesInWorkspaceFolder(const QString& PackageName, const QString& FolderName)
+{
 	// No separator after the prefix: "/Game/W1Old" counts as inside "/Game/W1".
-	const QString Prefix = FPaths::Combine(GameRoot, FolderName);
+	return LiesIn(PackageName, FPaths::Combine(GameRoot, FolderName));
+}
+
+QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const QString& PackageName, const QString& FolderName) const
+{
 	QStringList Outside;
-	for (const QString& Name : std::as_const(All.Names))
+	for (const QString& Name : GetDependencyClosure(PackageName))
 	{
-		if (!LiesIn(Name, Prefix))
+		if (!LiesInWorkspaceFolder(Name, FolderName))
 		{
 			Outside.append(Name);
 		}
 	}
 	return Outside;
+}
+
+UOrvaSDKSubsystem::FRelocationPlan UOrvaSDKSubsystem::PlanRelocation(const QStringList& PackageNamesToMove)
+{
+	FRelocationPlan Plan;
+	for (const QString& Name : PackageNamesToMove)
+	{
+		// External actors and objects move with their level, never as a folder of their own.
+		if (IsExternalPackage(Name))
+		{
+			continue;
+		}
+		const QStringList Pieces = Name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+		if (Pieces.size() == 2)
+		{
+			Plan.RootPackages.append(Name);
+		}
+		else if (Pieces.size() >= 3)
+		{
+			const QString Folder = QLatin1Char('/') + Pieces[0] + QLatin1Char('/') + Pieces[1];
+			if (!Plan.Folders.contains(Folder, Qt::CaseInsensitive))
+			{
+				Plan.Folders.append(Folder);
+			}
+		}
+	}
+	return Plan;
 }
 
 QStringList UOrvaSDKSubsystem::CheckFoldersNeedMove(const FAssetData& AssetData) const
@@ -256,29 +291,14 @@ bool UOrvaSDKSubsystem::SureAutoMovePackages(const QStringList& PackageNamesToMo
 
 	FAssetRegistry& Registry = GetHost()->AssetRegistry();
 	FAssetTools& Tools = GetHost()->AssetTools();
-	for (const QString& Name : PackageNamesToMove)
+	const FRelocationPlan Plan = PlanRelocation(PackageNamesToMove);
+	for (const QString& Name : Plan.RootPackages)
 	{
-		// External actors and objects move with their level, never as a folder of their own.
-		if (IsExternalPackage(Name))
-		{
-			continue;
-		}
-		const QStringList Pieces = Name.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-		if (Pieces.size() == 2)
-		{
-			QList<FAssetData> Assets;
-			Registry.GetAssetsByPackageName(Name, Assets, true, true);
-			AssetViewUtils::GetObjectsInAssetData(Tools, Assets, RecordMovedObjects);
-		}
-		else if (Pieces.size() >= 3)
-		{
-			const QString Folder = QLatin1Char('/') + Pieces[0] + QLatin1Char('/') + Pieces[1];
-			if (!RecordMovedFolders.contains(Folder, Qt::CaseInsensitive))
-			{
-				RecordMovedFolders.append(Folder);
-			}
-		}
+		QList<FAssetData> Assets;
+		Registry.GetAssetsByPackageName(Name, Assets, true, true);
+		AssetViewUtils::GetObjectsInAssetData(Tools, Assets, RecordMovedObjects);
 	}
+	RecordMovedFolders = Plan.Folders;
 
 	const QString Destination = FPaths::Combine(GameRoot, KeyFolderName);
 	if (!RecordMovedObjects.isEmpty())

@@ -35,6 +35,10 @@ public:
 	static UOrvaAsyncFileUploader* UploadFile(UOrvaSDKSubsystem* Sdk, const QString& TargetFilePath,
 	                                          const QString& ComponentId, bool bIsSandbox);
 
+	// The most bytes an upload for Sdk may have: 2 GiB, or [AwsS3] MaxUploadBytes of its settings
+	// when set (a value that is no positive whole number keeps 2 GiB, with a warning).
+	static qint64 UploadLimitFor(const UOrvaSDKSubsystem* Sdk);
+
 	QString GetComponentId() const { return ComponentId; }
 	QString GetBucketName() const { return BucketName; }
 	QString GetKeyUrl() const { return KeyUrl; }

@@ -3,6 +3,7 @@
 #include "EditorJob.h"
 #include "EditorSubsystem.h"
 #include "Http.h"
+#include "OrvaSDKPreflight.h"
 #include "SoftObjectPath.h"
 
 #include <QHash>
@@ -234,6 +235,19 @@ public:
 	// Asset relocation: the packages the entry level needs that lie outside the workspace folder,
 	// and moving them into it. Package-name sets hold each name once, in the order found.
 	QStringList CheckFoldersNeedMove(const QString& PackageName, const QString& FolderName) const;
+	// Every package PackageName needs, itself first: what CheckFoldersNeedMove sorts into inside
+	// and outside.
+	QStringList GetDependencyClosure(const QString& PackageName) const;
+	// Whether the relocation counts PackageName as inside the workspace folder FolderName.
+	static bool LiesInWorkspaceFolder(const QString& PackageName, const QString& FolderName);
+	// What SureAutoMovePackages does with a set of packages to move: the top-level folders it moves
+	// whole, one per tick, and the packages at a mount point's root it moves at once.
+	struct FRelocationPlan
+	{
+		QStringList Folders;
+		QStringList RootPackages;
+	};
+	static FRelocationPlan PlanRelocation(const QStringList& PackageNamesToMove);
 	QStringList CheckFoldersNeedMove(const FAssetData& AssetData) const;
 	Q_INVOKABLE QStringList CheckFoldersNeedMove(const FSoftObjectPath& InObjectPath) const;
 	Q_INVOKABLE bool SureAutoMovePackages(const QStringList& PackageNamesToMove);
@@ -242,6 +256,9 @@ public:
 	// Whether the folder-move timer runs.
 	Q_INVOKABLE bool IsFolderMoveRunning() const;
 	const QList<std::shared_ptr<FLoadedObject>>& GetRecordMovedObjects() const { return RecordMovedObjects; }
+
+	// What a build and publish of the current world would run into (see OrvaSDKPreflight.h).
+	Q_INVOKABLE FOrvaPreflightReport GetPreflightReport() const;
 
 	// Progress of the running task, as recorded for the current workspace.
 	Q_INVOKABLE OrvaSDKTypes::EOrvaSDKProgress GetCurrProgress() const;

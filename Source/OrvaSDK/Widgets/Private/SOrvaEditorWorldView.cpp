@@ -14,6 +14,7 @@
 #include "OrvaSDKSubsystem.h"
 #include "Paths.h"
 #include "SOrvaActivityPanel.h"
+#include "SOrvaPreflightReportView.h"
 #include "SOrvaThumbnail.h"
 #include "Text.h"
 
@@ -563,6 +564,14 @@ QWidget* SOrvaEditorWorldView::BuildUpload()
 	}
 	RowLayout->addWidget(PickerBox, 1);
 
+	CheckButton = new QPushButton(LOCTEXT("BtnCheck", "Check").ToString());
+	CheckButton->setObjectName(QStringLiteral("CheckButton"));
+	CheckButton->setFont(RegularFont(16));
+	CheckButton->setToolTip(
+	    LOCTEXT("BtnCheck_Tooltip", "Check what a build and publish of this world would run into").ToString());
+	connect(CheckButton, &QPushButton::clicked, this, &SOrvaEditorWorldView::OnCheckClicked);
+	RowLayout->addWidget(CheckButton, 0, Qt::AlignVCenter);
+
 	BuildButton = new QPushButton(LOCTEXT("BtnBuild", "Build").ToString());
 	BuildButton->setObjectName(QStringLiteral("BuildButton"));
 	BuildButton->setFont(RegularFont(16));
@@ -597,6 +606,10 @@ QWidget* SOrvaEditorWorldView::BuildUpload()
 	ProgressLabel->setWordWrap(true);
 	RowLayout->addWidget(ProgressLabel, 1);
 	Layout->addWidget(Row);
+
+	PreflightView = new SOrvaPreflightReportView();
+	PreflightView->hide();
+	Layout->addWidget(Padded(PreflightView, QMargins(30, 0, 30, 6)));
 	return UploadBody;
 }
 
@@ -750,6 +763,7 @@ void SOrvaEditorWorldView::UpdateBoundState()
 	SetEnabledIfChanged(UploadArea, bEditable);
 	SetVisibleIfChanged(UploadBody, bEditable);
 	SetEnabledIfChanged(BuildButton, bEntryMap);
+	SetEnabledIfChanged(CheckButton, bEditable);
 	if (EntryMapPicker)
 	{
 		EntryMapPicker->RefreshValue();
@@ -1275,10 +1289,38 @@ void SOrvaEditorWorldView::SendWorldDetails(bool bForce)
 	Subsystem->UploadWorldDetials();
 }
 
+void SOrvaEditorWorldView::OnCheckClicked()
+{
+	if (const UOrvaSDKSubsystem* Subsystem = Sdk())
+	{
+		PreflightView->SetReport(Subsystem->GetPreflightReport());
+	}
+}
+
 void SOrvaEditorWorldView::OnBuildClicked()
 {
 	if (UOrvaSDKSubsystem* Subsystem = Sdk())
 	{
+		// An hour's build that the upload or the client would refuse is not started: the report
+		// says why, right where the creator clicked.
+		const FOrvaPreflightReport Report = Subsystem->GetPreflightReport();
+		if (Report.HasErrors())
+		{
+			const int Errors = Report.Count(EOrvaPreflightLevel::Error);
+			PreflightView->SetReport(
+			    Report,
+			    Errors == 1
+			        ? LOCTEXT("BuildRefusedOne", "Not built: fix the error below first, then press Build again.")
+			              .ToString()
+			        : LOCTEXT("BuildRefused", "Not built: fix the {0} errors below first, then press Build again.")
+			              .ToString()
+			              .replace(QStringLiteral("{0}"), QString::number(Errors)));
+			return;
+		}
+		if (PreflightView->isVisible())
+		{
+			PreflightView->SetReport(Report);
+		}
 		SendWorldDetails();
 		Subsystem->BuildPak();
 		UpdateBoundState();

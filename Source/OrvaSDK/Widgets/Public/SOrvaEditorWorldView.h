@@ -59,6 +59,8 @@ protected:
 // workspace and the data cache whenever the panel is drawn (a timer re-reads it while the panel is
 // shown), and every action is one call into the subsystems. Each control does nothing when a
 // subsystem is missing.
+class SOrvaPreflightReportView;
+
 class SOrvaEditorWorldView : public QWidget
 {
 	Q_OBJECT
@@ -99,6 +101,8 @@ public:
 	// Asks first, then deletes the world of that id.
 	void OnDeleteWorldClicked(const QString& WorldId);
 	void OnBuildClicked();
+	// Shows the pre-flight report of the current world under the build row.
+	void OnCheckClicked();
 	void OnPublishClicked();
 	void OnLaunchClicked();
 	// Sends the current world's name and description when they differ from what was last sent
@@ -137,6 +141,8 @@ public:
 	QWidget* GetUploadBody() const { return UploadBody; }
 	SObjectPropertyEntryBox* GetEntryMapPicker() const { return EntryMapPicker; }
 	QPushButton* GetBuildButton() const { return BuildButton; }
+	QPushButton* GetCheckButton() const { return CheckButton; }
+	SOrvaPreflightReportView* GetPreflightView() const { return PreflightView; }
 	QLabel* GetProgressLabel() const { return ProgressLabel; }
 	QWidget* GetActionBar() const { return ActionBar; }
 	QPushButton* GetLaunchButton() const { return LaunchButton; }
@@ -246,6 +252,8 @@ private:
 	QWidget* UploadBody = nullptr;
 	SObjectPropertyEntryBox* EntryMapPicker = nullptr;
 	QPushButton* BuildButton = nullptr;
+	QPushButton* CheckButton = nullptr;
+	SOrvaPreflightReportView* PreflightView = nullptr;
 	QLabel* ProgressLabel = nullptr;
 	SOrvaSpinningImage* ProgressThrobber = nullptr;
 	QWidget* ActionBar = nullptr;
