@@ -10,11 +10,13 @@
 #include "AssetViewUtils.h"
 #include "Dialogs.h"
 #include "EditorHost.h"
+#include "GameThread.h"
 #include "Log.h"
 #include "ObjectClasses.h"
 #include "OrvaDataCacheSubsystem.h"
 #include "Paths.h"
 
+#include <QScopeGuard>
 #include <QSet>
 
 #include <utility>
@@ -314,6 +316,28 @@ bool UOrvaSDKSubsystem::IsFolderMoveRunning() const
 
 void UOrvaSDKSubsystem::ExcuteFolderMoving()
 {
+	if (bFolderMoveTickRunning)
+	{
+		bFolderMoveTickDeferred = true;
+		return;
+	}
+	bFolderMoveTickRunning = true;
+	const auto TickDone = qScopeGuard(
+	    [this]
+	    {
+		    bFolderMoveTickRunning = false;
+		    if (std::exchange(bFolderMoveTickDeferred, false) && IsFolderMoveRunning())
+		    {
+			    FGameThread::Post(this,
+			                      [this]
+			                      {
+				                      if (IsFolderMoveRunning())
+				                      {
+					                      ExcuteFolderMoving();
+				                      }
+			                      });
+		    }
+	    });
 	const QString Destination = FPaths::Combine(GameRoot, KeyFolderName);
 	if (FolderMoveIndex >= 0 && FolderMoveIndex < RecordMovedFolders.size())
 	{
