@@ -2,9 +2,16 @@
 
 #include "AssetViewUtils.h"
 #include "Dialogs.h"
+#include "FileHelper.h"
+#include "GameThread.h"
 #include "Log.h"
 
+#include <QDeadlineTimer>
 #include <QJsonObject>
+#include <QThread>
+
+#include <atomic>
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
@@ -425,4 +432,76 @@ TEST_F(AssetMoveTest, LoadingManyAssetsAsksFirstWhenAllowedTo)
 	AssetViewUtils::GetObjectsInAssetData(Tools(), Assets, FromData);
 	EXPECT_EQ(FromData.size(), 2);
 	EXPECT_TRUE(FromData.contains(Tools().FindObject(QStringLiteral("/Game/Props/Crate.Crate"))));
+}
+
+TEST_F(AssetMoveTest, AReferencerFailingInAFixUpBatchKeepsItsFileAndItsRedirectors)
+{
+	ASSERT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/Props")}, QStringLiteral("/Game/W1")));
+	const QString Spawner = Project.FileOf(QStringLiteral("/Game/Blueprints/BP_Spawner"));
+	const QByteArray SpawnerBytes = FAssetTestProject::ReadRaw(Spawner);
+	{
+		// The blueprint's rewritten file cannot replace the original; the rest of its batch can.
+		FScopedFileWriteFault Fault([&](EFileWriteStep Step, const QString& Path)
+		                            { return Step == EFileWriteStep::Rename && Path == Spawner ? EIO : 0; });
+		FLogCapture Log;
+		Tools().FixupReferencers(LoadAllRedirectors(), false);
+		ASSERT_EQ(Log.Messages(ELogVerbosity::Error).size(), 1);
+		EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).first().contains(QLatin1String("BP_Spawner")));
+	}
+	EXPECT_EQ(FAssetTestProject::ReadRaw(Spawner), SpawnerBytes);
+	// It refers to both props, so both redirectors stay; the other referencers point past them.
+	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Props/Crate")), QStringLiteral("/Game/W1/Props/Crate.Crate"));
+	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Props/Rock")), QStringLiteral("/Game/W1/Props/Rock.Rock"));
+	QStringList Dependencies;
+	Registry().GetDependencies(QStringLiteral("/Game/Maps/Entry"), Dependencies);
+	EXPECT_TRUE(Dependencies.contains(QStringLiteral("/Game/W1/Props/Crate")));
+	EXPECT_FALSE(Dependencies.contains(QStringLiteral("/Game/Props/Crate")));
+	// Every file is a whole package; no temporary is left behind.
+	for (const QString& File : FilesUnder(Project.ContentDir()))
+	{
+		EXPECT_TRUE(File.endsWith(QLatin1String(".uasset")) || File.endsWith(QLatin1String(".umap")))
+		    << qPrintable(File);
+		EXPECT_TRUE(FPackageFile::LoadFromFile(Project.ContentDir() + File)) << qPrintable(File);
+	}
+	ExpectRegistryMatchesDisk();
+
+	Tools().FixupReferencers(LoadAllRedirectors(), false);
+	EXPECT_TRUE(LoadAllRedirectors().isEmpty());
+	ExpectRegistryMatchesDisk();
+}
+
+TEST_F(AssetMoveTest, AMoveAskedForWhileAnotherWaitsForItsFilesIsRefused)
+{
+	// The first move's files are held until an event of the main thread, which runs while the move
+	// waits, has asked for a second move.
+	QObject Context;
+	std::atomic<bool> bAsked{false};
+	bool bNestedMoved = true;
+	FGameThread::Post(&Context,
+	                  [&]
+	                  {
+		                  bNestedMoved = Tools().MovePackages(
+		                      {{QStringLiteral("/Game/Textures/T_Wood"), QStringLiteral("/Game/W2/T_Wood")}});
+		                  bAsked = true;
+	                  });
+	FScopedFileWriteFault Hold(
+	    [&](EFileWriteStep, const QString&)
+	    {
+		    QDeadlineTimer Deadline(10000);
+		    while (!bAsked && !Deadline.hasExpired())
+		    {
+			    QThread::msleep(1);
+		    }
+		    return 0;
+	    });
+	FLogCapture Log;
+	EXPECT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/Props")}, QStringLiteral("/Game/W1")));
+	ASSERT_TRUE(bAsked);
+	EXPECT_FALSE(bNestedMoved);
+	ASSERT_EQ(Log.Messages(ELogVerbosity::Error).size(), 1);
+	EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).first().contains(QLatin1String("while another change")));
+	EXPECT_TRUE(Registry().DoesPackageExistOnDisk(QStringLiteral("/Game/W1/Props/Crate")));
+	EXPECT_TRUE(Registry().DoesPackageExistOnDisk(QStringLiteral("/Game/Textures/T_Wood")));
+	EXPECT_FALSE(Registry().DoesPackageExistOnDisk(QStringLiteral("/Game/W2/T_Wood")));
+	ExpectRegistryMatchesDisk();
 }

@@ -1,17 +1,22 @@
 #include "SdkFixture.h"
 
 #include "AssetRegistry.h"
+#include "FileHelper.h"
+#include "GameThread.h"
 #include "ObjectClasses.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 
 namespace
 {
@@ -354,6 +359,52 @@ TEST_F(RelocationTest, TimerTicksAfterAShortDelayThenAboutEverySecond)
 	EXPECT_GE(Clock.elapsed(), 90 + 2 * 940);
 	EXPECT_FALSE(Sdk().IsFolderMoveRunning());
 	EXPECT_EQ(Sdk().GetCurrentLevelPath().ToString(), QStringLiteral("/Game/W1/Maps/Entry.Entry"));
+}
+
+TEST_F(RelocationTest, ATickThatComesWhileAFolderMovesRunsAfterIt)
+{
+	AddPackage(QStringLiteral("/Game/Maps/Entry"), {QStringLiteral("/Game/Props/Crate")}, {}, true);
+	AddPackage(QStringLiteral("/Game/Props/Crate"), {});
+	StartWithWorkspace(true);
+	Dialogs->QueueAnswer(EAppReturnType::Yes);
+	// The first folder's files are held until the next tick has come, through the main thread's
+	// events, which flow while the tick waits for them.
+	QObject Context;
+	std::atomic<bool> bPosted{false};
+	std::atomic<bool> bTicked{false};
+	FScopedFileWriteFault Hold(
+	    [&](EFileWriteStep, const QString&)
+	    {
+		    // Settings files are written on the main thread, which must not wait for itself.
+		    if (FGameThread::IsInGameThread())
+		    {
+			    return 0;
+		    }
+		    if (!bPosted.exchange(true))
+		    {
+			    FGameThread::Post(&Context,
+			                      [&]
+			                      {
+				                      Sdk().ExcuteFolderMoving();
+				                      bTicked = true;
+			                      });
+		    }
+		    QDeadlineTimer Deadline(10000);
+		    while (!bTicked && !Deadline.hasExpired())
+		    {
+			    QThread::msleep(1);
+		    }
+		    return 0;
+	    });
+	Sdk().SetCurrentLevelPath(FSoftObjectPath(QStringLiteral("/Game/Maps/Entry.Entry")));
+	ASSERT_TRUE(
+	    FGameThread::RunUntil([&] { return Sdk().GetCurrProgress() == EOrvaSDKProgress::FolderMoveSuccess; }, 8000));
+	EXPECT_TRUE(bTicked);
+	EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).isEmpty()) << qPrintable(Log.Messages().join(QLatin1Char('\n')));
+	EXPECT_EQ(Sdk().GetCurrentLevelPath().ToString(), QStringLiteral("/Game/W1/Maps/Entry.Entry"));
+	EXPECT_TRUE(Sdk().CheckFoldersNeedMove(Sdk().GetCurrentLevelPath()).isEmpty()) << "no folder was skipped";
+	EXPECT_EQ(CountRedirectors(), 0);
+	ExpectAllReferencesResolve();
 }
 
 TEST_F(RelocationTest, ALaterRelocationCarriesNothingOver)

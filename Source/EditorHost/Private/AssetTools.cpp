@@ -5,6 +5,7 @@
 #include "DurableWrite.h"
 #include "Log.h"
 #include "ObjectClasses.h"
+#include "OffMainThread.h"
 #include "PackageFile.h"
 #include "PackageName.h"
 #include "Paths.h"
@@ -13,8 +14,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QThread>
+#include <QThreadPool>
 
 #include <algorithm>
+#include <atomic>
 
 namespace
 {
@@ -27,7 +31,43 @@ bool SameName(const QString& A, const QString& B)
 {
 	return A.compare(B, Qt::CaseInsensitive) == 0;
 }
+
+// Package files read ahead at once: beyond this the rest is read when it is needed.
+constexpr qsizetype MaxPrefetchBytes = qsizetype(64) * 1024 * 1024;
+constexpr qsizetype MovePrefetchWindow = 1024;
+
+class FBusyScope
+{
+public:
+	explicit FBusyScope(bool& InFlag)
+	    : Flag(InFlag)
+	{
+		Flag = true;
+	}
+	~FBusyScope() { Flag = false; }
+	FBusyScope(const FBusyScope&) = delete;
+	FBusyScope& operator=(const FBusyScope&) = delete;
+
+private:
+	bool& Flag;
+};
 } // namespace
+
+struct FAssetTools::FPrefetchedFile
+{
+	bool bRead = false;
+	QString ReadError;
+	QByteArray Bytes;
+	std::optional<FPackageFile> File;
+	QString ParseError;
+};
+
+// Where each redirector of a fix-up finally leads; read by the workers, never changed meanwhile.
+struct FAssetTools::FFixupTargets
+{
+	QHash<QString, QString> FinalObject;       // folded redirector object path -> final object path
+	QHash<QString, QStringList> FinalPackages; // folded redirector package -> final packages
+};
 
 // A package of a move, read before anything is written.
 struct FAssetTools::FMoveItem
@@ -64,6 +104,9 @@ struct FAssetTools::FPendingMove
 	bool bOverwroteReplaced = false;
 	QString RedirectorTemp;
 	bool bFailed = false;
+	// Said on the worker, logged on the main thread: why the move was given up, and other lines.
+	QString Error;
+	QList<QPair<ELogVerbosity, QString>> Logs;
 };
 
 // ---- FLoadedObject ----
@@ -83,7 +126,10 @@ bool FLoadedObject::IsRedirector() const
 FAssetTools::FAssetTools(FAssetRegistry& InRegistry, std::function<FDialogService*()> InDialogProvider)
     : Registry(InRegistry)
     , DialogProvider(std::move(InDialogProvider))
+    , Workers(std::make_unique<QThreadPool>())
 {
+	// Its own threads: the host's pool may be busy with long uploads.
+	Workers->setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
 }
 
 FAssetTools::~FAssetTools() = default;
@@ -120,7 +166,17 @@ FObjectPtr FAssetTools::LoadObject(const QString& ObjectPath, bool bNoRedirects)
 				return nullptr;
 			}
 			QString Reason;
-			const std::optional<FPackageFile> File = FPackageFile::LoadFromFile(Filename, &Reason);
+			std::optional<FPackageFile> File;
+			if (const auto Ahead = Prefetched.find(Filename); Ahead != Prefetched.end())
+			{
+				File = std::move(Ahead->File);
+				Reason = Ahead->bRead ? Ahead->ParseError : QStringLiteral("cannot be read: ") + Ahead->ReadError;
+				Prefetched.erase(Ahead);
+			}
+			else
+			{
+				File = FPackageFile::LoadFromFile(Filename, &Reason);
+			}
 			if (!File)
 			{
 				UE_LOG(LogEditorHost, Error,
@@ -163,6 +219,122 @@ FObjectPtr FAssetTools::LoadObject(const QString& ObjectPath, bool bNoRedirects)
 	return nullptr;
 }
 
+bool FAssetTools::LoadObjects(const QStringList& ObjectPaths, bool bNoRedirects, QList<FObjectPtr>& OutObjects,
+                              const std::function<void(const QString&)>& BeforeEach)
+{
+	// Nested in another change's wait, the read-ahead of that change stays as it is.
+	const bool bReadAhead = !bBusy;
+	std::optional<FBusyScope> Busy;
+	if (bReadAhead)
+	{
+		Busy.emplace(bBusy);
+		QStringList Filenames;
+		for (const QString& Path : ObjectPaths)
+		{
+			if (!FindObject(Path) && FPackageName::IsValidObjectPath(Path))
+			{
+				const QString Filename = Registry.GetPackageFilename(FPackageName::ObjectPathToPackageName(Path));
+				if (!Filename.isEmpty())
+				{
+					Filenames.append(Filename);
+				}
+			}
+		}
+		Filenames.removeDuplicates();
+		PrefetchFiles(Filenames);
+	}
+	bool bAll = true;
+	FEventBreather Breather;
+	for (const QString& Path : ObjectPaths)
+	{
+		if (BeforeEach)
+		{
+			BeforeEach(Path);
+		}
+		const FObjectPtr Object = LoadObject(Path, bNoRedirects);
+		if (!Object)
+		{
+			bAll = false;
+			break;
+		}
+		OutObjects.append(Object);
+		Breather.Breathe();
+	}
+	if (bReadAhead)
+	{
+		Prefetched.clear();
+	}
+	return bAll;
+}
+
+void FAssetTools::PrefetchFiles(const QStringList& Filenames)
+{
+	QStringList Wanted;
+	for (const QString& Filename : Filenames)
+	{
+		if (!Prefetched.contains(Filename))
+		{
+			Wanted.append(Filename);
+		}
+	}
+	std::vector<FPrefetchedFile> Files(size_t(Wanted.size()));
+	std::atomic<qsizetype> Bytes{0};
+	std::vector<char> Taken(size_t(Wanted.size()), 0);
+	OffMainThread::ParallelFor(*Workers, Wanted.size(),
+	                           [&](qsizetype Index)
+	                           {
+		                           if (Bytes.load() >= MaxPrefetchBytes)
+		                           {
+			                           return;
+		                           }
+		                           FPrefetchedFile& Out = Files[size_t(Index)];
+		                           QFile File(Wanted[Index]);
+		                           if (!File.open(QIODevice::ReadOnly))
+		                           {
+			                           Out.ReadError = File.errorString();
+		                           }
+		                           else
+		                           {
+			                           Out.bRead = true;
+			                           Out.Bytes = File.readAll();
+			                           Bytes += Out.Bytes.size();
+			                           Out.File = FPackageFile::Parse(Out.Bytes, &Out.ParseError);
+		                           }
+		                           Taken[size_t(Index)] = 1;
+	                           });
+	for (qsizetype Index = 0; Index < Wanted.size(); ++Index)
+	{
+		if (Taken[size_t(Index)])
+		{
+			Prefetched.insert(Wanted[Index], std::move(Files[size_t(Index)]));
+		}
+	}
+}
+
+void FAssetTools::PrefetchMoves(const QList<QPair<QString, QString>>& OldAndNewNames, qsizetype From)
+{
+	QStringList Filenames;
+	for (qsizetype Index = From; Index < OldAndNewNames.size() && Index < From + MovePrefetchWindow; ++Index)
+	{
+		const QString Filename = Registry.GetPackageFilename(OldAndNewNames[Index].first);
+		if (!Filename.isEmpty())
+		{
+			Filenames.append(Filename);
+		}
+	}
+	PrefetchFiles(Filenames);
+}
+
+bool FAssetTools::RefuseWhileBusy(const QString& What) const
+{
+	if (bBusy)
+	{
+		UE_LOG(LogEditorHost, Error,
+		       QStringLiteral("Cannot ") + What + QStringLiteral(" while another change of the assets runs"));
+	}
+	return bBusy;
+}
+
 bool FAssetTools::RenameAssets(const QList<FAssetRenameData>& AssetsAndNames)
 {
 	QList<QPair<QString, QString>> Moves;
@@ -187,6 +359,11 @@ bool FAssetTools::RenameAssets(const QList<FAssetRenameData>& AssetsAndNames)
 
 bool FAssetTools::MovePackages(const QList<QPair<QString, QString>>& OldAndNewNames)
 {
+	if (RefuseWhileBusy(QStringLiteral("move packages")))
+	{
+		return false;
+	}
+	FBusyScope Busy(bBusy);
 	bool bAll = true;
 	QSet<QString> Done;
 	std::vector<FPendingMove> Batch;
@@ -201,12 +378,34 @@ bool FAssetTools::MovePackages(const QList<QPair<QString, QString>>& OldAndNewNa
 		{
 			bAll = WriteMoves(Batch) && bAll;
 		}
+		// What was read ahead of files the batch wrote or removed is out of date.
+		for (const FPendingMove& Written : Batch)
+		{
+			for (const QString& File : {Written.Main.OldFile, Written.Main.NewFile, Written.ReplacedFile})
+			{
+				Prefetched.remove(File);
+			}
+			for (const FMoveItem& Item : Written.Externals)
+			{
+				Prefetched.remove(Item.OldFile);
+				Prefetched.remove(Item.NewFile);
+			}
+		}
 		Batch.clear();
 		Touched.clear();
 		BatchBytes = 0;
 	};
+	qsizetype NextIndex = 0;
+	qsizetype PrefetchedUpTo = 0;
+	FEventBreather Breather;
 	for (const auto& [OldName, NewName] : OldAndNewNames)
 	{
+		if (NextIndex++ >= PrefetchedUpTo)
+		{
+			PrefetchMoves(OldAndNewNames, NextIndex - 1);
+			PrefetchedUpTo = NextIndex - 1 + MovePrefetchWindow;
+		}
+		Breather.Breathe();
 		// Two assets of one package move it once.
 		const QString Key = Folded(OldName) + QLatin1Char('\n') + Folded(NewName);
 		if (Done.contains(Key))
@@ -255,6 +454,7 @@ bool FAssetTools::MovePackages(const QList<QPair<QString, QString>>& OldAndNewNa
 		}
 	}
 	Flush();
+	Prefetched.clear();
 	return bAll;
 }
 
@@ -305,7 +505,7 @@ bool FAssetTools::RefuseMove(const QString& OldName, const QString& NewName, con
 	return false;
 }
 
-bool FAssetTools::ReadMoveItem(const QString& OldName, const QString& NewName, FMoveItem& Item, QString& OutError) const
+bool FAssetTools::ReadMoveItem(const QString& OldName, const QString& NewName, FMoveItem& Item, QString& OutError)
 {
 	QString CorrectCase;
 	if (!Registry.DoesPackageExistOnDisk(OldName, &CorrectCase, &Item.Extension))
@@ -317,6 +517,24 @@ bool FAssetTools::ReadMoveItem(const QString& OldName, const QString& NewName, F
 	Item.NewName = NewName;
 	Item.OldFile = Registry.GetPackageFilename(CorrectCase);
 	Registry.TryConvertLongPackageNameToFilename(NewName, Item.NewFile, Item.Extension);
+	if (const auto Ahead = Prefetched.find(Item.OldFile); Ahead != Prefetched.end())
+	{
+		FPrefetchedFile Read = std::move(*Ahead);
+		Prefetched.erase(Ahead);
+		if (!Read.bRead)
+		{
+			OutError = Item.OldFile + QStringLiteral(" cannot be read: ") + Read.ReadError;
+			return false;
+		}
+		if (!Read.File)
+		{
+			OutError = Item.OldFile + QStringLiteral(" is no valid package: ") + Read.ParseError;
+			return false;
+		}
+		Item.Bytes = std::move(Read.Bytes);
+		Item.File = std::move(*Read.File);
+		return true;
+	}
 	QFile File(Item.OldFile);
 	if (!File.open(QIODevice::ReadOnly))
 	{
@@ -410,6 +628,13 @@ FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, cons
 		{
 			QList<FAssetData> Assets;
 			Registry.GetAssetsByPath(OldPaths[Index], Assets, true);
+			QStringList Filenames;
+			for (const FAssetData& Asset : Assets)
+			{
+				Filenames.append(Registry.GetPackageFilename(Asset.PackageName));
+			}
+			Filenames.removeAll(QString());
+			PrefetchFiles(Filenames);
 			QSet<QString> Seen;
 			for (const FAssetData& Asset : Assets)
 			{
@@ -467,7 +692,7 @@ FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, cons
 	return EMovePrepared::Ready;
 }
 
-void FAssetTools::UndoMove(FPendingMove& Move) const
+void FAssetTools::UndoMove(FPendingMove& Move)
 {
 	for (const QString& File : Move.Written)
 	{
@@ -479,8 +704,8 @@ void FAssetTools::UndoMove(FPendingMove& Move) const
 		QString Reason;
 		if (!FPackageFile::WriteFileAtomically(Move.ReplacedFile, Move.ReplacedBytes, &Reason))
 		{
-			UE_LOG(LogEditorHost, Error,
-			       QStringLiteral("Cannot restore ") + Move.ReplacedFile + QStringLiteral(": ") + Reason);
+			Move.Logs.append({ELogVerbosity::Error,
+			                  QStringLiteral("Cannot restore ") + Move.ReplacedFile + QStringLiteral(": ") + Reason});
 		}
 		Move.bOverwroteReplaced = false;
 	}
@@ -503,15 +728,43 @@ void FAssetTools::UndoMove(FPendingMove& Move) const
 // A failure before step 5 undoes that move's files and leaves its originals untouched. Steps 1 and
 // 3 also create every new file before step 5 removes any: file systems that avoid reusing freshly
 // freed inodes (ext4 without a journal) would otherwise search past each of them on every create.
+// The files are written on a worker; the registry and the loaded objects follow on the main thread,
+// move by move in order, once every file of the batch is where it belongs.
 bool FAssetTools::WriteMoves(std::vector<FPendingMove>& Batch)
 {
+	QStringList Warnings;
+	OffMainThread::Run(*Workers, [&] { WriteMoveFiles(Batch, Warnings); });
 	bool bAll = true;
+	FEventBreather Breather;
+	for (FPendingMove& Move : Batch)
+	{
+		for (const auto& [Verbosity, Line] : std::as_const(Move.Logs))
+		{
+			FLog::Write(LogEditorHost, Verbosity, Line);
+		}
+		if (Move.bFailed)
+		{
+			bAll = RefuseMove(Move.RequestedOldName, Move.Main.NewName, Move.Error) && bAll;
+			continue;
+		}
+		FinishMove(Move);
+		Breather.Breathe();
+	}
+	for (const QString& Warning : std::as_const(Warnings))
+	{
+		UE_LOG(LogEditorHost, Warning, Warning);
+	}
+	return bAll;
+}
+
+void FAssetTools::WriteMoveFiles(std::vector<FPendingMove>& Batch, QStringList& OutWarnings)
+{
 	QString Reason;
 	const auto Fail = [&](FPendingMove& Move, const QString& Why)
 	{
 		UndoMove(Move);
 		Move.bFailed = true;
-		bAll = RefuseMove(Move.RequestedOldName, Move.Main.NewName, Why) && bAll;
+		Move.Error = Why;
 	};
 	const auto Alive = [&](const std::function<void(FPendingMove&)>& Step)
 	{
@@ -595,20 +848,29 @@ bool FAssetTools::WriteMoves(std::vector<FPendingMove>& Batch)
 		    }
 		    Move.RedirectorTemp.clear();
 		    Changed.append(Move.Main.OldFile);
+		    if (!Move.ReplacedFile.isEmpty() && Move.ReplacedFile != Move.Main.NewFile)
+		    {
+			    QFile::remove(Move.ReplacedFile);
+		    }
 		    for (const FMoveItem& Item : Move.Externals)
 		    {
 			    Changed.append(Item.OldFile);
+			    if (!QFile::remove(Item.OldFile))
+			    {
+				    Move.Logs.append({ELogVerbosity::Warning, QStringLiteral("Moved ") + Item.OldName +
+				                                                  QStringLiteral(" but could not delete ") +
+				                                                  Item.OldFile});
+			    }
+			    PruneEmptyFolders(Item.OldFile);
 		    }
-		    FinishMove(Move);
 	    });
 
 	// 6. The finished moves last. Every package is durable somewhere already, so a failure here
 	// loses nothing and is only reported.
 	if (!Changed.isEmpty() && !DurableWrite::SyncAll(Changed, &Reason))
 	{
-		UE_LOG(LogEditorHost, Warning, QStringLiteral("Moved packages, but syncing the redirectors failed: ") + Reason);
+		OutWarnings.append(QStringLiteral("Moved packages, but syncing the redirectors failed: ") + Reason);
 	}
-	return bAll;
 }
 
 void FAssetTools::FinishMove(FPendingMove& Move)
@@ -625,10 +887,6 @@ void FAssetTools::FinishMove(FPendingMove& Move)
 				Object->bValid = false;
 			}
 		}
-		if (Move.ReplacedFile != Main.NewFile)
-		{
-			QFile::remove(Move.ReplacedFile);
-		}
 		Registry.RemovePackage(Move.ReplacedName);
 	}
 	Registry.AddOrUpdatePackage(Main.NewName, Main.File, Main.Extension, Main.Bytes.size());
@@ -636,12 +894,6 @@ void FAssetTools::FinishMove(FPendingMove& Move)
 	RenameLoadedObjects(Main.OldName, Main.NewName, Move.OldShort, Move.NewShort);
 	for (const FMoveItem& Item : Move.Externals)
 	{
-		if (!QFile::remove(Item.OldFile))
-		{
-			UE_LOG(LogEditorHost, Warning,
-			       QStringLiteral("Moved ") + Item.OldName + QStringLiteral(" but could not delete ") + Item.OldFile);
-		}
-		PruneEmptyFolders(Item.OldFile);
 		Registry.RemovePackage(Item.OldName);
 		Registry.AddOrUpdatePackage(Item.NewName, Item.File, Item.Extension, Item.Bytes.size());
 		RenameLoadedObjects(Item.OldName, Item.NewName, QString(), QString());
@@ -680,7 +932,7 @@ void FAssetTools::InvalidateLoadedObjects(const QString& PackageName)
 	}
 }
 
-void FAssetTools::PruneEmptyFolders(const QString& FilePath) const
+void FAssetTools::PruneEmptyFolders(const QString& FilePath)
 {
 	// External folders hold nothing but external packages; emptied ones go, up to the
 	// mount point's external folder itself.
@@ -700,10 +952,17 @@ void FAssetTools::PruneEmptyFolders(const QString& FilePath) const
 void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheckoutDialogPrompt,
                                    ERedirectFixupMode FixupMode)
 {
+	if (RefuseWhileBusy(QStringLiteral("fix up redirectors")))
+	{
+		return;
+	}
+	FBusyScope Busy(bBusy);
 	// Redirector packages to fix, and where each of their objects finally leads.
 	QHash<QString, QString> RedirectorPackages; // folded name -> name
-	QHash<QString, QString> FinalObject;        // folded redirector object path -> final object path
-	QHash<QString, QStringList> FinalPackages;  // folded redirector package -> final packages
+	FFixupTargets Targets;
+	QHash<QString, QString>& FinalObject = Targets.FinalObject;
+	QHash<QString, QStringList>& FinalPackages = Targets.FinalPackages;
+	FEventBreather Breather;
 	for (const FObjectPtr& Object : Objects)
 	{
 		if (!Object || !Object->IsValid() || !Object->IsRedirector())
@@ -715,10 +974,11 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		{
 			continue;
 		}
+		Breather.Breathe();
 		QList<FAssetData> Assets;
 		Registry.GetAssetsByPackageName(Package, Assets);
 		bool bFixable = !Assets.isEmpty();
-		QStringList Targets;
+		QStringList PackageTargets;
 		QHash<QString, QString> Finals;
 		for (const FAssetData& Asset : Assets)
 		{
@@ -746,9 +1006,9 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 				break;
 			}
 			Finals.insert(Folded(Asset.GetObjectPathString()), Final.GetObjectPathString());
-			if (!Targets.contains(Final.PackageName, Qt::CaseInsensitive))
+			if (!PackageTargets.contains(Final.PackageName, Qt::CaseInsensitive))
 			{
-				Targets.append(Final.PackageName);
+				PackageTargets.append(Final.PackageName);
 			}
 		}
 		if (!bFixable)
@@ -756,7 +1016,7 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 			continue;
 		}
 		RedirectorPackages.insert(Folded(Package), Package);
-		FinalPackages.insert(Folded(Package), Targets);
+		FinalPackages.insert(Folded(Package), PackageTargets);
 		FinalObject.insert(Finals);
 	}
 	if (RedirectorPackages.isEmpty())
@@ -771,6 +1031,7 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 	const QStringList AllPackages = Registry.GetAllPackageNames();
 	for (const QString& Package : AllPackages)
 	{
+		Breather.Breathe();
 		QStringList Dependencies;
 		Registry.GetDependencies(Package, Dependencies);
 		QStringList Referenced;
@@ -789,62 +1050,27 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		}
 	}
 
-	const auto RewriteReferencer = [&](const QString& Package) -> bool
-	{
-		const QString Filename = Registry.GetPackageFilename(Package);
-		QString Reason;
-		std::optional<FPackageFile> File = FPackageFile::LoadFromFile(Filename, &Reason);
-		if (!File)
-		{
-			UE_LOG(LogEditorHost, Error,
-			       QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": ") + Filename + QStringLiteral(" ") +
-			           Reason);
-			return false;
-		}
-		FPackageFile Rewritten = *File;
-		Rewritten.HardDependencies.clear();
-		Rewritten.SoftDependencies.clear();
-		for (const bool bHard : {true, false})
-		{
-			for (const QString& Dependency : bHard ? File->HardDependencies : File->SoftDependencies)
-			{
-				const QStringList Targets = FinalPackages.value(Folded(Dependency), QStringList{Dependency});
-				for (const QString& Target : Targets)
-				{
-					if (!SameName(Target, Package))
-					{
-						Rewritten.AddDependency(Target, bHard);
-					}
-				}
-			}
-		}
-		for (FPackageAsset& Asset : Rewritten.Assets)
-		{
-			Asset.Destination = FinalObject.value(Folded(Asset.Destination), Asset.Destination);
-		}
-		const QByteArray Bytes = Rewritten.Serialize();
-		if (!FPackageFile::WriteFileAtomically(Filename, Bytes, &Reason))
-		{
-			UE_LOG(LogEditorHost, Error,
-			       QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": writing ") + Filename +
-			           QStringLiteral(" failed: ") + Reason);
-			return false;
-		}
-		QString Extension;
-		Registry.DoesPackageExistOnDisk(Package, nullptr, &Extension);
-		Registry.AddOrUpdatePackage(Package, Rewritten, Extension, Bytes.size());
-		return true;
-	};
-
 	// Read-only referencers are made writable, after asking when asked to ask.
 	QSet<QString> Kept; // folded redirector packages that stay
 	QStringList ReadOnly;
-	for (const QString& Package : Referencers)
 	{
-		const QString Filename = Registry.GetPackageFilename(Package);
-		if (!(QFile::permissions(Filename) & QFileDevice::WriteOwner))
+		QStringList Filenames;
+		for (const QString& Package : Referencers)
 		{
-			ReadOnly.append(Package);
+			Filenames.append(Registry.GetPackageFilename(Package));
+		}
+		std::vector<char> Writable(size_t(Filenames.size()), 0);
+		OffMainThread::ParallelFor(*Workers, Filenames.size(),
+		                           [&](qsizetype Index) {
+			                           Writable[size_t(Index)] =
+			                               (QFile::permissions(Filenames[Index]) & QFileDevice::WriteOwner) ? 1 : 0;
+		                           });
+		for (qsizetype Index = 0; Index < Referencers.size(); ++Index)
+		{
+			if (!Writable[size_t(Index)])
+			{
+				ReadOnly.append(Referencers[Index]);
+			}
 		}
 	}
 	QSet<QString> Skipped;
@@ -870,25 +1096,47 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 	}
 
 	// Redirectors referring to redirectors of the set go away with them, unless they are kept; so
-	// referencers outside the set come first, then kept redirectors, until nothing changes.
+	// referencers outside the set come first, then kept redirectors, until nothing changes. Each
+	// round is rewritten as one batch.
 	QSet<QString> Handled;
-	const auto Fix = [&](const QString& Package)
+	const auto Fix = [&](const QStringList& Packages)
 	{
-		Handled.insert(Folded(Package));
-		if (Skipped.contains(Folded(Package)) || !RewriteReferencer(Package))
+		QStringList ToRewrite;
+		QSet<QString> Failed;
+		for (const QString& Package : Packages)
 		{
-			for (const QString& Redirector : RedirectorsReferencedBy.value(Folded(Package)))
+			Handled.insert(Folded(Package));
+			if (Skipped.contains(Folded(Package)))
 			{
-				Kept.insert(Redirector);
+				Failed.insert(Folded(Package));
+			}
+			else
+			{
+				ToRewrite.append(Package);
+			}
+		}
+		Failed.unite(RewriteReferencers(ToRewrite, Targets));
+		for (const QString& Package : Packages)
+		{
+			if (Failed.contains(Folded(Package)))
+			{
+				for (const QString& Redirector : RedirectorsReferencedBy.value(Folded(Package)))
+				{
+					Kept.insert(Redirector);
+				}
 			}
 		}
 	};
-	for (const QString& Package : Referencers)
 	{
-		if (!RedirectorPackages.contains(Folded(Package)))
+		QStringList Outside;
+		for (const QString& Package : Referencers)
 		{
-			Fix(Package);
+			if (!RedirectorPackages.contains(Folded(Package)))
+			{
+				Outside.append(Package);
+			}
 		}
+		Fix(Outside);
 	}
 	const bool bDelete = [&]
 	{
@@ -912,36 +1160,211 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 			Kept.insert(Key);
 		}
 	}
-	for (bool bChanged = true; bChanged;)
+	for (;;)
 	{
-		bChanged = false;
+		QStringList Round;
 		for (const QString& Package : Referencers)
 		{
 			if (Kept.contains(Folded(Package)) && !Handled.contains(Folded(Package)))
 			{
-				Fix(Package);
-				bChanged = true;
+				Round.append(Package);
 			}
 		}
+		if (Round.isEmpty())
+		{
+			break;
+		}
+		Fix(Round);
 	}
 
 	if (!bDelete)
 	{
 		return;
 	}
+	QStringList Deleting;
+	QStringList DeletingFiles;
 	for (auto It = RedirectorPackages.cbegin(); It != RedirectorPackages.cend(); ++It)
 	{
-		if (Kept.contains(It.key()))
+		if (!Kept.contains(It.key()))
 		{
-			continue;
+			Deleting.append(It.value());
+			DeletingFiles.append(Registry.GetPackageFilename(It.value()));
 		}
-		const QString Filename = Registry.GetPackageFilename(It.value());
-		if (!QFile::remove(Filename))
-		{
-			UE_LOG(LogEditorHost, Error, QStringLiteral("Cannot delete the fixed-up redirector ") + Filename);
-			continue;
-		}
-		InvalidateLoadedObjects(It.value());
-		Registry.RemovePackage(It.value());
 	}
+	std::vector<char> Deleted(size_t(Deleting.size()), 0);
+	OffMainThread::ParallelFor(*Workers, DeletingFiles.size(),
+	                           [&](qsizetype Index)
+	                           { Deleted[size_t(Index)] = QFile::remove(DeletingFiles[Index]) ? 1 : 0; });
+	for (qsizetype Index = 0; Index < Deleting.size(); ++Index)
+	{
+		if (!Deleted[size_t(Index)])
+		{
+			UE_LOG(LogEditorHost, Error,
+			       QStringLiteral("Cannot delete the fixed-up redirector ") + DeletingFiles[Index]);
+			continue;
+		}
+		InvalidateLoadedObjects(Deleting[Index]);
+		Registry.RemovePackage(Deleting[Index]);
+		Breather.Breathe();
+	}
+}
+
+// Every referencer is read, rewritten and written beside itself as a temporary file on the
+// workers, without syncing each; one sync makes them all durable; only then does each replace its
+// original in one rename, and one more sync makes the renames last before any redirector they
+// referred to is deleted. A failure at any step leaves that referencer's file as it was (and the
+// redirectors it needs); the registry takes the rewritten ones on the main thread, in order.
+QSet<QString> FAssetTools::RewriteReferencers(const QStringList& Packages, const FFixupTargets& Targets)
+{
+	struct FRewrite
+	{
+		QString Package;
+		QString Filename;
+		QString Extension;
+		QString Temp;
+		FPackageFile File;
+		qsizetype Size = 0;
+		QString Error;
+		bool bOk = false;
+	};
+	std::vector<FRewrite> Rewrites(size_t(Packages.size()));
+	for (qsizetype Index = 0; Index < Packages.size(); ++Index)
+	{
+		FRewrite& Rewrite = Rewrites[size_t(Index)];
+		Rewrite.Package = Packages[Index];
+		Rewrite.Filename = Registry.GetPackageFilename(Rewrite.Package);
+		Registry.DoesPackageExistOnDisk(Rewrite.Package, nullptr, &Rewrite.Extension);
+	}
+	const QHash<QString, QString>& FinalObject = Targets.FinalObject;
+	const QHash<QString, QStringList>& FinalPackages = Targets.FinalPackages;
+	OffMainThread::ParallelFor(
+	    *Workers, qsizetype(Rewrites.size()),
+	    [&](qsizetype Index)
+	    {
+		    FRewrite& Rewrite = Rewrites[size_t(Index)];
+		    const QString& Package = Rewrite.Package;
+		    QString Reason;
+		    const std::optional<FPackageFile> File = FPackageFile::LoadFromFile(Rewrite.Filename, &Reason);
+		    if (!File)
+		    {
+			    Rewrite.Error = QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": ") + Rewrite.Filename +
+			                    QStringLiteral(" ") + Reason;
+			    return;
+		    }
+		    FPackageFile Rewritten = *File;
+		    Rewritten.HardDependencies.clear();
+		    Rewritten.SoftDependencies.clear();
+		    for (const bool bHard : {true, false})
+		    {
+			    for (const QString& Dependency : bHard ? File->HardDependencies : File->SoftDependencies)
+			    {
+				    const QStringList Finals = FinalPackages.value(Folded(Dependency), QStringList{Dependency});
+				    for (const QString& Target : Finals)
+				    {
+					    if (!SameName(Target, Package))
+					    {
+						    Rewritten.AddDependency(Target, bHard);
+					    }
+				    }
+			    }
+		    }
+		    for (FPackageAsset& Asset : Rewritten.Assets)
+		    {
+			    Asset.Destination = FinalObject.value(Folded(Asset.Destination), Asset.Destination);
+		    }
+		    const QByteArray Bytes = Rewritten.Serialize();
+		    if (!DurableWrite::WriteTemporary(Rewrite.Filename, Bytes, Rewrite.Temp, &Reason))
+		    {
+			    Rewrite.Temp.clear();
+			    Rewrite.Error = QStringLiteral("Cannot fix up ") + Package + QStringLiteral(": writing ") +
+			                    Rewrite.Filename + QStringLiteral(" failed: ") + Reason;
+			    return;
+		    }
+		    // The registry keeps no payload; a large one need not wait in memory for the batch.
+		    Rewritten.Payload = QJsonValue(QJsonValue::Undefined);
+		    Rewrite.File = std::move(Rewritten);
+		    Rewrite.Size = Bytes.size();
+		    Rewrite.bOk = true;
+	    });
+
+	bool bDurable = true;
+	QString SyncError;
+	OffMainThread::Run(*Workers,
+	                   [&]
+	                   {
+		                   QStringList Temporaries;
+		                   for (const FRewrite& Rewrite : Rewrites)
+		                   {
+			                   if (Rewrite.bOk)
+			                   {
+				                   Temporaries.append(Rewrite.Temp);
+			                   }
+		                   }
+		                   QString Reason;
+		                   if (!Temporaries.isEmpty() && !DurableWrite::SyncAll(Temporaries, &Reason))
+		                   {
+			                   for (FRewrite& Rewrite : Rewrites)
+			                   {
+				                   if (Rewrite.bOk)
+				                   {
+					                   QFile::remove(Rewrite.Temp);
+					                   Rewrite.bOk = false;
+					                   Rewrite.Error = QStringLiteral("Cannot fix up ") + Rewrite.Package +
+					                                   QStringLiteral(": writing ") + Rewrite.Filename +
+					                                   QStringLiteral(" failed: ") + Reason;
+				                   }
+			                   }
+			                   return;
+		                   }
+		                   QStringList Replaced;
+		                   for (FRewrite& Rewrite : Rewrites)
+		                   {
+			                   if (!Rewrite.bOk)
+			                   {
+				                   continue;
+			                   }
+			                   if (!DurableWrite::Replace(Rewrite.Temp, Rewrite.Filename, &Reason))
+			                   {
+				                   QFile::remove(Rewrite.Temp);
+				                   Rewrite.bOk = false;
+				                   Rewrite.Error = QStringLiteral("Cannot fix up ") + Rewrite.Package +
+				                                   QStringLiteral(": writing ") + Rewrite.Filename +
+				                                   QStringLiteral(" failed: ") + Reason;
+				                   continue;
+			                   }
+			                   Replaced.append(Rewrite.Filename);
+		                   }
+		                   if (!Replaced.isEmpty() && !DurableWrite::SyncAll(Replaced, &Reason))
+		                   {
+			                   bDurable = false;
+			                   SyncError = Reason;
+		                   }
+	                   });
+
+	QSet<QString> Failed;
+	FEventBreather Breather;
+	for (const FRewrite& Rewrite : Rewrites)
+	{
+		if (!Rewrite.bOk)
+		{
+			UE_LOG(LogEditorHost, Error, Rewrite.Error);
+			Failed.insert(Folded(Rewrite.Package));
+			continue;
+		}
+		Registry.AddOrUpdatePackage(Rewrite.Package, Rewrite.File, Rewrite.Extension, Rewrite.Size);
+		// Until the renames are known to last, a crash could bring back a file that still names
+		// the redirectors: they stay.
+		if (!bDurable)
+		{
+			Failed.insert(Folded(Rewrite.Package));
+		}
+		Breather.Breathe();
+	}
+	if (!bDurable)
+	{
+		UE_LOG(LogEditorHost, Warning,
+		       QStringLiteral("Fixed up referencers, but syncing them failed, so their redirectors stay: ") +
+		           SyncError);
+	}
+	return Failed;
 }

@@ -86,20 +86,14 @@ bool AssetViewUtils::LoadAssetsIfNeeded(FAssetTools& Tools, const QStringList& O
 	{
 		Progress.emplace(*Dialogs, float(Unloaded.size()), QStringLiteral("Loading Objects..."));
 	}
-	for (const QString& Path : Unloaded)
-	{
-		if (Progress)
-		{
-			Progress->EnterProgressFrame(1.f, Path);
-		}
-		const FObjectPtr Object = Tools.LoadObject(Path, bLoadRedirects);
-		if (!Object)
-		{
-			return false;
-		}
-		OutLoadedObjects.append(Object);
-	}
-	return true;
+	return Tools.LoadObjects(Unloaded, bLoadRedirects, OutLoadedObjects,
+	                         [&](const QString& Path)
+	                         {
+		                         if (Progress)
+		                         {
+			                         Progress->EnterProgressFrame(1.f, Path);
+		                         }
+	                         });
 }
 
 void AssetViewUtils::MoveAssets(FAssetTools& Tools, const QList<FObjectPtr>& Assets, const QString& DestPath,

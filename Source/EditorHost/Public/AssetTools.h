@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QPair>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -14,6 +15,7 @@
 
 class FAssetRegistry;
 class FDialogService;
+class QThreadPool;
 class UClass;
 
 // A loaded object: one asset of a package file, read from disk. Objects stay loaded (the same
@@ -94,7 +96,15 @@ public:
 	// bNoRedirects. Null (with an error line) when the package is not on disk, cannot be read or
 	// holds no such object.
 	FObjectPtr LoadObject(const QString& ObjectPath, bool bNoRedirects = false);
+	// LoadObject for each path in order, the package files read on worker threads first; BeforeEach
+	// (a progress frame, say) is called before each. Stops at the first that does not load: false.
+	bool LoadObjects(const QStringList& ObjectPaths, bool bNoRedirects, QList<FObjectPtr>& OutObjects,
+	                 const std::function<void(const QString& ObjectPath)>& BeforeEach = {});
 
+	// Moves, fix-ups and LoadObjects do their file work on worker threads while the calling (main)
+	// thread waits with its events flowing (no user input). A move or fix-up asked for from one of
+	// those events, while another runs, is refused with an error.
+	//
 	// Moves each asset's package to NewPackagePath/NewName. A failing rename (invalid name, name
 	// clash, failed write) is logged as an error and leaves both packages as they were; the others
 	// still move. True when every rename succeeded.
@@ -131,20 +141,34 @@ private:
 	// The package files a batch holds in memory before it is written.
 	static constexpr qsizetype MaxMoveBatchBytes = qsizetype(64) * 1024 * 1024;
 	bool RefuseMove(const QString& OldName, const QString& NewName, const QString& Why) const;
-	bool ReadMoveItem(const QString& OldName, const QString& NewName, FMoveItem& Item, QString& OutError) const;
+	bool ReadMoveItem(const QString& OldName, const QString& NewName, FMoveItem& Item, QString& OutError);
+	// Package files read ahead on the workers, by file name, until a read takes them.
+	struct FPrefetchedFile;
+	void PrefetchFiles(const QStringList& Filenames);
+	void PrefetchMoves(const QList<QPair<QString, QString>>& OldAndNewNames, qsizetype From);
+	bool RefuseWhileBusy(const QString& What) const;
 	EMovePrepared PrepareMove(const QString& OldName, const QString& NewName, bool bBatchEmpty, FPendingMove& Move);
 	bool WriteMoves(std::vector<FPendingMove>& Batch);
-	void UndoMove(FPendingMove& Move) const;
+	// The file part of WriteMoves, on a worker.
+	static void WriteMoveFiles(std::vector<FPendingMove>& Batch, QStringList& OutWarnings);
+	static void UndoMove(FPendingMove& Move);
 	void FinishMove(FPendingMove& Move);
 	bool IsReplaceableRedirector(const QString& PackageName, const QString& MovingPackage) const;
 	bool ClashesAt(const QString& NewName, const QString& MovingPackage, QString& OutReason) const;
 	void RenameLoadedObjects(const QString& OldPackage, const QString& NewPackage, const QString& OldMainName,
 	                         const QString& NewMainName);
 	void InvalidateLoadedObjects(const QString& PackageName);
-	void PruneEmptyFolders(const QString& FilePath) const;
+	static void PruneEmptyFolders(const QString& FilePath);
+	// Rewrites these referencers in one batch; answers the folded names of those left as they were.
+	struct FFixupTargets;
+	QSet<QString> RewriteReferencers(const QStringList& Packages, const FFixupTargets& Targets);
 
 	FAssetRegistry& Registry;
 	std::function<FDialogService*()> DialogProvider;
 	// Folded object path -> the loaded object.
 	QHash<QString, FObjectPtr> Loaded;
+	QHash<QString, FPrefetchedFile> Prefetched;
+	std::unique_ptr<QThreadPool> Workers;
+	// A move, fix-up or batch load is running (its caller waits in an event loop).
+	bool bBusy = false;
 };

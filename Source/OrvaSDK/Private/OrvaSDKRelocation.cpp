@@ -10,6 +10,7 @@
 #include "AssetViewUtils.h"
 #include "Dialogs.h"
 #include "EditorHost.h"
+#include "GameThread.h"
 #include "Log.h"
 #include "ObjectClasses.h"
 #include "OrvaActivityModel.h"
@@ -17,6 +18,7 @@
 #include "Paths.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QSet>
 
 #include <utility>
@@ -350,6 +352,28 @@ bool UOrvaSDKSubsystem::IsFolderMoveRunning() const
 
 void UOrvaSDKSubsystem::ExcuteFolderMoving()
 {
+	if (bFolderMoveTickRunning)
+	{
+		bFolderMoveTickDeferred = true;
+		return;
+	}
+	bFolderMoveTickRunning = true;
+	const auto TickDone = qScopeGuard(
+	    [this]
+	    {
+		    bFolderMoveTickRunning = false;
+		    if (std::exchange(bFolderMoveTickDeferred, false) && IsFolderMoveRunning())
+		    {
+			    FGameThread::Post(this,
+			                      [this]
+			                      {
+				                      if (IsFolderMoveRunning())
+				                      {
+					                      ExcuteFolderMoving();
+				                      }
+			                      });
+		    }
+	    });
 	const QString Destination = FPaths::Combine(GameRoot, KeyFolderName);
 	if (FolderMoveIndex >= 0 && FolderMoveIndex < RecordMovedFolders.size())
 	{

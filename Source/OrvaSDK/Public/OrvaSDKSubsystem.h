@@ -484,6 +484,10 @@ private:
 	int FolderMoveIndex = 0;
 	// Drives the folder moves; owned by this object, so it dies with it.
 	QTimer* FolderMoveTimer = nullptr;
+	// A folder's files move while the main thread's events flow, this timer's included: a tick that
+	// comes meanwhile runs right after the running one, as it would have after a blocking one.
+	bool bFolderMoveTickRunning = false;
+	bool bFolderMoveTickDeferred = false;
 	bool bOnlyServer = false;
 	// The running pak build, if any; one at a time, as they write the same files.
 	std::shared_ptr<FProcWorkerThread> PakMission;
