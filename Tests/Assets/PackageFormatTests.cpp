@@ -113,6 +113,92 @@ TEST(PackageFormat, RefusesMalformedPackagesWithAReason)
 	}
 }
 
+// Parse reads the form this host writes by a shorter way than the general JSON reader; on text at
+// the edges of that form both must give the same package or the same refusal.
+TEST(PackageFormat, ShortReadAgreesWithTheFullReaderAtTheEdgesOfTheCommonForm)
+{
+	const QByteArray Mesh = "{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\"}";
+	const QByteArray Assets = "\"Assets\":[" + Mesh + "]";
+	const QByteArray Redirect = "{\"Name\":\"R\",\"Class\":\"/Script/CoreUObject.ObjectRedirector\","
+	                            "\"Destination\":\"/Game/B.B\"}";
+	const QByteArray Texts[] = {
+	    "{\"OrvaPackage\":1," + Assets + "}",
+	    " \t\r\n{ \"OrvaPackage\" : 1 , " + Assets + " } \n",
+	    "{\"OrvaPackage\":1," + Assets + "} x",
+	    "{\"OrvaPackage\":1," + Assets + "}" + QByteArray(1, '\0'),
+	    "\xEF\xBB\xBF{\"OrvaPackage\":1," + Assets + "}",
+	    "{\"OrvaPackage\":1.0," + Assets + "}",
+	    "{\"OrvaPackage\":1.5," + Assets + "}",
+	    "{\"OrvaPackage\":1e0," + Assets + "}",
+	    "{\"OrvaPackage\":01," + Assets + "}",
+	    "{\"OrvaPackage\":-1," + Assets + "}",
+	    "{\"OrvaPackage\":0," + Assets + "}",
+	    "{\"OrvaPackage\":1000000001," + Assets + "}",
+	    "{\"OrvaPackage\":1,\"OrvaPackage\":2," + Assets + "}",
+	    "{\"OrvaPackage\":2,\"OrvaPackage\":1," + Assets + "}",
+	    "{\"OrvaPackage\":1," + Assets + "," + Assets + "}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Partitioned\":true}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Partitioned\":truex}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Partitioned\":false,\"Partitioned\":true}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Partitioned\":null}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":\"QUJD\"}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":\"\"}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":\"a\\nb\"}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":\"caf\xC3\xA9\"}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":null}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":[1,{\"x\":2}]}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":\"a\",\"Payload\":\"b\"}",
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"\\u0041\",\"Class\":\"/Script/Engine.StaticMesh\"}]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Name\":\"B\",\"Class\":\"/Script/Engine.StaticMesh\"}]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/"
+	    "Engine.StaticMesh\",\"Destination\":\"\"}]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\",\"Note\":\"x\"}]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\"}]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\"},]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[" + Mesh + "," + Redirect + "]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[" + Redirect + "," + Redirect + "]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[" + Mesh + ",{\"Name\":\"a\",\"Class\":\"/Script/Engine.Material\"}]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[" + Mesh + ",1]}",
+	    "{\"OrvaPackage\":1,\"Assets\":{}}",
+	    "{\"OrvaPackage\":1,\"Assets\":[]}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"HardDependencies\":[],\"SoftDependencies\":[]}",
+	    "{\"OrvaPackage\":1," + Assets +
+	        ",\"HardDependencies\":[\"/Game/B\",\"/game/b\"],\"SoftDependencies\":"
+	        "[\"/GAME/B\",\"/Game/C\"]}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"HardDependencies\":[\"/Game/B\"],\"HardDependencies\":[\"/Game/C\"]}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"HardDependencies\":[\"/Game/B\",]}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"SoftDependencies\":[\"/Game/B\" \"/Game/C\"]}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"SoftDependencies\":[\"/Game/\\u00e9\"]}",
+	    "{\"OrvaPackage\":1," + Assets + ",\"Extra\":1}",
+	    "{\"OrvaPackage\":1," + Assets + ",}",
+	    "{\"OrvaPackage\":1," + Assets,
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.Static\tMesh\"}]}",
+	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\x7F\",\"Class\":\"/Script/Engine.StaticMesh\"}]}",
+	};
+	int Accepted = 0;
+	for (const QByteArray& Text : Texts)
+	{
+		QString Error;
+		QString FullError;
+		const std::optional<FPackageFile> Short = FPackageFile::Parse(Text, &Error);
+		const std::optional<FPackageFile> Full = FPackageFile::ParseValidating(Text, &FullError);
+		ASSERT_EQ(Short.has_value(), Full.has_value()) << Text.constData() << " -> " << qPrintable(FullError);
+		if (Short)
+		{
+			++Accepted;
+			EXPECT_EQ(*Short, *Full) << Text.constData();
+			EXPECT_EQ(Short->Payload.type(), Full->Payload.type()) << Text.constData();
+		}
+		else
+		{
+			EXPECT_EQ(Error, FullError) << Text.constData();
+		}
+	}
+	// Both sides of the edge are walked.
+	EXPECT_GT(Accepted, 5);
+	EXPECT_LT(Accepted, int(std::size(Texts)) - 10);
+}
+
 TEST(PackageFormat, NamesFollowTheEngineRules)
 {
 	for (const char* Valid : {"/Game/Maps/Entry", "/Game/A", "/Engine/BasicShapes/Cube", "/Script/Engine",

@@ -1,5 +1,6 @@
 // The package file reader on arbitrary bytes: it must refuse or accept without faults, and what it
-// accepts must survive a write and a second read unchanged.
+// accepts must survive a write and a second read unchanged; the short way through the common form
+// must answer as the full reader does.
 #include "FuzzSupport.h"
 #include "ObjectClasses.h"
 #include "PackageFile.h"
@@ -10,7 +11,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size)
 {
 	FFuzz::App();
 	QString Error;
-	const std::optional<FPackageFile> Package = FPackageFile::Parse(FFuzz::Bytes(Data, Size), &Error);
+	const QByteArray Bytes = FFuzz::Bytes(Data, Size);
+	const std::optional<FPackageFile> Package = FPackageFile::Parse(Bytes, &Error);
+	// Parse's short way through the common form answers as the full reader does.
+	QString FullError;
+	const std::optional<FPackageFile> Full = FPackageFile::ParseValidating(Bytes, &FullError);
+	if (Package.has_value() != Full.has_value() || (Package && !(*Package == *Full)) ||
+	    (Package && Package->Payload.type() != Full->Payload.type()) || (!Package && Error != FullError))
+	{
+		std::abort();
+	}
 	if (!Package)
 	{
 		return 0;

@@ -30,7 +30,8 @@ bool ReadWholeFile(const QString& Path, QByteArray& Out, QString& OutError)
 		OutError = QString::fromLocal8Bit(std::strerror(errno));
 		return false;
 	}
-	Out.resize(4096);
+	// The caller's buffer is reused from file to file: read into all of it.
+	Out.resize(std::max<qsizetype>(4096, Out.capacity()));
 	qsizetype Size = 0;
 	for (;;)
 	{
@@ -176,14 +177,24 @@ void FAssetRegistry::FImpl::ParseFile(const FScanFile& Input, FScanResult& Out) 
 		Out.Error = QStringLiteral("its path makes no valid package name (") + Reason + QLatin1Char(')');
 		return;
 	}
-	QByteArray Bytes;
-	if (!ReadWholeFile(Input.FilePath, Bytes, Reason))
+	// One buffer per parsing thread: a fresh one per file costs more in the allocator than the
+	// parse itself. A rare large file's buffer is let go.
+	thread_local QByteArray Bytes;
+	const bool bRead = ReadWholeFile(Input.FilePath, Bytes, Reason);
+	if (bRead)
+	{
+		Out.DiskSize = Bytes.size();
+		Out.File = FPackageFile::Parse(Bytes, &Reason);
+	}
+	if (Bytes.capacity() > 1024 * 1024)
+	{
+		Bytes = QByteArray();
+	}
+	if (!bRead)
 	{
 		Out.Error = QStringLiteral("cannot be read: ") + Reason;
 		return;
 	}
-	Out.DiskSize = Bytes.size();
-	Out.File = FPackageFile::Parse(Bytes, &Reason);
 	if (!Out.File)
 	{
 		Out.Error = Reason;
@@ -320,6 +331,7 @@ void FAssetRegistry::FImpl::Scan(const QStringList& ContentPaths, bool bIgnoreDe
 		Infos.reserve(Files.size());
 	}
 	QSet<int> SeenInThisScan;
+	SeenInThisScan.reserve(qsizetype(Files.size()));
 	ParseAndMerge(Files,
 	              [&](const FScanResult& Result)
 	              {

@@ -12,6 +12,9 @@
 #include <QJsonObject>
 #include <QSet>
 
+#include <utility>
+#include <vector>
+
 namespace
 {
 const QString KeyVersion = QStringLiteral("OrvaPackage");
@@ -112,6 +115,276 @@ bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& 
 	}
 	return true;
 }
+
+// Reads the form this host writes, which is nearly every file a scan meets: ASCII strings without
+// escapes, each known key once, a string payload. It accepts only text the full reader accepts and
+// gives what that reader would; anything else (and every fault) is left to the full reader, which
+// alone words the errors.
+class FCommonFormReader
+{
+public:
+	explicit FCommonFormReader(const QByteArray& Utf8)
+	    : At(Utf8.constData())
+	    , End(Utf8.constData() + Utf8.size())
+	{
+	}
+
+	std::optional<FPackageFile> Read()
+	{
+		if (!Eat('{'))
+		{
+			return std::nullopt;
+		}
+		FPackageFile File;
+		std::vector<QLatin1StringView> Hard;
+		std::vector<QLatin1StringView> Soft;
+		bool bVersion = false;
+		bool bAssets = false;
+		bool bHard = false;
+		bool bSoft = false;
+		bool bPartitioned = false;
+		bool bPayload = false;
+		do
+		{
+			QLatin1StringView Key;
+			if (!ReadString(Key) || !Eat(':'))
+			{
+				return std::nullopt;
+			}
+			bool bOk = false;
+			if (Key == KeyVersion && !std::exchange(bVersion, true))
+			{
+				bOk = ReadVersion();
+			}
+			else if (Key == KeyAssets && !std::exchange(bAssets, true))
+			{
+				bOk = ReadAssets(File.Assets);
+			}
+			else if (Key == KeyHard && !std::exchange(bHard, true))
+			{
+				bOk = ReadNames(Hard);
+			}
+			else if (Key == KeySoft && !std::exchange(bSoft, true))
+			{
+				bOk = ReadNames(Soft);
+			}
+			else if (Key == KeyPartitioned && !std::exchange(bPartitioned, true))
+			{
+				bOk = ReadBool(File.bPartitioned);
+			}
+			else if (Key == KeyPayload && !std::exchange(bPayload, true))
+			{
+				QLatin1StringView Payload;
+				bOk = ReadString(Payload);
+				File.Payload = QString(Payload);
+			}
+			if (!bOk)
+			{
+				return std::nullopt;
+			}
+		} while (Eat(','));
+		if (!Eat('}'))
+		{
+			return std::nullopt;
+		}
+		SkipSpace();
+		if (At != End || !bVersion || !bAssets)
+		{
+			return std::nullopt;
+		}
+		FSeenNames Seen;
+		if (!AddNames(Hard, File.HardDependencies, Seen) || !AddNames(Soft, File.SoftDependencies, Seen))
+		{
+			return std::nullopt;
+		}
+		return File;
+	}
+
+private:
+	const char* At;
+	const char* End;
+
+	void SkipSpace()
+	{
+		while (At < End && (*At == ' ' || *At == '\n' || *At == '\r' || *At == '\t'))
+		{
+			++At;
+		}
+	}
+
+	bool Eat(char Wanted)
+	{
+		SkipSpace();
+		if (At < End && *At == Wanted)
+		{
+			++At;
+			return true;
+		}
+		return false;
+	}
+
+	bool ReadString(QLatin1StringView& Out)
+	{
+		if (!Eat('"'))
+		{
+			return false;
+		}
+		const char* const Begin = At;
+		for (; At < End; ++At)
+		{
+			const unsigned char Char = static_cast<unsigned char>(*At);
+			if (Char == '"')
+			{
+				Out = QLatin1StringView(Begin, At - Begin);
+				++At;
+				return true;
+			}
+			if (Char < 0x20 || Char > 0x7E || Char == '\\')
+			{
+				return false;
+			}
+		}
+		return false;
+	}
+
+	bool ReadVersion()
+	{
+		SkipSpace();
+		int Version = 0;
+		int Digits = 0;
+		for (; At < End && *At >= '0' && *At <= '9' && Digits < 9; ++At, ++Digits)
+		{
+			Version = Version * 10 + (*At - '0');
+		}
+		// "1.0", "1e0" and "01" stop at a character the caller does not expect, or read 0 here.
+		return Digits > 0 && Version >= 1 && Version <= FPackageFile::CurrentVersion &&
+		       (Digits == 1 || At[-Digits] != '0');
+	}
+
+	bool ReadBool(bool& Out)
+	{
+		SkipSpace();
+		for (const auto& [Text, bValue] : {std::pair{QByteArrayView("true"), true}, {QByteArrayView("false"), false}})
+		{
+			if (End - At >= Text.size() && QByteArrayView(At, Text.size()) == Text)
+			{
+				At += Text.size();
+				Out = bValue;
+				return true;
+			}
+		}
+		return false;
+	}
+
+	bool ReadNames(std::vector<QLatin1StringView>& Out)
+	{
+		if (!Eat('['))
+		{
+			return false;
+		}
+		if (Eat(']'))
+		{
+			return true;
+		}
+		do
+		{
+			QLatin1StringView Name;
+			if (!ReadString(Name))
+			{
+				return false;
+			}
+			Out.push_back(Name);
+		} while (Eat(','));
+		return Eat(']');
+	}
+
+	static bool AddNames(const std::vector<QLatin1StringView>& Names, QStringList& Out, FSeenNames& Seen)
+	{
+		Out.reserve(qsizetype(Names.size()));
+		for (const QLatin1StringView View : Names)
+		{
+			const QString Name(View);
+			if (!FPackageName::IsValidLongPackageName(Name, nullptr))
+			{
+				return false;
+			}
+			if (Seen.Insert(Name))
+			{
+				Out.append(Name);
+			}
+		}
+		return true;
+	}
+
+	bool ReadAssets(QList<FPackageAsset>& Out)
+	{
+		if (!Eat('['))
+		{
+			return false;
+		}
+		do
+		{
+			FPackageAsset Asset;
+			bool bName = false;
+			bool bClass = false;
+			bool bDestination = false;
+			if (!Eat('{'))
+			{
+				return false;
+			}
+			do
+			{
+				QLatin1StringView Key;
+				QLatin1StringView Value;
+				if (!ReadString(Key) || !Eat(':') || !ReadString(Value))
+				{
+					return false;
+				}
+				if (Key == KeyName && !std::exchange(bName, true))
+				{
+					Asset.Name = QString(Value);
+				}
+				else if (Key == KeyClass && !std::exchange(bClass, true))
+				{
+					Asset.ClassPath = QString(Value);
+				}
+				else if (Key == KeyDestination && !std::exchange(bDestination, true))
+				{
+					Asset.Destination = QString(Value);
+				}
+				else
+				{
+					return false;
+				}
+			} while (Eat(','));
+			if (!Eat('}') || !IsValidAsset(Asset, bDestination, Out))
+			{
+				return false;
+			}
+			Out.append(std::move(Asset));
+		} while (Eat(','));
+		return Eat(']');
+	}
+
+	// The full reader's checks; names are ASCII here, so ignoring case is folding case.
+	static bool IsValidAsset(const FPackageAsset& Asset, bool bDestination, const QList<FPackageAsset>& Before)
+	{
+		if (!FPackageName::IsValidObjectName(Asset.Name, nullptr) ||
+		    !FPackageName::IsValidObjectPath(Asset.ClassPath, nullptr) || Asset.ClassPath.contains(QLatin1Char(':')))
+		{
+			return false;
+		}
+		for (const FPackageAsset& Other : Before)
+		{
+			if (Other.Name.compare(Asset.Name, Qt::CaseInsensitive) == 0)
+			{
+				return false;
+			}
+		}
+		const bool bRedirector = IsRedirectorClass(Asset.ClassPath);
+		return bRedirector ? FPackageName::IsValidObjectPath(Asset.Destination, nullptr) : !bDestination;
+	}
+};
 } // namespace
 
 bool FPackageAsset::IsRedirector() const
@@ -120,6 +393,16 @@ bool FPackageAsset::IsRedirector() const
 }
 
 std::optional<FPackageFile> FPackageFile::Parse(const QByteArray& Utf8, QString* OutError)
+{
+	// A start-up scan reads every package; the full reader costs several times as much per file.
+	if (std::optional<FPackageFile> File = FCommonFormReader(Utf8).Read())
+	{
+		return File;
+	}
+	return ParseValidating(Utf8, OutError);
+}
+
+std::optional<FPackageFile> FPackageFile::ParseValidating(const QByteArray& Utf8, QString* OutError)
 {
 	QJsonParseError JsonError;
 	const QJsonDocument Document = QJsonDocument::fromJson(Utf8, &JsonError);

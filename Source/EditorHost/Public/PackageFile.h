@@ -45,6 +45,9 @@ struct FPackageFile
 
 	// Parses the file form; nullopt with a reason when the text is no valid package.
 	static std::optional<FPackageFile> Parse(const QByteArray& Utf8, QString* OutError = nullptr);
+	// The same answer as Parse, always through the general JSON reader (Parse takes a shorter way
+	// through the form this host writes).
+	static std::optional<FPackageFile> ParseValidating(const QByteArray& Utf8, QString* OutError = nullptr);
 	static std::optional<FPackageFile> LoadFromFile(const QString& FilePath, QString* OutError = nullptr);
 	// The file form: indented JSON, keys in alphabetical order.
 	QByteArray Serialize() const;
