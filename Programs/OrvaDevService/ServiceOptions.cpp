@@ -170,7 +170,7 @@ bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& 
 		}
 		if (!FinishSeed(Seed, OutError))
 		{
-			OutError = Where + OutError;
+			OutError.insert(0, Where);
 			return false;
 		}
 		OutSeeds.push_back(std::move(Seed));
