@@ -73,6 +73,7 @@ std::string FTestProcess::Start(const std::vector<std::string>& Arguments, const
 	// Everything the child needs is prepared before fork: after it only exec-safe calls run.
 	std::vector<std::string> Args = Arguments;
 	std::vector<char*> Argv;
+	Argv.reserve(Args.size() + 1);
 	for (std::string& Argument : Args)
 	{
 		Argv.push_back(Argument.data());
@@ -91,6 +92,7 @@ std::string FTestProcess::Start(const std::vector<std::string>& Arguments, const
 	}
 	Environment.insert(Environment.end(), Set.begin(), Set.end());
 	std::vector<char*> Envp;
+	Envp.reserve(Environment.size() + 1);
 	for (std::string& Entry : Environment)
 	{
 		Envp.push_back(Entry.data());
