@@ -5,6 +5,11 @@ include(GoogleTest)
 
 function(orva_common_settings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+  # Only the project's own targets come here; the libraries it uses are system headers, whose
+  # warnings the compilers do not report.
+  if(ORVA_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
   target_compile_definitions(${target} PRIVATE QT_NO_CAST_FROM_ASCII QT_NO_FOREACH QT_NO_KEYWORDS
                                                 QT_USE_QSTRINGBUILDER)
   if(ORVA_SANITIZE)

@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev googletest
   libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3 libexpat1-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
   wrk curl openssl
-  clang clang-14 lld libclang-rt-14-dev
+  clang clang-14 lld libclang-rt-14-dev clang-tidy
 )
 # moto's server (Python) is the local S3 and STS store of the tests and of local runs. Machines of
 # this kind have it preinstalled; elsewhere pip installs it, which needs PyPI to be reachable.

@@ -6,19 +6,29 @@
 # build, register, publish both paks, launch the client on the client pak. The summary compares
 # each object in the store with its local pak, shows what the service marked complete and the
 # client's verdict. The repository is not modified; the run's files stay in the folder printed at
-# the end.
+# the end. Installed (share/orvasdk/scripts/run.sh under the prefix), it builds nothing and runs
+# the installed programs over the installed demo project.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-REPO="$PWD"
-source scripts/devservice.sh
-source scripts/localstore.sh
+HERE="$(cd "$(dirname "$0")" && pwd)"
+source "$HERE/devservice.sh"
+source "$HERE/localstore.sh"
 
-scripts/install-deps.sh
-cmake --preset release >/dev/null
-cmake --build --preset release --target OrvaEditorCmd OrvaDevService ORVAClient --parallel "$(nproc)"
-
-BIN="$REPO/build/release/Programs"
-SCRIPT="$REPO/Examples/PublishDemo.orva"
+if [ -f "$HERE/../CMakeLists.txt" ]; then
+	cd "$HERE/.."
+	scripts/install-deps.sh
+	cmake --preset release >/dev/null
+	cmake --build --preset release --target OrvaEditorCmd OrvaDevService ORVAClient --parallel "$(nproc)"
+	EXAMPLES="$PWD/Examples"
+	EDITOR_CMD="$PWD/build/release/Programs/OrvaEditorCmd/OrvaEditorCmd"
+	DEV_SERVICE="$PWD/build/release/Programs/OrvaDevService/OrvaDevService"
+	CLIENT="$PWD/build/release/Programs/ORVAClient/ORVAClient"
+else
+	EXAMPLES="$HERE/../Examples"
+	EDITOR_CMD="$HERE/../../../bin/OrvaEditorCmd"
+	DEV_SERVICE="$HERE/../../../bin/OrvaDevService"
+	CLIENT="$HERE/../../../bin/ORVAClient"
+fi
+SCRIPT="$EXAMPLES/PublishDemo.orva"
 # The account PublishDemo.orva logs in with.
 DEMO_ACCOUNT="demo@orva.dev"
 DEMO_PASSWORD="orva-demo"
@@ -36,7 +46,7 @@ start_local_store "$RUN/store"
 echo "Local store:    $STORE_ENDPOINT"
 # The service's own long-term key for the store; the editor only ever sees the temporary
 # credentials the service issues per component.
-start_dev_service "$BIN/OrvaDevService/OrvaDevService" "$RUN/service" "$RUN/service" \
+start_dev_service "$DEV_SERVICE" "$RUN/service" "$RUN/service" \
 	"$DEMO_ACCOUNT:$DEMO_PASSWORD:Demo Creator" -- \
 	--storage-sts --storage-endpoint "$STORE_ENDPOINT" --storage-bucket "$BUCKET" --storage-region "$STORE_REGION" \
 	--storage-access-key-id "$STORE_ADMIN_ID" --storage-secret-access-key "$STORE_ADMIN_SECRET"
@@ -48,15 +58,15 @@ export XDG_CONFIG_HOME="$RUN/config"
 point_settings_at_service "$XDG_CONFIG_HOME"
 point_settings_at_store "$XDG_CONFIG_HOME" "$STORE_ENDPOINT"
 INSTALL="$RUN/Orva"
-install_client "$XDG_CONFIG_HOME" "$INSTALL" "$BIN/ORVAClient/ORVAClient"
+install_client "$XDG_CONFIG_HOME" "$INSTALL" "$CLIENT"
 CLIENT_LOG="$INSTALL/ORVAClient/Saved/Logs/ORVAClient.log"
 
-cp -R "$REPO/Examples/DemoProject" "$RUN/DemoProject"
+cp -R "$EXAMPLES/DemoProject" "$RUN/DemoProject"
 export QT_QPA_PLATFORM=offscreen
 
 echo "Running $(basename "$SCRIPT") over $RUN/DemoProject"
 set +e
-"$BIN/OrvaEditorCmd/OrvaEditorCmd" "$RUN/DemoProject/DemoProject.uproject" -run=OrvaSDK -script="$SCRIPT" \
+"$EDITOR_CMD" "$RUN/DemoProject/DemoProject.uproject" -run=OrvaSDK -script="$SCRIPT" \
 	>"$RUN/results.jsonl" 2>"$RUN/editor.log"
 STATUS=$?
 set -e
@@ -105,7 +115,7 @@ SCREENSHOT_ID="$(grep -o '"call":"UOrvaDataCacheSubsystem.GetCurrImageList","res
 TITLE_IMAGE="$(grep -o '"image":"[^"]*","value":{[^}]*}' "$RUN/results.jsonl" | tail -n 1 || true)"
 TITLE_URL="$(printf '%s' "$TITLE_IMAGE" | sed -n 's/^"image":"\([^"]*\)".*/\1/p')"
 TITLE_SIZE="$(printf '%s' "$TITLE_IMAGE" | sed -n 's/.*"SizeX":\([0-9]*\),"SizeY":\([0-9]*\).*/\1 x \2/p')"
-PNG_SIZE="$(od -An -tu1 -j16 -N8 "$REPO/Examples/Harbour.png" | awk '{print $1*16777216+$2*65536+$3*256+$4 " x " $5*16777216+$6*65536+$7*256+$8}')"
+PNG_SIZE="$(od -An -tu1 -j16 -N8 "$EXAMPLES/Harbour.png" | awk '{print $1*16777216+$2*65536+$3*256+$4 " x " $5*16777216+$6*65536+$7*256+$8}')"
 WORKSPACE="(none)"
 if [ -n "$IDENTIFIER" ] && [ -d "$RUN/DemoProject/Content/$IDENTIFIER" ]; then
 	WORKSPACE="$RUN/DemoProject/Content/$IDENTIFIER"
@@ -136,7 +146,7 @@ while IFS= read -r PAK; do
 	PAKS=$((PAKS + 1))
 	DIR="$(dirname "$PAK")"
 	ID="$(sed -n 's/^{"ComponentId":"\(.*\)"}$/\1/p' "$DIR/Component.json" 2>/dev/null || true)"
-	if "$BIN/OrvaEditorCmd/OrvaEditorCmd" -run=PakInfo -pak="$PAK" >"$PAK.info" 2>&1; then
+	if "$EDITOR_CMD" -run=PakInfo -pak="$PAK" >"$PAK.info" 2>&1; then
 		VERDICT="$(tail -n 1 "$PAK.info")"
 	else
 		VERDICT="FAILED: $(tail -n 1 "$PAK.info")"

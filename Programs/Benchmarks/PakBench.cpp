@@ -18,7 +18,9 @@
 
 #include "EditorHost.h"
 #include "ExportPatchSettings.h"
+#include "FlibHotPatcherCoreHelper.h"
 #include "GameThread.h"
+#include "InstallPaths.h"
 #include "Log.h"
 #include "OrvaSDKModule.h"
 #include "OrvaSDKSubsystem.h"
@@ -359,6 +361,8 @@ FBuildTiming TimeBuild(const QString& Project, bool bCompressed)
 int main(int argc, char** argv)
 {
 	QCoreApplication App(argc, argv);
+	// The build it times runs in the build tree's OrvaEditorCmd.
+	UFlibHotPatcherCoreHelper::SetUECmdBinary(FInstallPaths::ProgramPath(QStringLiteral("OrvaEditorCmd")));
 	FOptions Options;
 	Options.Dir = QDir::tempPath() + QStringLiteral("/orva-pakbench");
 	QStringList Arguments = App.arguments();

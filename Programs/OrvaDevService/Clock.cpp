@@ -1,15 +1,47 @@
 #include "Clock.h"
 
+#include <charconv>
 #include <chrono>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 
 namespace OrvaDev
 {
 
+namespace
+{
+std::string& ClockOffsetFile()
+{
+	static std::string Path;
+	return Path;
+}
+
+int64_t ClockOffsetSeconds()
+{
+	if (ClockOffsetFile().empty())
+	{
+		return 0;
+	}
+	std::ifstream File(ClockOffsetFile());
+	const std::string Text((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
+	int64_t Offset = 0;
+	const char* Begin = Text.data();
+	const auto [End, Error] = std::from_chars(Begin, Begin + Text.size(), Offset);
+	return Error == std::errc() && End != Begin ? Offset : 0;
+}
+} // namespace
+
+void SetClockOffsetFile(std::string Path)
+{
+	ClockOffsetFile() = std::move(Path);
+}
+
 int64_t NowUnixSeconds()
 {
 	return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
-	    .count();
+	           .count() +
+	       ClockOffsetSeconds();
 }
 
 std::string NowIso8601()

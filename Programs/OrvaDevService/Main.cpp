@@ -2,6 +2,7 @@
 
 #include "ApiService.h"
 #include "Auth.h"
+#include "Clock.h"
 #include "HttpServer.h"
 #include "ServiceOptions.h"
 #include "StorageClient.h"
@@ -267,6 +268,10 @@ int main(int Argc, char** Argv)
 		return 2;
 	case EParseOutcome::Run:
 		break;
+	}
+	if (!Options.ClockOffsetFile.empty())
+	{
+		SetClockOffsetFile(Options.ClockOffsetFile);
 	}
 	return Run(Options);
 }

@@ -170,7 +170,7 @@ bool LoadSeedFile(const std::filesystem::path& Path, std::vector<FCreatorSeed>& 
 		}
 		if (!FinishSeed(Seed, OutError))
 		{
-			OutError = Where + OutError;
+			OutError.insert(0, Where);
 			return false;
 		}
 		OutSeeds.push_back(std::move(Seed));
@@ -217,6 +217,9 @@ struct FCommandLine
 		App.add_option("--token-lifetime", Options.TokenLifetimeSeconds, "lifetime of issued access tokens")
 		    ->check(CLI::Range(int64_t{1}, int64_t{10} * 365 * 24 * 3600))
 		    ->type_name("SECONDS");
+		App.add_option("--clock-offset-file", Options.ClockOffsetFile,
+		               "tests only: seconds added to the clock, read from FILE at each use")
+		    ->type_name("FILE");
 		App.add_option("--max-body-bytes", Options.MaxBodyBytes,
 		               "largest accepted request body (screenshots); larger ones get 413. Smaller bodies, such as "
 		               "logins, have smaller limits of their own")

@@ -66,6 +66,8 @@ struct FServiceOptions
 	int BodyTimeoutSeconds = 60;
 	FStorageOptions Storage;
 	FStorageEndpointOptions StorageEndpoint;
+	// Tests only: a file whose number of seconds moves the service's clock (see Clock.h).
+	std::string ClockOffsetFile;
 };
 
 enum class EParseOutcome

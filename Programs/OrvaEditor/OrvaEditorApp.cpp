@@ -2,7 +2,9 @@
 
 #include "EditorHost.h"
 #include "EditorServices.h"
+#include "FlibHotPatcherCoreHelper.h"
 #include "HotPatcherEditorTab.h"
+#include "InstallPaths.h"
 #include "LevelEditorWindow.h"
 #include "OrvaSDK.h"
 #include "OrvaSDKModule.h"
@@ -37,9 +39,17 @@ void FOrvaEditorApp::Start()
 	HostOptions.UserSettingsDir = Options.UserSettingsDir;
 	HostOptions.EngineDir = Options.EngineDir;
 	HostOptions.bLogToFile = Options.bLogToFile;
-	if (HostOptions.EngineDir.isEmpty() && QFileInfo(QStringLiteral(ORVA_ENGINE_CONTENT_DIR)).isDir())
+	const QString DataDir = FInstallPaths::DataDir();
+	const QString ShippedEngineContent = DataDir + QStringLiteral("/Resources/EngineContent");
+	if (HostOptions.EngineDir.isEmpty() && !DataDir.isEmpty() && QFileInfo(ShippedEngineContent).isDir())
 	{
-		HostOptions.EngineDir = QStringLiteral(ORVA_ENGINE_CONTENT_DIR);
+		HostOptions.EngineDir = ShippedEngineContent;
+	}
+	// The packaging tool builds paks with the headless editor that ships beside this one.
+	const QString EditorCmd = FInstallPaths::ProgramPath(QStringLiteral("OrvaEditorCmd"));
+	if (!EditorCmd.isEmpty())
+	{
+		UFlibHotPatcherCoreHelper::SetUECmdBinary(EditorCmd);
 	}
 	EditorHost = std::make_unique<FEditorHost>(HostOptions);
 	if (Options.bWithSdkSubsystems)
@@ -47,7 +57,7 @@ void FOrvaEditorApp::Start()
 		RegisterOrvaSDKSubsystems(*EditorHost);
 	}
 	EditorServices = std::make_unique<FEditorServices>(EditorHost.get());
-	const QString PluginDir = Options.PluginDir.isEmpty() ? QStringLiteral(ORVA_PLUGIN_DIR) : Options.PluginDir;
+	const QString PluginDir = Options.PluginDir.isEmpty() ? DataDir : Options.PluginDir;
 	EditorServices->Plugins().AddPlugin(QStringLiteral("OrvaSDK"), PluginDir);
 	LoadTranslation(PluginDir);
 	MainWindow = std::make_unique<SLevelEditorWindow>(*EditorServices);
@@ -100,9 +110,9 @@ void FOrvaEditorApp::Shutdown()
 void FOrvaEditorApp::LoadTranslation(const QString& PluginDir)
 {
 	// The system's language first; English, the catalogue that polishes the source texts, when
-	// there is none for it. The plugin's folder first, then the build's compiled catalogues.
+	// there is none for it. The plugin's folder first, then the catalogues that ship with the editor.
 	const QStringList Folders{PluginDir + QStringLiteral("/Resources/Localization"),
-	                          QStringLiteral(ORVA_TRANSLATIONS_DIR)};
+	                          FInstallPaths::DataDir() + QStringLiteral("/Resources/Localization")};
 	const QList<QLocale> Locales{QLocale(), QLocale(QLocale::English)};
 	for (const QLocale& Locale : Locales)
 	{

@@ -18,9 +18,9 @@ struct FOrvaEditorOptions
 	QString ProjectFile;
 	// Empty means the XDG config home.
 	QString UserSettingsDir;
-	// Empty means the engine content that ships with the build.
+	// Empty means the engine content that ships with the editor.
 	QString EngineDir;
-	// Where the OrvaSDK plugin lies (its Resources folder); empty means this source tree.
+	// Where the OrvaSDK plugin lies (its Resources folder); empty means the editor's data folder.
 	QString PluginDir;
 	// Without them the plugin's tab shows its error text.
 	bool bWithSdkSubsystems = true;

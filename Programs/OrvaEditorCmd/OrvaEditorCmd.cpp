@@ -2,8 +2,10 @@
 
 #include "CommandLine.h"
 #include "EditorHost.h"
+#include "FlibHotPatcherCoreHelper.h"
 #include "GameThread.h"
 #include "HotPatcherCommandlets.h"
+#include "InstallPaths.h"
 #include "Log.h"
 #include "OrvaSDKModule.h"
 #include "OrvaSDKSubsystem.h"
@@ -118,11 +120,14 @@ int RunOrvaEditorCmd(const QStringList& Arguments)
 	{
 		Options.EngineDir = qEnvironmentVariable("ORVA_ENGINE_DIR");
 	}
-	// The engine content that ships with the build, for /Engine references of projects.
-	if (Options.EngineDir.isEmpty() && QFileInfo(QStringLiteral(ORVA_ENGINE_CONTENT_DIR)).isDir())
+	// The engine content that ships with the program, for /Engine references of projects.
+	const QString ShippedEngineContent = FInstallPaths::DataDir() + QStringLiteral("/Resources/EngineContent");
+	if (Options.EngineDir.isEmpty() && !FInstallPaths::DataDir().isEmpty() && QFileInfo(ShippedEngineContent).isDir())
 	{
-		Options.EngineDir = QStringLiteral(ORVA_ENGINE_CONTENT_DIR);
+		Options.EngineDir = ShippedEngineContent;
 	}
+	// A script's pak builds run this very program.
+	UFlibHotPatcherCoreHelper::SetUECmdBinary(QCoreApplication::applicationFilePath());
 	const QString Commandlet = FCommandLine::SwitchValue(Arguments, QStringLiteral("run"));
 	// The pak build runs beside an open editor: it must not log in, send anything to the service or
 	// write into the editor's log file. Its output goes to the editor that started it.

@@ -7,11 +7,8 @@
 #include <QString>
 #include <QXmlStreamReader>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,8 +18,6 @@
 #include <string_view>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace
 {
@@ -88,25 +83,6 @@ std::string MotoPython(const std::string& Launcher)
 		}
 	}
 	return FindOnPath("python3");
-}
-
-bool WaitForExit(pid_t Pid, std::chrono::milliseconds Limit)
-{
-	const auto Deadline = std::chrono::steady_clock::now() + Limit;
-	while (true)
-	{
-		int Status = 0;
-		const pid_t Result = ::waitpid(Pid, &Status, WNOHANG);
-		if (Result == Pid || Result < 0)
-		{
-			return true;
-		}
-		if (std::chrono::steady_clock::now() >= Deadline)
-		{
-			return false;
-		}
-		std::this_thread::sleep_for(std::chrono::milliseconds(20));
-	}
 }
 
 // An application/x-www-form-urlencoded body: blanks as "+", everything else but A-Z a-z 0-9
@@ -188,7 +164,7 @@ std::string FLocalS3Server::LogText() const
 
 std::string FLocalS3Server::Start(EAuthentication Authentication)
 {
-	if (Pid > 0)
+	if (Process.IsRunning())
 	{
 		return {};
 	}
@@ -205,9 +181,9 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 	{
 		return "cannot create the server's log file";
 	}
+	::close(LogFd);
 	LogPath = Template;
 
-	// Everything the child needs is prepared before fork: after it only exec-safe calls run.
 	std::vector<std::string> Arguments = {Program, "-H", "127.0.0.1", "-p", "0"};
 	// moto leaves out checks of the store the plugin talks to (a body against its "Content-MD5",
 	// policy conditions, session policies, the read of a copy's source); scripts/local_s3_store.py
@@ -218,85 +194,25 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 	{
 		Arguments = {Python, Script, "-H", "127.0.0.1", "-p", "0"};
 	}
-	std::vector<char*> Argv;
-	for (std::string& Argument : Arguments)
-	{
-		Argv.push_back(Argument.data());
-	}
-	Argv.push_back(nullptr);
-	std::vector<std::string> Environment;
-	for (char** Entry = environ; *Entry != nullptr; ++Entry)
-	{
-		if (std::strncmp(*Entry, "INITIAL_NO_AUTH_ACTION_COUNT=", 29) != 0 &&
-		    std::strncmp(*Entry, "TEST_SERVER_MODE=", 17) != 0)
-		{
-			Environment.emplace_back(*Entry);
-		}
-	}
+	std::vector<std::string> Set = {"PYTHONUNBUFFERED=1"};
 	if (Authentication == EAuthentication::Enforced)
 	{
-		Environment.push_back("INITIAL_NO_AUTH_ACTION_COUNT=" + std::to_string(UnauthenticatedBootstrapCalls));
+		Set.push_back("INITIAL_NO_AUTH_ACTION_COUNT=" + std::to_string(UnauthenticatedBootstrapCalls));
 	}
-	Environment.push_back("PYTHONUNBUFFERED=1");
-	std::vector<char*> Envp;
-	for (std::string& Entry : Environment)
+	if (std::string Problem =
+	        Process.Start(Arguments, LogPath, {}, Set, {"INITIAL_NO_AUTH_ACTION_COUNT", "TEST_SERVER_MODE"});
+	    !Problem.empty())
 	{
-		Envp.push_back(Entry.data());
+		return Problem;
 	}
-	Envp.push_back(nullptr);
-	const pid_t Parent = ::getpid();
-
-	const pid_t Child = ::fork();
-	if (Child < 0)
+	const std::string Line = Process.WaitForLine(AddressPrefix, StartTimeout);
+	if (Line.empty())
 	{
-		::close(LogFd);
-		return "fork failed";
+		const bool bExited = !Process.IsRunning();
+		Stop();
+		return (bExited ? "the store exited at start: " : "the store printed no address: ") + LogText();
 	}
-	if (Child == 0)
-	{
-		// Its own process group, so that Stop() reaches whatever the launcher script started;
-		// and it goes when the test process dies, whatever the way.
-		::setpgid(0, 0);
-		::prctl(PR_SET_PDEATHSIG, SIGTERM);
-		if (::getppid() != Parent)
-		{
-			::_exit(127);
-		}
-		::dup2(LogFd, STDOUT_FILENO);
-		::dup2(LogFd, STDERR_FILENO);
-		::close(LogFd);
-		const int Null = ::open("/dev/null", O_RDONLY);
-		::dup2(Null, STDIN_FILENO);
-		::execve(Argv[0], Argv.data(), Envp.data());
-		::_exit(127);
-	}
-	::close(LogFd);
-	::setpgid(Child, Child);
-	Pid = Child;
-
-	const auto Deadline = std::chrono::steady_clock::now() + StartTimeout;
-	while (ServerPort == 0)
-	{
-		const std::string Log = ReadWhole(LogPath);
-		const size_t At = Log.find(AddressPrefix);
-		if (At != std::string::npos)
-		{
-			ServerPort = std::atoi(Log.c_str() + At + std::strlen(AddressPrefix));
-			break;
-		}
-		int Status = 0;
-		if (::waitpid(Pid, &Status, WNOHANG) == Pid)
-		{
-			Pid = -1;
-			return "the store exited at start: " + Log;
-		}
-		if (std::chrono::steady_clock::now() >= Deadline)
-		{
-			Stop();
-			return "the store printed no address: " + Log;
-		}
-		std::this_thread::sleep_for(std::chrono::milliseconds(50));
-	}
+	ServerPort = std::atoi(Line.c_str() + Line.find(AddressPrefix) + std::strlen(AddressPrefix));
 	std::string Problem = Bootstrap();
 	if (!Problem.empty())
 	{
@@ -307,17 +223,7 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 
 void FLocalS3Server::Stop()
 {
-	if (Pid <= 0)
-	{
-		return;
-	}
-	::kill(-Pid, SIGTERM);
-	if (!WaitForExit(Pid, StopGrace))
-	{
-		::kill(-Pid, SIGKILL);
-		WaitForExit(Pid, std::chrono::seconds(5));
-	}
-	Pid = -1;
+	Process.Stop(SIGTERM, StopGrace);
 }
 
 std::string FLocalS3Server::Bootstrap()

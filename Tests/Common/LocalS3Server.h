@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AwsSigV4.h"
+#include "TestProcess.h"
 
 #include <sys/types.h>
 
@@ -34,8 +35,8 @@ public:
 	std::string Start(EAuthentication Authentication = EAuthentication::Enforced);
 	// SIGTERM, then SIGKILL after a grace time. Safe to call twice.
 	void Stop();
-	bool IsRunning() const { return Pid > 0; }
-	pid_t ProcessId() const { return Pid; }
+	bool IsRunning() const { return Process.IsRunning(); }
+	pid_t ProcessId() const { return Process.ProcessId(); }
 	int Port() const { return ServerPort; }
 	// "http://127.0.0.1:PORT"
 	std::string Endpoint() const;
@@ -89,7 +90,7 @@ public:
 private:
 	std::string Bootstrap();
 
-	pid_t Pid = -1;
+	FTestProcess Process;
 	int ServerPort = 0;
 	std::string LogPath;
 	AwsSigV4::FCredentials Admin;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "InstallPaths.h"
 #include "Log.h"
 
 int main(int argc, char** argv)
@@ -21,6 +22,12 @@ int main(int argc, char** argv)
 #else
 	QCoreApplication App(argc, argv);
 #endif
+	// The pak builds the tests start run the build's headless editor, as the editor programs tell
+	// the packaging tool.
+	if (qEnvironmentVariableIsEmpty("ORVA_EDITOR_CMD"))
+	{
+		qputenv("ORVA_EDITOR_CMD", FInstallPaths::ProgramPath(QStringLiteral("OrvaEditorCmd")).toUtf8());
+	}
 	// Test output stays readable; tests inspect log lines through FLogCapture.
 	if (qEnvironmentVariableIsEmpty("ORVA_TEST_LOG"))
 	{

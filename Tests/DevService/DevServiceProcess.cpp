@@ -1,45 +1,14 @@
 #include "DevServiceProcess.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <thread>
-
-extern char** environ;
 
 namespace
 {
-
 constexpr auto StartTimeout = std::chrono::seconds(20);
 constexpr auto StopGrace = std::chrono::seconds(10);
-
-// Waits for the child for up to Limit; true with its status once it has exited.
-bool WaitFor(pid_t Pid, std::chrono::milliseconds Limit, int& OutStatus)
-{
-	const auto Deadline = std::chrono::steady_clock::now() + Limit;
-	while (true)
-	{
-		const pid_t Result = ::waitpid(Pid, &OutStatus, WNOHANG);
-		if (Result == Pid)
-		{
-			return true;
-		}
-		if (Result < 0 || std::chrono::steady_clock::now() >= Deadline)
-		{
-			return Result < 0;
-		}
-		std::this_thread::sleep_for(std::chrono::milliseconds(10));
-	}
-}
-
 } // namespace
 
 FTempDir::FTempDir()
@@ -66,8 +35,9 @@ FDevServiceProcess::FDevServiceProcess(std::filesystem::path InDataDir, std::vec
     , Arguments(std::move(InArguments))
 {
 	static int Counter = 0;
-	StderrPath = DataDir.parent_path() /
-	             ("service-stderr-" + std::to_string(::getpid()) + "-" + std::to_string(++Counter) + ".log");
+	const std::string Suffix = std::to_string(::getpid()) + "-" + std::to_string(++Counter) + ".log";
+	StdoutPath = DataDir.parent_path() / ("service-stdout-" + Suffix);
+	StderrPath = DataDir.parent_path() / ("service-stderr-" + Suffix);
 }
 
 FDevServiceProcess::~FDevServiceProcess()
@@ -77,68 +47,22 @@ FDevServiceProcess::~FDevServiceProcess()
 
 std::string FDevServiceProcess::Start()
 {
-	int Pipe[2];
-	if (::pipe2(Pipe, O_CLOEXEC) != 0)
-	{
-		return "pipe failed";
-	}
 	std::vector<std::string> Argv = {ORVA_DEVSERVICE_PATH, "--data", DataDir.string(), "--port", "0"};
 	Argv.insert(Argv.end(), Arguments.begin(), Arguments.end());
-	std::vector<char*> RawArgv;
-	for (std::string& Argument : Argv)
+	// A restart appends to the same files; only what this start prints counts.
+	std::error_code Ignored;
+	std::filesystem::remove(StdoutPath, Ignored);
+	if (std::string Problem = Process.Start(Argv, StdoutPath.string(), StderrPath.string()); !Problem.empty())
 	{
-		RawArgv.push_back(Argument.data());
+		return Problem;
 	}
-	RawArgv.push_back(nullptr);
-
-	posix_spawn_file_actions_t Actions;
-	posix_spawn_file_actions_init(&Actions);
-	posix_spawn_file_actions_adddup2(&Actions, Pipe[1], STDOUT_FILENO);
-	posix_spawn_file_actions_addopen(&Actions, STDERR_FILENO, StderrPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-	const int SpawnResult = ::posix_spawn(&Pid, RawArgv[0], &Actions, nullptr, RawArgv.data(), environ);
-	posix_spawn_file_actions_destroy(&Actions);
-	::close(Pipe[1]);
-	if (SpawnResult != 0)
-	{
-		::close(Pipe[0]);
-		Pid = -1;
-		return std::string("cannot start ") + ORVA_DEVSERVICE_PATH;
-	}
-
-	// Read up to the first line break, within the time limit.
-	std::string Output;
-	const auto Deadline = std::chrono::steady_clock::now() + StartTimeout;
-	while (Output.find('\n') == std::string::npos)
-	{
-		const auto Left =
-		    std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
-		if (Left.count() <= 0)
-		{
-			break;
-		}
-		pollfd Poll{Pipe[0], POLLIN, 0};
-		if (::poll(&Poll, 1, static_cast<int>(Left.count())) <= 0)
-		{
-			break;
-		}
-		char Buffer[256];
-		const ssize_t Count = ::read(Pipe[0], Buffer, sizeof(Buffer));
-		if (Count <= 0)
-		{
-			break;
-		}
-		Output.append(Buffer, static_cast<size_t>(Count));
-	}
-	::close(Pipe[0]);
-
-	const size_t End = Output.find('\n');
-	if (End == std::string::npos)
+	const std::string Prefix = "OrvaDevService listening on http://127.0.0.1:";
+	Line = Process.WaitForLine({}, StartTimeout);
+	if (Line.empty())
 	{
 		Kill();
 		return "no address line; stderr: " + StderrText();
 	}
-	Line = Output.substr(0, End);
-	const std::string Prefix = "OrvaDevService listening on http://127.0.0.1:";
 	if (Line.rfind(Prefix, 0) != 0)
 	{
 		Kill();
@@ -150,39 +74,17 @@ std::string FDevServiceProcess::Start()
 
 int FDevServiceProcess::Stop(int Signal)
 {
-	if (Pid <= 0)
-	{
-		return -1;
-	}
-	::kill(Pid, Signal);
-	int Status = 0;
-	const bool bExited = WaitFor(Pid, std::chrono::duration_cast<std::chrono::milliseconds>(StopGrace), Status);
-	if (!bExited)
-	{
-		Kill();
-		return -1;
-	}
-	Pid = -1;
-	return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+	return Process.Stop(Signal, StopGrace);
 }
 
 void FDevServiceProcess::Kill()
 {
-	if (Pid > 0)
-	{
-		::kill(Pid, SIGKILL);
-		int Status = 0;
-		::waitpid(Pid, &Status, 0);
-		Pid = -1;
-	}
+	Process.Kill();
 }
 
 std::string FDevServiceProcess::StderrText() const
 {
-	std::ifstream File(StderrPath);
-	std::ostringstream Text;
-	Text << File.rdbuf();
-	return Text.str();
+	return Process.ErrorText();
 }
 
 std::unique_ptr<httplib::Client> FDevServiceProcess::MakeClient() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestProcess.h"
+
 #include <httplib.h>
 
 #include <QJsonArray>
@@ -46,8 +48,8 @@ public:
 	// process that had to be killed after the grace time.
 	int Stop(int Signal);
 	void Kill();
-	bool IsRunning() const { return Pid > 0; }
-	pid_t ProcessId() const { return Pid; }
+	bool IsRunning() const { return Process.IsRunning(); }
+	pid_t ProcessId() const { return Process.ProcessId(); }
 
 	const std::string& AddressLine() const { return Line; }
 	int Port() const { return ServicePort; }
@@ -58,8 +60,9 @@ public:
 private:
 	std::filesystem::path DataDir;
 	std::vector<std::string> Arguments;
+	std::filesystem::path StdoutPath;
 	std::filesystem::path StderrPath;
-	pid_t Pid = -1;
+	FTestProcess Process;
 	std::string Line;
 	int ServicePort = 0;
 };

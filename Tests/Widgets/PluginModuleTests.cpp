@@ -1,8 +1,10 @@
 #include "EditorFixture.h"
+#include "InstallPaths.h"
 
 #include "OrvaSDKCommands.h"
 #include "OrvaSDKStyle.h"
 
+#include <QFile>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QToolBar>
@@ -210,7 +212,8 @@ TEST_F(PluginModule, CommandsStyleAndIcons)
 	EXPECT_EQ(Plugin->GetLabel().GetNamespace(), QByteArray("FOrvaSDKModule"));
 	EXPECT_EQ(Plugin->GetIcon().StyleName, QStringLiteral("OrvaSDK.PluginAction"));
 
-	// The brushes draw the plugin's real icons at their sizes.
+	// The brushes draw the plugin's real icons at their sizes, from the files that ship with the
+	// editor (the build stages them beside the programs as an install does).
 	const FSlateStyleSet& Style = FOrvaSDKStyle::Get();
 	const struct
 	{
@@ -226,7 +229,11 @@ TEST_F(PluginModule, CommandsStyleAndIcons)
 		const FSlateImageBrush* Brush = Style.GetBrush(QString::fromLatin1(Expected.Name));
 		ASSERT_NE(Brush, nullptr);
 		EXPECT_EQ(Brush->GetResourceName(),
-		          QStringLiteral(ORVA_SOURCE_DIR "/Resources/") + QLatin1String(Expected.File));
+		          FInstallPaths::DataDir() + QStringLiteral("/Resources/") + QLatin1String(Expected.File));
+		QFile Shipped(Brush->GetResourceName());
+		QFile Original(QStringLiteral(ORVA_SOURCE_DIR "/Resources/") + QLatin1String(Expected.File));
+		ASSERT_TRUE(Shipped.open(QIODevice::ReadOnly) && Original.open(QIODevice::ReadOnly));
+		EXPECT_TRUE(Shipped.readAll() == Original.readAll());
 		EXPECT_EQ(Brush->GetTint(), QColor(Qt::white));
 		const QPixmap Pixmap = Brush->GetPixmap();
 		ASSERT_FALSE(Pixmap.isNull());

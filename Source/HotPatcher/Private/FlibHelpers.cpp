@@ -2,13 +2,19 @@
 #include "FlibPatchParserHelper.h"
 #include "Paths.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
-
 QString UFlibPatchParserHelper::GetProjectFilePath(const FPaths& Paths)
 {
 	return FPaths::ConvertRelativePathToFull(Paths.GetProjectFilePath());
 }
+
+namespace
+{
+QString& HostEditorCmd()
+{
+	static QString Path;
+	return Path;
+}
+} // namespace
 
 QString UFlibHotPatcherCoreHelper::GetUECmdBinary()
 {
@@ -17,24 +23,16 @@ QString UFlibHotPatcherCoreHelper::GetUECmdBinary()
 	{
 		return Override;
 	}
-	const QString Name = QStringLiteral("OrvaEditorCmd");
-	if (QCoreApplication::instance())
+	if (!HostEditorCmd().isEmpty())
 	{
-		const QString AppDir = QCoreApplication::applicationDirPath();
-		// Beside the program when installed; in the build tree each program has a folder under
-		// Programs/, and test programs live under Tests/<Area>/.
-		for (const QString& Candidate :
-		     {FPaths::Combine(AppDir, Name), FPaths::Combine({AppDir, QStringLiteral(".."), Name, Name}),
-		      FPaths::Combine({AppDir, QStringLiteral("../../Programs"), Name, Name})})
-		{
-			const QFileInfo Info(Candidate);
-			if (Info.isFile() && Info.isExecutable())
-			{
-				return FPaths::ConvertRelativePathToFull(Candidate);
-			}
-		}
+		return HostEditorCmd();
 	}
-	return QStringLiteral(ORVA_EDITOR_CMD_BUILD_PATH);
+	return QStringLiteral("OrvaEditorCmd");
+}
+
+void UFlibHotPatcherCoreHelper::SetUECmdBinary(const QString& Path)
+{
+	HostEditorCmd() = Path;
 }
 
 QString UFlibHotPatcherCoreHelper::GetPlatformsStr(const QList<ETargetPlatform>& Platforms)

@@ -1,0 +1,204 @@
+#include "TestProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace
+{
+std::string ReadWhole(const std::string& Path)
+{
+	std::ifstream File(Path);
+	std::ostringstream Text;
+	Text << File.rdbuf();
+	return Text.str();
+}
+
+// True with the status once the child has ended (or is not ours to wait for).
+bool WaitForExit(pid_t Pid, std::chrono::milliseconds Limit, int& OutStatus)
+{
+	const auto Deadline = std::chrono::steady_clock::now() + Limit;
+	while (true)
+	{
+		const pid_t Result = ::waitpid(Pid, &OutStatus, WNOHANG);
+		if (Result == Pid || Result < 0)
+		{
+			return true;
+		}
+		if (std::chrono::steady_clock::now() >= Deadline)
+		{
+			return false;
+		}
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+}
+} // namespace
+
+FTestProcess::~FTestProcess()
+{
+	Kill();
+}
+
+std::string FTestProcess::Start(const std::vector<std::string>& Arguments, const std::string& OutputPath,
+                                const std::string& ErrorPath, const std::vector<std::string>& Set,
+                                const std::vector<std::string>& Unset)
+{
+	if (Pid > 0 || Arguments.empty())
+	{
+		return Pid > 0 ? "already running" : "no program";
+	}
+	Output = OutputPath;
+	Error = ErrorPath.empty() ? OutputPath : ErrorPath;
+	const int OutFd = ::open(Output.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+	const int ErrFd = Error == Output ? OutFd : ::open(Error.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+	if (OutFd < 0 || ErrFd < 0)
+	{
+		if (OutFd >= 0)
+		{
+			::close(OutFd);
+		}
+		return "cannot open the output file " + (OutFd < 0 ? Output : Error);
+	}
+
+	// Everything the child needs is prepared before fork: after it only exec-safe calls run.
+	std::vector<std::string> Args = Arguments;
+	std::vector<char*> Argv;
+	Argv.reserve(Args.size() + 1);
+	for (std::string& Argument : Args)
+	{
+		Argv.push_back(Argument.data());
+	}
+	Argv.push_back(nullptr);
+	std::vector<std::string> Environment;
+	for (char** Entry = environ; *Entry != nullptr; ++Entry)
+	{
+		const std::string Name(*Entry, std::strcspn(*Entry, "="));
+		const auto Named = [&Name](const std::string& Other)
+		{ return Other == Name || Other.rfind(Name + "=", 0) == 0; };
+		if (std::none_of(Unset.begin(), Unset.end(), Named) && std::none_of(Set.begin(), Set.end(), Named))
+		{
+			Environment.emplace_back(*Entry);
+		}
+	}
+	Environment.insert(Environment.end(), Set.begin(), Set.end());
+	std::vector<char*> Envp;
+	Envp.reserve(Environment.size() + 1);
+	for (std::string& Entry : Environment)
+	{
+		Envp.push_back(Entry.data());
+	}
+	Envp.push_back(nullptr);
+	const pid_t Parent = ::getpid();
+
+	const pid_t Child = ::fork();
+	if (Child == 0)
+	{
+		// A group of its own, so that a stop reaches whatever the program starts in turn; and it
+		// goes when the test process dies, whatever the way.
+		::setpgid(0, 0);
+		::prctl(PR_SET_PDEATHSIG, SIGTERM);
+		if (::getppid() != Parent)
+		{
+			::_exit(127);
+		}
+		::dup2(OutFd, STDOUT_FILENO);
+		::dup2(ErrFd, STDERR_FILENO);
+		const int Null = ::open("/dev/null", O_RDONLY);
+		::dup2(Null, STDIN_FILENO);
+		::execve(Argv[0], Argv.data(), Envp.data());
+		::_exit(127);
+	}
+	::close(OutFd);
+	if (ErrFd != OutFd)
+	{
+		::close(ErrFd);
+	}
+	if (Child < 0)
+	{
+		return "fork failed";
+	}
+	::setpgid(Child, Child);
+	Pid = Child;
+	return {};
+}
+
+std::string FTestProcess::WaitForLine(const std::string& Text, std::chrono::milliseconds Limit)
+{
+	const auto Deadline = std::chrono::steady_clock::now() + Limit;
+	while (Pid > 0)
+	{
+		std::istringstream Lines(ReadWhole(Output));
+		std::string Line;
+		while (std::getline(Lines, Line))
+		{
+			if (Line.find(Text) != std::string::npos && !Lines.eof())
+			{
+				return Line;
+			}
+		}
+		// An ended program prints no more; its last lines were read above.
+		int Status = 0;
+		if (::waitpid(Pid, &Status, WNOHANG) == Pid)
+		{
+			::kill(-Pid, SIGKILL);
+			Pid = -1;
+			return {};
+		}
+		if (std::chrono::steady_clock::now() >= Deadline)
+		{
+			return {};
+		}
+		std::this_thread::sleep_for(std::chrono::milliseconds(10));
+	}
+	return {};
+}
+
+int FTestProcess::Stop(int Signal, std::chrono::milliseconds Grace)
+{
+	if (Pid <= 0)
+	{
+		return -1;
+	}
+	::kill(-Pid, Signal);
+	int Status = 0;
+	if (!WaitForExit(Pid, Grace, Status))
+	{
+		Kill();
+		return -1;
+	}
+	// What the program started goes with it.
+	::kill(-Pid, SIGKILL);
+	Pid = -1;
+	return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+}
+
+void FTestProcess::Kill()
+{
+	if (Pid > 0)
+	{
+		::kill(-Pid, SIGKILL);
+		int Status = 0;
+		::waitpid(Pid, &Status, 0);
+		Pid = -1;
+	}
+}
+
+std::string FTestProcess::OutputText() const
+{
+	return Output.empty() ? std::string() : ReadWhole(Output);
+}
+
+std::string FTestProcess::ErrorText() const
+{
+	return Error.empty() ? std::string() : ReadWhole(Error);
+}
