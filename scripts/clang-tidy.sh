@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs clang-tidy (the committed .clang-tidy) on the C++ files the last commits changed and fails on
 # any finding. Usage: scripts/clang-tidy.sh [preset] (default: asan, whose compile commands CI has
-# already built). ORVA_TIDY_BASE names the commit to compare with; without it, the files changed in
-# the last ORVA_TIDY_COMMITS commits (default 10) are checked. ORVA_TIDY_FILES lists files instead.
+# already built). ORVA_TIDY_BASE names the commit to compare with; without it, the commit named in
+# .ci/tidy-base; without that, the files changed in the last ORVA_TIDY_COMMITS commits (default 10). ORVA_TIDY_FILES lists files instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PRESET="${1:-asan}"
@@ -20,6 +20,10 @@ if [ -n "${ORVA_TIDY_FILES:-}" ]; then
 	read -r -a FILES <<<"$ORVA_TIDY_FILES"
 else
 	BASE="${ORVA_TIDY_BASE:-}"
+	# .ci/tidy-base names the newest commit whose C++ files were all checked; what changed after it is checked now.
+	if [ -z "$BASE" ] && [ -f .ci/tidy-base ]; then
+		BASE="$(git rev-parse -q --verify "$(tr -d '[:space:]' <.ci/tidy-base)^{commit}" || true)"
+	fi
 	if [ -z "$BASE" ]; then
 		COMMITS="${ORVA_TIDY_COMMITS:-10}"
 		# A short history: everything since the first commit.

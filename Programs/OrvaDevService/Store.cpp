@@ -917,6 +917,7 @@ std::optional<std::vector<FComponentRecord>> FStore::AddComponents(int64_t Creat
 		    .Run();
 	}
 	std::vector<FComponentRecord> Records;
+	Records.reserve(Ids.size());
 	for (const std::string& Id : Ids)
 	{
 		Records.push_back(*SelectComponent(Db, CreatorId, Id));

@@ -105,7 +105,7 @@ TEST(PreflightScriptTest, TheReportPrintsAsJsonWithItsFindings)
 
 	QStringList Errored;
 	QStringList Warned;
-	for (const QJsonValue& Value : Report.value(QStringLiteral("Findings")).toArray())
+	for (const QJsonValue Value : Report.value(QStringLiteral("Findings")).toArray())
 	{
 		const QJsonObject Finding = Value.toObject();
 		EXPECT_EQ(Finding.keys(), (QStringList{QStringLiteral("Hint"), QStringLiteral("Level"),

@@ -49,7 +49,7 @@ protected:
 
 		std::vector<std::string> Ids;
 		std::string Expected = "[";
-		for (const QJsonValue& World : JsonOf(Second).array())
+		for (const QJsonValue World : JsonOf(Second).array())
 		{
 			Ids.push_back(StringOf(World.toObject(), "id"));
 			const httplib::Result Single = Service.Get("worlds/" + Ids.back(), Token);

@@ -306,7 +306,7 @@ void FAssetTools::PrefetchFiles(const QStringList& Filenames)
 	{
 		if (Taken[size_t(Index)])
 		{
-			Prefetched.insert(Wanted[Index], std::move(Files[size_t(Index)]));
+			Prefetched.insert(Wanted[Index], Files[size_t(Index)]);
 		}
 	}
 }

@@ -96,7 +96,7 @@ bool ReadDependencies(const QJsonObject& Root, const QString& Key, QStringList& 
 	}
 	const QJsonArray Array = Value.toArray();
 	Out.reserve(Array.size());
-	for (const QJsonValue& Item : Array)
+	for (const QJsonValue Item : Array)
 	{
 		const QString Name = Item.toString();
 		QString Reason;
@@ -440,7 +440,7 @@ std::optional<FPackageFile> FPackageFile::ParseValidating(const QByteArray& Utf8
 		return std::nullopt;
 	}
 	QSet<QString> Names;
-	for (const QJsonValue& Item : AssetsValue.toArray())
+	for (const QJsonValue Item : AssetsValue.toArray())
 	{
 		const QJsonObject AssetObject = Item.toObject();
 		FPackageAsset Asset{AssetObject.value(KeyName).toString(), AssetObject.value(KeyClass).toString(),

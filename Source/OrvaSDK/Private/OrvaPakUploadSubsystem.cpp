@@ -173,7 +173,7 @@ void UOrvaPakUploadSubsystem::TestGetUploadAddress_ResponseReceived(FHttpRequest
 	{
 		FJson::GetString(*Answer, QStringLiteral("msg"));
 		QJsonObject Data = FJson::GetObject(*Answer, QStringLiteral("data")).value_or(QJsonObject());
-		for (const QJsonValue& Element : FJson::GetArray(Data, QStringLiteral("urls")))
+		for (const QJsonValue Element : FJson::GetArray(Data, QStringLiteral("urls")))
 		{
 			const QJsonObject Url = Element.toObject();
 			FAwsUploader Record;

@@ -110,7 +110,7 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 		return;
 	}
 	bool bAllRecorded = true;
-	for (const QJsonValue& Element : *Answer)
+	for (const QJsonValue Element : *Answer)
 	{
 		if (!Element.isObject())
 		{

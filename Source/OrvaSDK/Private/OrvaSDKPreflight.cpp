@@ -518,7 +518,7 @@ private:
 		}
 		if (!EngineUsed.isEmpty())
 		{
-			const QString Example = EngineUsed.constFirst();
+			const QString& Example = EngineUsed.constFirst();
 			Add(EOrvaPreflightLevel::Note, QStringLiteral("/Engine"),
 			    EngineUsed.size() == 1
 			        ? Text("Preflight_EngineContentOne",
