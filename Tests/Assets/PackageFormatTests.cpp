@@ -150,7 +150,7 @@ TEST(PackageFormat, ShortReadAgreesWithTheFullReaderAtTheEdgesOfTheCommonForm)
 	    "{\"OrvaPackage\":1," + Assets + ",\"Payload\":\"a\",\"Payload\":\"b\"}",
 	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"\\u0041\",\"Class\":\"/Script/Engine.StaticMesh\"}]}",
 	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Name\":\"B\",\"Class\":\"/Script/Engine.StaticMesh\"}]}",
-	    std::string("{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/") +
+	    QByteArray("{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/") +
 	        "Engine.StaticMesh\",\"Destination\":\"\"}]}",
 	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\",\"Class\":\"/Script/Engine.StaticMesh\",\"Note\":\"x\"}]}",
 	    "{\"OrvaPackage\":1,\"Assets\":[{\"Name\":\"A\"}]}",
