@@ -8,6 +8,7 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 // The local S3 and STS store for tests: moto's server on 127.0.0.1 on a free port, with
 // authentication enforced, so that signatures, session tokens and policies are really checked.
@@ -52,6 +53,20 @@ public:
 	const AwsSigV4::FCredentials& AdminCredentials() const { return Admin; }
 	const std::string& AccountId() const { return Account; }
 	const std::string& AdminArn() const { return AdminUserArn; }
+	// The development service's options that make it issue this store's temporary credentials,
+	// scoped to one pak each, for Bucket.
+	std::vector<std::string> ServiceStsOptions(const std::string& Bucket) const
+	{
+		return {"--storage-sts",
+		        "--storage-endpoint",
+		        Endpoint(),
+		        "--storage-bucket",
+		        Bucket,
+		        "--storage-access-key-id",
+		        Admin.AccessKeyId,
+		        "--storage-secret-access-key",
+		        Admin.SecretAccessKey};
+	}
 
 	struct FResponse
 	{

@@ -53,10 +53,7 @@ protected:
 			GTEST_SKIP() << "moto_server is not installed";
 		}
 		ASSERT_EQ(Store.Start(), "");
-		const std::string Problem =
-		    Service.Start({"--storage-sts", "--storage-endpoint", Store.Endpoint(), "--storage-bucket", Bucket,
-		                   "--storage-access-key-id", Store.AdminCredentials().AccessKeyId,
-		                   "--storage-secret-access-key", Store.AdminCredentials().SecretAccessKey});
+		const std::string Problem = Service.Start(Store.ServiceStsOptions(Bucket));
 		ASSERT_TRUE(Problem.empty()) << Problem;
 		Token = Service.LoginAlice();
 		ASSERT_FALSE(Token.empty());

@@ -53,10 +53,7 @@ protected:
 		}
 		ASSERT_EQ(Store.Start(), "");
 		// The service hands out credentials the store issues, scoped to one pak each.
-		const std::string Problem =
-		    Service.Start({"--storage-sts", "--storage-endpoint", Store.Endpoint(), "--storage-bucket", Bucket,
-		                   "--storage-access-key-id", Store.AdminCredentials().AccessKeyId,
-		                   "--storage-secret-access-key", Store.AdminCredentials().SecretAccessKey});
+		const std::string Problem = Service.Start(Store.ServiceStsOptions(Bucket));
 		ASSERT_TRUE(Problem.empty()) << Problem;
 		Token = Service.LoginAlice();
 		ASSERT_FALSE(Token.empty());
