@@ -15,6 +15,7 @@
 #include "ObjectClasses.h"
 #include "OrvaActivityModel.h"
 #include "OrvaDataCacheSubsystem.h"
+#include "OrvaDependencyWalk.h"
 #include "Paths.h"
 
 #include <QCoreApplication>
@@ -152,7 +153,7 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
                                                  QSet<QString>& ScannedPaths) const
 {
 	FAssetRegistry& Registry = GetHost()->AssetRegistry();
-	// The registry follows a package's dependencies under /Game that are on disk, transitively,
+	// The walk follows a package's dependencies under /Game that are on disk, transitively,
 	// leaving out what was reached before, and names the levels among them (any asset whose class
 	// resolves, through class redirects, to the world class or one derived from it): on a large
 	// project, asking it package by package costs ten times as much. A level's external actors and
@@ -163,9 +164,9 @@ void UOrvaSDKSubsystem::RecursiveGetDependencies(const QString& PackageName, FNa
 	{
 		const QString Root = Roots.takeLast();
 		QStringList Levels;
-		const QStringList Reached = Registry.GetDependenciesRecursive(
-		    Root, GameRoot, [&](const QString& Name) { return OutDependencies.Contains(Name); }, UWorld::StaticClass(),
-		    &Levels);
+		const QStringList Reached = OrvaDependencyWalk::Reach(
+		    Registry, Root, GameRoot, [&](const QString& Name) { return OutDependencies.Contains(Name); },
+		    UWorld::StaticClass(), &Levels);
 		OutDependencies.Keys.reserve(OutDependencies.Keys.size() + Reached.size());
 		OutDependencies.Names.reserve(OutDependencies.Names.size() + Reached.size());
 		for (const QString& Name : Reached)
