@@ -15,7 +15,6 @@
 #include "RenderThread.h"
 #include "Texture.h"
 
-#include <QChildEvent>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -211,8 +210,8 @@ private:
 	std::map<QString, std::deque<QVariantList>> Queues;
 };
 
-// Follows the component uploads the SDK subsystem starts (each uploader is its child while it
-// runs) and keeps how each ended until `uploads` reports it.
+// Follows the component uploads the SDK subsystem starts and keeps how each ended until `uploads`
+// reports it.
 class FUploadWatcher final : public QObject
 {
 public:
@@ -226,32 +225,28 @@ public:
 		bool bSuccess = false;
 	};
 
-	void Watch(QObject* Sdk) { Sdk->installEventFilter(this); }
-
-	bool eventFilter(QObject* Watched, QEvent* Event) override
+	void Watch(UOrvaSDKSubsystem* Sdk)
 	{
-		if (Event->type() == QEvent::ChildAdded)
-		{
-			if (auto* Uploader = qobject_cast<UOrvaAsyncFileUploader*>(static_cast<QChildEvent*>(Event)->child()))
-			{
-				const size_t Index = Uploads.size();
-				Uploads.push_back({Uploader->GetTargetFilePath(), Uploader->GetComponentId()});
-				UE_LOG(LogOrvaAutomation, Log,
-				       QStringLiteral("Upload %1 started: %2").arg(Index + 1).arg(Uploader->GetTargetFilePath()));
-				connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
-				        [this, Index, Uploader](bool bSuccess)
-				        {
-					        FUpload& Upload = Uploads[Index];
-					        Upload.bEnded = true;
-					        Upload.bSuccess = bSuccess;
-					        // What the credentials answer gave it, read while the uploader still lives.
-					        Upload.ComponentId = Uploader->GetComponentId();
-					        Upload.Bucket = Uploader->GetBucketName();
-					        Upload.Key = Uploader->GetKeyUrl();
-				        });
-			}
-		}
-		return QObject::eventFilter(Watched, Event);
+		connect(Sdk, &UOrvaSDKSubsystem::OnUploadStarted, this, &FUploadWatcher::Follow);
+	}
+
+	void Follow(UOrvaAsyncFileUploader* Uploader)
+	{
+		const size_t Index = Uploads.size();
+		Uploads.push_back({Uploader->GetTargetFilePath(), Uploader->GetComponentId()});
+		UE_LOG(LogOrvaAutomation, Log,
+		       QStringLiteral("Upload %1 started: %2").arg(Index + 1).arg(Uploader->GetTargetFilePath()));
+		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
+		        [this, Index, Uploader](bool bSuccess)
+		        {
+			        FUpload& Upload = Uploads[Index];
+			        Upload.bEnded = true;
+			        Upload.bSuccess = bSuccess;
+			        // What the credentials answer gave it, read while the uploader still lives.
+			        Upload.ComponentId = Uploader->GetComponentId();
+			        Upload.Bucket = Uploader->GetBucketName();
+			        Upload.Key = Uploader->GetKeyUrl();
+		        });
 	}
 
 	// Node-based: a connection refers to its entry by index while more are added.

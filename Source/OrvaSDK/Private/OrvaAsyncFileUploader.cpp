@@ -68,12 +68,15 @@ UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sd
 	Uploader->bIsSandbox = bIsSandbox;
 	Uploader->CheckCode = CheckCode;
 	// Still its own keeper until it ends; a subsystem that goes first takes its uploads with it.
-	// Set once the fields are, so that whoever watches the subsystem's children sees them.
 	Uploader->setParent(Sdk);
 	// The pak lies in the folder of its platform.
 	Uploader->SetTitle(OrvaText("UploadJobTitle", "Upload the {0} pak ({1})",
 	                            {FPaths::GetCleanFilename(FPaths::GetPath(TargetFilePath)), ComponentId}));
 	Uploader->SetCancellable(true);
+	if (Sdk)
+	{
+		Q_EMIT Sdk->OnUploadStarted(Uploader);
+	}
 	Uploader->Start();
 	return Uploader;
 }

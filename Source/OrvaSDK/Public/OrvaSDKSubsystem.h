@@ -369,6 +369,9 @@ Q_SIGNALS:
 	// A build of WorldIdentifier gave the very paks whose components the service already holds
 	// complete: they were kept, nothing is registered and a publish uploads nothing.
 	void OnBuildUnchanged(const QString& WorldIdentifier);
+	// An upload of a pak began, from whichever caller; its end is the uploader's OnUploadCompleted,
+	// so a receiver that wants it connects before returning.
+	void OnUploadStarted(UOrvaAsyncFileUploader* Uploader);
 
 private:
 	friend struct FOrvaSDKSubsystemTestAccess;

@@ -20,7 +20,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QChildEvent>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -449,8 +448,15 @@ SOrvaEditorWorldView::SOrvaEditorWorldView(FEditorHost* InHost, QWidget* Parent)
 				        NewWorldIdentifier = Target->GetKeyFolderName();
 			        }
 		        });
-		// Uploads are the subsystem's children: the panel follows those its own buttons start.
-		Subsystem->installEventFilter(this);
+		// The panel follows the uploads its own buttons start.
+		connect(Subsystem, &UOrvaSDKSubsystem::OnUploadStarted, this,
+		        [this](UOrvaAsyncFileUploader* Uploader)
+		        {
+			        if (StartingTask != ETask::None)
+			        {
+				        WatchUpload(Uploader);
+			        }
+		        });
 		if (UOrvaDataCacheSubsystem* Cache = DataCache())
 		{
 			connect(Cache, &UOrvaDataCacheSubsystem::OnImageUploadEnded, this,
@@ -1399,14 +1405,7 @@ void SOrvaEditorWorldView::OnLaunchClicked()
 
 bool SOrvaEditorWorldView::eventFilter(QObject* Watched, QEvent* Event)
 {
-	if (Event->type() == QEvent::ChildAdded && StartingTask != ETask::None && Watched == Sdk())
-	{
-		if (auto* Uploader = qobject_cast<UOrvaAsyncFileUploader*>(static_cast<QChildEvent*>(Event)->child()))
-		{
-			WatchUpload(Uploader);
-		}
-	}
-	else if (Watched == DescriptionBox && Event->type() == QEvent::FocusOut)
+	if (Watched == DescriptionBox && Event->type() == QEvent::FocusOut)
 	{
 		CommitDetails();
 	}
