@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <thread>
@@ -344,6 +345,27 @@ TEST_F(S3MultipartPutTest, RefusalsAndCancelEndTheTransferAndLeaveNoUploadBehind
 		EXPECT_EQ(PartThreeAttempts, 2);
 		EXPECT_EQ(OpenUploads(Key), 0);
 		EXPECT_EQ(Server->HeadObject(Bucket, Key).Status, 404);
+	}
+	{
+		// The abort itself failing at first (a part on its way may still be arriving in the store):
+		// it goes again, and the parts sent do not stay stored.
+		const std::string Key = "worlds/w25/abort-again.pak";
+		std::atomic<int> Deletes{0};
+		FFaultProxy Proxy(Server->Port(),
+		                  [&](const FFaultProxy::FSeen& Seen)
+		                  {
+			                  if (Seen.Method == "DELETE")
+			                  {
+				                  return ++Deletes <= 2 ? EFault::SlowDown : EFault::None;
+			                  }
+			                  return Seen.PartNumber == 3 ? EFault::ExpiredToken : EFault::None;
+		                  });
+		const FPutOutcome Outcome = RunPut(ToQt(Server->IssueUploadCredentials(Bucket, Key)),
+		                                   Configuration(Proxy.Port()), RequestFor(Key, Path));
+		EXPECT_FALSE(Outcome.bSuccess);
+		EXPECT_EQ(Outcome.Error, ES3Errors::ExpiredToken) << Outcome.Message.toStdString();
+		EXPECT_EQ(Deletes.load(), 3);
+		EXPECT_EQ(OpenUploads(Key), 0);
 	}
 	{
 		// Credentials for another key: refused at the start, nothing sent.

@@ -889,7 +889,13 @@ void US3PutObjectOrva::AbortMultipartThenFinish(ES3Errors Error, const QString& 
 {
 	CancelMultipartRequests();
 	Multipart->bAborting = true;
+	Multipart->ControlAttempts = 0;
 	RemoveJournal();
+	SendAbortMultipart(Error, Message);
+}
+
+void US3PutObjectOrva::SendAbortMultipart(ES3Errors Error, const QString& Message)
+{
 	QString Problem;
 	FHttpRequestPtr Call =
 	    NewStoreRequest(QStringLiteral("DELETE"), {{QStringLiteral("uploadId"), Multipart->UploadId}},
@@ -899,24 +905,40 @@ void US3PutObjectOrva::AbortMultipartThenFinish(ES3Errors Error, const QString& 
 		Finish(false, Error, Message);
 		return;
 	}
+	++Multipart->ControlAttempts;
 	// The abort is short: it may not hold up the failure for a whole transfer timeout.
 	Call->SetTimeout(qMin(Configuration.RequestTimeoutSeconds, 10.0));
 	Call->SetDeadline(qMin(Configuration.RequestTimeoutSeconds, 10.0));
 	Multipart->ControlRequest = Call;
-	Call->OnProcessRequestComplete(this,
-	                               [this, Error, Message](FHttpRequestPtr, FHttpResponsePtr Response, bool bOk)
-	                               {
-		                               const int Status = Response && bOk ? Response->GetResponseCode() : 0;
-		                               if (Status != 204 && Status != 200 && Status != 404)
-		                               {
-			                               UE_LOG(LogAwsS3, Warning,
-			                                      QStringLiteral("PutObject %1: the store did not drop the parts "
-			                                                     "of upload %2 (HTTP %3)")
-			                                          .arg(Request.Key, Multipart->UploadId)
-			                                          .arg(Status));
-		                               }
-		                               Multipart->ControlRequest.reset();
-		                               Finish(false, Error, Message);
-	                               });
+	Call->OnProcessRequestComplete(
+	    this,
+	    [this, Error, Message](FHttpRequestPtr, FHttpResponsePtr Response, bool bOk)
+	    {
+		    Multipart->ControlRequest.reset();
+		    const int Status = Response && bOk ? Response->GetResponseCode() : 0;
+		    if (Status == 204 || Status == 200 || Status == 404)
+		    {
+			    Finish(false, Error, Message);
+			    return;
+		    }
+		    // A part that was on its way when the abort left may still be arriving, and a store
+		    // may fail the abort meanwhile: it goes again, as often as a part would, so that the
+		    // parts sent do not stay stored.
+		    const FS3Error Refusal =
+		        AwsS3::ParseErrorResponse(Status, Response ? Response->GetContent() : QByteArray());
+		    if ((Status == 0 || Status >= 500 || AwsS3::IsTransientError(Refusal)) &&
+		        AwsS3::MayRetry(Multipart->ControlAttempts, Configuration))
+		    {
+			    QTimer::singleShot(AwsS3::RetryDelayMs(Multipart->ControlAttempts, Configuration), this,
+			                       [this, Error, Message] { SendAbortMultipart(Error, Message); });
+			    return;
+		    }
+		    UE_LOG(LogAwsS3, Warning,
+		           QStringLiteral("PutObject %1: the store did not drop the parts "
+		                          "of upload %2 (HTTP %3)")
+		               .arg(Request.Key, Multipart->UploadId)
+		               .arg(Status));
+		    Finish(false, Error, Message);
+	    });
 	Call->ProcessRequest();
 }

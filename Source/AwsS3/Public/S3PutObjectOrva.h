@@ -119,6 +119,7 @@ private:
 	void CancelMultipartRequests();
 	// Ends a failed or cancelled multipart transfer: the store drops the parts, then Finish.
 	void AbortMultipartThenFinish(ES3Errors Error, const QString& Message);
+	void SendAbortMultipart(ES3Errors Error, const QString& Message);
 	// A request to the object's address with Query, signed as it goes (Content-MD5 and
 	// Content-Type among Headers are signed too); null with OutProblem when it cannot be made.
 	// Made from Http, the host's module unless given.
