@@ -418,7 +418,9 @@ TEST_F(UploaderTest, ACancelledUploadEndsWithFalseACancelledStepAndNoPartsInTheS
 	EXPECT_EQ(Items.last()->GetText(), QStringLiteral("c-7 upload cancelled."));
 	const auto Listed = GStore->Call("s3", "GET", "/" + Bucket, {{"uploads", ""}}, "", GStore->AdminCredentials());
 	EXPECT_EQ(Listed.Body.find("<Key>" + Key + "</Key>"), std::string::npos) << Listed.Body;
-	EXPECT_FALSE(QFile::exists(US3PutObjectOrva::JournalPathFor(PakPath)));
+	// The journal goes on the journal writer's thread, after the writes asked for before.
+	EXPECT_TRUE(
+	    FGameThread::RunUntil([&] { return !QFile::exists(US3PutObjectOrva::JournalPathFor(PakPath)); }, 10000));
 	// Only the component state and the credentials were asked: no completion.
 	EXPECT_EQ(Server.RequestCount(), 2);
 }
