@@ -124,8 +124,9 @@ MaxUploadBytes=2147483649
 	QSet<QString> Seen;
 	for (const FConfigKey* Key : OrvaSDKSettings::SettingsFileKeys())
 	{
-		EXPECT_TRUE(Seen.insert((Key->SectionName() + QLatin1Char('/') + Key->KeyName()).toLower()).second)
-		    << Key->KeyName().toStdString();
+		const QString Name = (Key->SectionName() + QLatin1Char('/') + Key->KeyName()).toLower();
+		EXPECT_FALSE(Seen.contains(Name)) << Name.toStdString();
+		Seen.insert(Name);
 	}
 }
 
