@@ -293,7 +293,7 @@ void UOrvaAsyncFileUploader::OnUploadPercents(const QString& UploadFilename, int
 	if (UploadNotification)
 	{
 		UploadNotification->SetText(
-		    FText::Format(LOCTEXT("UploadProgressMessage", "{0} Uploading: {1}%"),
+		    FText::Format(LOCTEXT("UploadProgressMessage", "{0} Uploading:  {1}%"),
 		                  {FPaths::GetBaseFilename(UploadFilename), QLocale().toString(Percentage)})
 		        .ToString());
 	}
@@ -484,7 +484,7 @@ void UOrvaAsyncFileUploader::SpawnUploadingNotification()
 			          UploadNotification->ExpireAndFadeout();
 		          }
 		          FNotificationInfo Info(
-		              FText::Format(LOCTEXT("UploadProgressBegin", "{0} Uploading: 0%"), {FileLabel()}).ToString());
+		              FText::Format(LOCTEXT("UploadProgressBegin", "{0} Uploading:  0%"), {FileLabel()}).ToString());
 		          Info.bFireAndForget = false;
 		          UploadNotification = Sdk->GetHost()->Notifications().AddNotification(Info);
 		          UploadNotification->SetCompletionState(ENotificationState::Pending);
