@@ -1,8 +1,10 @@
 #include "OrvaClient.h"
 
+#include "CommandLine.h"
 #include "ConfigCache.h"
 #include "Json.h"
 #include "ObjectClasses.h"
+#include "OrvaSDKSettings.h"
 #include "PackageFile.h"
 #include "PakFile.h"
 #include "Paths.h"
@@ -10,8 +12,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSet>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace
 {
@@ -56,37 +59,29 @@ FClientCommandLine FClientCommandLine::Parse(const QStringList& Arguments)
 	    {QStringLiteral("SDK_Id"), &Line.WorldId},
 	    {QStringLiteral("SDK_Path"), &Line.PakPath},
 	};
-	QSet<QString> Seen;
+	// The first of a repeated switch counts, as the engine's parser reads them.
+	for (const auto& [Name, Target] : Switches)
+	{
+		*Target = FCommandLine::SwitchValue(Arguments, Name);
+	}
+	const QString LogSwitch = QStringLiteral("Log");
+	Line.bLog = FCommandLine::Param(Arguments, LogSwitch);
 	for (const QString& Argument : Arguments)
 	{
-		if (Argument.compare(QLatin1String("-Log"), Qt::CaseInsensitive) == 0)
+		const QString Name = FCommandLine::SwitchName(Argument);
+		const bool bKnown =
+		    FCommandLine::Param({Argument}, LogSwitch) ||
+		    std::any_of(Switches.begin(), Switches.end(),
+		                [&Name](const auto& Switch) { return Name.compare(Switch.first, Qt::CaseInsensitive) == 0; });
+		if (bKnown)
 		{
-			Line.bLog = true;
 			continue;
 		}
-		const qsizetype Equals = Argument.indexOf(QLatin1Char('='));
-		const QString Name =
-		    Argument.startsWith(QLatin1Char('-')) && Equals > 1 ? Argument.mid(1, Equals - 1) : QString();
-		bool bKnown = false;
-		for (const auto& [SwitchName, Target] : Switches)
-		{
-			if (Name.compare(SwitchName, Qt::CaseInsensitive) == 0)
-			{
-				bKnown = true;
-				// The first of a repeated switch counts, as the engine's parser reads them.
-				if (!Seen.contains(SwitchName))
-				{
-					Seen.insert(SwitchName);
-					*Target = Argument.mid(Equals + 1);
-				}
-			}
-		}
-		if (!bKnown)
-		{
-			Line.Unknown.append(Name.compare(QLatin1String("ApplicationToken"), Qt::CaseInsensitive) == 0
-			                        ? QStringLiteral("-ApplicationToken=<hidden>")
-			                        : Argument);
-		}
+		// The token may arrive misspelt ("ApplicationToken=...", "-ApplicationToken:..."); it is a
+		// secret all the same, and these lines are logged.
+		Line.Unknown.append(Argument.contains(QLatin1String("ApplicationToken"), Qt::CaseInsensitive)
+		                        ? QStringLiteral("-ApplicationToken=<hidden>")
+		                        : Argument);
 	}
 	return Line;
 }
@@ -437,10 +432,9 @@ QString LogFile(const QString& ExecutableDir)
 
 QString ServiceBaseUrl()
 {
-	const QString Settings = FPaths::DefaultUserSettingsDir() + QStringLiteral("BrackenfoldStudios/ORVA/OrvaSDK.ini");
 	FConfigCache Config;
-	QString Url;
-	Config.GetString(QStringLiteral("Development"), QStringLiteral("ServiceBaseUrl"), Url, Settings);
+	const QString Url = OrvaSDKSettings::ServiceBaseUrl.Get(
+	    Config, OrvaSDKSettings::SettingsFilePath(FPaths::DefaultUserSettingsDir()));
 	const QUrl Parsed(Url, QUrl::StrictMode);
 	const QString Scheme = Parsed.scheme().toLower();
 	if (Url.isEmpty() || !Parsed.isValid() || Parsed.host().isEmpty() ||
@@ -454,7 +448,7 @@ QString ServiceBaseUrl()
 			                          "with \"/\"")
 			               .arg(Url)));
 		}
-		return QStringLiteral("https://api.orva.example/api/v1/");
+		return OrvaSDKSettings::ServiceBaseUrl.Default();
 	}
 	return Url;
 }

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <thread>
 
@@ -614,4 +615,19 @@ TEST(S3Multipart, SettingsComeFromTheAwsS3Section)
 	const FS3ClientConfiguration Kept = AwsS3::LoadClientConfiguration(&Config, Bad);
 	EXPECT_EQ(Kept.MultipartThresholdBytes, 16 * MiB);
 	EXPECT_EQ(Kept.MaxPartsInFlight, 4);
+}
+
+TEST(S3Multipart, AParallelismBeyondAnyCountIsCappedNotWrapped)
+{
+	QTemporaryDir Dir;
+	const QString Ini = Dir.filePath(QStringLiteral("OrvaSDK.ini"));
+	QFile File(Ini);
+	ASSERT_TRUE(File.open(QIODevice::WriteOnly));
+	// Past the range of an int: narrowed as it was, it came out negative or as a single part.
+	File.write("[AwsS3]\nMaxPartsInFlight=2147483648\nMultipartPartSizeBytes=9223372036854775807\n");
+	File.close();
+	FConfigCache Config;
+	const FS3ClientConfiguration Loaded = AwsS3::LoadClientConfiguration(&Config, Ini);
+	EXPECT_EQ(Loaded.MaxPartsInFlight, 64);
+	EXPECT_EQ(Loaded.MultipartPartSizeBytes, std::numeric_limits<qint64>::max());
 }

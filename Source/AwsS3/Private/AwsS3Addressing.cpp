@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+#include <limits>
 #include <type_traits>
 
 namespace
@@ -49,42 +50,39 @@ FS3ClientConfiguration LoadClientConfiguration(FConfigCache* Config, const QStri
 	FS3ClientConfiguration Configuration;
 	if (Config != nullptr)
 	{
-		const QString Section = QStringLiteral("AwsS3");
 		QString Endpoint;
-		if (Config->GetString(Section, QStringLiteral("Endpoint"), Endpoint, IniFile))
+		if (Settings::Endpoint.Read(*Config, IniFile, Endpoint))
 		{
 			Configuration.Endpoint = Endpoint.trimmed();
 		}
-		bool bPathStyle = false;
-		if (Config->GetBool(Section, QStringLiteral("bUsePathStyle"), bPathStyle, IniFile))
-		{
-			Configuration.bUsePathStyle = bPathStyle;
-		}
+		Settings::bUsePathStyle.Read(*Config, IniFile, Configuration.bUsePathStyle);
 		// Whole numbers only; a value that is not one keeps the default and says so.
-		auto ReadCount = [&](const QString& Key, qint64 Minimum, auto& Target)
+		auto ReadCount = [&](const FConfigWholeNumberSetting& Setting, auto& Target)
 		{
+			qint64 Value = 0;
 			QString Text;
-			if (!Config->GetString(Section, Key, Text, IniFile))
+			switch (Setting.Read(*Config, IniFile, Value, &Text))
 			{
+			case EConfigRead::Absent:
 				return;
-			}
-			bool bOk = false;
-			const qint64 Value = Text.trimmed().toLongLong(&bOk);
-			if (!bOk || Value < Minimum)
-			{
+			case EConfigRead::Invalid:
 				UE_LOG(LogAwsS3, Warning,
 				       QStringLiteral("[AwsS3] %1=%2 is not a whole number of at least %3; %4 stays")
-				           .arg(Key, Text)
-				           .arg(Minimum)
+				           .arg(Setting.KeyName(), Text)
+				           .arg(Setting.Minimum())
 				           .arg(qint64(Target)));
 				return;
+			case EConfigRead::Valid:
+				// Beyond the field's range is as many as the field holds, never a wrapped count.
+				using FTarget = std::remove_reference_t<decltype(Target)>;
+				Target = static_cast<FTarget>(qMin<qint64>(Value, std::numeric_limits<FTarget>::max()));
+				return;
 			}
-			Target = static_cast<std::remove_reference_t<decltype(Target)>>(Value);
 		};
-		ReadCount(QStringLiteral("MultipartThresholdBytes"), 0, Configuration.MultipartThresholdBytes);
-		ReadCount(QStringLiteral("MultipartPartSizeBytes"), 1, Configuration.MultipartPartSizeBytes);
-		ReadCount(QStringLiteral("MaxPartsInFlight"), 1, Configuration.MaxPartsInFlight);
-		Configuration.MaxPartsInFlight = qMin(Configuration.MaxPartsInFlight, 64);
+		ReadCount(Settings::MultipartThresholdBytes, Configuration.MultipartThresholdBytes);
+		ReadCount(Settings::MultipartPartSizeBytes, Configuration.MultipartPartSizeBytes);
+		ReadCount(Settings::MaxPartsInFlight, Configuration.MaxPartsInFlight);
+		Configuration.MaxPartsInFlight = qMin(Configuration.MaxPartsInFlight, Settings::MaxPartsInFlightCap);
 	}
 	return Configuration;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AwsS3Errors.h"
+#include "AwsS3Settings.h"
 
 #include <QDateTime>
 #include <QMetaType>
@@ -53,12 +54,12 @@ struct FS3ClientConfiguration
 	// Files larger than this go up in parts (CreateMultipartUpload, UploadPart, CompleteMultipart-
 	// Upload), each part checked by the store against its own "Content-MD5" and sent again alone
 	// when it fails; smaller files go in one PUT.
-	qint64 MultipartThresholdBytes = qint64(16) * 1024 * 1024;
+	qint64 MultipartThresholdBytes = AwsS3::Settings::MultipartThresholdBytes.Default();
 	// The size of each part but the last. It grows with the file so that no upload needs more than
 	// MaxParts parts, and never goes below the store's minimum, MinPartBytes.
-	qint64 MultipartPartSizeBytes = qint64(8) * 1024 * 1024;
+	qint64 MultipartPartSizeBytes = AwsS3::Settings::MultipartPartSizeBytes.Default();
 	// Parts on the way at once: one TCP stream rarely fills a long or lossy link.
-	int MaxPartsInFlight = 4;
+	int MaxPartsInFlight = int(AwsS3::Settings::MaxPartsInFlight.Default());
 	// The host's HTTP module: every request of the client goes through it. Not owned.
 	FHttpModule* Http = nullptr;
 };
@@ -72,8 +73,7 @@ inline constexpr int MaxParts = 10000;
 // least MinPartBytes, and large enough (rounded up to whole MiB) that MaxParts parts hold the file.
 qint64 ChoosePartSize(qint64 FileSize, qint64 Wanted);
 
-// The defaults, overridden by section "AwsS3" of IniFile: "Endpoint", "bUsePathStyle",
-// "MultipartThresholdBytes", "MultipartPartSizeBytes" and "MaxPartsInFlight".
+// The defaults, overridden by section "AwsS3" of IniFile (AwsS3Settings.h).
 // Config may be null (no settings: the defaults stand).
 FS3ClientConfiguration LoadClientConfiguration(FConfigCache* Config, const QString& IniFile);
 

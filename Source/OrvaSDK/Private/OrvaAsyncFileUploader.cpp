@@ -5,47 +5,27 @@
 #include "EditorHost.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaSDKSettings.h"
 #include "OrvaSDKSubsystem.h"
 #include "Paths.h"
 #include "S3PutObjectOrva.h"
+#include "Text.h"
 #include "ThreadPool.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
+
+#define LOCTEXT_NAMESPACE "OrvaSDK"
 
 namespace
 {
 
-// The platform's rule; the settings may raise it (multipart uploads take far larger files).
-constexpr qint64 DefaultMaxUploadBytes = qint64(2147483648);
-
-QString FillArguments(QString Text, const QStringList& Arguments)
-{
-	for (qsizetype I = 0; I < Arguments.size(); ++I)
-	{
-		Text.replace(QLatin1Char('{') + QString::number(I) + QLatin1Char('}'), Arguments[I]);
-	}
-	return Text;
-}
-
-// A localisable text of the namespace "OrvaSDK" with {0}, {1} filled in.
-QString OrvaText(const char* Key, const char* Source, const QStringList& Arguments)
-{
-	return FillArguments(QCoreApplication::translate("OrvaSDK", Source, Key), Arguments);
-}
-
-// The log keeps the system's own text whatever language the notification is shown in.
-QString SourceText(const char* Source, const QStringList& Arguments)
-{
-	return FillArguments(QString::fromUtf8(Source), Arguments);
-}
-
 // The cause of an answer that was not the JSON object asked for.
 QString UnreadableAnswer(const FHttpResponsePtr& Response)
 {
-	return OrvaText("UploadCauseUnreadable", "The service gave an answer that cannot be read (HTTP {0}).",
-	                {QString::number(Response ? Response->GetResponseCode() : 0)});
+	return FText::Format(LOCTEXT("UploadCauseUnreadable", "The service gave an answer that cannot be read (HTTP {0})."),
+	                     {QString::number(Response ? Response->GetResponseCode() : 0)})
+	    .ToString();
 }
 
 } // namespace
@@ -70,8 +50,9 @@ UOrvaAsyncFileUploader* UOrvaAsyncFileUploader::UploadFile(UOrvaSDKSubsystem* Sd
 	// Still its own keeper until it ends; a subsystem that goes first takes its uploads with it.
 	Uploader->setParent(Sdk);
 	// The pak lies in the folder of its platform.
-	Uploader->SetTitle(OrvaText("UploadJobTitle", "Upload the {0} pak ({1})",
-	                            {FPaths::GetCleanFilename(FPaths::GetPath(TargetFilePath)), ComponentId}));
+	Uploader->SetTitle(FText::Format(LOCTEXT("UploadJobTitle", "Upload the {0} pak ({1})"),
+	                                 {FPaths::GetCleanFilename(FPaths::GetPath(TargetFilePath)), ComponentId})
+	                       .ToString());
 	Uploader->SetCancellable(true);
 	if (Sdk)
 	{
@@ -111,7 +92,7 @@ void UOrvaAsyncFileUploader::Send(const QString& Verb, const QString& RelativePa
 		UE_LOG(LogTemp, Error, QStringLiteral("Upload of %1: the SDK subsystem is gone").arg(TargetFilePath));
 		// Later: this may run inside UploadFile, before the caller has bound OnUploadCompleted.
 		AsyncTask(ENamedThreads::GameThread, this,
-		          [this] { End(false, OrvaText("UploadCauseNoSdk", "The SDK is not running.", {})); });
+		          [this] { End(false, LOCTEXT("UploadCauseNoSdk", "The SDK is not running.").ToString()); });
 		return;
 	}
 	// The token is read as each request is built: a new login in between is honoured.
@@ -139,13 +120,16 @@ void UOrvaAsyncFileUploader::GetComponentInfo()
 		UE_LOG(LogTemp, Error,
 		       QStringLiteral("Upload of %1: \"%2\" cannot name a component").arg(TargetFilePath, ComponentId));
 		// Later, so that whoever started the upload has bound its handler.
-		AsyncTask(
-		    ENamedThreads::GameThread, this,
-		    [this]
-		    { End(false, OrvaText("UploadCauseBadComponent", "\"{0}\" cannot name a component.", {ComponentId})); });
+		AsyncTask(ENamedThreads::GameThread, this,
+		          [this]
+		          {
+			          End(false, FText::Format(LOCTEXT("UploadCauseBadComponent", "\"{0}\" cannot name a component."),
+			                                   {ComponentId})
+			                         .ToString());
+		          });
 		return;
 	}
-	SetPhase(OrvaText("UploadPhaseState", "Asking the service about the component", {}));
+	SetPhase(LOCTEXT("UploadPhaseState", "Asking the service about the component").ToString());
 	Send(QStringLiteral("GET"), QStringLiteral("components/%1").arg(ComponentId), QString(), true,
 	     &UOrvaAsyncFileUploader::GetComponentInfo_ResponseReceived);
 }
@@ -168,7 +152,7 @@ void UOrvaAsyncFileUploader::GetComponentInfo_ResponseReceived(FHttpRequestPtr, 
 	if (FJson::GetBool(*Answer, QStringLiteral("complete")))
 	{
 		// A retry after a failure passes over what the service holds already.
-		SetPhase(OrvaText("UploadPhaseHeld", "Already held complete by the service: skipped", {}));
+		SetPhase(LOCTEXT("UploadPhaseHeld", "Already held complete by the service: skipped").ToString());
 		End(true);
 		UE_LOG(LogTemp, Warning, QStringLiteral("%1 is already uploaded").arg(ComponentId));
 		return;
@@ -183,13 +167,14 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 	if (Size < 0)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("The pak file to upload is missing: %1").arg(TargetFilePath));
-		End(false, OrvaText("UploadCauseMissing", "The pak file is missing: {0}", {TargetFilePath}));
+		End(false,
+		    FText::Format(LOCTEXT("UploadCauseMissing", "The pak file is missing: {0}"), {TargetFilePath}).ToString());
 		return;
 	}
 	const qint64 Limit = MaxUploadBytes();
 	if (Size > Limit)
 	{
-		if (Limit == DefaultMaxUploadBytes)
+		if (Limit == OrvaSDKSettings::MaxUploadBytes.Default())
 		{
 			UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than 2 GB"));
 		}
@@ -197,11 +182,14 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 		{
 			UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than %1 bytes").arg(Limit));
 		}
-		SpawnRefusalNotification(OrvaText("UploadTooLargeMessage",
-		                                  "{0} is too large to upload ({1} bytes, at most {2}).",
-		                                  {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)}));
-		End(false, OrvaText("UploadCauseTooLarge", "The pak is too large to upload ({0} bytes, at most {1}).",
-		                    {QLocale().toString(Size), QLocale().toString(Limit)}));
+		SpawnRefusalNotification(
+		    FText::Format(LOCTEXT("UploadTooLargeMessage", "{0} is too large to upload ({1} bytes, at most {2})."),
+		                  {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)})
+		        .ToString());
+		End(false,
+		    FText::Format(LOCTEXT("UploadCauseTooLarge", "The pak is too large to upload ({0} bytes, at most {1})."),
+		                  {QLocale().toString(Size), QLocale().toString(Limit)})
+		        .ToString());
 		return;
 	}
 	FCondensedJsonWriter Writer;
@@ -211,7 +199,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 	StsRequestBody = Writer.Close();
 	FileSize = Size;
 	SetProgress(0, Size, true);
-	SetPhase(OrvaText("UploadPhaseCredentials", "Asking for storage credentials", {}));
+	SetPhase(LOCTEXT("UploadPhaseCredentials", "Asking for storage credentials").ToString());
 	Send(QStringLiteral("POST"), QStringLiteral("components/%1/sts").arg(ComponentId), StsRequestBody, true,
 	     &UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived);
 }
@@ -256,7 +244,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 		    QStringLiteral("IssueComponentSts: the answer names no bucket and object key for %1 (%2 \"files\" entries)")
 		        .arg(ComponentId)
 		        .arg(Files.size()));
-		End(false, OrvaText("UploadCauseNoKey", "The service named no place in the store for the pak.", {}));
+		End(false, LOCTEXT("UploadCauseNoKey", "The service named no place in the store for the pak.").ToString());
 		return;
 	}
 	UE_LOG(LogTemp, Warning, QStringLiteral("Ready To Upload"));
@@ -264,7 +252,7 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 	FEditorHost* Host = Sdk ? Sdk->GetHost() : nullptr;
 	if (!Host)
 	{
-		End(false, OrvaText("UploadCauseNoSdk", "The SDK is not running.", {}));
+		End(false, LOCTEXT("UploadCauseNoSdk", "The SDK is not running.").ToString());
 		return;
 	}
 	FS3ClientConfiguration Configuration =
@@ -295,7 +283,7 @@ void UOrvaAsyncFileUploader::ExcuteUpload(UAwsS3ClientObject* Client)
 	connect(Put, &US3PutObjectOrva::CredentialsExpired, this, &UOrvaAsyncFileUploader::RenewComponentSts);
 	// Posted before the put can post its end, so the failure step always finds the item.
 	SpawnUploadingNotification();
-	SetPhase(OrvaText("UploadPhasePut", "Uploading", {}));
+	SetPhase(LOCTEXT("UploadPhasePut", "Uploading").ToString());
 	Put->Activate();
 }
 
@@ -308,8 +296,9 @@ void UOrvaAsyncFileUploader::OnUploadPercents(const QString& UploadFilename, int
 	if (UploadNotification)
 	{
 		UploadNotification->SetText(
-		    OrvaText("UploadProgressMessage", "{0} Uploading:  {1}%",
-		             {FPaths::GetBaseFilename(UploadFilename), QLocale().toString(Percentage)}));
+		    FText::Format(LOCTEXT("UploadProgressMessage", "{0} Uploading:  {1}%"),
+		                  {FPaths::GetBaseFilename(UploadFilename), QLocale().toString(Percentage)})
+		        .ToString());
 	}
 }
 
@@ -339,9 +328,11 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	DestroyClient();
 	if (!bSuccess)
 	{
-		End(false, Error == ES3Errors::Cancelled ? QString()
-		                                         : OrvaText("UploadCausePut", "The store refused the pak ({0}): {1}",
-		                                                    {AwsS3::ErrorKindName(Error), ErrorMessage}));
+		End(false, Error == ES3Errors::Cancelled
+		               ? QString()
+		               : FText::Format(LOCTEXT("UploadCausePut", "The store refused the pak ({0}): {1}"),
+		                               {AwsS3::ErrorKindName(Error), ErrorMessage})
+		                     .ToString());
 	}
 }
 
@@ -417,22 +408,20 @@ qint64 UOrvaAsyncFileUploader::MaxUploadBytes() const
 
 qint64 UOrvaAsyncFileUploader::UploadLimitFor(const UOrvaSDKSubsystem* Sdk)
 {
-	QString Text;
+	const qint64 Default = OrvaSDKSettings::MaxUploadBytes.Default();
 	FEditorHost* Host = Sdk ? Sdk->GetHost() : nullptr;
-	if (!Host || !Host->GetConfig() ||
-	    !Host->GetConfig()->GetString(QStringLiteral("AwsS3"), QStringLiteral("MaxUploadBytes"), Text,
-	                                  Sdk->GetSettingsFilePath()))
+	if (!Host || !Host->GetConfig())
 	{
-		return DefaultMaxUploadBytes;
+		return Default;
 	}
-	bool bOk = false;
-	const qint64 Value = Text.trimmed().toLongLong(&bOk);
-	if (!bOk || Value <= 0)
+	qint64 Value = Default;
+	QString Text;
+	if (OrvaSDKSettings::MaxUploadBytes.Read(*Host->GetConfig(), Sdk->GetSettingsFilePath(), Value, &Text) ==
+	    EConfigRead::Invalid)
 	{
 		UE_LOG(LogTemp, Warning,
 		       QStringLiteral("[AwsS3] MaxUploadBytes=%1 is not a positive whole number; the 2 GiB limit stays")
 		           .arg(Text));
-		return DefaultMaxUploadBytes;
 	}
 	return Value;
 }
@@ -443,7 +432,7 @@ void UOrvaAsyncFileUploader::CompleteUpload()
 	Writer.WriteObjectStart();
 	Writer.WriteValue(QStringLiteral("checksum"), CheckCode);
 	Writer.WriteObjectEnd();
-	SetPhase(OrvaText("UploadPhaseComplete", "Confirming the upload with the service", {}));
+	SetPhase(LOCTEXT("UploadPhaseComplete", "Confirming the upload with the service").ToString());
 	Send(QStringLiteral("PATCH"), QStringLiteral("components/%1/sts").arg(ComponentId), Writer.Close(), false,
 	     &UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived);
 }
@@ -467,7 +456,7 @@ void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FH
 		return;
 	}
 	SpawnUploadSuccessNotification();
-	SetPhase(OrvaText("UploadPhaseDone", "Stored and confirmed by the service", {}));
+	SetPhase(LOCTEXT("UploadPhaseDone", "Stored and confirmed by the service").ToString());
 	End(true);
 	UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
 }
@@ -479,7 +468,9 @@ void UOrvaAsyncFileUploader::FailCompletion(const QString& Cause)
 	       QStringLiteral("Upload of %1 stored but not completed (component %2): %3")
 	           .arg(FileLabel(), ComponentId, Cause));
 	SpawnUploadFailNotification();
-	End(false, OrvaText("UploadCauseCompletion", "Stored, but the service did not confirm it: {0}", {Cause}));
+	End(false,
+	    FText::Format(LOCTEXT("UploadCauseCompletion", "Stored, but the service did not confirm it: {0}"), {Cause})
+	        .ToString());
 }
 
 void UOrvaAsyncFileUploader::SpawnUploadingNotification()
@@ -495,7 +486,8 @@ void UOrvaAsyncFileUploader::SpawnUploadingNotification()
 		          {
 			          UploadNotification->ExpireAndFadeout();
 		          }
-		          FNotificationInfo Info(OrvaText("UploadProgressBegin", "{0} Uploading:  0%", {FileLabel()}));
+		          FNotificationInfo Info(
+		              FText::Format(LOCTEXT("UploadProgressBegin", "{0} Uploading:  0%"), {FileLabel()}).ToString());
 		          Info.bFireAndForget = false;
 		          UploadNotification = Sdk->GetHost()->Notifications().AddNotification(Info);
 		          UploadNotification->SetCompletionState(ENotificationState::Pending);
@@ -511,10 +503,13 @@ void UOrvaAsyncFileUploader::SpawnUploadSuccessNotification()
 		          {
 			          return;
 		          }
-		          Item->SetText(OrvaText("UploadSuccessMessage", "{0} is upload Successfully.", {Label}));
+		          const FText Message =
+		              FText::Format(LOCTEXT("UploadSuccessMessage", "{0} is upload Successfully."), {Label});
+		          Item->SetText(Message.ToString());
 		          Item->SetCompletionState(ENotificationState::Success);
 		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Display, SourceText("{0} is upload Successfully.", {Label}));
+		          // The log keeps the system's own text whatever language the notification is shown in.
+		          UE_LOG(LogTemp, Display, Message.BuildSourceString());
 	          });
 }
 
@@ -527,10 +522,11 @@ void UOrvaAsyncFileUploader::SpawnUploadFailNotification()
 		          {
 			          return;
 		          }
-		          Item->SetText(OrvaText("UploadFailedMessage", "{0} is upload faild.", {Label}));
+		          const FText Message = FText::Format(LOCTEXT("UploadFailedMessage", "{0} is upload faild."), {Label});
+		          Item->SetText(Message.ToString());
 		          Item->SetCompletionState(ENotificationState::Fail);
 		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Error, SourceText("{0} is upload faild.", {Label}));
+		          UE_LOG(LogTemp, Error, Message.BuildSourceString());
 	          });
 }
 
@@ -543,7 +539,8 @@ void UOrvaAsyncFileUploader::SpawnUploadCancelledNotification()
 		          {
 			          return;
 		          }
-		          const QString Text = OrvaText("UploadCancelledMessage", "{0} upload cancelled.", {Label});
+		          const QString Text =
+		              FText::Format(LOCTEXT("UploadCancelledMessage", "{0} upload cancelled."), {Label}).ToString();
 		          Item->SetText(Text);
 		          Item->SetCompletionState(ENotificationState::Fail);
 		          Item->ExpireAndFadeout();
@@ -594,10 +591,12 @@ void UOrvaAsyncFileUploader::End(bool bSuccess, const QString& Cause)
 	}
 	else if (bCancelled)
 	{
-		FinishCancelled(OrvaText("UploadCauseCancelled", "Cancelled", {}));
+		FinishCancelled(LOCTEXT("UploadCauseCancelled", "Cancelled").ToString());
 	}
 	else
 	{
-		FinishFailed(Cause.isEmpty() ? OrvaText("UploadCauseUnknown", "The upload failed.", {}) : Cause);
+		FinishFailed(Cause.isEmpty() ? LOCTEXT("UploadCauseUnknown", "The upload failed.").ToString() : Cause);
 	}
 }
+
+#undef LOCTEXT_NAMESPACE

@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "OrvaAsyncImageDownloader.h"
 #include "OrvaAsyncImageUploader.h"
+#include "OrvaSDKSettings.h"
 #include "Paths.h"
 #include "Texture.h"
 
@@ -107,12 +108,8 @@ void UOrvaDataCacheSubsystem::RecordWorkspaceByWorldData(const FOrvaWorldDataPtr
 	FConfigCache* Config = GetHost()->GetConfig();
 	if (Workspace->bEditable && Config)
 	{
-		const QString InfoFile = FPaths::ConvertRelativePathToFull(
-		    FPaths::Combine({Paths.ProjectContentDir(), Workspace->WorldIdentifier, QStringLiteral("Config"),
-		                     QStringLiteral("WorldInfo.ini")}));
-		QString Path;
-		Config->GetString(QStringLiteral("WorldInfo"), QStringLiteral("Path"), Path, InfoFile);
-		const FSoftObjectPath Level(Path);
+		const FSoftObjectPath Level(OrvaSDKSettings::Path.Get(
+		    *Config, OrvaSDKSettings::WorldInfoFilePath(Paths.ProjectContentDir(), Workspace->WorldIdentifier)));
 		if (Level.IsAsset())
 		{
 			Workspace->ObjectPath = Level;

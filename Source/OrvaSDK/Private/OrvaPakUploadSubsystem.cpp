@@ -5,6 +5,7 @@
 #include "EditorHost.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaSDKSettings.h"
 #include "OrvaSDKSubsystem.h"
 #include "PakUploadTask.h"
 #include "Paths.h"
@@ -15,7 +16,6 @@
 
 namespace
 {
-const QString DevelopmentSection = QStringLiteral("Development");
 constexpr qint64 MiB = 1048576;
 // What the endpoint's routes are under; the endpoint setting is scheme, host and port.
 const QString PresignPath = QStringLiteral("/api/storage/presign_upload_url");
@@ -50,12 +50,12 @@ bool IsUsableToken(const QString& Token)
 
 QString UOrvaPakUploadSubsystem::DefaultStorageEndpoint()
 {
-	return QStringLiteral("http://127.0.0.1:7480");
+	return OrvaSDKSettings::StorageEndpoint.Default();
 }
 
 QString UOrvaPakUploadSubsystem::DefaultStorageToken()
 {
-	return QStringLiteral("6f72766164657673746f72616765746f6b656e2d6c6f63616c2d6f6e6c792d31");
+	return OrvaSDKSettings::StorageToken.Default();
 }
 
 void UOrvaPakUploadSubsystem::Initialize(FSubsystemCollection& Collection)
@@ -68,12 +68,9 @@ void UOrvaPakUploadSubsystem::Initialize(FSubsystemCollection& Collection)
 	{
 		return;
 	}
-	const QString SettingsFile = FPaths::ConvertRelativePathToFull(
-	    FPaths::Combine(GetHost()->Paths().UserSettingsDir() + QStringLiteral("BrackenfoldStudios/ORVA"),
-	                    QStringLiteral("OrvaSDK.ini")));
+	const QString SettingsFile = OrvaSDKSettings::SettingsFilePath(GetHost()->Paths().UserSettingsDir());
 	QString Value;
-	if (Config->GetString(DevelopmentSection, QStringLiteral("StorageEndpoint"), Value, SettingsFile) &&
-	    !Value.isEmpty())
+	if (OrvaSDKSettings::StorageEndpoint.Read(*Config, SettingsFile, Value) && !Value.isEmpty())
 	{
 		while (Value.endsWith(QLatin1Char('/')))
 		{
@@ -91,7 +88,7 @@ void UOrvaPakUploadSubsystem::Initialize(FSubsystemCollection& Collection)
 		}
 	}
 	Value.clear();
-	if (Config->GetString(DevelopmentSection, QStringLiteral("StorageToken"), Value, SettingsFile) && !Value.isEmpty())
+	if (OrvaSDKSettings::StorageToken.Read(*Config, SettingsFile, Value) && !Value.isEmpty())
 	{
 		if (IsUsableToken(Value))
 		{

@@ -8,35 +8,28 @@
 #include "EditorHost.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaSDKSettings.h"
 #include "Paths.h"
 #include "SoftObjectPath.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
 
 #include <utility>
 
+#define LOCTEXT_NAMESPACE "OrvaSDK"
+
 namespace
 {
 
-// The installer's record of the client: on Windows a registry key of the current user; here one
-// INI file per hive in the user settings folder, one section per key, the key's values as its
-// entries (see docs/ClientLaunch.md).
-const QString InstallerKey = QStringLiteral(
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{6A1D3C90-2F7B-4E55-8B14-0C9E7A2D4F61}_is1");
 const QString ClientBelowInstallFolder = QStringLiteral("ORVAClient/Binaries/Linux/ORVAClient");
-
-QString OrvaText(const char* Key, const char* Source)
-{
-	return QCoreApplication::translate("OrvaSDK", Source, Key);
-}
 
 } // namespace
 
 QString UOrvaSDKSubsystem::GetInstallerRecordPath() const
 {
-	return FPaths::Combine(GetHost()->Paths().UserSettingsDir(), QStringLiteral("Registry/HKEY_CURRENT_USER.ini"));
+	return OrvaSDKSettings::InstallerRecordPath(GetHost()->Paths().UserSettingsDir());
 }
 
 QStringList UOrvaSDKSubsystem::BuildClientArguments(const QString& ClientPakPath, bool bStereoscopic,
@@ -66,23 +59,20 @@ bool UOrvaSDKSubsystem::OpenClientExe()
 	FEditorHost& Host = *GetHost();
 	FConfigCache* Config = Host.GetConfig();
 	const QString SettingsFile = GetSettingsFilePath();
-	const QString Development = QStringLiteral("Development");
 
 	QString AppPath;
-	bool bLogging = false;
+	bool bLogging = OrvaSDKSettings::Logging.Default();
 	if (Config)
 	{
-		Config->GetString(Development, QStringLiteral("AppPath"), AppPath, SettingsFile);
-		Config->GetBool(Development, QStringLiteral("Logging"), bLogging, SettingsFile);
+		AppPath = OrvaSDKSettings::AppPath.Get(*Config, SettingsFile);
+		bLogging = OrvaSDKSettings::Logging.Get(*Config, SettingsFile);
 	}
 	if (AppPath.isEmpty() && Config)
 	{
-		QString InstallLocation;
 		// Read fresh each time: the installer may have run since.
 		Config->Unload(GetInstallerRecordPath());
-		if (Config->GetString(InstallerKey, QStringLiteral("InstallLocation"), InstallLocation,
-		                      GetInstallerRecordPath()) &&
-		    !InstallLocation.isEmpty())
+		const QString InstallLocation = OrvaSDKSettings::InstallLocation.Get(*Config, GetInstallerRecordPath());
+		if (!InstallLocation.isEmpty())
 		{
 			AppPath = FPaths::Combine(InstallLocation, ClientBelowInstallFolder);
 		}
@@ -91,10 +81,11 @@ bool UOrvaSDKSubsystem::OpenClientExe()
 	{
 		const EAppReturnType Answer = Host.Dialogs().MessageBox(
 		    EAppMsgType::YesNo,
-		    OrvaText(
+		    LOCTEXT(
 		        "OrvaSDK_SelectAppManually",
-		        "Did not find the application ORVAClient, do you need to manually select the path to the application?"),
-		    OrvaText("OrvaSDK_SelectAppManuallyTitle", "Select ORVAClient manually"));
+		        "Did not find the application ORVAClient, do you need to manually select the path to the application?")
+		        .ToString(),
+		    LOCTEXT("OrvaSDK_SelectAppManuallyTitle", "Select ORVAClient manually").ToString());
 		if (Answer != EAppReturnType::Yes)
 		{
 			return false;
@@ -127,16 +118,16 @@ void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 {
 	const QString Launched = std::exchange(LaunchWorld, QString());
 	UEditorStepJob* Job = std::exchange(LaunchJob, nullptr).data();
-	auto Fail = [Job](const char* Key, const char* Text)
+	auto Fail = [Job](const FText& Cause)
 	{
 		if (Job)
 		{
-			Job->FinishFailed(QCoreApplication::translate("OrvaSDK", Text, Key));
+			Job->FinishFailed(Cause.ToString());
 		}
 	};
 	if (!bServerPakIsUploaded)
 	{
-		Fail("ActivityLaunchNoServerPak", "The server pak was not stored: the client was not started");
+		Fail(LOCTEXT("ActivityLaunchNoServerPak", "The server pak was not stored: the client was not started"));
 		return;
 	}
 	// The client would start on the client pak of whichever world is selected now, beside the
@@ -146,14 +137,14 @@ void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 		UE_LOG(LogTemp, Warning,
 		       QStringLiteral("The server pak of %1 is uploaded, but %2 is selected now: the client is not started")
 		           .arg(Launched, CurrWorkspace.WorldIdentifier));
-		Fail("ActivityLaunchOtherWorld", "Another world was selected meanwhile: the client was not started");
+		Fail(LOCTEXT("ActivityLaunchOtherWorld", "Another world was selected meanwhile: the client was not started"));
 		Q_EMIT OnClientLaunched(false);
 		return;
 	}
 	const bool bStarted = OpenClientExe();
 	if (!bStarted)
 	{
-		Fail("ActivityLaunchNoClient", "The ORVA client could not be started; the log says why");
+		Fail(LOCTEXT("ActivityLaunchNoClient", "The ORVA client could not be started; the log says why"));
 	}
 	else if (Job)
 	{
@@ -161,3 +152,5 @@ void UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak(bool bServerPakIsUploaded)
 	}
 	Q_EMIT OnClientLaunched(bStarted);
 }
+
+#undef LOCTEXT_NAMESPACE

@@ -8,9 +8,11 @@
 #include "Log.h"
 #include "OrvaActivityModel.h"
 #include "Paths.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QFile>
+
+#define LOCTEXT_NAMESPACE "OrvaSDK"
 
 void UOrvaSDKSubsystem::InitUpload()
 {
@@ -41,20 +43,20 @@ void UOrvaSDKSubsystem::InitUploadFor(const FWorkspaceData& Workspace)
 	}
 	Writer.WriteArrayEnd();
 
-	UEditorStepJob* Job =
-	    BeginActivityStep(EOrvaActivityStep::Registration,
-	                      QCoreApplication::translate("OrvaSDK", "Register the paks of {0}", "ActivityRegister")
-	                          .replace(QStringLiteral("{0}"), AssetName),
-	                      Workspace.WorldIdentifier, [this, Workspace] { InitUploadFor(Workspace); });
+	UEditorStepJob* Job = BeginActivityStep(
+	    EOrvaActivityStep::Registration,
+	    FText::Format(LOCTEXT("ActivityRegister", "Register the paks of {0}"), {AssetName}).ToString(),
+	    Workspace.WorldIdentifier, [this, Workspace] { InitUploadFor(Workspace); });
 	const QString Path = WorldPath(QStringLiteral("UploadComponents"), Workspace.WorldId);
 	if (Path.isEmpty())
 	{
 		// Nothing is sent, so no answer will free the task slot.
 		UpdateProgress(EOrvaSDKProgress::PakUploadFailed);
 		IdentInProgress.clear();
-		Job->FinishFailed(QCoreApplication::translate("OrvaSDK", "The world id \"{0}\" cannot go into a request",
-		                                              "ActivityRegisterBadWorld")
-		                      .replace(QStringLiteral("{0}"), Workspace.WorldId));
+		Job->FinishFailed(
+		    FText::Format(LOCTEXT("ActivityRegisterBadWorld", "The world id \"{0}\" cannot go into a request"),
+		                  {Workspace.WorldId})
+		        .ToString());
 		return;
 	}
 	const FHttpRequestPtr Request =
@@ -95,10 +97,10 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: Upload Components Failed"));
-		Fail(Code < 200 || Code >= 300
-		         ? DescribeServiceFailure(Response)
-		         : QCoreApplication::translate("OrvaSDK", "The service's answer is not a list of components",
-		                                       "ActivityRegisterUnreadable"));
+		Fail(
+		    Code < 200 || Code >= 300
+		        ? DescribeServiceFailure(Response)
+		        : LOCTEXT("ActivityRegisterUnreadable", "The service's answer is not a list of components").ToString());
 		return;
 	}
 	if (Code < 200 || Code >= 300)
@@ -148,8 +150,8 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 	}
 	if (!bAllRecorded)
 	{
-		Fail(QCoreApplication::translate("OrvaSDK", "Not every component could be recorded here; the log says which",
-		                                 "ActivityRegisterNotRecorded"));
+		Fail(LOCTEXT("ActivityRegisterNotRecorded", "Not every component could be recorded here; the log says which")
+		         .ToString());
 		return;
 	}
 	IdentInProgress.clear();
@@ -158,3 +160,5 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 		Registration.Job->FinishSucceeded();
 	}
 }
+
+#undef LOCTEXT_NAMESPACE

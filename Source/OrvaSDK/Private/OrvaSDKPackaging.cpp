@@ -16,8 +16,8 @@
 #include "OrvaAsyncFileUploader.h"
 #include "Paths.h"
 #include "SerializeStructJson.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,13 +28,10 @@
 #include <cstdio>
 #include <cstring>
 
+#define LOCTEXT_NAMESPACE "OrvaSDK"
+
 namespace
 {
-QString Localized(const char* Key, const char* Source)
-{
-	return QCoreApplication::translate("OrvaSDK", Source, Key);
-}
-
 bool SaveText(const QString& Path, const QString& Text)
 {
 	QString Reason;
@@ -241,9 +238,9 @@ void UOrvaSDKSubsystem::ExcutePatcher()
 
 	const QString World = CurrWorkspace.WorldIdentifier;
 	BuildJob = BeginActivityStep(EOrvaActivityStep::Build,
-	                             Localized("ActivityBuild", "Build {0} for {1}")
-	                                 .replace(QStringLiteral("{0}"), Copy.VersionId)
-	                                 .replace(QStringLiteral("{1}"), TargetPlatforms.join(QStringLiteral(", "))),
+	                             FText::Format(LOCTEXT("ActivityBuild", "Build {0} for {1}"),
+	                                           {Copy.VersionId, TargetPlatforms.join(QStringLiteral(", "))})
+	                                 .ToString(),
 	                             World,
 	                             [this, World]
 	                             {
@@ -540,9 +537,10 @@ void UOrvaSDKSubsystem::ShowTaskInProgress(const QString& Folder)
 {
 	GetHost()->Dialogs().MessageBox(
 	    EAppMsgType::Ok,
-	    Localized("OrvaSDK_TaskInProgress", "This Project has one task in folder: {0}, please waiting.")
-	        .replace(QStringLiteral("{0}"), Folder),
-	    Localized("OrvaSDK_TaskInProgressTitle", "One Task in progress"));
+	    FText::Format(LOCTEXT("OrvaSDK_TaskInProgress", "This Project has one task in folder: {0}, please waiting."),
+	                  {Folder})
+	        .ToString(),
+	    LOCTEXT("OrvaSDK_TaskInProgressTitle", "One Task in progress").ToString());
 }
 
 void UOrvaSDKSubsystem::PakAndUpload()
@@ -571,8 +569,9 @@ bool AskToRebuild(FDialogService& Dialogs)
 {
 	return Dialogs.MessageBox(
 	           EAppMsgType::YesNo,
-	           Localized("OrvaSDK_NeedBuildPaks", "No target Paks were found. Do you need to rebuild the Paks?"),
-	           Localized("OrvaSDK_NeedBuildPaksTitle", "Rebuild the Paks")) == EAppReturnType::Yes;
+	           LOCTEXT("OrvaSDK_NeedBuildPaks", "No target Paks were found. Do you need to rebuild the Paks?")
+	               .ToString(),
+	           LOCTEXT("OrvaSDK_NeedBuildPaksTitle", "Rebuild the Paks").ToString()) == EAppReturnType::Yes;
 }
 
 } // namespace
@@ -652,11 +651,11 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 		LaunchWorld = CurrWorkspace.WorldIdentifier;
 		if (UEditorStepJob* Earlier = LaunchJob.data())
 		{
-			Earlier->FinishCancelled(Localized("ActivityLaunchReplaced", "Replaced by a later launch"));
+			Earlier->FinishCancelled(LOCTEXT("ActivityLaunchReplaced", "Replaced by a later launch").ToString());
 		}
 		const QString World = CurrWorkspace.WorldIdentifier;
 		LaunchJob = BeginActivityStep(
-		    EOrvaActivityStep::Launch, Localized("ActivityLaunch", "Launch ORVA"), World,
+		    EOrvaActivityStep::Launch, LOCTEXT("ActivityLaunch", "Launch ORVA").ToString(), World,
 		    [this, World]
 		    {
 			    if (CurrWorkspace.WorldIdentifier != World)
@@ -666,7 +665,7 @@ void UOrvaSDKSubsystem::TaskLaunchORVA()
 			    }
 			    TaskLaunchORVA();
 		    });
-		LaunchJob->SetPhase(Localized("ActivityLaunchWaiting", "Waiting for the server pak to be stored"));
+		LaunchJob->SetPhase(LOCTEXT("ActivityLaunchWaiting", "Waiting for the server pak to be stored").ToString());
 		connect(Uploader, &UOrvaAsyncFileUploader::OnUploadCompleted, this,
 		        &UOrvaSDKSubsystem::TaskLaunchORVA_CheckServerPak);
 	}
@@ -689,3 +688,5 @@ QStringList UOrvaSDKSubsystem::OpenImageFiles()
 	                     QStringLiteral("OrvaSDK"), KeyFolderName}),
 	    QStringLiteral("%1 files (%2)|%3").arg(QString(), QStringLiteral("*.png"), QStringLiteral("*.png")), false);
 }
+
+#undef LOCTEXT_NAMESPACE

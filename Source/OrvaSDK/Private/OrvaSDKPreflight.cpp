@@ -12,8 +12,8 @@
 #include "OrvaSDKSubsystem.h"
 #include "PackageName.h"
 #include "Paths.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QDirIterator>
 #include <QFile>
 #include <QHash>
@@ -24,6 +24,8 @@
 #include <filesystem>
 #include <system_error>
 
+#define LOCTEXT_NAMESPACE "OrvaSDK"
+
 namespace
 {
 const QString GameMount = QStringLiteral("Game");
@@ -31,17 +33,6 @@ const QString EngineMount = QStringLiteral("Engine");
 // The name a new world gets from the service until the creator names it.
 const QString DefaultWorldName = QStringLiteral("NewWorld");
 const QStringList DefaultPlatforms{QStringLiteral("WindowsServer"), QStringLiteral("WindowsClient")};
-
-// A localisable text of the namespace "OrvaSDK" with {0}, {1} filled in.
-QString Text(const char* Key, const char* Source, const QStringList& Arguments = {})
-{
-	QString Result = QCoreApplication::translate("OrvaSDK", Source, Key);
-	for (qsizetype I = 0; I < Arguments.size(); ++I)
-	{
-		Result.replace(QLatin1Char('{') + QString::number(I) + QLatin1Char('}'), Arguments[I]);
-	}
-	return Result;
-}
 
 QString Bytes(qint64 Count)
 {
@@ -105,18 +96,20 @@ public:
 		const FWorkspaceData& Workspace = Sdk.CurrWorkspace;
 		if (Workspace.WorldId.isEmpty() || Workspace.WorldIdentifier.isEmpty())
 		{
-			Add(EOrvaPreflightLevel::Error, Text("Preflight_World", "World"),
-			    Text("Preflight_NoWorld", "No world is chosen."),
-			    Text("Preflight_NoWorldHint", "Pick one of your worlds under My Worlds, or create one with +."));
+			Add(EOrvaPreflightLevel::Error, LOCTEXT("Preflight_World", "World").ToString(),
+			    LOCTEXT("Preflight_NoWorld", "No world is chosen.").ToString(),
+			    LOCTEXT("Preflight_NoWorldHint", "Pick one of your worlds under My Worlds, or create one with +.")
+			        .ToString());
 			return Finish();
 		}
 		WorldSubject = Workspace.WorldIdentifier;
 		if (!Workspace.bEditable)
 		{
 			Add(EOrvaPreflightLevel::Error, WorldSubject,
-			    Text("Preflight_NotEditable",
-			         "This world's folder is not in this project, so it cannot be built here."),
-			    Text("Preflight_NotEditableHint", "Open the project the world was created in."));
+			    LOCTEXT("Preflight_NotEditable",
+			            "This world's folder is not in this project, so it cannot be built here.")
+			        .ToString(),
+			    LOCTEXT("Preflight_NotEditableHint", "Open the project the world was created in.").ToString());
 			return Finish();
 		}
 		CheckWorldDetails(Workspace, Cache);
@@ -167,8 +160,11 @@ private:
 		if (Subjects.size() > Shown)
 		{
 			const FOrvaPreflightFinding& Last = Report.Findings.constLast();
-			Add(Level, Text("Preflight_More", "{0} more", {Number(Subjects.size() - Shown)}),
-			    Text("Preflight_MoreMessage", "{0} more like the one above.", {Number(Subjects.size() - Shown)}),
+			Add(Level,
+			    FText::Format(LOCTEXT("Preflight_More", "{0} more"), {Number(Subjects.size() - Shown)}).ToString(),
+			    FText::Format(LOCTEXT("Preflight_MoreMessage", "{0} more like the one above."),
+			                  {Number(Subjects.size() - Shown)})
+			        .ToString(),
 			    Last.Hint);
 		}
 	}
@@ -189,15 +185,18 @@ private:
 		if (Name.isEmpty() || Name == DefaultWorldName)
 		{
 			Add(EOrvaPreflightLevel::Warning, WorldSubject,
-			    Text("Preflight_DefaultName", "The world still has the default name \"{0}\".",
-			         {Name.isEmpty() ? DefaultWorldName : Name}),
-			    Text("Preflight_DefaultNameHint", "Type the name players will see under Information, Name."));
+			    FText::Format(LOCTEXT("Preflight_DefaultName", "The world still has the default name \"{0}\"."),
+			                  {Name.isEmpty() ? DefaultWorldName : Name})
+			        .ToString(),
+			    LOCTEXT("Preflight_DefaultNameHint", "Type the name players will see under Information, Name.")
+			        .ToString());
 		}
 		if (Workspace.Description.trimmed().isEmpty())
 		{
 			Add(EOrvaPreflightLevel::Warning, WorldSubject,
-			    Text("Preflight_NoDescription", "The world has no description."),
-			    Text("Preflight_NoDescriptionHint", "Tell players what awaits them under Information, Description."));
+			    LOCTEXT("Preflight_NoDescription", "The world has no description.").ToString(),
+			    LOCTEXT("Preflight_NoDescriptionHint", "Tell players what awaits them under Information, Description.")
+			        .ToString());
 		}
 		bool bTitleImage = false;
 		if (Cache)
@@ -214,9 +213,11 @@ private:
 		if (!bTitleImage)
 		{
 			Add(EOrvaPreflightLevel::Warning, WorldSubject,
-			    Text("Preflight_NoTitleImage", "The world has no title image, so it shows as a blank tile."),
-			    Text("Preflight_NoTitleImageHint",
-			         "Add a screenshot under Information, Screenshots: the first one becomes the title image."));
+			    LOCTEXT("Preflight_NoTitleImage", "The world has no title image, so it shows as a blank tile.")
+			        .ToString(),
+			    LOCTEXT("Preflight_NoTitleImageHint",
+			            "Add a screenshot under Information, Screenshots: the first one becomes the title image.")
+			        .ToString());
 		}
 	}
 
@@ -226,24 +227,25 @@ private:
 		EntryPackage = Path.GetLongPackageName();
 		if (EntryPackage.isEmpty())
 		{
-			Add(EOrvaPreflightLevel::Error, Text("Preflight_EntryMap", "Entry map"),
-			    Text("Preflight_NoEntryMap", "No entry map is chosen: there is nothing to build."),
-			    Text("Preflight_NoEntryMapHint", "Choose the map players start in under Entry map."));
+			Add(EOrvaPreflightLevel::Error, LOCTEXT("Preflight_EntryMap", "Entry map").ToString(),
+			    LOCTEXT("Preflight_NoEntryMap", "No entry map is chosen: there is nothing to build.").ToString(),
+			    LOCTEXT("Preflight_NoEntryMapHint", "Choose the map players start in under Entry map.").ToString());
 			return false;
 		}
 		if (!Path.GetSubPathString().isEmpty() || !Registry.DoesPackageExistOnDisk(EntryPackage))
 		{
 			Add(EOrvaPreflightLevel::Error, Path.ToString(),
-			    Text("Preflight_EntryMapMissing", "The entry map does not exist in this project."),
-			    Text("Preflight_EntryMapMissingHint",
-			         "Choose an existing map under Entry map, or restore the map's file from source control."));
+			    LOCTEXT("Preflight_EntryMapMissing", "The entry map does not exist in this project.").ToString(),
+			    LOCTEXT("Preflight_EntryMapMissingHint",
+			            "Choose an existing map under Entry map, or restore the map's file from source control.")
+			        .ToString());
 			return false;
 		}
 		if (!Registry.IsLevelPackage(EntryPackage))
 		{
 			Add(EOrvaPreflightLevel::Error, Path.ToString(),
-			    Text("Preflight_EntryNotMap", "The entry map is not a map."),
-			    Text("Preflight_EntryNotMapHint", "Choose a level under Entry map."));
+			    LOCTEXT("Preflight_EntryNotMap", "The entry map is not a map.").ToString(),
+			    LOCTEXT("Preflight_EntryNotMapHint", "Choose a level under Entry map.").ToString());
 			return false;
 		}
 		return true;
@@ -290,11 +292,15 @@ private:
 		}
 		Add(EOrvaPreflightLevel::Note, EntryPackage,
 		    Report.PackageCount == 1
-		        ? Text("Preflight_ClosureAlone", "The entry map needs no other package; its file has {0}.",
-		               {Bytes(Report.TotalBytes)})
-		        : Text("Preflight_Closure", "The entry map needs {0} packages with {1} of files, itself included.",
-		               {Number(Report.PackageCount), Bytes(Report.TotalBytes)}),
-		    Text("Preflight_ClosureHint", "Every one of them goes into each pak."));
+		        ? FText::Format(
+		              LOCTEXT("Preflight_ClosureAlone", "The entry map needs no other package; its file has {0}."),
+		              {Bytes(Report.TotalBytes)})
+		              .ToString()
+		        : FText::Format(LOCTEXT("Preflight_Closure",
+		                                "The entry map needs {0} packages with {1} of files, itself included."),
+		                        {Number(Report.PackageCount), Bytes(Report.TotalBytes)})
+		              .ToString(),
+		    LOCTEXT("Preflight_ClosureHint", "Every one of them goes into each pak.").ToString());
 	}
 
 	void CheckRelocation()
@@ -307,25 +313,33 @@ private:
 		if (bEntryOutside)
 		{
 			Add(EOrvaPreflightLevel::Error, EntryPackage,
-			    Text("Preflight_EntryOutside",
-			         "The entry map lies outside the world's folder {0}: the client plays "
-			         "only a map in the world's folder.",
-			         {Destination}),
-			    Text("Preflight_EntryOutsideHint",
-			         "Choose the map again under Entry map and answer yes when asked "
-			         "to move packages: it moves into {0} with what it needs.",
-			         {Destination}));
+			    FText::Format(LOCTEXT("Preflight_EntryOutside",
+			                          "The entry map lies outside the world's folder {0}: the client plays "
+			                          "only a map in the world's folder."),
+			                  {Destination})
+			        .ToString(),
+			    FText::Format(LOCTEXT("Preflight_EntryOutsideHint",
+			                          "Choose the map again under Entry map and answer yes when asked "
+			                          "to move packages: it moves into {0} with what it needs."),
+			                  {Destination})
+			        .ToString());
 		}
 		Add(EOrvaPreflightLevel::Warning, Destination,
 		    Outside.size() == 1
-		        ? Text("Preflight_OutsideOne", "1 package the map needs lies outside the world's folder {0}.",
-		               {Destination})
-		        : Text("Preflight_Outside", "{0} packages the map needs lie outside the world's folder {1}.",
-		               {Number(Outside.size()), Destination}),
-		    Text("Preflight_OutsideHint",
-		         "When the map is chosen, the question to move packages moves them into {0}: the folders below "
-		         "whole, with everything else in them.",
-		         {Destination}));
+		        ? FText::Format(
+		              LOCTEXT("Preflight_OutsideOne", "1 package the map needs lies outside the world's folder {0}."),
+		              {Destination})
+		              .ToString()
+		        : FText::Format(
+		              LOCTEXT("Preflight_Outside", "{0} packages the map needs lie outside the world's folder {1}."),
+		              {Number(Outside.size()), Destination})
+		              .ToString(),
+		    FText::Format(
+		        LOCTEXT("Preflight_OutsideHint",
+		                "When the map is chosen, the question to move packages moves them into {0}: the folders below "
+		                "whole, with everything else in them."),
+		        {Destination})
+		        .ToString());
 
 		const UOrvaSDKSubsystem::FRelocationPlan Plan = UOrvaSDKSubsystem::PlanRelocation(Outside);
 		// How many of the needed packages each moved folder holds, to say what moves along.
@@ -341,63 +355,77 @@ private:
 				}
 			}
 		}
-		AddListed(Plan.Folders, EOrvaPreflightLevel::Warning,
-		          [&](const QString& Folder)
-		          {
-			          FARFilter Filter;
-			          Filter.PackagePaths.append(Folder);
-			          Filter.bRecursivePaths = true;
-			          Filter.ClassPaths.append(FTopLevelAssetPath(UWorld::StaticClass()->GetPathName()));
-			          Filter.bRecursiveClasses = true;
-			          QList<FAssetData> Maps;
-			          Registry.GetAssets(Filter, Maps);
-			          QStringList Others;
-			          for (const FAssetData& Map : std::as_const(Maps))
-			          {
-				          if (Map.PackageName.compare(EntryPackage, Qt::CaseInsensitive) != 0 &&
-				              !Others.contains(Map.PackageName, Qt::CaseInsensitive))
-				          {
-					          Others.append(Map.PackageName);
-				          }
-			          }
-			          const QString Moved = Destination + QLatin1Char('/') + Folder.section(QLatin1Char('/'), -1);
-			          const int Needed = NeededPerFolder.value(Folder);
-			          QString Message =
-			              Needed == 1 ? Text("Preflight_FolderMovesOne",
-			                                 "Moves whole to {0}: 1 package the map needs, and everything else in the "
-			                                 "folder.",
-			                                 {Moved})
-			                          : Text("Preflight_FolderMoves",
-			                                 "Moves whole to {0}: {1} packages the map needs, and everything else "
-			                                 "in the folder.",
-			                                 {Moved, Number(Needed)});
-			          if (!Others.isEmpty())
-			          {
-				          const QStringList Shown = Others.mid(0, 5);
-				          Message += QLatin1Char(' ') +
-				                     Text("Preflight_FolderOtherMaps", "Other maps move with it: {0}{1}.",
-				                          {Shown.join(QStringLiteral(", ")),
-				                           Others.size() > Shown.size() ? Text("Preflight_AndMore", " and {0} more",
-				                                                               {Number(Others.size() - Shown.size())})
-				                                                        : QString()});
-			          }
-			          Add(EOrvaPreflightLevel::Warning, Folder, Message,
-			              Others.isEmpty()
-			                  ? Text("Preflight_FolderMovesHint",
-			                         "Other worlds or maps that use this folder will find it in {0}.", {Moved})
-			                  : Text("Preflight_FolderOtherMapsHint",
-			                         "If those maps belong to another world, move what this map needs "
-			                         "into {0} yourself before choosing it.",
-			                         {Destination}));
-		          });
-		AddListed(Plan.RootPackages, EOrvaPreflightLevel::Warning,
-		          [&](const QString& Name)
-		          {
-			          Add(EOrvaPreflightLevel::Warning, Name,
-			              Text("Preflight_RootMoves", "Moves to {0} at once: it lies at the top of the content folder.",
-			                   {Destination}),
-			              Text("Preflight_RootMovesHint", "Nothing to do unless other worlds use it too."));
-		          });
+		AddListed(
+		    Plan.Folders, EOrvaPreflightLevel::Warning,
+		    [&](const QString& Folder)
+		    {
+			    FARFilter Filter;
+			    Filter.PackagePaths.append(Folder);
+			    Filter.bRecursivePaths = true;
+			    Filter.ClassPaths.append(FTopLevelAssetPath(UWorld::StaticClass()->GetPathName()));
+			    Filter.bRecursiveClasses = true;
+			    QList<FAssetData> Maps;
+			    Registry.GetAssets(Filter, Maps);
+			    QStringList Others;
+			    for (const FAssetData& Map : std::as_const(Maps))
+			    {
+				    if (Map.PackageName.compare(EntryPackage, Qt::CaseInsensitive) != 0 &&
+				        !Others.contains(Map.PackageName, Qt::CaseInsensitive))
+				    {
+					    Others.append(Map.PackageName);
+				    }
+			    }
+			    const QString Moved = Destination + QLatin1Char('/') + Folder.section(QLatin1Char('/'), -1);
+			    const int Needed = NeededPerFolder.value(Folder);
+			    QString Message =
+			        Needed == 1
+			            ? FText::Format(
+			                  LOCTEXT("Preflight_FolderMovesOne",
+			                          "Moves whole to {0}: 1 package the map needs, and everything else in the "
+			                          "folder."),
+			                  {Moved})
+			                  .ToString()
+			            : FText::Format(LOCTEXT("Preflight_FolderMoves",
+			                                    "Moves whole to {0}: {1} packages the map needs, and everything else "
+			                                    "in the folder."),
+			                            {Moved, Number(Needed)})
+			                  .ToString();
+			    if (!Others.isEmpty())
+			    {
+				    const QStringList Shown = Others.mid(0, 5);
+				    Message += QLatin1Char(' ') +
+				               FText::Format(LOCTEXT("Preflight_FolderOtherMaps", "Other maps move with it: {0}{1}."),
+				                             {Shown.join(QStringLiteral(", ")),
+				                              Others.size() > Shown.size()
+				                                  ? FText::Format(LOCTEXT("Preflight_AndMore", " and {0} more"),
+				                                                  {Number(Others.size() - Shown.size())})
+				                                        .ToString()
+				                                  : QString()})
+				                   .ToString();
+			    }
+			    Add(EOrvaPreflightLevel::Warning, Folder, Message,
+			        Others.isEmpty()
+			            ? FText::Format(LOCTEXT("Preflight_FolderMovesHint",
+			                                    "Other worlds or maps that use this folder will find it in {0}."),
+			                            {Moved})
+			                  .ToString()
+			            : FText::Format(LOCTEXT("Preflight_FolderOtherMapsHint",
+			                                    "If those maps belong to another world, move what this map needs "
+			                                    "into {0} yourself before choosing it."),
+			                            {Destination})
+			                  .ToString());
+		    });
+		AddListed(
+		    Plan.RootPackages, EOrvaPreflightLevel::Warning,
+		    [&](const QString& Name)
+		    {
+			    Add(EOrvaPreflightLevel::Warning, Name,
+			        FText::Format(LOCTEXT("Preflight_RootMoves",
+			                              "Moves to {0} at once: it lies at the top of the content folder."),
+			                      {Destination})
+			            .ToString(),
+			        LOCTEXT("Preflight_RootMovesHint", "Nothing to do unless other worlds use it too.").ToString());
+		    });
 	}
 
 	void CheckReferences()
@@ -474,18 +502,21 @@ private:
 			}
 		}
 
-		AddListed(Missing, EOrvaPreflightLevel::Error,
-		          [&](const QString& Name)
-		          {
-			          Add(EOrvaPreflightLevel::Error, Name,
-			              Text("Preflight_Missing",
-			                   "Referenced by {0}, but there is no such package: the pak will "
-			                   "lack it and the world may not load.",
-			                   {FirstReferencer.value(Name)}),
-			              Text("Preflight_MissingHint",
-			                   "Restore the package, or open {0} and remove or replace the reference.",
-			                   {FirstReferencer.value(Name)}));
-		          });
+		AddListed(
+		    Missing, EOrvaPreflightLevel::Error,
+		    [&](const QString& Name)
+		    {
+			    Add(EOrvaPreflightLevel::Error, Name,
+			        FText::Format(LOCTEXT("Preflight_Missing",
+			                              "Referenced by {0}, but there is no such package: the pak will "
+			                              "lack it and the world may not load."),
+			                      {FirstReferencer.value(Name)})
+			            .ToString(),
+			        FText::Format(LOCTEXT("Preflight_MissingHint",
+			                              "Restore the package, or open {0} and remove or replace the reference."),
+			                      {FirstReferencer.value(Name)})
+			            .ToString());
+		    });
 		AddListed(
 		    Invalid, EOrvaPreflightLevel::Error,
 		    [&](const QString& Name)
@@ -493,42 +524,54 @@ private:
 			    QString Reason;
 			    FPackageName::IsValidLongPackageName(Name, &Reason);
 			    Add(EOrvaPreflightLevel::Error, Name,
-			        Text("Preflight_InvalidReference", "Referenced by {0}, but the engine refuses the name: {1}.",
-			             {FirstReferencer.value(Name), Reason}),
-			        Text("Preflight_InvalidReferenceHint",
-			             "Rename the package without \\ : * ? \" < > | ' , . & ! ~ @ # and fix up the reference."));
+			        FText::Format(LOCTEXT("Preflight_InvalidReference",
+			                              "Referenced by {0}, but the engine refuses the name: {1}."),
+			                      {FirstReferencer.value(Name), Reason})
+			            .ToString(),
+			        LOCTEXT("Preflight_InvalidReferenceHint",
+			                "Rename the package without \\ : * ? \" < > | ' , . & ! ~ @ # and fix up the reference.")
+			            .ToString());
 		    });
 		for (auto It = PluginUsed.cbegin(); It != PluginUsed.cend(); ++It)
 		{
 			const QString Example = It.value().constFirst();
 			Add(EOrvaPreflightLevel::Warning, QLatin1Char('/') + It.key(),
 			    It.value().size() == 1
-			        ? Text("Preflight_PluginContentOne",
-			               "The map uses {1}, content of the plugin {0} (from {2}); the pak does not carry it and the "
-			               "player client does not have it.",
-			               {It.key(), Example, FirstReferencer.value(Example)})
-			        : Text("Preflight_PluginContent",
-			               "The map uses {0} packages of the plugin {1} (for example {2}, from {3}); the pak does not "
-			               "carry them and the player client does not have them.",
-			               {Number(It.value().size()), It.key(), Example, FirstReferencer.value(Example)}),
-			    Text("Preflight_PluginContentHint",
-			         "Copy what the world needs from /{0} into {1}, and point the "
-			         "references there.",
-			         {It.key(), WorkspaceFolder()}));
+			        ? FText::Format(LOCTEXT("Preflight_PluginContentOne",
+			                                "The map uses {1}, content of the plugin {0} (from {2}); the pak does not "
+			                                "carry it and the "
+			                                "player client does not have it."),
+			                        {It.key(), Example, FirstReferencer.value(Example)})
+			              .ToString()
+			        : FText::Format(LOCTEXT("Preflight_PluginContent",
+			                                "The map uses {0} packages of the plugin {1} (for example {2}, from {3}); "
+			                                "the pak does not "
+			                                "carry them and the player client does not have them."),
+			                        {Number(It.value().size()), It.key(), Example, FirstReferencer.value(Example)})
+			              .ToString(),
+			    FText::Format(LOCTEXT("Preflight_PluginContentHint",
+			                          "Copy what the world needs from /{0} into {1}, and point the "
+			                          "references there."),
+			                  {It.key(), WorkspaceFolder()})
+			        .ToString());
 		}
 		if (!EngineUsed.isEmpty())
 		{
 			const QString& Example = EngineUsed.constFirst();
 			Add(EOrvaPreflightLevel::Note, QStringLiteral("/Engine"),
 			    EngineUsed.size() == 1
-			        ? Text("Preflight_EngineContentOne",
-			               "The map uses the engine package {0} (from {1}); the pak does not carry it.",
-			               {Example, FirstReferencer.value(Example)})
-			        : Text("Preflight_EngineContent",
-			               "The map uses {0} engine packages (for example {1}, from {2}); the pak does not carry them.",
-			               {Number(EngineUsed.size()), Example, FirstReferencer.value(Example)}),
-			    Text("Preflight_EngineContentHint",
-			         "The player client brings the engine's own content; nothing to do unless you changed it."));
+			        ? FText::Format(
+			              LOCTEXT("Preflight_EngineContentOne",
+			                      "The map uses the engine package {0} (from {1}); the pak does not carry it."),
+			              {Example, FirstReferencer.value(Example)})
+			              .ToString()
+			        : FText::Format(LOCTEXT("Preflight_EngineContent", "The map uses {0} engine packages (for example "
+			                                                           "{1}, from {2}); the pak does not carry them."),
+			                        {Number(EngineUsed.size()), Example, FirstReferencer.value(Example)})
+			              .ToString(),
+			    LOCTEXT("Preflight_EngineContentHint",
+			            "The player client brings the engine's own content; nothing to do unless you changed it.")
+			        .ToString());
 		}
 	}
 
@@ -564,11 +607,13 @@ private:
 			          [&](const QString& Path)
 			          {
 				          Add(EOrvaPreflightLevel::Error, Path,
-				              Text("Preflight_WindowsName", "Windows cannot create a file of this name, so the "
-				                                            "client cannot be installed with it."),
-				              Text("Preflight_WindowsNameHint", "Rename it without < > : \" | ? * \\, without a "
-				                                                "trailing dot or blank, and not CON, NUL, COM1 and "
-				                                                "the like."));
+				              LOCTEXT("Preflight_WindowsName", "Windows cannot create a file of this name, so the "
+				                                               "client cannot be installed with it.")
+				                  .ToString(),
+				              LOCTEXT("Preflight_WindowsNameHint", "Rename it without < > : \" | ? * \\, without a "
+				                                                   "trailing dot or blank, and not CON, NUL, COM1 and "
+				                                                   "the like.")
+				                  .ToString());
 			          });
 		}
 	}
@@ -656,22 +701,25 @@ private:
 		          [&](const QString& Path)
 		          {
 			          Add(EOrvaPreflightLevel::Error, Path.mid(Content.size()),
-			              Text("Preflight_CaseClash",
-			                   "Differs from {0} beside it only in letter case: on Windows "
-			                   "the two are one, and the pak keeps only one of them.",
-			                   {ClashOf.value(Path)}),
-			              Text("Preflight_CaseClashHint", "Rename or remove one of the two."));
+			              FText::Format(LOCTEXT("Preflight_CaseClash",
+			                                    "Differs from {0} beside it only in letter case: on Windows "
+			                                    "the two are one, and the pak keeps only one of them."),
+			                            {ClashOf.value(Path)})
+			                  .ToString(),
+			              LOCTEXT("Preflight_CaseClashHint", "Rename or remove one of the two.").ToString());
 		          });
 		AddListed(Refused, EOrvaPreflightLevel::Warning,
 		          [&](const QString& Path)
 		          {
 			          Add(EOrvaPreflightLevel::Warning, Path,
-			              Text("Preflight_RefusedName",
-			                   "The engine refuses this file's name ({0}), so the file is "
-			                   "left out of the pak.",
-			                   {RefusedWhy.value(Path)}),
-			              Text("Preflight_RefusedNameHint",
-			                   "Rename it without \\ : * ? \" < > | ' , . & ! ~ @ # if the world needs it."));
+			              FText::Format(LOCTEXT("Preflight_RefusedName",
+			                                    "The engine refuses this file's name ({0}), so the file is "
+			                                    "left out of the pak."),
+			                            {RefusedWhy.value(Path)})
+			                  .ToString(),
+			              LOCTEXT("Preflight_RefusedNameHint",
+			                      "Rename it without \\ : * ? \" < > | ' , . & ! ~ @ # if the world needs it.")
+			                  .ToString());
 		          });
 	}
 
@@ -701,13 +749,16 @@ private:
 		          {
 			          const int Length = Lengths.value(Path);
 			          Add(EOrvaPreflightLevel::Error, Path,
-			              Text("Preflight_PathTooLong",
-			                   "Installed in {0}, the path has {1} characters: Windows opens "
-			                   "at most {2}.",
-			                   {Report.InstallFolder, QString::number(Length),
-			                    QString::number(OrvaPreflight::WindowsMaxPath - 1)}),
-			              Text("Preflight_PathTooLongHint", "Shorten the folder or file names by {0} characters.",
-			                   {QString::number(Length - OrvaPreflight::WindowsMaxPath + 1)}));
+			              FText::Format(LOCTEXT("Preflight_PathTooLong",
+			                                    "Installed in {0}, the path has {1} characters: Windows opens "
+			                                    "at most {2}."),
+			                            {Report.InstallFolder, QString::number(Length),
+			                             QString::number(OrvaPreflight::WindowsMaxPath - 1)})
+			                  .ToString(),
+			              FText::Format(LOCTEXT("Preflight_PathTooLongHint",
+			                                    "Shorten the folder or file names by {0} characters."),
+			                            {QString::number(Length - OrvaPreflight::WindowsMaxPath + 1)})
+			                  .ToString());
 		          });
 	}
 
@@ -809,31 +860,37 @@ private:
 			if (Pak.EstimatedBytes > Limit)
 			{
 				Add(EOrvaPreflightLevel::Error, Platform,
-				    Text("Preflight_PakOverLimit",
-				         "The {0} pak would be about {1} ({2} in {3} files before "
-				         "compression), over the upload limit of {4}.",
-				         Arguments),
-				    Text("Preflight_PakOverLimitHint",
-				         "Leave out what the map does not need, or, if your storage takes larger objects, raise "
-				         "[AwsS3] MaxUploadBytes in OrvaSDK.ini."));
+				    FText::Format(LOCTEXT("Preflight_PakOverLimit",
+				                          "The {0} pak would be about {1} ({2} in {3} files before "
+				                          "compression), over the upload limit of {4}."),
+				                  Arguments)
+				        .ToString(),
+				    LOCTEXT("Preflight_PakOverLimitHint",
+				            "Leave out what the map does not need, or, if your storage takes larger objects, raise "
+				            "[AwsS3] MaxUploadBytes in OrvaSDK.ini.")
+				        .ToString());
 			}
 			else if (UpperBound > Limit)
 			{
 				Add(EOrvaPreflightLevel::Warning, Platform,
-				    Text("Preflight_PakNearLimit",
-				         "The {0} pak would be about {1} ({2} in {3} files before "
-				         "compression): within the upload limit of {4} only if it "
-				         "compresses as well as the files sampled.",
-				         Arguments),
-				    Text("Preflight_PakNearLimitHint", "Leave out what the map does not need to be on the safe side."));
+				    FText::Format(LOCTEXT("Preflight_PakNearLimit",
+				                          "The {0} pak would be about {1} ({2} in {3} files before "
+				                          "compression): within the upload limit of {4} only if it "
+				                          "compresses as well as the files sampled."),
+				                  Arguments)
+				        .ToString(),
+				    LOCTEXT("Preflight_PakNearLimitHint",
+				            "Leave out what the map does not need to be on the safe side.")
+				        .ToString());
 			}
 			else
 			{
 				Add(EOrvaPreflightLevel::Note, Platform,
-				    Text("Preflight_PakSize",
-				         "The {0} pak will be about {1} ({2} in {3} files before compression), "
-				         "within the upload limit of {4}.",
-				         Arguments),
+				    FText::Format(LOCTEXT("Preflight_PakSize",
+				                          "The {0} pak will be about {1} ({2} in {3} files before compression), "
+				                          "within the upload limit of {4}."),
+				                  Arguments)
+				        .ToString(),
 				    QString());
 			}
 		}
@@ -857,3 +914,5 @@ FOrvaPreflightReport UOrvaSDKSubsystem::GetPreflightReport() const
 	FPreflightBuilder Builder(*this, GetHost()->AssetRegistry(), GetHost()->Paths());
 	return Builder.Run(GetDataCache());
 }
+
+#undef LOCTEXT_NAMESPACE

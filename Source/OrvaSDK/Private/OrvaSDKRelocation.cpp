@@ -17,12 +17,14 @@
 #include "OrvaDataCacheSubsystem.h"
 #include "OrvaDependencyWalk.h"
 #include "Paths.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QScopeGuard>
 #include <QSet>
 
 #include <utility>
+
+#define LOCTEXT_NAMESPACE "OrvaSDK"
 
 namespace
 {
@@ -312,21 +314,19 @@ bool UOrvaSDKSubsystem::SureAutoMovePackages(const QStringList& PackageNamesToMo
 	// A relocation started while one runs takes its place, as its timer does.
 	if (UEditorStepJob* Earlier = RelocationJob.data())
 	{
-		Earlier->FinishCancelled(
-		    QCoreApplication::translate("OrvaSDK", "Replaced by a later move", "ActivityMoveReplaced"));
+		Earlier->FinishCancelled(LOCTEXT("ActivityMoveReplaced", "Replaced by a later move").ToString());
 	}
 	RelocationJob = BeginActivityStep(
 	    EOrvaActivityStep::Relocation,
-	    QCoreApplication::translate("OrvaSDK", "Move the entry map's packages into {0}", "ActivityMove")
-	        .replace(QStringLiteral("{0}"), Destination),
+	    FText::Format(LOCTEXT("ActivityMove", "Move the entry map's packages into {0}"), {Destination}).ToString(),
 	    CurrWorkspace.WorldIdentifier);
 	RelocationJob->SetProgress(0, RecordMovedFolders.size(), false);
 
 	if (!GetHost()->HasEditorWorld())
 	{
 		UE_LOG(LogTemp, Warning, QStringLiteral("No World"));
-		RelocationJob->FinishFailed(QCoreApplication::translate(
-		    "OrvaSDK", "No level is open in the editor: the folders were not moved", "ActivityMoveNoWorld"));
+		RelocationJob->FinishFailed(
+		    LOCTEXT("ActivityMoveNoWorld", "No level is open in the editor: the folders were not moved").ToString());
 		return true;
 	}
 	if (!FolderMoveTimer)
@@ -456,3 +456,5 @@ void UOrvaSDKSubsystem::FixUpAllRedirectors()
 		Tools.FixupReferencers(Objects, true, ERedirectFixupMode::DeleteFixedUpRedirectors);
 	}
 }
+
+#undef LOCTEXT_NAMESPACE

@@ -7,11 +7,13 @@
 #include "Json.h"
 #include "Log.h"
 #include "OrvaDataCacheSubsystem.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QSet>
 #include <QStringDecoder>
 #include <QUrl>
+
+#define LOCTEXT_NAMESPACE "OrvaSDK"
 
 namespace
 {
@@ -62,11 +64,6 @@ void LogPatchAnswer(const FHttpResponsePtr& Response, const QString& Label, cons
 	{
 		UE_LOG(LogTemp, Warning, SuccessLine);
 	}
-}
-
-QString OrvaText(const char* Key, const char* Source)
-{
-	return QCoreApplication::translate("OrvaSDK", Source, Key);
 }
 
 bool IsSuccessStatus(const FHttpResponsePtr& Response)
@@ -131,7 +128,7 @@ QString UOrvaSDKSubsystem::DescribeServiceFailure(const FHttpResponsePtr& Respon
 		const QString Address = Url.isValid() && !Url.host().isEmpty()
 		                            ? Url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toString()
 		                            : ServiceBaseUrl;
-		return OrvaText("ServiceUnreachable", "cannot reach the service at %1").arg(Address);
+		return LOCTEXT("ServiceUnreachable", "cannot reach the service at %1").ToString().arg(Address);
 	}
 	// The service says what it refused in "detail"; other services say it in "message".
 	QString Detail;
@@ -146,9 +143,12 @@ QString UOrvaSDKSubsystem::DescribeServiceFailure(const FHttpResponsePtr& Respon
 	Detail = Detail.simplified().left(300);
 	if (Detail.isEmpty())
 	{
-		return OrvaText("ServiceStatus", "the service answered %1").arg(Response->GetResponseCode());
+		return LOCTEXT("ServiceStatus", "the service answered %1").ToString().arg(Response->GetResponseCode());
 	}
-	return OrvaText("ServiceStatusDetail", "the service answered %1: %2").arg(Response->GetResponseCode()).arg(Detail);
+	return LOCTEXT("ServiceStatusDetail", "the service answered %1: %2")
+	    .ToString()
+	    .arg(Response->GetResponseCode())
+	    .arg(Detail);
 }
 
 void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
@@ -170,7 +170,7 @@ void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr
 		{
 			UE_LOG(LogTemp, Error, QStringLiteral("Login: refused an access token that is not a plain bearer token"));
 			bIsLoggedin = false;
-			FailLogin(OrvaText("UnusableToken", "the service answered with a token that cannot be used"));
+			FailLogin(LOCTEXT("UnusableToken", "the service answered with a token that cannot be used").ToString());
 			return;
 		}
 		bIsLoggedin = !Token.isEmpty();
@@ -222,7 +222,8 @@ void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpRespo
 		LogUnreadable(QStringLiteral("GetUserInfo"));
 		if (bDecidesLogin)
 		{
-			FailLogin(OrvaText("UnreadableProfile", "the service's answer to the profile request cannot be read"));
+			FailLogin(
+			    LOCTEXT("UnreadableProfile", "the service's answer to the profile request cannot be read").ToString());
 		}
 		return;
 	}
@@ -266,7 +267,7 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 	if (!Response)
 	{
 		LogNoAnswer(QStringLiteral("GetWorldsList"));
-		Q_EMIT OnServiceRequestFailed(OrvaText("WhatWorldsList", "Listing your worlds"),
+		Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatWorldsList", "Listing your worlds").ToString(),
 		                              DescribeServiceFailure(Response));
 		return;
 	}
@@ -275,7 +276,7 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 	{
 		if (!IsSuccessStatus(Response))
 		{
-			Q_EMIT OnServiceRequestFailed(OrvaText("WhatWorldsList", "Listing your worlds"),
+			Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatWorldsList", "Listing your worlds").ToString(),
 			                              DescribeServiceFailure(Response));
 		}
 		return;
@@ -360,7 +361,7 @@ void UOrvaSDKSubsystem::NewWorld()
 
 void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
-	const QString What = OrvaText("WhatNewWorld", "Creating a world");
+	const QString What = LOCTEXT("WhatNewWorld", "Creating a world").ToString();
 	if (!Response)
 	{
 		LogNoAnswer(QStringLiteral("NewWorld"));
@@ -438,7 +439,7 @@ void UOrvaSDKSubsystem::DeleteWorld(const QStringList& InWorldIds)
 
 void UOrvaSDKSubsystem::DeleteWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
 {
-	const QString What = OrvaText("WhatDeleteWorld", "Deleting a world");
+	const QString What = LOCTEXT("WhatDeleteWorld", "Deleting a world").ToString();
 	if (!Response || !bWasSuccessful)
 	{
 		LogNoAnswer(QStringLiteral("DeleteWorld"));
@@ -532,7 +533,7 @@ void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpRe
 	}
 	if (!Response || !bWasSuccessful || !IsSuccessStatus(Response))
 	{
-		Q_EMIT OnServiceRequestFailed(OrvaText("WhatPrivacy", "Saving the world's privacy"),
+		Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatPrivacy", "Saving the world's privacy").ToString(),
 		                              DescribeServiceFailure(Response));
 	}
 }
@@ -574,7 +575,7 @@ void UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived(FHttpRequestPtr, FHt
 	LogPatchAnswer(Response, QStringLiteral("UploadWorldDetials"), QStringLiteral("UploadWorld Detials Success"));
 	if (!IsSuccessStatus(Response))
 	{
-		Q_EMIT OnServiceRequestFailed(OrvaText("WhatDetails", "Saving the world's name and description"),
+		Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatDetails", "Saving the world's name and description").ToString(),
 		                              DescribeServiceFailure(Response));
 	}
 }
@@ -634,3 +635,5 @@ void UOrvaSDKSubsystem::GetScreenshots_ResponseReceived(FHttpRequestPtr, FHttpRe
 		Q_EMIT OnScreenshotsUpdated();
 	}
 }
+
+#undef LOCTEXT_NAMESPACE

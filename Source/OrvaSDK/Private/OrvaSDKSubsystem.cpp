@@ -7,19 +7,14 @@
 #include "Log.h"
 #include "OrvaActivityModel.h"
 #include "OrvaDataCacheSubsystem.h"
+#include "OrvaSDKSettings.h"
 #include "Paths.h"
 
 #include <QUrl>
 
-namespace
-{
-const QString LoginSection = QStringLiteral("LoginInfo");
-const QString DevelopmentSection = QStringLiteral("Development");
-} // namespace
-
 QString UOrvaSDKSubsystem::DefaultServiceBaseUrl()
 {
-	return QStringLiteral("https://api.orva.example/api/v1/");
+	return OrvaSDKSettings::ServiceBaseUrl.Default();
 }
 
 QString UOrvaSDKSubsystem::ClientRelativePath()
@@ -42,12 +37,12 @@ UOrvaSDKSubsystem::~UOrvaSDKSubsystem()
 
 QString UOrvaSDKSubsystem::GetUserSettingsPath() const
 {
-	return GetHost()->Paths().UserSettingsDir() + QStringLiteral("BrackenfoldStudios/ORVA");
+	return OrvaSDKSettings::SettingsFolder(GetHost()->Paths().UserSettingsDir());
 }
 
 QString UOrvaSDKSubsystem::GetSettingsFilePath() const
 {
-	return FPaths::ConvertRelativePathToFull(FPaths::Combine(GetUserSettingsPath(), QStringLiteral("OrvaSDK.ini")));
+	return OrvaSDKSettings::SettingsFilePath(GetHost()->Paths().UserSettingsDir());
 }
 
 void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
@@ -74,8 +69,7 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 		const QString SettingsFile = GetSettingsFilePath();
 		// The file holds the access token: only its owner may read it.
 		Config->MarkPrivate(SettingsFile);
-		AccessToken.clear();
-		Config->GetString(LoginSection, QStringLiteral("Token"), AccessToken, SettingsFile);
+		AccessToken = OrvaSDKSettings::Token.Get(*Config, SettingsFile);
 		// A saved token goes into every request's headers: one that could break a header line is
 		// dropped (and so not written back).
 		const QString SavedToken = AccessToken.startsWith(QLatin1String("Bearer ")) ? AccessToken.mid(7) : AccessToken;
@@ -101,10 +95,8 @@ void UOrvaSDKSubsystem::Initialize(FSubsystemCollection& Collection)
 
 void UOrvaSDKSubsystem::ReadServiceBaseUrlOverride()
 {
-	QString Override;
-	if (!GetHost()->GetConfig()->GetString(DevelopmentSection, QStringLiteral("ServiceBaseUrl"), Override,
-	                                       GetSettingsFilePath()) ||
-	    Override.isEmpty())
+	const QString Override = OrvaSDKSettings::ServiceBaseUrl.Get(*GetHost()->GetConfig(), GetSettingsFilePath());
+	if (Override.isEmpty())
 	{
 		return;
 	}
@@ -142,7 +134,7 @@ void UOrvaSDKSubsystem::Deinitialize()
 	{
 		const QString SettingsFile = GetSettingsFilePath();
 		Config->MarkPrivate(SettingsFile);
-		Config->SetString(LoginSection, QStringLiteral("Token"), AccessToken, SettingsFile);
+		OrvaSDKSettings::Token.Set(*Config, SettingsFile, AccessToken);
 		Config->Flush(false, SettingsFile);
 	}
 	UEditorSubsystem::Deinitialize();

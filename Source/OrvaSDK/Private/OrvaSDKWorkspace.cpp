@@ -6,14 +6,10 @@
 #include "EditorHost.h"
 #include "Log.h"
 #include "OrvaDataCacheSubsystem.h"
+#include "OrvaSDKSettings.h"
 #include "Paths.h"
 
 #include <QDir>
-
-namespace
-{
-const QString WorldInfoSection = QStringLiteral("WorldInfo");
-} // namespace
 
 void UOrvaSDKSubsystem::CreateWorkspaceFolder(const QString& FolderName)
 {
@@ -130,12 +126,11 @@ void UOrvaSDKSubsystem::SaveCurrWorldInfo()
 		       QStringLiteral("SaveCurrWorldInfo: refused the identifier \"%1\"").arg(CurrWorkspace.WorldIdentifier));
 		return;
 	}
-	const QString InfoFile = FPaths::ConvertRelativePathToFull(
-	    FPaths::Combine({GetHost()->Paths().ProjectContentDir(), CurrWorkspace.WorldIdentifier,
-	                     QStringLiteral("Config"), QStringLiteral("WorldInfo.ini")}));
-	Config->SetString(WorldInfoSection, QStringLiteral("WorldId"), CurrWorkspace.WorldId, InfoFile);
-	Config->SetString(WorldInfoSection, QStringLiteral("Identifier"), CurrWorkspace.WorldIdentifier, InfoFile);
-	Config->SetString(WorldInfoSection, QStringLiteral("Path"), CurrWorkspace.ObjectPath.ToString(), InfoFile);
+	const QString InfoFile =
+	    OrvaSDKSettings::WorldInfoFilePath(GetHost()->Paths().ProjectContentDir(), CurrWorkspace.WorldIdentifier);
+	OrvaSDKSettings::WorldId.Set(*Config, InfoFile, CurrWorkspace.WorldId);
+	OrvaSDKSettings::Identifier.Set(*Config, InfoFile, CurrWorkspace.WorldIdentifier);
+	OrvaSDKSettings::Path.Set(*Config, InfoFile, CurrWorkspace.ObjectPath.ToString());
 	Config->Flush(false, InfoFile);
 }
 

@@ -4,8 +4,8 @@
 #include "EditorHost.h"
 #include "ObjectClasses.h"
 #include "ObjectPropertyEntryBox.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 
 UOrvaLevelChooser::UOrvaLevelChooser(QWidget* Parent)
@@ -77,8 +77,8 @@ QWidget* UOrvaLevelChooser::RebuildWidget()
 	FEditorHost* Host = GetEditorHost();
 	if (!Host)
 	{
-		auto* Text = new QLabel(
-		    QCoreApplication::translate("UOrvaLevelChooser", "Levels are listed in the editor only", "NoEditor"));
+		auto* Text =
+		    new QLabel(NSLOCTEXT("UOrvaLevelChooser", "NoEditor", "Levels are listed in the editor only").ToString());
 		Text->setObjectName(QStringLiteral("NoEditorText"));
 		return Text;
 	}

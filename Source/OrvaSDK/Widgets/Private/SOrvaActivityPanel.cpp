@@ -45,15 +45,6 @@ FStateLook LookOf(EEditorJobState State)
 	return {FText(), "#8a8a8a"};
 }
 
-QString Fill(QString Text, const QStringList& Arguments)
-{
-	for (qsizetype Index = 0; Index < Arguments.size(); ++Index)
-	{
-		Text.replace(QLatin1Char('{') + QString::number(Index) + QLatin1Char('}'), Arguments[Index]);
-	}
-	return Text;
-}
-
 QString Amount(qint64 Value, bool bBytes)
 {
 	return bBytes ? QLocale().formattedDataSize(Value) : QLocale().toString(Value);
@@ -63,14 +54,16 @@ QString TimeLeft(qint64 Seconds)
 {
 	if (Seconds < 60)
 	{
-		return Fill(LOCTEXT("SecondsLeft", "{0} s left").ToString(), {QLocale().toString(Seconds)});
+		return FText::Format(LOCTEXT("SecondsLeft", "{0} s left"), {QLocale().toString(Seconds)}).ToString();
 	}
 	if (Seconds < 3600)
 	{
-		return Fill(LOCTEXT("MinutesLeft", "{0} min left").ToString(), {QLocale().toString((Seconds + 59) / 60)});
+		return FText::Format(LOCTEXT("MinutesLeft", "{0} min left"), {QLocale().toString((Seconds + 59) / 60)})
+		    .ToString();
 	}
-	return Fill(LOCTEXT("HoursLeft", "{0} h {1} min left").ToString(),
-	            {QLocale().toString(Seconds / 3600), QLocale().toString((Seconds % 3600) / 60)});
+	return FText::Format(LOCTEXT("HoursLeft", "{0} h {1} min left"),
+	                     {QLocale().toString(Seconds / 3600), QLocale().toString((Seconds % 3600) / 60)})
+	    .ToString();
 }
 
 // The world's name as the creator gave it, when this editor knows it; its identifier otherwise.
@@ -220,16 +213,19 @@ QString SOrvaActivityRow::DescribeProgress(const FOrvaActivityRow& Row)
 	}
 	if (Row.State == EEditorJobState::Running && Row.Total > 0 && !Row.bBytes)
 	{
-		Parts.append(Fill(LOCTEXT("Percent", "{0}%").ToString(),
-		                  {QLocale().toString(qBound(qint64(0), Row.Done * 100 / Row.Total, qint64(100)))}));
+		Parts.append(FText::Format(LOCTEXT("Percent", "{0}%"),
+		                           {QLocale().toString(qBound(qint64(0), Row.Done * 100 / Row.Total, qint64(100)))})
+		                 .ToString());
 	}
 	else if (Row.State == EEditorJobState::Running && Row.Total > 0)
 	{
-		Parts.append(Fill(LOCTEXT("DoneOfTotal", "{0} of {1}").ToString(),
-		                  {Amount(Row.Done, Row.bBytes), Amount(Row.Total, Row.bBytes)}));
+		Parts.append(FText::Format(LOCTEXT("DoneOfTotal", "{0} of {1}"),
+		                           {Amount(Row.Done, Row.bBytes), Amount(Row.Total, Row.bBytes)})
+		                 .ToString());
 		if (Row.bBytes && Row.Rate > 0.0)
 		{
-			Parts.append(Fill(LOCTEXT("Rate", "{0}/s").ToString(), {QLocale().formattedDataSize(qint64(Row.Rate))}));
+			Parts.append(
+			    FText::Format(LOCTEXT("Rate", "{0}/s"), {QLocale().formattedDataSize(qint64(Row.Rate))}).ToString());
 		}
 		if (Row.SecondsLeft >= 0)
 		{
@@ -257,7 +253,7 @@ void SOrvaActivityRow::Refresh()
 	        .arg(QLatin1String(Look.Colour)));
 	WhatText->setText(Row->What);
 	WorldText->setText(WorldName(Model, Row->World));
-	WorldText->setToolTip(Fill(LOCTEXT("World_Tooltip", "World {0}").ToString(), {Row->World}));
+	WorldText->setToolTip(FText::Format(LOCTEXT("World_Tooltip", "World {0}"), {Row->World}).ToString());
 
 	const bool bRunning = Row->State == EEditorJobState::Running;
 	if (Row->State == EEditorJobState::Succeeded)
@@ -423,12 +419,14 @@ QString SOrvaActivityPanel::DescribeOutcome(const UOrvaActivityModel& Model, con
 	QStringList Paks;
 	for (const FOrvaPublishOutcome::FPak& Pak : Outcome.Paks)
 	{
-		Paks.append(Fill(LOCTEXT("OutcomePak", "{0}: component {1}, {2}").ToString(),
-		                 {Pak.Platform, Pak.ComponentId, QLocale().formattedDataSize(Pak.Size)}));
+		Paks.append(FText::Format(LOCTEXT("OutcomePak", "{0}: component {1}, {2}"),
+		                          {Pak.Platform, Pak.ComponentId, QLocale().formattedDataSize(Pak.Size)})
+		                .ToString());
 	}
-	return Fill(LOCTEXT("Outcome", "Last published {0} ({1}), check code {2}\n{3}").ToString(),
-	            {QLocale().toString(Outcome.PublishedAt.toLocalTime(), QLocale::ShortFormat), Outcome.Level,
-	             Outcome.CheckCode, Paks.join(QLatin1Char('\n'))});
+	return FText::Format(LOCTEXT("Outcome", "Last published {0} ({1}), check code {2}\n{3}"),
+	                     {QLocale().toString(Outcome.PublishedAt.toLocalTime(), QLocale::ShortFormat), Outcome.Level,
+	                      Outcome.CheckCode, Paks.join(QLatin1Char('\n'))})
+	    .ToString();
 }
 
 void SOrvaActivityPanel::RefreshOutcome()

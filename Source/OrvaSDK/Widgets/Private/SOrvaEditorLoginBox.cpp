@@ -2,6 +2,7 @@
 
 #include "ConfigCache.h"
 #include "EditorHost.h"
+#include "OrvaSDKSettings.h"
 #include "OrvaSDKStyle.h"
 #include "OrvaSDKSubsystem.h"
 #include "Text.h"
@@ -18,8 +19,6 @@
 
 namespace
 {
-const QString LoginSection = QStringLiteral("LoginInfo");
-
 QFont StyleFont(bool bBold, int Size)
 {
 	QFont Font = QApplication::font();
@@ -170,12 +169,8 @@ SOrvaEditorLoginBox::SOrvaEditorLoginBox(FEditorHost* InHost, QWidget* Parent)
 	if (FConfigCache* Config = Host ? Host->GetConfig() : nullptr)
 	{
 		const QString File = SettingsFile();
-		QString User;
-		QString Password;
-		Config->GetText(LoginSection, QStringLiteral("User"), User, File);
-		Config->GetText(LoginSection, QStringLiteral("Password"), Password, File);
-		UserText->setText(User);
-		PasswordText->setText(Password);
+		UserText->setText(OrvaSDKSettings::User.Get(*Config, File));
+		PasswordText->setText(OrvaSDKSettings::Password.Get(*Config, File));
 	}
 	// Connected after the fill, so opening the form writes nothing.
 	connect(UserText, &QLineEdit::textChanged, this, &SOrvaEditorLoginBox::OnUserTextChanged);
@@ -189,8 +184,7 @@ QString SOrvaEditorLoginBox::SettingsFile() const
 	{
 		return Sdk->GetSettingsFilePath();
 	}
-	return FPaths::ConvertRelativePathToFull(
-	    FPaths::Combine(Host->Paths().UserSettingsDir(), QStringLiteral("BrackenfoldStudios/ORVA/OrvaSDK.ini")));
+	return OrvaSDKSettings::SettingsFilePath(Host->Paths().UserSettingsDir());
 }
 
 void SOrvaEditorLoginBox::OnUserTextChanged(const QString& Text)
@@ -203,7 +197,7 @@ void SOrvaEditorLoginBox::OnUserTextChanged(const QString& Text)
 	const QString File = SettingsFile();
 	// The file also holds the access token.
 	Config->MarkPrivate(File);
-	Config->SetText(LoginSection, QStringLiteral("User"), Text, File);
+	OrvaSDKSettings::User.Set(*Config, File, Text);
 	Config->Flush(false, File);
 }
 

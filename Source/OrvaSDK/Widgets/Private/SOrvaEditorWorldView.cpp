@@ -11,6 +11,7 @@
 #include "ObjectPropertyEntryBox.h"
 #include "OrvaAsyncFileUploader.h"
 #include "OrvaDataCacheSubsystem.h"
+#include "OrvaSDKSettings.h"
 #include "OrvaSDKSubsystem.h"
 #include "Paths.h"
 #include "SOrvaActivityPanel.h"
@@ -1177,8 +1178,7 @@ QString SOrvaEditorWorldView::SandboxUrl() const
 	const UOrvaSDKSubsystem* Subsystem = Sdk();
 	if (Config && Subsystem)
 	{
-		Config->GetString(QStringLiteral("Development"), QStringLiteral("SandboxUrl"), Url,
-		                  Subsystem->GetSettingsFilePath());
+		Url = OrvaSDKSettings::SandboxUrl.Get(*Config, Subsystem->GetSettingsFilePath());
 	}
 	const QUrl Parsed(Url);
 	return Parsed.isValid() && (Parsed.scheme() == QLatin1String("http") || Parsed.scheme() == QLatin1String("https"))
@@ -1544,11 +1544,11 @@ void SOrvaEditorWorldView::HandleServiceFailure(const QString& What, const QStri
 	UpdateBoundState();
 	// Saving the details and listing the worlds can be tried again as they stand.
 	std::function<void()> Retry;
-	if (What == QCoreApplication::translate("OrvaSDK", "Saving the world's name and description", "WhatDetails"))
+	if (What == NSLOCTEXT("OrvaSDK", "WhatDetails", "Saving the world's name and description").ToString())
 	{
 		Retry = [this] { SendWorldDetails(true); };
 	}
-	else if (What == QCoreApplication::translate("OrvaSDK", "Listing your worlds", "WhatWorldsList"))
+	else if (What == NSLOCTEXT("OrvaSDK", "WhatWorldsList", "Listing your worlds").ToString())
 	{
 		Retry = [this]
 		{

@@ -58,31 +58,22 @@ QString Bytes(qint64 Count)
 	return QLocale().formattedDataSize(Count, 1, QLocale::DataSizeIecFormat);
 }
 
-QString Fill(QString Text, const QStringList& Arguments)
-{
-	for (qsizetype I = 0; I < Arguments.size(); ++I)
-	{
-		Text.replace(QLatin1Char('{') + QString::number(I) + QLatin1Char('}'), Arguments[I]);
-	}
-	return Text;
-}
-
 QString CountedErrors(int Count)
 {
 	return Count == 1 ? LOCTEXT("OneError", "1 error").ToString()
-	                  : Fill(LOCTEXT("Errors", "{0} errors").ToString(), {QString::number(Count)});
+	                  : FText::Format(LOCTEXT("Errors", "{0} errors"), {QString::number(Count)}).ToString();
 }
 
 QString CountedWarnings(int Count)
 {
 	return Count == 1 ? LOCTEXT("OneWarning", "1 warning").ToString()
-	                  : Fill(LOCTEXT("Warnings", "{0} warnings").ToString(), {QString::number(Count)});
+	                  : FText::Format(LOCTEXT("Warnings", "{0} warnings"), {QString::number(Count)}).ToString();
 }
 
 QString CountedNotes(int Count)
 {
 	return Count == 1 ? LOCTEXT("OneNote", "1 note").ToString()
-	                  : Fill(LOCTEXT("Notes", "{0} notes").ToString(), {QString::number(Count)});
+	                  : FText::Format(LOCTEXT("Notes", "{0} notes"), {QString::number(Count)}).ToString();
 }
 
 QLabel* WrappedLabel(const QString& Text, int PointSize, bool bBold = false)
@@ -251,12 +242,13 @@ void SOrvaPreflightReportView::SetReport(const FOrvaPreflightReport& InReport, c
 	QString Text = InHeadline;
 	if (Text.isEmpty())
 	{
-		Text = Errors > 0     ? Fill(LOCTEXT("HeadlineErrors", "{0} and {1}: the world cannot be built until the "
-		                                                           "errors are fixed.")
-		                                 .ToString(),
-		                             {CountedErrors(Errors), CountedWarnings(Warnings)})
-		       : Warnings > 0 ? Fill(LOCTEXT("HeadlineWarnings", "Ready to build, with {0} worth a look.").ToString(),
-		                             {CountedWarnings(Warnings)})
+		Text = Errors > 0 ? FText::Format(LOCTEXT("HeadlineErrors", "{0} and {1}: the world cannot be built until the "
+		                                                            "errors are fixed."),
+		                                  {CountedErrors(Errors), CountedWarnings(Warnings)})
+		                        .ToString()
+		       : Warnings > 0 ? FText::Format(LOCTEXT("HeadlineWarnings", "Ready to build, with {0} worth a look."),
+		                                      {CountedWarnings(Warnings)})
+		                            .ToString()
 		                      : LOCTEXT("HeadlineReady", "Ready to build: nothing to fix.").ToString();
 	}
 	Headline->setText(Text);
@@ -268,20 +260,24 @@ void SOrvaPreflightReportView::SetReport(const FOrvaPreflightReport& InReport, c
 	QStringList Parts;
 	if (Report.PackageCount > 0)
 	{
-		Parts.append(Fill(LOCTEXT("FiguresPackages", "{0} packages, {1}").ToString(),
-		                  {QLocale().toString(Report.PackageCount), Bytes(Report.TotalBytes)}));
+		Parts.append(FText::Format(LOCTEXT("FiguresPackages", "{0} packages, {1}"),
+		                           {QLocale().toString(Report.PackageCount), Bytes(Report.TotalBytes)})
+		                 .ToString());
 	}
 	for (const FOrvaPreflightPak& Pak : std::as_const(Report.Paks))
 	{
 		Parts.append(
-		    Fill(LOCTEXT("FiguresPak", "{0} pak about {1}").ToString(), {Pak.Platform, Bytes(Pak.EstimatedBytes)}));
+		    FText::Format(LOCTEXT("FiguresPak", "{0} pak about {1}"), {Pak.Platform, Bytes(Pak.EstimatedBytes)})
+		        .ToString());
 	}
 	if (Report.UploadLimitBytes > 0)
 	{
-		Parts.append(Fill(LOCTEXT("FiguresLimit", "upload limit {0}").ToString(), {Bytes(Report.UploadLimitBytes)}));
+		Parts.append(
+		    FText::Format(LOCTEXT("FiguresLimit", "upload limit {0}"), {Bytes(Report.UploadLimitBytes)}).ToString());
 	}
-	Parts.append(Fill(LOCTEXT("FiguresCounts", "{0}, {1}, {2}").ToString(),
-	                  {CountedErrors(Errors), CountedWarnings(Warnings), CountedNotes(Notes)}));
+	Parts.append(FText::Format(LOCTEXT("FiguresCounts", "{0}, {1}, {2}"),
+	                           {CountedErrors(Errors), CountedWarnings(Warnings), CountedNotes(Notes)})
+	                 .ToString());
 	// Each figure stays on one line; the line breaks between them.
 	for (QString& Part : Parts)
 	{
