@@ -3,6 +3,7 @@
 #include "AwsS3Client.h"
 #include "ConfigCache.h"
 #include "EditorHost.h"
+#include "EditorJobNotification.h"
 #include "Json.h"
 #include "Log.h"
 #include "OrvaSDKSubsystem.h"
@@ -86,13 +87,6 @@ void UOrvaAsyncFileUploader::DoStart()
 UOrvaAsyncFileUploader::~UOrvaAsyncFileUploader()
 {
 	DestroyClient();
-}
-
-QObject* UOrvaAsyncFileUploader::StepContext() const
-{
-	// The end steps outlive the uploader, which is released right after its end: they hold the
-	// item, and run as long as the host does.
-	return Sdk && Sdk->GetHost() ? static_cast<QObject*>(Sdk->GetHost()) : nullptr;
 }
 
 QString UOrvaAsyncFileUploader::FileLabel() const
@@ -194,9 +188,13 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 		{
 			UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than %1 bytes").arg(Limit));
 		}
-		SpawnRefusalNotification(OrvaText("UploadTooLargeMessage",
-		                                  "{0} is too large to upload ({1} bytes, at most {2}).",
-		                                  {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)}));
+		if (Sdk && Sdk->GetHost())
+		{
+			const QString Text =
+			    OrvaText("UploadTooLargeMessage", "{0} is too large to upload ({1} bytes, at most {2}).",
+			             {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)});
+			FEditorJobNotification::ShowEnded(Sdk->GetHost()->Notifications(), EEditorJobState::Failed, Text, Text);
+		}
 		End(false, OrvaText("UploadCauseTooLarge", "The pak is too large to upload ({0} bytes, at most {1}).",
 		                    {QLocale().toString(Size), QLocale().toString(Limit)}));
 		return;
@@ -290,24 +288,18 @@ void UOrvaAsyncFileUploader::ExcuteUpload(UAwsS3ClientObject* Client)
 	connect(Put, &US3PutObjectOrva::Completed, this, &UOrvaAsyncFileUploader::Aws3SPutObjectCallback);
 	connect(Put, &US3PutObjectOrva::Progress, this, &UOrvaAsyncFileUploader::OnUploadPercents);
 	connect(Put, &US3PutObjectOrva::CredentialsExpired, this, &UOrvaAsyncFileUploader::RenewComponentSts);
-	// Posted before the put can post its end, so the failure step always finds the item.
-	SpawnUploadingNotification();
+	// Shown before the put can end, so its end always finds the item.
+	ShowUploadingNotification();
 	SetPhase(OrvaText("UploadPhasePut", "Uploading", {}));
 	Put->Activate();
 }
 
 void UOrvaAsyncFileUploader::OnUploadPercents(const QString& UploadFilename, int Percentage)
 {
-	if (FileSize >= 0)
-	{
-		SetProgress(FileSize * qBound(0, Percentage, 100) / 100, FileSize, true);
-	}
-	if (UploadNotification)
-	{
-		UploadNotification->SetText(
-		    OrvaText("UploadProgressMessage", "{0} Uploading:  {1}%",
-		             {FPaths::GetBaseFilename(UploadFilename), QLocale().toString(Percentage)}));
-	}
+	// The item's text follows the job's changes.
+	PutLabel = FPaths::GetBaseFilename(UploadFilename);
+	PutPercent = Percentage;
+	SetProgress(FileSize >= 0 ? FileSize * qBound(0, Percentage, 100) / 100 : 0, qMax<qint64>(FileSize, 0), true);
 }
 
 void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObjectResult& Result, ES3Errors Error,
@@ -323,12 +315,10 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	else if (Error == ES3Errors::Cancelled)
 	{
 		bCancelled = true;
-		SpawnUploadCancelledNotification();
 		UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
 	}
 	else
 	{
-		SpawnUploadFailNotification();
 		UE_LOG(
 		    LogTemp, Error,
 		    QStringLiteral("Upload of %1 failed (%2): %3").arg(FileLabel(), AwsS3::ErrorKindName(Error), ErrorMessage));
@@ -402,7 +392,6 @@ bool UOrvaAsyncFileUploader::DoCancel()
 		return true;
 	}
 	UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
-	SpawnUploadCancelledNotification();
 	End(false);
 	return true;
 }
@@ -463,7 +452,6 @@ void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FH
 		                   .arg(Detail.isEmpty() ? QString() : QStringLiteral(": ") + Detail));
 		return;
 	}
-	SpawnUploadSuccessNotification();
 	SetPhase(OrvaText("UploadPhaseDone", "Stored and confirmed by the service", {}));
 	End(true);
 	UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
@@ -475,94 +463,30 @@ void UOrvaAsyncFileUploader::FailCompletion(const QString& Cause)
 	UE_LOG(LogTemp, Error,
 	       QStringLiteral("Upload of %1 stored but not completed (component %2): %3")
 	           .arg(FileLabel(), ComponentId, Cause));
-	SpawnUploadFailNotification();
 	End(false, OrvaText("UploadCauseCompletion", "Stored, but the service did not confirm it: {0}", {Cause}));
 }
 
-void UOrvaAsyncFileUploader::SpawnUploadingNotification()
+void UOrvaAsyncFileUploader::ShowUploadingNotification()
 {
-	AsyncTask(ENamedThreads::GameThread, this,
-	          [this]
-	          {
-		          if (!Sdk || !Sdk->GetHost() || bEnded)
-		          {
-			          return;
-		          }
-		          if (UploadNotification)
-		          {
-			          UploadNotification->ExpireAndFadeout();
-		          }
-		          FNotificationInfo Info(OrvaText("UploadProgressBegin", "{0} Uploading:  0%", {FileLabel()}));
-		          Info.bFireAndForget = false;
-		          UploadNotification = Sdk->GetHost()->Notifications().AddNotification(Info);
-		          UploadNotification->SetCompletionState(ENotificationState::Pending);
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnUploadSuccessNotification()
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Item = UploadNotification, Label = FileLabel()]
-	          {
-		          if (!Item)
-		          {
-			          return;
-		          }
-		          Item->SetText(OrvaText("UploadSuccessMessage", "{0} is upload Successfully.", {Label}));
-		          Item->SetCompletionState(ENotificationState::Success);
-		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Display, SourceText("{0} is upload Successfully.", {Label}));
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnUploadFailNotification()
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Item = UploadNotification, Label = FileLabel()]
-	          {
-		          if (!Item)
-		          {
-			          return;
-		          }
-		          Item->SetText(OrvaText("UploadFailedMessage", "{0} is upload faild.", {Label}));
-		          Item->SetCompletionState(ENotificationState::Fail);
-		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Error, SourceText("{0} is upload faild.", {Label}));
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnUploadCancelledNotification()
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Item = UploadNotification, Label = FileLabel()]
-	          {
-		          if (!Item)
-		          {
-			          return;
-		          }
-		          const QString Text = OrvaText("UploadCancelledMessage", "{0} upload cancelled.", {Label});
-		          Item->SetText(Text);
-		          Item->SetCompletionState(ENotificationState::Fail);
-		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Warning, Text);
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnRefusalNotification(const QString& Text)
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Sdk = Sdk, Text]
-	          {
-		          if (!Sdk || !Sdk->GetHost())
-		          {
-			          return;
-		          }
-		          FNotificationInfo Info(Text);
-		          const FNotificationItemPtr Item = Sdk->GetHost()->Notifications().AddNotification(Info);
-		          Item->SetCompletionState(ENotificationState::Fail);
-		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Error, Text);
-	          });
+	if (UploadNotification || !Sdk || !Sdk->GetHost())
+	{
+		return;
+	}
+	FEditorJobNotificationTexts Texts;
+	Texts.Running = [this](const UEditorJob&)
+	{
+		return PutPercent < 0 ? OrvaText("UploadProgressBegin", "{0} Uploading:  0%", {FileLabel()})
+		                      : OrvaText("UploadProgressMessage", "{0} Uploading:  {1}%",
+		                                 {PutLabel, QLocale().toString(PutPercent)});
+	};
+	const QString Label = FileLabel();
+	Texts.Succeeded = OrvaText("UploadSuccessMessage", "{0} is upload Successfully.", {Label});
+	Texts.SucceededLog = SourceText("{0} is upload Successfully.", {Label});
+	Texts.Failed = OrvaText("UploadFailedMessage", "{0} is upload faild.", {Label});
+	Texts.FailedLog = SourceText("{0} is upload faild.", {Label});
+	Texts.Cancelled = OrvaText("UploadCancelledMessage", "{0} upload cancelled.", {Label});
+	Texts.CancelledLog = Texts.Cancelled;
+	UploadNotification = FEditorJobNotification::Follow(*this, Sdk->GetHost()->Notifications(), std::move(Texts));
 }
 
 void UOrvaAsyncFileUploader::DestroyClient()
@@ -583,8 +507,7 @@ void UOrvaAsyncFileUploader::End(bool bSuccess, const QString& Cause)
 	bEnded = true;
 	Q_EMIT OnUploadCompleted(bSuccess);
 	DestroyClient();
-	// The notification steps already posted still run: they hold the item, not the uploader. The
-	// job's end releases the uploader.
+	// The job's end shows it on the item and releases the uploader.
 	if (bSuccess)
 	{
 		FinishSucceeded();
