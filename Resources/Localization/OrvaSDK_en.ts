@@ -273,6 +273,31 @@
         <comment>ActivityRegisterNotRecorded</comment>
         <translation>Not every component could be recorded here; the log says which</translation>
     </message>
+    <message>
+        <source>Upload the screenshot {0}</source>
+        <comment>ImageUploadJobTitle</comment>
+        <translation>Upload the screenshot {0}</translation>
+    </message>
+    <message>
+        <source>The screenshot {0} cannot be read.</source>
+        <comment>ImageUploadCauseUnreadable</comment>
+        <translation>The screenshot {0} cannot be read.</translation>
+    </message>
+    <message>
+        <source>Only web addresses (http and https) are fetched.</source>
+        <comment>ImageDownloadCauseAddress</comment>
+        <translation>Only web addresses (http and https) are fetched.</translation>
+    </message>
+    <message>
+        <source>The image could not be fetched.</source>
+        <comment>ImageDownloadCauseTransfer</comment>
+        <translation>The image could not be fetched.</translation>
+    </message>
+    <message>
+        <source>The download is not an image the editor can read.</source>
+        <comment>ImageDownloadCauseDecode</comment>
+        <translation>The download is not an image the editor can read.</translation>
+    </message>
 </context>
 <context>
     <name>SOrvaActivityPanel</name>

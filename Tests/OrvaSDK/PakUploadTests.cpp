@@ -12,6 +12,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -374,6 +376,111 @@ TEST_F(PakUploadTest, APartFailingEveryAttemptEndsTheUploadAndTheEditorMayCloseM
 	Host->Shutdown();
 	Host.reset();
 	FGameThread::RunUntilIdle(200);
+}
+
+namespace
+{
+// How one part's job ended, read at its end (the job releases itself after it).
+struct FPartJobEnd
+{
+	qint32 PartNumber = 0;
+	int Finished = 0;
+	EEditorJobState State = EEditorJobState::Waiting;
+	QString Cause;
+	QPointer<UPakPartJob> Job;
+};
+
+// Records every part job the subsystem starts from now on, by part number.
+std::shared_ptr<QMap<qint32, FPartJobEnd>> RecordPartJobs(UOrvaPakUploadSubsystem& Subsystem, QObject* Context)
+{
+	auto Ends = std::make_shared<QMap<qint32, FPartJobEnd>>();
+	QObject::connect(&Subsystem, &UOrvaPakUploadSubsystem::OnPakPartJobStarted, Context,
+	                 [Ends, Context](UEditorJob* Started)
+	                 {
+		                 auto* Part = qobject_cast<UPakPartJob*>(Started);
+		                 ASSERT_TRUE(Part);
+		                 FPartJobEnd& End = (*Ends)[Part->GetPartNumber()];
+		                 End.PartNumber = Part->GetPartNumber();
+		                 End.Job = Part;
+		                 EXPECT_EQ(Part->GetState(), EEditorJobState::Running);
+		                 QObject::connect(Part, &UEditorJob::Finished, Context,
+		                                  [Ends, Number = Part->GetPartNumber()](UEditorJob* Ended)
+		                                  {
+			                                  FPartJobEnd& Of = (*Ends)[Number];
+			                                  ++Of.Finished;
+			                                  Of.State = Ended->GetState();
+			                                  Of.Cause = Ended->GetErrorText();
+		                                  });
+	                 });
+	return Ends;
+}
+} // namespace
+
+// A part cancelled while its PUT is under way: its job ends once as cancelled, the part is not
+// sent again, and the upload ends once, uncompleted.
+TEST_F(PakUploadTest, APartCancelledUnderWayEndsItsJobOnceAsCancelledAndTheUploadUncompleted)
+{
+	StartPakHost();
+	QObject Context;
+	const auto Ends = RecordPartJobs(Pak(), &Context);
+	QSignalSpy PartsDone(&Pak(), &UOrvaPakUploadSubsystem::OnPakPartUploaded);
+	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    FLoopbackHttpServer::FAnswer Answer;
+		    // Part 1 hangs until long after the cancel.
+		    Answer.DelayMs = Request.Target.endsWith("/1") ? 20000 : 0;
+		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
+		    return Answer;
+	    });
+	Server.Enqueue(200, AddressAnswer(QStringLiteral("up-c"), 1, 2));
+	Pak().TestGetUploadAddress(WriteFile(QStringLiteral("Cancelled.pak"), Patterned(MiB + 10)), 1);
+	ASSERT_TRUE(WaitFor([&] { return RequestsTo("/part/up-c/1").size() == 1 && Ends->contains(1); }));
+	QPointer<UPakPartJob> First = Ends->value(1).Job;
+	ASSERT_TRUE(First);
+	EXPECT_TRUE(First->IsCancellable());
+	EXPECT_TRUE(First->Cancel());
+	EXPECT_FALSE(First->Cancel()) << "a second cancel asks nothing more";
+	ASSERT_TRUE(WaitFor([&] { return Ends->value(1).Finished > 0 && Ends->value(2).Finished > 0; }));
+	Settle();
+	EXPECT_EQ(Ends->value(1).Finished, 1);
+	EXPECT_EQ(Ends->value(1).State, EEditorJobState::Cancelled);
+	EXPECT_EQ(Ends->value(2).State, EEditorJobState::Succeeded);
+	EXPECT_EQ(RequestsTo("/part/up-c/1").size(), 1);
+	ASSERT_EQ(Finished.size(), 1);
+	EXPECT_FALSE(Finished[0][1].toBool());
+	ASSERT_EQ(PartsDone.size(), 2);
+	EXPECT_TRUE(RequestsTo("/api/storage/complete_upload").isEmpty());
+	EXPECT_TRUE(Pak().GetUploadProblem(QStringLiteral("up-c")).contains(QStringLiteral("cancelled")));
+}
+
+// A part the store refuses: its job fails with the store's code as its cause; the other succeeds.
+TEST_F(PakUploadTest, ARefusedPartsJobCarriesTheStoresCode)
+{
+	StartPakHost();
+	QObject Context;
+	const auto Ends = RecordPartJobs(Pak(), &Context);
+	Server.SetHandler(
+	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
+	    {
+		    FLoopbackHttpServer::FAnswer Answer;
+		    Answer.Status = Request.Target.endsWith("/2") ? 403 : 200;
+		    Answer.Body = Answer.Status == 403 ? QByteArray("<Error><Code>AccessDenied</Code><Message>Request has "
+		                                                    "expired</Message></Error>")
+		                                       : QByteArray();
+		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
+		    return Answer;
+	    });
+	Server.Enqueue(200, AddressAnswer(QStringLiteral("up-r"), 1, 2));
+	Pak().TestGetUploadAddress(WriteFile(QStringLiteral("RefusedJob.pak"), Patterned(MiB + 10)), 1);
+	ASSERT_TRUE(WaitFor([&] { return Ends->value(1).Finished > 0 && Ends->value(2).Finished > 0; }));
+	Settle();
+	EXPECT_EQ(Ends->value(1).State, EEditorJobState::Succeeded);
+	EXPECT_EQ(Ends->value(1).Finished, 1);
+	EXPECT_EQ(Ends->value(2).State, EEditorJobState::Failed);
+	EXPECT_EQ(Ends->value(2).Finished, 1);
+	EXPECT_TRUE(Ends->value(2).Cause.contains(QStringLiteral("AccessDenied"))) << Ends->value(2).Cause.toStdString();
 }
 
 TEST_F(PakUploadTest, TheDialogOffersEveryFileAndACancelGivesNothing)

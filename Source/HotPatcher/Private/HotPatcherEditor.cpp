@@ -1,5 +1,6 @@
 #include "HotPatcherEditor.h"
 
+#include "EditorJobNotification.h"
 #include "Log.h"
 #include "Notifications.h"
 
@@ -65,20 +66,14 @@ void FHotPatcherEditorModule::ShowMissionNotification(const FProcWorkerThreadPtr
 		return;
 	}
 	const QString Text = NotifyText.isEmpty() ? Worker->GetMissionName() : NotifyText;
-	FNotificationInfo Info(Text);
-	Info.bFireAndForget = false;
-	const FNotificationItemPtr Item = Service->AddNotification(Info);
-	Item->SetCompletionState(ENotificationState::Pending);
-	connect(Worker.get(), &FProcWorkerThread::ProcProgress, Service,
-	        [Item, Text](FProcWorkerThread*, int Percent)
-	        { Item->SetText(QStringLiteral("%1 %2%").arg(Text).arg(Percent)); });
-	auto Finish = [Item, Text](FProcWorkerThread* Ended)
+	FEditorJobNotificationTexts Texts;
+	Texts.Running = [Text](const UEditorJob& Job)
 	{
-		const bool bOk = Ended->IsSucceeded();
-		Item->SetText(bOk ? QStringLiteral("%1 done").arg(Text) : QStringLiteral("%1 failed").arg(Text));
-		Item->SetCompletionState(bOk ? ENotificationState::Success : ENotificationState::Fail);
-		Item->ExpireAndFadeout();
+		const int Percent = static_cast<const FProcWorkerThread&>(Job).GetProgressPercent();
+		return Percent < 0 ? Text : QStringLiteral("%1 %2%").arg(Text).arg(Percent);
 	};
-	connect(Worker.get(), &FProcWorkerThread::ProcSuccessed, Service, Finish);
-	connect(Worker.get(), &FProcWorkerThread::ProcFaild, Service, Finish);
+	Texts.Succeeded = QStringLiteral("%1 done").arg(Text);
+	Texts.Failed = QStringLiteral("%1 failed").arg(Text);
+	Texts.Cancelled = Texts.Failed;
+	FEditorJobNotification::Follow(*Worker, *Service, std::move(Texts));
 }

@@ -13,11 +13,14 @@ const QString ChildCategoryPrefix = QStringLiteral("LogHotPatcher: ");
 
 FProcWorkerThread::FProcWorkerThread(const QString& InExecutable, const QString& InCommandLine,
                                      const QString& InMissionName, QObject* Parent)
-    : QObject(Parent)
+    : UEditorJob(Parent)
     , Executable(InExecutable)
     , CommandLine(InCommandLine)
     , MissionName(InMissionName)
 {
+	SetTitle(MissionName);
+	// Held by whoever ran it (the module, the subsystem), who may still read it after the end.
+	SetAutoDelete(false);
 }
 
 FProcWorkerThread::~FProcWorkerThread()
@@ -32,11 +35,13 @@ FProcWorkerThread::~FProcWorkerThread()
 
 void FProcWorkerThread::Execute()
 {
-	if (Status != EProcWorkerStatus::Ready)
-	{
-		return;
-	}
+	Start();
+}
+
+void FProcWorkerThread::DoStart()
+{
 	Status = EProcWorkerStatus::Running;
+	SetCancellable(true);
 	Process = new QProcess(this);
 	Process->setProcessChannelMode(QProcess::MergedChannels);
 	Process->setProgram(Executable);
@@ -70,21 +75,23 @@ void FProcWorkerThread::Execute()
 	Process->start();
 }
 
-void FProcWorkerThread::Cancel()
+bool FProcWorkerThread::DoCancel()
 {
 	if (bEnded || Status != EProcWorkerStatus::Running || !Process)
 	{
-		return;
+		return false;
 	}
 	bCancelled = true;
+	SetCancellable(false);
 	if (Process->state() == QProcess::NotRunning)
 	{
 		End(false, QStringLiteral("The mission %1 was cancelled").arg(MissionName));
-		return;
+		return true;
 	}
 	// The build writes under temporary names and renames at the end, so stopping it at once leaves
 	// no partial pak behind.
 	Process->kill();
+	return true;
 }
 
 void FProcWorkerThread::ReadOutput(bool bFlush)
@@ -136,6 +143,7 @@ void FProcWorkerThread::HandleLine(const QString& RawLine)
 		if (Percent != ProgressPercent)
 		{
 			ProgressPercent = Percent;
+			SetProgress(Percent, 100, false);
 			Q_EMIT ProcProgress(this, Percent);
 		}
 	}
@@ -148,6 +156,7 @@ void FProcWorkerThread::End(bool bSuccess, const QString& Reason)
 		return;
 	}
 	bEnded = true;
+	SetCancellable(false);
 	Status = bSuccess ? EProcWorkerStatus::Succeeded : EProcWorkerStatus::Failed;
 	FailureReason =
 	    bSuccess ? QString()
@@ -169,10 +178,19 @@ void FProcWorkerThread::End(bool bSuccess, const QString& Reason)
 	                   {
 		                   if (bSuccess)
 		                   {
+			                   FinishSucceeded();
 			                   Q_EMIT ProcSuccessed(this);
 		                   }
 		                   else
 		                   {
+			                   if (bCancelled)
+			                   {
+				                   FinishCancelled(FailureReason);
+			                   }
+			                   else
+			                   {
+				                   FinishFailed(FailureReason);
+			                   }
 			                   Q_EMIT ProcFaild(this);
 		                   }
 	                   });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EditorJob.h"
+
 #include <QObject>
 #include <QProcess>
 #include <QString>
@@ -15,10 +17,13 @@ enum class EProcWorkerStatus
 };
 
 // Watches one process of a packaging mission. Everything happens on the main thread: the process
-// is started and read through QProcess, and the two end events are posted to the event loop, so a
-// handler bound right after the mission was started never misses them. Exactly one of
-// ProcSuccessed and ProcFaild fires, once, when the process ends, fails to start or is cancelled.
-class FProcWorkerThread : public QObject
+// is started and read through QProcess, and the end is posted to the event loop, so a handler
+// bound right after the mission was started never misses it. The mission is a job: Execute starts
+// it, Cancel stops the process, its progress is the reported percentage. At the end the job
+// finishes first (with the failure reason as its cause; cancelled when a cancel stopped it), then
+// exactly one of ProcSuccessed and ProcFaild fires, once, when the process ends, fails to start
+// or is cancelled. Its owner keeps it (it does not release itself).
+class FProcWorkerThread : public UEditorJob
 {
 	Q_OBJECT
 
@@ -28,9 +33,8 @@ public:
 	// A process still running is stopped.
 	~FProcWorkerThread() override;
 
+	// Start() under the mission's name.
 	void Execute();
-	// Stops the process; the failure event follows.
-	void Cancel();
 
 	// True once the mission ended with exit status 0.
 	bool IsSucceeded() const { return Status == EProcWorkerStatus::Succeeded; }
@@ -52,6 +56,11 @@ Q_SIGNALS:
 	// A "Packaging progress: N%" line.
 	void ProcProgress(FProcWorkerThread* Worker, int Percent);
 	void ProcOutputLine(FProcWorkerThread* Worker, const QString& Line);
+
+protected:
+	void DoStart() override;
+	// Stops the process; the failure event follows.
+	bool DoCancel() override;
 
 private:
 	void ReadOutput(bool bFlush);

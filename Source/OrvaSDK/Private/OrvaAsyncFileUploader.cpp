@@ -3,6 +3,7 @@
 #include "AwsS3Client.h"
 #include "ConfigCache.h"
 #include "EditorHost.h"
+#include "EditorJobNotification.h"
 #include "Json.h"
 #include "Log.h"
 #include "OrvaSDKSettings.h"
@@ -70,13 +71,6 @@ void UOrvaAsyncFileUploader::DoStart()
 UOrvaAsyncFileUploader::~UOrvaAsyncFileUploader()
 {
 	DestroyClient();
-}
-
-QObject* UOrvaAsyncFileUploader::StepContext() const
-{
-	// The end steps outlive the uploader, which is released right after its end: they hold the
-	// item, and run as long as the host does.
-	return Sdk && Sdk->GetHost() ? static_cast<QObject*>(Sdk->GetHost()) : nullptr;
 }
 
 QString UOrvaAsyncFileUploader::FileLabel() const
@@ -182,10 +176,14 @@ void UOrvaAsyncFileUploader::IssueComponentSts()
 		{
 			UE_LOG(LogTemp, Warning, QStringLiteral("FileSize is more than %1 bytes").arg(Limit));
 		}
-		SpawnRefusalNotification(
-		    FText::Format(LOCTEXT("UploadTooLargeMessage", "{0} is too large to upload ({1} bytes, at most {2})."),
-		                  {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)})
-		        .ToString());
+		if (Sdk && Sdk->GetHost())
+		{
+			const FText Message =
+			    FText::Format(LOCTEXT("UploadTooLargeMessage", "{0} is too large to upload ({1} bytes, at most {2})."),
+			                  {FileLabel(), QLocale().toString(Size), QLocale().toString(Limit)});
+			FEditorJobNotification::ShowEnded(Sdk->GetHost()->Notifications(), EEditorJobState::Failed,
+			                                  Message.ToString(), Message.BuildSourceString());
+		}
 		End(false,
 		    FText::Format(LOCTEXT("UploadCauseTooLarge", "The pak is too large to upload ({0} bytes, at most {1})."),
 		                  {QLocale().toString(Size), QLocale().toString(Limit)})
@@ -281,25 +279,18 @@ void UOrvaAsyncFileUploader::ExcuteUpload(UAwsS3ClientObject* Client)
 	connect(Put, &US3PutObjectOrva::Completed, this, &UOrvaAsyncFileUploader::Aws3SPutObjectCallback);
 	connect(Put, &US3PutObjectOrva::Progress, this, &UOrvaAsyncFileUploader::OnUploadPercents);
 	connect(Put, &US3PutObjectOrva::CredentialsExpired, this, &UOrvaAsyncFileUploader::RenewComponentSts);
-	// Posted before the put can post its end, so the failure step always finds the item.
-	SpawnUploadingNotification();
+	// Shown before the put can end, so its end always finds the item.
+	ShowUploadingNotification();
 	SetPhase(LOCTEXT("UploadPhasePut", "Uploading").ToString());
 	Put->Activate();
 }
 
 void UOrvaAsyncFileUploader::OnUploadPercents(const QString& UploadFilename, int Percentage)
 {
-	if (FileSize >= 0)
-	{
-		SetProgress(FileSize * qBound(0, Percentage, 100) / 100, FileSize, true);
-	}
-	if (UploadNotification)
-	{
-		UploadNotification->SetText(
-		    FText::Format(LOCTEXT("UploadProgressMessage", "{0} Uploading:  {1}%"),
-		                  {FPaths::GetBaseFilename(UploadFilename), QLocale().toString(Percentage)})
-		        .ToString());
-	}
+	// The item's text follows the job's changes.
+	PutLabel = FPaths::GetBaseFilename(UploadFilename);
+	PutPercent = Percentage;
+	SetProgress(FileSize >= 0 ? FileSize * qBound(0, Percentage, 100) / 100 : 0, qMax<qint64>(FileSize, 0), true);
 }
 
 void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObjectResult& Result, ES3Errors Error,
@@ -315,12 +306,10 @@ void UOrvaAsyncFileUploader::Aws3SPutObjectCallback(bool bSuccess, const FPutObj
 	else if (Error == ES3Errors::Cancelled)
 	{
 		bCancelled = true;
-		SpawnUploadCancelledNotification();
 		UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
 	}
 	else
 	{
-		SpawnUploadFailNotification();
 		UE_LOG(
 		    LogTemp, Error,
 		    QStringLiteral("Upload of %1 failed (%2): %3").arg(FileLabel(), AwsS3::ErrorKindName(Error), ErrorMessage));
@@ -396,7 +385,6 @@ bool UOrvaAsyncFileUploader::DoCancel()
 		return true;
 	}
 	UE_LOG(LogTemp, Warning, QStringLiteral("Upload of %1 cancelled").arg(FileLabel()));
-	SpawnUploadCancelledNotification();
 	End(false);
 	return true;
 }
@@ -455,7 +443,6 @@ void UOrvaAsyncFileUploader::CompleteUpload_ResponseReceived(FHttpRequestPtr, FH
 		                   .arg(Detail.isEmpty() ? QString() : QStringLiteral(": ") + Detail));
 		return;
 	}
-	SpawnUploadSuccessNotification();
 	SetPhase(LOCTEXT("UploadPhaseDone", "Stored and confirmed by the service").ToString());
 	End(true);
 	UE_LOG(LogTemp, Warning, QStringLiteral("Complete Upload"));
@@ -467,102 +454,37 @@ void UOrvaAsyncFileUploader::FailCompletion(const QString& Cause)
 	UE_LOG(LogTemp, Error,
 	       QStringLiteral("Upload of %1 stored but not completed (component %2): %3")
 	           .arg(FileLabel(), ComponentId, Cause));
-	SpawnUploadFailNotification();
 	End(false,
 	    FText::Format(LOCTEXT("UploadCauseCompletion", "Stored, but the service did not confirm it: {0}"), {Cause})
 	        .ToString());
 }
 
-void UOrvaAsyncFileUploader::SpawnUploadingNotification()
+void UOrvaAsyncFileUploader::ShowUploadingNotification()
 {
-	AsyncTask(ENamedThreads::GameThread, this,
-	          [this]
-	          {
-		          if (!Sdk || !Sdk->GetHost() || bEnded)
-		          {
-			          return;
-		          }
-		          if (UploadNotification)
-		          {
-			          UploadNotification->ExpireAndFadeout();
-		          }
-		          FNotificationInfo Info(
-		              FText::Format(LOCTEXT("UploadProgressBegin", "{0} Uploading:  0%"), {FileLabel()}).ToString());
-		          Info.bFireAndForget = false;
-		          UploadNotification = Sdk->GetHost()->Notifications().AddNotification(Info);
-		          UploadNotification->SetCompletionState(ENotificationState::Pending);
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnUploadSuccessNotification()
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Item = UploadNotification, Label = FileLabel()]
-	          {
-		          if (!Item)
-		          {
-			          return;
-		          }
-		          const FText Message =
-		              FText::Format(LOCTEXT("UploadSuccessMessage", "{0} is upload Successfully."), {Label});
-		          Item->SetText(Message.ToString());
-		          Item->SetCompletionState(ENotificationState::Success);
-		          Item->ExpireAndFadeout();
-		          // The log keeps the system's own text whatever language the notification is shown in.
-		          UE_LOG(LogTemp, Display, Message.BuildSourceString());
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnUploadFailNotification()
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Item = UploadNotification, Label = FileLabel()]
-	          {
-		          if (!Item)
-		          {
-			          return;
-		          }
-		          const FText Message = FText::Format(LOCTEXT("UploadFailedMessage", "{0} is upload faild."), {Label});
-		          Item->SetText(Message.ToString());
-		          Item->SetCompletionState(ENotificationState::Fail);
-		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Error, Message.BuildSourceString());
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnUploadCancelledNotification()
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Item = UploadNotification, Label = FileLabel()]
-	          {
-		          if (!Item)
-		          {
-			          return;
-		          }
-		          const QString Text =
-		              FText::Format(LOCTEXT("UploadCancelledMessage", "{0} upload cancelled."), {Label}).ToString();
-		          Item->SetText(Text);
-		          Item->SetCompletionState(ENotificationState::Fail);
-		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Warning, Text);
-	          });
-}
-
-void UOrvaAsyncFileUploader::SpawnRefusalNotification(const QString& Text)
-{
-	AsyncTask(ENamedThreads::GameThread, StepContext(),
-	          [Sdk = Sdk, Text]
-	          {
-		          if (!Sdk || !Sdk->GetHost())
-		          {
-			          return;
-		          }
-		          FNotificationInfo Info(Text);
-		          const FNotificationItemPtr Item = Sdk->GetHost()->Notifications().AddNotification(Info);
-		          Item->SetCompletionState(ENotificationState::Fail);
-		          Item->ExpireAndFadeout();
-		          UE_LOG(LogTemp, Error, Text);
-	          });
+	if (UploadNotification || !Sdk || !Sdk->GetHost())
+	{
+		return;
+	}
+	FEditorJobNotificationTexts Texts;
+	Texts.Running = [this](const UEditorJob&)
+	{
+		return PutPercent < 0
+		           ? FText::Format(LOCTEXT("UploadProgressBegin", "{0} Uploading:  0%"), {FileLabel()}).ToString()
+		           : FText::Format(LOCTEXT("UploadProgressMessage", "{0} Uploading:  {1}%"),
+		                           {PutLabel, QLocale().toString(PutPercent)})
+		                 .ToString();
+	};
+	const QString Label = FileLabel();
+	const FText Succeeded = FText::Format(LOCTEXT("UploadSuccessMessage", "{0} is upload Successfully."), {Label});
+	const FText Failed = FText::Format(LOCTEXT("UploadFailedMessage", "{0} is upload faild."), {Label});
+	// The log keeps the system's own text whatever language the notification is shown in.
+	Texts.Succeeded = Succeeded.ToString();
+	Texts.SucceededLog = Succeeded.BuildSourceString();
+	Texts.Failed = Failed.ToString();
+	Texts.FailedLog = Failed.BuildSourceString();
+	Texts.Cancelled = FText::Format(LOCTEXT("UploadCancelledMessage", "{0} upload cancelled."), {Label}).ToString();
+	Texts.CancelledLog = Texts.Cancelled;
+	UploadNotification = FEditorJobNotification::Follow(*this, Sdk->GetHost()->Notifications(), std::move(Texts));
 }
 
 void UOrvaAsyncFileUploader::DestroyClient()
@@ -583,8 +505,7 @@ void UOrvaAsyncFileUploader::End(bool bSuccess, const QString& Cause)
 	bEnded = true;
 	Q_EMIT OnUploadCompleted(bSuccess);
 	DestroyClient();
-	// The notification steps already posted still run: they hold the item, not the uploader. The
-	// job's end releases the uploader.
+	// The job's end shows it on the item and releases the uploader.
 	if (bSuccess)
 	{
 		FinishSucceeded();

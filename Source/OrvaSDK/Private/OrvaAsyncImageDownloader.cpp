@@ -7,7 +7,16 @@
 #include "Texture.h"
 #include "ThreadPool.h"
 
+#include <QCoreApplication>
 #include <QUrl>
+
+namespace
+{
+QString DownloadText(const char* Key, const char* Source)
+{
+	return QCoreApplication::translate("OrvaSDK", Source, Key);
+}
+} // namespace
 
 void UOrvaAsyncImageDownloader::FOnImageCached::BindUObject(QObject* InReceiver, FFunction InFunction)
 {
@@ -32,7 +41,7 @@ bool UOrvaAsyncImageDownloader::FOnImageCached::ExecuteIfBound(const QString& Ur
 }
 
 UOrvaAsyncImageDownloader::UOrvaAsyncImageDownloader(FEditorHost& InHost, QObject* Outer)
-    : QObject(Outer)
+    : UEditorJob(Outer)
     , Host(InHost)
 {
 }
@@ -48,12 +57,17 @@ UOrvaAsyncImageDownloader* UOrvaAsyncImageDownloader::DownloadImage(FEditorHost&
 
 void UOrvaAsyncImageDownloader::Start(QString URL)
 {
-	if (bStarted)
+	if (GetState() != EEditorJobState::Waiting)
 	{
 		return;
 	}
-	bStarted = true;
-	CurrUrl = URL;
+	CurrUrl = std::move(URL);
+	UEditorJob::Start();
+}
+
+void UOrvaAsyncImageDownloader::DoStart()
+{
+	const QString URL = CurrUrl;
 	// Anything but http(s) would let an answer from the service make the editor read local files
 	// or talk to other protocols.
 	const QUrl Parsed(URL, QUrl::StrictMode);
@@ -61,10 +75,12 @@ void UOrvaAsyncImageDownloader::Start(QString URL)
 	if (!Parsed.isValid() || Parsed.host().isEmpty() ||
 	    (Scheme != QLatin1String("http") && Scheme != QLatin1String("https")))
 	{
-		FGameThread::Post(this, [this] { Fail(); });
+		FGameThread::Post(
+		    this, [this]
+		    { Fail(DownloadText("ImageDownloadCauseAddress", "Only web addresses (http and https) are fetched.")); });
 		return;
 	}
-	const FHttpRequestPtr Request = Host.Http().CreateRequest();
+	Request = Host.Http().CreateRequest();
 	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
 	                                  { HandleImageRequest(Req, Resp, bOk); });
 	// A longer body fails the request while it arrives, before it fills memory. A success answer's
@@ -83,13 +99,42 @@ void UOrvaAsyncImageDownloader::Start(QString URL)
 		                         Chunks->Parts.append(Chunk);
 		                         return true;
 	                         });
+	Request->OnRequestProgress(this,
+	                           [this](FHttpRequestPtr, qint64, qint64 Received) { SetProgress(Received, 0, true); });
 	Request->SetURL(URL);
 	Request->SetVerb(QStringLiteral("GET"));
+	SetCancellable(true);
 	Request->ProcessRequest();
+}
+
+bool UOrvaAsyncImageDownloader::DoCancel()
+{
+	if (bCancelRequested)
+	{
+		return false;
+	}
+	bCancelRequested = true;
+	SetCancellable(false);
+	if (Request && !Request->IsFinished())
+	{
+		// Its completion ends the download.
+		Request->CancelRequest();
+		return true;
+	}
+	// Decoding on the pool: what it makes is dropped.
+	Fail(QString());
+	return true;
 }
 
 void UOrvaAsyncImageDownloader::HandleImageRequest(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
 {
+	Request.reset();
+	if (bCancelRequested)
+	{
+		Body.reset();
+		Fail(QString());
+		return;
+	}
 	// Answers other than 2xx are buffered by the HTTP module; they are tried as images all the same.
 	QList<QByteArray> Parts;
 	if (Response && Body && Body->Size > 0)
@@ -108,7 +153,7 @@ void UOrvaAsyncImageDownloader::HandleImageRequest(FHttpRequestPtr, FHttpRespons
 	}
 	if (!bWasSuccessful || !Response || Size == 0 || Size > MaxBodyBytes)
 	{
-		Fail();
+		Fail(DownloadText("ImageDownloadCauseTransfer", "The image could not be fetched."));
 		return;
 	}
 	// Decoding a large image takes long: it runs on the host's pool, and only the texture is made
@@ -153,19 +198,19 @@ void UOrvaAsyncImageDownloader::HandleImageRequest(FHttpRequestPtr, FHttpRespons
 
 void UOrvaAsyncImageDownloader::HandleDecodedImage(std::shared_ptr<FDecodedImage> Image)
 {
-	if (bEnded)
+	if (HasEnded())
 	{
 		return;
 	}
 	if (!Image)
 	{
-		Fail();
+		Fail(DownloadText("ImageDownloadCauseDecode", "The download is not an image the editor can read."));
 		return;
 	}
 	UTexture2DDynamic* Texture = UTexture2DDynamic::Create(Image->Width, Image->Height, PF_B8G8R8A8, true, this);
 	if (!Texture)
 	{
-		Fail();
+		Fail(DownloadText("ImageDownloadCauseDecode", "The download is not an image the editor can read."));
 		return;
 	}
 	Texture->SRGB = true;
@@ -174,28 +219,32 @@ void UOrvaAsyncImageDownloader::HandleDecodedImage(std::shared_ptr<FDecodedImage
 	{
 		EnqueueWriteRawDataToTexture(Host.RenderThread(), Texture, std::move(Image->Pixels));
 	}
-	bEnded = true;
 	Result = Texture;
+	KeepIfOwned();
+	FinishSucceeded();
 	Q_EMIT OnDownloadSucceeded(Texture);
 	OnImageCached.ExecuteIfBound(QString(CurrUrl), Texture);
-	Release();
 }
 
-void UOrvaAsyncImageDownloader::Fail()
+void UOrvaAsyncImageDownloader::Fail(const QString& Cause)
 {
-	if (bEnded)
+	if (HasEnded())
 	{
 		return;
 	}
-	bEnded = true;
+	KeepIfOwned();
+	if (bCancelRequested)
+	{
+		FinishCancelled(DownloadText("UploadCauseCancelled", "Cancelled"));
+	}
+	else
+	{
+		FinishFailed(Cause);
+	}
 	Q_EMIT OnDownloadFailed(nullptr);
-	Release();
 }
 
-void UOrvaAsyncImageDownloader::Release()
+void UOrvaAsyncImageDownloader::KeepIfOwned()
 {
-	if (!parent())
-	{
-		deleteLater();
-	}
+	SetAutoDelete(!parent());
 }

@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "Paths.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
 
@@ -14,10 +15,20 @@ namespace
 // Ticks from 1 January of year 1 to the Unix epoch.
 constexpr qint64 EpochTicks = 621355968000000000LL;
 constexpr qint64 TicksPerMillisecond = 10000;
+
+// Why an upload that reached no stored screenshot failed, in the words of the service's requests.
+QString ServiceCause(FEditorHost& Host, const FHttpResponsePtr& Response)
+{
+	if (const auto* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>())
+	{
+		return Sdk->DescribeServiceFailure(Response);
+	}
+	return QCoreApplication::translate("OrvaSDK", "The SDK is not running.", "UploadCauseNoSdk");
+}
 } // namespace
 
 UOrvaAsyncImageUploader::UOrvaAsyncImageUploader(FEditorHost& InHost, QObject* Outer)
-    : QObject(Outer)
+    : UEditorJob(Outer)
     , Host(InHost)
 {
 }
@@ -58,13 +69,18 @@ QByteArray UOrvaAsyncImageUploader::MultipartSuffix(const QString& Boundary)
 
 void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 {
-	if (bStarted)
+	if (GetState() != EEditorJobState::Waiting)
 	{
 		return;
 	}
-	bStarted = true;
-	LocalPath = InLocalPath;
+	LocalPath = std::move(InLocalPath);
+	UEditorJob::Start();
+}
 
+void UOrvaAsyncImageUploader::DoStart()
+{
+	SetTitle(QCoreApplication::translate("OrvaSDK", "Upload the screenshot {0}", "ImageUploadJobTitle")
+	             .replace(QStringLiteral("{0}"), FPaths::GetCleanFilename(LocalPath)));
 	QString Token;
 	QString WorldId;
 	QString BaseUrl = UOrvaSDKSubsystem::DefaultServiceBaseUrl();
@@ -75,7 +91,7 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 		BaseUrl = Sdk->GetServiceBaseUrl();
 	}
 
-	const FHttpRequestPtr Request = Host.Http().CreateRequest();
+	Request = Host.Http().CreateRequest();
 	Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
 	Request->SetHeader(QStringLiteral("Authorization"), Token);
 	const QString Boundary = MakeBoundary(NowTicks());
@@ -95,35 +111,60 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 	    !Request->SetContentSource(Body))
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Cannot Read File %1").arg(LocalPath));
-		FGameThread::Post(this,
-		                  [this]
-		                  {
-			                  Q_EMIT OnUploadFailed(FOrvaImageData());
-			                  Release();
-		                  });
+		Request.reset();
+		const QString Cause =
+		    QCoreApplication::translate("OrvaSDK", "The screenshot {0} cannot be read.", "ImageUploadCauseUnreadable")
+		        .replace(QStringLiteral("{0}"), FPaths::GetCleanFilename(LocalPath));
+		FGameThread::Post(this, [this, Cause] { End(nullptr, Cause); });
 		return;
 	}
+	const qint64 Total = Body.GetLength();
+	SetProgress(0, Total, true);
+	Request->OnRequestProgress(this,
+	                           [this, Total](FHttpRequestPtr, qint64 Sent, qint64) { SetProgress(Sent, Total, true); });
 	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
 	                                  { HandleImageRequest(Req, Resp, bOk); });
+	SetCancellable(true);
 	Request->ProcessRequest();
+}
+
+bool UOrvaAsyncImageUploader::DoCancel()
+{
+	if (!Request || bCancelRequested)
+	{
+		return false;
+	}
+	bCancelRequested = true;
+	SetCancellable(false);
+	Request->CancelRequest();
+	return true;
 }
 
 void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
+	Request.reset();
+	if (bCancelRequested)
+	{
+		UE_LOG(LogTemp, Warning,
+		       QStringLiteral("Upload of the screenshot %1 cancelled").arg(FPaths::GetCleanFilename(LocalPath)));
+		End(nullptr);
+		return;
+	}
 	if (!Response)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Response Is Not Valid"));
 		// Whoever waits for this upload learns that it ended.
-		Q_EMIT OnUploadFailed(FOrvaImageData());
-		Release();
+		End(nullptr, ServiceCause(Host, Response));
 		return;
 	}
 	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
 	if (!Answer)
 	{
-		Q_EMIT OnUploadFailed(FOrvaImageData());
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: Upload Image Failed"));
-		Release();
+		End(nullptr,
+		    QCoreApplication::translate("OrvaSDK", "The service gave an answer that cannot be read (HTTP {0}).",
+		                                "UploadCauseUnreadable")
+		        .replace(QStringLiteral("{0}"), QString::number(Response->GetResponseCode())));
 		return;
 	}
 	// A refusal comes back as an object too (the service's "detail"): only a stored screenshot has
@@ -135,8 +176,7 @@ void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponseP
 		       QStringLiteral("Error for UploadImage: the service did not store %1 (status %2)")
 		           .arg(FPaths::GetCleanFilename(LocalPath))
 		           .arg(Status));
-		Q_EMIT OnUploadFailed(FOrvaImageData());
-		Release();
+		End(nullptr, ServiceCause(Host, Response));
 		return;
 	}
 	FOrvaImageData Image;
@@ -145,15 +185,31 @@ void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponseP
 	Image.Size = FJson::GetInt64(*Answer, QStringLiteral("size"));
 	Image.Url = LocalPath;
 	Image.Id = FJson::GetString(*Answer, QStringLiteral("id"));
-	Q_EMIT OnUploadSucceeded(Image);
+	End(&Image);
 	UE_LOG(LogTemp, Warning, QStringLiteral("Image Upload Success: ImageId is %1").arg(Image.Id));
-	Release();
 }
 
-void UOrvaAsyncImageUploader::Release()
+void UOrvaAsyncImageUploader::End(const FOrvaImageData* Stored, const QString& Cause)
 {
-	if (!parent())
+	if (HasEnded())
 	{
-		deleteLater();
+		return;
 	}
+	// An uploader someone owns stays theirs.
+	SetAutoDelete(!parent());
+	if (Stored)
+	{
+		FinishSucceeded();
+		Q_EMIT OnUploadSucceeded(*Stored);
+		return;
+	}
+	if (bCancelRequested)
+	{
+		FinishCancelled(QCoreApplication::translate("OrvaSDK", "Cancelled", "UploadCauseCancelled"));
+	}
+	else
+	{
+		FinishFailed(Cause);
+	}
+	Q_EMIT OnUploadFailed(FOrvaImageData());
 }

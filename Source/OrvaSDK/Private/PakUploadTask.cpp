@@ -58,6 +58,26 @@ QString Unquoted(QString Etag)
 }
 } // namespace
 
+UPakPartJob::UPakPartJob(const FAwsUploader& Record, QObject* Parent)
+    : UEditorJob(Parent)
+    , PartNumber(Record.Part_Number)
+    , UploadId(Record.Upload_Id)
+{
+	SetCancellable(true);
+}
+
+bool UPakPartJob::DoCancel()
+{
+	bCancelRequested = true;
+	SetCancellable(false);
+	// Its completion ends the part; without a PUT under way, the next attempt does.
+	if (Request && !Request->IsFinished())
+	{
+		Request->CancelRequest();
+	}
+	return true;
+}
+
 FPakUploadTask::FPakUploadTask(const FAwsUploader& InRecord, const QString& InFilePath, qint64 InOffset,
                                qint64 InLength, UOrvaPakUploadSubsystem* InOwner)
     : Record(InRecord)
@@ -66,6 +86,12 @@ FPakUploadTask::FPakUploadTask(const FAwsUploader& InRecord, const QString& InFi
     , Length(InLength)
     , Owner(InOwner)
 {
+	if (InOwner)
+	{
+		Job = new UPakPartJob(Record, InOwner);
+		Job->Start();
+		Q_EMIT InOwner->OnPakPartJobStarted(Job);
+	}
 }
 
 void FPakUploadTask::DoWork()
@@ -81,13 +107,17 @@ void FPakUploadTask::DoWork()
 void FPakUploadTask::SendPart()
 {
 	auto* Subsystem = qobject_cast<UOrvaPakUploadSubsystem*>(Owner.Get());
-	if (!Subsystem || !Subsystem->GetHost())
+	if (!Subsystem || !Subsystem->GetHost() || EndIfCancelled())
 	{
 		return;
 	}
 	// Another part of this upload already ended it: a retry would only add bytes to a failed upload.
 	if (Attempts > 0 && Subsystem->HasUploadFailed(Record.Upload_Id))
 	{
+		if (Job)
+		{
+			Job->FinishFailed(QStringLiteral("not sent again: %1").arg(Subsystem->GetUploadProblem(Record.Upload_Id)));
+		}
 		return;
 	}
 	FHttpRequestPtr Request = Subsystem->GetHost()->Http().CreateRequest();
@@ -103,6 +133,12 @@ void FPakUploadTask::SendPart()
 		return;
 	}
 	++Attempts;
+	if (UPakPartJob* PartJob = Job)
+	{
+		PartJob->Request = Request;
+		Request->OnRequestProgress(PartJob, [PartJob, Total = Length](FHttpRequestPtr, qint64 Sent, qint64)
+		                           { PartJob->SetProgress(Sent, Total, true); });
+	}
 	auto Self = std::make_shared<FPakUploadTask>(*this);
 	Request->OnProcessRequestComplete(
 	    Subsystem, [Self](FHttpRequestPtr InRequest, FHttpResponsePtr Response, bool bWasSuccessful)
@@ -112,6 +148,14 @@ void FPakUploadTask::SendPart()
 
 void FPakUploadTask::ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful)
 {
+	if (Job)
+	{
+		Job->Request.reset();
+	}
+	if (EndIfCancelled())
+	{
+		return;
+	}
 	if (Response)
 	{
 		UE_LOG(LogTemp, Warning, QStringLiteral("%1").arg(Response->GetContentAsString()));
@@ -155,6 +199,10 @@ void FPakUploadTask::ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr 
 		Fail(QStringLiteral("arrived damaged: the store holds MD5 %1, the part sent has %2").arg(Stored, Sent));
 		return;
 	}
+	if (Job)
+	{
+		Job->FinishSucceeded();
+	}
 	if (auto* Subsystem = qobject_cast<UOrvaPakUploadSubsystem*>(Owner.Get()))
 	{
 		Subsystem->PartAnswered(Record, Etag, true);
@@ -187,10 +235,33 @@ void FPakUploadTask::Fail(const QString& Problem)
 	       QStringLiteral("FPakUploadTask: part %1 of upload %2 %3")
 	           .arg(Record.Part_Number)
 	           .arg(Record.Upload_Id, Problem));
+	if (Job)
+	{
+		Job->FinishFailed(Problem);
+	}
 	if (auto* Subsystem = qobject_cast<UOrvaPakUploadSubsystem*>(Owner.Get()))
 	{
 		Subsystem->PartAnswered(Record, QString(), false, Problem);
 	}
+}
+
+bool FPakUploadTask::EndIfCancelled()
+{
+	if (!Job || !Job->bCancelRequested)
+	{
+		return false;
+	}
+	const QString Why = QStringLiteral("cancelled");
+	UE_LOG(
+	    LogTemp, Warning,
+	    QStringLiteral("FPakUploadTask: part %1 of upload %2 %3").arg(Record.Part_Number).arg(Record.Upload_Id, Why));
+	Job->FinishCancelled(Why);
+	// The upload cannot complete without the part.
+	if (auto* Subsystem = qobject_cast<UOrvaPakUploadSubsystem*>(Owner.Get()))
+	{
+		Subsystem->PartAnswered(Record, QString(), false, Why);
+	}
+	return true;
 }
 
 void FPakUploadTask::Log(const QString& Message)

@@ -75,12 +75,8 @@ private:
 	void RenewComponentSts_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
 	void CompleteUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
 
-	void SpawnUploadingNotification();
-	void SpawnUploadSuccessNotification();
-	void SpawnUploadFailNotification();
-	void SpawnUploadCancelledNotification();
-	// A failure before anything was sent (the file is too large): its own item, in the fail state.
-	void SpawnRefusalNotification(const QString& Text);
+	// The put's item, from its start to the upload's end; once only.
+	void ShowUploadingNotification();
 	// Reads the "sts" object of a credentials answer; false when it holds no usable key.
 	static bool ReadCredentials(const QJsonObject& Sts, FAwsCredentials& OutCredentials, QString& OutRegion);
 	// The most bytes a pak may have: 2 GiB, or [AwsS3] MaxUploadBytes of the settings when set.
@@ -96,7 +92,6 @@ private:
 	void End(bool bSuccess, const QString& Cause = QString());
 	void DestroyClient();
 	QString FileLabel() const;
-	QObject* StepContext() const;
 
 	QPointer<UOrvaSDKSubsystem> Sdk;
 	QString BucketName;
@@ -115,6 +110,9 @@ private:
 	FAwsCredentials Credentials;
 	QString Region;
 	qint64 FileSize = -1;
+	// What the put said last: the file it sends and how far it is (-1 before it said anything).
+	QString PutLabel;
+	int PutPercent = -1;
 	bool bEnded = false;
 	bool bCancelled = false;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EditorJob.h"
 #include "Http.h"
 #include "OrvaSDKSubsystem.h"
 
@@ -10,12 +11,13 @@
 class FEditorHost;
 
 // Uploads one local image file as a screenshot of the current world: a multipart form POST whose
-// answer describes the stored image. At most one of the two events fires, once, on the main
-// thread and never inside Start, so binding right after UploadImage is in time.
+// answer describes the stored image. It is a job: its progress is the request's bytes sent, and
+// it ends once, on the main thread and never inside Start, so binding right after UploadImage is
+// in time. At the end the job finishes first (with the cause when it failed), then exactly one of
+// the two events fires; a cancelled upload fires OnUploadFailed.
 //
-// Ownership: an uploader without a parent owns itself and is released after its answer was
-// handled (or after it reported that it could not send).
-class UOrvaAsyncImageUploader : public QObject
+// Ownership: an uploader without a parent owns itself and is released after its end.
+class UOrvaAsyncImageUploader : public UEditorJob
 {
 	Q_OBJECT
 	Q_PROPERTY(QString LocalPath MEMBER LocalPath)
@@ -27,6 +29,7 @@ public:
 	// Creates a self-owned uploader and starts it with the path.
 	static UOrvaAsyncImageUploader* UploadImage(FEditorHost& Host, QString InLocalPath);
 
+	// Starts with the path; an uploader that runs or has ended is not started again.
 	void Start(QString InLocalPath);
 
 	// The boundary: 27 hyphens and the low 32 bits of a tick count as a signed decimal.
@@ -43,10 +46,17 @@ Q_SIGNALS:
 	void OnUploadSucceeded(FOrvaImageData ImageData);
 	void OnUploadFailed(FOrvaImageData ImageData);
 
+protected:
+	void DoStart() override;
+	// Aborts the request under way; its completion ends the upload as cancelled.
+	bool DoCancel() override;
+
 private:
 	void HandleImageRequest(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful);
-	void Release();
+	// Ends the job with Cause (a success when Stored is given) and fires the matching event.
+	void End(const FOrvaImageData* Stored, const QString& Cause = QString());
 
 	FEditorHost& Host;
-	bool bStarted = false;
+	FHttpRequestPtr Request;
+	bool bCancelRequested = false;
 };

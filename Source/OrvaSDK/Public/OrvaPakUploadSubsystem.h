@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EditorJob.h"
 #include "EditorSubsystem.h"
 #include "Http.h"
 
@@ -66,6 +67,8 @@ Q_SIGNALS:
 	// The endpoint completed the upload (or refused to), or a part failed for good: the object is
 	// in the store when true. False comes once per round of parts.
 	void OnPakUploadFinished(const QString& UploadId, bool bSuccess);
+	// A part's task was made: its job (a UPakPartJob) runs until the part ends, and can cancel it.
+	void OnPakPartJobStarted(UEditorJob* Job);
 
 private:
 	friend class FPakUploadTask;

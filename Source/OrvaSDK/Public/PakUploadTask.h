@@ -1,12 +1,42 @@
 #pragma once
 
+#include "EditorJob.h"
 #include "Http.h"
 #include "OrvaPakUploadSubsystem.h"
 #include "ThreadPool.h"
 
+#include <QPointer>
 #include <QString>
 
 class UOrvaPakUploadSubsystem;
+
+// The job of one part, made with its task on the main thread, a child of the subsystem: it runs
+// from then until the part was taken (succeeded), failed for good (with the problem), or was
+// cancelled. Its progress is the part's bytes sent. A cancel aborts the PUT under way, or keeps
+// the next attempt from going; the upload then ends as failed, as for any part that did not go.
+class UPakPartJob : public UEditorJob
+{
+	Q_OBJECT
+
+public:
+	UPakPartJob(const FAwsUploader& Record, QObject* Parent);
+
+	qint32 GetPartNumber() const { return PartNumber; }
+	QString GetUploadId() const { return UploadId; }
+
+protected:
+	void DoStart() override {}
+	bool DoCancel() override;
+
+private:
+	friend class FPakUploadTask;
+
+	qint32 PartNumber = 0;
+	QString UploadId;
+	// The PUT under way, if any.
+	FHttpRequestPtr Request;
+	bool bCancelRequested = false;
+};
 
 // Sends one part of a presigned multi-part upload: bytes [(n - 1) x S, n x S) of the file for
 // part n and slice size S (the last part is shorter). Run as a self-deleting task on the host's
@@ -17,7 +47,8 @@ class UOrvaPakUploadSubsystem;
 // The part carries its "Content-MD5" (hashed on the pool thread), so a part damaged on the way is
 // refused. A part the store could not take (500, 503, SlowDown, RequestTimeout, a dropped
 // connection, a stall) goes again after a jittered exponential pause, as the store's own puts do;
-// a refusal, or the last attempt failing, ends the upload with the store's code.
+// a refusal, or the last attempt failing, ends the upload with the store's code. Each part is a
+// job (UPakPartJob), announced by the subsystem's OnPakPartJobStarted.
 class FPakUploadTask : public FNonAbandonableTask
 {
 public:
@@ -34,12 +65,16 @@ public:
 	static void Log(const QString& Message);
 
 	const FAwsUploader& GetRecord() const { return Record; }
+	// Shared by the copies of the task; null once the subsystem is gone.
+	UPakPartJob* GetJob() const { return Job; }
 
 private:
 	void SendPart();
 	// Sends the part again after a pause when attempts are left; false when none are.
 	bool RetryLater(const QString& Why);
 	void Fail(const QString& Problem);
+	// Ends a part whose cancel was asked for; false when none was.
+	bool EndIfCancelled();
 
 	FAwsUploader Record;
 	QString FilePath;
@@ -49,4 +84,5 @@ private:
 	// The part's MD5, raw; empty when its bytes could not be read.
 	QByteArray Md5;
 	int Attempts = 0;
+	QPointer<UPakPartJob> Job;
 };
