@@ -127,7 +127,19 @@ FLocalS3Server::~FLocalS3Server()
 	if (!LogPath.empty())
 	{
 		::unlink(LogPath.c_str());
+		::unlink(ClockPath.c_str());
 	}
+}
+
+FLocalS3Server::FClockShift::FClockShift(const FLocalS3Server& InServer, long long Seconds)
+    : Server(InServer)
+{
+	std::ofstream(Server.ClockPath, std::ios::trunc) << Seconds;
+}
+
+FLocalS3Server::FClockShift::~FClockShift()
+{
+	std::ofstream(Server.ClockPath, std::ios::trunc) << 0;
 }
 
 std::string FLocalS3Server::ServerCommand()
@@ -183,6 +195,7 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 	}
 	::close(LogFd);
 	LogPath = Template;
+	ClockPath = LogPath + ".clock";
 
 	std::vector<std::string> Arguments = {Program, "-H", "127.0.0.1", "-p", "0"};
 	// moto leaves out checks of the store the plugin talks to (a body against its "Content-MD5",
@@ -194,7 +207,7 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 	{
 		Arguments = {Python, Script, "-H", "127.0.0.1", "-p", "0"};
 	}
-	std::vector<std::string> Set = {"PYTHONUNBUFFERED=1"};
+	std::vector<std::string> Set = {"PYTHONUNBUFFERED=1", "ORVA_LOCAL_STORE_CLOCK_OFFSET_FILE=" + ClockPath};
 	if (Authentication == EAuthentication::Enforced)
 	{
 		Set.push_back("INITIAL_NO_AUTH_ACTION_COUNT=" + std::to_string(UnauthenticatedBootstrapCalls));

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -43,6 +45,25 @@ bool WaitForExit(pid_t Pid, std::chrono::milliseconds Limit, int& OutStatus)
 	}
 }
 } // namespace
+
+FTempDir::FTempDir()
+{
+	const char* Base = std::getenv("TMPDIR");
+	std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") + "/OrvaTest-XXXXXX";
+	if (::mkdtemp(Template.data()) != nullptr)
+	{
+		Root = Template;
+	}
+}
+
+FTempDir::~FTempDir()
+{
+	if (!Root.empty())
+	{
+		std::error_code Ignored;
+		std::filesystem::remove_all(Root, Ignored);
+	}
+}
 
 FTestProcess::~FTestProcess()
 {
@@ -147,11 +168,8 @@ std::string FTestProcess::WaitForLine(const std::string& Text, std::chrono::mill
 			}
 		}
 		// An ended program prints no more; its last lines were read above.
-		int Status = 0;
-		if (::waitpid(Pid, &Status, WNOHANG) == Pid)
+		if (HasEnded())
 		{
-			::kill(-Pid, SIGKILL);
-			Pid = -1;
 			return {};
 		}
 		if (std::chrono::steady_clock::now() >= Deadline)
@@ -170,16 +188,47 @@ int FTestProcess::Stop(int Signal, std::chrono::milliseconds Grace)
 		return -1;
 	}
 	::kill(-Pid, Signal);
+	return Wait(Grace);
+}
+
+int FTestProcess::Wait(std::chrono::milliseconds Limit)
+{
+	if (Pid <= 0)
+	{
+		return LastExitCode;
+	}
 	int Status = 0;
-	if (!WaitForExit(Pid, Grace, Status))
+	if (!WaitForExit(Pid, Limit, Status))
 	{
 		Kill();
 		return -1;
 	}
+	Reap(Status);
+	return LastExitCode;
+}
+
+bool FTestProcess::HasEnded()
+{
+	if (Pid <= 0)
+	{
+		return true;
+	}
+	int Status = 0;
+	const pid_t Result = ::waitpid(Pid, &Status, WNOHANG);
+	if (Result == 0)
+	{
+		return false;
+	}
+	Reap(Result == Pid ? Status : -1);
+	return true;
+}
+
+void FTestProcess::Reap(int Status)
+{
 	// What the program started goes with it.
 	::kill(-Pid, SIGKILL);
 	Pid = -1;
-	return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+	LastExitCode = Status >= 0 && WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
 void FTestProcess::Kill()
@@ -190,6 +239,7 @@ void FTestProcess::Kill()
 		int Status = 0;
 		::waitpid(Pid, &Status, 0);
 		Pid = -1;
+		LastExitCode = -1;
 	}
 }
 
@@ -201,4 +251,49 @@ std::string FTestProcess::OutputText() const
 std::string FTestProcess::ErrorText() const
 {
 	return Error.empty() ? std::string() : ReadWhole(Error);
+}
+
+FProgramRun RunProgram(const std::vector<std::string>& Arguments, std::chrono::milliseconds Limit,
+                       const std::vector<std::string>& Set, const std::vector<std::string>& Unset)
+{
+	FProgramRun Run;
+	const FTempDir Temp;
+	const std::string Folder = Temp.Path().string();
+	if (Folder.empty())
+	{
+		Run.Error = "cannot make a temporary folder";
+		return Run;
+	}
+	{
+		FTestProcess Process;
+		const std::string Problem = Process.Start(Arguments, Folder + "/stdout", Folder + "/stderr", Set, Unset);
+		if (Problem.empty())
+		{
+			const auto Deadline = std::chrono::steady_clock::now() + Limit;
+			while (!Process.HasEnded() && std::chrono::steady_clock::now() < Deadline)
+			{
+				std::this_thread::sleep_for(std::chrono::milliseconds(10));
+			}
+			Run.bEnded = !Process.IsRunning();
+			Process.Kill();
+			Run.ExitCode = Run.bEnded ? Process.ExitCode() : -1;
+			Run.Output = Process.OutputText();
+			Run.Error = Process.ErrorText();
+		}
+		else
+		{
+			Run.Error = Problem;
+		}
+	}
+	return Run;
+}
+
+std::vector<std::string> ProgramLine(const QString& Program, const QStringList& Arguments)
+{
+	std::vector<std::string> Line{Program.toStdString()};
+	for (const QString& Argument : Arguments)
+	{
+		Line.push_back(Argument.toStdString());
+	}
+	return Line;
 }
