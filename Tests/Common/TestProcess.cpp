@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +47,34 @@ bool WaitForExit(pid_t Pid, std::chrono::milliseconds Limit, int& OutStatus)
 }
 } // namespace
 
+bool IsExecutableFile(const std::string& Path)
+{
+	struct stat Info
+	{
+	};
+	return ::stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) && ::access(Path.c_str(), X_OK) == 0;
+}
+
+std::string FindProgram(const std::string& Name)
+{
+	if (Name.find('/') != std::string::npos)
+	{
+		return IsExecutableFile(Name) ? Name : std::string();
+	}
+	const char* Path = std::getenv("PATH");
+	std::istringstream Dirs(Path != nullptr ? Path : "");
+	std::string Dir;
+	while (std::getline(Dirs, Dir, ':'))
+	{
+		const std::string Candidate = (Dir.empty() ? std::string(".") : Dir) + "/" + Name;
+		if (IsExecutableFile(Candidate))
+		{
+			return Candidate;
+		}
+	}
+	return {};
+}
+
 FTempDir::FTempDir()
 {
 	const char* Base = std::getenv("TMPDIR");
@@ -77,6 +106,11 @@ std::string FTestProcess::Start(const std::vector<std::string>& Arguments, const
 	if (Pid > 0 || Arguments.empty())
 	{
 		return Pid > 0 ? "already running" : "no program";
+	}
+	const std::string Program = FindProgram(Arguments[0]);
+	if (Program.empty())
+	{
+		return "cannot find " + Arguments[0];
 	}
 	Output = OutputPath;
 	Error = ErrorPath.empty() ? OutputPath : ErrorPath;
@@ -136,7 +170,7 @@ std::string FTestProcess::Start(const std::vector<std::string>& Arguments, const
 		::dup2(ErrFd, STDERR_FILENO);
 		const int Null = ::open("/dev/null", O_RDONLY);
 		::dup2(Null, STDIN_FILENO);
-		::execve(Argv[0], Argv.data(), Envp.data());
+		::execve(Program.c_str(), Argv.data(), Envp.data());
 		::_exit(127);
 	}
 	::close(OutFd);

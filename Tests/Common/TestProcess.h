@@ -36,9 +36,9 @@ public:
 	FTestProcess(const FTestProcess&) = delete;
 	FTestProcess& operator=(const FTestProcess&) = delete;
 
-	// Starts Arguments[0] with the rest as its arguments and the test's environment with Unset
-	// removed and Set ("NAME=VALUE") added. Standard output goes to OutputPath, standard error to
-	// ErrorPath (the same file when empty). Empty on success, else the reason.
+	// Starts Arguments[0] (found as FindProgram finds it) with the rest as its arguments and the test's environment
+	// with Unset removed and Set ("NAME=VALUE") added. Standard output goes to OutputPath, standard error to ErrorPath
+	// (the same file when empty). Empty on success, else the reason.
 	std::string Start(const std::vector<std::string>& Arguments, const std::string& OutputPath,
 	                  const std::string& ErrorPath = {}, const std::vector<std::string>& Set = {},
 	                  const std::vector<std::string>& Unset = {});
@@ -76,6 +76,11 @@ private:
 	std::string Output;
 	std::string Error;
 };
+
+// Name itself when it holds a "/", else the first executable file of that name in the folders of
+// PATH, as a shell finds it; empty when there is none.
+std::string FindProgram(const std::string& Name);
+bool IsExecutableFile(const std::string& Path);
 
 // A program run to its end, as the tests of the editor programs run them.
 struct FProgramRun
