@@ -6,7 +6,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-image-formats-plugins qt6-tools-dev libqt6opengl6-dev
   qt6-l10n-tools
   libgtest-dev googletest
-  libcpp-httplib-dev libsqlite3-dev libssl-dev sqlite3 libexpat1-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
+  libcpp-httplib-dev libsqlite3-dev libsqlitecpp-dev libssl-dev sqlite3 libexpat1-dev nlohmann-json3-dev libcli11-dev zlib1g-dev
   wrk curl openssl
   clang clang-14 lld libclang-rt-14-dev clang-tidy
 )

@@ -16,7 +16,9 @@ scripts/localstore.sh.
   is allowed only when the role's policies and the session policy both allow it, and neither
   denies it (moto ignores session policies).
 - Temporary credentials past their expiration are refused with ExpiredToken (400) on S3 requests,
-  as AWS does (moto keeps accepting them), so short-lived credentials really run out.
+  as AWS does (moto keeps accepting them), so short-lived credentials really run out. Tests move
+  the clock of this check instead of waiting: the file named by ORVA_LOCAL_STORE_CLOCK_OFFSET_FILE
+  holds whole seconds added to the time of each check.
 - CopyObject and UploadPartCopy also need s3:GetObject (s3:GetObjectVersion with a versionId) on
   the source object, granted to the caller's credentials or by the source bucket's policy, as on
   AWS (moto checks only s3:PutObject on the target).
@@ -25,7 +27,9 @@ scripts/localstore.sh.
 import base64
 import binascii
 import contextvars
+import datetime
 import hashlib
+import os
 import re
 import sys
 from urllib.parse import parse_qs, unquote, urlparse
@@ -227,9 +231,21 @@ def _session_verdict(request, resource):
 
 _check_action_permitted = IAMRequestBase.check_action_permitted
 
+_clock_offset_file = os.environ.get("ORVA_LOCAL_STORE_CLOCK_OFFSET_FILE")
+
+def expiry_now():
+    offset = 0
+    if _clock_offset_file:
+        try:
+            with open(_clock_offset_file, encoding="ascii") as file:
+                offset = int(file.read().strip() or "0")
+        except (OSError, ValueError):
+            offset = 0
+    return utcnow() + datetime.timedelta(seconds=offset)
+
 def check_action_permitted(self, resource):
     assumed = assumed_role_of(self._access_key) if isinstance(self, S3IAMRequest) else None
-    if assumed is not None and assumed.expiration <= utcnow():
+    if assumed is not None and assumed.expiration <= expiry_now():
         raise ExpiredToken()
     _check_action_permitted(self, resource)
     if self._action == "sts:GetCallerIdentity":

@@ -4,6 +4,18 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string_view>
+
+// FBoundedServer replaces httplib's private connection loop (process_and_close_socket) and reads
+// its protected members, none of which httplib promises to keep. Another release may rename or
+// reorder them, or call the loop differently, and still compile; so the server builds only against
+// the release it was written and tested for. Moving to another release means reading its
+// Server::process_and_close_socket and process_request again, then changing this line.
+#ifndef CPPHTTPLIB_VERSION
+#error "cpp-httplib without CPPHTTPLIB_VERSION is older than FBoundedServer supports (0.11.4)"
+#endif
+static_assert(std::string_view(CPPHTTPLIB_VERSION) == "0.11.4",
+              "FBoundedServer overrides cpp-httplib 0.11.4 internals; check them against this release");
 
 namespace OrvaDev
 {

@@ -13,14 +13,14 @@
 #include <unordered_map>
 #include <vector>
 
-struct sqlite3;
-
 namespace OrvaDev
 {
 
 class FSqliteConnection;
 
-// Raised for failures of the database itself (disk full, corruption); the API answers 500.
+// Raised when the database cannot be used (Open) or a change breaks the store's own rules. Failures
+// of the database itself (disk full, corruption) come as SQLite::Exception; both are
+// std::runtime_error, and the API answers 500 for either.
 class FStoreError : public std::runtime_error
 {
 public:
@@ -98,6 +98,7 @@ public:
 private:
 	class FLease;
 	class FWorldListChange;
+	class FWorldWrite;
 	FLease Acquire();
 	void Release(std::unique_ptr<FSqliteConnection> Connection);
 	std::unique_ptr<FSqliteConnection> OpenConnection();

@@ -2,6 +2,7 @@
 // OrvaDevService.
 
 #include "LocalS3Server.h"
+#include "ServiceProcess.h"
 #include "TestPrinters.h"
 
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -80,22 +80,17 @@ public:
 
 	FRunResult Run(const QStringList& Arguments, int TimeoutMs = 120000) const
 	{
-		QProcess Process;
-		QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-		Environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Path(QStringLiteral("config")));
-		Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-		Process.setProcessEnvironment(Environment);
-		Process.start(QStringLiteral(ORVA_EDITOR_CMD), Arguments);
+		const FProgramRun Ran = RunProgram(
+		    ProgramLine(QStringLiteral(ORVA_EDITOR_CMD), Arguments), std::chrono::milliseconds(TimeoutMs),
+		    {"XDG_CONFIG_HOME=" + Path(QStringLiteral("config")).toStdString(), "QT_QPA_PLATFORM=offscreen"});
 		FRunResult Result;
-		if (!Process.waitForStarted() || !Process.waitForFinished(TimeoutMs))
+		if (!Ran.bEnded)
 		{
-			Process.kill();
-			Process.waitForFinished();
 			return Result;
 		}
-		Result.ExitCode = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
-		Result.StdoutLines = Lines(Process.readAllStandardOutput());
-		Result.StderrLines = Lines(Process.readAllStandardError());
+		Result.ExitCode = Ran.ExitCode;
+		Result.StdoutLines = Lines(QByteArray::fromStdString(Ran.Output));
+		Result.StderrLines = Lines(QByteArray::fromStdString(Ran.Error));
 		return Result;
 	}
 };
@@ -106,45 +101,25 @@ public:
 class FDevService
 {
 public:
-	explicit FDevService(const QString& DataDir, const QStringList& Extra = {})
+	explicit FDevService(const QString& DataDir, const std::vector<std::string>& Extra = {})
+	    : Process(ORVA_DEV_SERVICE, DataDir.toStdString(), WithDemoCreator(Extra))
 	{
-		Process.start(QStringLiteral(ORVA_DEV_SERVICE),
-		              QStringList{QStringLiteral("--data"), DataDir, QStringLiteral("--host"),
-		                          QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QStringLiteral("0"),
-		                          QStringLiteral("--creator"), QStringLiteral("demo@orva.dev:orva-demo:Demo Creator")} +
-		                  Extra);
-		const QRegularExpression Address(
-		    QStringLiteral("^OrvaDevService listening on (http://127\\.0\\.0\\.1:\\d+/api/v1/)$"));
-		while (Process.waitForReadyRead(10000) || Process.canReadLine())
+		Problem = Process.Start();
+		if (Problem.empty())
 		{
-			if (!Process.canReadLine())
-			{
-				continue;
-			}
-			const QRegularExpressionMatch Match = Address.match(QString::fromUtf8(Process.readLine()).trimmed());
-			if (Match.hasMatch())
-			{
-				BaseUrl = Match.captured(1);
-				break;
-			}
+			BaseUrl = QString::fromStdString(Process.BaseUrl());
 		}
 	}
 
-	~FDevService()
+	static std::vector<std::string> WithDemoCreator(std::vector<std::string> Extra)
 	{
-		if (Process.state() != QProcess::NotRunning)
-		{
-			Process.terminate();
-			if (!Process.waitForFinished(10000))
-			{
-				Process.kill();
-				Process.waitForFinished();
-			}
-		}
+		Extra.insert(Extra.begin(), {"--host", "127.0.0.1", "--creator", "demo@orva.dev:orva-demo:Demo Creator"});
+		return Extra;
 	}
 
+	FDevServiceProcess Process;
+	std::string Problem;
 	QString BaseUrl;
-	QProcess Process;
 };
 #endif
 } // namespace
@@ -214,15 +189,8 @@ TEST(CommandletTest, PublishDemoRunsAgainstOrvaDevService)
 	FLocalS3Server Store;
 	ASSERT_EQ(Store.Start(), "");
 	const std::string Bucket = "orva-components";
-	FDevService Service(Run.Path(QStringLiteral("service")),
-	                    {QStringLiteral("--storage-sts"), QStringLiteral("--storage-endpoint"),
-	                     QString::fromStdString(Store.Endpoint()), QStringLiteral("--storage-bucket"),
-	                     QString::fromStdString(Bucket), QStringLiteral("--storage-access-key-id"),
-	                     QString::fromStdString(Store.AdminCredentials().AccessKeyId),
-	                     QStringLiteral("--storage-secret-access-key"),
-	                     QString::fromStdString(Store.AdminCredentials().SecretAccessKey)});
-	ASSERT_FALSE(Service.BaseUrl.isEmpty())
-	    << "OrvaDevService printed no address: " << Service.Process.readAllStandardError().toStdString();
+	FDevService Service(Run.Path(QStringLiteral("service")), Store.ServiceStsOptions(Bucket));
+	ASSERT_FALSE(Service.BaseUrl.isEmpty()) << "OrvaDevService did not start: " << Service.Problem;
 	Run.WriteSettings(Service.BaseUrl);
 	{
 		QFile Settings(Run.Path(QStringLiteral("config/BrackenfoldStudios/ORVA/OrvaSDK.ini")));

@@ -3,6 +3,7 @@
 
 #include "GameThread.h"
 #include "LoopbackHttpServer.h"
+#include "TestProcess.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -70,27 +70,24 @@ TEST(PreflightScriptTest, TheReportPrintsAsJsonWithItsFindings)
 	                      "call UOrvaSDKSubsystem.GetPreflightReport\n"));
 
 	// The loopback server answers on this thread, so the run is waited for by turning the event loop.
-	QProcess Process;
-	QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-	Environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Dir + QStringLiteral("/config"));
-	Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-	Process.setProcessEnvironment(Environment);
-	Process.start(QStringLiteral(ORVA_EDITOR_CMD),
-	              {Dir + QStringLiteral("/Project/Project.uproject"), QStringLiteral("-run=OrvaSDK"),
-	               QStringLiteral("-script=") + Dir + QStringLiteral("/Check.orva")});
-	ASSERT_TRUE(Process.waitForStarted());
-	FGameThread::RunUntil([&] { return Process.state() == QProcess::NotRunning; }, 120000);
-	if (Process.state() != QProcess::NotRunning)
+	FTestProcess Process;
+	ASSERT_EQ(
+	    Process.Start(
+	        ProgramLine(QStringLiteral(ORVA_EDITOR_CMD),
+	                    {Dir + QStringLiteral("/Project/Project.uproject"), QStringLiteral("-run=OrvaSDK"),
+	                     QStringLiteral("-script=") + Dir + QStringLiteral("/Check.orva")}),
+	        QString(Dir + QStringLiteral("/stdout")).toStdString(),
+	        QString(Dir + QStringLiteral("/stderr")).toStdString(),
+	        {"XDG_CONFIG_HOME=" + QString(Dir + QStringLiteral("/config")).toStdString(), "QT_QPA_PLATFORM=offscreen"}),
+	    "");
+	if (!FGameThread::RunUntil([&] { return Process.HasEnded(); }, 120000))
 	{
-		Process.kill();
-		Process.waitForFinished();
 		FAIL() << "OrvaEditorCmd did not end";
 	}
-	const QString Errors = QString::fromUtf8(Process.readAllStandardError());
-	ASSERT_EQ(Process.exitCode(), 0) << qPrintable(Errors.right(2000));
+	const QString Errors = QString::fromStdString(Process.ErrorText());
+	ASSERT_EQ(Process.ExitCode(), 0) << qPrintable(Errors.right(2000));
 
-	const QStringList Lines =
-	    QString::fromUtf8(Process.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+	const QStringList Lines = QString::fromStdString(Process.OutputText()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 	ASSERT_FALSE(Lines.isEmpty());
 	const QJsonObject Line = QJsonDocument::fromJson(Lines.last().toUtf8()).object();
 	EXPECT_EQ(Line.value(QStringLiteral("call")).toString(), QStringLiteral("UOrvaSDKSubsystem.GetPreflightReport"));

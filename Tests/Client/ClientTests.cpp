@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDevice>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <optional>
@@ -115,15 +114,13 @@ protected:
 	// Runs the client to its end; its exit code, the log it wrote in Log.
 	int Run(const QStringList& Args)
 	{
-		QProcess Client;
-		QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
-		Environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Root.path() + QStringLiteral("/config"));
-		Client.setProcessEnvironment(Environment);
-		Client.start(Executable, Args);
-		EXPECT_TRUE(Client.waitForFinished(60000));
+		const FProgramRun Ran =
+		    RunProgram(ProgramLine(Executable, Args), std::chrono::seconds(60),
+		               {"XDG_CONFIG_HOME=" + QString(Root.path() + QStringLiteral("/config")).toStdString()});
+		EXPECT_TRUE(Ran.bEnded);
 		QFile File(LogPath);
 		Log = File.open(QIODevice::ReadOnly) ? QString::fromUtf8(File.readAll()) : QString();
-		return Client.exitStatus() == QProcess::NormalExit ? Client.exitCode() : -1;
+		return Ran.ExitCode;
 	}
 
 	QString BareToken() const { return QString::fromStdString(Token); }
@@ -180,12 +177,13 @@ TEST_F(ClientTest, APakTheCommandletCompressedPlaysAndADamagedBlockIsRefused)
 	                     .arg(Identifier)
 	                     .toUtf8());
 	ConfigFile.close();
-	QProcess Build;
-	Build.start(QStringLiteral(ORVA_EDITOR_CMD),
-	            {Project + QStringLiteral("/Proj.uproject"), QStringLiteral("-run=HotPatcher"),
-	             QStringLiteral("-config=") + Config});
-	ASSERT_TRUE(Build.waitForFinished(60000));
-	ASSERT_EQ(Build.exitCode(), 0) << Build.readAllStandardError().toStdString();
+	const FProgramRun Build =
+	    RunProgram(ProgramLine(QStringLiteral(ORVA_EDITOR_CMD),
+	                           {Project + QStringLiteral("/Proj.uproject"), QStringLiteral("-run=HotPatcher"),
+	                            QStringLiteral("-config=") + Config}),
+	               std::chrono::seconds(60));
+	ASSERT_TRUE(Build.bEnded);
+	ASSERT_EQ(Build.ExitCode, 0) << Build.Error;
 	// The client takes the component from the pak's name, as the editor hands it over.
 	const QString Pak = Root.path() + QStringLiteral("/") + ComponentId + QStringLiteral(".pak");
 	ASSERT_TRUE(

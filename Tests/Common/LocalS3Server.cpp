@@ -37,34 +37,6 @@ std::string ReadWhole(const std::string& Path)
 	return Text.str();
 }
 
-bool IsExecutable(const std::string& Path)
-{
-	struct stat Info
-	{
-	};
-	return ::stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) && ::access(Path.c_str(), X_OK) == 0;
-}
-
-std::string FindOnPath(const std::string& Name)
-{
-	if (Name.find('/') != std::string::npos)
-	{
-		return IsExecutable(Name) ? Name : std::string();
-	}
-	const char* Path = std::getenv("PATH");
-	std::istringstream Dirs(Path != nullptr ? Path : "");
-	std::string Dir;
-	while (std::getline(Dirs, Dir, ':'))
-	{
-		const std::string Candidate = (Dir.empty() ? std::string(".") : Dir) + "/" + Name;
-		if (IsExecutable(Candidate))
-		{
-			return Candidate;
-		}
-	}
-	return {};
-}
-
 // The Python that runs moto: the interpreter its launcher names when the launcher is a Python
 // script, else python3 on the PATH (a pyenv or venv shim runs the right one).
 std::string MotoPython(const std::string& Launcher)
@@ -77,12 +49,12 @@ std::string MotoPython(const std::string& Launcher)
 		std::string Interpreter = First.substr(2);
 		Interpreter.erase(0, Interpreter.find_first_not_of(' '));
 		Interpreter = Interpreter.substr(0, Interpreter.find(' '));
-		if (IsExecutable(Interpreter))
+		if (IsExecutableFile(Interpreter))
 		{
 			return Interpreter;
 		}
 	}
-	return FindOnPath("python3");
+	return FindProgram("python3");
 }
 
 // An application/x-www-form-urlencoded body: blanks as "+", everything else but A-Z a-z 0-9
@@ -127,7 +99,19 @@ FLocalS3Server::~FLocalS3Server()
 	if (!LogPath.empty())
 	{
 		::unlink(LogPath.c_str());
+		::unlink(ClockPath.c_str());
 	}
+}
+
+FLocalS3Server::FClockShift::FClockShift(const FLocalS3Server& InServer, long long Seconds)
+    : Server(InServer)
+{
+	std::ofstream(Server.ClockPath, std::ios::trunc) << Seconds;
+}
+
+FLocalS3Server::FClockShift::~FClockShift()
+{
+	std::ofstream(Server.ClockPath, std::ios::trunc) << 0;
 }
 
 std::string FLocalS3Server::ServerCommand()
@@ -138,7 +122,7 @@ std::string FLocalS3Server::ServerCommand()
 
 bool FLocalS3Server::IsAvailable()
 {
-	if (!FindOnPath(ServerCommand()).empty())
+	if (!FindProgram(ServerCommand()).empty())
 	{
 		return true;
 	}
@@ -168,7 +152,7 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 	{
 		return {};
 	}
-	const std::string Program = FindOnPath(ServerCommand());
+	const std::string Program = FindProgram(ServerCommand());
 	if (Program.empty())
 	{
 		return "cannot find " + ServerCommand() + " (install moto[server], see scripts/install-deps.sh)";
@@ -183,6 +167,7 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 	}
 	::close(LogFd);
 	LogPath = Template;
+	ClockPath = LogPath + ".clock";
 
 	std::vector<std::string> Arguments = {Program, "-H", "127.0.0.1", "-p", "0"};
 	// moto leaves out checks of the store the plugin talks to (a body against its "Content-MD5",
@@ -194,7 +179,7 @@ std::string FLocalS3Server::Start(EAuthentication Authentication)
 	{
 		Arguments = {Python, Script, "-H", "127.0.0.1", "-p", "0"};
 	}
-	std::vector<std::string> Set = {"PYTHONUNBUFFERED=1"};
+	std::vector<std::string> Set = {"PYTHONUNBUFFERED=1", "ORVA_LOCAL_STORE_CLOCK_OFFSET_FILE=" + ClockPath};
 	if (Authentication == EAuthentication::Enforced)
 	{
 		Set.push_back("INITIAL_NO_AUTH_ACTION_COUNT=" + std::to_string(UnauthenticatedBootstrapCalls));

@@ -96,6 +96,22 @@ public:
 	AwsSigV4::FCredentials IssueUploadCredentials(const std::string& Bucket, const std::string& Key,
 	                                              int DurationSeconds = 900) const;
 
+	// Moves the store's clock Seconds ahead for as long as the returned object lives, so that a test
+	// sees temporary credentials run out without waiting for them (only the expiry check reads
+	// this clock). The store may be shared by a suite; the object puts the clock back.
+	class FClockShift
+	{
+	public:
+		FClockShift(const FLocalS3Server& InServer, long long Seconds);
+		~FClockShift();
+		FClockShift(const FClockShift&) = delete;
+		FClockShift& operator=(const FClockShift&) = delete;
+
+	private:
+		const FLocalS3Server& Server;
+	};
+	[[nodiscard]] FClockShift MoveClock(long long Seconds) const { return FClockShift(*this, Seconds); }
+
 	// Why the last IssueUploadCredentials() failed.
 	const std::string& GetLastProblem() const { return LastProblem; }
 
@@ -108,6 +124,7 @@ private:
 	FTestProcess Process;
 	int ServerPort = 0;
 	std::string LogPath;
+	std::string ClockPath;
 	AwsSigV4::FCredentials Admin;
 	std::string Account;
 	std::string AdminUserArn;

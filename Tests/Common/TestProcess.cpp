@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -44,6 +47,53 @@ bool WaitForExit(pid_t Pid, std::chrono::milliseconds Limit, int& OutStatus)
 }
 } // namespace
 
+bool IsExecutableFile(const std::string& Path)
+{
+	struct stat Info
+	{
+	};
+	return ::stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) && ::access(Path.c_str(), X_OK) == 0;
+}
+
+std::string FindProgram(const std::string& Name)
+{
+	if (Name.find('/') != std::string::npos)
+	{
+		return IsExecutableFile(Name) ? Name : std::string();
+	}
+	const char* Path = std::getenv("PATH");
+	std::istringstream Dirs(Path != nullptr ? Path : "");
+	std::string Dir;
+	while (std::getline(Dirs, Dir, ':'))
+	{
+		const std::string Candidate = (Dir.empty() ? std::string(".") : Dir) + "/" + Name;
+		if (IsExecutableFile(Candidate))
+		{
+			return Candidate;
+		}
+	}
+	return {};
+}
+
+FTempDir::FTempDir()
+{
+	const char* Base = std::getenv("TMPDIR");
+	std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") + "/OrvaTest-XXXXXX";
+	if (::mkdtemp(Template.data()) != nullptr)
+	{
+		Root = Template;
+	}
+}
+
+FTempDir::~FTempDir()
+{
+	if (!Root.empty())
+	{
+		std::error_code Ignored;
+		std::filesystem::remove_all(Root, Ignored);
+	}
+}
+
 FTestProcess::~FTestProcess()
 {
 	Kill();
@@ -56,6 +106,11 @@ std::string FTestProcess::Start(const std::vector<std::string>& Arguments, const
 	if (Pid > 0 || Arguments.empty())
 	{
 		return Pid > 0 ? "already running" : "no program";
+	}
+	const std::string Program = FindProgram(Arguments[0]);
+	if (Program.empty())
+	{
+		return "cannot find " + Arguments[0];
 	}
 	Output = OutputPath;
 	Error = ErrorPath.empty() ? OutputPath : ErrorPath;
@@ -115,7 +170,7 @@ std::string FTestProcess::Start(const std::vector<std::string>& Arguments, const
 		::dup2(ErrFd, STDERR_FILENO);
 		const int Null = ::open("/dev/null", O_RDONLY);
 		::dup2(Null, STDIN_FILENO);
-		::execve(Argv[0], Argv.data(), Envp.data());
+		::execve(Program.c_str(), Argv.data(), Envp.data());
 		::_exit(127);
 	}
 	::close(OutFd);
@@ -147,11 +202,8 @@ std::string FTestProcess::WaitForLine(const std::string& Text, std::chrono::mill
 			}
 		}
 		// An ended program prints no more; its last lines were read above.
-		int Status = 0;
-		if (::waitpid(Pid, &Status, WNOHANG) == Pid)
+		if (HasEnded())
 		{
-			::kill(-Pid, SIGKILL);
-			Pid = -1;
 			return {};
 		}
 		if (std::chrono::steady_clock::now() >= Deadline)
@@ -170,16 +222,47 @@ int FTestProcess::Stop(int Signal, std::chrono::milliseconds Grace)
 		return -1;
 	}
 	::kill(-Pid, Signal);
+	return Wait(Grace);
+}
+
+int FTestProcess::Wait(std::chrono::milliseconds Limit)
+{
+	if (Pid <= 0)
+	{
+		return LastExitCode;
+	}
 	int Status = 0;
-	if (!WaitForExit(Pid, Grace, Status))
+	if (!WaitForExit(Pid, Limit, Status))
 	{
 		Kill();
 		return -1;
 	}
+	Reap(Status);
+	return LastExitCode;
+}
+
+bool FTestProcess::HasEnded()
+{
+	if (Pid <= 0)
+	{
+		return true;
+	}
+	int Status = 0;
+	const pid_t Result = ::waitpid(Pid, &Status, WNOHANG);
+	if (Result == 0)
+	{
+		return false;
+	}
+	Reap(Result == Pid ? Status : -1);
+	return true;
+}
+
+void FTestProcess::Reap(int Status)
+{
 	// What the program started goes with it.
 	::kill(-Pid, SIGKILL);
 	Pid = -1;
-	return WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+	LastExitCode = Status >= 0 && WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
 }
 
 void FTestProcess::Kill()
@@ -190,6 +273,7 @@ void FTestProcess::Kill()
 		int Status = 0;
 		::waitpid(Pid, &Status, 0);
 		Pid = -1;
+		LastExitCode = -1;
 	}
 }
 
@@ -201,4 +285,49 @@ std::string FTestProcess::OutputText() const
 std::string FTestProcess::ErrorText() const
 {
 	return Error.empty() ? std::string() : ReadWhole(Error);
+}
+
+FProgramRun RunProgram(const std::vector<std::string>& Arguments, std::chrono::milliseconds Limit,
+                       const std::vector<std::string>& Set, const std::vector<std::string>& Unset)
+{
+	FProgramRun Run;
+	const FTempDir Temp;
+	const std::string Folder = Temp.Path().string();
+	if (Folder.empty())
+	{
+		Run.Error = "cannot make a temporary folder";
+		return Run;
+	}
+	{
+		FTestProcess Process;
+		const std::string Problem = Process.Start(Arguments, Folder + "/stdout", Folder + "/stderr", Set, Unset);
+		if (Problem.empty())
+		{
+			const auto Deadline = std::chrono::steady_clock::now() + Limit;
+			while (!Process.HasEnded() && std::chrono::steady_clock::now() < Deadline)
+			{
+				std::this_thread::sleep_for(std::chrono::milliseconds(10));
+			}
+			Run.bEnded = !Process.IsRunning();
+			Process.Kill();
+			Run.ExitCode = Run.bEnded ? Process.ExitCode() : -1;
+			Run.Output = Process.OutputText();
+			Run.Error = Process.ErrorText();
+		}
+		else
+		{
+			Run.Error = Problem;
+		}
+	}
+	return Run;
+}
+
+std::vector<std::string> ProgramLine(const QString& Program, const QStringList& Arguments)
+{
+	std::vector<std::string> Line{Program.toStdString()};
+	for (const QString& Argument : Arguments)
+	{
+		Line.push_back(Argument.toStdString());
+	}
+	return Line;
 }

@@ -134,8 +134,7 @@ TEST(DevServiceAccounts, TokensExpireAfterTheirLifetime)
 {
 	FTestService Service;
 	// The test moves the service's clock past the lifetime rather than waiting for it.
-	const std::filesystem::path ClockFile = Service.DataDir().parent_path() / "clock-offset";
-	ASSERT_EQ(Service.Start({"--token-lifetime", "60", "--clock-offset-file", ClockFile.string()}), "");
+	ASSERT_EQ(Service.Start({"--token-lifetime", "60"}), "");
 	const httplib::Result Token = Service.PostJson(
 	    "auth/token?role=creator",
 	    R"({"email":"alice@example.com","grant_type":"password","guest_token":"string","password":"alice-Secret-1"})",
@@ -145,9 +144,9 @@ TEST(DevServiceAccounts, TokensExpireAfterTheirLifetime)
 	const std::string Bearer = StringOf(ObjectOf(Token), "access_token");
 
 	EXPECT_EQ(Service.Get("me", Bearer)->status, 200);
-	std::ofstream(ClockFile) << 30;
+	Service.SetClockOffset(30);
 	EXPECT_EQ(Service.Get("me", Bearer)->status, 200);
-	std::ofstream(ClockFile) << 61;
+	Service.SetClockOffset(61);
 	EXPECT_EQ(Service.Get("me", Bearer)->status, 401);
 }
 
@@ -196,7 +195,7 @@ TEST(DevServiceAccounts, SeedFileCreatesEmailAndPhoneAccounts)
 		{"email":"carol@example.com","password":"carol-pw","display_name":"Carol"},
 		{"phone":"+4930123456","password":"dave-pw"}]})";
 
-	FDevServiceProcess Process(Temp.Path() / "data", {"--seed-file", SeedFile.string()});
+	FDevServiceProcess Process(ORVA_DEVSERVICE_PATH, Temp.Path() / "data", {"--seed-file", SeedFile.string()});
 	ASSERT_EQ(Process.Start(), "");
 	const std::unique_ptr<httplib::Client> Client = Process.MakeClient();
 
@@ -219,7 +218,7 @@ TEST(DevServiceAccounts, ABrokenSeedFileStopsTheStart)
 	FTempDir Temp;
 	const std::filesystem::path SeedFile = Temp.Path() / "seed.json";
 	std::ofstream(SeedFile) << R"({"creators":[{"email":"carol@example.com"}]})";
-	FDevServiceProcess Process(Temp.Path() / "data", {"--seed-file", SeedFile.string()});
+	FDevServiceProcess Process(ORVA_DEVSERVICE_PATH, Temp.Path() / "data", {"--seed-file", SeedFile.string()});
 	EXPECT_NE(Process.Start(), "");
 	EXPECT_NE(Process.StderrText().find("\"password\" is missing"), std::string::npos) << Process.StderrText();
 }

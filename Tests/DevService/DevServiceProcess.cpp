@@ -1,100 +1,7 @@
 #include "DevServiceProcess.h"
 
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-
-namespace
-{
-constexpr auto StartTimeout = std::chrono::seconds(20);
-constexpr auto StopGrace = std::chrono::seconds(10);
-} // namespace
-
-FTempDir::FTempDir()
-{
-	const char* Base = std::getenv("TMPDIR");
-	std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") + "/OrvaDevServiceTest-XXXXXX";
-	if (::mkdtemp(Template.data()) != nullptr)
-	{
-		Root = Template;
-	}
-}
-
-FTempDir::~FTempDir()
-{
-	if (!Root.empty())
-	{
-		std::error_code Ignored;
-		std::filesystem::remove_all(Root, Ignored);
-	}
-}
-
-FDevServiceProcess::FDevServiceProcess(std::filesystem::path InDataDir, std::vector<std::string> InArguments)
-    : DataDir(std::move(InDataDir))
-    , Arguments(std::move(InArguments))
-{
-	static int Counter = 0;
-	const std::string Suffix = std::to_string(::getpid()) + "-" + std::to_string(++Counter) + ".log";
-	StdoutPath = DataDir.parent_path() / ("service-stdout-" + Suffix);
-	StderrPath = DataDir.parent_path() / ("service-stderr-" + Suffix);
-}
-
-FDevServiceProcess::~FDevServiceProcess()
-{
-	Kill();
-}
-
-std::string FDevServiceProcess::Start()
-{
-	std::vector<std::string> Argv = {ORVA_DEVSERVICE_PATH, "--data", DataDir.string(), "--port", "0"};
-	Argv.insert(Argv.end(), Arguments.begin(), Arguments.end());
-	// A restart appends to the same files; only what this start prints counts.
-	std::error_code Ignored;
-	std::filesystem::remove(StdoutPath, Ignored);
-	if (std::string Problem = Process.Start(Argv, StdoutPath.string(), StderrPath.string()); !Problem.empty())
-	{
-		return Problem;
-	}
-	const std::string Prefix = "OrvaDevService listening on http://127.0.0.1:";
-	Line = Process.WaitForLine({}, StartTimeout);
-	if (Line.empty())
-	{
-		Kill();
-		return "no address line; stderr: " + StderrText();
-	}
-	if (Line.rfind(Prefix, 0) != 0)
-	{
-		Kill();
-		return "unexpected address line: " + Line;
-	}
-	ServicePort = std::atoi(Line.c_str() + Prefix.size());
-	return {};
-}
-
-int FDevServiceProcess::Stop(int Signal)
-{
-	return Process.Stop(Signal, StopGrace);
-}
-
-void FDevServiceProcess::Kill()
-{
-	Process.Kill();
-}
-
-std::string FDevServiceProcess::StderrText() const
-{
-	return Process.ErrorText();
-}
-
-std::unique_ptr<httplib::Client> FDevServiceProcess::MakeClient() const
-{
-	auto Client = std::make_unique<httplib::Client>("127.0.0.1", ServicePort);
-	Client->set_read_timeout(20, 0);
-	Client->set_write_timeout(20, 0);
-	Client->set_connection_timeout(5, 0);
-	return Client;
-}
+#include <csignal>
+#include <fstream>
 
 std::string Api(const std::string& Relative)
 {
@@ -163,8 +70,9 @@ std::string TinyJpeg()
 
 std::string FTestService::Start(const std::vector<std::string>& Extra)
 {
-	BaseArguments = {"--creator", AliceEmail + ":" + AlicePassword + ":Alice Example", "--creator",
-	                 BobPhone + ":" + BobPassword};
+	BaseArguments = {"--creator",           AliceEmail + ":" + AlicePassword + ":Alice Example",
+	                 "--creator",           BobPhone + ":" + BobPassword,
+	                 "--clock-offset-file", ClockFile.string()};
 	BaseArguments.insert(BaseArguments.end(), Extra.begin(), Extra.end());
 	return Restart({});
 }
@@ -177,7 +85,7 @@ std::string FTestService::Restart(const std::vector<std::string>& Extra)
 	}
 	std::vector<std::string> Arguments = BaseArguments;
 	Arguments.insert(Arguments.end(), Extra.begin(), Extra.end());
-	Service = std::make_unique<FDevServiceProcess>(Data, Arguments);
+	Service = std::make_unique<FDevServiceProcess>(ORVA_DEVSERVICE_PATH, Data, Arguments);
 	std::string Problem = Service->Start();
 	if (Problem.empty())
 	{
@@ -213,6 +121,11 @@ httplib::Result FTestService::PatchJson(const std::string& Path, const std::stri
 httplib::Result FTestService::Get(const std::string& Path, const std::string& Token)
 {
 	return HttpClient->Get(Api(Path), JsonHeaders(Token));
+}
+
+void FTestService::SetClockOffset(int64_t Seconds)
+{
+	std::ofstream(ClockFile, std::ios::trunc) << Seconds;
 }
 
 QJsonObject FTestService::CreateWorld(const std::string& Token)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TestProcess.h"
+#include "ServiceProcess.h"
 
 #include <httplib.h>
 
@@ -10,62 +10,12 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-// A folder under the system temp folder, removed with everything in it.
-class FTempDir
-{
-public:
-	FTempDir();
-	~FTempDir();
-	FTempDir(const FTempDir&) = delete;
-	FTempDir& operator=(const FTempDir&) = delete;
-
-	const std::filesystem::path& Path() const { return Root; }
-
-private:
-	std::filesystem::path Root;
-};
-
-// One OrvaDevService process on a free loopback port. It is killed when the object goes, so a
-// failed assertion never leaves a service running.
-class FDevServiceProcess
-{
-public:
-	FDevServiceProcess(std::filesystem::path InDataDir, std::vector<std::string> InArguments);
-	~FDevServiceProcess();
-	FDevServiceProcess(const FDevServiceProcess&) = delete;
-	FDevServiceProcess& operator=(const FDevServiceProcess&) = delete;
-
-	// Starts the program and waits for its address line. Empty on success, else the reason.
-	std::string Start();
-
-	// Sends the signal and waits for the exit; the exit code, or -1 for a death by signal or a
-	// process that had to be killed after the grace time.
-	int Stop(int Signal);
-	void Kill();
-	bool IsRunning() const { return Process.IsRunning(); }
-	pid_t ProcessId() const { return Process.ProcessId(); }
-
-	const std::string& AddressLine() const { return Line; }
-	int Port() const { return ServicePort; }
-	std::string StderrText() const;
-
-	std::unique_ptr<httplib::Client> MakeClient() const;
-
-private:
-	std::filesystem::path DataDir;
-	std::vector<std::string> Arguments;
-	std::filesystem::path StdoutPath;
-	std::filesystem::path StderrPath;
-	FTestProcess Process;
-	std::string Line;
-	int ServicePort = 0;
-};
 
 // The relative API path under the service's base address, as the plugin builds it.
 std::string Api(const std::string& Relative);
@@ -114,6 +64,10 @@ public:
 	httplib::Result PatchJson(const std::string& Path, const std::string& Body, const std::string& Token);
 	httplib::Result Get(const std::string& Path, const std::string& Token);
 
+	// Sets the service's clock Seconds past the wall clock, read at each request: a test moves it
+	// past an expiry, or into the next second, instead of waiting.
+	void SetClockOffset(int64_t Seconds);
+
 	// POST "me/worlds" with the plugin's body; the new world's object (empty on failure).
 	QJsonObject CreateWorld(const std::string& Token);
 
@@ -124,6 +78,7 @@ public:
 private:
 	FTempDir Temp;
 	std::filesystem::path Data = Temp.Path() / "data";
+	std::filesystem::path ClockFile = Temp.Path() / "clock-offset";
 	std::vector<std::string> BaseArguments;
 	std::unique_ptr<FDevServiceProcess> Service;
 	std::unique_ptr<httplib::Client> HttpClient;

@@ -136,7 +136,7 @@ TEST(DevServiceProcessLife, ASecondServiceOnTheSameDataIsRefused)
 {
 	FTestService Service;
 	ASSERT_EQ(Service.Start(), "");
-	FDevServiceProcess Second(Service.DataDir(), {});
+	FDevServiceProcess Second(ORVA_DEVSERVICE_PATH, Service.DataDir(), {});
 	EXPECT_NE(Second.Start(), "");
 	EXPECT_NE(Second.StderrText().find("in use"), std::string::npos) << Second.StderrText();
 	EXPECT_EQ(Service.Get("me", Service.LoginAlice())->status, 200);

@@ -5,10 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <ctime>
-#include <thread>
-
 namespace
 {
 
@@ -61,19 +57,13 @@ protected:
 	}
 
 	// "last_update" counts whole seconds: a write that changes nothing else shows only when it
-	// lands in a later second than the list before it.
-	static void WaitForNextSecond()
-	{
-		const std::time_t Start = std::time(nullptr);
-		while (std::time(nullptr) == Start)
-		{
-			std::this_thread::sleep_for(std::chrono::milliseconds(10));
-		}
-	}
+	// lands in a later second than the list before it. The service's clock is moved on a second.
+	void MoveToNextSecond() { Service.SetClockOffset(++ClockOffset); }
 
 	FTestService Service;
 	std::string Alice;
 	std::string Bob;
+	int64_t ClockOffset = 0;
 };
 
 TEST_F(DevServiceWorldList, EveryKindOfWriteShowsInTheNextList)
@@ -92,7 +82,7 @@ TEST_F(DevServiceWorldList, EveryKindOfWriteShowsInTheNextList)
 	ListMatchingEachWorld(Alice);
 
 	// A screenshot only touches "last_update"; making it the title image adds "image".
-	WaitForNextSecond();
+	MoveToNextSecond();
 	const FPluginMultipart Form = MakePluginMultipart("shot.png", TinyPng());
 	const httplib::Result Upload = Service.Client().Post(Api("worlds/" + Second + "/screenshots"), JsonHeaders(Alice),
 	                                                     Form.Body, Form.ContentType);
@@ -112,7 +102,7 @@ TEST_F(DevServiceWorldList, EveryKindOfWriteShowsInTheNextList)
 	const std::string Component = StringOf(JsonOf(Registered).array().at(0).toObject(), "id");
 	ASSERT_EQ(Service.PostJson("components/" + Component + "/sts", R"({"size":42})", Alice)->status, 200);
 	ListMatchingEachWorld(Alice);
-	WaitForNextSecond();
+	MoveToNextSecond();
 	const httplib::Result Done =
 	    Service.Client().Patch(Api("components/" + Component + "/sts"), {{"Authorization", "Bearer " + Alice}},
 	                           R"({"checksum":"9f86d081884c7d65"})", "application/json; charset=utf-8");

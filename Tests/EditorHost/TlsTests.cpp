@@ -1,8 +1,8 @@
 #include "GameThread.h"
 #include "Http.h"
+#include "TestProcess.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
@@ -23,14 +23,15 @@ TEST(HttpTls, SelfSignedCertificateIsRefused)
 	QTemporaryDir Dir;
 	const QString Key = Dir.filePath(QStringLiteral("key.pem"));
 	const QString Cert = Dir.filePath(QStringLiteral("cert.pem"));
-	QProcess OpenSsl;
-	OpenSsl.start(QStringLiteral("openssl"),
-	              {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-	               QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), Key,
-	               QStringLiteral("-out"), Cert, QStringLiteral("-days"), QStringLiteral("1"), QStringLiteral("-subj"),
-	               QStringLiteral("/CN=127.0.0.1")});
-	ASSERT_TRUE(OpenSsl.waitForFinished(30000));
-	ASSERT_EQ(OpenSsl.exitCode(), 0) << OpenSsl.readAllStandardError().toStdString();
+	const FProgramRun OpenSsl =
+	    RunProgram(ProgramLine(QStringLiteral("openssl"),
+	                           {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+	                            QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), Key,
+	                            QStringLiteral("-out"), Cert, QStringLiteral("-days"), QStringLiteral("1"),
+	                            QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}),
+	               std::chrono::seconds(30));
+	ASSERT_TRUE(OpenSsl.bEnded);
+	ASSERT_EQ(OpenSsl.ExitCode, 0) << OpenSsl.Error;
 
 	QFile KeyFile(Key);
 	QFile CertFile(Cert);

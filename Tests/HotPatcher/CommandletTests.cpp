@@ -3,6 +3,7 @@
 
 #include "CraftedPak.h"
 #include "PakFile.h"
+#include "TestProcess.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -12,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -29,18 +29,16 @@ struct FRun
 
 FRun RunEditorCmd(const QStringList& Arguments)
 {
-	QProcess Process;
-	Process.start(QStringLiteral(ORVA_EDITOR_CMD), Arguments);
+	const FProgramRun Ran =
+	    RunProgram(ProgramLine(QStringLiteral(ORVA_EDITOR_CMD), Arguments), std::chrono::seconds(60));
 	FRun Run;
-	if (!Process.waitForFinished(60000))
+	if (!Ran.bEnded)
 	{
-		Process.kill();
-		Process.waitForFinished();
 		return Run;
 	}
-	Run.ExitCode = Process.exitStatus() == QProcess::NormalExit ? Process.exitCode() : -1;
-	Run.Stdout = QString::fromUtf8(Process.readAllStandardOutput());
-	Run.StderrLines = QString::fromUtf8(Process.readAllStandardError()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+	Run.ExitCode = Ran.ExitCode;
+	Run.Stdout = QString::fromStdString(Ran.Output);
+	Run.StderrLines = QString::fromStdString(Ran.Error).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 	return Run;
 }
 

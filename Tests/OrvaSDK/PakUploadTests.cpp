@@ -6,6 +6,7 @@
 #include "OrvaPakUploadSubsystem.h"
 #include "OrvaSDKModule.h"
 #include "PakUploadTask.h"
+#include "ServiceProcess.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -14,7 +15,6 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QPointer>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrlQuery>
@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <vector>
 
 namespace
@@ -527,37 +528,27 @@ protected:
 		ASSERT_TRUE(Problem.empty()) << Problem;
 		ASSERT_TRUE(Store.CreateBucket(Bucket));
 		ASSERT_TRUE(Data.isValid());
-		Service.setProgram(QStringLiteral(ORVA_DEVSERVICE_PATH));
-		Service.setArguments({QStringLiteral("--data"), Data.path(), QStringLiteral("--storage-endpoint"),
-		                      QString::fromStdString(Store.Endpoint()), QStringLiteral("--storage-bucket"),
-		                      QString::fromStdString(Bucket), QStringLiteral("--storage-access-key-id"),
-		                      QString::fromStdString(Store.AdminCredentials().AccessKeyId),
-		                      QStringLiteral("--storage-secret-access-key"),
-		                      QString::fromStdString(Store.AdminCredentials().SecretAccessKey),
-		                      QStringLiteral("--storage-endpoint-port"), QStringLiteral("0")});
-		Service.start();
-		ASSERT_TRUE(Service.waitForStarted(5000));
-		QByteArray Lines;
-		while (!Lines.contains("listening on") && Service.waitForReadyRead(10000))
-		{
-			Lines += Service.readAllStandardOutput();
-		}
+		// The parts go to the service's own storage endpoint, which passes them on to the store.
+		Service.emplace(ORVA_DEVSERVICE_PATH, Data.path().toStdString() + "/data",
+		                std::vector<std::string>{"--storage-endpoint", Store.Endpoint(), "--storage-bucket", Bucket,
+		                                         "--storage-access-key-id", Store.AdminCredentials().AccessKeyId,
+		                                         "--storage-secret-access-key",
+		                                         Store.AdminCredentials().SecretAccessKey, "--storage-endpoint-port",
+		                                         "0"});
+		ASSERT_EQ(Service->Start(), "");
 		const QRegularExpressionMatch Match =
 		    QRegularExpression(QStringLiteral("storage endpoint on (http://127\\.0\\.0\\.1:\\d+)/api/storage/"))
-		        .match(QString::fromUtf8(Lines));
-		ASSERT_TRUE(Match.hasMatch()) << Lines.constData() << Service.readAllStandardError().constData();
+		        .match(QString::fromStdString(Service->WaitForLine("storage endpoint on")));
+		ASSERT_TRUE(Match.hasMatch()) << Service->StdoutText() << Service->StderrText();
 		StorageUrl = Match.captured(1);
-		ServiceOutput = Lines;
 	}
 
 	int EndpointPort() const { return QUrl(StorageUrl).port(); }
 
 	// Everything the service wrote, so far.
-	QByteArray ServiceLog()
+	QByteArray ServiceLog() const
 	{
-		ServiceOutput += Service.readAllStandardOutput();
-		ServiceOutput += Service.readAllStandardError();
-		return ServiceOutput;
+		return Service ? QByteArray::fromStdString(Service->StdoutText() + Service->StderrText()) : QByteArray();
 	}
 
 	struct FFetched
@@ -669,23 +660,17 @@ protected:
 	void TearDown() override
 	{
 		PakUploadTest::TearDown();
-		if (Service.state() != QProcess::NotRunning)
+		if (Service)
 		{
-			Service.terminate();
-			if (!Service.waitForFinished(5000))
-			{
-				Service.kill();
-				Service.waitForFinished(2000);
-			}
+			Service->Stop(SIGTERM);
 		}
 	}
 
 	const std::string Bucket = "orva-presigned-tests";
 	FLocalS3Server Store;
 	QTemporaryDir Data;
-	QProcess Service;
+	std::optional<FDevServiceProcess> Service;
 	QString StorageUrl;
-	QByteArray ServiceOutput;
 };
 
 TEST_F(PakUploadEndToEndTest, TwentyFiveMibInFiveMibSlicesArriveByteForByte)
@@ -711,7 +696,7 @@ TEST_F(PakUploadEndToEndTest, TwentyFiveMibInFiveMibSlicesArriveByteForByte)
 	FGameThread::RunUntilIdle(AnyPartFailed() ? 1500 : 0);
 	ASSERT_FALSE(AnyPartFailed()) << Store.LogText().substr(
 	    Store.LogText().size() > 20000 ? Store.LogText().size() - 20000 : 0);
-	ASSERT_TRUE(Finished[0][1].toBool()) << Service.readAllStandardError().constData();
+	ASSERT_TRUE(Finished[0][1].toBool()) << Service->StderrText();
 
 	const QList<FAwsUploader> Records = Pak().GetAwsUploader();
 	ASSERT_EQ(Records.size(), 5);
@@ -745,7 +730,7 @@ TEST_F(PakUploadEndToEndTest, TheEndpointRefusesWrongTokensAndUnsafeNames)
 	Pak().TestGetUploadAddress(Path, 5);
 	ASSERT_TRUE(WaitFor([&] { return Log.Contains(QStringLiteral("Error")); }));
 	EXPECT_TRUE(Pak().GetAwsUploader().isEmpty());
-	EXPECT_FALSE(QString::fromUtf8(Service.readAllStandardError()).contains(QString(64, QLatin1Char('b'))));
+	EXPECT_FALSE(QString::fromStdString(Service->StderrText()).contains(QString(64, QLatin1Char('b'))));
 
 	// A name that would reach into the query, with the right token.
 	FHttpRequestPtr Request = Host->Http().CreateRequest();

@@ -5,6 +5,7 @@
 #include "PackageFile.h"
 #include "PakFile.h"
 #include "ScopedEnv.h"
+#include "ServiceProcess.h"
 #include "ThreadPool.h"
 
 #include <QCryptographicHash>
@@ -12,12 +13,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QUrl>
 
 #include <httplib.h>
+
+#include <optional>
 
 // The whole chain: the plugin's uploader, the development service issuing real scoped
 // credentials, and the local store checking them.
@@ -37,23 +39,12 @@ protected:
 		}
 		ASSERT_EQ(Store.Start(), "");
 		ASSERT_TRUE(Data.isValid());
-		Service.setProgram(QStringLiteral(ORVA_DEVSERVICE_PATH));
-		Service.setArguments({QStringLiteral("--data"), Data.path(), QStringLiteral("--port"), QStringLiteral("0"),
-		                      QStringLiteral("--creator"), QStringLiteral("chain@example.com:chain-Secret-1"),
-		                      QStringLiteral("--storage-sts"), QStringLiteral("--storage-endpoint"),
-		                      QString::fromStdString(Store.Endpoint()), QStringLiteral("--storage-bucket"),
-		                      QString::fromStdString(Bucket), QStringLiteral("--storage-access-key-id"),
-		                      QString::fromStdString(Store.AdminCredentials().AccessKeyId),
-		                      QStringLiteral("--storage-secret-access-key"),
-		                      QString::fromStdString(Store.AdminCredentials().SecretAccessKey)});
-		Service.start();
-		ASSERT_TRUE(Service.waitForStarted(10000));
-		ASSERT_TRUE(FGameThread::RunUntil([this] { return Service.canReadLine(); }, 20000))
-		    << Service.readAllStandardError().toStdString();
-		const QString Line = QString::fromUtf8(Service.readLine()).trimmed();
-		const QString Prefix = QStringLiteral("OrvaDevService listening on ");
-		ASSERT_TRUE(Line.startsWith(Prefix)) << Line.toStdString();
-		BaseUrl = Line.mid(Prefix.size());
+		std::vector<std::string> Options = {"--creator", "chain@example.com:chain-Secret-1"};
+		const std::vector<std::string> Storage = Store.ServiceStsOptions(Bucket);
+		Options.insert(Options.end(), Storage.begin(), Storage.end());
+		Service.emplace(ORVA_DEVSERVICE_PATH, Data.path().toStdString() + "/data", Options);
+		ASSERT_EQ(Service->Start(), "");
+		BaseUrl = QString::fromStdString(Service->BaseUrl());
 
 		WriteSettings(QStringLiteral("[Development]\nServiceBaseUrl=%1\n[AwsS3]\nEndpoint=%2\nbUsePathStyle=True\n")
 		                  .arg(BaseUrl, QString::fromStdString(Store.Endpoint()))
@@ -106,14 +97,9 @@ protected:
 	void TearDown() override
 	{
 		FSdkFixture::TearDown();
-		if (Service.state() != QProcess::NotRunning)
+		if (Service)
 		{
-			Service.terminate();
-			if (!Service.waitForFinished(5000))
-			{
-				Service.kill();
-				Service.waitForFinished(5000);
-			}
+			Service->Stop(SIGTERM);
 		}
 	}
 
@@ -138,7 +124,7 @@ protected:
 	static inline const std::string Bucket = "orva-chain";
 	FLocalS3Server Store;
 	QTemporaryDir Data;
-	QProcess Service;
+	std::optional<FDevServiceProcess> Service;
 	QString BaseUrl;
 	std::unique_ptr<httplib::Client> Client;
 	std::string Token;
@@ -352,8 +338,7 @@ protected:
 	// The request lines the service logged so far (path only, never a secret).
 	QStringList ServiceRequests()
 	{
-		ServiceLog += QString::fromUtf8(Service.readAllStandardError());
-		return ServiceLog.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+		return QString::fromStdString(Service->StderrText()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 	}
 
 	int Registrations()
@@ -376,7 +361,6 @@ protected:
 	}
 
 	QString Identifier;
-	QString ServiceLog;
 };
 
 TEST_F(UnchangedRebuildTest, RebuildWithoutChangeSendsNothingAndAChangedPackageGoesUpAgain)
@@ -408,7 +392,7 @@ TEST_F(UnchangedRebuildTest, RebuildWithoutChangeSendsNothingAndAChangedPackageG
 	const int ServiceLines = ServiceRequests().size();
 	const int StoreLines = int(QString::fromStdString(Store.LogText()).count(QLatin1Char('\n')));
 	EXPECT_TRUE(Build());
-	EXPECT_EQ(ServiceRequests().size(), ServiceLines) << ServiceLog.toStdString();
+	EXPECT_EQ(ServiceRequests().size(), ServiceLines) << Service->StderrText();
 	EXPECT_EQ(int(QString::fromStdString(Store.LogText()).count(QLatin1Char('\n'))), StoreLines);
 	EXPECT_EQ(Output(QStringLiteral("WindowsServer/Component.json")), ServerInfo);
 	EXPECT_TRUE(Output(QStringLiteral("WindowsServer/Entry_WindowsServer.pak")).isEmpty());
@@ -425,7 +409,7 @@ TEST_F(UnchangedRebuildTest, RebuildWithoutChangeSendsNothingAndAChangedPackageG
 	SelectWorld();
 	const int ServiceLinesAfterRestart = ServiceRequests().size();
 	EXPECT_TRUE(Build());
-	EXPECT_EQ(ServiceRequests().size(), ServiceLinesAfterRestart) << ServiceLog.toStdString();
+	EXPECT_EQ(ServiceRequests().size(), ServiceLinesAfterRestart) << Service->StderrText();
 	EXPECT_EQ(Registrations(), EarlierRegistrations + 1);
 
 	// One package changes: both paks are registered and stored again.
