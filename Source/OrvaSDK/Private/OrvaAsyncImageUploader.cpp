@@ -4,6 +4,8 @@
 #include "GameThread.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaSDKSubsystem.h"
+#include "OrvaServiceJob.h"
 #include "Paths.h"
 
 #include <QDateTime>
@@ -65,34 +67,33 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 	bStarted = true;
 	LocalPath = InLocalPath;
 
-	QString Token;
 	QString WorldId;
 	QString BaseUrl = UOrvaSDKSubsystem::DefaultServiceBaseUrl();
 	if (const auto* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>())
 	{
-		Token = Sdk->AccessToken;
 		WorldId = Sdk->CurrWorkspace.WorldId;
 		BaseUrl = Sdk->GetServiceBaseUrl();
 	}
 
-	const FHttpRequestPtr Request = Host.Http().CreateRequest();
-	Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
-	Request->SetHeader(QStringLiteral("Authorization"), Token);
-	const QString Boundary = MakeBoundary(NowTicks());
-	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; boundary =") + Boundary);
-	Request->SetVerb(QStringLiteral("POST"));
 	// The id goes into the path escaped, so no answer can steer the request elsewhere.
-	Request->SetURL(BaseUrl + QStringLiteral("worlds/") + FHttpModule::UrlEncode(WorldId) +
-	                QStringLiteral("/screenshots"));
-
+	FOrvaServiceJob Job(Host.Http(), QStringLiteral("POST"), BaseUrl,
+	                    QStringLiteral("worlds/") + FHttpModule::UrlEncode(WorldId) + QStringLiteral("/screenshots"));
+	Job.SetAcceptJson().SetLabel(QStringLiteral("UploadImage"));
+	Job.SetCredential(QStringLiteral("Authorization"),
+	                  [Host = &Host]
+	                  {
+		                  const auto* Sdk = Host->GetEditorSubsystem<UOrvaSDKSubsystem>();
+		                  return Sdk ? Sdk->AccessToken : QString();
+	                  });
+	const QString Boundary = MakeBoundary(NowTicks());
 	const QString EncodedFileName = FHttpModule::UrlEncode(FPaths::GetCleanFilename(LocalPath));
 	// The file is streamed from disk between the framing, so a screenshot of any size costs no
 	// more memory than a small one, and Content-Length is exact.
 	const FHttpBody Body =
 	    FHttpBody::Sequence({FHttpBody::FromBytes(MultipartPrefix(Boundary, EncodedFileName)),
 	                         FHttpBody::FromFile(LocalPath), FHttpBody::FromBytes(MultipartSuffix(Boundary))});
-	if (LocalPath.isEmpty() || !QFileInfo(LocalPath).isFile() || !Body.GetError().isEmpty() ||
-	    !Request->SetContentSource(Body))
+	if (LocalPath.isEmpty() || !QFileInfo(LocalPath).isFile() ||
+	    !Job.SetFormBody(QStringLiteral("multipart/form-data; boundary =") + Boundary, Body))
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Cannot Read File %1").arg(LocalPath));
 		FGameThread::Post(this,
@@ -103,9 +104,8 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 		                  });
 		return;
 	}
-	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
-	                                  { HandleImageRequest(Req, Resp, bOk); });
-	Request->ProcessRequest();
+	Job.Send(this,
+	         [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk) { HandleImageRequest(Req, Resp, bOk); });
 }
 
 void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponsePtr Response, bool)
@@ -118,7 +118,7 @@ void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponseP
 		Release();
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer = FOrvaServiceJob::ReadObject(Response, QStringLiteral("UploadImage"));
 	if (!Answer)
 	{
 		Q_EMIT OnUploadFailed(FOrvaImageData());
