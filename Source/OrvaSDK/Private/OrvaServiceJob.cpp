@@ -10,6 +10,8 @@
 #include <QPointer>
 #include <QStringDecoder>
 
+#include <type_traits>
+
 namespace
 {
 const QString JsonContentType = QStringLiteral("application/json; charset=utf-8");
@@ -29,6 +31,34 @@ QString DescribeParse(const QString& Text, bool bWantObject, const QString& Labe
 	    .arg(Label, bWantObject ? QStringLiteral("object") : QStringLiteral("array"));
 }
 } // namespace
+
+template <class T, class FParse>
+std::optional<T> FOrvaServiceJob::ReadAnswer(const FHttpResponsePtr& Response, const QString& Label, QString* OutError,
+                                             FParse Parse)
+{
+	if (!Response)
+	{
+		if (OutError)
+		{
+			*OutError = Label + QStringLiteral(": no answer");
+		}
+		return std::nullopt;
+	}
+	const QString Text = AnswerText(Response, Label);
+	std::optional<T> Value = Parse(Text);
+	if (!Value)
+	{
+		// The handler logs its own line; this one says what is wrong with the answer (never its
+		// text, which may carry anything).
+		const QString Why = DescribeParse(Text, std::is_same_v<T, QJsonObject>, Label);
+		UE_LOG(LogTemp, Log, Why);
+		if (OutError)
+		{
+			*OutError = Why;
+		}
+	}
+	return Value;
+}
 
 FOrvaServiceJob::FOrvaServiceJob(FHttpModule& InHttp, const QString& InVerb, const QString& InBaseUrl,
                                  const QString& InPath)
@@ -233,55 +263,15 @@ QString FOrvaServiceJob::AnswerText(const FHttpResponsePtr& Response, const QStr
 std::optional<QJsonObject> FOrvaServiceJob::ReadObject(const FHttpResponsePtr& Response, const QString& Label,
                                                        QString* OutError)
 {
-	if (!Response)
-	{
-		if (OutError)
-		{
-			*OutError = Label + QStringLiteral(": no answer");
-		}
-		return std::nullopt;
-	}
-	const QString Text = AnswerText(Response, Label);
-	std::optional<QJsonObject> Object = FJson::ParseObject(Text);
-	if (!Object)
-	{
-		// The handler logs its own line; this one says what is wrong with the answer (never its
-		// text, which may carry anything).
-		const QString Why = DescribeParse(Text, true, Label);
-		UE_LOG(LogTemp, Log, Why);
-		if (OutError)
-		{
-			*OutError = Why;
-		}
-	}
-	return Object;
+	return ReadAnswer<QJsonObject>(Response, Label, OutError,
+	                               [](const QString& Text) { return FJson::ParseObject(Text); });
 }
 
 std::optional<QJsonArray> FOrvaServiceJob::ReadArray(const FHttpResponsePtr& Response, const QString& Label,
                                                      QString* OutError)
 {
-	if (!Response)
-	{
-		if (OutError)
-		{
-			*OutError = Label + QStringLiteral(": no answer");
-		}
-		return std::nullopt;
-	}
-	const QString Text = AnswerText(Response, Label);
-	std::optional<QJsonArray> Array = FJson::ParseArray(Text);
-	if (!Array)
-	{
-		// The handler logs its own line; this one says what is wrong with the answer (never its
-		// text, which may carry anything).
-		const QString Why = DescribeParse(Text, false, Label);
-		UE_LOG(LogTemp, Log, Why);
-		if (OutError)
-		{
-			*OutError = Why;
-		}
-	}
-	return Array;
+	return ReadAnswer<QJsonArray>(Response, Label, OutError,
+	                              [](const QString& Text) { return FJson::ParseArray(Text); });
 }
 
 void FOrvaServiceJob::LogNoAnswer(const QString& Label)

@@ -92,6 +92,12 @@ public:
 	static void LogUnreadable(const QString& Label);
 
 private:
+	// The answer's text parsed by Parse as a T; nullopt, logged and described in OutError, when it
+	// is none.
+	template <class T, class FParse>
+	static std::optional<T> ReadAnswer(const FHttpResponsePtr& Response, const QString& Label, QString* OutError,
+	                                   FParse Parse);
+
 	FHttpModule& Http;
 	QString Verb;
 	QString BaseUrl;
