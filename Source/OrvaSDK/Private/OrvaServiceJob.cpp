@@ -184,12 +184,9 @@ bool FOrvaServiceJob::Send(QObject* Context, FCompletion Completion)
 			Request->SetContent(*JsonBody);
 		}
 	}
-	UE_LOG(LogTemp, Log, QStringLiteral("Service request: %1").arg(Describe()));
-
 	const QString Described = Describe();
-	const QString JobLabel = Label;
-	auto Done =
-	    [Completion = std::move(Completion), Described, JobLabel](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	UE_LOG(LogTemp, Log, QStringLiteral("Service request: %1").arg(Described));
+	auto Done = [Completion = std::move(Completion), Described](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
 	{
 		if (!Resp)
 		{
