@@ -89,22 +89,22 @@ void UOrvaAsyncFileUploader::Send(const QString& Verb, const QString& RelativePa
 		          [this] { End(false, LOCTEXT("UploadCauseNoSdk", "The SDK is not running.").ToString()); });
 		return;
 	}
-	// The token is read as each request is built: a new login in between is honoured.
-	const FHttpRequestPtr Request = Sdk->CreateServiceRequest(Verb, RelativePath, bAccept, true);
+	// The token is read as each request is sent: a new login in between is honoured.
+	FOrvaServiceJob Job = Sdk->ServiceJob(Verb, RelativePath, bAccept, true);
 	if (!Body.isNull())
 	{
-		Request->SetContentAsString(Body);
+		Job.SetJsonBody(Body);
 	}
-	Request->OnProcessRequestComplete(this,
-	                                  [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
-	                                  {
-		                                  // Cancelled meanwhile: the answer no longer matters.
-		                                  if (!bEnded)
-		                                  {
-			                                  (this->*Handler)(std::move(Req), std::move(Resp), bOk);
-		                                  }
-	                                  });
-	Request->ProcessRequest();
+	Job.SetLabel(QStringLiteral("Upload of %1").arg(FileLabel()));
+	Job.Send(this,
+	         [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	         {
+		         // Cancelled meanwhile: the answer no longer matters.
+		         if (!bEnded)
+		         {
+			         (this->*Handler)(std::move(Req), std::move(Resp), bOk);
+		         }
+	         });
 }
 
 void UOrvaAsyncFileUploader::GetComponentInfo()
@@ -136,7 +136,7 @@ void UOrvaAsyncFileUploader::GetComponentInfo_ResponseReceived(FHttpRequestPtr, 
 		End(false, Sdk ? Sdk->DescribeServiceFailure(Response) : QString());
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer = FOrvaServiceJob::ReadObject(Response, QStringLiteral("GetComponentInfo"));
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: GetComponentInfo Failed"));
@@ -210,7 +210,8 @@ void UOrvaAsyncFileUploader::IssueComponentSts_ResponseReceived(FHttpRequestPtr,
 		End(false, Sdk ? Sdk->DescribeServiceFailure(Response) : QString());
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer =
+	    FOrvaServiceJob::ReadObject(Response, QStringLiteral("IssueComponentSts"));
 	if (!Answer)
 	{
 		End(false, UnreadableAnswer(Response));
@@ -355,7 +356,7 @@ void UOrvaAsyncFileUploader::RenewComponentSts_ResponseReceived(FHttpRequestPtr,
 	FAwsCredentials Fresh;
 	QString FreshRegion;
 	const std::optional<QJsonObject> Answer =
-	    Response && bWasSuccessful ? FJson::ParseObject(Response->GetContent()) : std::nullopt;
+	    bWasSuccessful ? FOrvaServiceJob::ReadObject(Response, QStringLiteral("RenewComponentSts")) : std::nullopt;
 	const std::optional<QJsonObject> Sts = Answer ? FJson::GetObject(*Answer, QStringLiteral("sts")) : std::nullopt;
 	if (!Sts || !ReadCredentials(*Sts, Fresh, FreshRegion))
 	{

@@ -4,19 +4,13 @@
 #include "GameThread.h"
 #include "ImageWrapper.h"
 #include "RenderThread.h"
+#include "Text.h"
 #include "Texture.h"
 #include "ThreadPool.h"
 
-#include <QCoreApplication>
 #include <QUrl>
 
-namespace
-{
-QString DownloadText(const char* Key, const char* Source)
-{
-	return QCoreApplication::translate("OrvaSDK", Source, Key);
-}
-} // namespace
+#define LOCTEXT_NAMESPACE "OrvaSDK"
 
 void UOrvaAsyncImageDownloader::FOnImageCached::BindUObject(QObject* InReceiver, FFunction InFunction)
 {
@@ -76,8 +70,11 @@ void UOrvaAsyncImageDownloader::DoStart()
 	    (Scheme != QLatin1String("http") && Scheme != QLatin1String("https")))
 	{
 		FGameThread::Post(
-		    this, [this]
-		    { Fail(DownloadText("ImageDownloadCauseAddress", "Only web addresses (http and https) are fetched.")); });
+		    this,
+		    [this] {
+			    Fail(LOCTEXT("ImageDownloadCauseAddress", "Only web addresses (http and https) are fetched.")
+			             .ToString());
+		    });
 		return;
 	}
 	Request = Host.Http().CreateRequest();
@@ -153,7 +150,7 @@ void UOrvaAsyncImageDownloader::HandleImageRequest(FHttpRequestPtr, FHttpRespons
 	}
 	if (!bWasSuccessful || !Response || Size == 0 || Size > MaxBodyBytes)
 	{
-		Fail(DownloadText("ImageDownloadCauseTransfer", "The image could not be fetched."));
+		Fail(LOCTEXT("ImageDownloadCauseTransfer", "The image could not be fetched.").ToString());
 		return;
 	}
 	// Decoding a large image takes long: it runs on the host's pool, and only the texture is made
@@ -204,13 +201,13 @@ void UOrvaAsyncImageDownloader::HandleDecodedImage(std::shared_ptr<FDecodedImage
 	}
 	if (!Image)
 	{
-		Fail(DownloadText("ImageDownloadCauseDecode", "The download is not an image the editor can read."));
+		Fail(LOCTEXT("ImageDownloadCauseDecode", "The download is not an image the editor can read.").ToString());
 		return;
 	}
 	UTexture2DDynamic* Texture = UTexture2DDynamic::Create(Image->Width, Image->Height, PF_B8G8R8A8, true, this);
 	if (!Texture)
 	{
-		Fail(DownloadText("ImageDownloadCauseDecode", "The download is not an image the editor can read."));
+		Fail(LOCTEXT("ImageDownloadCauseDecode", "The download is not an image the editor can read.").ToString());
 		return;
 	}
 	Texture->SRGB = true;
@@ -235,7 +232,7 @@ void UOrvaAsyncImageDownloader::Fail(const QString& Cause)
 	KeepIfOwned();
 	if (bCancelRequested)
 	{
-		FinishCancelled(DownloadText("UploadCauseCancelled", "Cancelled"));
+		FinishCancelled(LOCTEXT("UploadCauseCancelled", "Cancelled").ToString());
 	}
 	else
 	{
@@ -248,3 +245,5 @@ void UOrvaAsyncImageDownloader::KeepIfOwned()
 {
 	SetAutoDelete(!parent());
 }
+
+#undef LOCTEXT_NAMESPACE

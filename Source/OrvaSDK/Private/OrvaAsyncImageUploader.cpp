@@ -4,11 +4,15 @@
 #include "GameThread.h"
 #include "Json.h"
 #include "Log.h"
+#include "OrvaSDKSubsystem.h"
+#include "OrvaServiceJob.h"
 #include "Paths.h"
+#include "Text.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+
+#define LOCTEXT_NAMESPACE "OrvaSDK"
 
 namespace
 {
@@ -23,7 +27,7 @@ QString ServiceCause(FEditorHost& Host, const FHttpResponsePtr& Response)
 	{
 		return Sdk->DescribeServiceFailure(Response);
 	}
-	return QCoreApplication::translate("OrvaSDK", "The SDK is not running.", "UploadCauseNoSdk");
+	return LOCTEXT("UploadCauseNoSdk", "The SDK is not running.").ToString();
 }
 } // namespace
 
@@ -79,53 +83,56 @@ void UOrvaAsyncImageUploader::Start(QString InLocalPath)
 
 void UOrvaAsyncImageUploader::DoStart()
 {
-	SetTitle(QCoreApplication::translate("OrvaSDK", "Upload the screenshot {0}", "ImageUploadJobTitle")
-	             .replace(QStringLiteral("{0}"), FPaths::GetCleanFilename(LocalPath)));
-	QString Token;
+	SetTitle(FText::Format(LOCTEXT("ImageUploadJobTitle", "Upload the screenshot {0}"),
+	                       {FPaths::GetCleanFilename(LocalPath)})
+	             .ToString());
 	QString WorldId;
 	QString BaseUrl = UOrvaSDKSubsystem::DefaultServiceBaseUrl();
 	if (const auto* Sdk = Host.GetEditorSubsystem<UOrvaSDKSubsystem>())
 	{
-		Token = Sdk->AccessToken;
 		WorldId = Sdk->CurrWorkspace.WorldId;
 		BaseUrl = Sdk->GetServiceBaseUrl();
 	}
 
-	Request = Host.Http().CreateRequest();
-	Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
-	Request->SetHeader(QStringLiteral("Authorization"), Token);
-	const QString Boundary = MakeBoundary(NowTicks());
-	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("multipart/form-data; boundary =") + Boundary);
-	Request->SetVerb(QStringLiteral("POST"));
 	// The id goes into the path escaped, so no answer can steer the request elsewhere.
-	Request->SetURL(BaseUrl + QStringLiteral("worlds/") + FHttpModule::UrlEncode(WorldId) +
-	                QStringLiteral("/screenshots"));
-
+	FOrvaServiceJob Job(Host.Http(), QStringLiteral("POST"), BaseUrl,
+	                    QStringLiteral("worlds/") + FHttpModule::UrlEncode(WorldId) + QStringLiteral("/screenshots"));
+	Job.SetAcceptJson().SetLabel(QStringLiteral("UploadImage"));
+	Job.SetCredential(QStringLiteral("Authorization"),
+	                  [Host = &Host]
+	                  {
+		                  const auto* Sdk = Host->GetEditorSubsystem<UOrvaSDKSubsystem>();
+		                  return Sdk ? Sdk->AccessToken : QString();
+	                  });
+	const QString Boundary = MakeBoundary(NowTicks());
 	const QString EncodedFileName = FHttpModule::UrlEncode(FPaths::GetCleanFilename(LocalPath));
 	// The file is streamed from disk between the framing, so a screenshot of any size costs no
 	// more memory than a small one, and Content-Length is exact.
 	const FHttpBody Body =
 	    FHttpBody::Sequence({FHttpBody::FromBytes(MultipartPrefix(Boundary, EncodedFileName)),
 	                         FHttpBody::FromFile(LocalPath), FHttpBody::FromBytes(MultipartSuffix(Boundary))});
-	if (LocalPath.isEmpty() || !QFileInfo(LocalPath).isFile() || !Body.GetError().isEmpty() ||
-	    !Request->SetContentSource(Body))
+	if (LocalPath.isEmpty() || !QFileInfo(LocalPath).isFile() ||
+	    !Job.SetFormBody(QStringLiteral("multipart/form-data; boundary =") + Boundary, Body))
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for UploadImage: Cannot Read File %1").arg(LocalPath));
 		Request.reset();
-		const QString Cause =
-		    QCoreApplication::translate("OrvaSDK", "The screenshot {0} cannot be read.", "ImageUploadCauseUnreadable")
-		        .replace(QStringLiteral("{0}"), FPaths::GetCleanFilename(LocalPath));
+		const QString Cause = FText::Format(LOCTEXT("ImageUploadCauseUnreadable", "The screenshot {0} cannot be read."),
+		                                    {FPaths::GetCleanFilename(LocalPath)})
+		                          .ToString();
 		FGameThread::Post(this, [this, Cause] { End(nullptr, Cause); });
 		return;
 	}
 	const qint64 Total = Body.GetLength();
 	SetProgress(0, Total, true);
-	Request->OnRequestProgress(this,
-	                           [this, Total](FHttpRequestPtr, qint64 Sent, qint64) { SetProgress(Sent, Total, true); });
-	Request->OnProcessRequestComplete(this, [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
-	                                  { HandleImageRequest(Req, Resp, bOk); });
 	SetCancellable(true);
-	Request->ProcessRequest();
+	Job.Send(this,
+	         [this](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk) { HandleImageRequest(Req, Resp, bOk); });
+	Request = Job.GetRequest();
+	if (Request)
+	{
+		Request->OnRequestProgress(this, [this, Total](FHttpRequestPtr, qint64 Sent, qint64)
+		                           { SetProgress(Sent, Total, true); });
+	}
 }
 
 bool UOrvaAsyncImageUploader::DoCancel()
@@ -157,14 +164,14 @@ void UOrvaAsyncImageUploader::HandleImageRequest(FHttpRequestPtr, FHttpResponseP
 		End(nullptr, ServiceCause(Host, Response));
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer = FOrvaServiceJob::ReadObject(Response, QStringLiteral("UploadImage"));
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: Upload Image Failed"));
-		End(nullptr,
-		    QCoreApplication::translate("OrvaSDK", "The service gave an answer that cannot be read (HTTP {0}).",
-		                                "UploadCauseUnreadable")
-		        .replace(QStringLiteral("{0}"), QString::number(Response->GetResponseCode())));
+		End(nullptr, FText::Format(
+		                 LOCTEXT("UploadCauseUnreadable", "The service gave an answer that cannot be read (HTTP {0})."),
+		                 {QString::number(Response->GetResponseCode())})
+		                 .ToString());
 		return;
 	}
 	// A refusal comes back as an object too (the service's "detail"): only a stored screenshot has
@@ -205,7 +212,7 @@ void UOrvaAsyncImageUploader::End(const FOrvaImageData* Stored, const QString& C
 	}
 	if (bCancelRequested)
 	{
-		FinishCancelled(QCoreApplication::translate("OrvaSDK", "Cancelled", "UploadCauseCancelled"));
+		FinishCancelled(LOCTEXT("UploadCauseCancelled", "Cancelled").ToString());
 	}
 	else
 	{
@@ -213,3 +220,5 @@ void UOrvaAsyncImageUploader::End(const FOrvaImageData* Stored, const QString& C
 	}
 	Q_EMIT OnUploadFailed(FOrvaImageData());
 }
+
+#undef LOCTEXT_NAMESPACE

@@ -129,22 +129,18 @@ void UOrvaPakUploadSubsystem::TestGetUploadAddress(const QString& InFullFilepath
 	const qint64 FileSize = File.size();
 	// In 64 bits: slices of 2048 MiB and more do not fit 32 bits.
 	const qint64 SliceBytes = qint64(SliceSize) * MiB;
-	const QString Query = QStringLiteral("?name=%1&file_size=%2&multi_part=%3&slice_size=%4")
+	const QString Query = QStringLiteral("name=%1&file_size=%2&multi_part=%3&slice_size=%4")
 	                          .arg(FPaths::GetBaseFilename(InFullFilepath))
 	                          .arg(FileSize)
 	                          .arg(SliceBytes < FileSize ? QStringLiteral("true") : QStringLiteral("false"))
 	                          .arg(SliceSize);
 
-	FHttpRequestPtr Request = GetHost()->Http().CreateRequest();
-	Request->SetURL(StorageEndpoint + PresignPath + Query);
-	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
-	Request->SetHeader(QStringLiteral("Token"), StorageToken);
-	Request->SetVerb(QStringLiteral("GET"));
+	FOrvaServiceJob Job = StorageJob(QStringLiteral("GET"), PresignPath);
+	Job.SetQuery(Query).SetLabel(QStringLiteral("TestGetUploadAddress"));
 	const FUploadSource Source{File.absoluteFilePath(), SliceBytes};
-	Request->OnProcessRequestComplete(
+	Job.Send(
 	    this, [this, Source](FHttpRequestPtr InRequest, FHttpResponsePtr Response, bool bWasSuccessful)
 	    { TestGetUploadAddress_ResponseReceived(std::move(InRequest), std::move(Response), bWasSuccessful, Source); });
-	Request->ProcessRequest();
 }
 
 void UOrvaPakUploadSubsystem::TestGetUploadAddress_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response,
@@ -156,7 +152,8 @@ void UOrvaPakUploadSubsystem::TestGetUploadAddress_ResponseReceived(FHttpRequest
 	{
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(Response->GetContent());
+	const std::optional<QJsonObject> Answer =
+	    FOrvaServiceJob::ReadObject(Response, QStringLiteral("TestGetUploadAddress"));
 	if (!Answer)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error"));
@@ -275,26 +272,28 @@ void UOrvaPakUploadSubsystem::CompleteUpload(const QString& UploadId)
 	Writer.WriteObjectEnd();
 
 	CompletionSent.insert(UploadId);
-	FHttpRequestPtr Request = GetHost()->Http().CreateRequest();
-	Request->SetURL(StorageEndpoint + CompletePath);
-	Request->SetVerb(QStringLiteral("POST"));
-	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
-	Request->SetHeader(QStringLiteral("Token"), StorageToken);
-	Request->SetContentAsString(Writer.Close());
-	// The store assembles the object before it answers.
-	Request->SetTimeout(300);
-	Request->OnProcessRequestComplete(
-	    this, [this, UploadId](FHttpRequestPtr InRequest, FHttpResponsePtr Response, bool bWasSuccessful)
-	    { CompleteUpload_ResponseReceived(std::move(InRequest), std::move(Response), bWasSuccessful, UploadId); });
-	Request->ProcessRequest();
+	FOrvaServiceJob Job = StorageJob(QStringLiteral("POST"), CompletePath);
+	Job.SetJsonBody(Writer.Close()).SetLabel(QStringLiteral("CompleteUpload"));
+	// The store assembles the object before it answers, which takes as long as the object is large:
+	// silence up to this long, and no overall deadline.
+	Job.SetTimeout(300).SetDeadline(-1);
+	Job.Send(this, [this, UploadId](FHttpRequestPtr InRequest, FHttpResponsePtr Response, bool bWasSuccessful)
+	         { CompleteUpload_ResponseReceived(std::move(InRequest), std::move(Response), bWasSuccessful, UploadId); });
+}
+
+FOrvaServiceJob UOrvaPakUploadSubsystem::StorageJob(const QString& Verb, const QString& Path) const
+{
+	FOrvaServiceJob Job(GetHost()->Http(), Verb, StorageEndpoint, Path);
+	Job.SetCredential(QStringLiteral("Token"), [Self = QPointer<const UOrvaPakUploadSubsystem>(this)]
+	                  { return Self ? Self->StorageToken : QString(); });
+	return Job;
 }
 
 void UOrvaPakUploadSubsystem::CompleteUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response,
                                                               bool bWasSuccessful, const QString& UploadId)
 {
 	Q_UNUSED(Request);
-	const std::optional<QJsonObject> Answer =
-	    Response ? FJson::ParseObject(Response->GetContent()) : std::optional<QJsonObject>();
+	const std::optional<QJsonObject> Answer = FOrvaServiceJob::ReadObject(Response, QStringLiteral("CompleteUpload"));
 	if (!bWasSuccessful || !Response)
 	{
 		UE_LOG(LogTemp, Error, QStringLiteral("Error for CompleteUpload: Response Is Not Valid"));

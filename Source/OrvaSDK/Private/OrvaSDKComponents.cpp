@@ -59,11 +59,11 @@ void UOrvaSDKSubsystem::InitUploadFor(const FWorkspaceData& Workspace)
 		        .ToString());
 		return;
 	}
-	const FHttpRequestPtr Request =
-	    CreateServiceRequest(QStringLiteral("POST"), Path + QStringLiteral("/components"), true, true);
-	Request->SetContentAsString(Writer.Close());
-	PendingRegistrations.insert(Request.get(), FRegistration{Workspace.WorldIdentifier, AssetName, Job});
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::InitUpload_ResponseReceived);
+	FOrvaServiceJob Request = ServiceJob(QStringLiteral("POST"), Path + QStringLiteral("/components"), true, true);
+	Request.SetJsonBody(Writer.Close()).SetLabel(QStringLiteral("UploadComponents"));
+	SendServiceJob(Request, &UOrvaSDKSubsystem::InitUpload_ResponseReceived);
+	// The answer comes on a later turn of the event loop, whether or not the request could start.
+	PendingRegistrations.insert(Request.GetRequest().get(), FRegistration{Workspace.WorldIdentifier, AssetName, Job});
 }
 
 void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool)
@@ -92,7 +92,7 @@ void UOrvaSDKSubsystem::InitUpload_ResponseReceived(FHttpRequestPtr Request, FHt
 		Fail(DescribeServiceFailure(Response));
 		return;
 	}
-	const std::optional<QJsonArray> Answer = FJson::ParseArray(Response->GetContent());
+	const std::optional<QJsonArray> Answer = FOrvaServiceJob::ReadArray(Response, QStringLiteral("UploadComponents"));
 	const int Code = Response->GetResponseCode();
 	if (!Answer)
 	{

@@ -10,65 +10,26 @@
 #include "Text.h"
 
 #include <QSet>
-#include <QStringDecoder>
 #include <QUrl>
 
 #define LOCTEXT_NAMESPACE "OrvaSDK"
 
 namespace
 {
-void LogNoAnswer(const QString& Label)
-{
-	UE_LOG(LogTemp, Error, QStringLiteral("Error for ") + Label + QStringLiteral(": Response Is Not Valid"));
-}
-
-void LogUnreadable(const QString& Label)
-{
-	UE_LOG(LogTemp, Error, QStringLiteral("JsonReader Error: ") + Label + QStringLiteral(" Failed"));
-}
-
-// The answer's text. The service may hand back bytes that are no valid UTF-8 (a file name stored as
-// it came): those are decoded as replacement characters, so one bad string cannot make the whole
-// answer unreadable.
-QString AnswerText(const FHttpResponsePtr& Response, const QString& Label)
-{
-	QStringDecoder Decoder(QStringDecoder::Utf8);
-	QString Text = Decoder(Response->GetContent());
-	if (Decoder.hasError())
-	{
-		UE_LOG(LogTemp, Error,
-		       Label + QStringLiteral(": the answer holds invalid UTF-8; read it with replacement characters"));
-	}
-	return Text;
-}
-
-// Tokens never reach a log in full: only their last four characters.
-QString MaskToken(const QString& Token)
-{
-	if (Token.size() <= 4)
-	{
-		return QStringLiteral("****");
-	}
-	return QStringLiteral("****") + Token.right(4);
-}
+using FJob = FOrvaServiceJob;
 
 // The world patches' answers are only logged: a missing answer as an error, status 200 as success.
 void LogPatchAnswer(const FHttpResponsePtr& Response, const QString& Label, const QString& SuccessLine)
 {
 	if (!Response)
 	{
-		LogNoAnswer(Label);
+		FJob::LogNoAnswer(Label);
 		return;
 	}
 	if (Response->GetResponseCode() == 200)
 	{
 		UE_LOG(LogTemp, Warning, SuccessLine);
 	}
-}
-
-bool IsSuccessStatus(const FHttpResponsePtr& Response)
-{
-	return Response && Response->GetResponseCode() >= 200 && Response->GetResponseCode() < 300;
 }
 
 // A condensed object of one key.
@@ -104,12 +65,11 @@ void UOrvaSDKSubsystem::Login(QString User, QString Pwd)
 	Writer.WriteValue(QStringLiteral("password"), Pwd);
 	Writer.WriteObjectEnd();
 
-	const FHttpRequestPtr Request =
-	    CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("auth/token?role=creator"), true, false);
-	Request->SetContentAsString(Writer.Close());
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("POST"), QStringLiteral("auth/token"), true, false);
+	Job.SetQuery(QStringLiteral("role=creator")).SetJsonBody(Writer.Close()).SetLabel(QStringLiteral("Login"));
 	UserEmailOrPhone = User;
 	bLoginInFlight = true;
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::Login_ResponseReceived);
+	SendServiceJob(Job, &UOrvaSDKSubsystem::Login_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::FailLogin(const QString& Cause)
@@ -155,12 +115,12 @@ void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr
 {
 	if (!Response)
 	{
-		LogNoAnswer(QStringLiteral("Login"));
+		FJob::LogNoAnswer(QStringLiteral("Login"));
 		FailLogin(DescribeServiceFailure(Response));
 		return;
 	}
 	// The status is not examined: a body that carries a token is a successful login.
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("Login")));
+	const std::optional<QJsonObject> Answer = FJob::ReadObject(Response, QStringLiteral("Login"));
 	if (Answer)
 	{
 		const QString Token = FJson::GetString(*Answer, QStringLiteral("access_token"));
@@ -177,21 +137,21 @@ void UOrvaSDKSubsystem::Login_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr
 		if (!Token.isEmpty())
 		{
 			AccessToken = QStringLiteral("Bearer ") + Token;
-			UE_LOG(LogTemp, Warning, QStringLiteral("Token is %1").arg(MaskToken(Token)));
+			UE_LOG(LogTemp, Warning, QStringLiteral("Token is %1").arg(FJob::MaskToken(Token)));
 			// The profile answer decides and fires the login events.
 			GetUserInfo();
 			return;
 		}
 	}
-	LogUnreadable(QStringLiteral("Login"));
+	FJob::LogUnreadable(QStringLiteral("Login"));
 	// No token: the service refused the account or password (its status and message say so).
 	FailLogin(DescribeServiceFailure(Response));
 }
 
 void UOrvaSDKSubsystem::GetUserInfo()
 {
-	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("GET"), QStringLiteral("me"), true, true);
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::GetUserInfo_ResponseReceived);
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("GET"), QStringLiteral("me"), true, true);
+	SendServiceJob(Job.SetLabel(QStringLiteral("GetUserInfo")), &UOrvaSDKSubsystem::GetUserInfo_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
@@ -200,7 +160,7 @@ void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpRespo
 	const bool bDecidesLogin = bLoginInFlight;
 	if (!Response)
 	{
-		LogNoAnswer(QStringLiteral("GetUserInfo"));
+		FJob::LogNoAnswer(QStringLiteral("GetUserInfo"));
 		if (bDecidesLogin)
 		{
 			FailLogin(DescribeServiceFailure(Response));
@@ -216,10 +176,10 @@ void UOrvaSDKSubsystem::GetUserInfo_ResponseReceived(FHttpRequestPtr, FHttpRespo
 		}
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("GetUserInfo")));
+	const std::optional<QJsonObject> Answer = FJob::ReadObject(Response, QStringLiteral("GetUserInfo"));
 	if (!Answer)
 	{
-		LogUnreadable(QStringLiteral("GetUserInfo"));
+		FJob::LogUnreadable(QStringLiteral("GetUserInfo"));
 		if (bDecidesLogin)
 		{
 			FailLogin(
@@ -244,37 +204,36 @@ void UOrvaSDKSubsystem::GetWorldsList()
 		Cache->CleanWorldData();
 	}
 	const quint64 Generation = ++WorldsListGeneration;
-	const FHttpRequestPtr Request =
-	    CreateServiceRequest(QStringLiteral("GET"), QStringLiteral("me/worlds"), true, true);
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("GET"), QStringLiteral("me/worlds"), true, true);
 	// Overlapping list requests: an answer that a later request has superseded is dropped, so the
 	// cached list never holds a world twice.
-	Request->OnProcessRequestComplete(
-	    this,
-	    [this, Generation](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
-	    {
-		    if (Generation != WorldsListGeneration)
-		    {
-			    UE_LOG(LogTemp, Display, QStringLiteral("GetWorldsList: dropped an answer to an earlier request"));
-			    return;
-		    }
-		    GetWorldsList_ResponseReceived(Req, Resp, bOk);
-	    });
-	Request->ProcessRequest();
+	Job.SetLabel(QStringLiteral("GetWorldsList"))
+	    .Send(this,
+	          [this, Generation](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	          {
+		          if (Generation != WorldsListGeneration)
+		          {
+			          UE_LOG(LogTemp, Display,
+			                 QStringLiteral("GetWorldsList: dropped an answer to an earlier request"));
+			          return;
+		          }
+		          GetWorldsList_ResponseReceived(Req, Resp, bOk);
+	          });
 }
 
 void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
 	if (!Response)
 	{
-		LogNoAnswer(QStringLiteral("GetWorldsList"));
+		FJob::LogNoAnswer(QStringLiteral("GetWorldsList"));
 		Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatWorldsList", "Listing your worlds").ToString(),
 		                              DescribeServiceFailure(Response));
 		return;
 	}
-	const std::optional<QJsonArray> Worlds = FJson::ParseArray(AnswerText(Response, QStringLiteral("GetWorldsList")));
+	const std::optional<QJsonArray> Worlds = FJob::ReadArray(Response, QStringLiteral("GetWorldsList"));
 	if (!Worlds)
 	{
-		if (!IsSuccessStatus(Response))
+		if (!FJob::IsSuccess(Response))
 		{
 			Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatWorldsList", "Listing your worlds").ToString(),
 			                              DescribeServiceFailure(Response));
@@ -353,10 +312,9 @@ void UOrvaSDKSubsystem::NewWorld()
 	Writer.WriteValue(QStringLiteral("name"), QStringLiteral("NewWorld"));
 	Writer.WriteValue(QStringLiteral("public"), false);
 	Writer.WriteObjectEnd();
-	const FHttpRequestPtr Request =
-	    CreateServiceRequest(QStringLiteral("POST"), QStringLiteral("me/worlds"), true, true);
-	Request->SetContentAsString(Writer.Close());
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::NewWorld_ResponseReceived);
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("POST"), QStringLiteral("me/worlds"), true, true);
+	Job.SetJsonBody(Writer.Close()).SetLabel(QStringLiteral("NewWorld"));
+	SendServiceJob(Job, &UOrvaSDKSubsystem::NewWorld_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
@@ -364,18 +322,18 @@ void UOrvaSDKSubsystem::NewWorld_ResponseReceived(FHttpRequestPtr, FHttpResponse
 	const QString What = LOCTEXT("WhatNewWorld", "Creating a world").ToString();
 	if (!Response)
 	{
-		LogNoAnswer(QStringLiteral("NewWorld"));
+		FJob::LogNoAnswer(QStringLiteral("NewWorld"));
 		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 		return;
 	}
-	const std::optional<QJsonObject> Answer = FJson::ParseObject(AnswerText(Response, QStringLiteral("NewWorld")));
+	const std::optional<QJsonObject> Answer = FJob::ReadObject(Response, QStringLiteral("NewWorld"));
 	if (!Answer)
 	{
-		LogUnreadable(QStringLiteral("NewWorld"));
+		FJob::LogUnreadable(QStringLiteral("NewWorld"));
 		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 		return;
 	}
-	if (!IsSuccessStatus(Response))
+	if (!FJob::IsSuccess(Response))
 	{
 		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 	}
@@ -424,17 +382,15 @@ void UOrvaSDKSubsystem::DeleteWorld(const QStringList& InWorldIds)
 	}
 	Writer.WriteArrayEnd();
 	Writer.WriteObjectEnd();
-	const FHttpRequestPtr Request =
-	    CreateServiceRequest(QStringLiteral("DELETE"), QStringLiteral("me/worlds"), false, true);
-	Request->SetContentAsString(Writer.Close());
-	Request->OnProcessRequestComplete(this,
-	                                  [this, InWorldIds](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
-	                                  {
-		                                  DeletedWorldIds = InWorldIds;
-		                                  DeleteWorld_ResponseReceived(Req, Resp, bOk);
-		                                  DeletedWorldIds.clear();
-	                                  });
-	Request->ProcessRequest();
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("DELETE"), QStringLiteral("me/worlds"), false, true);
+	Job.SetJsonBody(Writer.Close()).SetLabel(QStringLiteral("DeleteWorld"));
+	Job.Send(this,
+	         [this, InWorldIds](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	         {
+		         DeletedWorldIds = InWorldIds;
+		         DeleteWorld_ResponseReceived(Req, Resp, bOk);
+		         DeletedWorldIds.clear();
+	         });
 }
 
 void UOrvaSDKSubsystem::DeleteWorld_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool bWasSuccessful)
@@ -442,7 +398,7 @@ void UOrvaSDKSubsystem::DeleteWorld_ResponseReceived(FHttpRequestPtr, FHttpRespo
 	const QString What = LOCTEXT("WhatDeleteWorld", "Deleting a world").ToString();
 	if (!Response || !bWasSuccessful)
 	{
-		LogNoAnswer(QStringLiteral("DeleteWorld"));
+		FJob::LogNoAnswer(QStringLiteral("DeleteWorld"));
 		Q_EMIT OnServiceRequestFailed(What, DescribeServiceFailure(Response));
 		return;
 	}
@@ -469,9 +425,9 @@ void UOrvaSDKSubsystem::PatchCurrentWorld(const QString& Label, const QString& B
 	{
 		return;
 	}
-	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
-	Request->SetContentAsString(Body);
-	SendServiceRequest(Request, Handler);
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("PATCH"), Path, true, true);
+	Job.SetJsonBody(Body).SetLabel(Label);
+	SendServiceJob(Job, Handler);
 }
 
 void UOrvaSDKSubsystem::PatchCurrentWorld(
@@ -483,12 +439,10 @@ void UOrvaSDKSubsystem::PatchCurrentWorld(
 	{
 		return;
 	}
-	const FHttpRequestPtr Request = CreateServiceRequest(QStringLiteral("PATCH"), Path, true, true);
-	Request->SetContentAsString(Body);
-	Request->OnProcessRequestComplete(
-	    this, [WorldId = CurrWorkspace.WorldId, Handler](FHttpRequestPtr, FHttpResponsePtr Resp, bool bOk)
-	    { Handler(WorldId, Resp, bOk); });
-	Request->ProcessRequest();
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("PATCH"), Path, true, true);
+	Job.SetJsonBody(Body).SetLabel(Label);
+	Job.Send(this, [WorldId = CurrWorkspace.WorldId, Handler](FHttpRequestPtr, FHttpResponsePtr Resp, bool bOk)
+	         { Handler(WorldId, Resp, bOk); });
 }
 
 void UOrvaSDKSubsystem::PrivatizeWorld(bool bIsPrivate)
@@ -497,7 +451,7 @@ void UOrvaSDKSubsystem::PrivatizeWorld(bool bIsPrivate)
 	                  [this, bIsPrivate](const QString& WorldId, FHttpResponsePtr Response, bool bOk)
 	                  {
 		                  PrivatizeWorld_ResponseReceived(nullptr, Response, bOk);
-		                  if (!IsSuccessStatus(Response) || !bOk)
+		                  if (!FJob::IsSuccess(Response) || !bOk)
 		                  {
 			                  return;
 		                  }
@@ -529,9 +483,9 @@ void UOrvaSDKSubsystem::PrivatizeWorld_ResponseReceived(FHttpRequestPtr, FHttpRe
 {
 	if (!Response || !bWasSuccessful)
 	{
-		LogNoAnswer(QStringLiteral("Privatize World"));
+		FJob::LogNoAnswer(QStringLiteral("Privatize World"));
 	}
-	if (!Response || !bWasSuccessful || !IsSuccessStatus(Response))
+	if (!Response || !bWasSuccessful || !FJob::IsSuccess(Response))
 	{
 		Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatPrivacy", "Saving the world's privacy").ToString(),
 		                              DescribeServiceFailure(Response));
@@ -550,7 +504,7 @@ void UOrvaSDKSubsystem::UploadWorldDetials()
 	                      const QString& WorldId, FHttpResponsePtr Response, bool bOk)
 	                  {
 		                  UploadWorldDetials_ResponseReceived(nullptr, Response, bOk);
-		                  if (!IsSuccessStatus(Response))
+		                  if (!FJob::IsSuccess(Response))
 		                  {
 			                  return;
 		                  }
@@ -573,7 +527,7 @@ void UOrvaSDKSubsystem::UploadWorldDetials()
 void UOrvaSDKSubsystem::UploadWorldDetials_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
 	LogPatchAnswer(Response, QStringLiteral("UploadWorldDetials"), QStringLiteral("UploadWorld Detials Success"));
-	if (!IsSuccessStatus(Response))
+	if (!FJob::IsSuccess(Response))
 	{
 		Q_EMIT OnServiceRequestFailed(LOCTEXT("WhatDetails", "Saving the world's name and description").ToString(),
 		                              DescribeServiceFailure(Response));
@@ -602,23 +556,21 @@ void UOrvaSDKSubsystem::GetScreenshots()
 	{
 		Cache->BeginImageListFetch(Path);
 	}
-	const FHttpRequestPtr Request =
-	    CreateServiceRequest(QStringLiteral("GET"), Path + QStringLiteral("/screenshots"), true, true);
-	SendServiceRequest(Request, &UOrvaSDKSubsystem::GetScreenshots_ResponseReceived);
+	FOrvaServiceJob Job = ServiceJob(QStringLiteral("GET"), Path + QStringLiteral("/screenshots"), true, true);
+	SendServiceJob(Job.SetLabel(QStringLiteral("GetScreenshots")), &UOrvaSDKSubsystem::GetScreenshots_ResponseReceived);
 }
 
 void UOrvaSDKSubsystem::GetScreenshots_ResponseReceived(FHttpRequestPtr, FHttpResponsePtr Response, bool)
 {
 	if (!Response)
 	{
-		LogNoAnswer(QStringLiteral("GetScreenshots"));
+		FJob::LogNoAnswer(QStringLiteral("GetScreenshots"));
 		return;
 	}
-	const std::optional<QJsonObject> Answer =
-	    FJson::ParseObject(AnswerText(Response, QStringLiteral("GetScreenshots")));
+	const std::optional<QJsonObject> Answer = FJob::ReadObject(Response, QStringLiteral("GetScreenshots"));
 	if (!Answer)
 	{
-		LogUnreadable(QStringLiteral("GetScreenshots"));
+		FJob::LogUnreadable(QStringLiteral("GetScreenshots"));
 		return;
 	}
 	QList<FOrvaImageDataPtr> Images;

@@ -225,33 +225,23 @@ bool UOrvaSDKSubsystem::IsPlainBearerToken(const QString& Token)
 	return true;
 }
 
-FHttpRequestPtr UOrvaSDKSubsystem::CreateServiceRequest(const QString& Verb, const QString& RelativePath, bool bAccept,
-                                                        bool bAuthorization) const
+FOrvaServiceJob UOrvaSDKSubsystem::ServiceJob(const QString& Verb, const QString& RelativePath, bool bAccept,
+                                              bool bAuthorization) const
 {
-	FHttpRequestPtr Request = GetHost()->Http().CreateRequest();
-	Request->SetVerb(Verb);
-	Request->SetURL(ServiceBaseUrl + RelativePath);
-	// Qt's time-out counts only silence: a service that trickles bytes, or sends an endless answer,
-	// must not hold the request or the editor's memory.
-	Request->SetDeadline(ServiceDeadline);
-	Request->SetResponseBodyLimit(ServiceAnswerLimit);
-	Request->SetHeader(QStringLiteral("Content-Type"), QStringLiteral("application/json; charset=utf-8"));
-	if (bAccept)
-	{
-		Request->SetHeader(QStringLiteral("accept"), QStringLiteral("application/json"));
-	}
+	FOrvaServiceJob Job(GetHost()->Http(), Verb, ServiceBaseUrl, RelativePath);
+	Job.SetDeadline(ServiceDeadline).SetAnswerLimit(ServiceAnswerLimit).SetAcceptJson(bAccept);
 	if (bAuthorization)
 	{
-		Request->SetHeader(QStringLiteral("Authorization"), AccessToken);
+		Job.SetCredential(QStringLiteral("Authorization"), [Self = QPointer<const UOrvaSDKSubsystem>(this)]
+		                  { return Self ? Self->AccessToken : QString(); });
 	}
-	return Request;
+	return Job;
 }
 
-void UOrvaSDKSubsystem::SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler)
+void UOrvaSDKSubsystem::SendServiceJob(FOrvaServiceJob& Job, FResponseHandler Handler)
 {
-	Request->OnProcessRequestComplete(this, [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
-	                                  { (this->*Handler)(Req, Resp, bOk); });
-	Request->ProcessRequest();
+	Job.Send(this, [this, Handler](FHttpRequestPtr Req, FHttpResponsePtr Resp, bool bOk)
+	         { (this->*Handler)(Req, Resp, bOk); });
 }
 
 QString UOrvaSDKSubsystem::CurrentWorldPath(const QString& Label) const

@@ -84,8 +84,8 @@ private:
 	// Ends a completion the service did not confirm: the failure step, the cause in the log.
 	void FailCompletion(const QString& Cause);
 
-	// A request to the service built by the subsystem's one request path (headers, deadline, answer
-	// bound), its answer bound to Handler.
+	// A service job of the subsystem's (its address, headers, token, deadline, answer bound), its
+	// answer bound to Handler.
 	using FHandler = void (UOrvaAsyncFileUploader::*)(FHttpRequestPtr, FHttpResponsePtr, bool);
 	void Send(const QString& Verb, const QString& RelativePath, const QString& Body, bool bAccept, FHandler Handler);
 	// Broadcasts the end once and releases the uploader; Cause says why it failed.

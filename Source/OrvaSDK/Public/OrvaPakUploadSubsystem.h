@@ -3,6 +3,7 @@
 #include "EditorJob.h"
 #include "EditorSubsystem.h"
 #include "Http.h"
+#include "OrvaServiceJob.h"
 
 #include <QHash>
 #include <QList>
@@ -89,6 +90,8 @@ private:
 	void PartAnswered(const FAwsUploader& Record, const QString& Etag, bool bSuccess,
 	                  const QString& Problem = QString());
 	void CompleteUpload(const QString& UploadId);
+	// A request to the storage endpoint at Path, carrying the storage token as it is when sent.
+	FOrvaServiceJob StorageJob(const QString& Verb, const QString& Path) const;
 	void CompleteUpload_ResponseReceived(FHttpRequestPtr Request, FHttpResponsePtr Response, bool bWasSuccessful,
 	                                     const QString& UploadId);
 

@@ -4,6 +4,7 @@
 #include "EditorSubsystem.h"
 #include "Http.h"
 #include "OrvaSDKPreflight.h"
+#include "OrvaServiceJob.h"
 #include "SoftObjectPath.h"
 
 #include <QHash>
@@ -333,10 +334,10 @@ public:
 	static bool IsPlainBearerToken(const QString& Token);
 	static constexpr qsizetype MaxTokenLength = 4096;
 	// Every service answer is buffered: a longer one fails as no answer.
-	static constexpr qint64 MaxServiceAnswerBytes = 32 * 1024 * 1024;
+	static constexpr qint64 MaxServiceAnswerBytes = FOrvaServiceJob::DefaultAnswerLimit;
 	// However busy the connection, a service request that has not completed by then completes as
 	// no answer.
-	static constexpr double ServiceRequestDeadlineSeconds = 60.0;
+	static constexpr double ServiceRequestDeadlineSeconds = FOrvaServiceJob::DefaultDeadlineSeconds;
 
 	// The fields the views and tasks read and write directly.
 	bool bIsLoggedin = false;
@@ -375,7 +376,7 @@ Q_SIGNALS:
 
 private:
 	friend struct FOrvaSDKSubsystemTestAccess;
-	// Its service requests go through CreateServiceRequest like every other.
+	// Its service requests are ServiceJobs like every other.
 	friend class UOrvaAsyncFileUploader;
 	// Reads the published records of a world.
 	friend class UOrvaActivityModel;
@@ -383,12 +384,12 @@ private:
 
 	void UpdateProgress(EOrvaSDKProgress Progress);
 	UOrvaDataCacheSubsystem* GetDataCache() const;
-	// Builds a request to the service with the shared header rules; relative paths never start
-	// with "/".
-	FHttpRequestPtr CreateServiceRequest(const QString& Verb, const QString& RelativePath, bool bAccept,
-	                                     bool bAuthorization) const;
-	// Binds the answer to Handler on this object and sends.
-	void SendServiceRequest(const FHttpRequestPtr& Request, FResponseHandler Handler);
+	// A request to the service at RelativePath (never starting with "/"), with this subsystem's
+	// address, bounds and, when bAuthorization, its access token as it is when the job is sent.
+	FOrvaServiceJob ServiceJob(const QString& Verb, const QString& RelativePath, bool bAccept,
+	                           bool bAuthorization) const;
+	// Sends Job with its answer bound to Handler on this object.
+	void SendServiceJob(FOrvaServiceJob& Job, FResponseHandler Handler);
 	// PATCH "worlds/<id>" of the current world with Body; nothing is sent without a usable id.
 	void PatchCurrentWorld(const QString& Label, const QString& Body, FResponseHandler Handler);
 	// The same, with an answer handler that knows which world was patched.
@@ -467,7 +468,7 @@ private:
 	QHash<QString, QList<QPointer<QObject>>> RunningUploads;
 	// The world whose launch waits for its server pak's upload.
 	QString LaunchWorld;
-	// The bounds CreateServiceRequest gives every request (tests shorten them).
+	// The bounds ServiceJob gives every request (tests shorten them).
 	double ServiceDeadline = ServiceRequestDeadlineSeconds;
 	qint64 ServiceAnswerLimit = MaxServiceAnswerBytes;
 	// Whether the content folder a new world's identifier names (ignoring case) already exists
