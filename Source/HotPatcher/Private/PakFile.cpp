@@ -1,15 +1,14 @@
 #include "PakFile.h"
 
+#include "Digest.h"
 #include "FileHelper.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
 #include <QSet>
 #include <QtEndian>
 
-#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -53,38 +52,10 @@ constexpr char ZlibMethodName[] = "Zlib";
 constexpr int MethodNameSlots = 5;
 constexpr int MethodNameSize = 32;
 
-// SHA-1 through OpenSSL: several times faster than a portable implementation on CPUs with SHA
-// instructions, which is what keeps packing as fast as copying.
-class FSha1
+QByteArray Sha1Of(const QByteArray& Bytes)
 {
-public:
-	FSha1()
-	    : Context(EVP_MD_CTX_new())
-	{
-		EVP_DigestInit_ex(Context, EVP_sha1(), nullptr);
-	}
-	~FSha1() { EVP_MD_CTX_free(Context); }
-	FSha1(const FSha1&) = delete;
-	FSha1& operator=(const FSha1&) = delete;
-
-	void Update(const char* Data, qint64 Size) { EVP_DigestUpdate(Context, Data, size_t(Size)); }
-	QByteArray Final()
-	{
-		unsigned char Digest[EVP_MAX_MD_SIZE];
-		unsigned int Length = 0;
-		EVP_DigestFinal_ex(Context, Digest, &Length);
-		return QByteArray(reinterpret_cast<const char*>(Digest), int(Length));
-	}
-	static QByteArray Of(const QByteArray& Bytes)
-	{
-		FSha1 Hash;
-		Hash.Update(Bytes.constData(), Bytes.size());
-		return Hash.Final();
-	}
-
-private:
-	EVP_MD_CTX* Context;
-};
+	return FDigest::Of<QByteArray>(EDigestKind::Sha1, Bytes.constData(), size_t(Bytes.size()));
+}
 
 class FArchiveWriter
 {
@@ -441,7 +412,7 @@ public:
 	FHashPipeline(const FHashPipeline&) = delete;
 	FHashPipeline& operator=(const FHashPipeline&) = delete;
 
-	void Submit(FSha1& Hash, const char* Data, qint64 Size)
+	void Submit(FDigest& Hash, const char* Data, qint64 Size)
 	{
 		{
 			std::lock_guard Lock(Mutex);
@@ -460,7 +431,7 @@ public:
 private:
 	struct FChunk
 	{
-		FSha1* Hash;
+		FDigest* Hash;
 		const char* Data;
 		qint64 Size;
 	};
@@ -870,7 +841,7 @@ bool FPakWriter::CopyStored(QFile& Source, FPakEntryInfo& Entry)
 	{
 		return false;
 	}
-	FSha1 Hash;
+	FDigest Hash(EDigestKind::Sha1);
 	const bool bPipelined = Source.size() >= PipelinedFileSize;
 	if (bPipelined && !Pipeline)
 	{
@@ -916,7 +887,7 @@ bool FPakWriter::CopyStored(QFile& Source, FPakEntryInfo& Entry)
 		Entry.Size += Read;
 	}
 	Entry.UncompressedSize = Entry.Size;
-	Entry.Sha1 = Hash.Final();
+	Entry.Sha1 = Hash.Final<QByteArray>();
 	Entry.FileSha1 = Entry.Sha1;
 	return true;
 }
@@ -947,8 +918,8 @@ bool FPakWriter::CopyCompressed(QFile& Source, FPakEntryInfo& Entry)
 	}
 	QByteArray Input(int(qMin<qint64>(FileSize, BlocksPerBatch * PakFormat::CompressionBlockSize)), Qt::Uninitialized);
 	std::vector<FCompressPool::FBlock> Batch;
-	FSha1 StoredHash;
-	FSha1 FileHash;
+	FDigest StoredHash(EDigestKind::Sha1);
+	FDigest FileHash(EDigestKind::Sha1);
 	qint64 Block = 0;
 	qint64 Done = 0;
 	while (Done < FileSize)
@@ -1001,8 +972,8 @@ bool FPakWriter::CopyCompressed(QFile& Source, FPakEntryInfo& Entry)
 		Position = Entry.Offset;
 		return false;
 	}
-	Entry.Sha1 = StoredHash.Final();
-	Entry.FileSha1 = FileHash.Final();
+	Entry.Sha1 = StoredHash.Final<QByteArray>();
+	Entry.FileSha1 = FileHash.Final<QByteArray>();
 	return true;
 }
 
@@ -1021,9 +992,8 @@ bool FPakWriter::Finish()
 		EncodeEntry(Encoded, Entry);
 	}
 
-	const quint64 Seed = qFromLittleEndian<quint64>(
-	    QCryptographicHash::hash(QFileInfo(FinalPath).fileName().toLower().toUtf8(), QCryptographicHash::Sha1)
-	        .constData());
+	const quint64 Seed =
+	    qFromLittleEndian<quint64>(Sha1Of(QFileInfo(FinalPath).fileName().toLower().toUtf8()).constData());
 
 	FArchiveWriter PathHashIndex;
 	PathHashIndex.I32(qint32(Entries.size()));
@@ -1072,11 +1042,11 @@ bool FPakWriter::Finish()
 		Primary.U32(1);
 		Primary.I64(PathHashOffset);
 		Primary.I64(PathHashIndex.Bytes.size());
-		Primary.Raw(FSha1::Of(PathHashIndex.Bytes));
+		Primary.Raw(Sha1Of(PathHashIndex.Bytes));
 		Primary.U32(1);
 		Primary.I64(DirectoryOffset);
 		Primary.I64(DirectoryIndex.Bytes.size());
-		Primary.Raw(FSha1::Of(DirectoryIndex.Bytes));
+		Primary.Raw(Sha1Of(DirectoryIndex.Bytes));
 		Primary.I32(qint32(Encoded.Bytes.size()));
 		Primary.Raw(Encoded.Bytes);
 		Primary.I32(0);
@@ -1095,7 +1065,7 @@ bool FPakWriter::Finish()
 	Footer.I32(PakFormat::Version);
 	Footer.I64(IndexOffset);
 	Footer.I64(Primary.size());
-	Footer.Raw(FSha1::Of(Primary));
+	Footer.Raw(Sha1Of(Primary));
 	for (int Slot = 0; Slot < MethodNameSlots; ++Slot)
 	{
 		QByteArray Name = Slot == 0 && bWriteCompressed ? QByteArray(ZlibMethodName) : QByteArray();
@@ -1229,10 +1199,10 @@ bool FPakReader::Open(const QString& Path)
 	{
 		return Fail(QStringLiteral("cannot read the index"));
 	}
-	if (FSha1::Of(PrimaryBytes) != IndexHash)
+	if (Sha1Of(PrimaryBytes) != IndexHash)
 	{
 		return Fail(QStringLiteral("the primary index hash does not match (stored %1, computed %2)")
-		                .arg(Hex(IndexHash), Hex(FSha1::Of(PrimaryBytes))));
+		                .arg(Hex(IndexHash), Hex(Sha1Of(PrimaryBytes))));
 	}
 
 	FArchiveReader Primary(PrimaryBytes);
@@ -1302,10 +1272,10 @@ bool FPakReader::Open(const QString& Path)
 		{
 			return Fail(QStringLiteral("the %1 lies outside the file").arg(QLatin1String(Names[Which])));
 		}
-		if (FSha1::Of(Index.Bytes) != Index.Hash)
+		if (Sha1Of(Index.Bytes) != Index.Hash)
 		{
 			return Fail(QStringLiteral("the %1 hash does not match (stored %2, computed %3)")
-			                .arg(QLatin1String(Names[Which]), Hex(Index.Hash), Hex(FSha1::Of(Index.Bytes))));
+			                .arg(QLatin1String(Names[Which]), Hex(Index.Hash), Hex(Sha1Of(Index.Bytes))));
 		}
 	}
 
@@ -1531,7 +1501,7 @@ bool FPakReader::ReadStored(FPakEntryInfo& Entry, QByteArray* OutData)
 	Entry.Sha1 = Stored.Sha1;
 
 	// The bytes hashed are the bytes returned: the file may change between two reads.
-	FSha1 Hash;
+	FDigest Hash(EDigestKind::Sha1);
 	QByteArray Data;
 	if (OutData)
 	{
@@ -1614,7 +1584,7 @@ bool FPakReader::ReadStored(FPakEntryInfo& Entry, QByteArray* OutData)
 			Left -= Expected;
 		}
 	}
-	const QByteArray Computed = Hash.Final();
+	const QByteArray Computed = Hash.Final<QByteArray>();
 	if (Computed != Entry.Sha1)
 	{
 		return Fail(QStringLiteral("the data of %1 does not match its hash (stored %2, computed %3)")
