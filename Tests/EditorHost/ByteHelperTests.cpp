@@ -1,10 +1,13 @@
 #include "AsciiCase.h"
 #include "Digest.h"
+#include "FileDigest.h"
 #include "Hex.h"
 #include "NameCase.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -107,5 +110,49 @@ TEST(NameCaseTest, ComparesAndHashesNamesIgnoringCase)
 	EXPECT_EQ(FNameCase::Hash(u"/Game/Ärger/Map"), FNameCase::Hash(u"/GAME/ärger/map"));
 	EXPECT_EQ(FNameCase::Hash(u"/Game/A", 7), FNameCase::Hash(u"/game/a", 7));
 	EXPECT_NE(FNameCase::Hash(u"/Game/A"), FNameCase::Hash(u"/Game/B"));
+}
+} // namespace
+
+namespace
+{
+class FileDigestTest : public ::testing::Test
+{
+protected:
+	QTemporaryDir Dir;
+
+	QString Write(const QByteArray& Bytes)
+	{
+		const QString Path = Dir.filePath(QStringLiteral("data.bin"));
+		QFile File(Path);
+		EXPECT_TRUE(File.open(QIODevice::WriteOnly));
+		File.write(Bytes);
+		return Path;
+	}
+};
+
+TEST_F(FileDigestTest, HashesTheWholeFileOrARangeInPieces)
+{
+	// Larger than one read, so that the pieces are put together.
+	QByteArray Bytes(3 * 1024 * 1024 + 17, '\0');
+	for (qsizetype Index = 0; Index < Bytes.size(); ++Index)
+	{
+		Bytes[Index] = char(Index * 7);
+	}
+	const QString Path = Write(Bytes);
+	EXPECT_EQ(DigestOfFile(EDigestKind::Sha256, Path),
+	          FDigest::Of<QByteArray>(EDigestKind::Sha256, Bytes.constData(), size_t(Bytes.size())));
+	const QByteArray Range = Bytes.mid(1000, 2 * 1024 * 1024);
+	EXPECT_EQ(DigestOfFile(EDigestKind::Md5, Path, 1000, Range.size()),
+	          FDigest::Of<QByteArray>(EDigestKind::Md5, Range.constData(), size_t(Range.size())));
+	EXPECT_EQ(DigestOfFile(EDigestKind::Md5, Path, Bytes.size(), 0), FDigest::Of<QByteArray>(EDigestKind::Md5, ""));
+}
+
+TEST_F(FileDigestTest, BytesThatCannotAllBeReadGiveNoDigest)
+{
+	const QString Path = Write(QByteArray(100, 'x'));
+	EXPECT_TRUE(DigestOfFile(EDigestKind::Sha1, Path, 50, 51).isEmpty());
+	EXPECT_TRUE(DigestOfFile(EDigestKind::Sha1, Path, -1).isEmpty());
+	EXPECT_TRUE(DigestOfFile(EDigestKind::Sha1, Dir.filePath(QStringLiteral("missing.bin"))).isEmpty());
+	EXPECT_FALSE(DigestOfFile(EDigestKind::Sha1, Path, 50, 50).isEmpty());
 }
 } // namespace

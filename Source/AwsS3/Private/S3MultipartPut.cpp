@@ -762,8 +762,9 @@ void US3PutObjectOrva::SendCompleteMultipart()
 		Md5s += Part.Md5;
 	}
 	Body += "</CompleteMultipartUpload>";
-	Result.ContentMd5 = QString::fromLatin1(QCryptographicHash::hash(Md5s, QCryptographicHash::Md5).toHex()) +
-	                    QLatin1Char('-') + QString::number(Multipart->Parts.size());
+	Result.ContentMd5 =
+	    QString::fromLatin1(FDigest::Of<QByteArray>(EDigestKind::Md5, Md5s.constData(), size_t(Md5s.size())).toHex()) +
+	    QLatin1Char('-') + QString::number(Multipart->Parts.size());
 	UE_LOG(LogAwsS3, Log,
 	       QStringLiteral("PutObject %1: completing %2 parts").arg(Request.Key).arg(Multipart->Parts.size()));
 	SendControlRequest(QStringLiteral("POST"), {{QStringLiteral("uploadId"), Multipart->UploadId}}, Body,

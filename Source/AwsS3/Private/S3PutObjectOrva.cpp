@@ -8,7 +8,6 @@
 #include "S3PutShared.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 
 #include <QFile>
 #include <QFileInfo>
