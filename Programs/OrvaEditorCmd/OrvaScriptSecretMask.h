@@ -68,7 +68,7 @@ public:
 		}
 		else if (Json.isArray())
 		{
-			for (const QJsonValue& Element : Json.toArray())
+			for (const QJsonValue Element : Json.toArray())
 			{
 				AddFromJson(Element, bSecret);
 			}

@@ -325,7 +325,7 @@ bool FHotPatcherBuild::LoadBaseVersion(FBaseVersion& OutBase, bool& bOutHasBase)
 	}
 	auto ReadFiles = [&OutBase](const QString& Platform, const QJsonArray& Files)
 	{
-		for (const QJsonValue& Value : Files)
+		for (const QJsonValue Value : Files)
 		{
 			const QJsonObject Object = Value.toObject();
 			const QString FilePath = FJson::GetString(Object, QStringLiteral("Path"));
@@ -337,7 +337,7 @@ bool FHotPatcherBuild::LoadBaseVersion(FBaseVersion& OutBase, bool& bOutHasBase)
 		}
 	};
 	ReadFiles(QString(), FJson::GetArray(*Root, QStringLiteral("Files")));
-	for (const QJsonValue& Value : FJson::GetArray(*Root, QStringLiteral("Platforms")))
+	for (const QJsonValue Value : FJson::GetArray(*Root, QStringLiteral("Platforms")))
 	{
 		const QJsonObject Object = Value.toObject();
 		ReadFiles(FJson::GetString(Object, QStringLiteral("Platform")),
