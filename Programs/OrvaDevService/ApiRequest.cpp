@@ -1,5 +1,6 @@
 #include "ApiRequest.h"
 
+#include "AsciiCase.h"
 #include "HttpServer.h"
 
 #include <algorithm>
@@ -18,13 +19,6 @@ constexpr size_t MaxFormParts = 32;
 // A body refused before reading it is still read and dropped up to this size, so that the
 // connection stays usable; a larger one closes the connection instead.
 constexpr size_t MaxSkippedBodyBytes = 64 * 1024;
-
-bool StartsWithIgnoreCase(std::string_view Text, std::string_view Prefix)
-{
-	return Text.size() >= Prefix.size() &&
-	       std::equal(Prefix.begin(), Prefix.end(), Text.begin(),
-	                  [](char A, char B) { return A == std::tolower(static_cast<unsigned char>(B)); });
-}
 
 std::string_view Trim(std::string_view Text)
 {
@@ -84,7 +78,8 @@ std::string MultipartBoundary(std::string_view Type)
 		const std::string_view Parameter = Rest.substr(0, Next);
 		Pos = Next == std::string_view::npos ? Next : Pos + 1 + Next;
 		const size_t Equals = Parameter.find('=');
-		if (Equals == std::string_view::npos || !StartsWithIgnoreCase(Trim(Parameter.substr(0, Equals)), "boundary") ||
+		if (Equals == std::string_view::npos ||
+		    !FAsciiCase::StartsWith(Trim(Parameter.substr(0, Equals)), "boundary") ||
 		    Trim(Parameter.substr(0, Equals)).size() != 8)
 		{
 			continue;
@@ -152,7 +147,7 @@ httplib::Server::HandlerResponse PrepareRequest(const httplib::Request& Request,
 	}
 
 	const std::string Type = Request.get_header_value("Content-Type");
-	if (StartsWithIgnoreCase(Type, "multipart/form-data"))
+	if (FAsciiCase::StartsWith(Type, "multipart/form-data"))
 	{
 		const std::string Boundary = MultipartBoundary(Type);
 		Mutable.headers.erase("Content-Type");

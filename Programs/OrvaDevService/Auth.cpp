@@ -1,6 +1,9 @@
 #include "Auth.h"
 
+#include "AsciiCase.h"
 #include "Clock.h"
+#include "Digest.h"
+#include "Hex.h"
 #include "Random.h"
 #include "Store.h"
 
@@ -67,15 +70,7 @@ std::string NormaliseEmail(std::string_view Email)
 	{
 		Email.remove_suffix(1);
 	}
-	std::string Out(Email);
-	for (char& Char : Out)
-	{
-		if (Char >= 'A' && Char <= 'Z')
-		{
-			Char = static_cast<char>(Char - 'A' + 'a');
-		}
-	}
-	return Out;
+	return FAsciiCase::ToLower(Email);
 }
 
 FAuthService::FAuthService(FStore& InStore, int64_t InTokenLifetimeSeconds)
@@ -134,9 +129,9 @@ std::optional<FIssuedToken> FAuthService::Login(std::string_view Email, std::str
 	FIssuedToken Issued;
 	Issued.AccessToken = Base64UrlEncode(RandomBytes(TokenBytes));
 	Issued.ExpiresIn = TokenLifetime;
-	const std::string Digest = Sha256(Issued.AccessToken);
+	const std::string Digest = FDigest::Of(EDigestKind::Sha256, Issued.AccessToken);
 	const FStoredToken Stored{Credentials->Profile.Id, Now + TokenLifetime};
-	Store.InsertToken(HexEncode(Digest), Stored.CreatorId, Stored.ExpiresAt);
+	Store.InsertToken(FHex::Encode(Digest), Stored.CreatorId, Stored.ExpiresAt);
 
 	std::unique_lock Lock(CacheMutex);
 	// Expired entries would otherwise only leave the cache when their token is presented again.
@@ -152,7 +147,7 @@ std::optional<int64_t> FAuthService::Authenticate(std::string_view Token)
 	{
 		return std::nullopt;
 	}
-	const std::string Digest = Sha256(Token);
+	const std::string Digest = FDigest::Of(EDigestKind::Sha256, Token);
 	const int64_t Now = NowUnixSeconds();
 
 	std::optional<FStoredToken> Found;
@@ -166,7 +161,7 @@ std::optional<int64_t> FAuthService::Authenticate(std::string_view Token)
 	if (!Found)
 	{
 		// Issued before a restart, or by another run on the same data folder.
-		Found = Store.FindToken(HexEncode(Digest));
+		Found = Store.FindToken(FHex::Encode(Digest));
 		if (!Found)
 		{
 			return std::nullopt;
@@ -183,7 +178,7 @@ std::optional<int64_t> FAuthService::Authenticate(std::string_view Token)
 			std::unique_lock Lock(CacheMutex);
 			Tokens.erase(Digest);
 		}
-		Store.DeleteToken(HexEncode(Digest));
+		Store.DeleteToken(FHex::Encode(Digest));
 		return std::nullopt;
 	}
 	return Found->CreatorId;

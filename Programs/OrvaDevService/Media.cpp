@@ -1,5 +1,6 @@
 #include "Media.h"
 
+#include "AwsSigV4.h"
 #include "Utf8.h"
 
 namespace OrvaDev
@@ -13,42 +14,6 @@ constexpr size_t MaxDisplayNameBytes = 255;
 bool StartsWith(std::string_view Bytes, std::string_view Prefix)
 {
 	return Bytes.substr(0, Prefix.size()) == Prefix;
-}
-
-int HexValue(char Char)
-{
-	if (Char >= '0' && Char <= '9')
-	{
-		return Char - '0';
-	}
-	if (Char >= 'a' && Char <= 'f')
-	{
-		return Char - 'a' + 10;
-	}
-	if (Char >= 'A' && Char <= 'F')
-	{
-		return Char - 'A' + 10;
-	}
-	return -1;
-}
-
-std::string PercentDecode(std::string_view Text)
-{
-	std::string Out;
-	Out.reserve(Text.size());
-	for (size_t Pos = 0; Pos < Text.size(); ++Pos)
-	{
-		if (Text[Pos] == '%' && Pos + 2 < Text.size() && HexValue(Text[Pos + 1]) >= 0 && HexValue(Text[Pos + 2]) >= 0)
-		{
-			Out.push_back(static_cast<char>(HexValue(Text[Pos + 1]) * 16 + HexValue(Text[Pos + 2])));
-			Pos += 2;
-		}
-		else
-		{
-			Out.push_back(Text[Pos]);
-		}
-	}
-	return Out;
 }
 
 } // namespace
@@ -76,7 +41,7 @@ std::optional<FImageType> SniffImageType(std::string_view Bytes)
 
 std::string DisplayNameFromUpload(std::string_view ClientFilename, std::string_view Fallback)
 {
-	std::string Decoded = PercentDecode(ClientFilename);
+	std::string Decoded = AwsSigV4::UriDecode(ClientFilename);
 	if (!IsValidUtf8(Decoded))
 	{
 		Decoded = std::string(ClientFilename);

@@ -1,5 +1,7 @@
 #include "PresignedRequest.h"
 
+#include "Hex.h"
+
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -83,12 +85,6 @@ std::optional<std::chrono::system_clock::time_point> ParseTimestamp(const std::s
 	Parts.tm_year = Year - 1900;
 	Parts.tm_mon = Month - 1;
 	return std::chrono::system_clock::from_time_t(::timegm(&Parts));
-}
-
-bool IsLowerHex(const std::string& Text)
-{
-	return std::all_of(Text.begin(), Text.end(),
-	                   [](char Char) { return (Char >= '0' && Char <= '9') || (Char >= 'a' && Char <= 'f'); });
 }
 
 } // namespace
@@ -188,7 +184,7 @@ FPresignedRefusal CheckPresignedRequest(const FPresignedRequest& Request, const 
 	const auto Mac =
 	    AwsSigV4::HmacSha256(std::string_view(reinterpret_cast<const char*>(Key.data()), Key.size()), StringToSign);
 	const std::string Expected = AwsSigV4::HexLower(Mac.data(), Mac.size());
-	if (Signature->size() != Expected.size() || !IsLowerHex(*Signature) ||
+	if (Signature->size() != Expected.size() || !FHex::IsLowerDigits(*Signature) ||
 	    CRYPTO_memcmp(Signature->data(), Expected.data(), Expected.size()) != 0)
 	{
 		return Refuse(403, "SignatureDoesNotMatch",

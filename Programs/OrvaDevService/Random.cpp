@@ -1,8 +1,9 @@
 #include "Random.h"
 
+#include "Hex.h"
+
 #include <openssl/evp.h>
 #include <openssl/rand.h>
-#include <openssl/sha.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,20 +20,6 @@ std::string RandomBytes(size_t Count)
 		std::abort();
 	}
 	return Bytes;
-}
-
-std::string HexEncode(std::string_view Bytes)
-{
-	static constexpr char Digits[] = "0123456789abcdef";
-	std::string Out;
-	Out.reserve(Bytes.size() * 2);
-	for (const char Char : Bytes)
-	{
-		const auto Byte = static_cast<unsigned char>(Char);
-		Out.push_back(Digits[Byte >> 4]);
-		Out.push_back(Digits[Byte & 0xF]);
-	}
-	return Out;
 }
 
 std::string Base64UrlEncode(std::string_view Bytes)
@@ -74,7 +61,7 @@ std::string MakeUuid()
 	std::string Bytes = RandomBytes(16);
 	Bytes[6] = static_cast<char>((static_cast<unsigned char>(Bytes[6]) & 0x0F) | 0x40);
 	Bytes[8] = static_cast<char>((static_cast<unsigned char>(Bytes[8]) & 0x3F) | 0x80);
-	const std::string Hex = HexEncode(Bytes);
+	const std::string Hex = FHex::Encode(Bytes);
 	return Hex.substr(0, 8) + "-" + Hex.substr(8, 4) + "-" + Hex.substr(12, 4) + "-" + Hex.substr(16, 4) + "-" +
 	       Hex.substr(20, 12);
 }
@@ -105,18 +92,6 @@ std::string MakeWorldIdentifier()
 		}
 	}
 	return Out;
-}
-
-std::string Sha256(std::string_view Bytes)
-{
-	unsigned char Digest[SHA256_DIGEST_LENGTH];
-	unsigned int Length = 0;
-	if (EVP_Digest(Bytes.data(), Bytes.size(), Digest, &Length, EVP_sha256(), nullptr) != 1)
-	{
-		std::fputs("OrvaDevService: SHA-256 failed\n", stderr);
-		std::abort();
-	}
-	return std::string(reinterpret_cast<const char*>(Digest), Length);
 }
 
 } // namespace OrvaDev

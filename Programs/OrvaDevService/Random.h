@@ -12,7 +12,6 @@ namespace OrvaDev
 // hand out predictable values.
 std::string RandomBytes(size_t Count);
 
-std::string HexEncode(std::string_view Bytes);
 std::string Base64UrlEncode(std::string_view Bytes);
 
 // Random (version 4) UUID in its usual 8-4-4-4-12 form.
@@ -21,7 +20,5 @@ std::string MakeUuid();
 // A world identifier that doubles as a folder name in creators' projects: a lowercase letter,
 // then lowercase letters and digits, 16 characters in all.
 std::string MakeWorldIdentifier();
-
-std::string Sha256(std::string_view Bytes);
 
 } // namespace OrvaDev

@@ -2,6 +2,7 @@
 
 #include "ApiRoutes.h"
 #include "ApiService.h"
+#include "Hex.h"
 #include "Media.h"
 #include "Random.h"
 #include "Store.h"
@@ -110,7 +111,7 @@ void PostScreenshot(const FApiContext& Context, FApiRequest& Request)
 
 	FImageRecord Image;
 	Image.WorldId = WorldId;
-	Image.StoredName = HexEncode(RandomBytes(16)) + Type->Extension;
+	Image.StoredName = FHex::Encode(RandomBytes(16)) + Type->Extension;
 	Image.Name = DisplayNameFromUpload(ImagePart->Filename, "screenshot" + Type->Extension);
 	Image.ContentType = Type->ContentType;
 	Image.Size = static_cast<int64_t>(ImagePart->Body.size());

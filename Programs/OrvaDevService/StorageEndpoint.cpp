@@ -1,6 +1,8 @@
 #include "StorageEndpoint.h"
 
 #include "AwsSigV4.h"
+#include "Digest.h"
+#include "Hex.h"
 #include "HttpServer.h"
 #include "PresignedRequest.h"
 #include "ServiceJson.h"
@@ -179,11 +181,7 @@ class FPartSpool
 public:
 	FPartSpool()
 	    : File(std::tmpfile())
-	    , Md5(EVP_MD_CTX_new())
-	    , Sha256(EVP_MD_CTX_new())
 	{
-		EVP_DigestInit_ex(Md5, EVP_md5(), nullptr);
-		EVP_DigestInit_ex(Sha256, EVP_sha256(), nullptr);
 	}
 	~FPartSpool()
 	{
@@ -191,8 +189,6 @@ public:
 		{
 			std::fclose(File);
 		}
-		EVP_MD_CTX_free(Md5);
-		EVP_MD_CTX_free(Sha256);
 	}
 	FPartSpool(const FPartSpool&) = delete;
 	FPartSpool& operator=(const FPartSpool&) = delete;
@@ -201,8 +197,8 @@ public:
 
 	bool Add(const char* Data, size_t Size)
 	{
-		EVP_DigestUpdate(Md5, Data, Size);
-		EVP_DigestUpdate(Sha256, Data, Size);
+		Md5.Update(Data, Size);
+		Sha256.Update(Data, Size);
 		Bytes += Size;
 		return std::fwrite(Data, 1, Size, File) == Size;
 	}
@@ -210,13 +206,8 @@ public:
 	// The digests of everything added; once only.
 	void Finish()
 	{
-		unsigned int Length = 0;
-		Md5Bytes.resize(EVP_MAX_MD_SIZE);
-		EVP_DigestFinal_ex(Md5, reinterpret_cast<unsigned char*>(Md5Bytes.data()), &Length);
-		Md5Bytes.resize(Length);
-		unsigned char Sha[EVP_MAX_MD_SIZE];
-		EVP_DigestFinal_ex(Sha256, Sha, &Length);
-		Sha256Hex = AwsSigV4::HexLower(Sha, Length);
+		Md5Bytes = Md5.Final();
+		Sha256Hex = FHex::Encode(Sha256.Final());
 		std::fflush(File);
 	}
 
@@ -232,8 +223,8 @@ public:
 
 private:
 	std::FILE* File;
-	EVP_MD_CTX* Md5;
-	EVP_MD_CTX* Sha256;
+	FDigest Md5{EDigestKind::Md5};
+	FDigest Sha256{EDigestKind::Sha256};
 };
 
 // The 16 bytes a Content-MD5 header stands for; empty when it is no base64 of 16 bytes.

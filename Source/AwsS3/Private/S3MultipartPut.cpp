@@ -16,7 +16,6 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QXmlStreamReader>
-#include <openssl/evp.h>
 
 #include <chrono>
 
@@ -387,8 +386,8 @@ void US3PutObjectOrva::HashPartsOnWorker(const std::shared_ptr<FPartHashJob>& Jo
 	for (int I = 0; I < Job->Ranges.size() && !Job->bCancelled.load(std::memory_order_relaxed); ++I)
 	{
 		const auto [Offset, Length] = Job->Ranges[I];
-		FS3Digest Md5(EVP_md5());
-		FS3Digest Sha256(EVP_sha256());
+		FDigest Md5(EDigestKind::Md5);
+		FDigest Sha256(EDigestKind::Sha256);
 		QString Problem = bOpen ? QString() : File.errorString();
 		if (bOpen && !File.seek(Offset))
 		{
@@ -404,10 +403,10 @@ void US3PutObjectOrva::HashPartsOnWorker(const std::shared_ptr<FPartHashJob>& Jo
 				                   : QStringLiteral("the file ends %1 bytes before the part does").arg(Left);
 				break;
 			}
-			Md5.Add(QByteArrayView(Chunk.constData(), Read));
+			Md5.Update(Chunk.constData(), size_t(Read));
 			if (Job->bWithSha256)
 			{
-				Sha256.Add(QByteArrayView(Chunk.constData(), Read));
+				Sha256.Update(Chunk.constData(), size_t(Read));
 			}
 			Left -= Read;
 		}
@@ -415,8 +414,9 @@ void US3PutObjectOrva::HashPartsOnWorker(const std::shared_ptr<FPartHashJob>& Jo
 		{
 			return;
 		}
-		const QByteArray Md5Bytes = Md5.Final();
-		const QString Sha256Hex = Job->bWithSha256 ? QString::fromLatin1(Sha256.Final().toHex()) : QString();
+		const QByteArray Md5Bytes = Md5.Final<QByteArray>();
+		const QString Sha256Hex =
+		    Job->bWithSha256 ? QString::fromLatin1(Sha256.Final<QByteArray>().toHex()) : QString();
 		const int Index = Job->Indexes[I];
 		QMetaObject::invokeMethod(
 		    QCoreApplication::instance(),
@@ -762,8 +762,9 @@ void US3PutObjectOrva::SendCompleteMultipart()
 		Md5s += Part.Md5;
 	}
 	Body += "</CompleteMultipartUpload>";
-	Result.ContentMd5 = QString::fromLatin1(QCryptographicHash::hash(Md5s, QCryptographicHash::Md5).toHex()) +
-	                    QLatin1Char('-') + QString::number(Multipart->Parts.size());
+	Result.ContentMd5 =
+	    QString::fromLatin1(FDigest::Of<QByteArray>(EDigestKind::Md5, Md5s.constData(), size_t(Md5s.size())).toHex()) +
+	    QLatin1Char('-') + QString::number(Multipart->Parts.size());
 	UE_LOG(LogAwsS3, Log,
 	       QStringLiteral("PutObject %1: completing %2 parts").arg(Request.Key).arg(Multipart->Parts.size()));
 	SendControlRequest(QStringLiteral("POST"), {{QStringLiteral("uploadId"), Multipart->UploadId}}, Body,

@@ -3,18 +3,17 @@
 #include "AwsS3Retry.h"
 #include "AwsSigV4.h"
 #include "GameThread.h"
+#include "Hex.h"
 #include "S3MultipartState.h"
 #include "S3PutShared.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaMethod>
 #include <QPointer>
 #include <QThreadPool>
-#include <openssl/evp.h>
 
 #include <atomic>
 #include <chrono>
@@ -32,20 +31,10 @@ QString Unquoted(QString Value)
 	return Value;
 }
 
+// Digits of either case only: QChar::isDigit would take digits of other scripts.
 bool IsHexMd5(const QString& Value)
 {
-	if (Value.size() != 32)
-	{
-		return false;
-	}
-	for (QChar C : Value)
-	{
-		if (!C.isDigit() && !(C.toLower() >= QLatin1Char('a') && C.toLower() <= QLatin1Char('f')))
-		{
-			return false;
-		}
-	}
-	return true;
+	return Value.size() == 32 && FHex::Decode(Value.toStdString()).has_value();
 }
 
 QString AttemptsNote(int Attempts)
@@ -72,11 +61,9 @@ US3PutObjectOrva* US3PutObjectOrva::PutObject(QObject* WorldContextObject, UAwsS
 	// thread, leaves state its clean-up at exit never frees: it is done here, on the main thread.
 	static const bool bDigestsReady = []
 	{
-		for (const EVP_MD* Type : {EVP_md5(), EVP_sha256()})
+		for (const EDigestKind Kind : {EDigestKind::Md5, EDigestKind::Sha256})
 		{
-			EVP_MD_CTX* Context = EVP_MD_CTX_new();
-			EVP_DigestInit_ex(Context, Type, nullptr);
-			EVP_MD_CTX_free(Context);
+			FDigest Warm(Kind);
 		}
 		return true;
 	}();
@@ -239,8 +226,8 @@ void US3PutObjectOrva::StartHashing(bool bWithSha256)
 
 void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 {
-	FS3Digest Md5(EVP_md5());
-	FS3Digest Sha256(EVP_sha256());
+	FDigest Md5(EDigestKind::Md5);
+	FDigest Sha256(EDigestKind::Sha256);
 	QString Problem;
 	qint64 Total = 0;
 	QFile File(Job->FilePath);
@@ -264,10 +251,10 @@ void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 				break;
 			}
 			const QByteArrayView Bytes(Chunk.constData(), Read);
-			Md5.Add(Bytes);
+			Md5.Update(Bytes.data(), size_t(Bytes.size()));
 			if (Job->bWithSha256)
 			{
-				Sha256.Add(Bytes);
+				Sha256.Update(Bytes.data(), size_t(Bytes.size()));
 			}
 			Total += Read;
 		}
@@ -276,8 +263,8 @@ void US3PutObjectOrva::HashOnWorker(const std::shared_ptr<FHashJob>& Job)
 	{
 		return;
 	}
-	const QByteArray Md5Bytes = Md5.Final();
-	const QString Sha256Hex = Job->bWithSha256 ? QString::fromLatin1(Sha256.Final().toHex()) : QString();
+	const QByteArray Md5Bytes = Md5.Final<QByteArray>();
+	const QString Sha256Hex = Job->bWithSha256 ? QString::fromLatin1(Sha256.Final<QByteArray>().toHex()) : QString();
 	// The application object outlives every action; the owner is looked up on the main thread.
 	auto Deliver = [Job, Md5Bytes, Sha256Hex, Total, Problem]
 	{

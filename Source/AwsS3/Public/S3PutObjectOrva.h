@@ -4,7 +4,6 @@
 #include "AwsS3Types.h"
 #include "Http.h"
 
-#include <QCryptographicHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>

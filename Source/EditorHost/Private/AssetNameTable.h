@@ -1,5 +1,7 @@
 #pragma once
 
+#include "NameCase.h"
+
 #include <QString>
 #include <QStringView>
 
@@ -10,36 +12,6 @@
 // hashed ignoring case.
 namespace AssetRegistryNames
 {
-// Equality ignoring case. Package names are ASCII in practice, which needs no case-folding
-// tables; over the hundreds of thousands of names a large project's scan compares, Qt's general
-// comparison is a large part of the merge. Other text takes Qt's comparison.
-inline bool EqualsIgnoringCase(QStringView A, QStringView B)
-{
-	if (A.size() != B.size())
-	{
-		return false;
-	}
-	for (qsizetype Index = 0; Index < A.size(); ++Index)
-	{
-		const char16_t X = A[Index].unicode();
-		const char16_t Y = B[Index].unicode();
-		if (X == Y)
-		{
-			continue;
-		}
-		if ((X | Y) >= 0x80)
-		{
-			return A.compare(B, Qt::CaseInsensitive) == 0;
-		}
-		const char16_t Lower = X | 0x20;
-		if (Lower != (Y | 0x20) || Lower < u'a' || Lower > u'z')
-		{
-			return false;
-		}
-	}
-	return true;
-}
-
 // A name compared and hashed ignoring case, so that lookups need no folded copy of the text.
 struct FFoldedKey
 {
@@ -48,24 +20,13 @@ struct FFoldedKey
 	{
 		// Names handed out by the registry come back as the same shared text.
 		return Text.size() == Other.Text.size() &&
-		       (Text.constData() == Other.Text.constData() || EqualsIgnoringCase(Text, Other.Text));
+		       (Text.constData() == Other.Text.constData() || FNameCase::Equals(Text, Other.Text));
 	}
 };
 
 inline size_t qHash(const FFoldedKey& Key, size_t Seed = 0) noexcept
 {
-	size_t Hash = 1469598103934665603ull ^ Seed;
-	for (const QChar C : Key.Text)
-	{
-		const char16_t U = C.unicode();
-		const char16_t Folded = U < 0x80 ? (U >= u'A' && U <= u'Z' ? char16_t(U + 32) : U) : C.toCaseFolded().unicode();
-		Hash = (Hash ^ Folded) * 1099511628211ull;
-	}
-	// The table picks buckets from the low bits, which the multiplication alone leaves poorly mixed.
-	Hash ^= Hash >> 33;
-	Hash *= 0xff51afd7ed558ccdull;
-	Hash ^= Hash >> 33;
-	return Hash;
+	return FNameCase::Hash(Key.Text, Seed);
 }
 
 // Interns names into dense ids; the first spelling seen is the one kept. Open addressing over
@@ -101,7 +62,7 @@ public:
 			}
 			// The same text pointer is the same name: the table co-owns every text it points at,
 			// and shared text never changes in place.
-			if (Slot.Tag == Tag && (Slot.Data == Name.constData() || EqualsIgnoringCase(Names[size_t(Slot.Id)], Name)))
+			if (Slot.Tag == Tag && (Slot.Data == Name.constData() || FNameCase::Equals(Names[size_t(Slot.Id)], Name)))
 			{
 				return Slot.Id;
 			}

@@ -949,6 +949,19 @@ void FAssetTools::PruneEmptyFolders(const QString& FilePath)
 	}
 }
 
+// What a fix-up learns as it goes, from the redirectors to fix to those that stay.
+struct FAssetTools::FFixupRun
+{
+	QHash<QString, QString> RedirectorPackages; // folded name -> name
+	FFixupTargets Targets;
+	QStringList Referencers;
+	QHash<QString, QStringList> RedirectorsReferencedBy; // folded referencer -> folded redirectors
+	QSet<QString> Skipped;                               // folded read-only referencers left alone
+	QSet<QString> Handled;                               // folded referencers rewritten or given up
+	QSet<QString> Kept;                                  // folded redirector packages that stay
+	FEventBreather Breather;
+};
+
 void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheckoutDialogPrompt,
                                    ERedirectFixupMode FixupMode)
 {
@@ -957,12 +970,63 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		return;
 	}
 	FBusyScope Busy(bBusy);
-	// Redirector packages to fix, and where each of their objects finally leads.
-	QHash<QString, QString> RedirectorPackages; // folded name -> name
-	FFixupTargets Targets;
-	QHash<QString, QString>& FinalObject = Targets.FinalObject;
-	QHash<QString, QStringList>& FinalPackages = Targets.FinalPackages;
-	FEventBreather Breather;
+	FFixupRun Run;
+	CollectFixupTargets(Objects, Run);
+	if (Run.RedirectorPackages.isEmpty())
+	{
+		return;
+	}
+	FindFixupReferencers(Run);
+	MakeReferencersWritable(Run, bCheckoutDialogPrompt);
+
+	// Redirectors referring to redirectors of the set go away with them, unless they are kept; so
+	// referencers outside the set come first, then kept redirectors, until nothing changes. Each
+	// round is rewritten as one batch.
+	{
+		QStringList Outside;
+		for (const QString& Package : std::as_const(Run.Referencers))
+		{
+			if (!Run.RedirectorPackages.contains(Folded(Package)))
+			{
+				Outside.append(Package);
+			}
+		}
+		FixupRound(Run, Outside);
+	}
+	const bool bDelete = ShouldDeleteRedirectors(FixupMode);
+	if (!bDelete)
+	{
+		for (const QString& Key : Run.RedirectorPackages.keys())
+		{
+			Run.Kept.insert(Key);
+		}
+	}
+	for (;;)
+	{
+		QStringList Round;
+		for (const QString& Package : std::as_const(Run.Referencers))
+		{
+			if (Run.Kept.contains(Folded(Package)) && !Run.Handled.contains(Folded(Package)))
+			{
+				Round.append(Package);
+			}
+		}
+		if (Round.isEmpty())
+		{
+			break;
+		}
+		FixupRound(Run, Round);
+	}
+	if (bDelete)
+	{
+		DeleteFixedUpRedirectors(Run);
+	}
+}
+
+void FAssetTools::CollectFixupTargets(const QList<FObjectPtr>& Objects, FFixupRun& Run)
+{
+	QHash<QString, QString>& FinalObject = Run.Targets.FinalObject;
+	QHash<QString, QStringList>& FinalPackages = Run.Targets.FinalPackages;
 	for (const FObjectPtr& Object : Objects)
 	{
 		if (!Object || !Object->IsValid() || !Object->IsRedirector())
@@ -970,11 +1034,11 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 			continue;
 		}
 		const QString Package = Object->GetPackageName();
-		if (RedirectorPackages.contains(Folded(Package)))
+		if (Run.RedirectorPackages.contains(Folded(Package)))
 		{
 			continue;
 		}
-		Breather.Breathe();
+		Run.Breather.Breathe();
 		QList<FAssetData> Assets;
 		Registry.GetAssetsByPackageName(Package, Assets);
 		bool bFixable = !Assets.isEmpty();
@@ -1015,47 +1079,44 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		{
 			continue;
 		}
-		RedirectorPackages.insert(Folded(Package), Package);
+		Run.RedirectorPackages.insert(Folded(Package), Package);
 		FinalPackages.insert(Folded(Package), PackageTargets);
 		FinalObject.insert(Finals);
 	}
-	if (RedirectorPackages.isEmpty())
-	{
-		return;
-	}
+}
 
+void FAssetTools::FindFixupReferencers(FFixupRun& Run)
+{
 	// Every package that refers to one of them, found in one pass over the registry.
-	QStringList Referencers;
-	QHash<QString, QStringList> RedirectorsReferencedBy; // folded referencer -> folded redirectors
-	QHash<QString, int> ReferencerCount;                 // folded redirector -> referencers left
 	const QStringList AllPackages = Registry.GetAllPackageNames();
 	for (const QString& Package : AllPackages)
 	{
-		Breather.Breathe();
+		Run.Breather.Breathe();
 		QStringList Dependencies;
 		Registry.GetDependencies(Package, Dependencies);
 		QStringList Referenced;
 		for (const QString& Dependency : Dependencies)
 		{
-			if (RedirectorPackages.contains(Folded(Dependency)) && !SameName(Dependency, Package))
+			if (Run.RedirectorPackages.contains(Folded(Dependency)) && !SameName(Dependency, Package))
 			{
 				Referenced.append(Folded(Dependency));
-				++ReferencerCount[Folded(Dependency)];
 			}
 		}
 		if (!Referenced.isEmpty())
 		{
-			Referencers.append(Package);
-			RedirectorsReferencedBy.insert(Folded(Package), Referenced);
+			Run.Referencers.append(Package);
+			Run.RedirectorsReferencedBy.insert(Folded(Package), Referenced);
 		}
 	}
+}
 
+void FAssetTools::MakeReferencersWritable(FFixupRun& Run, bool bCheckoutDialogPrompt)
+{
 	// Read-only referencers are made writable, after asking when asked to ask.
-	QSet<QString> Kept; // folded redirector packages that stay
 	QStringList ReadOnly;
 	{
 		QStringList Filenames;
-		for (const QString& Package : Referencers)
+		for (const QString& Package : std::as_const(Run.Referencers))
 		{
 			Filenames.append(Registry.GetPackageFilename(Package));
 		}
@@ -1065,127 +1126,89 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 			                           Writable[size_t(Index)] =
 			                               (QFile::permissions(Filenames[Index]) & QFileDevice::WriteOwner) ? 1 : 0;
 		                           });
-		for (qsizetype Index = 0; Index < Referencers.size(); ++Index)
+		for (qsizetype Index = 0; Index < Run.Referencers.size(); ++Index)
 		{
 			if (!Writable[size_t(Index)])
 			{
-				ReadOnly.append(Referencers[Index]);
+				ReadOnly.append(Run.Referencers[Index]);
 			}
 		}
 	}
-	QSet<QString> Skipped;
-	if (!ReadOnly.isEmpty())
-	{
-		FDialogService* Dialogs = GetDialogs();
-		const bool bMakeWritable =
-		    !bCheckoutDialogPrompt || !Dialogs ||
-		    Dialogs->MessageBox(EAppMsgType::YesNo,
-		                        QStringLiteral("These packages refer to redirectors but are read-only:\n") +
-		                            ReadOnly.join(QLatin1Char('\n')) +
-		                            QStringLiteral("\nMake them writable so that they can be fixed up?"),
-		                        QStringLiteral("Read-only packages")) == EAppReturnType::Yes;
-		for (const QString& Package : ReadOnly)
-		{
-			const QString Filename = Registry.GetPackageFilename(Package);
-			if (!bMakeWritable ||
-			    !QFile::setPermissions(Filename, QFile::permissions(Filename) | QFileDevice::WriteOwner))
-			{
-				Skipped.insert(Folded(Package));
-			}
-		}
-	}
-
-	// Redirectors referring to redirectors of the set go away with them, unless they are kept; so
-	// referencers outside the set come first, then kept redirectors, until nothing changes. Each
-	// round is rewritten as one batch.
-	QSet<QString> Handled;
-	const auto Fix = [&](const QStringList& Packages)
-	{
-		QStringList ToRewrite;
-		QSet<QString> Failed;
-		for (const QString& Package : Packages)
-		{
-			Handled.insert(Folded(Package));
-			if (Skipped.contains(Folded(Package)))
-			{
-				Failed.insert(Folded(Package));
-			}
-			else
-			{
-				ToRewrite.append(Package);
-			}
-		}
-		Failed.unite(RewriteReferencers(ToRewrite, Targets));
-		for (const QString& Package : Packages)
-		{
-			if (Failed.contains(Folded(Package)))
-			{
-				for (const QString& Redirector : RedirectorsReferencedBy.value(Folded(Package)))
-				{
-					Kept.insert(Redirector);
-				}
-			}
-		}
-	};
-	{
-		QStringList Outside;
-		for (const QString& Package : Referencers)
-		{
-			if (!RedirectorPackages.contains(Folded(Package)))
-			{
-				Outside.append(Package);
-			}
-		}
-		Fix(Outside);
-	}
-	const bool bDelete = [&]
-	{
-		if (FixupMode == ERedirectFixupMode::LeaveFixedUpRedirectors)
-		{
-			return false;
-		}
-		if (FixupMode == ERedirectFixupMode::PromptForDeletingRedirectors)
-		{
-			FDialogService* Dialogs = GetDialogs();
-			return Dialogs &&
-			       Dialogs->MessageBox(EAppMsgType::YesNo, QStringLiteral("Delete the redirectors that were fixed up?"),
-			                           QStringLiteral("Fix up redirectors")) == EAppReturnType::Yes;
-		}
-		return true;
-	}();
-	if (!bDelete)
-	{
-		for (const QString& Key : RedirectorPackages.keys())
-		{
-			Kept.insert(Key);
-		}
-	}
-	for (;;)
-	{
-		QStringList Round;
-		for (const QString& Package : Referencers)
-		{
-			if (Kept.contains(Folded(Package)) && !Handled.contains(Folded(Package)))
-			{
-				Round.append(Package);
-			}
-		}
-		if (Round.isEmpty())
-		{
-			break;
-		}
-		Fix(Round);
-	}
-
-	if (!bDelete)
+	if (ReadOnly.isEmpty())
 	{
 		return;
 	}
+	FDialogService* Dialogs = GetDialogs();
+	const bool bMakeWritable =
+	    !bCheckoutDialogPrompt || !Dialogs ||
+	    Dialogs->MessageBox(EAppMsgType::YesNo,
+	                        QStringLiteral("These packages refer to redirectors but are read-only:\n") +
+	                            ReadOnly.join(QLatin1Char('\n')) +
+	                            QStringLiteral("\nMake them writable so that they can be fixed up?"),
+	                        QStringLiteral("Read-only packages")) == EAppReturnType::Yes;
+	for (const QString& Package : std::as_const(ReadOnly))
+	{
+		const QString Filename = Registry.GetPackageFilename(Package);
+		if (!bMakeWritable || !QFile::setPermissions(Filename, QFile::permissions(Filename) | QFileDevice::WriteOwner))
+		{
+			Run.Skipped.insert(Folded(Package));
+		}
+	}
+}
+
+void FAssetTools::FixupRound(FFixupRun& Run, const QStringList& Packages)
+{
+	QStringList ToRewrite;
+	QSet<QString> Failed;
+	for (const QString& Package : Packages)
+	{
+		Run.Handled.insert(Folded(Package));
+		if (Run.Skipped.contains(Folded(Package)))
+		{
+			Failed.insert(Folded(Package));
+		}
+		else
+		{
+			ToRewrite.append(Package);
+		}
+	}
+	Failed.unite(RewriteReferencers(ToRewrite, Run.Targets));
+	// A referencer left as it was still needs the redirectors it refers to.
+	for (const QString& Package : Packages)
+	{
+		if (Failed.contains(Folded(Package)))
+		{
+			for (const QString& Redirector : Run.RedirectorsReferencedBy.value(Folded(Package)))
+			{
+				Run.Kept.insert(Redirector);
+			}
+		}
+	}
+}
+
+bool FAssetTools::ShouldDeleteRedirectors(ERedirectFixupMode FixupMode) const
+{
+	if (FixupMode == ERedirectFixupMode::LeaveFixedUpRedirectors)
+	{
+		return false;
+	}
+	if (FixupMode == ERedirectFixupMode::PromptForDeletingRedirectors)
+	{
+		FDialogService* Dialogs = GetDialogs();
+		return Dialogs &&
+		       Dialogs->MessageBox(EAppMsgType::YesNo, QStringLiteral("Delete the redirectors that were fixed up?"),
+		                           QStringLiteral("Fix up redirectors")) == EAppReturnType::Yes;
+	}
+	return true;
+}
+
+void FAssetTools::DeleteFixedUpRedirectors(FFixupRun& Run)
+{
 	QStringList Deleting;
 	QStringList DeletingFiles;
-	for (auto It = RedirectorPackages.cbegin(); It != RedirectorPackages.cend(); ++It)
+	for (auto It = Run.RedirectorPackages.cbegin(); It != Run.RedirectorPackages.cend(); ++It)
 	{
-		if (!Kept.contains(It.key()))
+		if (!Run.Kept.contains(It.key()))
 		{
 			Deleting.append(It.value());
 			DeletingFiles.append(Registry.GetPackageFilename(It.value()));
@@ -1205,7 +1228,7 @@ void FAssetTools::FixupReferencers(const QList<FObjectPtr>& Objects, bool bCheck
 		}
 		InvalidateLoadedObjects(Deleting[Index]);
 		Registry.RemovePackage(Deleting[Index]);
-		Breather.Breathe();
+		Run.Breather.Breathe();
 	}
 }
 

@@ -162,6 +162,16 @@ private:
 	// Rewrites these referencers in one batch; answers the folded names of those left as they were.
 	struct FFixupTargets;
 	QSet<QString> RewriteReferencers(const QStringList& Packages, const FFixupTargets& Targets);
+	// FixupReferencers' phases, in order: where each redirector finally leads, who refers to them,
+	// which read-only referencers may be written, the rounds of rewrites, and the deletion.
+	struct FFixupRun;
+	void CollectFixupTargets(const QList<FObjectPtr>& Objects, FFixupRun& Run);
+	void FindFixupReferencers(FFixupRun& Run);
+	void MakeReferencersWritable(FFixupRun& Run, bool bCheckoutDialogPrompt);
+	// Rewrites one round of referencers; the redirectors of those left as they were are kept.
+	void FixupRound(FFixupRun& Run, const QStringList& Packages);
+	bool ShouldDeleteRedirectors(ERedirectFixupMode FixupMode) const;
+	void DeleteFixedUpRedirectors(FFixupRun& Run);
 
 	FAssetRegistry& Registry;
 	std::function<FDialogService*()> DialogProvider;

@@ -1,6 +1,7 @@
 #include "AssetRegistry.h"
 #include "EditorHost.h"
 #include "ExportPatchSettings.h"
+#include "FileDigest.h"
 #include "FileHelper.h"
 #include "HotPatcherCommandlets.h"
 #include "Json.h"
@@ -11,7 +12,6 @@
 #include "Paths.h"
 #include "SerializeStructJson.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -325,7 +325,7 @@ bool FHotPatcherBuild::LoadBaseVersion(FBaseVersion& OutBase, bool& bOutHasBase)
 	}
 	auto ReadFiles = [&OutBase](const QString& Platform, const QJsonArray& Files)
 	{
-		for (const QJsonValue& Value : Files)
+		for (const QJsonValue Value : Files)
 		{
 			const QJsonObject Object = Value.toObject();
 			const QString FilePath = FJson::GetString(Object, QStringLiteral("Path"));
@@ -337,7 +337,7 @@ bool FHotPatcherBuild::LoadBaseVersion(FBaseVersion& OutBase, bool& bOutHasBase)
 		}
 	};
 	ReadFiles(QString(), FJson::GetArray(*Root, QStringLiteral("Files")));
-	for (const QJsonValue& Value : FJson::GetArray(*Root, QStringLiteral("Platforms")))
+	for (const QJsonValue Value : FJson::GetArray(*Root, QStringLiteral("Platforms")))
 	{
 		const QJsonObject Object = Value.toObject();
 		ReadFiles(FJson::GetString(Object, QStringLiteral("Platform")),
@@ -506,10 +506,8 @@ bool FHotPatcherBuild::Run(QString& OutFailure)
 				const QString Known = Own.value(Entry.MountPath, Any.value(Entry.MountPath));
 				if (!Known.isEmpty())
 				{
-					QFile File(Entry.SourceFile);
-					QCryptographicHash Hash(QCryptographicHash::Sha1);
-					if (File.open(QIODevice::ReadOnly) && Hash.addData(&File) &&
-					    QString::fromLatin1(Hash.result().toHex()) == Known)
+					const QByteArray Sha1 = DigestOfFile(EDigestKind::Sha1, Entry.SourceFile);
+					if (!Sha1.isEmpty() && QString::fromLatin1(Sha1.toHex()) == Known)
 					{
 						continue;
 					}
@@ -547,19 +545,21 @@ bool FHotPatcherBuild::Run(QString& OutFailure)
 	}
 
 	// The check code covers every packed path and hash of every platform, in pak order.
-	QCryptographicHash CheckCode(QCryptographicHash::Sha1);
+	FDigest CheckCode(EDigestKind::Sha1);
 	FCondensedJsonWriter Writer;
 	Writer.WriteObjectStart();
 	Writer.WriteValue(QStringLiteral("VersionId"), Settings.VersionId);
 	for (const FPlatformResult& Result : std::as_const(Results))
 	{
-		CheckCode.addData(QByteArray(Result.Platform.toUtf8() + '\n'));
+		const QByteArray PlatformLine = Result.Platform.toUtf8() + '\n';
+		CheckCode.Update(PlatformLine.constData(), size_t(PlatformLine.size()));
 		for (const auto& [MountPath, Info] : Result.Files)
 		{
-			CheckCode.addData(QByteArray(MountPath.toUtf8() + '\n' + Info.FileSha1.toHex() + '\n'));
+			const QByteArray FileLine = MountPath.toUtf8() + '\n' + Info.FileSha1.toHex() + '\n';
+			CheckCode.Update(FileLine.constData(), size_t(FileLine.size()));
 		}
 	}
-	Writer.WriteValue(QStringLiteral("CheckCode"), QString::fromLatin1(CheckCode.result().toHex()));
+	Writer.WriteValue(QStringLiteral("CheckCode"), QString::fromLatin1(CheckCode.Final<QByteArray>().toHex()));
 	Writer.WriteArrayStart(QStringLiteral("Platforms"));
 	for (const FPlatformResult& Result : std::as_const(Results))
 	{

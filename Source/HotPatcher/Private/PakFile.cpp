@@ -1,15 +1,14 @@
 #include "PakFile.h"
 
 #include "FileHelper.h"
+#include "PakArchive.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QHash>
 #include <QMap>
 #include <QSet>
 #include <QtEndian>
 
-#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -28,395 +27,21 @@
 #include <fcntl.h> // sync_file_range
 #endif
 
+using namespace PakArchive;
+
 namespace
 {
-// Large enough that the per-call costs of read, hash and write vanish, small enough that a chunk
-// is still in the core's cache when it is written out and hashed: with 1 MiB chunks the kernel's
-// copy into the pak took several times as long as with these (measured: 0.45 to 1.6 s against
-// 0.17 to 0.19 s of system time per 512 MiB), and the build spent twice the CPU of tar.
-constexpr qint64 CopyChunkSize = 128 * 1024;
 // How much of the pak is written before it is handed to the disk (see WriteAll).
 constexpr qint64 WriteBackStep = qint64(8) << 20;
 // Chunks in flight between the copy and the hashing thread; the buffers are allocated once.
 constexpr int PipelineDepth = 8;
 // Below this a file is hashed in line: handing it to the thread would cost more than it saves.
 constexpr qint64 PipelinedFileSize = 256 * 1024;
-// An index larger than this is not one we wrote or the engine would mount.
-constexpr qint64 MaxIndexSize = qint64(512) << 20;
 // Blocks compressed per hand-over to the workers: enough to keep both cores busy, little memory.
 constexpr int BlocksPerBatch = 32;
 // On package-like data level 5 takes about half the time of zlib's default (6) for about 1% more
 // bytes; per 64 KiB block that stays within a few percent of gzip -6 over the whole file.
 constexpr int CompressionLevel = 5;
-// The only method written or read; its slot in the footer's table is 1.
-constexpr char ZlibMethodName[] = "Zlib";
-constexpr int MethodNameSlots = 5;
-constexpr int MethodNameSize = 32;
-
-// SHA-1 through OpenSSL: several times faster than a portable implementation on CPUs with SHA
-// instructions, which is what keeps packing as fast as copying.
-class FSha1
-{
-public:
-	FSha1()
-	    : Context(EVP_MD_CTX_new())
-	{
-		EVP_DigestInit_ex(Context, EVP_sha1(), nullptr);
-	}
-	~FSha1() { EVP_MD_CTX_free(Context); }
-	FSha1(const FSha1&) = delete;
-	FSha1& operator=(const FSha1&) = delete;
-
-	void Update(const char* Data, qint64 Size) { EVP_DigestUpdate(Context, Data, size_t(Size)); }
-	QByteArray Final()
-	{
-		unsigned char Digest[EVP_MAX_MD_SIZE];
-		unsigned int Length = 0;
-		EVP_DigestFinal_ex(Context, Digest, &Length);
-		return QByteArray(reinterpret_cast<const char*>(Digest), int(Length));
-	}
-	static QByteArray Of(const QByteArray& Bytes)
-	{
-		FSha1 Hash;
-		Hash.Update(Bytes.constData(), Bytes.size());
-		return Hash.Final();
-	}
-
-private:
-	EVP_MD_CTX* Context;
-};
-
-class FArchiveWriter
-{
-public:
-	QByteArray Bytes;
-
-	void U8(quint8 Value) { Bytes.append(char(Value)); }
-	void U32(quint32 Value)
-	{
-		char Data[4];
-		qToLittleEndian(Value, Data);
-		Bytes.append(Data, 4);
-	}
-	void I32(qint32 Value) { U32(quint32(Value)); }
-	void U64(quint64 Value)
-	{
-		char Data[8];
-		qToLittleEndian(Value, Data);
-		Bytes.append(Data, 8);
-	}
-	void I64(qint64 Value) { U64(quint64(Value)); }
-	void Raw(const QByteArray& Data) { Bytes.append(Data); }
-	void Zeros(int Count) { Bytes.append(Count, '\0'); }
-	// FString: ASCII with its NUL, else UTF-16LE with a negative length.
-	void String(const QString& Text)
-	{
-		if (Text.isEmpty())
-		{
-			I32(0);
-			return;
-		}
-		bool bAscii = true;
-		for (const QChar Ch : Text)
-		{
-			if (Ch.unicode() >= 0x80 || Ch.unicode() == 0)
-			{
-				bAscii = false;
-				break;
-			}
-		}
-		if (bAscii)
-		{
-			I32(qint32(Text.size() + 1));
-			Bytes.append(Text.toLatin1());
-			U8(0);
-			return;
-		}
-		I32(-qint32(Text.size() + 1));
-		for (const QChar Ch : Text)
-		{
-			char Data[2];
-			qToLittleEndian(quint16(Ch.unicode()), Data);
-			Bytes.append(Data, 2);
-		}
-		Zeros(2);
-	}
-};
-
-// Reads a byte buffer from outside; every read checks what is left, and the first failure sticks.
-class FArchiveReader
-{
-public:
-	explicit FArchiveReader(const QByteArray& InBytes)
-	    : Bytes(InBytes)
-	{
-	}
-
-	bool Ok() const { return bOk; }
-	qint64 Tell() const { return Pos; }
-	qint64 Remaining() const { return Bytes.size() - Pos; }
-
-	bool Take(void* Out, qint64 Size)
-	{
-		if (!bOk || Size < 0 || Remaining() < Size)
-		{
-			bOk = false;
-			std::memset(Out, 0, size_t(qMax<qint64>(Size, 0)));
-			return false;
-		}
-		std::memcpy(Out, Bytes.constData() + Pos, size_t(Size));
-		Pos += Size;
-		return true;
-	}
-	quint8 U8()
-	{
-		quint8 Value = 0;
-		Take(&Value, 1);
-		return Value;
-	}
-	quint32 U32()
-	{
-		char Data[4];
-		Take(Data, 4);
-		return qFromLittleEndian<quint32>(Data);
-	}
-	qint32 I32() { return qint32(U32()); }
-	quint64 U64()
-	{
-		char Data[8];
-		Take(Data, 8);
-		return qFromLittleEndian<quint64>(Data);
-	}
-	qint64 I64() { return qint64(U64()); }
-	QByteArray Raw(qint64 Size)
-	{
-		if (!bOk || Size < 0 || Remaining() < Size)
-		{
-			bOk = false;
-			return QByteArray();
-		}
-		QByteArray Out = Bytes.mid(Pos, Size);
-		Pos += Size;
-		return Out;
-	}
-	QString String()
-	{
-		const qint32 Length = I32();
-		if (!bOk || Length == 0)
-		{
-			return QString();
-		}
-		if (Length > 0)
-		{
-			const QByteArray Data = Raw(Length);
-			if (!bOk || Data.back() != '\0')
-			{
-				bOk = false;
-				return QString();
-			}
-			return QString::fromLatin1(Data.constData(), Length - 1);
-		}
-		if (Length == std::numeric_limits<qint32>::min())
-		{
-			bOk = false;
-			return QString();
-		}
-		const qint64 Units = -qint64(Length);
-		const QByteArray Data = Raw(Units * 2);
-		if (!bOk)
-		{
-			return QString();
-		}
-		QString Text;
-		Text.reserve(Units - 1);
-		for (qint64 Index = 0; Index + 1 < Units; ++Index)
-		{
-			Text.append(QChar(qFromLittleEndian<quint16>(Data.constData() + Index * 2)));
-		}
-		return Text;
-	}
-
-private:
-	const QByteArray& Bytes;
-	qint64 Pos = 0;
-	bool bOk = true;
-};
-
-// The full entry record, as in front of each entry's data: block offsets are relative to the
-// entry's own offset (written as 0 here), and the blocks follow the record back to back.
-void WriteEntryHeader(FArchiveWriter& Ar, const FPakEntryInfo& Entry)
-{
-	Ar.I64(0);
-	Ar.I64(Entry.Size);
-	Ar.I64(Entry.UncompressedSize);
-	Ar.U32(Entry.CompressionMethod);
-	Ar.Raw(Entry.Sha1.size() == 20 ? Entry.Sha1 : QByteArray(20, '\0'));
-	if (Entry.IsCompressed())
-	{
-		Ar.I32(qint32(Entry.BlockSizes.size()));
-		qint64 Start = Entry.HeaderSize();
-		for (const qint64 BlockSize : Entry.BlockSizes)
-		{
-			Ar.I64(Start);
-			Ar.I64(Start + BlockSize);
-			Start += BlockSize;
-		}
-	}
-	Ar.U8(0);
-	Ar.U32(Entry.CompressionBlockSize);
-}
-
-// Bits of the first word of an encoded entry: 31 offset, 30 uncompressed size and 29 size each in
-// 32 bits; 28-23 compression method; 22 encrypted; 21-6 block count; 5-0 block size in 2 KiB units
-// (all ones: a uint32 block size follows the word).
-constexpr quint32 OffsetFits32 = 1u << 31;
-constexpr quint32 UncompressedFits32 = 1u << 30;
-constexpr quint32 SizeFits32 = 1u << 29;
-constexpr int MethodShift = 23;
-constexpr quint32 MethodMask = 0x3f;
-constexpr quint32 EncryptedBit = 1u << 22;
-constexpr int BlockCountShift = 6;
-constexpr quint32 BlockCountMask = 0xffff;
-constexpr quint32 BlockSizeMask = 0x3f;
-constexpr int BlockSizeUnitShift = 11;
-
-void EncodeEntry(FArchiveWriter& Ar, const FPakEntryInfo& Entry)
-{
-	constexpr qint64 Max32 = qint64(std::numeric_limits<quint32>::max());
-	const bool bOffset32 = Entry.Offset <= Max32;
-	const bool bUncompressed32 = Entry.UncompressedSize <= Max32;
-	const bool bSize32 = Entry.Size <= Max32;
-	quint32 BlockSizeBits = (Entry.CompressionBlockSize >> BlockSizeUnitShift) & BlockSizeMask;
-	const bool bBlockSizeApart = (BlockSizeBits << BlockSizeUnitShift) != Entry.CompressionBlockSize;
-	if (bBlockSizeApart)
-	{
-		BlockSizeBits = BlockSizeMask;
-	}
-	Ar.U32((bOffset32 ? OffsetFits32 : 0) | (bUncompressed32 ? UncompressedFits32 : 0) | (bSize32 ? SizeFits32 : 0) |
-	       (Entry.CompressionMethod << MethodShift) | (quint32(Entry.BlockSizes.size()) << BlockCountShift) |
-	       BlockSizeBits);
-	if (bBlockSizeApart)
-	{
-		Ar.U32(Entry.CompressionBlockSize);
-	}
-	bOffset32 ? Ar.U32(quint32(Entry.Offset)) : Ar.I64(Entry.Offset);
-	bUncompressed32 ? Ar.U32(quint32(Entry.UncompressedSize)) : Ar.I64(Entry.UncompressedSize);
-	if (Entry.IsCompressed())
-	{
-		bSize32 ? Ar.U32(quint32(Entry.Size)) : Ar.I64(Entry.Size);
-		// One block is where the header ends and as long as the stored bytes: nothing to list.
-		if (Entry.BlockSizes.size() > 1)
-		{
-			for (const qint64 BlockSize : Entry.BlockSizes)
-			{
-				Ar.U32(quint32(BlockSize));
-			}
-		}
-	}
-}
-
-// How many blocks of BlockSize a file of Size bytes takes.
-qint64 BlockCount(qint64 Size, qint64 BlockSize)
-{
-	// Without Size + BlockSize - 1, which a hostile size near the largest int64 would overflow.
-	return BlockSize <= 0 ? 0 : Size / BlockSize + (Size % BlockSize != 0 ? 1 : 0);
-}
-
-// The full entry record (as in front of each entry's data, and in the primary index's list of
-// entries stored without encoding). Block offsets must follow the record back to back, as every
-// packer writes them without encryption; Size and the block table are checked by EntryProblem.
-bool ReadEntryRecord(FArchiveReader& Ar, FPakEntryInfo& Out, quint8& OutFlags)
-{
-	Out.Offset = Ar.I64();
-	Out.Size = Ar.I64();
-	Out.UncompressedSize = Ar.I64();
-	Out.CompressionMethod = Ar.U32();
-	Out.Sha1 = Ar.Raw(20);
-	Out.BlockSizes.clear();
-	if (Out.CompressionMethod != 0)
-	{
-		const qint32 Count = Ar.I32();
-		if (!Ar.Ok() || Count < 0 || Count > Ar.Remaining() / 16)
-		{
-			return false;
-		}
-		Out.BlockSizes.reserve(Count);
-		qint64 Cursor = PakFormat::EntryHeaderSize + 4 + 16 * qint64(Count);
-		for (qint32 Index = 0; Index < Count; ++Index)
-		{
-			const qint64 Start = Ar.I64();
-			const qint64 End = Ar.I64();
-			if (Start != Cursor || End < Start)
-			{
-				return false;
-			}
-			Out.BlockSizes.append(End - Start);
-			Cursor = End;
-		}
-	}
-	OutFlags = Ar.U8();
-	Out.CompressionBlockSize = Ar.U32();
-	return Ar.Ok();
-}
-
-// Why the entry's sizes and blocks cannot be read, or empty when they can: a compressed entry names
-// a method of the footer the reader knows, has a block size it inflates whole, one block per
-// block size of the file, and blocks that add up to exactly the stored bytes.
-QString EntryProblem(const FPakEntryInfo& Entry, const QList<QByteArray>& MethodNames)
-{
-	if (Entry.Offset < 0 || Entry.Size < 0 || Entry.UncompressedSize < 0)
-	{
-		return QStringLiteral("a negative offset or size");
-	}
-	if (!Entry.IsCompressed())
-	{
-		if (Entry.Size != Entry.UncompressedSize || !Entry.BlockSizes.isEmpty())
-		{
-			return QStringLiteral("an uncompressed entry whose sizes differ");
-		}
-		return QString();
-	}
-	if (Entry.CompressionMethod > quint32(MethodNames.size()) ||
-	    MethodNames[Entry.CompressionMethod - 1].compare(ZlibMethodName, Qt::CaseInsensitive) != 0)
-	{
-		const QByteArray Name =
-		    Entry.CompressionMethod <= quint32(MethodNames.size()) ? MethodNames[Entry.CompressionMethod - 1] : "";
-		return QStringLiteral("compression method %1 (\"%2\"), only %3 is read")
-		    .arg(Entry.CompressionMethod)
-		    .arg(PakFormat::Printable(QString::fromLatin1(Name)), QLatin1String(ZlibMethodName));
-	}
-	if (Entry.CompressionBlockSize == 0 || Entry.CompressionBlockSize > PakFormat::MaxCompressionBlockSize)
-	{
-		return QStringLiteral("a compression block size of %1 bytes").arg(Entry.CompressionBlockSize);
-	}
-	if (Entry.BlockSizes.size() != BlockCount(Entry.UncompressedSize, Entry.CompressionBlockSize))
-	{
-		return QStringLiteral("%1 compression blocks for %2 bytes in blocks of %3")
-		    .arg(Entry.BlockSizes.size())
-		    .arg(Entry.UncompressedSize)
-		    .arg(Entry.CompressionBlockSize);
-	}
-	qint64 Total = 0;
-	const qint64 MaxStored = qint64(compressBound(uLong(Entry.CompressionBlockSize)));
-	for (const qint64 BlockSize : Entry.BlockSizes)
-	{
-		if (BlockSize <= 0 || BlockSize > MaxStored)
-		{
-			return QStringLiteral("a compression block of %1 bytes").arg(BlockSize);
-		}
-		Total += BlockSize;
-	}
-	if (Total != Entry.Size)
-	{
-		return QStringLiteral("compression blocks of %1 bytes in %2 stored bytes").arg(Total).arg(Entry.Size);
-	}
-	return QString();
-}
-
-QString Hex(const QByteArray& Bytes)
-{
-	return QString::fromLatin1(Bytes.toHex());
-}
 } // namespace
 
 // Hashes chunks on a thread of its own, in the order given, while the writer reads and writes the
@@ -441,7 +66,7 @@ public:
 	FHashPipeline(const FHashPipeline&) = delete;
 	FHashPipeline& operator=(const FHashPipeline&) = delete;
 
-	void Submit(FSha1& Hash, const char* Data, qint64 Size)
+	void Submit(FDigest& Hash, const char* Data, qint64 Size)
 	{
 		{
 			std::lock_guard Lock(Mutex);
@@ -460,7 +85,7 @@ public:
 private:
 	struct FChunk
 	{
-		FSha1* Hash;
+		FDigest* Hash;
 		const char* Data;
 		qint64 Size;
 	};
@@ -870,7 +495,7 @@ bool FPakWriter::CopyStored(QFile& Source, FPakEntryInfo& Entry)
 	{
 		return false;
 	}
-	FSha1 Hash;
+	FDigest Hash(EDigestKind::Sha1);
 	const bool bPipelined = Source.size() >= PipelinedFileSize;
 	if (bPipelined && !Pipeline)
 	{
@@ -916,7 +541,7 @@ bool FPakWriter::CopyStored(QFile& Source, FPakEntryInfo& Entry)
 		Entry.Size += Read;
 	}
 	Entry.UncompressedSize = Entry.Size;
-	Entry.Sha1 = Hash.Final();
+	Entry.Sha1 = Hash.Final<QByteArray>();
 	Entry.FileSha1 = Entry.Sha1;
 	return true;
 }
@@ -947,8 +572,8 @@ bool FPakWriter::CopyCompressed(QFile& Source, FPakEntryInfo& Entry)
 	}
 	QByteArray Input(int(qMin<qint64>(FileSize, BlocksPerBatch * PakFormat::CompressionBlockSize)), Qt::Uninitialized);
 	std::vector<FCompressPool::FBlock> Batch;
-	FSha1 StoredHash;
-	FSha1 FileHash;
+	FDigest StoredHash(EDigestKind::Sha1);
+	FDigest FileHash(EDigestKind::Sha1);
 	qint64 Block = 0;
 	qint64 Done = 0;
 	while (Done < FileSize)
@@ -1001,8 +626,8 @@ bool FPakWriter::CopyCompressed(QFile& Source, FPakEntryInfo& Entry)
 		Position = Entry.Offset;
 		return false;
 	}
-	Entry.Sha1 = StoredHash.Final();
-	Entry.FileSha1 = FileHash.Final();
+	Entry.Sha1 = StoredHash.Final<QByteArray>();
+	Entry.FileSha1 = FileHash.Final<QByteArray>();
 	return true;
 }
 
@@ -1021,9 +646,8 @@ bool FPakWriter::Finish()
 		EncodeEntry(Encoded, Entry);
 	}
 
-	const quint64 Seed = qFromLittleEndian<quint64>(
-	    QCryptographicHash::hash(QFileInfo(FinalPath).fileName().toLower().toUtf8(), QCryptographicHash::Sha1)
-	        .constData());
+	const quint64 Seed =
+	    qFromLittleEndian<quint64>(Sha1Of(QFileInfo(FinalPath).fileName().toLower().toUtf8()).constData());
 
 	FArchiveWriter PathHashIndex;
 	PathHashIndex.I32(qint32(Entries.size()));
@@ -1072,11 +696,11 @@ bool FPakWriter::Finish()
 		Primary.U32(1);
 		Primary.I64(PathHashOffset);
 		Primary.I64(PathHashIndex.Bytes.size());
-		Primary.Raw(FSha1::Of(PathHashIndex.Bytes));
+		Primary.Raw(Sha1Of(PathHashIndex.Bytes));
 		Primary.U32(1);
 		Primary.I64(DirectoryOffset);
 		Primary.I64(DirectoryIndex.Bytes.size());
-		Primary.Raw(FSha1::Of(DirectoryIndex.Bytes));
+		Primary.Raw(Sha1Of(DirectoryIndex.Bytes));
 		Primary.I32(qint32(Encoded.Bytes.size()));
 		Primary.Raw(Encoded.Bytes);
 		Primary.I32(0);
@@ -1095,7 +719,7 @@ bool FPakWriter::Finish()
 	Footer.I32(PakFormat::Version);
 	Footer.I64(IndexOffset);
 	Footer.I64(Primary.size());
-	Footer.Raw(FSha1::Of(Primary));
+	Footer.Raw(Sha1Of(Primary));
 	for (int Slot = 0; Slot < MethodNameSlots; ++Slot)
 	{
 		QByteArray Name = Slot == 0 && bWriteCompressed ? QByteArray(ZlibMethodName) : QByteArray();
@@ -1149,480 +773,4 @@ void FPakWriter::Abort()
 		QFile::remove(TempPath);
 	}
 	bOpen = false;
-}
-
-bool FPakReader::Fail(const QString& Message)
-{
-	Error = QStringLiteral("%1: %2").arg(PakFormat::Printable(File.fileName()), Message);
-	return false;
-}
-
-bool FPakReader::Open(const QString& Path)
-{
-	Error.clear();
-	Entries.clear();
-	MountPoint.clear();
-	if (File.isOpen())
-	{
-		File.close();
-	}
-	File.setFileName(Path);
-	if (!File.open(QIODevice::ReadOnly))
-	{
-		return Fail(File.errorString());
-	}
-	FileSize = File.size();
-	if (FileSize < PakFormat::FooterSize)
-	{
-		return Fail(QStringLiteral("too short to be a pak"));
-	}
-
-	auto ReadAt = [this](qint64 Offset, qint64 Size, QByteArray& Out)
-	{
-		if (Offset < 0 || Size < 0 || Offset > FileSize || Size > FileSize - Offset || !File.seek(Offset))
-		{
-			return false;
-		}
-		Out = File.read(Size);
-		return Out.size() == Size;
-	};
-
-	QByteArray FooterBytes;
-	if (!ReadAt(FileSize - PakFormat::FooterSize, PakFormat::FooterSize, FooterBytes))
-	{
-		return Fail(QStringLiteral("cannot read the footer"));
-	}
-	FArchiveReader Footer(FooterBytes);
-	Footer.Raw(16);
-	const quint8 bEncryptedIndex = Footer.U8();
-	const quint32 Magic = Footer.U32();
-	const qint32 Version = Footer.I32();
-	const qint64 IndexOffset = Footer.I64();
-	const qint64 IndexSize = Footer.I64();
-	const QByteArray IndexHash = Footer.Raw(20);
-	QList<QByteArray> MethodNames;
-	for (int Slot = 0; Slot < MethodNameSlots; ++Slot)
-	{
-		const QByteArray Name = Footer.Raw(MethodNameSize);
-		MethodNames.append(Name.left(Name.indexOf('\0')));
-	}
-	if (Magic != PakFormat::Magic)
-	{
-		return Fail(QStringLiteral("not a pak (no pak magic in the footer)"));
-	}
-	if (Version != PakFormat::Version)
-	{
-		return Fail(QStringLiteral("pak version %1, only version %2 is read").arg(Version).arg(PakFormat::Version));
-	}
-	if (bEncryptedIndex != 0)
-	{
-		return Fail(QStringLiteral("the index is encrypted"));
-	}
-	const qint64 IndexEnd = FileSize - PakFormat::FooterSize;
-	if (IndexOffset < 0 || IndexSize <= 0 || IndexSize > MaxIndexSize || IndexOffset > IndexEnd ||
-	    IndexSize > IndexEnd - IndexOffset)
-	{
-		return Fail(QStringLiteral("the index lies outside the file"));
-	}
-	QByteArray PrimaryBytes;
-	if (!ReadAt(IndexOffset, IndexSize, PrimaryBytes))
-	{
-		return Fail(QStringLiteral("cannot read the index"));
-	}
-	if (FSha1::Of(PrimaryBytes) != IndexHash)
-	{
-		return Fail(QStringLiteral("the primary index hash does not match (stored %1, computed %2)")
-		                .arg(Hex(IndexHash), Hex(FSha1::Of(PrimaryBytes))));
-	}
-
-	FArchiveReader Primary(PrimaryBytes);
-	MountPoint = Primary.String();
-	const qint32 EntryCount = Primary.I32();
-	PathHashSeed = Primary.U64();
-	struct FSecondary
-	{
-		bool bPresent = false;
-		qint64 Offset = 0;
-		qint64 Size = 0;
-		QByteArray Hash;
-		QByteArray Bytes;
-	};
-	FSecondary Secondary[2];
-	for (FSecondary& Index : Secondary)
-	{
-		Index.bPresent = Primary.U32() != 0;
-		if (Index.bPresent)
-		{
-			Index.Offset = Primary.I64();
-			Index.Size = Primary.I64();
-			Index.Hash = Primary.Raw(20);
-		}
-	}
-	const qint32 EncodedSize = Primary.I32();
-	const QByteArray Encoded = Primary.Raw(EncodedSize);
-	const qint32 NonEncodedCount = Primary.I32();
-	if (!Primary.Ok() || EntryCount < 0 || NonEncodedCount < 0)
-	{
-		return Fail(QStringLiteral("the primary index is malformed"));
-	}
-	if (MountPoint.size() > PakFormat::MaxPathLength ||
-	    std::any_of(MountPoint.cbegin(), MountPoint.cend(),
-	                [](QChar Ch) { return Ch.unicode() < 0x20 || Ch.category() == QChar::Other_Control; }))
-	{
-		return Fail(
-		    QStringLiteral("the mount point \"%1\" is not a folder name").arg(PakFormat::Printable(MountPoint)));
-	}
-	// Entries stored without encoding: the full entry record, as in the data headers.
-	QList<FPakEntryInfo> NonEncoded;
-	for (qint32 Index = 0; Index < NonEncodedCount && Primary.Ok(); ++Index)
-	{
-		FPakEntryInfo Raw;
-		quint8 Flags = 0;
-		if (!ReadEntryRecord(Primary, Raw, Flags))
-		{
-			return Fail(QStringLiteral("the primary index is malformed"));
-		}
-		Raw.Sha1.clear();
-		NonEncoded.append(Raw);
-	}
-	if (!Primary.Ok())
-	{
-		return Fail(QStringLiteral("the primary index is malformed"));
-	}
-	if (!Secondary[0].bPresent || !Secondary[1].bPresent)
-	{
-		return Fail(QStringLiteral("the pak lacks its path hash index or its full directory index"));
-	}
-	const char* Names[2] = {"path hash index", "full directory index"};
-	for (int Which = 0; Which < 2; ++Which)
-	{
-		FSecondary& Index = Secondary[Which];
-		if (Index.Size > MaxIndexSize || !ReadAt(Index.Offset, Index.Size, Index.Bytes) || Index.Offset > IndexEnd ||
-		    Index.Size > IndexEnd - Index.Offset)
-		{
-			return Fail(QStringLiteral("the %1 lies outside the file").arg(QLatin1String(Names[Which])));
-		}
-		if (FSha1::Of(Index.Bytes) != Index.Hash)
-		{
-			return Fail(QStringLiteral("the %1 hash does not match (stored %2, computed %3)")
-			                .arg(QLatin1String(Names[Which]), Hex(Index.Hash), Hex(FSha1::Of(Index.Bytes))));
-		}
-	}
-
-	// Empty when the entry decodes, else why not.
-	auto DecodeEntry = [&](qint32 EncodedOffset, FPakEntryInfo& Out) -> QString
-	{
-		const QString Malformed = QStringLiteral("a malformed index record");
-		if (EncodedOffset < 0)
-		{
-			const qint64 Index = -qint64(EncodedOffset) - 1;
-			if (Index >= NonEncoded.size())
-			{
-				return Malformed;
-			}
-			const QString Path = Out.Path;
-			Out = NonEncoded[Index];
-			Out.Path = Path;
-			return EntryProblem(Out, MethodNames);
-		}
-		if (EncodedOffset > Encoded.size())
-		{
-			return Malformed;
-		}
-		const QByteArray Tail = Encoded.mid(EncodedOffset);
-		FArchiveReader Ar(Tail);
-		const quint32 Flags = Ar.U32();
-		const quint32 BlockSizeBits = Flags & BlockSizeMask;
-		Out.CompressionBlockSize = BlockSizeBits == BlockSizeMask ? Ar.U32() : BlockSizeBits << BlockSizeUnitShift;
-		Out.Offset = (Flags & OffsetFits32) ? qint64(Ar.U32()) : Ar.I64();
-		Out.UncompressedSize = (Flags & UncompressedFits32) ? qint64(Ar.U32()) : Ar.I64();
-		Out.CompressionMethod = (Flags >> MethodShift) & MethodMask;
-		const quint32 Blocks = (Flags >> BlockCountShift) & BlockCountMask;
-		if (Flags & EncryptedBit)
-		{
-			return QStringLiteral("an encrypted entry");
-		}
-		Out.BlockSizes.clear();
-		if (Out.IsCompressed())
-		{
-			Out.Size = (Flags & SizeFits32) ? qint64(Ar.U32()) : Ar.I64();
-			if (Blocks == 1)
-			{
-				Out.BlockSizes.append(Out.Size);
-			}
-			else
-			{
-				for (quint32 Block = 0; Block < Blocks && Ar.Ok(); ++Block)
-				{
-					Out.BlockSizes.append(qint64(Ar.U32()));
-				}
-			}
-		}
-		else
-		{
-			Out.Size = Out.UncompressedSize;
-			if (Blocks != 0)
-			{
-				return Malformed;
-			}
-		}
-		if (!Ar.Ok())
-		{
-			return Malformed;
-		}
-		return EntryProblem(Out, MethodNames);
-	};
-
-	// The full directory index gives the names.
-	FArchiveReader Directory(Secondary[1].Bytes);
-	const qint32 DirectoryCount = Directory.I32();
-	if (DirectoryCount < 0)
-	{
-		return Fail(QStringLiteral("the full directory index is malformed"));
-	}
-	QHash<QString, qint32> OffsetByPath;
-	for (qint32 Dir = 0; Dir < DirectoryCount && Directory.Ok(); ++Dir)
-	{
-		const QString DirectoryName = Directory.String();
-		const qint32 FileCount = Directory.I32();
-		if (!Directory.Ok() || FileCount < 0 || FileCount > Directory.Remaining() / 8)
-		{
-			return Fail(QStringLiteral("the full directory index is malformed"));
-		}
-		if (DirectoryName != QLatin1String("/") && !DirectoryName.endsWith(QLatin1Char('/')))
-		{
-			return Fail(QStringLiteral("the directory \"%1\" of the full directory index is not a folder name")
-			                .arg(PakFormat::Printable(DirectoryName)));
-		}
-		const QString Prefix = DirectoryName == QLatin1String("/") ? QString() : DirectoryName;
-		for (qint32 Index = 0; Index < FileCount && Directory.Ok(); ++Index)
-		{
-			FPakEntryInfo Entry;
-			const QString FileName = Directory.String();
-			Entry.Path = Prefix + FileName;
-			const qint32 EncodedOffset = Directory.I32();
-			if (!Directory.Ok())
-			{
-				break;
-			}
-			// The writer packs no other names; one that leaves the mount point, or that a log or a
-			// listing would print as more than itself, is not a file of this pak.
-			const QString Problem = FileName.contains(QLatin1Char('/')) ? QStringLiteral("a file name holding \"/\"")
-			                                                            : PakFormat::EntryPathProblem(Entry.Path);
-			if (!Problem.isEmpty())
-			{
-				return Fail(QStringLiteral("the entry \"%1\" cannot be mounted: %2")
-				                .arg(PakFormat::Printable(Entry.Path.left(PakFormat::MaxPathLength)), Problem));
-			}
-			const QString EntryError = DecodeEntry(EncodedOffset, Entry);
-			if (!EntryError.isEmpty())
-			{
-				return Fail(QStringLiteral("the entry of %1 cannot be read: %2").arg(Entry.Path, EntryError));
-			}
-			if (Entry.Offset < 0 || Entry.Size < 0 || Entry.Offset > IndexOffset ||
-			    Entry.Size > IndexOffset - Entry.Offset || Entry.HeaderSize() > IndexOffset - Entry.Offset - Entry.Size)
-			{
-				return Fail(QStringLiteral("the data of %1 lies outside the file's data").arg(Entry.Path));
-			}
-			if (OffsetByPath.contains(Entry.Path.toLower()))
-			{
-				return Fail(QStringLiteral("%1 is listed twice").arg(Entry.Path));
-			}
-			OffsetByPath.insert(Entry.Path.toLower(), EncodedOffset);
-			Entries.append(Entry);
-		}
-	}
-	if (!Directory.Ok())
-	{
-		return Fail(QStringLiteral("the full directory index is malformed"));
-	}
-	if (Entries.size() != EntryCount)
-	{
-		return Fail(
-		    QStringLiteral("the index counts %1 entries, its directory lists %2").arg(EntryCount).arg(Entries.size()));
-	}
-	// Each entry owns its header and data alone: two names over one block would let a hash checked
-	// under one name vouch for bytes read under another.
-	QList<const FPakEntryInfo*> ByOffset;
-	ByOffset.reserve(Entries.size());
-	for (const FPakEntryInfo& Entry : std::as_const(Entries))
-	{
-		ByOffset.append(&Entry);
-	}
-	std::sort(ByOffset.begin(), ByOffset.end(),
-	          [](const FPakEntryInfo* A, const FPakEntryInfo* B) { return A->Offset < B->Offset; });
-	for (qsizetype Index = 1; Index < ByOffset.size(); ++Index)
-	{
-		const FPakEntryInfo& Before = *ByOffset[Index - 1];
-		if (ByOffset[Index]->Offset - Before.Offset < Before.HeaderSize() + Before.Size)
-		{
-			return Fail(QStringLiteral("the entries %1 and %2 overlap").arg(Before.Path, ByOffset[Index]->Path));
-		}
-	}
-
-	// The path hash index must find every entry where the directory index does.
-	FArchiveReader PathHash(Secondary[0].Bytes);
-	const qint32 HashCount = PathHash.I32();
-	if (!PathHash.Ok() || HashCount != EntryCount || HashCount > PathHash.Remaining() / 12)
-	{
-		return Fail(
-		    QStringLiteral("the path hash index counts %1 entries, the index %2").arg(HashCount).arg(EntryCount));
-	}
-	QHash<quint64, qint32> OffsetByHash;
-	for (qint32 Index = 0; Index < HashCount; ++Index)
-	{
-		const quint64 Hash = PathHash.U64();
-		OffsetByHash.insert(Hash, PathHash.I32());
-	}
-	if (!PathHash.Ok())
-	{
-		return Fail(QStringLiteral("the path hash index is malformed"));
-	}
-	for (const FPakEntryInfo& Entry : std::as_const(Entries))
-	{
-		const auto It = OffsetByHash.constFind(PakFormat::HashPath(Entry.Path, PathHashSeed));
-		if (It == OffsetByHash.cend() || It.value() != OffsetByPath.value(Entry.Path.toLower()))
-		{
-			return Fail(QStringLiteral("the path hash index does not find %1").arg(Entry.Path));
-		}
-	}
-	return true;
-}
-
-bool FPakReader::VerifyEntry(FPakEntryInfo& Entry)
-{
-	return ReadStored(Entry, nullptr);
-}
-
-bool FPakReader::ReadEntry(FPakEntryInfo& Entry, qint64 MaxBytes, QByteArray& OutData)
-{
-	OutData.clear();
-	// Stored bytes are read a block at a time; only the file's own size needs a bound.
-	if (Entry.UncompressedSize > MaxBytes)
-	{
-		return Fail(QStringLiteral("%1 holds %2 bytes, more than the %3 read at most")
-		                .arg(Entry.Path)
-		                .arg(Entry.UncompressedSize)
-		                .arg(MaxBytes));
-	}
-	return ReadStored(Entry, &OutData);
-}
-
-bool FPakReader::ReadStored(FPakEntryInfo& Entry, QByteArray* OutData)
-{
-	if (!File.isOpen() || Entry.Offset < 0 || Entry.Size < 0 || !File.seek(Entry.Offset))
-	{
-		return Fail(QStringLiteral("cannot read the entry of %1").arg(Entry.Path));
-	}
-	const QByteArray HeaderBytes = File.read(Entry.HeaderSize());
-	FArchiveReader Header(HeaderBytes);
-	FPakEntryInfo Stored;
-	quint8 Flags = 0;
-	if (!ReadEntryRecord(Header, Stored, Flags))
-	{
-		return Fail(QStringLiteral("cannot read the entry header of %1").arg(Entry.Path));
-	}
-	if (Stored.Size != Entry.Size || Stored.UncompressedSize != Entry.UncompressedSize ||
-	    Stored.CompressionMethod != Entry.CompressionMethod || Stored.BlockSizes != Entry.BlockSizes ||
-	    (Entry.IsCompressed() && Stored.CompressionBlockSize != Entry.CompressionBlockSize) || Flags != 0)
-	{
-		return Fail(QStringLiteral("the entry header of %1 does not match the index").arg(Entry.Path));
-	}
-	Entry.Sha1 = Stored.Sha1;
-
-	// The bytes hashed are the bytes returned: the file may change between two reads.
-	FSha1 Hash;
-	QByteArray Data;
-	if (OutData)
-	{
-		Data.reserve(Entry.UncompressedSize);
-	}
-	if (!Entry.IsCompressed())
-	{
-		QByteArray Chunk(int(qMin<qint64>(CopyChunkSize, qMax<qint64>(Entry.Size, 1))), Qt::Uninitialized);
-		qint64 Left = Entry.Size;
-		while (Left > 0)
-		{
-			const qint64 Read = File.read(Chunk.data(), qMin<qint64>(Left, Chunk.size()));
-			if (Read <= 0)
-			{
-				return Fail(QStringLiteral("cannot read the data of %1").arg(Entry.Path));
-			}
-			Hash.Update(Chunk.constData(), Read);
-			if (OutData)
-			{
-				Data.append(Chunk.constData(), Read);
-			}
-			Left -= Read;
-		}
-	}
-	else
-	{
-		QByteArray Inflated(int(Entry.CompressionBlockSize), Qt::Uninitialized);
-		qint64 Left = Entry.UncompressedSize;
-		for (qsizetype Block = 0; Block < Entry.BlockSizes.size(); ++Block)
-		{
-			const QByteArray Stream = File.read(Entry.BlockSizes[Block]);
-			if (Stream.size() != Entry.BlockSizes[Block])
-			{
-				return Fail(QStringLiteral("cannot read the data of %1").arg(Entry.Path));
-			}
-			Hash.Update(Stream.constData(), Stream.size());
-			const qint64 Expected = qMin<qint64>(Left, Entry.CompressionBlockSize);
-			z_stream Inflater{};
-			if (inflateInit(&Inflater) != Z_OK)
-			{
-				return Fail(QStringLiteral("cannot inflate %1").arg(Entry.Path));
-			}
-			Inflater.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(Stream.constData()));
-			Inflater.avail_in = uInt(Stream.size());
-			Inflater.next_out = reinterpret_cast<Bytef*>(Inflated.data());
-			Inflater.avail_out = uInt(Expected);
-			const int Result = inflate(&Inflater, Z_FINISH);
-			const qint64 Out = qint64(Inflater.total_out);
-			const uInt InLeft = Inflater.avail_in;
-			const uInt OutLeft = Inflater.avail_out;
-			inflateEnd(&Inflater);
-			QString Problem;
-			if (Result == Z_STREAM_END)
-			{
-				if (Out != Expected)
-				{
-					Problem = QStringLiteral("inflates to %1 bytes, not %2").arg(Out).arg(Expected);
-				}
-				else if (InLeft != 0)
-				{
-					Problem = QStringLiteral("has %1 bytes after its end").arg(InLeft);
-				}
-			}
-			else if (OutLeft == 0 && (Result == Z_OK || Result == Z_BUF_ERROR))
-			{
-				Problem = QStringLiteral("inflates past its stated size of %1 bytes").arg(Expected);
-			}
-			else
-			{
-				Problem = QStringLiteral("is not a whole zlib stream");
-			}
-			if (!Problem.isEmpty())
-			{
-				return Fail(QStringLiteral("block %1 of %2 %3").arg(Block).arg(Entry.Path, Problem));
-			}
-			if (OutData)
-			{
-				Data.append(Inflated.constData(), Expected);
-			}
-			Left -= Expected;
-		}
-	}
-	const QByteArray Computed = Hash.Final();
-	if (Computed != Entry.Sha1)
-	{
-		return Fail(QStringLiteral("the data of %1 does not match its hash (stored %2, computed %3)")
-		                .arg(Entry.Path, Hex(Entry.Sha1), Hex(Computed)));
-	}
-	if (OutData)
-	{
-		*OutData = std::move(Data);
-	}
-	return true;
 }

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -147,7 +148,21 @@ public:
 	bool ReadEntry(FPakEntryInfo& Entry, qint64 MaxBytes, QByteArray& OutData);
 
 private:
+	struct FFooter;
+	struct FSecondaryIndex;
+	struct FPrimaryIndex;
+
 	bool Fail(const QString& Message);
+	// Size bytes at Offset, all inside the file.
+	bool ReadAt(qint64 Offset, qint64 Size, QByteArray& Out);
+	// Open's steps, in order; each fails with the reason the pak cannot be read.
+	bool ReadFooter(FFooter& Out);
+	bool ReadPrimaryIndex(const FFooter& Footer, FPrimaryIndex& Out);
+	bool ReadSecondaryIndexes(const FFooter& Footer, FPrimaryIndex& Primary);
+	// Fills Entries from the full directory index, and the encoded offset of each path (lower-case).
+	bool ReadDirectoryIndex(const FFooter& Footer, const FPrimaryIndex& Primary, QHash<QString, qint32>& OffsetByPath);
+	bool CheckEntriesApart();
+	bool CheckPathHashIndex(const FPrimaryIndex& Primary, const QHash<QString, qint32>& OffsetByPath);
 	bool ReadStored(FPakEntryInfo& Entry, QByteArray* OutData);
 
 	QFile File;

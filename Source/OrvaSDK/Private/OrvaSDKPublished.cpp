@@ -3,6 +3,7 @@
 
 #include "OrvaSDKSubsystem.h"
 
+#include "FileDigest.h"
 #include "FileHelper.h"
 #include "Json.h"
 #include "Log.h"
@@ -10,7 +11,6 @@
 #include "Paths.h"
 #include "ThreadPool.h"
 
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -24,17 +24,7 @@ const QString PublishedFileName = QStringLiteral("Published.json");
 // Streamed: paks may be larger than memory. Empty when the file cannot be read whole.
 QString Sha256OfFile(const QString& Path)
 {
-	QFile File(Path);
-	if (!File.open(QIODevice::ReadOnly))
-	{
-		return QString();
-	}
-	QCryptographicHash Hash(QCryptographicHash::Sha256);
-	if (!Hash.addData(&File) || File.error() != QFileDevice::NoError)
-	{
-		return QString();
-	}
-	return QString::fromLatin1(Hash.result().toHex());
+	return QString::fromLatin1(DigestOfFile(EDigestKind::Sha256, Path).toHex());
 }
 
 QString CheckCodeOfBuild(const QString& LevelFolder, const QString& Level)

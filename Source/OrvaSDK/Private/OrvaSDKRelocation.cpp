@@ -12,6 +12,7 @@
 #include "EditorHost.h"
 #include "GameThread.h"
 #include "Log.h"
+#include "NameCase.h"
 #include "ObjectClasses.h"
 #include "OrvaActivityModel.h"
 #include "OrvaDataCacheSubsystem.h"
@@ -32,36 +33,6 @@ const QString GameRoot = QStringLiteral("/Game");
 constexpr int FirstFolderMoveDelayMs = 100;
 constexpr int FolderMoveIntervalMs = 990;
 
-// Package names are ASCII in practice, and comparing ASCII needs no case-folding tables: over the
-// hundred thousand names of a large project's walk, Qt's general comparison cost more than the
-// walk itself. Text that is not ASCII takes Qt's comparison.
-bool StartsWithIgnoringCase(QStringView Text, QStringView Prefix)
-{
-	if (Text.size() < Prefix.size())
-	{
-		return false;
-	}
-	for (qsizetype Index = 0; Index < Prefix.size(); ++Index)
-	{
-		const char16_t A = Text[Index].unicode();
-		const char16_t B = Prefix[Index].unicode();
-		if (A == B)
-		{
-			continue;
-		}
-		if ((A | B) >= 0x80)
-		{
-			return Text.startsWith(Prefix, Qt::CaseInsensitive);
-		}
-		const char16_t Lower = A | 0x20;
-		if (Lower != (B | 0x20) || Lower < u'a' || Lower > u'z')
-		{
-			return false;
-		}
-	}
-	return true;
-}
-
 // A level's external actors and objects mirror its path below the mount point's
 // "__ExternalActors__" and "__ExternalObjects__" folders and move with their level, so they belong
 // where their level belongs: "/Game/__ExternalActors__/W1/Maps/Open/A/B1/X" lies in "/Game/W1".
@@ -73,7 +44,7 @@ QStringView ExternalRemainder(const QString& PackageName)
 	                                  QStringLiteral("/Game/__ExternalObjects__/")};
 	for (const QString& Folder : Folders)
 	{
-		if (StartsWithIgnoringCase(PackageName, Folder))
+		if (FNameCase::StartsWith(PackageName, Folder))
 		{
 			return QStringView(PackageName).mid(Folder.size());
 		}
@@ -92,16 +63,16 @@ bool LiesIn(const QString& PackageName, QStringView Prefix)
 	const QStringView Remainder = ExternalRemainder(PackageName);
 	if (Remainder.isNull())
 	{
-		return StartsWithIgnoringCase(PackageName, Prefix);
+		return FNameCase::StartsWith(PackageName, Prefix);
 	}
 	// As if the name were "/Game/" followed by the remainder, without building that text.
 	const QStringView Head = u"/Game/";
 	if (Prefix.size() <= Head.size())
 	{
-		return StartsWithIgnoringCase(Head, Prefix);
+		return FNameCase::StartsWith(Head, Prefix);
 	}
-	return StartsWithIgnoringCase(Head, Prefix.first(Head.size())) &&
-	       StartsWithIgnoringCase(Remainder, Prefix.mid(Head.size()));
+	return FNameCase::StartsWith(Head, Prefix.first(Head.size())) &&
+	       FNameCase::StartsWith(Remainder, Prefix.mid(Head.size()));
 }
 
 // A package name hashed and compared ignoring case, as the engine's names are, without a folded
@@ -109,22 +80,12 @@ bool LiesIn(const QString& PackageName, QStringView Prefix)
 struct FPackageNameKey
 {
 	QString Name;
-	bool operator==(const FPackageNameKey& Other) const
-	{
-		return Name.size() == Other.Name.size() && StartsWithIgnoringCase(Name, Other.Name);
-	}
+	bool operator==(const FPackageNameKey& Other) const { return FNameCase::Equals(Name, Other.Name); }
 };
 
 size_t qHash(const FPackageNameKey& Key, size_t Seed = 0) noexcept
 {
-	size_t Hash = 1469598103934665603ull ^ Seed;
-	for (const QChar C : Key.Name)
-	{
-		const char16_t U = C.unicode();
-		const char16_t Folded = U < 0x80 ? (U >= u'A' && U <= u'Z' ? char16_t(U + 32) : U) : C.toCaseFolded().unicode();
-		Hash = (Hash ^ Folded) * 1099511628211ull;
-	}
-	return Hash ^ (Hash >> 29);
+	return FNameCase::Hash(Key.Name, Seed);
 }
 } // namespace
 
@@ -397,8 +358,8 @@ void UOrvaSDKSubsystem::ExcuteFolderMoving()
 	// the project's own content can have moved.
 	QString LevelPath = CurrWorkspace.ObjectPath.ToString();
 	const QString GamePrefix = GameRoot + QLatin1Char('/');
-	if (StartsWithIgnoringCase(LevelPath, GamePrefix) &&
-	    !StartsWithIgnoringCase(LevelPath, QString(GamePrefix + KeyFolderName)))
+	if (FNameCase::StartsWith(LevelPath, GamePrefix) &&
+	    !FNameCase::StartsWith(LevelPath, QString(GamePrefix + KeyFolderName)))
 	{
 		LevelPath.insert(GamePrefix.size(), KeyFolderName + QLatin1Char('/'));
 		CurrWorkspace.ObjectPath.SetPath(LevelPath);

@@ -3,10 +3,10 @@
 #include "AwsS3Errors.h"
 #include "AwsS3Retry.h"
 #include "EditorHost.h"
+#include "FileDigest.h"
 #include "Log.h"
 #include "ThreadName.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QTimer>
 
@@ -27,25 +27,7 @@ const FS3ClientConfiguration& RetryRule()
 // The MD5 of Length bytes at Offset of the file, read in pieces; empty when they cannot be read.
 QByteArray RangeMd5(const QString& FilePath, qint64 Offset, qint64 Length)
 {
-	QFile File(FilePath);
-	if (Offset < 0 || Length < 0 || !File.open(QIODevice::ReadOnly) || !File.seek(Offset))
-	{
-		return {};
-	}
-	QCryptographicHash Hash(QCryptographicHash::Md5);
-	QByteArray Buffer(qsizetype(qMin<qint64>(Length, 1024 * 1024)), Qt::Uninitialized);
-	qint64 Left = Length;
-	while (Left > 0)
-	{
-		const qint64 Read = File.read(Buffer.data(), qMin<qint64>(Left, Buffer.size()));
-		if (Read <= 0)
-		{
-			return {};
-		}
-		Hash.addData(QByteArrayView(Buffer.constData(), qsizetype(Read)));
-		Left -= Read;
-	}
-	return Hash.result();
+	return Length < 0 ? QByteArray() : DigestOfFile(EDigestKind::Md5, FilePath, Offset, Length);
 }
 
 QString Unquoted(QString Etag)

@@ -1,5 +1,9 @@
 #include "AwsSigV4.h"
 
+#include "AsciiCase.h"
+#include "Digest.h"
+#include "Hex.h"
+
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
@@ -16,35 +20,6 @@ bool IsUnreserved(unsigned char C)
 {
 	return (C >= 'A' && C <= 'Z') || (C >= 'a' && C <= 'z') || (C >= '0' && C <= '9') || C == '-' || C == '.' ||
 	       C == '_' || C == '~';
-}
-
-int HexValue(char C)
-{
-	if (C >= '0' && C <= '9')
-	{
-		return C - '0';
-	}
-	if (C >= 'a' && C <= 'f')
-	{
-		return C - 'a' + 10;
-	}
-	if (C >= 'A' && C <= 'F')
-	{
-		return C - 'A' + 10;
-	}
-	return -1;
-}
-
-char LowerAscii(char C)
-{
-	return (C >= 'A' && C <= 'Z') ? static_cast<char>(C - 'A' + 'a') : C;
-}
-
-std::string Lower(std::string_view Text)
-{
-	std::string Out(Text);
-	std::transform(Out.begin(), Out.end(), Out.begin(), LowerAscii);
-	return Out;
 }
 
 bool IsBlank(char C)
@@ -80,7 +55,7 @@ const std::string* FindHeader(const FNameValueList& Headers, std::string_view Na
 {
 	for (const auto& Header : Headers)
 	{
-		if (Lower(Header.first) == Name)
+		if (FAsciiCase::ToLower(Header.first) == Name)
 		{
 			return &Header.second;
 		}
@@ -125,7 +100,7 @@ std::map<std::string, std::string> CanonicalHeaderMap(const FNameValueList& Head
 	std::map<std::string, std::string> Map;
 	for (const auto& [Name, Value] : Headers)
 	{
-		const std::string Key = Lower(CanonicalValue(Name));
+		const std::string Key = FAsciiCase::ToLower(CanonicalValue(Name));
 		auto [It, bInserted] = Map.try_emplace(Key, CanonicalValue(Value));
 		if (!bInserted)
 		{
@@ -171,7 +146,6 @@ FSignature Finish(const FRequest& Request, const FCredentials& Credentials, cons
 
 std::string UriEncode(std::string_view Bytes, bool bKeepSlash)
 {
-	static constexpr char Digits[] = "0123456789ABCDEF";
 	std::string Out;
 	Out.reserve(Bytes.size() * 3);
 	for (char Signed : Bytes)
@@ -184,8 +158,8 @@ std::string UriEncode(std::string_view Bytes, bool bKeepSlash)
 		else
 		{
 			Out.push_back('%');
-			Out.push_back(Digits[C >> 4]);
-			Out.push_back(Digits[C & 0x0F]);
+			Out.push_back(FHex::UpperDigits[C >> 4]);
+			Out.push_back(FHex::UpperDigits[C & 0x0F]);
 		}
 	}
 	return Out;
@@ -199,8 +173,8 @@ std::string UriDecode(std::string_view Text)
 	{
 		if (Text[I] == '%' && I + 2 < Text.size())
 		{
-			const int High = HexValue(Text[I + 1]);
-			const int Low = HexValue(Text[I + 2]);
+			const int High = FHex::DigitValue(Text[I + 1]);
+			const int Low = FHex::DigitValue(Text[I + 2]);
 			if (High >= 0 && Low >= 0)
 			{
 				Out.push_back(static_cast<char>(High * 16 + Low));
@@ -215,22 +189,12 @@ std::string UriDecode(std::string_view Text)
 
 std::string HexLower(const unsigned char* Bytes, size_t Count)
 {
-	static constexpr char Digits[] = "0123456789abcdef";
-	std::string Out(Count * 2, '0');
-	for (size_t I = 0; I < Count; ++I)
-	{
-		Out[2 * I] = Digits[Bytes[I] >> 4];
-		Out[2 * I + 1] = Digits[Bytes[I] & 0x0F];
-	}
-	return Out;
+	return FHex::Encode(Bytes, Count);
 }
 
 std::string Sha256Hex(std::string_view Bytes)
 {
-	unsigned char Digest[EVP_MAX_MD_SIZE];
-	unsigned int Length = 0;
-	EVP_Digest(Bytes.data(), Bytes.size(), Digest, &Length, EVP_sha256(), nullptr);
-	return HexLower(Digest, Length);
+	return FHex::Encode(FDigest::Of(EDigestKind::Sha256, Bytes));
 }
 
 std::array<unsigned char, 32> HmacSha256(std::string_view Key, std::string_view Data)

@@ -2,12 +2,11 @@
 
 #include "ExportPatchSettings.h"
 #include "ProcWorkerThread.h"
+#include "SHotPatcherMissionList.h"
 
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
-
-#include <vector>
 
 class FEditorHost;
 class QCheckBox;
@@ -69,34 +68,22 @@ public:
 	QPushButton* GetReloadButton() const { return ReloadButton; }
 	QPushButton* GetSaveButton() const { return SaveButton; }
 	QPushButton* GetBuildButton() const { return BuildButton; }
-	QPushButton* GetCancelButton() const { return CancelButton; }
-	QTableWidget* GetMissionTable() const { return MissionTable; }
-	QPlainTextEdit* GetMissionOutput() const { return MissionOutput; }
+	QPushButton* GetCancelButton() const { return MissionList->GetCancelButton(); }
+	QTableWidget* GetMissionTable() const { return MissionList->GetMissionTable(); }
+	QPlainTextEdit* GetMissionOutput() const { return MissionList->GetMissionOutput(); }
 	// The outcome of the last action, or why it failed.
 	QLabel* GetStatusText() const { return StatusText; }
 
 	// The most output lines the panel keeps per mission; older ones are dropped.
-	static constexpr int MaxOutputLines = 5000;
+	static constexpr int MaxOutputLines = SHotPatcherMissionList::MaxOutputLines;
 
 Q_SIGNALS:
 	void SettingsSaved(const QString& Path);
 
 private:
-	struct FMissionRow
-	{
-		QPointer<FProcWorkerThread> Worker;
-		QString Name;
-		QStringList Output;
-		int DroppedLines = 0;
-	};
-
+	// The form mapping (SHotPatcherForm.cpp): the fields, the settings shown in them.
 	QWidget* BuildSettingsForm();
-	QWidget* BuildMissionList();
 	void ShowSettings(const FExportPatchSettings& Settings);
-	void AddMission(FProcWorkerThread* Worker);
-	void UpdateMissionRow(int Row);
-	void ShowSelectedOutput();
-	int SelectedMission() const;
 	void ReportStatus(const QString& Text, bool bError);
 	void OnSaveClicked();
 	void OnBuildClicked();
@@ -105,7 +92,6 @@ private:
 	QPointer<FEditorHost> Host;
 	// Used when the tool has no global settings object.
 	FExportPatchSettings OwnSettings;
-	std::vector<FMissionRow> Missions;
 
 	QLineEdit* VersionIdText = nullptr;
 	QListWidget* PlatformList = nullptr;
@@ -123,9 +109,7 @@ private:
 	QPushButton* LoadButton = nullptr;
 	QPushButton* SaveButton = nullptr;
 	QPushButton* BuildButton = nullptr;
-	QPushButton* CancelButton = nullptr;
-	QTableWidget* MissionTable = nullptr;
-	QPlainTextEdit* MissionOutput = nullptr;
+	SHotPatcherMissionList* MissionList = nullptr;
 	QLabel* StatusText = nullptr;
 	int NextExternGroup = 0;
 };
