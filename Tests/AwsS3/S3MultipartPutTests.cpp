@@ -477,7 +477,8 @@ TEST_F(S3MultipartPutTest, PartsKeepStreamingWhileTheMainThreadIsBusy)
 	const FPutOutcome Outcome = RunPut(Temporary, Configuration(Proxy.Port()), RequestFor(Key, Path));
 	ASSERT_TRUE(Outcome.bSuccess) << Outcome.Message.toStdString();
 	ASSERT_GE(StartedAtBusy, 2);
-	EXPECT_EQ(ArrivedAfterBusy, StartedAtBusy * AwsS3::MinPartBytes)
+	// A part asked for just before the spell may reach the proxy during it, and stream too.
+	EXPECT_GE(ArrivedAfterBusy, StartedAtBusy * AwsS3::MinPartBytes)
 	    << "part bytes through by the end of the main thread's busy spell, of " << StartedAtBusy << " parts started";
 	EXPECT_EQ(Outcome.Result.ETag, MultipartEtag(Bytes, AwsS3::MinPartBytes));
 	const auto Stored = Server->GetObject(Bucket, Key);

@@ -282,6 +282,7 @@ TEST(DevServiceBodies, TwoEndlessBodiesNeitherExhaustMemoryNorStopOthers)
 	// up to 256 MiB each.
 	std::atomic<bool> bStop{false};
 	std::vector<std::thread> Hostile;
+	Hostile.reserve(2);
 	std::atomic<size_t> Sent{0};
 	for (int Index = 0; Index < 2; ++Index)
 	{

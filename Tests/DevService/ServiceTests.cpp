@@ -155,6 +155,7 @@ TEST(DevServiceConcurrency, ParallelCreatorsKeepEveryWrite)
 	constexpr int WorldsEach = 12;
 	std::vector<std::vector<std::string>> Created(Workers);
 	std::vector<std::thread> Threads;
+	Threads.reserve(Workers);
 	for (int Worker = 0; Worker < Workers; ++Worker)
 	{
 		Threads.emplace_back(
@@ -193,7 +194,7 @@ TEST(DevServiceConcurrency, ParallelCreatorsKeepEveryWrite)
 	const auto Listed = [&](const std::string& Token)
 	{
 		std::set<std::string> Ids;
-		for (const QJsonValue& World : JsonOf(Service.Get("me/worlds", Token)).array())
+		for (const auto& World : JsonOf(Service.Get("me/worlds", Token)).array())
 		{
 			Ids.insert(StringOf(World.toObject(), "id"));
 		}

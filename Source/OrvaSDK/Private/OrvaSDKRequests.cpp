@@ -246,7 +246,7 @@ void UOrvaSDKSubsystem::GetWorldsList_ResponseReceived(FHttpRequestPtr, FHttpRes
 		return;
 	}
 	QSet<QString> SeenIdentifiers;
-	for (const QJsonValue& Element : *Worlds)
+	for (const auto& Element : *Worlds)
 	{
 		if (!Element.isObject())
 		{
@@ -574,7 +574,7 @@ void UOrvaSDKSubsystem::GetScreenshots_ResponseReceived(FHttpRequestPtr, FHttpRe
 		return;
 	}
 	QList<FOrvaImageDataPtr> Images;
-	for (const QJsonValue& Element : FJson::GetArray(*Answer, QStringLiteral("screen_shots")))
+	for (const auto& Element : FJson::GetArray(*Answer, QStringLiteral("screen_shots")))
 	{
 		if (Element.isObject())
 		{
