@@ -184,7 +184,7 @@ struct FAssetRegistry::FImpl
 	// Lists the package files at or below a content path (AssetDirectoryLister.h).
 	void ListFiles(const QString& ContentPath, bool bIgnoreDenyList, std::vector<FScanFile>& Out) const;
 	// Folder: the folder of Input kept open by the calling thread, or null to open by the full path.
-	void ParseFile(const FScanFile& Input, FScanResult& Out, const struct FOpenFolder* Folder = nullptr) const;
+	void ParseFile(const FScanFile& Input, FScanResult& Out, const FOpenFolder* Folder = nullptr) const;
 	// Parses the files on every core. The calling thread merges finished batches in file order
 	// (the index is not thread-safe) and parses whenever the next batch is not ready, so the merge
 	// overlaps the parsing instead of following it.
