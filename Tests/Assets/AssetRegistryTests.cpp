@@ -182,6 +182,55 @@ TEST_F(AssetRegistryTest, AssetDataNamesPackageAssetClassAndObjectPath)
 	EXPECT_EQ(Names, QStringList({QStringLiteral("MI_Wood"), QStringLiteral("M_Wood")}));
 }
 
+// Large enough to be parsed on several threads, each reading runs of files from one folder: the
+// same short names in many folders, folders of one package between folders of many, and every
+// package must be read from its own file.
+TEST_F(AssetRegistryTest, AParallelScanReadsEachPackageFromItsOwnFolder)
+{
+	constexpr int LargeFolders = 3;
+	constexpr int PerFolder = 90;
+	const auto ClassOf = [](int Folder) { return Folder % 2 ? Texture : StaticMesh; };
+	for (int Folder = 0; Folder < LargeFolders; ++Folder)
+	{
+		for (int Index = 0; Index < PerFolder; ++Index)
+		{
+			const QString Name = QStringLiteral("/Game/Bulk/F%1/P%2").arg(Folder).arg(Index, 3, 10, QLatin1Char('0'));
+			ASSERT_TRUE(Project.Write(Name, ClassOf(Folder),
+			                          {QStringLiteral("/Game/Bulk/F%1/P000").arg((Folder + 1) % LargeFolders)}));
+		}
+		// A folder of one package after each large one, with a name the large folders use too.
+		ASSERT_TRUE(Project.Write(QStringLiteral("/Game/Bulk/F%1_Single/P000").arg(Folder), ClassOf(Folder + 1),
+		                          {QStringLiteral("/Game/Bulk/F%1/P001").arg(Folder)}));
+	}
+
+	const auto Host = Project.StartHost();
+	FAssetRegistry& Registry = Host->AssetRegistry();
+	EXPECT_EQ(Registry.GetPackageCount(), 7 + LargeFolders * (PerFolder + 1));
+	for (int Folder = 0; Folder < LargeFolders; ++Folder)
+	{
+		QList<FAssetData> Assets;
+		Registry.GetAssetsByPath(QStringLiteral("/Game/Bulk/F%1").arg(Folder), Assets, false);
+		ASSERT_EQ(Assets.size(), PerFolder) << Folder;
+		for (int Index = 0; Index < PerFolder; ++Index)
+		{
+			const FAssetData& Asset = Assets[Index];
+			EXPECT_EQ(Asset.AssetClassPath, FTopLevelAssetPath(ClassOf(Folder))) << qPrintable(Asset.PackageName);
+			QStringList Dependencies;
+			ASSERT_TRUE(Registry.GetDependencies(Asset.PackageName, Dependencies));
+			EXPECT_EQ(Dependencies,
+			          QStringList{QStringLiteral("/Game/Bulk/F%1/P000").arg((Folder + 1) % LargeFolders)});
+		}
+		const QString Single = QStringLiteral("/Game/Bulk/F%1_Single/P000").arg(Folder);
+		QList<FAssetData> SingleAssets;
+		Registry.GetAssetsByPath(FPackageName::GetLongPackagePath(Single), SingleAssets, false);
+		ASSERT_EQ(SingleAssets.size(), 1);
+		EXPECT_EQ(SingleAssets[0].AssetClassPath, FTopLevelAssetPath(ClassOf(Folder + 1)));
+		QStringList Dependencies;
+		ASSERT_TRUE(Registry.GetDependencies(Single, Dependencies));
+		EXPECT_EQ(Dependencies, QStringList{QStringLiteral("/Game/Bulk/F%1/P001").arg(Folder)});
+	}
+}
+
 TEST_F(AssetRegistryTest, UnreadablePackageFilesAreReportedOnceAndSkipped)
 {
 	const QString Broken = Project.ContentDir() + QStringLiteral("Props/Broken.uasset");

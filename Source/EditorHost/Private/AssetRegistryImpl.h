@@ -16,6 +16,7 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QVarLengthArray>
 
 #include <optional>
 #include <span>
@@ -73,10 +74,29 @@ struct FScanResult
 	qint64 DiskSize = 0;
 	std::optional<FPackageFile> File;
 	QString Error;
-	// The name table's hashes of the package name and of each dependency (hard, then soft),
-	// computed by the parsing thread so that the merge only looks them up.
+	// The package's folder ("/Game/Maps"), and the name tables' hashes of the package name, of
+	// each dependency (hard, then soft) and of each asset's class, all computed by the parsing
+	// thread so that the merge, which runs on one thread, only looks them up.
+	QString FolderPath;
 	size_t NameHash = 0;
-	std::vector<size_t> DependencyHashes;
+	QVarLengthArray<size_t, 8> DependencyHashes;
+	QVarLengthArray<size_t, 2> ClassHashes;
+};
+
+// A folder a parsing thread keeps open while it reads several package files in it: each file then
+// opens by its own name, without a walk over every folder of its path.
+struct FOpenFolder
+{
+	QStringView Path; // ends with "/"; a view into the scan's list of files
+	int Fd = -1;
+
+	FOpenFolder() = default;
+	FOpenFolder(const FOpenFolder&) = delete;
+	FOpenFolder& operator=(const FOpenFolder&) = delete;
+	~FOpenFolder() { Close(); }
+	// Keeps the folder of FilePath open when NextPath (null at the end) lies in the same folder.
+	void Track(const QString& FilePath, const QString* NextPath);
+	void Close();
 };
 
 // Ends Path with "/".
@@ -119,6 +139,8 @@ struct FAssetRegistry::FImpl
 
 	std::vector<FFolder> Folders;
 	QHash<FFoldedKey, int> FolderIds;
+	QString LastFolderPath;
+	int LastFolderId = -1;
 
 	// Folded content paths scanned so far -> whether that scan ignored the deny list.
 	QHash<QString, bool> ScannedPaths;
@@ -132,15 +154,18 @@ struct FAssetRegistry::FImpl
 	int SlotOf(const QString& PackageName) const;
 	int InternName(const QString& Name) { return InternName(Name, FNameTable::HashOf(Name)); }
 	int InternName(const QString& Name, size_t Hash);
-	int InternClass(const QString& Path);
+	int InternClass(const QString& Path) { return InternClass(Path, FNameTable::HashOf(Path)); }
+	int InternClass(const QString& Path, size_t Hash);
 	int FindFolder(const QString& Path) const { return FolderIds.value(FFoldedKey{Path}, -1); }
+	// Folders are never dropped, so the folder last asked for by its exact spelling keeps its id;
+	// a scan stores the packages of one folder one after another.
 	int EnsureFolder(const QString& Path);
 	void CollectSlots(int FolderId, bool bRecursive, std::vector<int>& Out) const;
 	int MountOf(const QString& PackageName) const;
 	QString FilenameOf(const FPackageRecord& Record) const;
-	// Hashes: the scan's precomputed hashes (see FScanResult), or null to compute them here.
+	// Scanned: the scan's folder and precomputed hashes (see FScanResult), or null to compute them here.
 	void Store(const QString& PackageName, int MountIndex, const FPackageFile& File, bool bMap, qint64 DiskSize,
-	           const FScanResult* Hashes = nullptr);
+	           const FScanResult* Scanned = nullptr);
 	void CompactDependenciesIfWasteful();
 	// The package's list becomes garbage; it points at the empty list.
 	void DropDependencies(int Slot);
@@ -158,7 +183,8 @@ struct FAssetRegistry::FImpl
 	QString ToContentPath(const QString& Path) const;
 	// Lists the package files at or below a content path (AssetDirectoryLister.h).
 	void ListFiles(const QString& ContentPath, bool bIgnoreDenyList, std::vector<FScanFile>& Out) const;
-	void ParseFile(const FScanFile& Input, FScanResult& Out) const;
+	// Folder: the folder of Input kept open by the calling thread, or null to open by the full path.
+	void ParseFile(const FScanFile& Input, FScanResult& Out, const FOpenFolder* Folder = nullptr) const;
 	// Parses the files on every core. The calling thread merges finished batches in file order
 	// (the index is not thread-safe) and parses whenever the next batch is not ready, so the merge
 	// overlaps the parsing instead of following it.

@@ -45,9 +45,9 @@ int FAssetRegistry::FImpl::InternName(const QString& Name, size_t Hash)
 	return Id;
 }
 
-int FAssetRegistry::FImpl::InternClass(const QString& Path)
+int FAssetRegistry::FImpl::InternClass(const QString& Path, size_t Hash)
 {
-	const int Id = Classes.Intern(Path);
+	const int Id = Classes.Intern(Path, Hash);
 	if (size_t(Id) >= ClassPaths.size())
 	{
 		ClassPaths.resize(size_t(Id) + 1);
@@ -58,9 +58,15 @@ int FAssetRegistry::FImpl::InternClass(const QString& Path)
 
 int FAssetRegistry::FImpl::EnsureFolder(const QString& Path)
 {
+	if (LastFolderId >= 0 && Path == LastFolderPath)
+	{
+		return LastFolderId;
+	}
 	const int Existing = FindFolder(Path);
 	if (Existing >= 0)
 	{
+		LastFolderPath = Path;
+		LastFolderId = Existing;
 		return Existing;
 	}
 	const QString ParentPath = FPackageName::GetLongPackagePath(Path);
@@ -72,6 +78,8 @@ int FAssetRegistry::FImpl::EnsureFolder(const QString& Path)
 	{
 		Folders[size_t(Parent)].Children.push_back(Id);
 	}
+	LastFolderPath = Path;
+	LastFolderId = Id;
 	return Id;
 }
 
@@ -100,7 +108,7 @@ QString FAssetRegistry::FImpl::FilenameOf(const FPackageRecord& Record) const
 }
 
 void FAssetRegistry::FImpl::Store(const QString& PackageName, int MountIndex, const FPackageFile& File, bool bMap,
-                                  qint64 DiskSize, const FScanResult* Hashes)
+                                  qint64 DiskSize, const FScanResult* Scanned)
 {
 	// Names first: interning may grow the records, which would move the one being filled.
 	const size_t DependencyBegin = DependencyPool.size();
@@ -110,13 +118,13 @@ void FAssetRegistry::FImpl::Store(const QString& PackageName, int MountIndex, co
 	{
 		for (const QString& Dependency : *List)
 		{
-			DependencyPool.push_back(Hashes ? InternName(Dependency, Hashes->DependencyHashes[Index])
-			                                : InternName(Dependency));
+			DependencyPool.push_back(Scanned ? InternName(Dependency, Scanned->DependencyHashes[qsizetype(Index)])
+			                                 : InternName(Dependency));
 			++Index;
 		}
 	}
-	const int Slot = Hashes ? InternName(PackageName, Hashes->NameHash) : InternName(PackageName);
-	const int FolderId = EnsureFolder(FPackageName::GetLongPackagePath(PackageName));
+	const int Slot = Scanned ? InternName(PackageName, Scanned->NameHash) : InternName(PackageName);
+	const int FolderId = EnsureFolder(Scanned ? Scanned->FolderPath : FPackageName::GetLongPackagePath(PackageName));
 	FPackageRecord& Record = Packages[size_t(Slot)];
 	if (Record.bAlive && Record.FolderId != FolderId)
 	{
@@ -140,10 +148,13 @@ void FAssetRegistry::FImpl::Store(const QString& PackageName, int MountIndex, co
 	Record.HardCount = int(File.HardDependencies.size());
 	Record.Assets.clear();
 	Record.Assets.reserve(File.Assets.size());
-	for (const FPackageAsset& Asset : File.Assets)
+	for (qsizetype AssetIndex = 0; AssetIndex < File.Assets.size(); ++AssetIndex)
 	{
-		Record.Assets.append(FAssetRecord{QString(Asset.Name.constData(), Asset.Name.size()),
-		                                  InternClass(Asset.ClassPath), Asset.Destination});
+		const FPackageAsset& Asset = File.Assets[AssetIndex];
+		const int ClassId =
+		    Scanned ? InternClass(Asset.ClassPath, Scanned->ClassHashes[AssetIndex]) : InternClass(Asset.ClassPath);
+		Record.Assets.append(
+		    FAssetRecord{QString(Asset.Name.constData(), Asset.Name.size()), ClassId, Asset.Destination});
 	}
 	FPackageInfo& Info = Infos[size_t(Slot)];
 	Info = FPackageInfo();

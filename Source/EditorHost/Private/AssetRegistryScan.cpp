@@ -20,11 +20,33 @@
 
 namespace
 {
+// The path in the file system's encoding, in a buffer of the calling thread that lives until its
+// next call: paths are ASCII nearly always and need no converted copy of their own.
+const char* NativePath(QStringView Path)
+{
+	thread_local QByteArray Buffer;
+	Buffer.resize(Path.size());
+	char* Out = Buffer.data();
+	for (const QChar Char : Path)
+	{
+		if (Char.unicode() >= 0x80)
+		{
+			Buffer = QFile::encodeName(Path.toString());
+			return Buffer.constData();
+		}
+		*Out++ = char(Char.unicode());
+	}
+	return Buffer.constData();
+}
+
 // Start-up reads every package file once: plain system calls, without the stat calls of QFile.
-bool ReadWholeFile(const QString& Path, QByteArray& Out, QString& OutError)
+// Folder: the open folder of Path, or null.
+bool ReadWholeFile(const QString& Path, const FOpenFolder* Folder, QByteArray& Out, QString& OutError)
 {
 #ifdef Q_OS_UNIX
-	const int Fd = ::open(QFile::encodeName(Path).constData(), O_RDONLY | O_CLOEXEC);
+	const int Fd =
+	    Folder ? ::openat(Folder->Fd, NativePath(QStringView(Path).mid(Folder->Path.size())), O_RDONLY | O_CLOEXEC)
+	           : ::open(NativePath(Path), O_RDONLY | O_CLOEXEC);
 	if (Fd < 0)
 	{
 		OutError = QString::fromLocal8Bit(std::strerror(errno));
@@ -60,6 +82,7 @@ bool ReadWholeFile(const QString& Path, QByteArray& Out, QString& OutError)
 	Out.resize(Size);
 	return true;
 #else
+	Q_UNUSED(Folder);
 	QFile File(Path);
 	if (!File.open(QIODevice::ReadOnly))
 	{
@@ -71,6 +94,39 @@ bool ReadWholeFile(const QString& Path, QByteArray& Out, QString& OutError)
 #endif
 }
 } // namespace
+
+void FOpenFolder::Track(const QString& FilePath, const QString* NextPath)
+{
+	const QStringView Folder = QStringView(FilePath).left(FilePath.lastIndexOf(QLatin1Char('/')) + 1);
+	if (Fd >= 0 && Folder == Path)
+	{
+		return;
+	}
+	Close();
+#ifdef Q_OS_UNIX
+	// A folder of one package costs an open of its own: it is opened only when the next file lies in it.
+	if (!Folder.isEmpty() && NextPath && NextPath->startsWith(Folder) &&
+	    NextPath->indexOf(QLatin1Char('/'), Folder.size()) < 0)
+	{
+		Fd = ::open(NativePath(Folder), O_PATH | O_DIRECTORY | O_CLOEXEC);
+		Path = Folder;
+	}
+#else
+	Q_UNUSED(NextPath);
+#endif
+}
+
+void FOpenFolder::Close()
+{
+#ifdef Q_OS_UNIX
+	if (Fd >= 0)
+	{
+		::close(Fd);
+	}
+#endif
+	Fd = -1;
+	Path = QStringView();
+}
 
 void FAssetRegistry::FImpl::ReportOnce(const QString& FilePath, const QString& Problem)
 {
@@ -162,15 +218,17 @@ void FAssetRegistry::FImpl::ListFiles(const QString& ContentPath, bool bIgnoreDe
 	    Out);
 }
 
-void FAssetRegistry::FImpl::ParseFile(const FScanFile& Input, FScanResult& Out) const
+void FAssetRegistry::FImpl::ParseFile(const FScanFile& Input, FScanResult& Out, const FOpenFolder* Folder) const
 {
 	Out.FilePath = Input.FilePath;
 	Out.MountIndex = Input.MountIndex;
 	const FMountPoint& Mount = Mounts[Input.MountIndex];
 	Out.bMap = Input.FilePath.endsWith(MapExtension);
-	QString Relative = Input.FilePath.mid(Mount.ContentDir.size());
-	Relative.chop(Out.bMap ? MapExtension.size() : AssetExtension.size());
-	Out.PackageName = Mount.RootPath + QLatin1Char('/') + Relative;
+	const QStringView Relative = QStringView(Input.FilePath)
+	                                 .mid(Mount.ContentDir.size())
+	                                 .chopped(Out.bMap ? MapExtension.size() : AssetExtension.size());
+	Out.PackageName.reserve(Mount.RootPath.size() + 1 + Relative.size());
+	Out.PackageName.append(Mount.RootPath).append(QLatin1Char('/')).append(Relative);
 	QString Reason;
 	if (!FPackageName::IsValidLongPackageName(Out.PackageName, &Reason))
 	{
@@ -180,7 +238,7 @@ void FAssetRegistry::FImpl::ParseFile(const FScanFile& Input, FScanResult& Out) 
 	// One buffer per parsing thread: a fresh one per file costs more in the allocator than the
 	// parse itself. A rare large file's buffer is let go.
 	thread_local QByteArray Bytes;
-	const bool bRead = ReadWholeFile(Input.FilePath, Bytes, Reason);
+	const bool bRead = ReadWholeFile(Input.FilePath, Folder && Folder->Fd >= 0 ? Folder : nullptr, Bytes, Reason);
 	if (bRead)
 	{
 		Out.DiskSize = Bytes.size();
@@ -200,14 +258,20 @@ void FAssetRegistry::FImpl::ParseFile(const FScanFile& Input, FScanResult& Out) 
 		Out.Error = Reason;
 		return;
 	}
+	Out.FolderPath = FPackageName::GetLongPackagePath(Out.PackageName);
 	Out.NameHash = FNameTable::HashOf(Out.PackageName);
-	Out.DependencyHashes.reserve(size_t(Out.File->HardDependencies.size() + Out.File->SoftDependencies.size()));
+	Out.DependencyHashes.reserve(Out.File->HardDependencies.size() + Out.File->SoftDependencies.size());
 	for (const QStringList* List : {&Out.File->HardDependencies, &Out.File->SoftDependencies})
 	{
 		for (const QString& Dependency : *List)
 		{
 			Out.DependencyHashes.push_back(FNameTable::HashOf(Dependency));
 		}
+	}
+	Out.ClassHashes.reserve(Out.File->Assets.size());
+	for (const FPackageAsset& Asset : Out.File->Assets)
+	{
+		Out.ClassHashes.push_back(FNameTable::HashOf(Asset.ClassPath));
 	}
 }
 
@@ -223,14 +287,16 @@ void FAssetRegistry::FImpl::ParseAndMerge(const std::vector<FScanFile>& Files, F
 		Done[Batch].store(false, std::memory_order_relaxed);
 	}
 	std::atomic<size_t> Next{0};
-	const auto ParseBatch = [&](size_t Batch)
+	const auto ParseBatch = [&](size_t Batch, FOpenFolder& Folder)
 	{
 		const size_t End = std::min(Files.size(), (Batch + 1) * BatchSize);
 		for (size_t Index = Batch * BatchSize; Index < End; ++Index)
 		{
-			ParseFile(Files[Index], Results[Index]);
+			Folder.Track(Files[Index].FilePath, Index + 1 < Files.size() ? &Files[Index + 1].FilePath : nullptr);
+			ParseFile(Files[Index], Results[Index], &Folder);
 		}
 		Done[Batch].store(true, std::memory_order_release);
+		Done[Batch].notify_one();
 	};
 	const size_t Threads =
 	    BatchCount < 4 ? 1 : std::max<size_t>(1, std::min<size_t>(8, std::thread::hardware_concurrency()));
@@ -240,19 +306,50 @@ void FAssetRegistry::FImpl::ParseAndMerge(const std::vector<FScanFile>& Files, F
 		Workers.emplace_back(
 		    [&]
 		    {
+			    FOpenFolder Folder;
 			    for (size_t Batch = Next.fetch_add(1); Batch < BatchCount; Batch = Next.fetch_add(1))
 			    {
-				    ParseBatch(Batch);
+				    ParseBatch(Batch, Folder);
 			    }
 		    });
 	}
+	FOpenFolder Folder;
 	for (size_t Merged = 0; Merged < BatchCount;)
 	{
 		if (Done[Merged].load(std::memory_order_acquire))
 		{
-			const size_t End = std::min(Files.size(), (Merged + 1) * BatchSize);
-			for (size_t Index = Merged * BatchSize; Index < End; ++Index)
+			const size_t Begin = Merged * BatchSize;
+			const size_t End = std::min(Files.size(), Begin + BatchSize);
+			const auto Prefetch = [&](size_t Index, bool bEntries)
 			{
+				const FScanResult& Result = Results[Index];
+				for (const size_t Hash : Result.DependencyHashes)
+				{
+					bEntries ? Names.PrefetchEntry(Hash) : Names.Prefetch(Hash);
+				}
+				bEntries ? Names.PrefetchEntry(Result.NameHash) : Names.Prefetch(Result.NameHash);
+			};
+			// The name lookups of the packages a few places ahead load while this one merges.
+			constexpr size_t SlotsAhead = 8;
+			constexpr size_t EntriesAhead = 4;
+			for (size_t Index = Begin; Index < std::min(End, Begin + SlotsAhead); ++Index)
+			{
+				Prefetch(Index, false);
+			}
+			for (size_t Index = Begin; Index < std::min(End, Begin + EntriesAhead); ++Index)
+			{
+				Prefetch(Index, true);
+			}
+			for (size_t Index = Begin; Index < End; ++Index)
+			{
+				if (Index + SlotsAhead < End)
+				{
+					Prefetch(Index + SlotsAhead, false);
+				}
+				if (Index + EntriesAhead < End)
+				{
+					Prefetch(Index + EntriesAhead, true);
+				}
 				Merge(Results[Index]);
 				Results[Index] = FScanResult();
 			}
@@ -262,11 +359,13 @@ void FAssetRegistry::FImpl::ParseAndMerge(const std::vector<FScanFile>& Files, F
 		const size_t Batch = Next.fetch_add(1);
 		if (Batch < BatchCount)
 		{
-			ParseBatch(Batch);
+			ParseBatch(Batch, Folder);
 		}
 		else
 		{
-			std::this_thread::yield();
+			// Every batch is taken: sleep until the next one in order is done, rather than spin
+			// against the threads still parsing on a machine with few cores.
+			Done[Merged].wait(false, std::memory_order_acquire);
 		}
 	}
 	for (std::thread& Worker : Workers)
@@ -330,8 +429,8 @@ void FAssetRegistry::FImpl::Scan(const QStringList& ContentPaths, bool bIgnoreDe
 		Packages.reserve(Files.size());
 		Infos.reserve(Files.size());
 	}
-	QSet<int> SeenInThisScan;
-	SeenInThisScan.reserve(qsizetype(Files.size()));
+	// Per name id: whether this scan stored that package already.
+	std::vector<char> SeenInThisScan(Names.Count() + Files.size(), 0);
 	ParseAndMerge(Files,
 	              [&](const FScanResult& Result)
 	              {
@@ -347,7 +446,12 @@ void FAssetRegistry::FImpl::Scan(const QStringList& ContentPaths, bool bIgnoreDe
 			              return;
 		              }
 		              const int NameId = InternName(Result.PackageName, Result.NameHash);
-		              const int Existing = SlotOf(Result.PackageName);
+		              if (size_t(NameId) >= SeenInThisScan.size())
+		              {
+			              SeenInThisScan.resize(size_t(NameId) * 2 + 64, 0);
+		              }
+		              // SlotOf's answer, from the id just found.
+		              const int Existing = OnDisk[size_t(NameId)] ? NameId : -1;
 		              if (Existing >= 0)
 		              {
 			              const FPackageRecord& Record = Packages[size_t(Existing)];
@@ -355,7 +459,7 @@ void FAssetRegistry::FImpl::Scan(const QStringList& ContentPaths, bool bIgnoreDe
 			              // Two files that make one package name ("Crate.uasset" beside "Crate.umap" or
 			              // "crate.uasset"): the first one keeps the name.
 			              if (KnownFile != Result.FilePath &&
-			                  (SeenInThisScan.contains(NameId) || QFileInfo(KnownFile).isFile()))
+			                  (SeenInThisScan[size_t(NameId)] || QFileInfo(KnownFile).isFile()))
 			              {
 				              ReportOnce(Result.FilePath, QStringLiteral("package ") + Record.Name +
 				                                              QStringLiteral(" is already read from ") + KnownFile);
@@ -366,7 +470,7 @@ void FAssetRegistry::FImpl::Scan(const QStringList& ContentPaths, bool bIgnoreDe
 		              {
 			              ReportedFiles.remove(Result.FilePath);
 		              }
-		              SeenInThisScan.insert(NameId);
+		              SeenInThisScan[size_t(NameId)] = 1;
 		              Store(Result.PackageName, Result.MountIndex, *Result.File, Result.bMap, Result.DiskSize, &Result);
 	              });
 	for (const QString& ContentPath : ContentPaths)

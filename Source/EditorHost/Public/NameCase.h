@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstring>
+
 // Engine names (packages, classes, folders) compared and hashed ignoring case. Names are ASCII in
 // practice, which needs no case-folding tables: over the hundreds of thousands of names a large
 // project's scan or walk compares, Qt's general comparison cost more than the work around it.
@@ -32,7 +34,13 @@ struct FNameCase
 		return true;
 	}
 
-	static bool Equals(QStringView A, QStringView B) { return A.size() == B.size() && StartsWith(A, B); }
+	static bool Equals(QStringView A, QStringView B)
+	{
+		// Most names met again are spelled the same: one vectorised compare settles those.
+		return A.size() == B.size() &&
+		       (A.isEmpty() || std::memcmp(A.data(), B.data(), size_t(A.size()) * sizeof(QChar)) == 0 ||
+		        StartsWith(A, B));
+	}
 
 	// Equal for names that are Equals.
 	static size_t Hash(QStringView Name, size_t Seed = 0) noexcept
