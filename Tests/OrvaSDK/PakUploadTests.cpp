@@ -45,6 +45,18 @@ QByteArray Md5Etag(const QByteArray& Bytes)
 	return '"' + QCryptographicHash::hash(Bytes, QCryptographicHash::Md5).toHex() + '"';
 }
 
+// The store's answer to part PUTs: part 2's address has expired, the others are stored.
+FLoopbackHttpServer::FAnswer RefuseThePartTwo(const FLoopbackHttpServer::FRecordedRequest& Request)
+{
+	FLoopbackHttpServer::FAnswer Answer;
+	Answer.Status = Request.Target.endsWith("/2") ? 403 : 200;
+	Answer.Body = Answer.Status == 403
+	                  ? QByteArray("<Error><Code>AccessDenied</Code><Message>Request has expired</Message></Error>")
+	                  : QByteArray();
+	Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
+	return Answer;
+}
+
 } // namespace
 
 // A host with all three subsystems whose storage endpoint is the loopback server; part addresses
@@ -310,17 +322,7 @@ TEST_F(PakUploadTest, ARefusedPartIsNotSentAgainAndEndsTheUploadWithTheStoresCod
 	StartPakHost();
 	const QByteArray Bytes = Patterned(MiB + 10);
 	QSignalSpy Finished(&Pak(), &UOrvaPakUploadSubsystem::OnPakUploadFinished);
-	Server.SetHandler(
-	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
-	    {
-		    FLoopbackHttpServer::FAnswer Answer;
-		    Answer.Status = Request.Target.endsWith("/2") ? 403 : 200;
-		    Answer.Body = Answer.Status == 403 ? QByteArray("<Error><Code>AccessDenied</Code><Message>Request has "
-		                                                    "expired</Message></Error>")
-		                                       : QByteArray();
-		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
-		    return Answer;
-	    });
+	Server.SetHandler(RefuseThePartTwo);
 	Server.Enqueue(200, AddressAnswer(QStringLiteral("up-refused"), 1, 2));
 	const QString Other = WriteFile(QStringLiteral("Refused.pak"), Bytes);
 	Pak().TestGetUploadAddress(Other, 1);
@@ -462,17 +464,7 @@ TEST_F(PakUploadTest, ARefusedPartsJobCarriesTheStoresCode)
 	StartPakHost();
 	QObject Context;
 	const auto Ends = RecordPartJobs(Pak(), &Context);
-	Server.SetHandler(
-	    [](const FLoopbackHttpServer::FRecordedRequest& Request)
-	    {
-		    FLoopbackHttpServer::FAnswer Answer;
-		    Answer.Status = Request.Target.endsWith("/2") ? 403 : 200;
-		    Answer.Body = Answer.Status == 403 ? QByteArray("<Error><Code>AccessDenied</Code><Message>Request has "
-		                                                    "expired</Message></Error>")
-		                                       : QByteArray();
-		    Answer.Headers = {{"ETag", Md5Etag(Request.Body)}};
-		    return Answer;
-	    });
+	Server.SetHandler(RefuseThePartTwo);
 	Server.Enqueue(200, AddressAnswer(QStringLiteral("up-r"), 1, 2));
 	Pak().TestGetUploadAddress(WriteFile(QStringLiteral("RefusedJob.pak"), Patterned(MiB + 10)), 1);
 	ASSERT_TRUE(WaitFor([&] { return Ends->value(1).Finished > 0 && Ends->value(2).Finished > 0; }));
