@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cerrno>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 using namespace AssetTestUtil;
@@ -257,6 +259,43 @@ TEST_F(AssetMoveTest, MovingAFolderKeepsItsStructureAndCarriesExternalPackages)
 	ExpectRegistryMatchesDisk();
 }
 
+TEST_F(AssetMoveTest, APackageMovedAsItIsKeepsItsFileUnderTheNewNameOrElseIsCopied)
+{
+	const QString Crate = Project.FileOf(QStringLiteral("/Game/Props/Crate"));
+	const QString Rock = Project.FileOf(QStringLiteral("/Game/Props/Rock"));
+	const QByteArray CrateBytes = FAssetTestProject::ReadRaw(Crate);
+	const QByteArray RockBytes = FAssetTestProject::ReadRaw(Rock);
+	struct stat CrateBefore{};
+	struct stat RockBefore{};
+	ASSERT_EQ(::stat(QFile::encodeName(Crate).constData(), &CrateBefore), 0);
+	ASSERT_EQ(::stat(QFile::encodeName(Rock).constData(), &RockBefore), 0);
+	const QString NewRock = Project.FileOf(QStringLiteral("/Game/W1/Props/Rock"));
+	std::atomic<int> RockCreates{0};
+	{
+		// The rock's new name cannot be a link (as across file systems): it is written as a copy.
+		FScopedFileWriteFault Fault(
+		    [&](EFileWriteStep Step, const QString& Path)
+		    { return Step == EFileWriteStep::Create && Path == NewRock && RockCreates++ == 0 ? EXDEV : 0; });
+		FLogCapture Log;
+		ASSERT_TRUE(AssetViewUtils::MoveFolders(Tools(), {QStringLiteral("/Game/Props")}, QStringLiteral("/Game/W1")));
+		EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).isEmpty());
+	}
+	EXPECT_EQ(RockCreates, 2);
+	struct stat CrateAfter{};
+	struct stat RockAfter{};
+	const QString NewCrate = Project.FileOf(QStringLiteral("/Game/W1/Props/Crate"));
+	ASSERT_EQ(::stat(QFile::encodeName(NewCrate).constData(), &CrateAfter), 0);
+	ASSERT_EQ(::stat(QFile::encodeName(NewRock).constData(), &RockAfter), 0);
+	EXPECT_EQ(CrateAfter.st_ino, CrateBefore.st_ino);
+	EXPECT_EQ(CrateAfter.st_nlink, 1U);
+	EXPECT_NE(RockAfter.st_ino, RockBefore.st_ino);
+	EXPECT_EQ(FAssetTestProject::ReadRaw(NewCrate), CrateBytes);
+	EXPECT_EQ(FAssetTestProject::ReadRaw(NewRock), RockBytes);
+	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Props/Crate")), QStringLiteral("/Game/W1/Props/Crate.Crate"));
+	EXPECT_EQ(RedirectorTarget(QStringLiteral("/Game/Props/Rock")), QStringLiteral("/Game/W1/Props/Rock.Rock"));
+	ExpectRegistryMatchesDisk();
+}
+
 TEST_F(AssetMoveTest, ALevelWhoseExternalPackageClashesDoesNotMoveAtAll)
 {
 	ASSERT_TRUE(Project.Write(QStringLiteral("/Game/__ExternalActors__/W1/Maps/Open/8/1Z/81Z5T0PL"), Actor));
@@ -373,9 +412,10 @@ TEST_F(AssetMoveTest, AFailedWriteLosesNothing)
 	const QStringList Before = Describe(Registry());
 	const FObjectPtr Huge = Load(QStringLiteral("/Game/Textures/Huge.Huge"));
 	{
+		// Renamed, so that its bytes change and a new file must be written.
 		FFileSizeLimit DiskFull(16 * 1024);
 		FLogCapture Log;
-		AssetViewUtils::MoveAssets(Tools(), {Huge}, QStringLiteral("/Game/W1"));
+		Tools().RenameAssets({{Huge, QStringLiteral("/Game/W1"), QStringLiteral("Giant")}});
 		ASSERT_EQ(Log.Messages(ELogVerbosity::Error).size(), 1);
 		EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).first().contains(QLatin1String("failed")));
 	}

@@ -79,6 +79,8 @@ struct FAssetTools::FMoveItem
 	QString Extension;
 	QByteArray Bytes;
 	FPackageFile File;
+	// Bytes are the old file's as read: the new file can be the same file under a second name.
+	bool bSameAsOldFile = true;
 };
 
 // A move read and checked, waiting for its batch to be written.
@@ -615,6 +617,7 @@ FAssetTools::EMovePrepared FAssetTools::PrepareMove(const QString& OldName, cons
 		if (bRenamed)
 		{
 			Main.Bytes = Main.File.Serialize();
+			Main.bSameAsOldFile = false;
 		}
 	}
 
@@ -717,7 +720,8 @@ void FAssetTools::UndoMove(FPendingMove& Move)
 }
 
 // A batch is written in steps, each made durable before the next relies on it:
-//  1. every move's new files, without syncing each;
+//  1. every move's new files, without syncing each (a package whose bytes stay as they are gets
+//     its new name as a second link to its file, nothing copied);
 //  2. one sync: from here on each moved package is on disk at its new place;
 //  3. every redirector, into a temporary file beside the file it will replace;
 //  4. one sync, so that no redirector can be found empty after a crash;
@@ -789,7 +793,11 @@ void FAssetTools::WriteMoveFiles(std::vector<FPendingMove>& Batch, QStringList& 
 		    }
 		    for (const FMoveItem* Item : Items)
 		    {
-			    if (!DurableWrite::WriteUnsynced(Item->NewFile, Item->Bytes, &Reason))
+			    // A package whose bytes stay as they are takes its new name as a hard link: nothing is
+			    // copied, and no new file is made whose inode the file system must search for.
+			    const bool bLinked = Item->bSameAsOldFile && Item->NewFile != Move.ReplacedFile &&
+			                         DurableWrite::LinkUnsynced(Item->OldFile, Item->NewFile);
+			    if (!bLinked && !DurableWrite::WriteUnsynced(Item->NewFile, Item->Bytes, &Reason))
 			    {
 				    Fail(Move, QStringLiteral("writing ") + Item->NewFile + QStringLiteral(" failed: ") + Reason);
 				    return;

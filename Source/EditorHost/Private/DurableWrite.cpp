@@ -282,6 +282,25 @@ bool DurableWrite::WriteUnsynced(const QString& FilePath, const QByteArray& Byte
 	return true;
 }
 
+bool DurableWrite::LinkUnsynced(const QString& ExistingPath, const QString& NewPath, QString* OutError)
+{
+	const QString Folder = FPaths::GetPath(NewPath);
+	if (!Folder.isEmpty() && !FPaths::DirectoryExists(Folder) && !FPaths::CreateDirectoryTree(Folder))
+	{
+		return Fail(OutError, QStringLiteral("cannot create the folder ") + Folder);
+	}
+	// A new name is a file created, for a test that fails creating.
+	if (const int Injected = InjectedFault(EFileWriteStep::Create, NewPath))
+	{
+		return Fail(OutError, ErrnoText(Injected));
+	}
+	if (::link(QFile::encodeName(ExistingPath).constData(), QFile::encodeName(NewPath).constData()) != 0)
+	{
+		return Fail(OutError, ErrnoText(errno));
+	}
+	return true;
+}
+
 bool FFileHelper::SaveArrayToFile(const QByteArray& Bytes, const QString& Path, QString* OutError, EFileWrite Flags)
 {
 	FDurableFileWriter Writer(Path, Flags);

@@ -21,6 +21,11 @@ bool Replace(const QString& TempPath, const QString& FilePath, QString* OutError
 // Writes Bytes under FilePath through a temporary file: WriteTemporary then Replace.
 bool WriteUnsynced(const QString& FilePath, const QByteArray& Bytes, QString* OutError = nullptr);
 
+// Gives the file at ExistingPath a second name, NewPath (creating missing folders), without
+// copying a byte and without syncing. Fails when NewPath is taken or the file system cannot link
+// (another file system, no hard links): the caller then writes a copy instead.
+bool LinkUnsynced(const QString& ExistingPath, const QString& NewPath, QString* OutError = nullptr);
+
 // Returns once every file written so far at these paths, and their folders' entries (names
 // added, replaced or removed), is on disk. On Linux one syncfs() per file system covers the lot;
 // elsewhere each file and each folder is fsync()ed. Paths that no longer exist are skipped.
