@@ -265,8 +265,12 @@ TEST_F(AssetMoveTest, APackageMovedAsItIsKeepsItsFileUnderTheNewNameOrElseIsCopi
 	const QString Rock = Project.FileOf(QStringLiteral("/Game/Props/Rock"));
 	const QByteArray CrateBytes = FAssetTestProject::ReadRaw(Crate);
 	const QByteArray RockBytes = FAssetTestProject::ReadRaw(Rock);
-	struct stat CrateBefore{};
-	struct stat RockBefore{};
+	struct stat CrateBefore
+	{
+	};
+	struct stat RockBefore
+	{
+	};
 	ASSERT_EQ(::stat(QFile::encodeName(Crate).constData(), &CrateBefore), 0);
 	ASSERT_EQ(::stat(QFile::encodeName(Rock).constData(), &RockBefore), 0);
 	const QString NewRock = Project.FileOf(QStringLiteral("/Game/W1/Props/Rock"));
@@ -281,8 +285,12 @@ TEST_F(AssetMoveTest, APackageMovedAsItIsKeepsItsFileUnderTheNewNameOrElseIsCopi
 		EXPECT_TRUE(Log.Messages(ELogVerbosity::Error).isEmpty());
 	}
 	EXPECT_EQ(RockCreates, 2);
-	struct stat CrateAfter{};
-	struct stat RockAfter{};
+	struct stat CrateAfter
+	{
+	};
+	struct stat RockAfter
+	{
+	};
 	const QString NewCrate = Project.FileOf(QStringLiteral("/Game/W1/Props/Crate"));
 	ASSERT_EQ(::stat(QFile::encodeName(NewCrate).constData(), &CrateAfter), 0);
 	ASSERT_EQ(::stat(QFile::encodeName(NewRock).constData(), &RockAfter), 0);
