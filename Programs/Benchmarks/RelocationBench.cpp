@@ -9,7 +9,8 @@
 //         workspace folder, then one `sed -i` pass rewriting every reference in every package file,
 //         on a fresh copy of the same project in the same round.
 // Which side goes first alternates from round to round.
-// Usage: RelocationBench [--packages N] [--rounds R] [--dir FOLDER] [--verbose]   (10000 packages, 5 rounds)
+// Usage: RelocationBench [--packages N] [--rounds R] [--dir FOLDER] [--fresh-fs] [--verbose]
+//        (10000 packages, 5 rounds)
 // FOLDER should lie on the disk the editor's projects lie on (not a tmpfs): both sides write there.
 
 #include "AssetRegistry.h"
@@ -115,6 +116,62 @@ bool CopyProject(const QString& From, const QString& To, QString& OutError)
 	::sync();
 	return bOk;
 }
+
+// With --fresh-fs (as root): a side's project lies on an ext4 file system made for it alone, a
+// loop device over an image file with direct I/O (so that syncs still reach the disk), without a
+// journal like the disks of our machines. Neither side then searches past the inodes the other
+// side or the harness freed a moment ago; each pays only for its own.
+class FFreshFileSystem
+{
+public:
+	bool Make(const QString& Folder, QString& OutError)
+	{
+		Image = Folder + QStringLiteral(".img");
+		Mount = Folder;
+		QDir().mkpath(Mount);
+		const QString Script = QStringLiteral("set -e\ntruncate -s 2G %1\nmkfs.ext4 -q -O ^has_journal %1\n"
+		                                      "losetup --direct-io=on -f --show %1\n")
+		                           .arg(Quoted(Image));
+		QProcess Shell;
+		Shell.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), Script});
+		Shell.waitForFinished(-1);
+		Device = QString::fromLocal8Bit(Shell.readAllStandardOutput()).trimmed();
+		if (Shell.exitStatus() != QProcess::NormalExit || Shell.exitCode() != 0 || !Device.startsWith(QLatin1Char('/')))
+		{
+			OutError = QStringLiteral("cannot make a file system (root, losetup and mkfs.ext4 are needed): ") +
+			           QString::fromLocal8Bit(Shell.readAllStandardError()).trimmed();
+			Device.clear();
+			return false;
+		}
+		bMounted = RunShell(QStringLiteral("mount ") + Quoted(Device) + QLatin1Char(' ') + Quoted(Mount),
+		                    QDir::rootPath(), OutError);
+		return bMounted;
+	}
+	~FFreshFileSystem()
+	{
+		QString Ignored;
+		if (bMounted)
+		{
+			RunShell(QStringLiteral("umount ") + Quoted(Mount), QDir::rootPath(), Ignored);
+		}
+		if (!Device.isEmpty())
+		{
+			RunShell(QStringLiteral("losetup -d ") + Quoted(Device), QDir::rootPath(), Ignored);
+		}
+		if (!Image.isEmpty())
+		{
+			QFile::remove(Image);
+		}
+	}
+
+private:
+	QString Image;
+	QString Mount;
+	QString Device;
+	bool bMounted = false;
+};
+
+bool bFreshFileSystems = false;
 
 // The folder names below /Game, "Maps" first.
 QStringList FolderNames(const FSyntheticProject& Project)
@@ -278,6 +335,11 @@ int main(int argc, char** argv)
 			bVerbose = true;
 			--Index;
 		}
+		else if (Args[Index] == QStringLiteral("--fresh-fs"))
+		{
+			bFreshFileSystems = true;
+			--Index;
+		}
 		else if (Index + 1 >= Args.size())
 		{
 			break;
@@ -318,6 +380,10 @@ int main(int argc, char** argv)
 	            "in %s\n",
 	            Project->PackageCount, Project->ExternalPackageCount, int(Project->TopFolders.size()),
 	            qPrintable(Workspace), Rounds, qPrintable(Temp->path()));
+	if (bFreshFileSystems)
+	{
+		std::printf("each side on an ext4 file system of its own (2 GiB image, loop device, direct I/O, no journal)\n");
+	}
 	std::printf("ours: folder moves one per tick (0.1 s, then every 0.99 s) + redirector fix-up; peer: mv + one sed -i "
 	            "pass\n");
 
@@ -336,11 +402,19 @@ int main(int argc, char** argv)
 		{
 			const bool bOurs = (Side == 0) == Result.bOursFirst;
 			const QString Root = bOurs ? OursRoot : PeerRoot;
-			bOk = CopyProject(Options.RootDir, Root, Error);
+			std::optional<FFreshFileSystem> FileSystem;
+			if (bFreshFileSystems)
+			{
+				FileSystem.emplace();
+				bOk = FileSystem->Make(Root + QStringLiteral("-fs"), Error);
+			}
+			bOk = bOk && CopyProject(Options.RootDir, bFreshFileSystems ? Root + QStringLiteral("-fs/Project") : Root,
+			                         Error);
 			if (bOk)
 			{
-				bOk = bOurs ? RunOurs(Root, *Project, Temp->path() + QStringLiteral("/UserSettings"), Result, Error)
-				            : RunPeer(Root, *Project, Result.PeerMs, Error);
+				const QString ProjectRoot = bFreshFileSystems ? Root + QStringLiteral("-fs/Project") : Root;
+				bOk = bOurs ? RunOurs(ProjectRoot, *Project, Temp->path() + QStringLiteral("/UserSettings"), Result, Error)
+				            : RunPeer(ProjectRoot, *Project, Result.PeerMs, Error);
 			}
 			if (!bOk)
 			{
