@@ -408,12 +408,13 @@ int main(int argc, char** argv)
 				FileSystem.emplace();
 				bOk = FileSystem->Make(Root + QStringLiteral("-fs"), Error);
 			}
-			bOk = bOk && CopyProject(Options.RootDir, bFreshFileSystems ? Root + QStringLiteral("-fs/Project") : Root,
-			                         Error);
+			bOk = bOk &&
+			      CopyProject(Options.RootDir, bFreshFileSystems ? Root + QStringLiteral("-fs/Project") : Root, Error);
 			if (bOk)
 			{
 				const QString ProjectRoot = bFreshFileSystems ? Root + QStringLiteral("-fs/Project") : Root;
-				bOk = bOurs ? RunOurs(ProjectRoot, *Project, Temp->path() + QStringLiteral("/UserSettings"), Result, Error)
+				bOk = bOurs ? RunOurs(ProjectRoot, *Project, Temp->path() + QStringLiteral("/UserSettings"), Result,
+				                      Error)
 				            : RunPeer(ProjectRoot, *Project, Result.PeerMs, Error);
 			}
 			if (!bOk)
