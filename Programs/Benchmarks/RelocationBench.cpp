@@ -387,6 +387,11 @@ int main(int argc, char** argv)
 	std::printf("ours: folder moves one per tick (0.1 s, then every 0.99 s) + redirector fix-up; peer: mv + one sed -i "
 	            "pass\n");
 
+	// The ticks alone: one per folder, the first after 0.1 s and then every 0.99 s, and one more that
+	// finishes (and fixes up); ours cannot end sooner, whatever its work costs.
+	const double TicksMs = 100.0 + 990.0 * double(Project->TopFolders.size());
+	std::printf("the ticks alone take %.0f ms (%d folders); \"beyond the ticks\" is ours less that\n", TicksMs,
+	            int(Project->TopFolders.size()));
 	QList<FRound> Results;
 	bool bOk = true;
 	for (int Round = 0; Round < Rounds && bOk; ++Round)
@@ -427,22 +432,25 @@ int main(int argc, char** argv)
 			break;
 		}
 		Results.append(Result);
-		std::printf("round %d (%s first): ours %8.1f ms, peer %8.1f ms, ratio %.2f; longest main-thread stall %.1f ms "
-		            "at %.0f ms (%d over %.0f ms)\n",
+		std::printf("round %d (%s first): ours %8.1f ms, peer %8.1f ms, ratio %.2f; beyond the ticks %.1f ms, ratio "
+		            "%.2f; longest main-thread stall %.1f ms at %.0f ms (%d over %.0f ms)\n",
 		            Round + 1, Result.bOursFirst ? "ours" : "peer", Result.OursMs, Result.PeerMs,
-		            Result.OursMs / Result.PeerMs, Result.StallMs, Result.StallAtMs, Result.Stalls, TargetStallMs);
+		            Result.OursMs / Result.PeerMs, Result.OursMs - TicksMs, (Result.OursMs - TicksMs) / Result.PeerMs,
+		            Result.StallMs, Result.StallAtMs, Result.Stalls, TargetStallMs);
 	}
 	if (Results.isEmpty())
 	{
 		return 1;
 	}
 	QList<double> Ratios;
+	QList<double> BeyondRatios;
 	double Stall = 0;
 	double StallAt = 0;
 	int StallRound = 0;
 	for (qsizetype Index = 0; Index < Results.size(); ++Index)
 	{
 		Ratios.append(Results[Index].OursMs / Results[Index].PeerMs);
+		BeyondRatios.append((Results[Index].OursMs - TicksMs) / Results[Index].PeerMs);
 		if (Results[Index].StallMs > Stall)
 		{
 			Stall = Results[Index].StallMs;
@@ -454,9 +462,12 @@ int main(int argc, char** argv)
 	std::printf("ratio ours/peer: min %.2f / median %.2f / max %.2f over %d rounds\n",
 	            *std::min_element(Ratios.cbegin(), Ratios.cend()), MedianRatio,
 	            *std::max_element(Ratios.cbegin(), Ratios.cend()), int(Ratios.size()));
+	std::printf("ratio beyond the ticks / peer (no target): min %.2f / median %.2f / max %.2f\n",
+	            *std::min_element(BeyondRatios.cbegin(), BeyondRatios.cend()), Median(BeyondRatios),
+	            *std::max_element(BeyondRatios.cbegin(), BeyondRatios.cend()));
 	std::printf("longest main-thread stall: %.1f ms, round %d at %.0f ms\n", Stall, StallRound, StallAt);
 	std::printf("target: median ratio <= %.1f: %s\n", TargetRatio, MedianRatio <= TargetRatio ? "met" : "MISSED");
 	std::printf("target: no main-thread stall over %.0f ms: %s\n", TargetStallMs,
 	            Stall <= TargetStallMs ? "met" : "MISSED");
-	return bOk ? 0 : 1;
+	return bOk && MedianRatio <= TargetRatio && Stall <= TargetStallMs ? 0 : 1;
 }
